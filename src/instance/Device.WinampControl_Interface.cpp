@@ -1,0 +1,226 @@
+#include "instance/Device.WinampControl_Interface.h"
+
+#include <array>
+
+namespace {
+
+// The services, in the order they are obtained, with the line logged when the kernel refuses one.
+struct ServiceRow {
+  const TGUID* IID;
+  const char* Refusal;
+};
+constexpr std::array<ServiceRow, 5> kServices = {{
+    {&IID_IKDOSettings, ">Couldn't obtain Settings Object"},
+    {&IID_IKDOInstanceControl, ">Couldn't obtain InstanceControl Object"},
+    {&IID_IKDOVariableManager, ">Couldn't obtain VariableManager Object"},
+    {&IID_IKDOEventScripter, ">Couldn't obtain EventScripter Object"},
+    {&IID_IKDODebugServer, ">Couldn't obtain DebugServer Object"},
+}};
+
+// Runs one step of destruction; a failing step must not stop the others.
+template <class F>
+void Step(F&& f) noexcept {
+  try {
+    f();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, const TKDOModuleInfo* moduleInfo)
+    : FKernel(kernel), FModuleInfo(moduleInfo), FInstanceID(instanceId), FControlTable(*this) {
+  ObtainServices();
+  Log(KDO_LOG_LIFECYCLE, "Interface Create");
+}
+
+TKDOWinampControl::~TKDOWinampControl() {
+  Log(KDO_LOG_LIFECYCLE, "Interface Destroy");
+  Step([&] { HideConfigurationPage(); });
+  Step([&] { SaveSettings(); });
+  FEventScripter.reset();
+  FVariableManager.reset();
+  FInstanceControl.reset();
+  FSettingsStore.reset();
+  FDebugServer.reset();
+  FKernel.reset();
+  FModuleInfo = nullptr;
+}
+
+void TKDOWinampControl::ObtainServices() {
+  if (!FKernel) return;
+  void** const slots[] = {FSettingsStore.put(), FInstanceControl.put(), FVariableManager.put(),
+                          FEventScripter.put(), FDebugServer.put()};
+  static_assert(std::size(slots) == kServices.size());
+  for (std::size_t i = 0; i < kServices.size(); ++i) {
+    if (KDOFailed(FKernel->QueryInterface(*kServices[i].IID, slots[i]))) {
+      *slots[i] = nullptr;  // a refusal never leaves us holding what the kernel wrote there
+      Log(KDO_LOG_NO_SERVICE, kServices[i].Refusal);
+    }
+  }
+}
+
+std::string TKDOWinampControl::LogSender() const {
+  std::string sender = FModuleInfo ? std::string(kdo::text::View(FModuleInfo->ModuleName)) : std::string();
+  return sender + " #" + std::to_string(FInstanceID);
+}
+
+void TKDOWinampControl::Log(int32_t type, std::string_view text) noexcept {
+  Step([&] {
+    if (!FKernel) return;
+    TKDOText sender(LogSender());
+    TKDOText message(text);
+    FKernel->LogMessage(type, sender.get(), message.get());
+  });
+}
+
+IInterface* TKDOWinampControl::FindInterface(const TGUID& iid) noexcept {
+  if (iid == IID_IKDOWinampControl) return &FControlTable;
+  return TKDOModuleObject::FindInterface(iid);
+}
+
+KDOResult TKDOWinampControl::ControlQueryInterface(const TGUID& iid, void** obj) noexcept {
+  if (!obj) return KDO_E_NOINTERFACE;
+  if (iid == IID_IKDOModule || (FModuleInfo && iid == FModuleInfo->ModuleID)) {
+    if (KDOSucceeded(QueryInterface(iid, obj))) return KDO_S_OK;
+    *obj = nullptr;
+    return KDO_E_FAIL;
+  }
+  *obj = nullptr;
+  return KDO_E_NOINTERFACE;
+}
+
+// ---------------------------------------------------------------- configuration page
+
+KDOResult TKDOWinampControl::ShowConfigurationPage() { return KDO_S_OK; }
+
+KDOResult TKDOWinampControl::HideConfigurationPage() { return KDO_S_OK; }
+
+// ---------------------------------------------------------------- settings
+
+KDOResult TKDOWinampControl::LoadSettings() { return KDO_S_OK; }
+
+KDOResult TKDOWinampControl::SaveSettings() { return KDO_S_OK; }
+
+KDOResult TKDOWinampControl::GetSettings(TKDOWinampControlSettings& settings) {
+  settings = FSettings;
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::SetSettings(const TKDOWinampControlSettings& settings) {
+  FSettings = settings;
+  return KDO_S_OK;
+}
+
+// ---------------------------------------------------------------- player operations
+
+KDOResult TKDOWinampControl::AddFile(std::string_view) { return KDO_S_OK; }
+KDOResult TKDOWinampControl::ClearPlaylist() { return KDO_S_OK; }
+KDOResult TKDOWinampControl::GetPlaylistLength(int32_t&) { return KDO_S_OK; }
+KDOResult TKDOWinampControl::GetPlaylistPosition(int32_t&) { return KDO_S_OK; }
+KDOResult TKDOWinampControl::SetPlaylistPosition(int32_t) { return KDO_S_OK; }
+KDOResult TKDOWinampControl::GetPlaylistFile(int32_t, TKDOText& fileName) {
+  fileName = TKDOText();
+  return KDO_S_OK;
+}
+KDOResult TKDOWinampControl::GetPlaylistTitle(int32_t, TKDOText& title) {
+  title = TKDOText();
+  return KDO_S_OK;
+}
+KDOResult TKDOWinampControl::Play() { return KDO_S_OK; }
+KDOResult TKDOWinampControl::Stop() { return KDO_S_OK; }
+KDOResult TKDOWinampControl::Pause() { return KDO_S_OK; }
+KDOResult TKDOWinampControl::Prev() { return KDO_S_OK; }
+KDOResult TKDOWinampControl::Next() { return KDO_S_OK; }
+KDOResult TKDOWinampControl::SetVolume(int32_t) { return KDO_S_OK; }
+KDOResult TKDOWinampControl::SetShuffle(bool) { return KDO_S_OK; }
+KDOResult TKDOWinampControl::SetRepeat(bool) { return KDO_S_OK; }
+
+// ---------------------------------------------------------------- IKDOWinampControl table
+
+using Table = TKDOWinampControl::ControlTable;
+
+KDOResult KDO_STDCALL Table::QueryInterface(const TGUID& iid, void** obj) {
+  return FOwner.ControlQueryInterface(iid, obj);
+}
+
+KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
+  return KDOGuard(KDO_E_FAIL, [&] { return settings ? FOwner.GetSettings(*settings) : KDO_S_OK; });
+}
+
+KDOResult KDO_STDCALL Table::SetSettings(const TKDOWinampControlSettings* settings) {
+  return KDOGuard(KDO_E_FAIL, [&] { return settings ? FOwner.SetSettings(*settings) : KDO_S_OK; });
+}
+
+KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.AddFile(kdo::text::View(fileName)); });
+}
+
+KDOResult KDO_STDCALL Table::ClearPlaylist() {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.ClearPlaylist(); });
+}
+
+KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) {
+  return KDOGuard(KDO_E_FAIL, [&] {
+    int32_t n = 0;
+    KDOResult r = FOwner.GetPlaylistLength(n);
+    if (length) *length = n;
+    return r;
+  });
+}
+
+KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) {
+  return KDOGuard(KDO_E_FAIL, [&] {
+    int32_t p = 0;
+    KDOResult r = FOwner.GetPlaylistPosition(p);
+    if (position) *position = p;
+    return r;
+  });
+}
+
+KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.SetPlaylistPosition(position); });
+}
+
+KDOResult KDO_STDCALL Table::GetPlaylistFile(int32_t position, KDOString* fileName) {
+  return KDOGuard(KDO_E_FAIL, [&] {
+    TKDOText text;
+    KDOResult r = FOwner.GetPlaylistFile(position, text);
+    if (fileName) kdo::text::Assign(fileName, text.get());
+    return r;
+  });
+}
+
+KDOResult KDO_STDCALL Table::GetPlaylistTitle(int32_t position, KDOString* title) {
+  return KDOGuard(KDO_E_FAIL, [&] {
+    TKDOText text;
+    KDOResult r = FOwner.GetPlaylistTitle(position, text);
+    if (title) kdo::text::Assign(title, text.get());
+    return r;
+  });
+}
+
+KDOResult KDO_STDCALL Table::Play() {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Play(); });
+}
+KDOResult KDO_STDCALL Table::Stop() {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Stop(); });
+}
+KDOResult KDO_STDCALL Table::Pause() {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Pause(); });
+}
+KDOResult KDO_STDCALL Table::Prev() {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Prev(); });
+}
+KDOResult KDO_STDCALL Table::Next() {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Next(); });
+}
+KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.SetVolume(volume); });
+}
+KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.SetShuffle(on != 0); });
+}
+KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) {
+  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.SetRepeat(on != 0); });
+}

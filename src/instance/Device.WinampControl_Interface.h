@@ -1,0 +1,90 @@
+// The control instance: one per configured "Winamp Control" instance.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "instance/Device.WinampControl_Types.h"
+#include "sdk/KDOObjects.h"
+
+class TKDOWinampControl final : public TKDOModuleObject {
+ public:
+  TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, const TKDOModuleInfo* moduleInfo);
+  ~TKDOWinampControl() override;
+
+  IKDOWinampControl* ControlInterface() noexcept { return &FControlTable; }
+  uint16_t InstanceID() const noexcept { return FInstanceID; }
+
+  // IKDOModule virtual operations.
+  KDOResult ShowConfigurationPage() override;
+  KDOResult HideConfigurationPage() override;
+  KDOResult LoadSettings() override;
+  KDOResult SaveSettings() override;
+
+  // IKDOWinampControl operations; each returns 0.
+  KDOResult GetSettings(TKDOWinampControlSettings& settings);
+  KDOResult SetSettings(const TKDOWinampControlSettings& settings);
+  KDOResult AddFile(std::string_view fileName);
+  KDOResult ClearPlaylist();
+  KDOResult GetPlaylistLength(int32_t& length);
+  KDOResult GetPlaylistPosition(int32_t& position);
+  KDOResult SetPlaylistPosition(int32_t position);
+  KDOResult GetPlaylistFile(int32_t position, TKDOText& fileName);
+  KDOResult GetPlaylistTitle(int32_t position, TKDOText& title);
+  KDOResult Play();
+  KDOResult Stop();
+  KDOResult Pause();
+  KDOResult Prev();
+  KDOResult Next();
+  KDOResult SetVolume(int32_t volume);
+  KDOResult SetShuffle(bool on);
+  KDOResult SetRepeat(bool on);
+
+  // Through IKDOWinampControl: only IKDOModule and the module's own identifier.
+  KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;
+
+ protected:
+  IInterface* FindInterface(const TGUID& iid) noexcept override;
+
+ public:
+  // The IKDOWinampControl table: forwards to the operations above.
+  class ControlTable final : public TKDOModuleTable<IKDOWinampControl, TKDOWinampControl> {
+   public:
+    using TKDOModuleTable::TKDOModuleTable;
+    KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override;
+    KDOResult KDO_STDCALL GetSettings(TKDOWinampControlSettings* settings) override;
+    KDOResult KDO_STDCALL SetSettings(const TKDOWinampControlSettings* settings) override;
+    KDOResult KDO_STDCALL AddFile(KDOString fileName) override;
+    KDOResult KDO_STDCALL ClearPlaylist() override;
+    KDOResult KDO_STDCALL GetPlaylistLength(int32_t* length) override;
+    KDOResult KDO_STDCALL GetPlaylistPosition(int32_t* position) override;
+    KDOResult KDO_STDCALL SetPlaylistPosition(int32_t position) override;
+    KDOResult KDO_STDCALL GetPlaylistFile(int32_t position, KDOString* fileName) override;
+    KDOResult KDO_STDCALL GetPlaylistTitle(int32_t position, KDOString* title) override;
+    KDOResult KDO_STDCALL Play() override;
+    KDOResult KDO_STDCALL Stop() override;
+    KDOResult KDO_STDCALL Pause() override;
+    KDOResult KDO_STDCALL Prev() override;
+    KDOResult KDO_STDCALL Next() override;
+    KDOResult KDO_STDCALL SetVolume(int32_t volume) override;
+    KDOResult KDO_STDCALL SetShuffle(uint8_t on) override;
+    KDOResult KDO_STDCALL SetRepeat(uint8_t on) override;
+  };
+
+ private:
+  std::string LogSender() const;
+  void Log(int32_t type, std::string_view text) noexcept;
+  void ObtainServices();
+
+  TKDORef<IKDOKernel> FKernel;
+  TKDORef<IKDOSettings> FSettingsStore;
+  TKDORef<IKDOInstanceControl> FInstanceControl;
+  TKDORef<IKDOVariableManager> FVariableManager;
+  TKDORef<IKDOEventScripter> FEventScripter;
+  TKDORef<IKDODebugServer> FDebugServer;
+  const TKDOModuleInfo* FModuleInfo;
+  TKDOWinampControlSettings FSettings;
+  uint16_t FInstanceID;
+  ControlTable FControlTable;
+};

@@ -1,0 +1,68 @@
+// The control instance's own interface and its settings record.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "sdk/UKDOTypes.h"
+
+// Same value as the module descriptor's ModuleID and InterfaceID.
+constexpr TGUID IID_IKDOWinampControl = {0x2999EBBB, 0x5D36, 0x407E, {0xA5, 0x2B, 0xE9, 0x14, 0x2A, 0x45, 0xF1, 0x9C}};
+
+// The eight settings texts, in their fixed order. Each field owns its text and
+// is one pointer wide, so the record has the layout of eight counted texts.
+struct TKDOWinampControlSettings {
+  TKDOText WinampLocation;
+  TKDOText TrackPosVar;
+  TKDOText TrackLenVar;
+  TKDOText TrackFileVar;
+  TKDOText TrackTitleVar;
+  TKDOText VolumeVar;
+  TKDOText ShuffleVar;
+  TKDOText RepeatVar;
+};
+static_assert(sizeof(TKDOWinampControlSettings) == 8 * sizeof(KDOString));
+
+// Settings keys in the order they are read and written, with their fields.
+struct TKDOSettingsKey {
+  std::string_view Key;
+  TKDOText TKDOWinampControlSettings::*Field;
+};
+inline constexpr std::array<TKDOSettingsKey, 8> KDOWinampControlSettingsKeys = {{
+    {"WinampLocation", &TKDOWinampControlSettings::WinampLocation},
+    {"TrackPosVar", &TKDOWinampControlSettings::TrackPosVar},
+    {"TrackLenVar", &TKDOWinampControlSettings::TrackLenVar},
+    {"TrackFileVar", &TKDOWinampControlSettings::TrackFileVar},
+    {"TrackTitleVar", &TKDOWinampControlSettings::TrackTitleVar},
+    {"VolumeVar", &TKDOWinampControlSettings::VolumeVar},
+    {"ShuffleVar", &TKDOWinampControlSettings::ShuffleVar},
+    {"RepeatVar", &TKDOWinampControlSettings::RepeatVar},
+}};
+
+// Operations 1 to 17 follow IKDOModule's entries (table entries 11 to 27).
+// Every one returns 0; outputs are out-parameters. The settings record is
+// passed by address: out-texts for GetSettings, borrowed texts for SetSettings.
+class IKDOWinampControl : public IKDOModule {
+ public:
+  virtual KDOResult KDO_STDCALL GetSettings(TKDOWinampControlSettings* settings) = 0;        // 1
+  virtual KDOResult KDO_STDCALL SetSettings(const TKDOWinampControlSettings* settings) = 0;  // 2
+  virtual KDOResult KDO_STDCALL AddFile(KDOString fileName) = 0;                             // 3
+  virtual KDOResult KDO_STDCALL ClearPlaylist() = 0;                                         // 4
+  virtual KDOResult KDO_STDCALL GetPlaylistLength(int32_t* length) = 0;                      // 5
+  virtual KDOResult KDO_STDCALL GetPlaylistPosition(int32_t* position) = 0;                  // 6
+  virtual KDOResult KDO_STDCALL SetPlaylistPosition(int32_t position) = 0;                   // 7
+  virtual KDOResult KDO_STDCALL GetPlaylistFile(int32_t position, KDOString* fileName) = 0;  // 8
+  virtual KDOResult KDO_STDCALL GetPlaylistTitle(int32_t position, KDOString* title) = 0;    // 9
+  virtual KDOResult KDO_STDCALL Play() = 0;                                                  // 10
+  virtual KDOResult KDO_STDCALL Stop() = 0;                                                  // 11
+  virtual KDOResult KDO_STDCALL Pause() = 0;                                                 // 12
+  virtual KDOResult KDO_STDCALL Prev() = 0;                                                  // 13
+  virtual KDOResult KDO_STDCALL Next() = 0;                                                  // 14
+  virtual KDOResult KDO_STDCALL SetVolume(int32_t volume) = 0;                               // 15
+  virtual KDOResult KDO_STDCALL SetShuffle(uint8_t on) = 0;                                  // 16
+  virtual KDOResult KDO_STDCALL SetRepeat(uint8_t on) = 0;                                   // 17
+
+ protected:
+  ~IKDOWinampControl() = default;
+};

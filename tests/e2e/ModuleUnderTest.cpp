@@ -1,0 +1,9 @@
+#include "ModuleUnderTest.h"
+
+#include "win32/ModuleLibrary.h"
+
+// Loaded once by name, the way the server loads it, and kept for the whole run.
+TKDOModuleInfoProc ModuleInfoProc() {
+  static host::ModuleLibrary lib(WAC_DLL_NAME);
+  return lib.ModuleInfo();
+}

@@ -1,0 +1,5 @@
+#include "ModuleUnderTest.h"
+
+#include "module/Device.WinampControl.h"
+
+TKDOModuleInfoProc ModuleInfoProc() { return &KDOModuleInfo; }
