@@ -1,0 +1,100 @@
+// The operations module code needs from Windows. Two implementations:
+// win32/ (the real target) and sim/ (a deterministic simulated world for the
+// native tests). Module code reaches Windows through this header only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// A window handle as a 32-bit value; 0 means none.
+using WindowHandle = uint32_t;
+
+constexpr uint32_t WM_COMMAND_ = 0x0111;
+constexpr uint32_t WM_USER_ = 0x0400;
+constexpr uint32_t WM_COPYDATA_ = 0x004A;
+constexpr int SW_MINIMIZE_ = 6;
+
+// The longest a send waits for the player; a hung player never blocks the caller longer.
+constexpr uint32_t kSendTimeoutMs = 2000;
+
+// The first top-level window of that class, or 0.
+WindowHandle FindWindowByClass(const std::string& className);
+
+// Sends synchronously and returns the reply as a signed 32-bit value; a send
+// that fails, was given up after kSendTimeoutMs, or went to a window that no
+// longer exists returns 0. `lParam` is a value or an address in our process.
+int32_t SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+
+// The platform's COPYDATASTRUCT: on the 32-bit target three 32-bit fields.
+struct CopyDataRecord {
+  uintptr_t dwData;
+  uint32_t cbData;
+  const void* lpData;
+};
+
+// The process that owns the window (0 when there is none).
+uint32_t WindowProcessId(WindowHandle window);
+
+// An open handle to another process, closed when this object goes.
+class ProcessHandle {
+ public:
+  static constexpr uint32_t kAllAccess = 0x001F0FFF;  // every right, as defined before Vista
+  ProcessHandle(uint32_t access, uint32_t processId);
+  ~ProcessHandle();
+  ProcessHandle(const ProcessHandle&) = delete;
+  ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+  bool IsOpen() const { return handle_ != 0; }
+  // Copies `size` bytes at `address` in that process; all or nothing, like ReadProcessMemory.
+  bool Read(uint32_t address, void* buffer, std::size_t size) const;
+
+ private:
+  uintptr_t handle_ = 0;
+};
+
+// The size of the pages in which readable memory begins and ends.
+constexpr uint32_t kPageSize = 4096;
+
+// ShellExecuteA(null, null, file, parameters, null, show); the outcome is not reported.
+void ShellOpen(const std::string& file, const std::string& parameters, int showCommand);
+
+// True only for an existing file: false for a directory and for the empty text.
+bool FileExists(const std::string& path);
+
+// Local date and time: days since 1899-12-30, the fraction being the time of day.
+double Now();
+
+// A window-message timer: ticks on the creating thread through its message
+// loop. A new timer is enabled at 1000 ms and ticks once a handler is set;
+// changing the interval or the enabled flag restarts the period.
+class Timer {
+ public:
+  Timer();
+  ~Timer();
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+
+  uint32_t Interval() const { return interval_; }
+  bool Enabled() const { return enabled_; }
+  void SetInterval(uint32_t ms);
+  void SetEnabled(bool enabled);
+  void SetOnTimer(std::function<void()> handler);
+
+  // Called by the implementation on each tick.
+  void Tick();
+
+ private:
+  void Restart();
+  uint32_t interval_ = 1000;
+  bool enabled_ = true;
+  std::function<void()> onTimer_;
+  uintptr_t id_ = 0;  // the implementation's timer identifier while running
+};
+
+}  // namespace platform

@@ -1,0 +1,30 @@
+// The timer's behaviour common to both platforms; starting and stopping the
+// underlying timer (Restart, the destructor) belongs to each platform.
+#include "platform/Platform.h"
+
+namespace platform {
+
+Timer::Timer() = default;
+
+void Timer::SetInterval(uint32_t ms) {
+  if (ms == interval_) return;
+  interval_ = ms;
+  Restart();
+}
+
+void Timer::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  Restart();
+}
+
+void Timer::SetOnTimer(std::function<void()> handler) {
+  onTimer_ = std::move(handler);
+  Restart();
+}
+
+void Timer::Tick() {
+  if (onTimer_) onTimer_();
+}
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+// The platform on the simulated world (native build). With no world, every
+// lookup finds nothing and every send fails, as on an empty desktop.
+#include "platform/Platform.h"
+
+#include "platform/sim/SimWorld.h"
+
+namespace platform {
+
+namespace {
+sim::World* W() { return sim::World::Current(); }
+}  // namespace
+
+WindowHandle FindWindowByClass(const std::string& className) { return W() ? W()->FindWindow(className) : 0; }
+
+int32_t SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
+  return W() ? W()->Send(window, message, wParam, lParam) : 0;
+}
+
+uint32_t WindowProcessId(WindowHandle window) { return W() ? W()->WindowProcess(window) : 0; }
+
+ProcessHandle::ProcessHandle(uint32_t, uint32_t processId) {
+  if (W() && W()->OpenProcess(processId)) handle_ = processId;
+}
+
+ProcessHandle::~ProcessHandle() {
+  if (handle_ && W()) W()->CloseProcess(uint32_t(handle_));
+}
+
+bool ProcessHandle::Read(uint32_t address, void* buffer, std::size_t size) const {
+  return handle_ && W() && W()->ReadProcess(uint32_t(handle_), address, buffer, size);
+}
+
+void ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {
+  if (W()) W()->Shell(file, parameters, showCommand);
+}
+
+bool FileExists(const std::string& path) { return W() && W()->IsFile(path); }
+
+double Now() { return W() ? W()->NowDays() : 0.0; }
+
+// ---------------------------------------------------------------- timer
+
+
+Timer::~Timer() {
+  if (id_ && W()) W()->StopTimer(this);
+}
+
+// A timer runs while enabled, with a handler and a non-zero interval.
+void Timer::Restart() {
+  if (!W()) return;
+  W()->StopTimer(this);
+  id_ = 0;
+  if (enabled_ && interval_ > 0 && onTimer_) {
+    W()->StartTimer(this, interval_);
+    id_ = 1;
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,197 @@
+#include "platform/sim/SimWorld.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+World* gCurrent = nullptr;
+}
+
+// ---------------------------------------------------------------- address space
+
+uint32_t AddressSpace::Map(uint32_t pages) {
+  const uint64_t bytes = uint64_t(pages) * platform::kPageSize;
+  // Leave one unmapped page after each region so regions never touch.
+  while (!MapAt(next_, pages)) next_ += platform::kPageSize;
+  uint32_t at = next_;
+  next_ = uint32_t(next_ + bytes + platform::kPageSize);
+  return at;
+}
+
+bool AddressSpace::MapAt(uint32_t address, uint32_t pages) {
+  if (address == 0 || address % platform::kPageSize || pages == 0) return false;
+  const uint64_t end = uint64_t(address) + uint64_t(pages) * platform::kPageSize;
+  if (end > 0x100000000ull) return false;
+  for (const auto& [start, bytes] : regions_)
+    if (address < start + bytes.size() && start < end) return false;
+  regions_[address].assign(std::size_t(end - address), 0);
+  return true;
+}
+
+void AddressSpace::Unmap(uint32_t address) { regions_.erase(address); }
+
+bool AddressSpace::Write(uint32_t address, const void* data, std::size_t size) {
+  auto it = regions_.upper_bound(address);
+  if (it == regions_.begin()) return false;
+  --it;
+  const uint64_t offset = uint64_t(address) - it->first;
+  if (offset + size > it->second.size()) return false;
+  if (size) std::memcpy(it->second.data() + offset, data, size);
+  return true;
+}
+
+bool AddressSpace::Read(uint32_t address, void* buffer, std::size_t size) const {
+  auto it = regions_.upper_bound(address);
+  if (it == regions_.begin()) return false;
+  --it;
+  const uint64_t offset = uint64_t(address) - it->first;
+  if (offset + size > it->second.size()) return false;  // regions never touch: crossing the end fails
+  if (size) std::memcpy(buffer, it->second.data() + offset, size);
+  return true;
+}
+
+// ---------------------------------------------------------------- world
+
+World::World() : previous_(gCurrent) { gCurrent = this; }
+
+World::~World() {
+  if (gCurrent == this) gCurrent = previous_;
+}
+
+World* World::Current() { return gCurrent; }
+
+void World::Advance(int64_t ms) {
+  const int64_t target = now_ + ms;
+  for (;;) {
+    auto next = std::min_element(timers_.begin(), timers_.end(), [](const PendingTimer& a, const PendingTimer& b) {
+      return a.Due != b.Due ? a.Due < b.Due : a.Seq < b.Seq;
+    });
+    if (next == timers_.end() || next->Due > target) break;
+    now_ = std::max(now_, next->Due);
+    next->Due += next->Interval;
+    // The handler may stop, restart or destroy this timer (or others): look it up afresh next round.
+    next->Timer->Tick();
+  }
+  now_ = std::max(now_, target);
+}
+
+uint32_t World::CreateProcess() {
+  uint32_t pid = nextPid_;
+  nextPid_ += 4;
+  processes_[pid];
+  return pid;
+}
+
+AddressSpace* World::Memory(uint32_t pid) {
+  auto it = processes_.find(pid);
+  return it == processes_.end() || !it->second.Alive ? nullptr : &it->second.Memory;
+}
+
+void World::EndProcess(uint32_t pid) {
+  auto it = processes_.find(pid);
+  if (it == processes_.end()) return;
+  it->second.Alive = false;
+  for (auto& [h, w] : windows_)
+    if (w.Pid == pid) w.Alive = false;
+}
+
+bool World::ProcessAlive(uint32_t pid) const {
+  auto it = processes_.find(pid);
+  return it != processes_.end() && it->second.Alive;
+}
+
+WindowHandle World::CreateWindow(const std::string& className, uint32_t pid, WindowProc* proc) {
+  WindowHandle h = nextWindow_;
+  nextWindow_ += 2;
+  windows_[h] = Window{className, pid, proc};
+  return h;
+}
+
+void World::DestroyWindow(WindowHandle window) {
+  auto it = windows_.find(window);
+  if (it != windows_.end()) it->second.Alive = false;
+}
+
+bool World::WindowAlive(WindowHandle window) const {
+  auto it = windows_.find(window);
+  return it != windows_.end() && it->second.Alive;
+}
+
+void World::SetHung(WindowHandle window, bool hung) {
+  auto it = windows_.find(window);
+  if (it != windows_.end()) it->second.Hung = hung;
+}
+
+void World::SetReplyDelay(WindowHandle window, uint32_t ms) {
+  auto it = windows_.find(window);
+  if (it != windows_.end()) it->second.DelayMs = ms;
+}
+
+void World::AddFile(const std::string& path, Launcher launcher) { files_[path] = std::move(launcher); }
+
+void World::AddDirectory(const std::string& path) { directories_.push_back(path); }
+
+void World::RemoveFile(const std::string& path) { files_.erase(path); }
+
+WindowHandle World::FindWindow(const std::string& className) {
+  ++lookups_;
+  for (const auto& [h, w] : windows_)
+    if (w.Alive && w.ClassName == className) return h;
+  return 0;
+}
+
+int32_t World::Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
+  sent_.push_back({window, message, wParam, lParam});
+  auto it = windows_.find(window);
+  if (it == windows_.end() || !it->second.Alive) return 0;
+  if (it->second.Hung || it->second.DelayMs >= platform::kSendTimeoutMs) {
+    Pass(platform::kSendTimeoutMs);  // the send gives up
+    return 0;
+  }
+  Pass(it->second.DelayMs);
+  return it->second.Proc ? it->second.Proc->OnMessage(message, wParam, lParam) : 0;
+}
+
+uint32_t World::WindowProcess(WindowHandle window) const {
+  auto it = windows_.find(window);
+  return it == windows_.end() || !it->second.Alive ? 0 : it->second.Pid;
+}
+
+bool World::OpenProcess(uint32_t pid) {
+  ++openCalls_;
+  if (!ProcessAlive(pid)) return false;
+  ++openHandles_;
+  return true;
+}
+
+void World::CloseProcess(uint32_t) { --openHandles_; }
+
+bool World::ReadProcess(uint32_t pid, uint32_t address, void* buffer, std::size_t size) const {
+  auto it = processes_.find(pid);
+  if (it == processes_.end() || !it->second.Alive) return false;
+  return it->second.Memory.Read(address, buffer, size);
+}
+
+void World::Shell(const std::string& file, const std::string& parameters, int show) {
+  shellCalls_.push_back({file, parameters, show});
+  auto it = files_.find(file);
+  if (it != files_.end() && it->second) {
+    Launcher launch = it->second;  // the launcher may add files
+    launch(parameters);
+  }
+}
+
+bool World::IsFile(const std::string& path) const { return !path.empty() && files_.count(path) > 0; }
+
+void World::StartTimer(platform::Timer* timer, uint32_t interval) {
+  StopTimer(timer);
+  timers_.push_back({timer, now_ + interval, interval, timerSeq_++});
+}
+
+void World::StopTimer(platform::Timer* timer) {
+  std::erase_if(timers_, [timer](const PendingTimer& t) { return t.Timer == timer; });
+}
+
+}  // namespace sim

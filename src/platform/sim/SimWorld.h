@@ -1,0 +1,167 @@
+// The simulated world behind the native build's platform: a virtual clock,
+// timers that fire in order as tests advance it, top-level windows by class
+// name, processes with their own page-granular 32-bit address spaces,
+// executables at paths, and a shell that starts them. Nothing sleeps and
+// nothing reads the real clock.
+//
+// One World is current at a time (the newest one constructed); the platform
+// functions act on it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace sim {
+
+using platform::WindowHandle;
+
+// What a simulated window does with a message sent to it. For WM_COPYDATA,
+// lParam is the address of a platform::CopyDataRecord in the sender's memory
+// (the world is one process, as Windows' marshalling makes it look).
+class WindowProc {
+ public:
+  virtual ~WindowProc() = default;
+  virtual int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) = 0;
+};
+
+struct SentMessage {
+  WindowHandle Window;
+  uint32_t Message;
+  uint32_t WParam;
+  uintptr_t LParam;
+  bool operator==(const SentMessage&) const = default;
+};
+
+struct ShellCall {
+  std::string File;
+  std::string Parameters;
+  int Show;
+  bool operator==(const ShellCall&) const = default;
+};
+
+// A process's 32-bit address space. Memory is mapped in whole pages; a read
+// that touches any unmapped byte fails as a whole, like ReadProcessMemory.
+class AddressSpace {
+ public:
+  // Maps `pages` zeroed readable pages at a free page-aligned address (never 0).
+  uint32_t Map(uint32_t pages);
+  // Maps at a chosen page-aligned address; false if it overlaps a mapping.
+  bool MapAt(uint32_t address, uint32_t pages);
+  void Unmap(uint32_t address);
+  bool Write(uint32_t address, const void* data, std::size_t size);
+  bool Read(uint32_t address, void* buffer, std::size_t size) const;
+
+ private:
+  std::map<uint32_t, std::vector<uint8_t>> regions_;  // start -> bytes (a whole number of pages)
+  uint32_t next_ = 0x00400000;
+};
+
+class World {
+ public:
+  World();
+  ~World();
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  // The world the platform functions act on; null when none exists.
+  static World* Current();
+
+  // ---- clock
+  // Local time at the start, as days since 1899-12-30 (default 2026-12-07 12:00).
+  void SetStartTime(double days) { start_ = days; }
+  int64_t ElapsedMs() const { return now_; }
+  double NowDays() const { return start_ + double(now_) / 86400000.0; }
+  // Moves the clock on, firing each timer that falls due, in order of due time
+  // (ties in the order the timers were started).
+  void Advance(int64_t ms);
+  // Moves the clock without firing timers (a blocked thread does not dispatch them).
+  void Pass(int64_t ms) { now_ += ms; }
+
+  // ---- processes
+  uint32_t CreateProcess();
+  AddressSpace* Memory(uint32_t pid);  // null for an unknown or ended process
+  // Ends the process; its windows go with it without any message.
+  void EndProcess(uint32_t pid);
+  bool ProcessAlive(uint32_t pid) const;
+  int OpenProcessHandles() const { return openHandles_; }  // currently open
+  int OpenProcessCalls() const { return openCalls_; }
+
+  // ---- windows
+  WindowHandle CreateWindow(const std::string& className, uint32_t pid, WindowProc* proc);
+  void DestroyWindow(WindowHandle window);
+  bool WindowAlive(WindowHandle window) const;
+  // A hung window never answers: each send to it gives up after the send limit.
+  void SetHung(WindowHandle window, bool hung);
+  // Every answer takes this long (a delay at or above the send limit is a give-up).
+  void SetReplyDelay(WindowHandle window, uint32_t ms);
+
+  // ---- files and the shell
+  using Launcher = std::function<void(const std::string& parameters)>;
+  // An existing file; starting it through the shell calls `launcher`, if any.
+  void AddFile(const std::string& path, Launcher launcher = {});
+  void AddDirectory(const std::string& path);
+  void RemoveFile(const std::string& path);
+
+  // ---- observations
+  const std::vector<SentMessage>& Sent() const { return sent_; }
+  void ClearSent() { sent_.clear(); }
+  const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
+  int Lookups() const { return lookups_; }  // window lookups by class name so far
+
+  // ---- the platform's side (used by the sim platform implementation)
+  WindowHandle FindWindow(const std::string& className);
+  int32_t Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+  uint32_t WindowProcess(WindowHandle window) const;
+  bool OpenProcess(uint32_t pid);
+  void CloseProcess(uint32_t pid);
+  bool ReadProcess(uint32_t pid, uint32_t address, void* buffer, std::size_t size) const;
+  void Shell(const std::string& file, const std::string& parameters, int show);
+  bool IsFile(const std::string& path) const;
+  void StartTimer(platform::Timer* timer, uint32_t interval);
+  void StopTimer(platform::Timer* timer);
+
+ private:
+  struct Window {
+    std::string ClassName;
+    uint32_t Pid;
+    WindowProc* Proc;
+    bool Alive = true;
+    bool Hung = false;
+    uint32_t DelayMs = 0;
+  };
+  struct Process {
+    AddressSpace Memory;
+    bool Alive = true;
+  };
+  struct PendingTimer {
+    platform::Timer* Timer;
+    int64_t Due;
+    uint32_t Interval;
+    uint64_t Seq;
+  };
+
+  World* previous_;
+  double start_ = 46363.5;  // 2026-12-07 12:00
+  int64_t now_ = 0;
+  std::map<WindowHandle, Window> windows_;  // creation order = handle order
+  WindowHandle nextWindow_ = 0x10010;
+  std::map<uint32_t, Process> processes_;
+  uint32_t nextPid_ = 100;
+  int openHandles_ = 0;
+  int lookups_ = 0;
+  int openCalls_ = 0;
+  std::map<std::string, Launcher> files_;
+  std::vector<std::string> directories_;
+  std::vector<SentMessage> sent_;
+  std::vector<ShellCall> shellCalls_;
+  std::vector<PendingTimer> timers_;
+  uint64_t timerSeq_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,117 @@
+// The platform on real Windows (ANSI calls).
+#include "platform/Platform.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <map>
+
+namespace platform {
+
+static_assert(sizeof(CopyDataRecord) == sizeof(COPYDATASTRUCT));
+static_assert(offsetof(CopyDataRecord, cbData) == offsetof(COPYDATASTRUCT, cbData));
+static_assert(offsetof(CopyDataRecord, lpData) == offsetof(COPYDATASTRUCT, lpData));
+
+namespace {
+HWND ToHwnd(WindowHandle h) { return reinterpret_cast<HWND>(uintptr_t(h)); }
+}  // namespace
+
+WindowHandle FindWindowByClass(const std::string& className) {
+  return WindowHandle(reinterpret_cast<uintptr_t>(FindWindowA(className.c_str(), nullptr)));
+}
+
+// Gives up on a player that does not answer within the limit, and at once on
+// one that Windows already considers hung.
+int32_t SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam), SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                           kSendTimeoutMs, &result))
+    return 0;
+  return int32_t(uint32_t(result));
+}
+
+uint32_t WindowProcessId(WindowHandle window) {
+  DWORD pid = 0;
+  if (!GetWindowThreadProcessId(ToHwnd(window), &pid)) return 0;
+  return pid;
+}
+
+ProcessHandle::ProcessHandle(uint32_t access, uint32_t processId) {
+  if (processId) handle_ = reinterpret_cast<uintptr_t>(OpenProcess(access, FALSE, processId));
+}
+
+ProcessHandle::~ProcessHandle() {
+  if (handle_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool ProcessHandle::Read(uint32_t address, void* buffer, std::size_t size) const {
+  if (!handle_) return false;
+  SIZE_T got = 0;
+  return ReadProcessMemory(reinterpret_cast<HANDLE>(handle_), reinterpret_cast<LPCVOID>(uintptr_t(address)), buffer,
+                           size, &got) &&
+         got == size;
+}
+
+void ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {
+  ShellExecuteA(nullptr, nullptr, file.c_str(), parameters.c_str(), nullptr, showCommand);
+}
+
+bool FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Days since 1899-12-30 of the local date, plus the time of day as a fraction.
+double Now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  // Days from the civil date (proleptic Gregorian), shifted so that 1899-12-30 is day 0.
+  int y = t.wYear - (t.wMonth <= 2 ? 1 : 0);
+  int era = (y >= 0 ? y : y - 399) / 400;
+  int yoe = y - era * 400;
+  int mp = (t.wMonth + 9) % 12;
+  int doy = (153 * mp + 2) / 5 + t.wDay - 1;
+  int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  long days = long(era) * 146097 + doe - 719468;  // days since 1970-01-01
+  days += 25569;                                   // 1899-12-30 to 1970-01-01
+  double ms = ((t.wHour * 60.0 + t.wMinute) * 60.0 + t.wSecond) * 1000.0 + t.wMilliseconds;
+  return double(days) + ms / 86400000.0;
+}
+
+// ---------------------------------------------------------------- timer
+
+namespace {
+
+// Thread timers of this thread, by the identifier SetTimer gave them.
+thread_local std::map<UINT_PTR, Timer*> tTimers;
+
+void CALLBACK TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  auto it = tTimers.find(id);
+  if (it != tTimers.end()) it->second->Tick();
+}
+
+}  // namespace
+
+
+Timer::~Timer() {
+  if (id_) {
+    KillTimer(nullptr, id_);
+    tTimers.erase(id_);
+  }
+}
+
+// A timer runs while enabled, with a handler and a non-zero interval.
+void Timer::Restart() {
+  if (id_) {
+    KillTimer(nullptr, id_);
+    tTimers.erase(id_);
+    id_ = 0;
+  }
+  if (enabled_ && interval_ > 0 && onTimer_) {
+    id_ = SetTimer(nullptr, 0, interval_, &TimerProc);
+    if (id_) tTimers[id_] = this;
+  }
+}
+
+}  // namespace platform

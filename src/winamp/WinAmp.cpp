@@ -1,0 +1,181 @@
+#include "winamp/WinAmp.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+using platform::WM_COMMAND_;
+using platform::WM_COPYDATA_;
+using platform::WM_USER_;
+
+// WM_COMMAND identifiers.
+constexpr uint32_t kClose = 40001;
+constexpr uint32_t kPrevious = 40044;
+constexpr uint32_t kPlay = 40045;
+constexpr uint32_t kPause = 40046;
+constexpr uint32_t kStop = 40047;
+constexpr uint32_t kNext = 40048;
+
+// WM_USER requests, by lParam.
+constexpr uint32_t kClearPlaylist = 101;
+constexpr uint32_t kTrackTime = 105;  // wParam 0: position (ms), 1: length (s)
+constexpr uint32_t kSetPlaylistPosition = 121;
+constexpr uint32_t kVolume = 122;  // wParam 0..255 sets, -666 asks
+constexpr uint32_t kPlaylistLength = 124;
+constexpr uint32_t kPlaylistPosition = 125;
+constexpr uint32_t kPlaylistFile = 211;
+constexpr uint32_t kPlaylistTitle = 212;
+constexpr uint32_t kGetShuffle = 250;
+constexpr uint32_t kGetRepeat = 251;
+constexpr uint32_t kSetShuffle = 252;
+constexpr uint32_t kSetRepeat = 253;
+constexpr uint32_t kAskVolume = uint32_t(-666);
+
+constexpr uint32_t kAddFileData = 100;  // COPYDATA dwData
+constexpr std::size_t kReadSize = 500;
+
+bool EqualAZ(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = char(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = char(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Whole seconds between two day-count times, fractions dropped. Rounded to the
+// millisecond first, so 61.000 s is 61 and 60.999 s is 60 whatever the double's last bits.
+int64_t WholeSecondsBetween(double a, double b) {
+  const double ms = std::fabs(a - b) * 86400000.0;
+  if (!(ms < 9.0e18)) return INT64_MAX;  // far apart (or not a number): always "long ago"
+  return std::llround(ms) / 1000;
+}
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+}  // namespace
+
+TWinAmpControl::TWinAmpControl() : FCheckTimer(std::make_unique<platform::Timer>()) {
+  FCheckTimer->SetOnTimer([this] { CheckPlayer(); });
+}
+
+TWinAmpControl::~TWinAmpControl() {
+  FCheckTimer.reset();  // stopped and released; not touched again
+  if (FPlayerWindow) SendPlayerMessage(WM_COMMAND_, kClose, 0);
+  FPlayerWindow = 0;
+}
+
+void TWinAmpControl::SetWinAmpPath(std::string_view path) {
+  if (EqualAZ(path, FPath)) return;
+  const platform::WindowHandle closing = FPlayerWindow;
+  Unbind();
+  FPath = path;
+  Bind(closing);
+  // A player found at once is watched like one the link started, so that its exit is noticed.
+  if (FPlayerWindow) {
+    FCheckTimer->SetInterval(kWatchInterval);
+    FCheckTimer->SetEnabled(true);
+  }
+}
+
+void TWinAmpControl::Bind(platform::WindowHandle closing) {
+  FPlayerWindow = platform::FindWindowByClass(FClassName);
+  // The window just told to close may still be closing: it is not our player any more.
+  if (FPlayerWindow && FPlayerWindow == closing) FPlayerWindow = 0;
+  if (FPlayerWindow) return;
+  if (!platform::FileExists(FPath)) return;
+  FLaunchTime = platform::Now();
+  FCheckTimer->SetInterval(kStartInterval);
+  FCheckTimer->SetEnabled(true);
+  platform::ShellOpen(FPath, "/CLASS=\"" + FClassName + "\"", platform::SW_MINIMIZE_);
+}
+
+void TWinAmpControl::Unbind() {
+  FCheckTimer->SetEnabled(false);
+  if (FPlayerWindow) SendPlayerMessage(WM_COMMAND_, kClose, 0);
+  FPlayerWindow = 0;
+}
+
+void TWinAmpControl::CheckPlayer() {
+  FPlayerWindow = platform::FindWindowByClass(FClassName);
+  if (FPlayerWindow) {
+    if (FCheckTimer->Interval() == kStartInterval) FCheckTimer->SetInterval(kWatchInterval);
+    return;
+  }
+  if (WholeSecondsBetween(FLaunchTime, platform::Now()) > kRestartAfterSeconds) Bind();
+}
+
+int32_t TWinAmpControl::SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) {
+  if (!FPlayerWindow) return -1;
+  return platform::SendMessageWait(FPlayerWindow, message, wParam, lParam);
+}
+
+// ---------------------------------------------------------------- commands
+
+void TWinAmpControl::Play() { SendPlayerMessage(WM_COMMAND_, kPlay, 0); }
+void TWinAmpControl::Pause() { SendPlayerMessage(WM_COMMAND_, kPause, 0); }
+void TWinAmpControl::Stop() { SendPlayerMessage(WM_COMMAND_, kStop, 0); }
+void TWinAmpControl::PreviousTrack() { SendPlayerMessage(WM_COMMAND_, kPrevious, 0); }
+void TWinAmpControl::NextTrack() { SendPlayerMessage(WM_COMMAND_, kNext, 0); }
+void TWinAmpControl::SetVolume(uint8_t volume) { SendPlayerMessage(WM_USER_, volume, kVolume); }
+void TWinAmpControl::ClearPlaylist() { SendPlayerMessage(WM_USER_, 0, kClearPlaylist); }
+void TWinAmpControl::SetPlaylistPosition(int32_t index) {
+  SendPlayerMessage(WM_USER_, uint32_t(index), kSetPlaylistPosition);
+}
+void TWinAmpControl::ShuffleOn() { SendPlayerMessage(WM_USER_, 1, kSetShuffle); }
+void TWinAmpControl::ShuffleOff() { SendPlayerMessage(WM_USER_, 0, kSetShuffle); }
+void TWinAmpControl::RepeatOn() { SendPlayerMessage(WM_USER_, 1, kSetRepeat); }
+void TWinAmpControl::RepeatOff() { SendPlayerMessage(WM_USER_, 0, kSetRepeat); }
+
+// The record and the text live until the synchronous send returns.
+void TWinAmpControl::AddFile(std::string_view fileName) {
+  if (fileName.size() >= UINT32_MAX) return;  // cannot be described by the record
+  const std::string text(fileName);           // zero-terminated; a single zero byte when empty
+  const platform::CopyDataRecord record{kAddFileData, uint32_t(text.size() + 1), text.c_str()};
+  SendPlayerMessage(WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&record));
+}
+
+// ---------------------------------------------------------------- queries
+
+uint8_t TWinAmpControl::GetVolume() { return uint8_t(uint32_t(SendPlayerMessage(WM_USER_, kAskVolume, kVolume))); }
+int32_t TWinAmpControl::GetTrackLength() { return SendPlayerMessage(WM_USER_, 1, kTrackTime); }
+int32_t TWinAmpControl::GetTrackPosition() { return SendPlayerMessage(WM_USER_, 0, kTrackTime) / 1000; }
+int32_t TWinAmpControl::GetPlaylistLength() { return SendPlayerMessage(WM_USER_, 0, kPlaylistLength); }
+int32_t TWinAmpControl::GetPlaylistPosition() { return SendPlayerMessage(WM_USER_, 0, kPlaylistPosition); }
+bool TWinAmpControl::GetShuffle() { return SendPlayerMessage(WM_USER_, 0, kGetShuffle) > 0; }
+bool TWinAmpControl::GetRepeat() { return SendPlayerMessage(WM_USER_, 0, kGetRepeat) > 0; }
+
+void TWinAmpControl::GetPlaylistFile(int32_t index, std::string& fileName) {
+  ReadRemoteText(index, kPlaylistFile, fileName);
+}
+void TWinAmpControl::GetPlaylistTitle(int32_t index, std::string& title) {
+  ReadRemoteText(index, kPlaylistTitle, title);
+}
+void TWinAmpControl::GetCurrentFile(std::string& fileName) { GetPlaylistFile(GetPlaylistPosition(), fileName); }
+void TWinAmpControl::GetCurrentTitle(std::string& title) { GetPlaylistTitle(GetPlaylistPosition(), title); }
+
+// Asks the player where the entry's text lies and reads it from the player's
+// memory: at most 500 bytes, up to the first zero, trimmed of blanks and
+// control characters. A text near the end of readable memory is read up to
+// that end (the page boundary) when the whole 500 bytes cannot be.
+void TWinAmpControl::ReadRemoteText(int32_t index, uint32_t which, std::string& text) {
+  text.clear();
+  if (index < 0) return;
+  if (index >= GetPlaylistLength()) return;
+  const uint32_t address = uint32_t(SendPlayerMessage(WM_USER_, uint32_t(index), which));
+  const platform::ProcessHandle process(platform::ProcessHandle::kAllAccess,
+                                        platform::WindowProcessId(FPlayerWindow));
+  char buffer[kReadSize + 1] = {};
+  if (!process.Read(address, buffer, kReadSize)) {
+    std::memset(buffer, 0, sizeof buffer);
+    const uint32_t toPageEnd = platform::kPageSize - address % platform::kPageSize;
+    if (toPageEnd >= kReadSize || !process.Read(address, buffer, toPageEnd)) std::memset(buffer, 0, sizeof buffer);
+  }
+  std::string_view read(buffer, std::strlen(buffer));
+  while (!read.empty() && IsBlankOrControl(read.front())) read.remove_prefix(1);
+  while (!read.empty() && IsBlankOrControl(read.back())) read.remove_suffix(1);
+  text.assign(read);
+}

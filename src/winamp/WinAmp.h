@@ -1,0 +1,83 @@
+// TWinAmpControl: the link between one control instance and one Winamp
+// player, known only by the class name of its main window. It binds to that
+// window, starts the player when the window is missing and the executable
+// exists, watches it with its check timer, and wraps the player's window
+// messages as commands and queries. It never raises and never logs; an
+// unbound link sends nothing and answers -1 (or what each query makes of it).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+
+class TWinAmpControl {
+ public:
+  static constexpr uint32_t kWatchInterval = 30000;
+  static constexpr uint32_t kStartInterval = 1000;
+  static constexpr int64_t kRestartAfterSeconds = 60;
+
+  TWinAmpControl();
+  ~TWinAmpControl();
+  TWinAmpControl(const TWinAmpControl&) = delete;
+  TWinAmpControl& operator=(const TWinAmpControl&) = delete;
+
+  // Takes effect at the next lookup; a held handle stays until then.
+  const std::string& WinAmpClassName() const { return FClassName; }
+  void SetWinAmpClassName(std::string_view className) { FClassName = className; }
+  // Writing a path that differs (letters A to Z compared without case) lets go
+  // of the player, closing a bound one, then looks for or starts the new one.
+  const std::string& WinAmpPath() const { return FPath; }
+  void SetWinAmpPath(std::string_view path);
+
+  bool IsBound() const { return FPlayerWindow != 0; }
+  // The player's reply, or -1 (nothing sent) when unbound.
+  int32_t SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam);
+
+  // ---- commands and queries
+  void Play();
+  void Pause();
+  void Stop();
+  void PreviousTrack();
+  void NextTrack();
+  void SetVolume(uint8_t volume);
+  uint8_t GetVolume();
+  int32_t GetTrackLength();    // seconds
+  int32_t GetTrackPosition();  // whole seconds, truncated toward zero
+  void ClearPlaylist();
+  int32_t GetPlaylistLength();
+  int32_t GetPlaylistPosition();  // from 0
+  void SetPlaylistPosition(int32_t index);
+  bool GetShuffle();
+  bool GetRepeat();
+  void ShuffleOn();
+  void ShuffleOff();
+  void RepeatOn();
+  void RepeatOff();
+  void AddFile(std::string_view fileName);
+  // Texts read from the player's memory; empty when out of range or unreadable.
+  void GetPlaylistFile(int32_t index, std::string& fileName);
+  void GetPlaylistTitle(int32_t index, std::string& title);
+  void GetCurrentFile(std::string& fileName);
+  void GetCurrentTitle(std::string& title);
+
+  // ---- state, for the instance's tests
+  platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
+  double LaunchTime() const { return FLaunchTime; }
+  const platform::Timer& CheckTimer() const { return *FCheckTimer; }
+
+ private:
+  // `closing`: a window just told to close, which the lookup treats as absent.
+  void Bind(platform::WindowHandle closing = 0);
+  void Unbind();
+  void CheckPlayer();
+  void ReadRemoteText(int32_t index, uint32_t which, std::string& text);
+
+  platform::WindowHandle FPlayerWindow = 0;
+  std::string FPath;
+  std::string FClassName = "Winamp v1.x";
+  double FLaunchTime = 0;
+  std::unique_ptr<platform::Timer> FCheckTimer;
+};

@@ -1,0 +1,250 @@
+// Binding the link to its player: lookups, starts, the check timer and its
+// states, closing, on the simulated desktop with a virtual clock.
+#include <gtest/gtest.h>
+
+#include "LinkFixture.h"
+
+namespace linktest {
+namespace {
+
+using Binding = LinkTest;
+
+TEST_F(Binding, NewLinkWaitsAndBindsToAWindowSomebodyElseStarted) {
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_7");
+  EXPECT_FALSE(link.IsBound());
+  EXPECT_TRUE(link.CheckTimer().Enabled());
+  EXPECT_EQ(link.CheckTimer().Interval(), 1000u);
+  world.Advance(1000);
+  EXPECT_FALSE(link.IsBound());
+  EXPECT_TRUE(world.ShellCalls().empty()) << "no path: nothing to start";
+
+  ScriptedWindow& w = StartWindow("WA_KDO_7");
+  world.Advance(999);
+  EXPECT_FALSE(link.IsBound()) << "not before the next tick";
+  world.Advance(1);
+  EXPECT_TRUE(link.IsBound());
+  EXPECT_EQ(link.PlayerWindow(), w.handle);
+  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+}
+
+TEST_F(Binding, ClassNameChangeWaitsForTheNextLookup) {
+  TWinAmpControl link;
+  StartWindow("Winamp v1.x");
+  StartWindow("WA_KDO_3");
+  world.Advance(1000);
+  ScriptedWindow& first = *windows[0];
+  EXPECT_EQ(link.PlayerWindow(), first.handle) << "default class name";
+  link.SetWinAmpClassName("WA_KDO_3");
+  EXPECT_EQ(link.PlayerWindow(), first.handle) << "held handle stays";
+  world.Advance(30000);
+  EXPECT_EQ(link.PlayerWindow(), windows[1]->handle);
+}
+
+TEST_F(Binding, PathInOtherLetterCaseChangesNothing) {
+  world.AddFile(kExe);
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_1");
+  StartWindow("WA_KDO_1");
+  link.SetWinAmpPath(kExe);
+  ASSERT_TRUE(link.IsBound());
+  world.ClearSent();
+  const int lookups = world.Lookups();
+  link.SetWinAmpPath("c:\\PROGRAM FILES\\winamp\\WINAMP.EXE");
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_EQ(world.Lookups(), lookups);
+  EXPECT_TRUE(world.ShellCalls().empty());
+  EXPECT_EQ(link.WinAmpPath(), kExe) << "the stored text keeps its case";
+}
+
+TEST_F(Binding, OnlyLettersAToZIgnoreCase) {
+  TWinAmpControl link;
+  link.SetWinAmpPath("C:\\M\xC4USIK\\a.exe");  // upper-case A-umlaut in the system code page
+  const int lookups = world.Lookups();
+  link.SetWinAmpPath("C:\\m\xE4usik\\A.EXE");  // lower-case: a different path
+  EXPECT_EQ(world.Lookups(), lookups + 1);
+  link.SetWinAmpPath("C:\\m\xE4usik\\A.EXE ");  // no trimming either
+  EXPECT_EQ(world.Lookups(), lookups + 2);
+}
+
+TEST_F(Binding, DifferentPathClosesThenStoresThenLooksUpAtOnce) {
+  world.AddFile(kExe);
+  world.AddFile("D:\\other\\winamp.exe");
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_2");
+  ScriptedWindow& old = StartWindow("WA_KDO_2");
+  link.SetWinAmpPath(kExe);
+  ASSERT_EQ(link.PlayerWindow(), old.handle);
+  world.ClearSent();
+  const int lookups = world.Lookups();
+
+  link.SetWinAmpPath("D:\\other\\winamp.exe");
+  ASSERT_EQ(world.Sent().size(), 1u);
+  EXPECT_EQ(world.Sent()[0], (sim::SentMessage{old.handle, WM_COMMAND, 40001, 0}));
+  EXPECT_EQ(world.Lookups(), lookups + 1);
+  ASSERT_EQ(world.ShellCalls().size(), 1u);
+  EXPECT_EQ(world.ShellCalls()[0], (sim::ShellCall{"D:\\other\\winamp.exe", "/CLASS=\"WA_KDO_2\"", 6}));
+  EXPECT_FALSE(link.IsBound());
+  EXPECT_EQ(link.CheckTimer().Interval(), 1000u);
+  EXPECT_TRUE(link.CheckTimer().Enabled());
+}
+
+TEST_F(Binding, EmptyPathWhileBoundClosesAndEndsIdle) {
+  world.AddFile(kExe);
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_4");
+  StartWindow("WA_KDO_4");
+  link.SetWinAmpPath(kExe);
+  ASSERT_TRUE(link.IsBound());
+  link.SetWinAmpPath("");
+  EXPECT_EQ(CloseCommands(), 1);
+  EXPECT_FALSE(link.IsBound());
+  EXPECT_FALSE(link.CheckTimer().Enabled()) << "Idle: nothing can be started from an empty path";
+  world.Advance(120000);
+  EXPECT_TRUE(world.ShellCalls().empty());
+}
+
+TEST_F(Binding, DirectoryOrMissingFileStartsNothing) {
+  world.AddDirectory("C:\\Program Files\\Winamp");
+  for (const char* path : {"C:\\Program Files\\Winamp", "C:\\nowhere\\winamp.exe"}) {
+    TWinAmpControl link;
+    link.SetWinAmpPath(path);
+    EXPECT_FALSE(link.IsBound());
+    EXPECT_FALSE(link.CheckTimer().Enabled());
+  }
+  EXPECT_TRUE(world.ShellCalls().empty());
+}
+
+TEST_F(Binding, LaunchParametersNameTheClassWithoutBlanks) {
+  world.AddFile(kExe);
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_12345");
+  link.SetWinAmpPath(kExe);
+  ASSERT_EQ(world.ShellCalls().size(), 1u);
+  EXPECT_EQ(world.ShellCalls()[0].Parameters, "/CLASS=\"WA_KDO_12345\"");
+  EXPECT_EQ(world.ShellCalls()[0].Show, 6);
+  EXPECT_DOUBLE_EQ(link.LaunchTime(), world.NowDays());
+}
+
+TEST_F(Binding, PlayerThatNeverShowsItsWindowIsStartedAgainAfterMoreThan60Seconds) {
+  world.Advance(123);  // launch at an odd moment of the virtual day
+  world.AddFile(kExe);
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_5");
+  link.SetWinAmpPath(kExe);
+  ASSERT_EQ(world.ShellCalls().size(), 1u);
+  world.Advance(60000);  // the tick at exactly 60 whole seconds
+  EXPECT_EQ(world.ShellCalls().size(), 1u);
+  world.Advance(1000);  // 61 whole seconds
+  EXPECT_EQ(world.ShellCalls().size(), 2u);
+  EXPECT_DOUBLE_EQ(link.LaunchTime(), world.NowDays());
+  world.Advance(60000);
+  EXPECT_EQ(world.ShellCalls().size(), 2u);
+  world.Advance(1000);
+  EXPECT_EQ(world.ShellCalls().size(), 3u);
+}
+
+TEST_F(Binding, SixtyPointNineNineNineSecondsIsStillSixty) {
+  world.AddFile(kExe);
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_6");
+  link.SetWinAmpPath(kExe);
+  for (int i = 0; i < 59; ++i) world.Advance(1000);
+  world.Pass(1999);  // the thread was busy: the 60 s tick comes at 60.999 s
+  world.Advance(0);
+  EXPECT_EQ(world.ShellCalls().size(), 1u);
+  world.Advance(1);  // the 61 s tick
+  EXPECT_EQ(world.ShellCalls().size(), 2u);
+}
+
+TEST_F(Binding, StatesWaitingWatchingLostAndBack) {
+  world.AddFile(kExe);
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_8");
+  link.SetWinAmpPath(kExe);  // Waiting: started, 1000 ms
+  ASSERT_EQ(world.ShellCalls().size(), 1u);
+  ScriptedWindow& w = StartWindow("WA_KDO_8");
+  world.Advance(1000);  // Watching
+  EXPECT_TRUE(link.IsBound());
+  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+
+  w.Vanish();  // the player exits 1 s after its start
+  world.Advance(30000);  // Lost: the last start was 31 s ago, nothing started
+  EXPECT_FALSE(link.IsBound());
+  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(world.ShellCalls().size(), 1u);
+
+  ScriptedWindow& again = StartWindow("WA_KDO_8");
+  world.Advance(30000);  // Lost -> Watching, the interval stays
+  EXPECT_EQ(link.PlayerWindow(), again.handle);
+  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+
+  again.Vanish();
+  world.Advance(30000);  // more than 60 s since the start: started again, Waiting
+  EXPECT_FALSE(link.IsBound());
+  EXPECT_EQ(world.ShellCalls().size(), 2u);
+  EXPECT_EQ(link.CheckTimer().Interval(), 1000u);
+}
+
+TEST_F(Binding, PlayerFoundAtOnceIsWatchedAndItsExitNoticed) {
+  world.AddFile(kExe);
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_9");
+  ScriptedWindow& w = StartWindow("WA_KDO_9");
+  link.SetWinAmpPath(kExe);
+  EXPECT_TRUE(link.IsBound());
+  EXPECT_TRUE(world.ShellCalls().empty());
+  EXPECT_TRUE(link.CheckTimer().Enabled());
+  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+
+  w.Vanish();
+  world.Advance(30000);
+  EXPECT_FALSE(link.IsBound()) << "the exit is noticed";
+  EXPECT_EQ(world.ShellCalls().size(), 1u) << "never started by us: started at once";
+}
+
+TEST_F(Binding, WindowStillClosingAfterTheCloseCommandIsNotBoundAgain) {
+  world.AddFile(kExe);
+  world.AddFile("D:\\new\\winamp.exe");
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_10");
+  ScriptedWindow& slow = StartWindow("WA_KDO_10", /*closesOnCommand=*/false);
+  link.SetWinAmpPath(kExe);
+  ASSERT_EQ(link.PlayerWindow(), slow.handle);
+
+  link.SetWinAmpPath("D:\\new\\winamp.exe");
+  EXPECT_FALSE(link.IsBound());
+  ASSERT_EQ(world.ShellCalls().size(), 1u);
+  EXPECT_EQ(world.ShellCalls()[0].File, "D:\\new\\winamp.exe");
+  world.Advance(1000);  // later lookups take whatever window of the class exists
+  EXPECT_EQ(link.PlayerWindow(), slow.handle);
+}
+
+TEST_F(Binding, DestroyingABoundLinkClosesItsPlayerOnce) {
+  {
+    TWinAmpControl link;
+    link.SetWinAmpClassName("WA_KDO_11");
+    StartWindow("WA_KDO_11");
+    world.Advance(1000);
+    ASSERT_TRUE(link.IsBound());
+    world.ClearSent();
+  }
+  ASSERT_EQ(world.Sent().size(), 1u);
+  EXPECT_EQ(CloseCommands(), 1);
+  world.Advance(60000);  // its timer is gone with it
+  EXPECT_EQ(world.Sent().size(), 1u);
+}
+
+TEST_F(Binding, DestroyingAnUnboundLinkSendsNothing) {
+  { TWinAmpControl link; }
+  EXPECT_TRUE(world.Sent().empty());
+}
+
+TEST_F(Binding, UnboundLinkSendsNothingAndAnswersMinusOne) {
+  TWinAmpControl link;
+  EXPECT_EQ(link.SendPlayerMessage(WM_USER, 0, 124), -1);
+  EXPECT_TRUE(world.Sent().empty());
+}
+
+}  // namespace
+}  // namespace linktest

@@ -1,0 +1,264 @@
+// The command set: messages, reply conversions and the remote text read.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "LinkFixture.h"
+
+namespace linktest {
+namespace {
+
+class Commands : public LinkTest {
+ protected:
+  void SetUp() override {
+    player = &StartWindow("WA_KDO_1");
+    link.SetWinAmpClassName("WA_KDO_1");
+    world.Advance(1000);
+    ASSERT_TRUE(link.IsBound());
+    world.ClearSent();
+  }
+  void TearDown() override { player->reply = nullptr; }
+
+  // Answers every message with `value`.
+  void ReplyAlways(int32_t value) {
+    player->reply = [value](uint32_t, uint32_t, uintptr_t) { return value; };
+  }
+  // A playlist of `length` entries whose texts live in the player's memory at `address`.
+  void ServeText(int32_t length, uint32_t address) {
+    player->reply = [length, address](uint32_t msg, uint32_t, uintptr_t l) -> int32_t {
+      if (msg != WM_USER) return 0;
+      if (l == 124) return length;
+      if (l == 125) return 0;
+      if (l == 211 || l == 212) return int32_t(address);
+      return 0;
+    };
+  }
+  uint32_t PlaceText(const std::string& text, uint32_t pages = 1) {
+    sim::AddressSpace* mem = world.Memory(player->pid);
+    uint32_t at = mem->Map(pages);
+    mem->Write(at, text.c_str(), text.size() + 1);
+    return at;
+  }
+
+  ScriptedWindow* player = nullptr;
+  TWinAmpControl link;
+};
+
+TEST_F(Commands, TransportAndSettersSendTheirMessages) {
+  struct Row {
+    void (TWinAmpControl::*op)();
+    uint32_t msg, wParam, lParam;
+  };
+  const Row rows[] = {
+      {&TWinAmpControl::Play, WM_COMMAND, 40045, 0},     {&TWinAmpControl::Pause, WM_COMMAND, 40046, 0},
+      {&TWinAmpControl::Stop, WM_COMMAND, 40047, 0},     {&TWinAmpControl::PreviousTrack, WM_COMMAND, 40044, 0},
+      {&TWinAmpControl::NextTrack, WM_COMMAND, 40048, 0}, {&TWinAmpControl::ClearPlaylist, WM_USER, 0, 101},
+      {&TWinAmpControl::ShuffleOn, WM_USER, 1, 252},     {&TWinAmpControl::ShuffleOff, WM_USER, 0, 252},
+      {&TWinAmpControl::RepeatOn, WM_USER, 1, 253},      {&TWinAmpControl::RepeatOff, WM_USER, 0, 253},
+  };
+  for (const Row& r : rows) {
+    world.ClearSent();
+    (link.*r.op)();
+    ASSERT_EQ(world.Sent().size(), 1u);
+    EXPECT_EQ(world.Sent()[0], (sim::SentMessage{player->handle, r.msg, r.wParam, r.lParam}));
+  }
+  world.ClearSent();
+  link.SetVolume(255);
+  link.SetPlaylistPosition(-1);
+  link.SetPlaylistPosition(INT_MAX);
+  ASSERT_EQ(world.Sent().size(), 3u);
+  EXPECT_EQ(world.Sent()[0], (sim::SentMessage{player->handle, WM_USER, 255, 122}));
+  EXPECT_EQ(world.Sent()[1].WParam, 0xFFFFFFFFu) << "any index passes unchecked";
+  EXPECT_EQ(world.Sent()[2].WParam, 0x7FFFFFFFu);
+}
+
+TEST_F(Commands, TrackPositionIsTruncatedToWholeSeconds) {
+  const std::pair<int32_t, int32_t> cases[] = {{0, 0},      {999, 0},        {1000, 1},
+                                               {1999, 1},   {-1, 0},         {-1999, -1},
+                                               {INT_MIN, INT_MIN / 1000}, {INT_MAX, INT_MAX / 1000}};
+  for (auto [reply, seconds] : cases) {
+    ReplyAlways(reply);
+    EXPECT_EQ(link.GetTrackPosition(), seconds) << reply;
+  }
+  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 0, 105}));
+}
+
+TEST_F(Commands, RepliesAndTheirConversions) {
+  ReplyAlways(300);
+  EXPECT_EQ(link.GetVolume(), 44);
+  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 0xFFFFFD66u, 122}));
+  EXPECT_EQ(link.GetTrackLength(), 300);
+  EXPECT_EQ(world.Sent().back().WParam, 1u);
+  EXPECT_EQ(link.GetPlaylistLength(), 300);
+  EXPECT_EQ(link.GetPlaylistPosition(), 300);
+  for (auto [reply, on] : {std::pair{1, true}, {0, false}, {-1, false}, {INT_MIN, false}, {7, true}}) {
+    ReplyAlways(reply);
+    EXPECT_EQ(link.GetShuffle(), on) << reply;
+    EXPECT_EQ(world.Sent().back().LParam, 250u);
+    EXPECT_EQ(link.GetRepeat(), on) << reply;
+    EXPECT_EQ(world.Sent().back().LParam, 251u);
+  }
+}
+
+TEST_F(Commands, AddFileSendsTheRecordWithItsTerminatingZero) {
+  uint32_t dwData = 0, cbData = 0;
+  std::string received;
+  bool singleZero = false;
+  player->reply = [&](uint32_t msg, uint32_t wParam, uintptr_t lParam) {
+    EXPECT_EQ(msg, WM_COPYDATA);
+    EXPECT_EQ(wParam, 0u);
+    const auto* record = reinterpret_cast<const platform::CopyDataRecord*>(lParam);
+    dwData = uint32_t(record->dwData);
+    cbData = record->cbData;
+    const char* data = static_cast<const char*>(record->lpData);
+    received.assign(data, cbData - 1);
+    singleZero = cbData == 1 && data[0] == '\0';
+    return 0;
+  };
+  link.AddFile("C:\\Music\\song one.mp3");
+  EXPECT_EQ(dwData, 100u);
+  EXPECT_EQ(cbData, 22u);
+  EXPECT_EQ(received, "C:\\Music\\song one.mp3");
+  link.AddFile("");
+  EXPECT_TRUE(singleZero);
+}
+
+TEST_F(Commands, TextReadComesFromThePlayersMemoryTrimmed) {
+  ServeText(3, PlaceText(" \t\r\n inner  blanks stay \n\x01"));
+  std::string text = "stale";
+  link.GetPlaylistTitle(2, text);
+  EXPECT_EQ(text, "inner  blanks stay");
+  ASSERT_EQ(world.Sent().size(), 2u);
+  EXPECT_EQ(world.Sent()[0].LParam, 124u) << "length first";
+  EXPECT_EQ(world.Sent()[1], (sim::SentMessage{player->handle, WM_USER, 2, 212}));
+  link.GetPlaylistFile(1, text);
+  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 1, 211}));
+  EXPECT_EQ(world.OpenProcessCalls(), 2);
+  EXPECT_EQ(world.OpenProcessHandles(), 0) << "every handle closed";
+}
+
+TEST_F(Commands, BytesAbove127AreNotTrimmed) {
+  ServeText(1, PlaceText("\xA0" "Caf\xE9\xFF"));
+  std::string text;
+  link.GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, "\xA0" "Caf\xE9\xFF");
+}
+
+TEST_F(Commands, LongTextGivesItsFirst500CharactersTrimmed) {
+  std::string title = std::string(499, 'x') + "  and more";
+  ServeText(1, PlaceText(title));
+  std::string text;
+  link.GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, std::string(499, 'x'));
+  ServeText(1, PlaceText(std::string(600, 'y')));
+  link.GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, std::string(500, 'y'));
+}
+
+TEST_F(Commands, OutOfRangeIndexAsksOnlyTheLength) {
+  ServeText(2, PlaceText("t"));
+  std::string text = "stale";
+  link.GetPlaylistFile(2, text);
+  EXPECT_EQ(text, "");
+  ASSERT_EQ(world.Sent().size(), 1u);
+  EXPECT_EQ(world.Sent()[0].LParam, 124u);
+  world.ClearSent();
+  link.GetPlaylistTitle(-1, text);
+  link.GetPlaylistTitle(INT_MIN, text);
+  EXPECT_TRUE(world.Sent().empty()) << "a negative index asks nothing";
+  EXPECT_EQ(world.OpenProcessCalls(), 0);
+}
+
+TEST_F(Commands, CurrentEntryTakesThreeMessages) {
+  ServeText(1, PlaceText("current.mp3"));
+  std::string text;
+  link.GetCurrentFile(text);
+  EXPECT_EQ(text, "current.mp3");
+  ASSERT_EQ(world.Sent().size(), 3u);
+  EXPECT_EQ(world.Sent()[0].LParam, 125u);
+  EXPECT_EQ(world.Sent()[1].LParam, 124u);
+  EXPECT_EQ(world.Sent()[2].LParam, 211u);
+}
+
+TEST_F(Commands, UnreadableAddressGivesTheEmptyText) {
+  ServeText(1, 0xDEAD0000u);
+  std::string text = "stale";
+  link.GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, "");
+  ServeText(1, 0);
+  link.GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(world.OpenProcessHandles(), 0);
+}
+
+TEST_F(Commands, ShortTextRightBeforeTheEndOfReadableMemoryIsStillRead) {
+  sim::AddressSpace* mem = world.Memory(player->pid);
+  const uint32_t page = mem->Map(1);
+  const std::string title = "  Last Song\t";
+  const uint32_t at = page + 4096 - uint32_t(title.size() + 1);
+  mem->Write(at, title.c_str(), title.size() + 1);
+  ServeText(1, at);
+  std::string text;
+  link.GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, "Last Song");
+}
+
+TEST_F(Commands, TextRunningIntoUnreadableMemoryWithoutItsZeroIsCut) {
+  sim::AddressSpace* mem = world.Memory(player->pid);
+  const uint32_t page = mem->Map(1);
+  const uint32_t at = page + 4096 - 10;
+  mem->Write(at, "0123456789", 10);  // no zero before the end
+  ServeText(1, at);
+  std::string text;
+  link.GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, "0123456789") << "what lies before the end, and never a byte beyond";
+}
+
+TEST_F(Commands, DeadHandleRepliesZero) {
+  player->Vanish();  // the window is gone but the link has not looked yet
+  ASSERT_TRUE(link.IsBound());
+  std::string text = "stale";
+  link.GetCurrentTitle(text);
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(link.GetPlaylistLength(), 0);
+  EXPECT_EQ(link.GetTrackPosition(), 0);
+  EXPECT_EQ(link.GetTrackLength(), 0);
+  EXPECT_EQ(link.GetVolume(), 0);
+  EXPECT_FALSE(link.GetShuffle());
+}
+
+TEST_F(Commands, HungPlayerCostsOneSendLimitPerMessage) {
+  world.SetHung(player->handle, true);
+  const int64_t before = world.ElapsedMs();
+  EXPECT_EQ(link.GetPlaylistLength(), 0);
+  EXPECT_EQ(world.ElapsedMs() - before, 2000);
+  world.SetHung(player->handle, false);
+  ReplyAlways(5);
+  EXPECT_EQ(link.GetPlaylistLength(), 5);
+}
+
+TEST(CommandsUnbound, AnswerWithoutSending) {
+  sim::World world;
+  TWinAmpControl link;
+  std::string text = "stale";
+  link.Play();
+  link.SetVolume(1);
+  link.AddFile("x");
+  EXPECT_EQ(link.GetTrackLength(), -1);
+  EXPECT_EQ(link.GetPlaylistLength(), -1);
+  EXPECT_EQ(link.GetPlaylistPosition(), -1);
+  EXPECT_EQ(link.GetTrackPosition(), 0);
+  EXPECT_EQ(link.GetVolume(), 255);
+  EXPECT_FALSE(link.GetShuffle());
+  EXPECT_FALSE(link.GetRepeat());
+  link.GetCurrentFile(text);
+  EXPECT_EQ(text, "");
+  link.GetPlaylistTitle(0, text);
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_EQ(world.OpenProcessCalls(), 0);
+}
+
+}  // namespace
+}  // namespace linktest
