@@ -486,13 +486,17 @@ KDOResult Server::RegisterFunction(KDOString name, const TKDONamedVarType* param
     if (kdo::text::View(name).empty() || !code || high < -1 || (high >= 0 && !params)) return KDO_E_FAIL;
     Registration reg{Str(name), {}, resultType, code, object, id};
     for (int32_t i = 0; i <= high; ++i) reg.Params.emplace_back(Str(params[i].Name), params[i].VarType);
+    functionLog_.push_back("+" + reg.Name + "#" + std::to_string(id));
     functions_[{LowerAZ(reg.Name), id}] = std::move(reg);
     return KDO_S_OK;
   });
 }
 
 KDOResult Server::UnregisterFunction(KDOString name, uint32_t id) {
-  return Guarded([&] { return functions_.erase({LowerAZ(Str(name)), id}) ? KDO_S_OK : KDO_E_FAIL; });
+  return Guarded([&] {
+    functionLog_.push_back("-" + Str(name) + "#" + std::to_string(id));
+    return functions_.erase({LowerAZ(Str(name)), id}) ? KDO_S_OK : KDO_E_FAIL;
+  });
 }
 
 const Registration* Server::Function(std::string_view name, uint32_t id) const {
@@ -501,14 +505,19 @@ const Registration* Server::Function(std::string_view name, uint32_t id) const {
 }
 
 // Routes by name (letter case ignored, as scripts do) and id; the handler sees the name as called.
-CallResult Server::Call(std::string_view name, uint32_t id, const std::vector<Value>& params) {
-  CallResult out;
+CallResult Server::Call(std::string_view name, uint32_t id, const std::vector<Value>& params,
+                        const CallResult& initial) {
+  CallResult out = initial;
+  out.Routed = false;
   const Registration* reg = Function(name, id);
   if (!reg) return out;
   out.Routed = true;
   ParamArray array(params);
   TKDOText called(name);
   TKDOPHPParameter result{};
+  result.BoolValue = initial.Bool;
+  result.IntValue = initial.Int;
+  result.StringValue = kdo::text::Make(initial.Str);
   reg->Code(reg->Object, called.get(), array.first(), &result, id);
   out.Bool = result.BoolValue;
   out.Int = result.IntValue;

@@ -126,8 +126,11 @@ class Server {
   // ---- script functions
   const Registration* Function(std::string_view name, uint32_t id) const;
   size_t FunctionCount() const { return functions_.size(); }
-  // Calls the registered handler with these parameter values (as many as given).
-  CallResult Call(std::string_view name, uint32_t id, const std::vector<Value>& params);
+  // Registrations and unregistrations in the order they came: "+name#id", "-name#id".
+  const std::vector<std::string>& FunctionLog() const { return functionLog_; }
+  // Calls the registered handler with these parameter values (as many as given);
+  // the result record starts as `initial`.
+  CallResult Call(std::string_view name, uint32_t id, const std::vector<Value>& params, const CallResult& initial = {});
 
   // ---- service operations (the objects below forward here)
   KDOResult QueryService(const TGUID& iid, void** obj);
@@ -167,6 +170,7 @@ class Server {
   std::map<std::string, Value, std::less<>> variables_;
   std::map<std::string, int, std::less<>> varWrites_, varReads_;
   std::map<std::pair<std::string, uint32_t>, Registration> functions_;  // key: lower-case name, id
+  std::vector<std::string> functionLog_;
 };
 
 // Lower-cases the letters A to Z only.

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "winamp/WinAmp.h"
+
 namespace {
 
 // The services, in the order they are obtained, with the line logged when the kernel refuses one.
@@ -31,12 +33,29 @@ void Step(F&& f) noexcept {
 TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, const TKDOModuleInfo* moduleInfo)
     : FKernel(kernel), FModuleInfo(moduleInfo), FInstanceID(instanceId), FControlTable(*this) {
   ObtainServices();
+  RegisterFunctions();
+  try {
+    FPlayerLink = std::make_unique<TWinAmpControl>();
+    FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
+    FStatusTimer = std::make_unique<platform::Timer>();
+    FStatusTimer->SetInterval(250);
+    FStatusTimer->SetOnTimer([this] { StatusPoll(); });
+    FStatusTimer->SetEnabled(true);
+    LoadSettings();
+  } catch (...) {
+    // The server must never call into an instance that was not made.
+    UnregisterFunctions();
+    throw;
+  }
   Log(KDO_LOG_LIFECYCLE, "Interface Create");
 }
 
 TKDOWinampControl::~TKDOWinampControl() {
   Log(KDO_LOG_LIFECYCLE, "Interface Destroy");
   Step([&] { HideConfigurationPage(); });
+  Step([&] { UnregisterFunctions(); });
+  FStatusTimer.reset();
+  FPlayerLink.reset();  // closes a bound player
   Step([&] { SaveSettings(); });
   FEventScripter.reset();
   FVariableManager.reset();
@@ -63,6 +82,10 @@ void TKDOWinampControl::ObtainServices() {
 std::string TKDOWinampControl::LogSender() const {
   std::string sender = FModuleInfo ? std::string(kdo::text::View(FModuleInfo->ModuleName)) : std::string();
   return sender + " #" + std::to_string(FInstanceID);
+}
+
+void TKDOWinampControl::Debug(KDOString message, KDOString data) {
+  if (FDebugServer) FDebugServer->SendDebug(FInstanceID, message, data);
 }
 
 void TKDOWinampControl::Log(int32_t type, std::string_view text) noexcept {
@@ -95,46 +118,6 @@ KDOResult TKDOWinampControl::ControlQueryInterface(const TGUID& iid, void** obj)
 KDOResult TKDOWinampControl::ShowConfigurationPage() { return KDO_S_OK; }
 
 KDOResult TKDOWinampControl::HideConfigurationPage() { return KDO_S_OK; }
-
-// ---------------------------------------------------------------- settings
-
-KDOResult TKDOWinampControl::LoadSettings() { return KDO_S_OK; }
-
-KDOResult TKDOWinampControl::SaveSettings() { return KDO_S_OK; }
-
-KDOResult TKDOWinampControl::GetSettings(TKDOWinampControlSettings& settings) {
-  settings = FSettings;
-  return KDO_S_OK;
-}
-
-KDOResult TKDOWinampControl::SetSettings(const TKDOWinampControlSettings& settings) {
-  FSettings = settings;
-  return KDO_S_OK;
-}
-
-// ---------------------------------------------------------------- player operations
-
-KDOResult TKDOWinampControl::AddFile(std::string_view) { return KDO_S_OK; }
-KDOResult TKDOWinampControl::ClearPlaylist() { return KDO_S_OK; }
-KDOResult TKDOWinampControl::GetPlaylistLength(int32_t&) { return KDO_S_OK; }
-KDOResult TKDOWinampControl::GetPlaylistPosition(int32_t&) { return KDO_S_OK; }
-KDOResult TKDOWinampControl::SetPlaylistPosition(int32_t) { return KDO_S_OK; }
-KDOResult TKDOWinampControl::GetPlaylistFile(int32_t, TKDOText& fileName) {
-  fileName = TKDOText();
-  return KDO_S_OK;
-}
-KDOResult TKDOWinampControl::GetPlaylistTitle(int32_t, TKDOText& title) {
-  title = TKDOText();
-  return KDO_S_OK;
-}
-KDOResult TKDOWinampControl::Play() { return KDO_S_OK; }
-KDOResult TKDOWinampControl::Stop() { return KDO_S_OK; }
-KDOResult TKDOWinampControl::Pause() { return KDO_S_OK; }
-KDOResult TKDOWinampControl::Prev() { return KDO_S_OK; }
-KDOResult TKDOWinampControl::Next() { return KDO_S_OK; }
-KDOResult TKDOWinampControl::SetVolume(int32_t) { return KDO_S_OK; }
-KDOResult TKDOWinampControl::SetShuffle(bool) { return KDO_S_OK; }
-KDOResult TKDOWinampControl::SetRepeat(bool) { return KDO_S_OK; }
 
 // ---------------------------------------------------------------- IKDOWinampControl table
 

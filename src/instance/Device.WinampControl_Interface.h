@@ -2,11 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "instance/Device.WinampControl_Types.h"
+#include "platform/Platform.h"
 #include "sdk/KDOObjects.h"
+
+class TWinAmpControl;
 
 class TKDOWinampControl final : public TKDOModuleObject {
  public:
@@ -44,6 +48,16 @@ class TKDOWinampControl final : public TKDOModuleObject {
   // Through IKDOWinampControl: only IKDOModule and the module's own identifier.
   KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;
 
+  // The script-function handler: runs the function of that name with the
+  // first parameter value and fills the result record.
+  void HandlePHPFunction(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result);
+  // The status timer's tick: mirrors the bound player into the chosen variables.
+  void StatusPoll();
+
+  // For tests: the link and the status timer.
+  TWinAmpControl& PlayerLink() noexcept { return *FPlayerLink; }
+  const platform::Timer& StatusTimer() const noexcept { return *FStatusTimer; }
+
  protected:
   IInterface* FindInterface(const TGUID& iid) noexcept override;
 
@@ -75,7 +89,14 @@ class TKDOWinampControl final : public TKDOModuleObject {
  private:
   std::string LogSender() const;
   void Log(int32_t type, std::string_view text) noexcept;
+  void Debug(KDOString message, KDOString data = nullptr);
   void ObtainServices();
+  void RegisterFunctions();
+  void UnregisterFunctions();
+
+  void UpdateStringVariable(KDOString ident, std::string_view text);
+  void UpdateIntegerVariable(KDOString ident, int32_t value);
+  void UpdateBooleanVariable(KDOString ident, bool value);
 
   TKDORef<IKDOKernel> FKernel;
   TKDORef<IKDOSettings> FSettingsStore;
@@ -86,5 +107,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
   const TKDOModuleInfo* FModuleInfo;
   TKDOWinampControlSettings FSettings;
   uint16_t FInstanceID;
+  std::unique_ptr<TWinAmpControl> FPlayerLink;
+  std::unique_ptr<platform::Timer> FStatusTimer;
   ControlTable FControlTable;
 };

@@ -3,7 +3,6 @@
 
 #include <array>
 #include <cstdint>
-#include <string_view>
 
 #include "sdk/UKDOTypes.h"
 
@@ -24,20 +23,32 @@ struct TKDOWinampControlSettings {
 };
 static_assert(sizeof(TKDOWinampControlSettings) == 8 * sizeof(KDOString));
 
+// The store's keys, as constant texts.
+namespace kdo::keys {
+inline constexpr kdo::text::Constant WinampLocation("WinampLocation");
+inline constexpr kdo::text::Constant TrackPosVar("TrackPosVar");
+inline constexpr kdo::text::Constant TrackLenVar("TrackLenVar");
+inline constexpr kdo::text::Constant TrackFileVar("TrackFileVar");
+inline constexpr kdo::text::Constant TrackTitleVar("TrackTitleVar");
+inline constexpr kdo::text::Constant VolumeVar("VolumeVar");
+inline constexpr kdo::text::Constant ShuffleVar("ShuffleVar");
+inline constexpr kdo::text::Constant RepeatVar("RepeatVar");
+}  // namespace kdo::keys
+
 // Settings keys in the order they are read and written, with their fields.
 struct TKDOSettingsKey {
-  std::string_view Key;
+  KDOString Key;
   TKDOText TKDOWinampControlSettings::*Field;
 };
 inline constexpr std::array<TKDOSettingsKey, 8> KDOWinampControlSettingsKeys = {{
-    {"WinampLocation", &TKDOWinampControlSettings::WinampLocation},
-    {"TrackPosVar", &TKDOWinampControlSettings::TrackPosVar},
-    {"TrackLenVar", &TKDOWinampControlSettings::TrackLenVar},
-    {"TrackFileVar", &TKDOWinampControlSettings::TrackFileVar},
-    {"TrackTitleVar", &TKDOWinampControlSettings::TrackTitleVar},
-    {"VolumeVar", &TKDOWinampControlSettings::VolumeVar},
-    {"ShuffleVar", &TKDOWinampControlSettings::ShuffleVar},
-    {"RepeatVar", &TKDOWinampControlSettings::RepeatVar},
+    {kdo::keys::WinampLocation.get(), &TKDOWinampControlSettings::WinampLocation},
+    {kdo::keys::TrackPosVar.get(), &TKDOWinampControlSettings::TrackPosVar},
+    {kdo::keys::TrackLenVar.get(), &TKDOWinampControlSettings::TrackLenVar},
+    {kdo::keys::TrackFileVar.get(), &TKDOWinampControlSettings::TrackFileVar},
+    {kdo::keys::TrackTitleVar.get(), &TKDOWinampControlSettings::TrackTitleVar},
+    {kdo::keys::VolumeVar.get(), &TKDOWinampControlSettings::VolumeVar},
+    {kdo::keys::ShuffleVar.get(), &TKDOWinampControlSettings::ShuffleVar},
+    {kdo::keys::RepeatVar.get(), &TKDOWinampControlSettings::RepeatVar},
 }};
 
 // Operations 1 to 17 follow IKDOModule's entries (table entries 11 to 27).

@@ -70,6 +70,9 @@ bool FileExists(const std::string& path);
 // Local date and time: days since 1899-12-30, the fraction being the time of day.
 double Now();
 
+// A time of day (0-23, 0-59, 0-59) in the system's long time format.
+std::string FormatLongTime(int hours, int minutes, int seconds);
+
 // A window-message timer: ticks on the creating thread through its message
 // loop. A new timer is enabled at 1000 ms and ticks once a handler is set;
 // changing the interval or the enabled flag restarts the period.

@@ -58,4 +58,12 @@ void Assign(KDOString* var, KDOString value) noexcept {
   Release(old);
 }
 
+bool EqualIgnoringAZCase(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (upper(a[i]) != upper(b[i])) return false;
+  return true;
+}
+
 }  // namespace kdo::text

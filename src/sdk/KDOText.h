@@ -39,6 +39,9 @@ std::string_view View(KDOString s) noexcept;
 // Out-text assignment: takes a new reference to `value`, releases the old one.
 void Assign(KDOString* var, KDOString value) noexcept;
 
+// Equal when they differ at most in the case of the letters A to Z.
+bool EqualIgnoringAZCase(std::string_view a, std::string_view b) noexcept;
+
 // A constant text with static storage, as the server's constant texts are laid out.
 template <std::size_t N>
 struct Constant {

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "sdk/KDOText.h"
+
 namespace {
 
 using platform::WM_COMMAND_;
@@ -35,17 +37,6 @@ constexpr uint32_t kAskVolume = uint32_t(-666);
 constexpr uint32_t kAddFileData = 100;  // COPYDATA dwData
 constexpr std::size_t kReadSize = 500;
 
-bool EqualAZ(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = char(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = char(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // Whole seconds between two day-count times, fractions dropped. Rounded to the
 // millisecond first, so 61.000 s is 61 and 60.999 s is 60 whatever the double's last bits.
 int64_t WholeSecondsBetween(double a, double b) {
@@ -69,7 +60,7 @@ TWinAmpControl::~TWinAmpControl() {
 }
 
 void TWinAmpControl::SetWinAmpPath(std::string_view path) {
-  if (EqualAZ(path, FPath)) return;
+  if (kdo::text::EqualIgnoringAZCase(path, FPath)) return;
   const platform::WindowHandle closing = FPlayerWindow;
   Unbind();
   FPath = path;

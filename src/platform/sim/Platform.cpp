@@ -38,6 +38,10 @@ bool FileExists(const std::string& path) { return W() && W()->IsFile(path); }
 
 double Now() { return W() ? W()->NowDays() : 0.0; }
 
+std::string FormatLongTime(int hours, int minutes, int seconds) {
+  return sim::FormatTime(W() ? W()->LongTimeFormat() : "h:nn:ss", hours, minutes, seconds);
+}
+
 // ---------------------------------------------------------------- timer
 
 

@@ -52,6 +52,32 @@ bool AddressSpace::Read(uint32_t address, void* buffer, std::size_t size) const 
   return true;
 }
 
+// ---------------------------------------------------------------- time format
+
+std::string FormatTime(const std::string& format, int hours, int minutes, int seconds) {
+  std::string out;
+  for (std::size_t i = 0; i < format.size();) {
+    const char c = format[i];
+    if (c == '\'') {  // quoted literal text
+      const std::size_t end = format.find('\'', i + 1);
+      out += format.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+      i = end == std::string::npos ? format.size() : end + 1;
+      continue;
+    }
+    const int value = c == 'h' ? hours : c == 'n' ? minutes : c == 's' ? seconds : -1;
+    if (value < 0) {
+      out += format[i++];
+      continue;
+    }
+    const bool twoDigits = i + 1 < format.size() && format[i + 1] == c;
+    std::string digits = std::to_string(value);
+    if (twoDigits && digits.size() < 2) digits.insert(0, "0");
+    out += digits;
+    i += twoDigits ? 2 : 1;
+  }
+  return out;
+}
+
 // ---------------------------------------------------------------- world
 
 World::World() : previous_(gCurrent) { gCurrent = this; }
@@ -144,6 +170,7 @@ WindowHandle World::FindWindow(const std::string& className) {
 
 int32_t World::Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
   sent_.push_back({window, message, wParam, lParam});
+  if (OnSend) OnSend(sent_.back());
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return 0;
   if (it->second.Hung || it->second.DelayMs >= platform::kSendTimeoutMs) {

@@ -62,6 +62,9 @@ class AddressSpace {
   uint32_t next_ = 0x00400000;
 };
 
+// Formats a time of day with a long time format as World describes it.
+std::string FormatTime(const std::string& format, int hours, int minutes, int seconds);
+
 class World {
  public:
   World();
@@ -80,6 +83,11 @@ class World {
   // Moves the clock on, firing each timer that falls due, in order of due time
   // (ties in the order the timers were started).
   void Advance(int64_t ms);
+  // The long time format: h or hh (hours), n or nn (minutes), s or ss
+  // (seconds); text in single quotes and other characters stand as they are.
+  // Default "h:nn:ss".
+  void SetLongTimeFormat(std::string format) { longTimeFormat_ = std::move(format); }
+  const std::string& LongTimeFormat() const { return longTimeFormat_; }
   // Moves the clock without firing timers (a blocked thread does not dispatch them).
   void Pass(int64_t ms) { now_ += ms; }
 
@@ -113,6 +121,8 @@ class World {
   void ClearSent() { sent_.clear(); }
   const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int Lookups() const { return lookups_; }  // window lookups by class name so far
+  // Called for every send, before the window sees it (for order checks).
+  std::function<void(const SentMessage&)> OnSend;
 
   // ---- the platform's side (used by the sim platform implementation)
   WindowHandle FindWindow(const std::string& className);
@@ -148,6 +158,7 @@ class World {
 
   World* previous_;
   double start_ = 46363.5;  // 2026-12-07 12:00
+  std::string longTimeFormat_ = "h:nn:ss";
   int64_t now_ = 0;
   std::map<WindowHandle, Window> windows_;  // creation order = handle order
   WindowHandle nextWindow_ = 0x10010;

@@ -79,6 +79,20 @@ double Now() {
   return double(days) + ms / 86400000.0;
 }
 
+// The user's long time format (null format: the locale's own).
+std::string FormatLongTime(int hours, int minutes, int seconds) {
+  SYSTEMTIME t{};
+  t.wYear = 1899;
+  t.wMonth = 12;
+  t.wDay = 30;
+  t.wHour = WORD(hours);
+  t.wMinute = WORD(minutes);
+  t.wSecond = WORD(seconds);
+  char buffer[128];
+  int n = GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &t, nullptr, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, std::size_t(n - 1)) : std::string();
+}
+
 // ---------------------------------------------------------------- timer
 
 namespace {

@@ -1,0 +1,242 @@
+// The fifteen WAC_ script functions: their registrations, the handler the
+// server calls, and the player operations behind them.
+#include <array>
+
+#include "instance/Device.WinampControl_Interface.h"
+#include "winamp/WinAmp.h"
+
+namespace {
+
+using kdo::text::Constant;
+
+constexpr Constant kParamFilename("Filename");
+constexpr Constant kParamPosition("Position");
+constexpr Constant kParamVolume("Volume [0..255]");
+constexpr Constant kParamValue("Value");
+
+// Function names.
+constexpr Constant kAddFile("WAC_AddFile");
+constexpr Constant kClearPlaylist("WAC_ClearPlaylist");
+constexpr Constant kGetPlaylistLength("WAC_GetPlaylistLength");
+constexpr Constant kGetPlaylistPosition("WAC_GetPlaylistPosition");
+constexpr Constant kSetPlaylistPosition("WAC_SetPlaylistPosition");
+constexpr Constant kGetPlaylistFile("WAC_GetPlaylistFile");
+constexpr Constant kGetPlaylistTitle("WAC_GetPlaylistTitle");
+constexpr Constant kPlay("WAC_Play");
+constexpr Constant kStop("WAC_Stop");
+constexpr Constant kPause("WAC_Pause");
+constexpr Constant kPrev("WAC_Prev");
+constexpr Constant kNext("WAC_Next");
+constexpr Constant kSetVolume("WAC_SetVolume");
+constexpr Constant kSetShuffle("WAC_SetShuffle");
+constexpr Constant kSetRepeat("WAC_SetRepeat");
+
+// Debug lines.
+constexpr Constant kDebugAddFile("ADDFILE");
+constexpr Constant kDebugClearPlaylist("CLEAR PLAYLIST");
+constexpr Constant kDebugGetPlaylistLength("GET PLAYLIST LENGTH");
+constexpr Constant kDebugGetPlaylistPosition("GET PLAYLIST POSITION");
+constexpr Constant kDebugSetPlaylistPosition("SET PLAYLIST POSITION");
+constexpr Constant kDebugGetPlaylistFile("GET PLAYLIST FILE");
+constexpr Constant kDebugGetPlaylistTitle("GET PLAYLIST TITLE");
+constexpr Constant kDebugPlay("PLAY");
+constexpr Constant kDebugStop("STOP");
+constexpr Constant kDebugPause("PAUSE");
+constexpr Constant kDebugPrev("PREV");
+constexpr Constant kDebugNext("NEXT");
+
+constexpr int8_t kNoParam = -1;
+
+using Control = TKDOWinampControl;
+using Param = TKDOPHPParameter;
+
+// Result type 0: true when the operation succeeded.
+void SetDone(Param& result, KDOResult r) { result.BoolValue = KDOSucceeded(r) ? 1 : 0; }
+
+struct ScriptFunction {
+  KDOString Name;
+  KDOString ParamName;  // null when the function takes none
+  int8_t ParamType;
+  int32_t ResultType;
+  // Runs the operation with the first parameter value (when declared) and fills the result.
+  void (*Run)(Control& c, const Param* arg, Param& result);
+};
+
+// Scripts count playlist positions from 1, the player from 0: shifted with 32-bit wrap-around.
+int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint32_t(by)); }
+
+const std::array<ScriptFunction, 15> kFunctions = {{
+    {kAddFile.get(), kParamFilename.get(), KDO_TYPE_STRING, KDO_TYPE_BOOLEAN,
+     [](Control& c, const Param* a, Param& r) { SetDone(r, c.AddFile(kdo::text::View(a->StringValue))); }},
+    {kClearPlaylist.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN,
+     [](Control& c, const Param*, Param& r) { SetDone(r, c.ClearPlaylist()); }},
+    {kGetPlaylistLength.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+     [](Control& c, const Param*, Param& r) { c.GetPlaylistLength(r.IntValue); }},
+    {kGetPlaylistPosition.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+     [](Control& c, const Param*, Param& r) { c.GetPlaylistPosition(r.IntValue); }},
+    {kSetPlaylistPosition.get(), kParamPosition.get(), KDO_TYPE_INTEGER, KDO_TYPE_BOOLEAN,
+     [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetPlaylistPosition(a->IntValue)); }},
+    {kGetPlaylistFile.get(), kParamPosition.get(), KDO_TYPE_INTEGER, KDO_TYPE_STRING,
+     [](Control& c, const Param* a, Param& r) {
+       TKDOText text;
+       c.GetPlaylistFile(a->IntValue, text);
+       kdo::text::Assign(&r.StringValue, text.get());
+     }},
+    {kGetPlaylistTitle.get(), kParamPosition.get(), KDO_TYPE_INTEGER, KDO_TYPE_STRING,
+     [](Control& c, const Param* a, Param& r) {
+       TKDOText text;
+       c.GetPlaylistTitle(a->IntValue, text);
+       kdo::text::Assign(&r.StringValue, text.get());
+     }},
+    {kPlay.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN, [](Control& c, const Param*, Param& r) { SetDone(r, c.Play()); }},
+    {kStop.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN, [](Control& c, const Param*, Param& r) { SetDone(r, c.Stop()); }},
+    {kPause.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN,
+     [](Control& c, const Param*, Param& r) { SetDone(r, c.Pause()); }},
+    {kPrev.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN, [](Control& c, const Param*, Param& r) { SetDone(r, c.Prev()); }},
+    {kNext.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN, [](Control& c, const Param*, Param& r) { SetDone(r, c.Next()); }},
+    {kSetVolume.get(), kParamVolume.get(), KDO_TYPE_INTEGER, KDO_TYPE_BOOLEAN,
+     [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetVolume(a->IntValue)); }},
+    {kSetShuffle.get(), kParamValue.get(), KDO_TYPE_BOOLEAN, KDO_TYPE_BOOLEAN,
+     [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetShuffle(a->BoolValue != 0)); }},
+    {kSetRepeat.get(), kParamValue.get(), KDO_TYPE_BOOLEAN, KDO_TYPE_BOOLEAN,
+     [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetRepeat(a->BoolValue != 0)); }},
+}};
+
+// The code address the server calls; nothing escapes into the server.
+void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* params, TKDOPHPParameter* result,
+                               uint32_t) noexcept {
+  try {
+    if (object) static_cast<Control*>(object)->HandlePHPFunction(name, params, result);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+void TKDOWinampControl::RegisterFunctions() {
+  if (!FEventScripter) return;
+  for (const ScriptFunction& f : kFunctions) {
+    const TKDONamedVarType param{f.ParamName, uint8_t(f.ParamType), {}};
+    FEventScripter->RegisterFunction(f.Name, f.ParamName ? &param : nullptr, f.ParamName ? 0 : -1, f.ResultType,
+                                     &ScriptHandler, this, FInstanceID);
+  }
+}
+
+void TKDOWinampControl::UnregisterFunctions() {
+  if (!FEventScripter) return;
+  for (const ScriptFunction& f : kFunctions) FEventScripter->UnregisterFunction(f.Name, FInstanceID);
+}
+
+// Names compare without the case of A to Z and without trimming. A call that
+// names no function, brings fewer parameter values than declared or no result
+// record runs nothing and leaves the result as it was.
+void TKDOWinampControl::HandlePHPFunction(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result) {
+  const std::string_view called = kdo::text::View(name);
+  const ScriptFunction* match = nullptr;
+  for (const ScriptFunction& f : kFunctions)
+    if (kdo::text::EqualIgnoringAZCase(called, kdo::text::View(f.Name))) match = &f;
+  if (!match || !result) return;
+  if (match->ParamName && KDOParamCount(params) < 1) return;
+  match->Run(*this, params, *result);
+}
+
+// ---------------------------------------------------------------- operations
+
+KDOResult TKDOWinampControl::AddFile(std::string_view fileName) {
+  const TKDOText data(fileName);
+  Debug(kDebugAddFile.get(), data.get());
+  FPlayerLink->AddFile(fileName);
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::ClearPlaylist() {
+  Debug(kDebugClearPlaylist.get());
+  FPlayerLink->ClearPlaylist();
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::GetPlaylistLength(int32_t& length) {
+  Debug(kDebugGetPlaylistLength.get());
+  length = FPlayerLink->GetPlaylistLength();
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::GetPlaylistPosition(int32_t& position) {
+  Debug(kDebugGetPlaylistPosition.get());
+  position = Shift(FPlayerLink->GetPlaylistPosition(), 1);
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::SetPlaylistPosition(int32_t position) {
+  Debug(kDebugSetPlaylistPosition.get());
+  FPlayerLink->SetPlaylistPosition(Shift(position, -1));
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::GetPlaylistFile(int32_t position, TKDOText& fileName) {
+  Debug(kDebugGetPlaylistFile.get());
+  std::string text;
+  FPlayerLink->GetPlaylistFile(Shift(position, -1), text);
+  fileName = TKDOText(text);
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::GetPlaylistTitle(int32_t position, TKDOText& title) {
+  Debug(kDebugGetPlaylistTitle.get());
+  std::string text;
+  FPlayerLink->GetPlaylistTitle(Shift(position, -1), text);
+  title = TKDOText(text);
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::Play() {
+  Debug(kDebugPlay.get());
+  FPlayerLink->Play();
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::Stop() {
+  Debug(kDebugStop.get());
+  FPlayerLink->Stop();
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::Pause() {
+  Debug(kDebugPause.get());
+  FPlayerLink->Pause();
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::Prev() {
+  Debug(kDebugPrev.get());
+  FPlayerLink->PreviousTrack();
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::Next() {
+  Debug(kDebugNext.get());
+  FPlayerLink->NextTrack();
+  return KDO_S_OK;
+}
+
+// The player takes the low 8 bits; the variable receives the value as given.
+KDOResult TKDOWinampControl::SetVolume(int32_t volume) {
+  FPlayerLink->SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
+  if (FVariableManager && !FSettings.VolumeVar.empty())
+    FVariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::SetShuffle(bool on) {
+  on ? FPlayerLink->ShuffleOn() : FPlayerLink->ShuffleOff();
+  if (FVariableManager && !FSettings.ShuffleVar.empty())
+    FVariableManager->WriteVariableBoolean(FSettings.ShuffleVar.get(), on ? 1 : 0);
+  return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::SetRepeat(bool on) {
+  on ? FPlayerLink->RepeatOn() : FPlayerLink->RepeatOff();
+  if (FVariableManager && !FSettings.RepeatVar.empty())
+    FVariableManager->WriteVariableBoolean(FSettings.RepeatVar.get(), on ? 1 : 0);
+  return KDO_S_OK;
+}

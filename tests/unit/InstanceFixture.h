@@ -1,0 +1,74 @@
+// A control instance at work in the simulated world: the server stand-in,
+// the module, and players started through the shell from a stored location.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KDOHost.h"
+#include "ModuleUnderTest.h"
+#include "PlayerModel.h"
+#include "instance/Device.WinampControl_Types.h"
+#include "platform/sim/SimWorld.h"
+#include "sim/SimPlayer.h"
+
+namespace instancetest {
+
+class InstanceTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kExe = "C:\\Program Files\\Winamp\\winamp.exe";
+  static constexpr uint32_t WM_COMMAND = 0x0111;
+
+  void SetUp() override {
+    farm.InstallExecutable(kExe);
+    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+  }
+  void TearDown() override {
+    server.DestroyAllInstances();
+    server.UnloadModules();
+    EXPECT_EQ(server.HeldReferences(), 0);
+  }
+
+  void Store(uint16_t id, const std::string& key, const std::string& value) {
+    server.SetSetting(id, "Settings", key, value);
+  }
+  // Creates the instance; with `bind`, its stored location starts a player and a tick binds it.
+  IKDOModule* Create(uint16_t id, bool bind = true) {
+    if (bind) Store(id, "WinampLocation", kExe);
+    EXPECT_EQ(server.CreateInstance(info->ModuleID, id), KDO_S_OK);
+    if (bind) {
+      world.Advance(1000);
+      EXPECT_NE(Player(id), nullptr);
+    }
+    world.ClearSent();
+    server.ClearDebug();
+    return server.Instance(id);
+  }
+  sim::SimPlayer* Player(uint16_t id) const { return farm.Find("WA_KDO_" + std::to_string(id)); }
+  player::PlayerModel& Model(uint16_t id) const { return Player(id)->Model(); }
+  TKDORef<IKDOWinampControl> Control(uint16_t id) {
+    TKDORef<IKDOWinampControl> c;
+    EXPECT_EQ(server.Instance(id)->QueryInterface(IID_IKDOWinampControl, c.put()), KDO_S_OK);
+    return c;
+  }
+  host::CallResult Call(uint16_t id, const std::string& name, std::vector<host::Value> params = {},
+                        host::CallResult initial = {}) {
+    host::CallResult r = server.Call(name, id, params, initial);
+    EXPECT_TRUE(r.Routed) << name;
+    return r;
+  }
+  std::vector<std::string> DebugMessages() const {
+    std::vector<std::string> m;
+    for (const auto& d : server.Debug()) m.push_back(d.Message);
+    return m;
+  }
+
+  sim::World world;
+  sim::PlayerFarm farm{world};
+  host::Server server;
+  const TKDOModuleInfo* info = nullptr;
+};
+
+}  // namespace instancetest

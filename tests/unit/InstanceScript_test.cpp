@@ -1,0 +1,225 @@
+// The fifteen WAC_ functions through the server's dispatcher.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "InstanceFixture.h"
+
+namespace instancetest {
+namespace {
+
+using Script = InstanceTest;
+using host::Value;
+
+struct Expected {
+  std::string Name;
+  std::string ParamName;  // empty: none
+  int ParamType;
+  int ResultType;
+};
+
+TEST_F(Script, AllFifteenRegisteredInOrderAndUnregisteredAtTheEnd) {
+  Create(12, false);
+  const std::vector<Expected> table = {
+      {"WAC_AddFile", "Filename", 3, 0},          {"WAC_ClearPlaylist", "", -1, 0},
+      {"WAC_GetPlaylistLength", "", -1, 1},       {"WAC_GetPlaylistPosition", "", -1, 1},
+      {"WAC_SetPlaylistPosition", "Position", 1, 0}, {"WAC_GetPlaylistFile", "Position", 1, 3},
+      {"WAC_GetPlaylistTitle", "Position", 1, 3}, {"WAC_Play", "", -1, 0},
+      {"WAC_Stop", "", -1, 0},                    {"WAC_Pause", "", -1, 0},
+      {"WAC_Prev", "", -1, 0},                    {"WAC_Next", "", -1, 0},
+      {"WAC_SetVolume", "Volume [0..255]", 1, 0}, {"WAC_SetShuffle", "Value", 0, 0},
+      {"WAC_SetRepeat", "Value", 0, 0},
+  };
+  ASSERT_EQ(server.FunctionLog().size(), table.size());
+  for (size_t i = 0; i < table.size(); ++i) {
+    EXPECT_EQ(server.FunctionLog()[i], "+" + table[i].Name + "#12");
+    const host::Registration* reg = server.Function(table[i].Name, 12);
+    ASSERT_NE(reg, nullptr) << table[i].Name;
+    EXPECT_EQ(reg->Name, table[i].Name);
+    EXPECT_EQ(reg->ResultType, table[i].ResultType);
+    if (table[i].ParamType < 0) {
+      EXPECT_TRUE(reg->Params.empty());
+    } else {
+      ASSERT_EQ(reg->Params.size(), 1u);
+      EXPECT_EQ(reg->Params[0].first, table[i].ParamName);
+      EXPECT_EQ(reg->Params[0].second, table[i].ParamType);
+    }
+  }
+  server.DestroyInstance(12);
+  ASSERT_EQ(server.FunctionLog().size(), 2 * table.size());
+  for (size_t i = 0; i < table.size(); ++i)
+    EXPECT_EQ(server.FunctionLog()[table.size() + i], "-" + table[i].Name + "#12");
+}
+
+TEST_F(Script, NamesIgnoreLetterCaseButNotBlanks) {
+  Create(1);
+  Model(1).Add("a.mp3");
+  host::CallResult r = Call(1, "wac_PLAY");
+  EXPECT_EQ(r.Bool, 1);
+  EXPECT_EQ(Model(1).State(), player::PlayState::Playing);
+  EXPECT_EQ(DebugMessages(), std::vector<std::string>{"PLAY"});
+
+  server.ClearDebug();
+  world.ClearSent();
+  host::Registration reg = *server.Function("WAC_Play", 1);
+  TKDOText spaced("WAC_Play ");
+  TKDOPHPParameter result{};
+  result.BoolValue = 7;
+  result.IntValue = 77;
+  reg.Code(reg.Object, spaced.get(), nullptr, &result, 1);  // the handler, called with a name it does not serve
+  EXPECT_EQ(result.BoolValue, 7);
+  EXPECT_EQ(result.IntValue, 77);
+  EXPECT_TRUE(server.Debug().empty());
+  EXPECT_TRUE(world.Sent().empty());
+}
+
+TEST_F(Script, TransportFunctionsSendTheirDebugLinesFirst) {
+  Create(1);
+  bool debugBeforeSend = true;
+  world.OnSend = [&](const sim::SentMessage&) { debugBeforeSend &= !server.Debug().empty(); };
+  for (const char* f : {"WAC_Play", "WAC_Pause", "WAC_Stop", "WAC_Next", "WAC_Prev", "WAC_ClearPlaylist"}) {
+    server.ClearDebug();
+    EXPECT_EQ(Call(1, f).Bool, 1) << f;
+    ASSERT_EQ(server.Debug().size(), 1u);
+    EXPECT_EQ(server.Debug()[0].Id, 1u);
+    EXPECT_EQ(server.Debug()[0].Data, "");
+  }
+  world.OnSend = nullptr;
+  EXPECT_TRUE(debugBeforeSend);
+  server.ClearDebug();
+  for (const char* f : {"WAC_Play", "WAC_Stop", "WAC_Pause", "WAC_Prev", "WAC_Next", "WAC_ClearPlaylist",
+                        "WAC_GetPlaylistLength", "WAC_GetPlaylistPosition"})
+    Call(1, f);
+  Call(1, "WAC_SetPlaylistPosition", {Value::I(1)});
+  Call(1, "WAC_GetPlaylistFile", {Value::I(1)});
+  Call(1, "WAC_GetPlaylistTitle", {Value::I(1)});
+  EXPECT_EQ(DebugMessages(), (std::vector<std::string>{"PLAY", "STOP", "PAUSE", "PREV", "NEXT", "CLEAR PLAYLIST",
+                                                       "GET PLAYLIST LENGTH", "GET PLAYLIST POSITION",
+                                                       "SET PLAYLIST POSITION", "GET PLAYLIST FILE",
+                                                       "GET PLAYLIST TITLE"}));
+}
+
+TEST_F(Script, PlaylistThroughScriptsCountsFromOne) {
+  Create(1);
+  Call(1, "WAC_AddFile", {Value::S("C:\\Music\\One.mp3")});
+  Call(1, "WAC_AddFile", {Value::S("C:\\Music\\Two.mp3")});
+  ASSERT_EQ(server.Debug().size(), 2u);
+  EXPECT_EQ(server.Debug()[0], (host::DebugLine{1, "ADDFILE", "C:\\Music\\One.mp3"}));
+  ASSERT_EQ(Model(1).Count(), 2u);
+  EXPECT_EQ(Model(1).At(0).FileName, "C:\\Music\\One.mp3");
+
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistLength").Int, 2);
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistPosition").Int, 1) << "the first entry is 1";
+  Call(1, "WAC_SetPlaylistPosition", {Value::I(2)});
+  EXPECT_EQ(Model(1).CurrentIndex(), 1);
+  Call(1, "WAC_SetPlaylistPosition", {Value::I(1)});
+  EXPECT_EQ(Model(1).CurrentIndex(), 0);
+
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistFile", {Value::I(2)}).Str, "C:\\Music\\Two.mp3");
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistTitle", {Value::I(2)}).Str, "Two");
+  for (int32_t p : {0, 3, -1, INT_MIN, INT_MAX}) {
+    EXPECT_EQ(Call(1, "WAC_GetPlaylistFile", {Value::I(p)}, {false, 0, 0, "stale"}).Str, "") << p;
+    EXPECT_EQ(Call(1, "WAC_GetPlaylistTitle", {Value::I(p)}, {false, 0, 0, "stale"}).Str, "") << p;
+  }
+}
+
+TEST_F(Script, PositionShiftsWrapInsteadOfOverflowing) {
+  Create(1);
+  world.ClearSent();
+  Call(1, "WAC_SetPlaylistPosition", {Value::I(INT_MIN)});
+  Call(1, "WAC_SetPlaylistPosition", {Value::I(0)});
+  Call(1, "WAC_SetPlaylistPosition", {Value::I(INT_MAX)});
+  ASSERT_EQ(world.Sent().size(), 3u);
+  EXPECT_EQ(world.Sent()[0].WParam, 0x7FFFFFFFu) << "INT_MIN - 1 wraps";
+  EXPECT_EQ(world.Sent()[1].WParam, 0xFFFFFFFFu);
+  EXPECT_EQ(world.Sent()[2].WParam, 0x7FFFFFFEu);
+}
+
+TEST_F(Script, ResultFieldsOtherThanTheOutputStayAsTheyWere) {
+  Create(1);
+  host::CallResult r = Call(1, "WAC_GetPlaylistLength", {}, {false, 5, 0, "keep"});
+  EXPECT_EQ(r.Bool, 5);
+  EXPECT_EQ(r.Int, 0);
+  EXPECT_EQ(r.Str, "keep");
+  r = Call(1, "WAC_GetPlaylistTitle", {Value::I(1)}, {false, 9, 123, "old"});
+  EXPECT_EQ(r.Bool, 9);
+  EXPECT_EQ(r.Int, 123);
+  r = Call(1, "WAC_Play", {}, {false, 0, 55, "x"});
+  EXPECT_EQ(r.Bool, 1);
+  EXPECT_EQ(r.Int, 55);
+}
+
+TEST_F(Script, VolumeGoesToThePlayerAsLow8BitsAndToTheVariableWhole) {
+  server.DefineVariable("Vol", host::Value::I(0));
+  Store(1, "VolumeVar", "Vol");
+  Create(1);
+  world.Advance(250);
+  ASSERT_EQ(server.Variable("Vol")->Int, 255);
+  Call(1, "WAC_SetVolume", {Value::I(300)});
+  EXPECT_TRUE(server.Debug().empty()) << "setters send no debug line";
+  EXPECT_EQ(Model(1).Volume(), 44);
+  EXPECT_EQ(server.Variable("Vol")->Int, 300);
+  world.Advance(250);
+  EXPECT_EQ(server.Variable("Vol")->Int, 44) << "the next tick mirrors the player";
+  Call(1, "WAC_SetVolume", {Value::I(-1)});
+  EXPECT_EQ(Model(1).Volume(), 255);
+  EXPECT_EQ(server.Variable("Vol")->Int, -1);
+}
+
+TEST_F(Script, ShuffleAndRepeatWriteTheirVariablesOnlyWhenSet) {
+  server.DefineVariable("Rep", host::Value::B(false));
+  Store(1, "RepeatVar", "Rep");
+  Create(1);
+  Call(1, "WAC_SetShuffle", {Value::B(true)});
+  EXPECT_TRUE(Model(1).Shuffle());
+  Call(1, "WAC_SetRepeat", {Value::B(true)});
+  EXPECT_TRUE(Model(1).Repeat());
+  EXPECT_EQ(server.Variable("Rep")->Bool, true);
+  EXPECT_EQ(server.VariableWrites("Rep"), 1);
+  EXPECT_EQ(server.VariableReads("Rep"), 0) << "written without reading first";
+  Call(1, "WAC_SetRepeat", {Value::B(false)});
+  EXPECT_FALSE(Model(1).Repeat());
+  EXPECT_EQ(server.Variable("Rep")->Bool, false);
+  EXPECT_TRUE(server.Debug().empty());
+}
+
+TEST_F(Script, UnboundLinkStillAnswers) {
+  Create(1, false);
+  EXPECT_EQ(Call(1, "WAC_Play").Bool, 1);
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistLength").Int, -1);
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistPosition").Int, 0);
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistFile", {Value::I(1)}).Str, "");
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_EQ(server.Debug().size(), 4u);
+}
+
+TEST_F(Script, MissingParameterRunsNothing) {
+  server.DefineVariable("Vol", host::Value::I(7));
+  Store(1, "VolumeVar", "Vol");
+  Create(1);
+  world.ClearSent();
+  for (const char* f : {"WAC_SetVolume", "WAC_AddFile", "WAC_SetPlaylistPosition", "WAC_GetPlaylistTitle",
+                        "WAC_SetShuffle", "WAC_SetRepeat", "WAC_GetPlaylistFile"}) {
+    host::CallResult r = Call(1, f, {}, {false, 3, 4, "kept"});
+    EXPECT_EQ(r.Bool, 3) << f;
+    EXPECT_EQ(r.Int, 4) << f;
+    EXPECT_EQ(r.Str, "kept") << f;
+  }
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_TRUE(server.Debug().empty());
+  EXPECT_EQ(server.Variable("Vol")->Int, 7);
+}
+
+TEST_F(Script, EachInstanceReachesOnlyItsOwnPlayer) {
+  Create(1);
+  Create(2);
+  Model(1).Add("a.mp3");
+  Model(2).Add("a.mp3");
+  Call(2, "WAC_Play");
+  EXPECT_EQ(Model(2).State(), player::PlayState::Playing);
+  EXPECT_EQ(Model(1).State(), player::PlayState::Stopped);
+  EXPECT_EQ(server.Debug().back().Id, 2u);
+}
+
+}  // namespace
+}  // namespace instancetest
