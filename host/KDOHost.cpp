@@ -179,6 +179,15 @@ std::string Unescape(std::string_view s) {
   return r;
 }
 
+// "+name#id" or "-name#id" (built by appending: GCC 12 misreads "x" + string here).
+std::string LogEntry(char sign, const std::string& name, uint32_t id) {
+  std::string entry(1, sign);
+  entry += name;
+  entry += '#';
+  entry += std::to_string(id);
+  return entry;
+}
+
 std::string JoinPath(const KDOString* path, int32_t high) {
   std::string joined;
   for (int32_t i = 0; path && i <= high; ++i) {
@@ -486,7 +495,7 @@ KDOResult Server::RegisterFunction(KDOString name, const TKDONamedVarType* param
     if (kdo::text::View(name).empty() || !code || high < -1 || (high >= 0 && !params)) return KDO_E_FAIL;
     Registration reg{Str(name), {}, resultType, code, object, id};
     for (int32_t i = 0; i <= high; ++i) reg.Params.emplace_back(Str(params[i].Name), params[i].VarType);
-    functionLog_.push_back("+" + reg.Name + "#" + std::to_string(id));
+    functionLog_.push_back(LogEntry('+', reg.Name, id));
     functions_[{LowerAZ(reg.Name), id}] = std::move(reg);
     return KDO_S_OK;
   });
@@ -494,7 +503,7 @@ KDOResult Server::RegisterFunction(KDOString name, const TKDONamedVarType* param
 
 KDOResult Server::UnregisterFunction(KDOString name, uint32_t id) {
   return Guarded([&] {
-    functionLog_.push_back("-" + Str(name) + "#" + std::to_string(id));
+    functionLog_.push_back(LogEntry('-', Str(name), id));
     return functions_.erase({LowerAZ(Str(name)), id}) ? KDO_S_OK : KDO_E_FAIL;
   });
 }

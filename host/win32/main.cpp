@@ -1,33 +1,125 @@
 // kdohost: the server stand-in as a Windows program. Loads a module library,
-// registers it, creates the instances named on the command line, runs the
-// message loop for a while, then destroys them and unregisters.
+// registers it, creates the instances named on the command line, runs a
+// script of calls (or a prompt), lets the message loop run, then destroys the
+// instances and unregisters. Prints the server's log and debug lines as they come.
 //
-//   kdohost [--settings FILE] [--run SECONDS] LIBRARY.dll [INSTANCE_ID...]
+//   kdohost [--settings FILE] [--script FILE | --interactive] [--run SECONDS] LIBRARY.dll [INSTANCE_ID...]
+//
+// Exit code: 0 when everything ran and every reference was given back; 1 otherwise.
+#include <windows.h>
+
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "HostScript.h"
 #include "KDOHost.h"
 #include "win32/ModuleLibrary.h"
 
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: kdohost [--settings FILE] [--run SECONDS] LIBRARY.dll [INSTANCE_ID...]\n");
+  std::fprintf(stderr,
+               "usage: kdohost [--settings FILE] [--script FILE | --interactive] [--run SECONDS] LIBRARY.dll "
+               "[INSTANCE_ID...]\n");
   return 2;
+}
+
+// Prints what the server received since the last call.
+class Echo {
+ public:
+  explicit Echo(const host::Server& s) : server_(s) {}
+  void Flush() {
+    for (; log_ < server_.Log().size(); ++log_) {
+      const host::LogLine& l = server_.Log()[log_];
+      std::printf("log   %d [%s] %s\n", l.Type, l.Sender.c_str(), l.Text.c_str());
+    }
+    for (; debug_ < server_.Debug().size(); ++debug_) {
+      const host::DebugLine& d = server_.Debug()[debug_];
+      std::printf("debug #%u %s%s%s\n", d.Id, d.Message.c_str(), d.Data.empty() ? "" : " ", d.Data.c_str());
+    }
+    std::fflush(stdout);
+  }
+
+ private:
+  const host::Server& server_;
+  size_t log_ = 0, debug_ = 0;
+};
+
+constexpr UINT kLineReady = WM_APP + 1;
+
+// Reads the prompt's lines on a thread of its own and hands them to the main
+// thread through a queue, so that timers keep ticking while the user types.
+void Interactive(host::ScriptRunner& run, Echo& echo) {
+  const DWORD mainThread = GetCurrentThreadId();
+  std::mutex lock;
+  std::deque<std::optional<std::string>> queue;  // nullopt: end of input
+  auto hand = [&](std::optional<std::string> line) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      queue.push_back(std::move(line));
+    }
+    while (!PostThreadMessageA(mainThread, kLineReady, 0, 0)) Sleep(10);
+  };
+  std::printf("kdo> ");
+  std::fflush(stdout);
+  std::thread reader([&] {
+    std::string line;
+    while (std::getline(std::cin, line) && line != "quit" && line != "exit") hand(line);
+    hand(std::nullopt);
+  });
+  bool running = true;
+  MSG msg;
+  while (running && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (msg.hwnd != nullptr || msg.message != kLineReady) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+      echo.Flush();
+      continue;
+    }
+    std::optional<std::string> line;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (queue.empty()) continue;
+      line = std::move(queue.front());
+      queue.pop_front();
+    }
+    if (!line) {
+      running = false;
+      continue;
+    }
+    std::string out, error;
+    if (!run.Run(*line, out, error)) std::printf("error: %s\n", error.c_str());
+    else if (!out.empty()) std::printf("%s\n", out.c_str());
+    echo.Flush();
+    std::printf("kdo> ");
+    std::fflush(stdout);
+  }
+  reader.join();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string settings, library;
+  std::string settings, library, script;
+  bool interactive = false;
   unsigned runSeconds = 0;
   std::vector<uint16_t> ids;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--settings" && i + 1 < argc) {
       settings = argv[++i];
+    } else if (a == "--script" && i + 1 < argc) {
+      script = argv[++i];
+    } else if (a == "--interactive") {
+      interactive = true;
     } else if (a == "--run" && i + 1 < argc) {
       runSeconds = unsigned(std::strtoul(argv[++i], nullptr, 10));
     } else if (library.empty()) {
@@ -42,27 +134,54 @@ int main(int argc, char** argv) {
   if (library.empty()) return Usage();
 
   host::ModuleLibrary lib(library);  // outlives the server, which may still call into it
-  host::Server server(settings);
   if (!lib.Loaded() || !lib.ModuleInfo()) {
     std::fprintf(stderr, "kdohost: cannot load %s or find KDOModuleInfo\n", library.c_str());
     return 1;
   }
+  host::Server server(settings);
+  Echo echo(server);
+  bool ok = true;
   const TKDOModuleInfo* info = nullptr;
   server.LoadModule(lib.ModuleInfo(), &info);
-  size_t shown = 0;
-  auto flushLog = [&] {
-    for (; shown < server.Log().size(); ++shown) {
-      const host::LogLine& l = server.Log()[shown];
-      std::printf("log %d [%s] %s\n", l.Type, l.Sender.c_str(), l.Text.c_str());
+  for (uint16_t id : ids) {
+    if (KDOFailed(server.CreateInstance(info->ModuleID, id))) {
+      std::fprintf(stderr, "kdohost: instance %u could not be created\n", id);
+      ok = false;
     }
-    std::fflush(stdout);
-  };
-  for (uint16_t id : ids)
-    if (KDOFailed(server.CreateInstance(info->ModuleID, id))) std::fprintf(stderr, "kdohost: instance %u failed\n", id);
-  flushLog();
+  }
+  echo.Flush();
+
+  host::ScriptRunner run(server, [&](uint32_t ms) {
+    host::PumpMessages(ms);
+    echo.Flush();
+  });
+  if (!script.empty()) {
+    std::ifstream in(script);
+    if (!in) {
+      std::fprintf(stderr, "kdohost: cannot read %s\n", script.c_str());
+      ok = false;
+    }
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n) {
+      std::string out, error;
+      if (!run.Run(line, out, error)) {
+        std::printf("%s:%d: error: %s\n", script.c_str(), n, error.c_str());
+        ok = false;
+      } else if (!out.empty()) {
+        std::printf("%s\n", out.c_str());
+      }
+      echo.Flush();
+    }
+  }
+  if (interactive) Interactive(run, echo);
   host::PumpMessages(runSeconds * 1000);
+
   server.DestroyAllInstances();
   server.UnloadModules();
-  flushLog();
-  return server.HeldReferences() == 0 ? 0 : 1;
+  echo.Flush();
+  if (server.HeldReferences() != 0) {
+    std::fprintf(stderr, "kdohost: %d server references were not given back\n", int(server.HeldReferences()));
+    ok = false;
+  }
+  return ok ? 0 : 1;
 }

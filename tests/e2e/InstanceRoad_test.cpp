@@ -1,0 +1,133 @@
+// The whole road on the real target: the stand-in server loads the DLL, two
+// instances start their own player.exe from stored settings, a script drives
+// them, the mirrored variables follow, and destruction closes both players.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "HostScript.h"
+#include "KDOHost.h"
+#include "ModuleUnderTest.h"
+#include "win32/ModuleLibrary.h"
+
+namespace {
+
+std::string PlayerPath() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string p(path, n);
+  return p.substr(0, p.find_last_of("\\/") + 1) + "player.exe";
+}
+
+template <class F>
+bool PumpUntil(F done, unsigned ms) {
+  for (unsigned waited = 0; waited < ms; waited += 50) {
+    if (done()) return true;
+    host::PumpMessages(50);
+  }
+  return done();
+}
+
+HWND PlayerWindow(uint16_t id) { return FindWindowA(("WA_KDO_" + std::to_string(id)).c_str(), nullptr); }
+
+void KillPlayer(uint16_t id) {
+  while (HWND w = PlayerWindow(id)) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!p) break;
+    TerminateProcess(p, 9);
+    WaitForSingleObject(p, 5000);
+    CloseHandle(p);
+  }
+}
+
+class InstanceRoad : public ::testing::Test {
+ protected:
+  static constexpr uint16_t kA = 40001, kB = 40002;
+  void SetUp() override {
+    KillPlayer(kA);
+    KillPlayer(kB);
+    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    for (uint16_t id : {kA, kB}) {
+      const std::string n = std::to_string(id);
+      server.SetSetting(id, "Settings", "WinampLocation", PlayerPath());
+      const std::pair<const char*, host::Value> vars[] = {
+          {"TrackPosVar", host::Value::S("")},  {"TrackLenVar", host::Value::S("")},
+          {"TrackFileVar", host::Value::S("")}, {"TrackTitleVar", host::Value::S("")},
+          {"VolumeVar", host::Value::I(0)},     {"ShuffleVar", host::Value::B(false)},
+          {"RepeatVar", host::Value::B(false)},
+      };
+      for (const auto& [key, value] : vars) {
+        server.DefineVariable(std::string(key) + n, value);
+        server.SetSetting(id, "Settings", key, std::string(key) + n);
+      }
+    }
+  }
+  void TearDown() override {
+    server.DestroyAllInstances();
+    server.UnloadModules();
+    EXPECT_EQ(server.HeldReferences(), 0);
+    KillPlayer(kA);
+    KillPlayer(kB);
+  }
+  host::Value Var(const char* key, uint16_t id) { return *server.Variable(key + std::to_string(id)); }
+
+  host::Server server;
+  const TKDOModuleInfo* info = nullptr;
+};
+
+TEST_F(InstanceRoad, TwoInstancesTwoPlayersDrivenByAScript) {
+  ASSERT_EQ(server.CreateInstance(info->ModuleID, kA), KDO_S_OK);
+  ASSERT_EQ(server.CreateInstance(info->ModuleID, kB), KDO_S_OK);
+  ASSERT_TRUE(PumpUntil([] { return PlayerWindow(kA) && PlayerWindow(kB); }, 15000)) << "each starts its own player";
+  EXPECT_NE(PlayerWindow(kA), PlayerWindow(kB));
+  // Bound within the check period: the volume variable follows the player's 255.
+  ASSERT_TRUE(PumpUntil([&] { return Var("VolumeVar", kA).Int == 255 && Var("VolumeVar", kB).Int == 255; }, 5000));
+
+  host::ScriptRunner run(server, [](uint32_t ms) { host::PumpMessages(ms); });
+  const std::string a = std::to_string(kA), b = std::to_string(kB);
+  const std::vector<std::string> script = {
+      "WAC_AddFile(" + a + ", \"C:\\\\Music\\\\Morning Song.mp3\")",
+      "WAC_AddFile(" + a + ", \"C:\\\\Music\\\\Evening.mp3\")",
+      "WAC_AddFile(" + b + ", \"D:\\\\Other\\\\Only One.ogg\")",
+      "WAC_SetPlaylistPosition(" + a + ", 2)",
+      "WAC_Play(" + a + ")",
+      "WAC_SetVolume(" + a + ", 300)",
+      "WAC_SetShuffle(" + a + ", true)",
+      "WAC_SetRepeat(" + b + ", true)",
+  };
+  std::string out, error;
+  for (const std::string& line : script) ASSERT_TRUE(run.Run(line, out, error)) << line << ": " << error;
+  ASSERT_TRUE(run.Run("WAC_GetPlaylistTitle(" + a + ", 1)", out, error));
+  EXPECT_EQ(out, "WAC_GetPlaylistTitle(" + a + ") -> \"Morning Song\"");
+  ASSERT_TRUE(run.Run("WAC_GetPlaylistPosition(" + a + ")", out, error));
+  EXPECT_EQ(out, "WAC_GetPlaylistPosition(" + a + ") -> 2");
+  ASSERT_TRUE(run.Run("WAC_GetPlaylistLength(" + b + ")", out, error));
+  EXPECT_EQ(out, "WAC_GetPlaylistLength(" + b + ") -> 1") << "each command reaches only its own player";
+  EXPECT_EQ(Var("VolumeVar", kA).Int, 300) << "written through at once";
+
+  // Within a second the seven variables follow each player.
+  host::PumpMessages(1000);
+  EXPECT_EQ(Var("TrackFileVar", kA).Str, "C:\\Music\\Evening.mp3");
+  EXPECT_EQ(Var("TrackTitleVar", kA).Str, "Evening");
+  EXPECT_EQ(Var("TrackLenVar", kA).Str.empty(), false);
+  EXPECT_EQ(Var("VolumeVar", kA).Int, 44);
+  EXPECT_EQ(Var("ShuffleVar", kA).Bool, true);
+  EXPECT_EQ(Var("RepeatVar", kA).Bool, false);
+  EXPECT_EQ(Var("TrackTitleVar", kB).Str, "Only One");
+  EXPECT_EQ(Var("RepeatVar", kB).Bool, true);
+  EXPECT_EQ(Var("ShuffleVar", kB).Bool, false);
+  EXPECT_EQ(Var("VolumeVar", kB).Int, 255);
+  EXPECT_NE(Var("TrackPosVar", kA).Str, "") << "a time text";
+
+  server.DestroyAllInstances();
+  EXPECT_TRUE(PumpUntil([] { return !PlayerWindow(kA) && !PlayerWindow(kB); }, 5000)) << "both players closed";
+  EXPECT_EQ(server.Setting(kA, "Settings", "WinampLocation"), PlayerPath()) << "settings stay in the store";
+  EXPECT_EQ(server.Setting(kB, "Settings", "VolumeVar"), "VolumeVar" + b);
+}
+
+}  // namespace

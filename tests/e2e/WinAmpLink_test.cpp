@@ -1,0 +1,162 @@
+// The link against the real player.exe under Wine: start with the class
+// switch, bind, commands and queries, texts read from the player's memory,
+// closing, and a hung player.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+
+#include "winamp/WinAmp.h"
+#include "win32/ModuleLibrary.h"
+
+namespace {
+
+std::string PlayerPath() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string p(path, n);
+  return p.substr(0, p.find_last_of("\\/") + 1) + "player.exe";
+}
+
+// Pumps messages until `done` or the time runs out.
+template <class F>
+bool PumpUntil(F done, unsigned ms) {
+  for (unsigned waited = 0; waited < ms; waited += 50) {
+    if (done()) return true;
+    host::PumpMessages(50);
+  }
+  return done();
+}
+
+class LinkE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    className = "WA_E2E_" + std::to_string(GetCurrentProcessId()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  }
+  void TearDown() override {
+    // No player outlives its test, whatever happened.
+    while (HWND w = FindWindowA(className.c_str(), nullptr)) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(w, &pid);
+      if (HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+        TerminateProcess(p, 9);
+        WaitForSingleObject(p, 5000);
+        CloseHandle(p);
+      } else {
+        break;
+      }
+    }
+  }
+  // A link bound to a player it started from the player's path.
+  std::unique_ptr<TWinAmpControl> StartBound() {
+    auto link = std::make_unique<TWinAmpControl>();
+    link->SetWinAmpClassName(className);
+    link->SetWinAmpPath(PlayerPath());
+    EXPECT_NEAR(link->LaunchTime(), platform::Now(), 1.0 / 86400 * 5);
+    EXPECT_TRUE(PumpUntil([&] { return link->IsBound(); }, 15000)) << "bound within the check period";
+    return link;
+  }
+  void SendText(TWinAmpControl& link, uint32_t dwData, const std::string& text) {
+    platform::CopyDataRecord r{dwData, uint32_t(text.size() + 1), text.c_str()};
+    link.SendPlayerMessage(WM_COPYDATA, 0, reinterpret_cast<uintptr_t>(&r));
+  }
+  std::string className;
+};
+
+TEST_F(LinkE2E, StartsThePlayerWithItsClassAndBinds) {
+  auto link = StartBound();
+  ASSERT_TRUE(link->IsBound());
+  EXPECT_EQ(HWND(uintptr_t(link->PlayerWindow())), FindWindowA(className.c_str(), nullptr));
+  EXPECT_EQ(link->CheckTimer().Interval(), 30000u) << "watching";
+}
+
+TEST_F(LinkE2E, CommandsAndQueriesRoundTrip) {
+  auto link = StartBound();
+  ASSERT_TRUE(link->IsBound());
+  EXPECT_EQ(link->GetPlaylistLength(), 0);
+  link->AddFile("C:\\Music\\First Song.mp3");
+  link->AddFile("C:\\Music\\Second.ogg");
+  EXPECT_EQ(link->GetPlaylistLength(), 2);
+  std::string text;
+  link->GetPlaylistFile(1, text);
+  EXPECT_EQ(text, "C:\\Music\\Second.ogg");
+  link->GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, "First Song");
+  link->SetPlaylistPosition(1);
+  EXPECT_EQ(link->GetPlaylistPosition(), 1);
+  link->GetCurrentTitle(text);
+  EXPECT_EQ(text, "Second");
+  link->SetVolume(44);
+  EXPECT_EQ(link->GetVolume(), 44);
+  link->ShuffleOn();
+  link->RepeatOn();
+  EXPECT_TRUE(link->GetShuffle());
+  EXPECT_TRUE(link->GetRepeat());
+  link->ShuffleOff();
+  EXPECT_FALSE(link->GetShuffle());
+  EXPECT_EQ(link->GetTrackLength(), 205);
+  link->Play();
+  host::PumpMessages(1200);
+  EXPECT_GE(link->GetTrackPosition(), 1);
+  link->Stop();
+  EXPECT_EQ(link->GetTrackPosition(), 0);
+  link->ClearPlaylist();
+  EXPECT_EQ(link->GetPlaylistLength(), 0);
+  link->GetPlaylistFile(0, text);
+  EXPECT_EQ(text, "");
+}
+
+TEST_F(LinkE2E, LongAndEndOfMemoryTitlesComeFromThePlayersMemory) {
+  auto link = StartBound();
+  ASSERT_TRUE(link->IsBound());
+  link->AddFile("x.mp3");
+  SendText(*link, 0x7101, "  " + std::string(598, 'T'));  // 600 bytes with two leading blanks
+  std::string text;
+  link->GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, std::string(498, 'T')) << "the first 500 characters, trimmed";
+  SendText(*link, 0x7102, " Last Words\t");
+  link->GetPlaylistTitle(0, text);
+  EXPECT_EQ(text, "Last Words") << "read up to the end of readable memory";
+  link->SendPlayerMessage(WM_USER, 1, 0x7004);  // garbage addresses
+  link->GetPlaylistFile(0, text);
+  EXPECT_EQ(text, "");
+}
+
+TEST_F(LinkE2E, EmptyPathClosesThePlayer) {
+  auto link = StartBound();
+  ASSERT_TRUE(link->IsBound());
+  link->SetWinAmpPath("");
+  EXPECT_FALSE(link->IsBound());
+  EXPECT_TRUE(PumpUntil([&] { return FindWindowA(className.c_str(), nullptr) == nullptr; }, 5000));
+}
+
+TEST_F(LinkE2E, DestroyingABoundLinkClosesItsPlayer) {
+  auto link = StartBound();
+  ASSERT_TRUE(link->IsBound());
+  link.reset();
+  EXPECT_TRUE(PumpUntil([&] { return FindWindowA(className.c_str(), nullptr) == nullptr; }, 5000));
+}
+
+TEST_F(LinkE2E, HungPlayerCostsAtMostTheSendLimit) {
+  auto link = StartBound();
+  ASSERT_TRUE(link->IsBound());
+  link->AddFile("a.mp3");
+  using Clock = std::chrono::steady_clock;
+  auto ms = [](Clock::time_point a) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - a).count();
+  };
+  auto start = Clock::now();
+  EXPECT_EQ(link->SendPlayerMessage(WM_USER, 6000, 0x7001), 0) << "given up";  // hangs for 6 s
+  EXPECT_LT(ms(start), 3500);
+  for (int i = 0; i < 2; ++i) {
+    start = Clock::now();
+    EXPECT_EQ(link->GetPlaylistLength(), 0) << "no answer counts as 0";
+    EXPECT_LT(ms(start), 3500) << "each send is bounded";
+  }
+  EXPECT_TRUE(PumpUntil([&] { return link->GetPlaylistLength() == 1; }, 10000)) << "answers again after the hang";
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// The stand-in's script language: parsing, clear errors, and running calls against instances.
+#include <gtest/gtest.h>
+
+#include "HostScript.h"
+#include "InstanceFixture.h"
+
+namespace instancetest {
+namespace {
+
+TEST(HostScriptParse, CallsWithTheirArguments) {
+  std::string error;
+  auto st = host::ParseStatement("  WAC_AddFile( 12345 , \"C:\\\\Music\\\\a \\\"b\\\".mp3\" )  ", error);
+  ASSERT_TRUE(st) << error;
+  EXPECT_EQ(st->kind, host::Statement::Kind::Call);
+  EXPECT_EQ(st->name, "WAC_AddFile");
+  ASSERT_EQ(st->args.size(), 2u);
+  EXPECT_EQ(st->args[0], "12345");
+  EXPECT_EQ(st->args[1], "C:\\Music\\a \"b\".mp3");
+  st = host::ParseStatement("WAC_AddFile(1, \" padded \")", error);
+  ASSERT_TRUE(st);
+  EXPECT_EQ(st->args[1], " padded ") << "quotes keep blanks";
+  st = host::ParseStatement("WAC_AddFile(1, C:\\Music\\unquoted.mp3)", error);
+  ASSERT_TRUE(st);
+  EXPECT_EQ(st->args[1], "C:\\Music\\unquoted.mp3");
+  st = host::ParseStatement("# comment", error);
+  ASSERT_TRUE(st);
+  EXPECT_EQ(st->kind, host::Statement::Kind::Empty);
+}
+
+TEST(HostScriptParse, ErrorsSayWhatIsWrong) {
+  const std::pair<const char*, const char*> bad[] = {
+      {"WAC_Play(", "expected ')'"},
+      {"WAC_Play()", "instance identifier"},
+      {"WAC_Play(70000)", "instance identifier"},
+      {"WAC_Play(\"1\")", "instance identifier"},
+      {"WAC_AddFile(1, \"open)", "not closed"},
+      {"WAC_AddFile(1, \"a\" b)", "after a closing quote"},
+      {"WAC_Play 1", "needs parentheses"},
+      {"wait soon", "usage: wait"},
+      {"= 3", "expected a function name"},
+  };
+  for (auto [line, why] : bad) {
+    std::string error;
+    EXPECT_FALSE(host::ParseStatement(line, error)) << line;
+    EXPECT_NE(error.find(why), std::string::npos) << line << " -> " << error;
+  }
+}
+
+using HostScript = InstanceTest;
+
+TEST_F(HostScript, RunsCallsVariablesAndWaitsAgainstAnInstance) {
+  Create(7);
+  uint32_t waited = 0;
+  host::ScriptRunner run(server, [&](uint32_t ms) {
+    waited += ms;
+    world.Advance(ms);
+  });
+  std::string out, error;
+  const char* lines[] = {
+      "define Vol integer 5",
+      "wac_addfile(7, \"C:\\\\Music\\\\Song.mp3\")",
+      "WAC_SetVolume(7, 300)",
+      "WAC_SetShuffle(7, true)",
+      "wait 250",
+  };
+  for (const char* l : lines) ASSERT_TRUE(run.Run(l, out, error)) << l << ": " << error;
+  EXPECT_EQ(waited, 250u);
+  EXPECT_EQ(Model(7).Volume(), 44);
+  EXPECT_TRUE(Model(7).Shuffle());
+  ASSERT_TRUE(run.Run("WAC_GetPlaylistTitle(7, 1)", out, error));
+  EXPECT_EQ(out, "WAC_GetPlaylistTitle(7) -> \"Song\"");
+  ASSERT_TRUE(run.Run("WAC_GetPlaylistLength(7)", out, error));
+  EXPECT_EQ(out, "WAC_GetPlaylistLength(7) -> 1");
+  ASSERT_TRUE(run.Run("set Vol 12", out, error));
+  ASSERT_TRUE(run.Run("print Vol", out, error));
+  EXPECT_EQ(out, "Vol = 12");
+}
+
+TEST_F(HostScript, RunErrorsAreClear) {
+  Create(7, false);
+  host::ScriptRunner run(server, nullptr);
+  std::string out, error;
+  EXPECT_FALSE(run.Run("WAC_Play(8)", out, error));
+  EXPECT_EQ(error, "no function 'WAC_Play' for instance 8");
+  EXPECT_FALSE(run.Run("WAC_SetVolume(7)", out, error));
+  EXPECT_EQ(error, "WAC_SetVolume takes 1 argument(s) after the instance");
+  EXPECT_FALSE(run.Run("WAC_SetVolume(7, loud)", out, error));
+  EXPECT_EQ(error, "'loud' is not an integer");
+  EXPECT_FALSE(run.Run("WAC_SetShuffle(7, maybe)", out, error));
+  EXPECT_NE(error.find("not a boolean"), std::string::npos);
+  EXPECT_FALSE(run.Run("print Nothing", out, error));
+  EXPECT_FALSE(run.Run("set Nothing 1", out, error));
+  EXPECT_NE(error.find("define it first"), std::string::npos);
+  EXPECT_FALSE(run.Run("define X float 1", out, error));
+}
+
+}  // namespace
+}  // namespace instancetest
