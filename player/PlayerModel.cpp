@@ -1,0 +1,229 @@
+#include "PlayerModel.h"
+
+#include <cstring>
+#include <limits>
+
+namespace player {
+
+namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Upper(a[i]) != Upper(b[i])) return false;
+  return true;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Where `name` starts as a word (at the start or after a space), or npos.
+std::size_t FindSwitch(std::string_view line, std::string_view name) {
+  for (std::size_t i = 0; i + name.size() <= line.size(); ++i)
+    if ((i == 0 || IsSpace(line[i - 1])) && SameLetters(line.substr(i, name.size()), name)) return i;
+  return std::string_view::npos;
+}
+
+// A reply is a signed 32-bit value; larger values wrap as two's complement.
+int32_t Wrap32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value))); }
+
+}  // namespace
+
+std::string_view CopyDataText(const void* data, std::size_t size) {
+  if (!data) return {};
+  const char* text = static_cast<const char*>(data);
+  const void* zero = std::memchr(text, 0, size);
+  return {text, zero ? std::size_t(static_cast<const char*>(zero) - text) : size};
+}
+
+std::string TitleFromFileName(std::string_view fileName) {
+  std::size_t slash = fileName.find_last_of("\\/");
+  std::string_view last = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
+  std::size_t dot = last.rfind('.');
+  // A leading dot names the file rather than starting an extension.
+  if (dot != std::string_view::npos && dot > 0) last = last.substr(0, dot);
+  return std::string(last);
+}
+
+std::string ClassFromCommandLine(std::string_view commandLine) {
+  constexpr std::string_view kSwitch = "/CLASS=";
+  std::string name;
+  std::size_t at = FindSwitch(commandLine, kSwitch);
+  if (at != std::string_view::npos) {
+    std::string_view rest = commandLine.substr(at + kSwitch.size());
+    if (!rest.empty() && rest.front() == '"') {
+      rest.remove_prefix(1);
+      name = rest.substr(0, rest.find('"'));
+    } else {
+      std::size_t end = 0;
+      while (end < rest.size() && !IsSpace(rest[end])) ++end;
+      name = rest.substr(0, end);
+    }
+  }
+  return name.empty() ? "Winamp v1.x" : name;
+}
+
+bool HasSwitch(std::string_view commandLine, std::string_view name) {
+  std::size_t i = 0;
+  while (i < commandLine.size()) {
+    while (i < commandLine.size() && IsSpace(commandLine[i])) ++i;
+    std::size_t end = i;
+    while (end < commandLine.size() && !IsSpace(commandLine[end])) ++end;
+    if (end > i && SameLetters(commandLine.substr(i, end - i), name)) return true;
+    i = end;
+  }
+  return false;
+}
+
+PlayerModel::PlayerModel(TextMemory& memory) : memory_(memory) {}
+
+PlayerModel::~PlayerModel() { Clear(); }
+
+int32_t PlayerModel::OnCommand(uint32_t wParam) {
+  if (entries_.empty() && (wParam & 0xFFFF) != command::kClose) return 0;
+  switch (wParam & 0xFFFF) {
+    case command::kPlay:
+      if (state_ != PlayState::Paused) positionMs_ = 0;
+      state_ = PlayState::Playing;
+      break;
+    case command::kPause:
+      if (state_ == PlayState::Playing)
+        state_ = PlayState::Paused;
+      else if (state_ == PlayState::Paused)
+        state_ = PlayState::Playing;
+      break;
+    case command::kStop:
+      state_ = PlayState::Stopped;
+      positionMs_ = 0;
+      break;
+    case command::kPrevious:
+      MakeCurrent(current_ == 0 ? int32_t(entries_.size()) - 1 : current_ - 1);
+      break;
+    case command::kNext:
+      MakeCurrent(std::size_t(current_) + 1 == entries_.size() ? 0 : current_ + 1);
+      break;
+    case command::kClose:
+      closeRequested_ = true;
+      break;
+  }
+  return 0;
+}
+
+int32_t PlayerModel::OnUser(uint32_t wParam, uint32_t lParam) {
+  const int32_t index = static_cast<int32_t>(wParam);
+  switch (lParam) {
+    case user::kClearPlaylist:
+      Clear();
+      return 0;
+    case user::kTime:
+      return TimeReply(wParam);
+    case user::kSetCurrent:
+      if (InRange(index)) MakeCurrent(index);
+      return 0;
+    case user::kVolume:
+      if (wParam == user::kVolumeQuery) return volume_;
+      if (wParam <= 255) volume_ = int32_t(wParam);
+      return 0;
+    case user::kCount:
+      return int32_t(entries_.size());
+    case user::kCurrent:
+      return current_;
+    case user::kFileAddress:
+      return InRange(index) ? static_cast<int32_t>(entries_[index].FileNameAddress) : 0;
+    case user::kTitleAddress:
+      return InRange(index) ? static_cast<int32_t>(entries_[index].TitleAddress) : 0;
+    case user::kGetShuffle:
+      return shuffle_ ? 1 : 0;
+    case user::kGetRepeat:
+      return repeat_ ? 1 : 0;
+    case user::kSetShuffle:
+      shuffle_ = wParam != 0;
+      return 0;
+    case user::kSetRepeat:
+      repeat_ = wParam != 0;
+      return 0;
+  }
+  return 0;
+}
+
+int32_t PlayerModel::OnCopyData(uintptr_t dwData, const void* data, std::size_t size) {
+  if (dwData != copydata::kAddFile) return 0;
+  return Add(CopyDataText(data, size)) ? 1 : 0;
+}
+
+void PlayerModel::AdvanceTime(int64_t ms) {
+  if (ms <= 0 || state_ != PlayState::Playing || entries_.empty()) return;
+  positionMs_ = ms > std::numeric_limits<int64_t>::max() - positionMs_ ? std::numeric_limits<int64_t>::max()
+                                                                         : positionMs_ + ms;
+  const int32_t length = entries_[current_].LengthSeconds;
+  if (length < 0 || positionMs_ < int64_t(length) * 1000) return;
+  if (std::size_t(current_) + 1 < entries_.size()) {
+    MakeCurrent(current_ + 1);
+  } else if (repeat_) {
+    MakeCurrent(0);
+  } else {
+    state_ = PlayState::Stopped;
+    positionMs_ = 0;
+  }
+}
+
+bool PlayerModel::Add(std::string_view fileName) {
+  if (fileName.empty()) return false;
+  Entry entry;
+  entry.FileName = fileName;
+  entry.Title = TitleFromFileName(fileName);
+  entry.LengthSeconds = kDefaultLengthSeconds;
+  entries_.push_back(std::move(entry));
+  Entry& added = entries_.back();
+  added.FileNameAddress = memory_.Store(added.FileName, Placement::Heap);
+  added.TitleAddress = memory_.Store(added.Title, Placement::Heap);
+  return true;
+}
+
+bool PlayerModel::SetTitle(int32_t index, std::string_view title, Placement placement) {
+  if (!InRange(index)) return false;
+  Entry& entry = entries_[index];
+  // Store first: the caller may hand us a view of the old title.
+  std::string text(title);
+  uint32_t address = memory_.Store(text, placement);
+  memory_.Free(entry.TitleAddress);
+  entry.Title = std::move(text);
+  entry.TitleAddress = address;
+  return true;
+}
+
+bool PlayerModel::SetLength(int32_t index, int32_t seconds) {
+  if (!InRange(index)) return false;
+  entries_[index].LengthSeconds = seconds;
+  return true;
+}
+
+void PlayerModel::MakeCurrent(int32_t index) {
+  current_ = index;
+  positionMs_ = 0;
+}
+
+void PlayerModel::Clear() {
+  for (const Entry& entry : entries_) {
+    memory_.Free(entry.FileNameAddress);
+    memory_.Free(entry.TitleAddress);
+  }
+  entries_.clear();
+  current_ = 0;
+  state_ = PlayState::Stopped;
+  positionMs_ = 0;
+}
+
+int32_t PlayerModel::TimeReply(uint32_t which) const {
+  if (entries_.empty()) return -1;
+  switch (which) {
+    case 0:
+      return Wrap32(positionMs_);
+    case 1:
+      return entries_[current_].LengthSeconds;
+  }
+  return -1;
+}
+
+}  // namespace player

@@ -1,0 +1,158 @@
+// The player stand-in's behaviour, free of any window system: a playlist, a
+// transport, volume, shuffle and repeat, answering the window messages a
+// Winamp-style player answers. The Windows program (win32/main.cpp) and the
+// simulated shell (sim/SimPlayer.cpp) feed it messages and time; both give it
+// the memory its texts live in, because callers read those texts straight out
+// of the player's process at the addresses it replies.
+//
+// Decisions worth knowing when writing tests against it:
+// - Next and previous wrap around the playlist; they keep the play state and
+//   restart the position at 0. Making an entry current (lParam 121) does the same.
+// - Play starts the current entry from 0 when stopped or playing, and resumes
+//   when paused. Pause toggles between playing and paused; stopped stays stopped.
+// - At the end of a track the next entry plays from 0. After the last entry it
+//   wraps to the first when repeat is on, else it stops on the last entry. Time
+//   beyond the end of a track is dropped, so one advance never crosses two
+//   tracks. Shuffle is only a flag: the order never changes.
+// - A negative length means a track with no known end (a stream): it never ends.
+// - Replies are 0 for anything not understood, and for commands and settings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace player {
+
+// WM_COMMAND identifiers (the low 16 bits of wParam).
+namespace command {
+constexpr uint32_t kClose = 40001;
+constexpr uint32_t kPrevious = 40044;
+constexpr uint32_t kPlay = 40045;
+constexpr uint32_t kPause = 40046;
+constexpr uint32_t kStop = 40047;
+constexpr uint32_t kNext = 40048;
+}  // namespace command
+
+// WM_USER requests (lParam).
+namespace user {
+constexpr uint32_t kClearPlaylist = 101;
+constexpr uint32_t kTime = 105;  // wParam 0: position in ms; 1: length in seconds
+constexpr uint32_t kSetCurrent = 121;
+constexpr uint32_t kVolume = 122;  // wParam 0..255 sets; kVolumeQuery replies
+constexpr uint32_t kCount = 124;
+constexpr uint32_t kCurrent = 125;
+constexpr uint32_t kFileAddress = 211;
+constexpr uint32_t kTitleAddress = 212;
+constexpr uint32_t kGetShuffle = 250;
+constexpr uint32_t kGetRepeat = 251;
+constexpr uint32_t kSetShuffle = 252;
+constexpr uint32_t kSetRepeat = 253;
+constexpr uint32_t kVolumeQuery = 0xFFFFFD66;  // -666 as a wParam
+}  // namespace user
+
+// WM_COPYDATA dwData.
+namespace copydata {
+constexpr uint32_t kAddFile = 100;
+}
+
+// Our own messages for tests; never sent by a real client. The shells act on them.
+namespace control {
+constexpr uint32_t kHang = 0x7001;             // WM_USER: stop answering for wParam ms
+constexpr uint32_t kDie = 0x7002;              // WM_USER: end the process at once
+constexpr uint32_t kReplyDelay = 0x7003;       // WM_USER: delay every later reply by wParam ms
+constexpr uint32_t kGarbageAddresses = 0x7004; // WM_USER: wParam 1/0: 211/212 reply unreadable addresses
+constexpr uint32_t kSetLength = 0x7005;        // WM_USER: current entry's length := wParam seconds
+constexpr uint32_t kSetTitle = 0x7101;         // WM_COPYDATA: current entry's title := the text
+constexpr uint32_t kSetTitleAtEnd = 0x7102;    // WM_COPYDATA: same, its zero the last readable byte
+}  // namespace control
+
+enum class Placement {
+  Heap,         // ordinary memory, with readable bytes after the text
+  EndOfMemory,  // the terminating zero is the last readable byte before an inaccessible page
+};
+
+// Memory in the player's process for the texts it hands out by address.
+class TextMemory {
+ public:
+  virtual ~TextMemory() = default;
+  // Copies `text` and a terminating zero; returns the address, or 0 when no memory could be had.
+  virtual uint32_t Store(std::string_view text, Placement placement) = 0;
+  // Releases what Store returned; 0 is ignored.
+  virtual void Free(uint32_t address) = 0;
+};
+
+enum class PlayState { Stopped, Playing, Paused };
+
+struct Entry {
+  std::string FileName;
+  std::string Title;
+  int32_t LengthSeconds = 0;
+  uint32_t FileNameAddress = 0;  // 0 when the memory could not be had
+  uint32_t TitleAddress = 0;
+};
+
+// The text a WM_COPYDATA carries: up to its first zero, never beyond `size` bytes.
+std::string_view CopyDataText(const void* data, std::size_t size);
+// The last path component without its extension ("C:\Music\a.b.mp3" -> "a.b").
+std::string TitleFromFileName(std::string_view fileName);
+// The window class named by /CLASS=name or /CLASS="name" (the switch in any
+// letter case); "Winamp v1.x" when the switch is missing or names nothing.
+std::string ClassFromCommandLine(std::string_view commandLine);
+// Whether a switch such as "/NOWINDOW" appears as a word, in any letter case.
+bool HasSwitch(std::string_view commandLine, std::string_view name);
+
+class PlayerModel {
+ public:
+  static constexpr int32_t kDefaultLengthSeconds = 205;
+  static constexpr int32_t kInitialVolume = 255;
+
+  explicit PlayerModel(TextMemory& memory);
+  ~PlayerModel();  // frees every text
+  PlayerModel(const PlayerModel&) = delete;
+  PlayerModel& operator=(const PlayerModel&) = delete;
+
+  // ---- the messages; each returns the reply
+  int32_t OnCommand(uint32_t wParam);
+  int32_t OnUser(uint32_t wParam, uint32_t lParam);
+  // Replies 1 when the data was taken, 0 otherwise.
+  int32_t OnCopyData(uintptr_t dwData, const void* data, std::size_t size);
+  // Moves a playing track on; negative or zero is nothing.
+  void AdvanceTime(int64_t ms);
+
+  // ---- state
+  std::size_t Count() const { return entries_.size(); }
+  int32_t CurrentIndex() const { return current_; }  // 0 when the playlist is empty
+  const Entry& At(std::size_t index) const { return entries_.at(index); }
+  PlayState State() const { return state_; }
+  int64_t PositionMs() const { return positionMs_; }
+  int32_t Volume() const { return volume_; }
+  bool Shuffle() const { return shuffle_; }
+  bool Repeat() const { return repeat_; }
+  bool CloseRequested() const { return closeRequested_; }
+
+  // ---- changes the shells and tests make directly; false for an index out of range
+  bool Add(std::string_view fileName);  // false for an empty name
+  bool SetTitle(int32_t index, std::string_view title, Placement placement = Placement::Heap);
+  bool SetLength(int32_t index, int32_t seconds);
+
+ private:
+  bool InRange(int32_t index) const { return index >= 0 && std::size_t(index) < entries_.size(); }
+  void MakeCurrent(int32_t index);
+  void Clear();
+  int32_t TimeReply(uint32_t which) const;
+
+  TextMemory& memory_;
+  std::vector<Entry> entries_;
+  int32_t current_ = 0;
+  PlayState state_ = PlayState::Stopped;
+  int64_t positionMs_ = 0;
+  int32_t volume_ = kInitialVolume;
+  bool shuffle_ = false;
+  bool repeat_ = false;
+  bool closeRequested_ = false;
+};
+
+}  // namespace player

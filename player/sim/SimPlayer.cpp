@@ -1,0 +1,170 @@
+#include "sim/SimPlayer.h"
+
+#include <algorithm>
+#include <map>
+
+#include "PlayerModel.h"
+
+namespace sim {
+
+namespace {
+
+// Never mapped: the world maps from 0x00400000 upwards.
+constexpr uint32_t kGarbageAddress = 0x00001000;
+
+uint32_t PagesFor(std::size_t bytes) {
+  return uint32_t((bytes + platform::kPageSize - 1) / platform::kPageSize);
+}
+
+}  // namespace
+
+// The player's process, window and memory. Each text gets its own region; the
+// world leaves an unmapped page after every region, so a text placed at a
+// region's end is followed by inaccessible memory.
+struct SimPlayer::Impl final : WindowProc, player::TextMemory {
+  Impl(World& w, const std::string& name) : world(w), className(name), pid(w.CreateProcess()) {}
+
+  uint32_t Store(std::string_view text, player::Placement placement) override {
+    AddressSpace* memory = world.Memory(pid);
+    if (!memory) return 0;
+    const std::size_t bytes = text.size() + 1;
+    // Like a heap block, an ordinary text has room after it for a fixed-size read.
+    const uint32_t pages = PagesFor(std::max<std::size_t>(bytes, kReadRoom));
+    const uint32_t region = memory->Map(pages);
+    const uint32_t address =
+        placement == player::Placement::EndOfMemory ? uint32_t(region + pages * platform::kPageSize - bytes) : region;
+    memory->Write(address, text.data(), text.size());  // the mapping is zeroed: the terminator is there
+    regions[address] = region;
+    return address;
+  }
+
+  void Free(uint32_t address) override {
+    auto it = regions.find(address);
+    if (it == regions.end()) return;
+    if (AddressSpace* memory = world.Memory(pid)) memory->Unmap(it->second);
+    regions.erase(it);
+  }
+
+  int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) override {
+    const int64_t now = world.ElapsedMs();
+    model.AdvanceTime(now - lastMs);
+    lastMs = now;
+    switch (message) {
+      case platform::WM_COMMAND_: {
+        int32_t reply = model.OnCommand(wParam);
+        if (model.CloseRequested()) Close();
+        return reply;
+      }
+      case platform::WM_USER_:
+        return OnUser(wParam, uint32_t(lParam));
+      case platform::WM_COPYDATA_: {
+        const auto* record = reinterpret_cast<const platform::CopyDataRecord*>(lParam);
+        if (!record) return 0;
+        const std::string_view text = player::CopyDataText(record->lpData, record->cbData);
+        switch (record->dwData) {
+          case player::control::kSetTitle:
+            return model.SetTitle(model.CurrentIndex(), text) ? 1 : 0;
+          case player::control::kSetTitleAtEnd:
+            return model.SetTitle(model.CurrentIndex(), text, player::Placement::EndOfMemory) ? 1 : 0;
+        }
+        return model.OnCopyData(record->dwData, record->lpData, record->cbData);
+      }
+    }
+    return 0;
+  }
+
+  // The test controls that make sense in a world without threads; hanging,
+  // dying and delaying are the SimPlayer's own methods.
+  int32_t OnUser(uint32_t wParam, uint32_t lParam) {
+    switch (lParam) {
+      case player::control::kGarbageAddresses:
+        garbage = wParam != 0;
+        return 0;
+      case player::control::kSetLength:
+        model.SetLength(model.CurrentIndex(), int32_t(wParam));
+        return 0;
+      case player::user::kFileAddress:
+      case player::user::kTitleAddress: {
+        int32_t reply = model.OnUser(wParam, lParam);
+        return garbage && reply != 0 ? int32_t(kGarbageAddress) : reply;
+      }
+    }
+    return model.OnUser(wParam, lParam);
+  }
+
+  void Close() {
+    world.DestroyWindow(window);
+    world.EndProcess(pid);
+  }
+
+  static constexpr std::size_t kReadRoom = 512;
+
+  World& world;
+  std::string className;
+  uint32_t pid;
+  WindowHandle window = 0;
+  bool showWindow = true;
+  bool garbage = false;
+  int64_t lastMs = 0;
+  std::map<uint32_t, uint32_t> regions;  // text address -> its region
+  player::PlayerModel model{*this};
+};
+
+SimPlayer::SimPlayer(World& world, const std::string& className, bool showWindow)
+    : impl_(std::make_unique<Impl>(world, className)) {
+  impl_->showWindow = showWindow;
+  impl_->lastMs = world.ElapsedMs();
+  if (showWindow) impl_->window = world.CreateWindow(className, impl_->pid, impl_.get());
+}
+
+SimPlayer::~SimPlayer() {
+  if (impl_->world.ProcessAlive(impl_->pid)) impl_->Close();
+}
+
+WindowHandle SimPlayer::Window() const { return impl_->world.WindowAlive(impl_->window) ? impl_->window : 0; }
+
+uint32_t SimPlayer::Pid() const { return impl_->pid; }
+
+const std::string& SimPlayer::ClassName() const { return impl_->className; }
+
+bool SimPlayer::Running() const {
+  return impl_->world.ProcessAlive(impl_->pid) && (!impl_->showWindow || impl_->world.WindowAlive(impl_->window));
+}
+
+player::PlayerModel& SimPlayer::Model() { return impl_->model; }
+
+void SimPlayer::Hang(bool hung) { impl_->world.SetHung(impl_->window, hung); }
+
+void SimPlayer::SetReplyDelay(uint32_t ms) { impl_->world.SetReplyDelay(impl_->window, ms); }
+
+void SimPlayer::Die() { impl_->world.EndProcess(impl_->pid); }
+
+void SimPlayer::ReplyGarbageAddresses(bool on) { impl_->garbage = on; }
+
+void SimPlayer::PlaceTitleAtEndOfMemory(int32_t index, const std::string& title) {
+  impl_->model.SetTitle(index, title, player::Placement::EndOfMemory);
+}
+
+// ---------------------------------------------------------------- farm
+
+PlayerFarm::PlayerFarm(World& world) : world_(world) {}
+
+PlayerFarm::~PlayerFarm() = default;
+
+void PlayerFarm::InstallExecutable(const std::string& path, bool showWindow) {
+  world_.AddFile(path, [this, showWindow](const std::string& parameters) {
+    players_.push_back(std::make_unique<SimPlayer>(world_, player::ClassFromCommandLine(parameters), showWindow));
+  });
+}
+
+int PlayerFarm::Launches() const { return int(players_.size()); }
+
+const std::vector<std::unique_ptr<SimPlayer>>& PlayerFarm::Players() const { return players_; }
+
+SimPlayer* PlayerFarm::Find(const std::string& className) const {
+  for (auto it = players_.rbegin(); it != players_.rend(); ++it)
+    if ((*it)->Running() && (*it)->ClassName() == className) return it->get();
+  return nullptr;
+}
+
+}  // namespace sim

@@ -1,0 +1,70 @@
+// The player stand-in in the simulated world: a process with its own address
+// space, a main window of a class name, and the portable player model behind it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sim/SimWorld.h"
+
+namespace player {
+class PlayerModel;
+}
+
+namespace sim {
+
+class SimPlayer {
+ public:
+  // Starts a player process; with showWindow false it never creates its main window.
+  SimPlayer(World& world, const std::string& className, bool showWindow = true);
+  // Ends the process if it still runs.
+  ~SimPlayer();
+  SimPlayer(const SimPlayer&) = delete;
+  SimPlayer& operator=(const SimPlayer&) = delete;
+
+  WindowHandle Window() const;  // 0 when it has none
+  uint32_t Pid() const;
+  const std::string& ClassName() const;
+  bool Running() const;  // its process is alive and its window exists (if it shows one)
+  player::PlayerModel& Model();
+
+  // ---- faults
+  void Hang(bool hung);             // stops answering (each send gives up after the send limit)
+  void SetReplyDelay(uint32_t ms);  // every answer takes this long
+  void Die();                       // the process ends without closing its window cleanly
+  void ReplyGarbageAddresses(bool on);  // 211/212 answer addresses that are not mapped
+  // Places the title of playlist entry `index` so that its terminating zero is
+  // the last readable byte of its memory (the next page is unmapped).
+  void PlaceTitleAtEndOfMemory(int32_t index, const std::string& title);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Starts players when the shell opens a registered executable: parses the
+// /CLASS= switch (with or without double quotes; default "Winamp v1.x") and
+// owns every player it started.
+class PlayerFarm {
+ public:
+  explicit PlayerFarm(World& world);
+  ~PlayerFarm();
+  PlayerFarm(const PlayerFarm&) = delete;
+  PlayerFarm& operator=(const PlayerFarm&) = delete;
+
+  // Adds an executable at `path` to the world; showWindow false makes players that never show a window.
+  void InstallExecutable(const std::string& path, bool showWindow = true);
+  int Launches() const;
+  // Every player started so far, oldest first (ended ones included).
+  const std::vector<std::unique_ptr<SimPlayer>>& Players() const;
+  // The newest running player with that class name, or null.
+  SimPlayer* Find(const std::string& className) const;
+
+ private:
+  World& world_;
+  std::vector<std::unique_ptr<SimPlayer>> players_;
+};
+
+}  // namespace sim

@@ -1,0 +1,277 @@
+// player.exe: the player stand-in as a real Windows program. One hidden
+// top-level window answers the player's window messages through the portable
+// model (../PlayerModel.h); its texts live in this process's memory, at the
+// addresses it replies, for callers to read with ReadProcessMemory. Play time
+// is real time.
+//
+// Command line:
+//   /CLASS=name, /CLASS="name"  the main window's class; default "Winamp v1.x"
+//   /NOWINDOW                   never create the window; exit by itself after 120 s
+//
+// Test controls, our own messages (no real client sends them):
+//   WM_USER     lParam 0x7001  hang: stop answering for wParam ms (sleeps inside the handler)
+//   WM_USER     lParam 0x7002  die at once, window and all (TerminateProcess, exit code 3)
+//   WM_USER     lParam 0x7003  from now on, delay every reply by wParam ms
+//   WM_USER     lParam 0x7004  wParam 1/0: replies to 211/212 are unreadable, non-zero addresses
+//   WM_USER     lParam 0x7005  the current entry's length := wParam seconds
+//   WM_COPYDATA dwData 0x7101  the current entry's title := the text (any length)
+//   WM_COPYDATA dwData 0x7102  the same, placed so that its terminating zero is
+//                              the last byte ReadProcessMemory can read: a
+//                              PAGE_NOACCESS page follows it (under Wine, which
+//                              ignores page protection there, unmapped space does)
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "PlayerModel.h"
+
+namespace {
+
+constexpr UINT kDiedExitCode = 3;
+constexpr DWORD kNoWindowLifetimeMs = 120000;
+constexpr UINT_PTR kClockTimer = 1;
+constexpr UINT kClockTickMs = 100;
+// An ordinary text has at least this much readable memory from its start, as a
+// fixed-size buffer would: callers read 500 bytes in one piece.
+constexpr std::size_t kReadRoom = 512;
+// In the first 64 KB, which Windows never maps (and Wine leaves unmapped, so
+// that its ReadProcessMemory fails there too, unlike on reserved pages).
+constexpr uint32_t kGarbageAddress = 0x00001000;
+
+uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+// Pages from VirtualAlloc, released on destruction.
+class VirtualRegion {
+ public:
+  VirtualRegion() = default;
+  VirtualRegion(void* at, std::size_t bytes, DWORD type, DWORD protect)
+      : base_(static_cast<char*>(VirtualAlloc(at, bytes, type, protect))) {}
+  ~VirtualRegion() {
+    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+  }
+  VirtualRegion(VirtualRegion&& other) noexcept : base_(std::exchange(other.base_, nullptr)) {}
+  VirtualRegion& operator=(VirtualRegion&& other) noexcept {
+    std::swap(base_, other.base_);
+    return *this;
+  }
+  char* Base() const { return base_; }
+
+ private:
+  char* base_ = nullptr;
+};
+
+// Whether ReadProcessMemory, the callers' way in, can read this byte.
+bool Readable(const void* address) {
+  char byte;
+  SIZE_T got = 0;
+  return ReadProcessMemory(GetCurrentProcess(), address, &byte, 1, &got) && got == 1;
+}
+
+// Read-write memory whose end is followed by memory ReadProcessMemory cannot read.
+struct EdgeRegion {
+  VirtualRegion Region;
+  char* End = nullptr;  // null when none could be had
+};
+
+EdgeRegion AllocateBeforeInaccessible(std::size_t bytes) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const std::size_t page = info.dwPageSize;
+  const std::size_t readable = (bytes + page - 1) / page * page;
+  {
+    // Windows' way: a no-access page after the text.
+    EdgeRegion edge{VirtualRegion(nullptr, readable + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)};
+    DWORD old = 0;
+    if (!edge.Region.Base()) return {};
+    edge.End = edge.Region.Base() + readable;
+    if (VirtualProtect(edge.End, page, PAGE_NOACCESS, &old) && !Readable(edge.End)) return edge;
+  }
+  // Wine's ReadProcessMemory reads no-access and reserved pages alike; only
+  // address space it leaves unmapped stops it. Take the top of a free range
+  // that such space follows.
+  const std::size_t granule = info.dwAllocationGranularity;
+  const std::size_t size = (bytes + granule - 1) / granule * granule;
+  MEMORY_BASIC_INFORMATION range;
+  for (auto at = reinterpret_cast<uintptr_t>(info.lpMinimumApplicationAddress);
+       at < reinterpret_cast<uintptr_t>(info.lpMaximumApplicationAddress) &&
+       VirtualQuery(reinterpret_cast<void*>(at), &range, sizeof range);
+       at = reinterpret_cast<uintptr_t>(range.BaseAddress) + range.RegionSize) {
+    const uintptr_t end = reinterpret_cast<uintptr_t>(range.BaseAddress) + range.RegionSize;
+    if (range.State != MEM_FREE || range.RegionSize < size || end % granule ||
+        Readable(reinterpret_cast<void*>(end)))
+      continue;
+    char* want = reinterpret_cast<char*>(end - size);
+    EdgeRegion edge{VirtualRegion(want, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)};
+    if (edge.Region.Base() == want) {
+      edge.End = want + size;
+      return edge;
+    }
+  }
+  return {};
+}
+
+class ProcessTextMemory final : public player::TextMemory {
+ public:
+  uint32_t Store(std::string_view text, player::Placement placement) override {
+    const std::size_t bytes = text.size() + 1;
+    Block block;
+    char* at = nullptr;
+    if (placement == player::Placement::EndOfMemory) {
+      EdgeRegion edge = AllocateBeforeInaccessible(bytes);
+      if (!edge.End) return 0;
+      block.region = std::move(edge.Region);
+      at = edge.End - bytes;
+    } else {
+      block.heap = std::make_unique<char[]>(std::max(bytes, kReadRoom));  // zeroed
+      at = block.heap.get();
+    }
+    std::memcpy(at, text.data(), text.size());
+    at[text.size()] = 0;
+    const uint32_t address = AddressOf(at);
+    blocks_[address] = std::move(block);
+    return address;
+  }
+
+  void Free(uint32_t address) override { blocks_.erase(address); }
+
+ private:
+  struct Block {
+    std::unique_ptr<char[]> heap;
+    VirtualRegion region;
+  };
+  std::map<uint32_t, Block> blocks_;
+};
+
+class Player {
+ public:
+  // Returns the reply when the message is one of ours.
+  std::optional<LRESULT> Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+      case WM_TIMER:
+        if (wParam != kClockTimer) return std::nullopt;
+        CatchUp();
+        return 0;
+      case WM_DESTROY:
+        KillTimer(window, kClockTimer);
+        PostQuitMessage(0);
+        return 0;
+      case WM_COMMAND:
+      case WM_USER:
+      case WM_COPYDATA:
+        break;
+      default:
+        return std::nullopt;
+    }
+    if (message == WM_USER && lParam == player::control::kReplyDelay) {
+      replyDelayMs_ = DWORD(wParam);
+      return 0;
+    }
+    if (replyDelayMs_) Sleep(replyDelayMs_);
+    CatchUp();
+    if (message == WM_COMMAND) {
+      LRESULT reply = model_.OnCommand(uint32_t(wParam));
+      if (model_.CloseRequested()) DestroyWindow(window);
+      return reply;
+    }
+    if (message == WM_USER) return OnUser(uint32_t(wParam), uint32_t(lParam));
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    if (!data) return 0;
+    const std::string_view text = player::CopyDataText(data->lpData, data->cbData);
+    switch (data->dwData) {
+      case player::control::kSetTitle:
+        return model_.SetTitle(model_.CurrentIndex(), text) ? 1 : 0;
+      case player::control::kSetTitleAtEnd:
+        return model_.SetTitle(model_.CurrentIndex(), text, player::Placement::EndOfMemory) ? 1 : 0;
+    }
+    return model_.OnCopyData(data->dwData, data->lpData, data->cbData);
+  }
+
+ private:
+  LRESULT OnUser(uint32_t wParam, uint32_t lParam) {
+    switch (lParam) {
+      case player::control::kHang:
+        Sleep(wParam);
+        return 0;
+      case player::control::kDie:
+        TerminateProcess(GetCurrentProcess(), kDiedExitCode);
+        return 0;
+      case player::control::kGarbageAddresses:
+        garbage_ = wParam != 0;
+        return 0;
+      case player::control::kSetLength:
+        model_.SetLength(model_.CurrentIndex(), int32_t(wParam));
+        return 0;
+      case player::user::kFileAddress:
+      case player::user::kTitleAddress: {
+        int32_t reply = model_.OnUser(wParam, lParam);
+        return garbage_ && reply != 0 ? LRESULT(kGarbageAddress) : reply;
+      }
+    }
+    return model_.OnUser(wParam, lParam);
+  }
+
+  void CatchUp() {
+    const auto now = std::chrono::steady_clock::now();
+    model_.AdvanceTime(std::chrono::duration_cast<std::chrono::milliseconds>(now - last_).count());
+    last_ = now;
+  }
+
+  ProcessTextMemory memory_;
+  player::PlayerModel model_{memory_};
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+  DWORD replyDelayMs_ = 0;
+  bool garbage_ = false;
+};
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  if (auto* player = reinterpret_cast<Player*>(GetWindowLongPtrA(window, GWLP_USERDATA))) {
+    try {
+      if (auto reply = player->Handle(window, message, wParam, lParam)) return *reply;
+    } catch (...) {
+      return 0;  // out of memory: the message goes unanswered, the player lives on
+    }
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  const std::string_view line = commandLine ? commandLine : "";
+  if (player::HasSwitch(line, "/NOWINDOW")) {
+    Sleep(kNoWindowLifetimeMs);
+    return 0;
+  }
+  const std::string className = player::ClassFromCommandLine(line);
+
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = className.c_str();
+  if (!RegisterClassA(&windowClass)) return 1;
+
+  Player player;
+  HWND window = CreateWindowExA(0, className.c_str(), "Player", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                400, 120, nullptr, nullptr, instance, &player);
+  if (!window) return 1;
+  SetTimer(window, kClockTimer, kClockTickMs, nullptr);
+
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}

@@ -1,0 +1,283 @@
+// player.exe, the player stand-in, as the module meets it on Windows: found by
+// its window class, driven by window messages from another process, its texts
+// read out of its memory at the addresses it replies.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The player's messages (WM_USER lParam unless noted).
+constexpr UINT kClose = 40001, kPrevious = 40044, kPlay = 40045, kPause = 40046, kStop = 40047, kNext = 40048;
+constexpr LPARAM kClear = 101, kTime = 105, kSetCurrent = 121, kVolume = 122, kCount = 124, kCurrent = 125;
+constexpr LPARAM kFileAddress = 211, kTitleAddress = 212;
+constexpr LPARAM kGetShuffle = 250, kGetRepeat = 251, kSetShuffle = 252, kSetRepeat = 253;
+constexpr ULONG_PTR kAddFile = 100;  // WM_COPYDATA
+// Its test controls.
+constexpr LPARAM kHang = 0x7001, kDie = 0x7002, kReplyDelay = 0x7003, kGarbage = 0x7004, kSetLength = 0x7005;
+constexpr ULONG_PTR kSetTitle = 0x7101, kSetTitleAtEnd = 0x7102;  // WM_COPYDATA
+constexpr DWORD kDiedExitCode = 3;
+constexpr DWORD kPage = 4096;
+
+class Handle {
+ public:
+  explicit Handle(HANDLE h = nullptr) : h_(h) {}
+  ~Handle() {
+    if (h_) CloseHandle(h_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// A started player.exe, ended by force on the way out if it still runs.
+class PlayerProcess {
+ public:
+  explicit PlayerProcess(const std::string& arguments) {
+    std::string line = "player.exe " + arguments;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      CloseHandle(pi.hThread);
+      process_ = pi.hProcess;
+      id_ = pi.dwProcessId;
+    }
+  }
+  ~PlayerProcess() {
+    if (process_ && !Exited(0)) {
+      TerminateProcess(process_, 99);
+      WaitForSingleObject(process_, 5000);
+    }
+    if (process_) CloseHandle(process_);
+  }
+  PlayerProcess(const PlayerProcess&) = delete;
+  PlayerProcess& operator=(const PlayerProcess&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  DWORD Id() const { return id_; }
+  bool Exited(DWORD waitMs) const { return WaitForSingleObject(process_, waitMs) == WAIT_OBJECT_0; }
+  DWORD ExitCode() const {
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return code;
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD id_ = 0;
+};
+
+class PlayerExe : public ::testing::Test {
+ protected:
+  // Starts player.exe with a class of this test's own and waits for its window.
+  void Start(const std::string& extra = "") {
+    className_ = std::string("WA_TEST_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    process_ = std::make_unique<PlayerProcess>("/CLASS=\"" + className_ + "\" " + extra);
+    ASSERT_TRUE(process_->Started()) << GetLastError();
+    for (int i = 0; i < 500 && !window_ && !process_->Exited(0); ++i) {
+      window_ = FindWindowA(className_.c_str(), nullptr);
+      if (!window_) Sleep(20);
+    }
+    ASSERT_NE(window_, nullptr) << "no window of class " << className_;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window_, &pid);
+    ASSERT_EQ(pid, process_->Id());
+    memory_ = std::make_unique<Handle>(OpenProcess(PROCESS_VM_READ, FALSE, pid));
+    ASSERT_NE(memory_->get(), nullptr);
+  }
+
+  // A send that never blocks the test for long; a send that fails is a test failure.
+  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR reply = 0;
+    if (!SendMessageTimeoutA(window_, message, wParam, lParam, SMTO_NORMAL, 5000, &reply))
+      ADD_FAILURE() << "no answer to " << message << "/" << lParam;
+    return LRESULT(reply);
+  }
+  LRESULT User(LPARAM lParam, WPARAM wParam = 0) { return Send(WM_USER, wParam, lParam); }
+  LRESULT Command(UINT id) { return Send(WM_COMMAND, id, 0); }
+  LRESULT CopyData(ULONG_PTR dwData, const std::string& text) {
+    COPYDATASTRUCT data{dwData, DWORD(text.size() + 1), const_cast<char*>(text.c_str())};
+    return Send(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+  }
+  bool Read(LRESULT address, void* buffer, std::size_t size) {
+    SIZE_T got = 0;
+    return ReadProcessMemory(memory_->get(), reinterpret_cast<LPCVOID>(address), buffer, size, &got) && got == size;
+  }
+  // As the module reads: 500 bytes in one piece, then up to the zero.
+  std::string ReadText(LRESULT address) {
+    char buffer[500];
+    if (!Read(address, buffer, sizeof buffer)) return "<unreadable>";
+    return std::string(buffer, strnlen(buffer, sizeof buffer));
+  }
+
+  std::string className_;
+  std::unique_ptr<PlayerProcess> process_;
+  HWND window_ = nullptr;
+  std::unique_ptr<Handle> memory_;
+};
+
+TEST_F(PlayerExe, DrivesThePlaylistAndTransport) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(User(kTime, 0), -1) << "no track yet";
+  EXPECT_EQ(CopyData(kAddFile, "C:\\Music\\one.mp3"), 1);
+  EXPECT_EQ(CopyData(kAddFile, "C:\\Music\\two.mp3"), 1);
+  EXPECT_EQ(User(kCount), 2);
+  EXPECT_EQ(User(kCurrent), 0);
+  EXPECT_EQ(User(kTime, 1), 205);
+
+  Command(kPlay);
+  Sleep(300);
+  const LRESULT playing = User(kTime, 0);
+  EXPECT_GE(playing, 250);
+  EXPECT_LT(playing, 205000);
+  Command(kPause);
+  const LRESULT paused = User(kTime, 0);
+  Sleep(200);
+  EXPECT_EQ(User(kTime, 0), paused) << "pause freezes the position";
+  Command(kPause);
+  Sleep(100);
+  EXPECT_GT(User(kTime, 0), paused) << "and pause again resumes";
+
+  Command(kNext);
+  EXPECT_EQ(User(kCurrent), 1);
+  Command(kNext);
+  EXPECT_EQ(User(kCurrent), 0) << "wraps to the first";
+  Command(kPrevious);
+  EXPECT_EQ(User(kCurrent), 1);
+  Command(kStop);
+  Sleep(100);
+  EXPECT_EQ(User(kTime, 0), 0);
+  User(kSetCurrent, 0);
+  EXPECT_EQ(User(kCurrent), 0);
+  User(kSetCurrent, 2);
+  EXPECT_EQ(User(kCurrent), 0) << "out of range is ignored";
+
+  User(kSetLength, 3);
+  EXPECT_EQ(User(kTime, 1), 3);
+
+  User(kClear);
+  EXPECT_EQ(User(kCount), 0);
+}
+
+TEST_F(PlayerExe, KeepsVolumeShuffleAndRepeat) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const WPARAM query = WPARAM(-666);
+  User(kVolume, 77);
+  EXPECT_EQ(User(kVolume, query), 77);
+  User(kVolume, 256);
+  EXPECT_EQ(User(kVolume, query), 77) << "256 is not a volume";
+  User(kVolume, 0);
+  EXPECT_EQ(User(kVolume, query), 0);
+
+  User(kSetShuffle, 1);
+  EXPECT_GT(User(kGetShuffle), 0);
+  EXPECT_EQ(User(kGetRepeat), 0);
+  User(kSetRepeat, 1);
+  User(kSetShuffle, 0);
+  EXPECT_EQ(User(kGetShuffle), 0);
+  EXPECT_GT(User(kGetRepeat), 0);
+}
+
+TEST_F(PlayerExe, TextsAreReadableAtTheRepliedAddresses) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  CopyData(kAddFile, "C:\\Music\\Artist - Song.mp3");
+  CopyData(kAddFile, "D:\\b.ogg");
+  EXPECT_EQ(ReadText(User(kFileAddress, 0)), "C:\\Music\\Artist - Song.mp3");
+  EXPECT_EQ(ReadText(User(kTitleAddress, 0)), "Artist - Song");
+  EXPECT_EQ(ReadText(User(kTitleAddress, 1)), "b");
+  EXPECT_EQ(User(kFileAddress, 2), 0);
+  EXPECT_EQ(User(kTitleAddress, WPARAM(-1)), 0);
+
+  const std::string longTitle(600, 'L');
+  User(kSetCurrent, 1);
+  EXPECT_EQ(CopyData(kSetTitle, longTitle), 1);
+  std::vector<char> whole(longTitle.size() + 1);
+  ASSERT_TRUE(Read(User(kTitleAddress, 1), whole.data(), whole.size()));
+  EXPECT_EQ(std::string(whole.data()), longTitle);
+  EXPECT_EQ(ReadText(User(kTitleAddress, 1)), longTitle.substr(0, 500)) << "a 500-byte read takes its start";
+  EXPECT_EQ(ReadText(User(kTitleAddress, 0)), "Artist - Song") << "only the current entry changes";
+}
+
+TEST_F(PlayerExe, ATitleAtTheEndOfMemoryEndsAtAnInaccessiblePage) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  CopyData(kAddFile, "a.mp3");
+  const std::string title = "Edge of memory";
+  EXPECT_EQ(CopyData(kSetTitleAtEnd, title), 1);
+  const LRESULT address = User(kTitleAddress, 0);
+  EXPECT_EQ((DWORD(address) + title.size() + 1) % kPage, 0u);
+  char buffer[500];
+  EXPECT_FALSE(Read(address, buffer, sizeof buffer));
+  EXPECT_FALSE(Read(address, buffer, title.size() + 2));
+  ASSERT_TRUE(Read(address, buffer, title.size() + 1));
+  EXPECT_STREQ(buffer, title.c_str());
+}
+
+TEST_F(PlayerExe, GarbageAddressesAreNonZeroAndUnreadable) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  CopyData(kAddFile, "a.mp3");
+  User(kGarbage, 1);
+  char byte;
+  for (LPARAM which : {kFileAddress, kTitleAddress}) {
+    const LRESULT reply = User(which, 0);
+    EXPECT_NE(reply, 0);
+    EXPECT_FALSE(Read(reply, &byte, 1)) << which;
+  }
+  User(kGarbage, 0);
+  EXPECT_EQ(ReadText(User(kTitleAddress, 0)), "a");
+}
+
+TEST_F(PlayerExe, CloseCommandEndsTheProcess) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  Command(kClose);
+  ASSERT_TRUE(process_->Exited(5000));
+  EXPECT_EQ(process_->ExitCode(), 0u);
+  EXPECT_EQ(FindWindowA(className_.c_str(), nullptr), nullptr);
+}
+
+TEST_F(PlayerExe, DieControlEndsTheProcessAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(PostMessageA(window_, WM_USER, 0, kDie));
+  ASSERT_TRUE(process_->Exited(5000));
+  EXPECT_EQ(process_->ExitCode(), kDiedExitCode);
+  EXPECT_FALSE(IsWindow(window_));
+}
+
+TEST_F(PlayerExe, HangControlStopsAnswersForAWhile) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  // Queued as a sent message, so it is handled before the query below.
+  ASSERT_TRUE(SendNotifyMessageA(window_, WM_USER, 1500, kHang));
+  DWORD_PTR reply = 0;
+  EXPECT_FALSE(SendMessageTimeoutA(window_, WM_USER, 0, kCount, SMTO_NORMAL, 300, &reply));
+  EXPECT_EQ(User(kCount), 0) << "answers again once the hang is over";
+}
+
+TEST_F(PlayerExe, ReplyDelayHoldsEveryAnswer) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  User(kReplyDelay, 400);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(User(kCount), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(350));
+  User(kReplyDelay, 0);
+  const auto again = std::chrono::steady_clock::now();
+  User(kCount);
+  EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::milliseconds(350));
+}
+
+TEST(PlayerExeNoWindow, RunsWithoutEverShowingItsWindow) {
+  PlayerProcess process("/NOWINDOW /CLASS=\"WA_TEST_NOWINDOW\"");
+  ASSERT_TRUE(process.Started());
+  EXPECT_FALSE(process.Exited(1500));
+  EXPECT_EQ(FindWindowA("WA_TEST_NOWINDOW", nullptr), nullptr);
+}
+
+}  // namespace

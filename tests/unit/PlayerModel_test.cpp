@@ -1,0 +1,485 @@
+// The player stand-in's model: if its replies are wrong, every test of the
+// module that talks to a player proves nothing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "PlayerModel.h"
+
+namespace {
+
+using player::PlayerModel;
+using player::PlayState;
+using player::Placement;
+namespace cmd = player::command;
+namespace user = player::user;
+
+// Hands out fake addresses and remembers what lives at each, so tests can see
+// leaks, double frees and where a text was placed.
+class FakeMemory : public player::TextMemory {
+ public:
+  struct Text {
+    std::string Value;
+    Placement Where;
+  };
+  uint32_t Store(std::string_view text, Placement placement) override {
+    if (full) return 0;
+    next_ += 0x1000;
+    live[next_] = {std::string(text), placement};
+    return next_;
+  }
+  void Free(uint32_t address) override {
+    if (address != 0 && live.erase(address) != 1) ++badFrees;
+  }
+  std::map<uint32_t, Text> live;
+  bool full = false;
+  int badFrees = 0;
+
+ private:
+  uint32_t next_ = 0x00400000;
+};
+
+class PlayerModelTest : public ::testing::Test {
+ protected:
+  int32_t User(uint32_t lParam, uint32_t wParam = 0) { return model.OnUser(wParam, lParam); }
+  int32_t Position() { return User(user::kTime, 0); }
+  int32_t Length() { return User(user::kTime, 1); }
+  void AddThree() {
+    model.Add("C:\\Music\\one.mp3");
+    model.Add("C:\\Music\\two.mp3");
+    model.Add("C:\\Music\\three.mp3");
+  }
+  int32_t AddByCopyData(uintptr_t dwData, const void* data, std::size_t size) {
+    return model.OnCopyData(dwData, data, size);
+  }
+  void TearDown() override { EXPECT_EQ(memory.badFrees, 0); }
+
+  FakeMemory memory;
+  PlayerModel model{memory};
+};
+
+// ---------------------------------------------------------------- playlist
+
+TEST_F(PlayerModelTest, CopyDataAddsAnEntryWithTitleAndDefaultLength) {
+  const char name[] = "C:\\Music\\Some Band - A Song.mp3";
+  EXPECT_EQ(AddByCopyData(player::copydata::kAddFile, name, sizeof name), 1);
+  ASSERT_EQ(User(user::kCount), 1);
+  EXPECT_EQ(model.At(0).FileName, name);
+  EXPECT_EQ(model.At(0).Title, "Some Band - A Song");
+  EXPECT_EQ(Length(), 205);
+  EXPECT_EQ(User(user::kCurrent), 0);
+  EXPECT_EQ(model.State(), PlayState::Stopped) << "adding does not start playback";
+}
+
+TEST_F(PlayerModelTest, CopyDataIsTakenUpToItsZeroAndNeverBeyondItsSize) {
+  const char withTail[] = "a.mp3\0garbage";
+  EXPECT_EQ(AddByCopyData(100, withTail, sizeof withTail), 1);
+  const char unterminated[] = {'b', '.', 'o', 'g', 'g', 'X'};
+  EXPECT_EQ(AddByCopyData(100, unterminated, 5), 1);
+  ASSERT_EQ(model.Count(), 2u);
+  EXPECT_EQ(model.At(0).FileName, "a.mp3");
+  EXPECT_EQ(model.At(1).FileName, "b.ogg");
+}
+
+TEST_F(PlayerModelTest, CopyDataThatCarriesNoNameOrIsNotAnAddIsIgnored) {
+  const char name[] = "a.mp3";
+  EXPECT_EQ(AddByCopyData(101, name, sizeof name), 0) << "another dwData";
+  EXPECT_EQ(AddByCopyData(100, nullptr, 10), 0);
+  EXPECT_EQ(AddByCopyData(100, "", 1), 0);
+  EXPECT_EQ(AddByCopyData(100, name, 0), 0);
+  EXPECT_EQ(model.Count(), 0u);
+  EXPECT_TRUE(memory.live.empty());
+}
+
+TEST(PlayerTitle, IsTheLastPathComponentWithoutItsExtension) {
+  EXPECT_EQ(player::TitleFromFileName("C:\\Music\\a.b.mp3"), "a.b");
+  EXPECT_EQ(player::TitleFromFileName("/home/me/track.flac"), "track");
+  EXPECT_EQ(player::TitleFromFileName("C:\\dir.with.dots\\noext"), "noext");
+  EXPECT_EQ(player::TitleFromFileName("http://radio.example/stream"), "stream");
+  EXPECT_EQ(player::TitleFromFileName("song.mp3"), "song");
+  EXPECT_EQ(player::TitleFromFileName(".hidden"), ".hidden");
+  EXPECT_EQ(player::TitleFromFileName("C:\\Music\\"), "");
+}
+
+TEST(PlayerCopyDataText, StopsAtTheFirstZeroOrTheSize) {
+  EXPECT_EQ(player::CopyDataText("abc\0def", 8), "abc");
+  EXPECT_EQ(player::CopyDataText("abcdef", 3), "abc");
+  EXPECT_EQ(player::CopyDataText(nullptr, 3), "");
+  EXPECT_EQ(player::CopyDataText("abc", 0), "");
+}
+
+TEST_F(PlayerModelTest, ClearingEmptiesThePlaylistFreesItsTextsAndStops) {
+  AddThree();
+  model.OnUser(2, user::kSetCurrent);
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(1000);
+  EXPECT_EQ(memory.live.size(), 6u);
+  EXPECT_EQ(User(user::kClearPlaylist), 0);
+  EXPECT_EQ(User(user::kCount), 0);
+  EXPECT_EQ(User(user::kCurrent), 0);
+  EXPECT_EQ(model.State(), PlayState::Stopped);
+  EXPECT_TRUE(memory.live.empty());
+  model.Add("again.mp3");
+  EXPECT_EQ(model.At(0).Title, "again");
+}
+
+TEST_F(PlayerModelTest, SetCurrentTakesIndexesInRangeOnly) {
+  AddThree();
+  EXPECT_EQ(User(user::kSetCurrent, 2), 0);
+  EXPECT_EQ(User(user::kCurrent), 2);
+  for (uint32_t bad : {3u, 0xFFFFFFFFu /* -1 */, 0x80000000u}) {
+    User(user::kSetCurrent, bad);
+    EXPECT_EQ(User(user::kCurrent), 2) << bad;
+  }
+  User(user::kSetCurrent, 0);
+  EXPECT_EQ(User(user::kCurrent), 0);
+}
+
+// ---------------------------------------------------------------- texts by address
+
+TEST_F(PlayerModelTest, AddressesPointAtTheEntrysTextsAndStayPut) {
+  AddThree();
+  const int32_t file1 = User(user::kFileAddress, 1);
+  const int32_t title1 = User(user::kTitleAddress, 1);
+  ASSERT_NE(file1, 0);
+  ASSERT_NE(title1, 0);
+  EXPECT_NE(file1, title1);
+  EXPECT_EQ(memory.live.at(uint32_t(file1)).Value, "C:\\Music\\two.mp3");
+  EXPECT_EQ(memory.live.at(uint32_t(title1)).Value, "two");
+  EXPECT_EQ(memory.live.at(uint32_t(title1)).Where, Placement::Heap);
+  for (int i = 0; i < 50; ++i) model.Add("more.mp3");
+  model.OnCommand(cmd::kNext);
+  EXPECT_EQ(User(user::kFileAddress, 1), file1) << "other entries come and go around it";
+  EXPECT_EQ(User(user::kTitleAddress, 1), title1);
+}
+
+TEST_F(PlayerModelTest, AddressesOutOfRangeAreZero) {
+  EXPECT_EQ(User(user::kFileAddress, 0), 0) << "empty playlist";
+  EXPECT_EQ(User(user::kTitleAddress, 0), 0);
+  AddThree();
+  for (uint32_t bad : {3u, 0xFFFFFFFFu, 0x80000000u}) {
+    EXPECT_EQ(User(user::kFileAddress, bad), 0) << bad;
+    EXPECT_EQ(User(user::kTitleAddress, bad), 0) << bad;
+  }
+}
+
+TEST_F(PlayerModelTest, ANewTitleGetsNewMemoryAndTheOldIsFreed) {
+  AddThree();
+  const uint32_t old = uint32_t(User(user::kTitleAddress, 1));
+  const std::string longTitle(600, 'x');
+  ASSERT_TRUE(model.SetTitle(1, longTitle));
+  const uint32_t now = uint32_t(User(user::kTitleAddress, 1));
+  EXPECT_NE(now, old);
+  EXPECT_EQ(memory.live.count(old), 0u);
+  EXPECT_EQ(memory.live.at(now).Value, longTitle);
+  EXPECT_EQ(model.At(1).Title, longTitle);
+
+  ASSERT_TRUE(model.SetTitle(1, "edge", Placement::EndOfMemory));
+  EXPECT_EQ(memory.live.at(uint32_t(User(user::kTitleAddress, 1))).Where, Placement::EndOfMemory);
+  EXPECT_EQ(memory.live.size(), 6u);
+
+  EXPECT_TRUE(model.SetTitle(1, model.At(1).Title)) << "its own title, by view";
+  EXPECT_EQ(model.At(1).Title, "edge");
+  EXPECT_FALSE(model.SetTitle(3, "nope"));
+  EXPECT_FALSE(model.SetTitle(-1, "nope"));
+}
+
+TEST_F(PlayerModelTest, WithoutMemoryTheEntryStaysButReportsNoAddress) {
+  memory.full = true;
+  model.Add("a.mp3");
+  EXPECT_EQ(User(user::kCount), 1);
+  EXPECT_EQ(User(user::kFileAddress, 0), 0);
+  EXPECT_EQ(User(user::kTitleAddress, 0), 0);
+}
+
+TEST(PlayerModelLifetime, FreesEveryTextWhenItGoes) {
+  FakeMemory memory;
+  {
+    PlayerModel model(memory);
+    model.Add("a.mp3");
+    model.Add("b.mp3");
+    model.SetTitle(0, "renamed");
+    EXPECT_EQ(memory.live.size(), 4u);
+  }
+  EXPECT_TRUE(memory.live.empty());
+  EXPECT_EQ(memory.badFrees, 0);
+}
+
+// ---------------------------------------------------------------- transport
+
+TEST_F(PlayerModelTest, AnEmptyPlaylistHasNoTrackAndIgnoresTheTransport) {
+  EXPECT_EQ(Position(), -1);
+  EXPECT_EQ(Length(), -1);
+  for (uint32_t id : {cmd::kPlay, cmd::kPause, cmd::kNext, cmd::kPrevious, cmd::kStop})
+    EXPECT_EQ(model.OnCommand(id), 0);
+  EXPECT_EQ(model.State(), PlayState::Stopped);
+  EXPECT_EQ(User(user::kCurrent), 0);
+  model.AdvanceTime(5000);
+  EXPECT_EQ(Position(), -1);
+}
+
+TEST_F(PlayerModelTest, PlayPauseStopMoveAndFreezeThePosition) {
+  AddThree();
+  EXPECT_EQ(Position(), 0) << "stopped on a track";
+  model.AdvanceTime(1000);
+  EXPECT_EQ(Position(), 0) << "time does not move a stopped track";
+
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(1500);
+  EXPECT_EQ(Position(), 1500);
+
+  model.OnCommand(cmd::kPause);
+  EXPECT_EQ(model.State(), PlayState::Paused);
+  model.AdvanceTime(4000);
+  EXPECT_EQ(Position(), 1500) << "pause freezes";
+
+  model.OnCommand(cmd::kPause);
+  EXPECT_EQ(model.State(), PlayState::Playing) << "pause again resumes";
+  model.AdvanceTime(500);
+  EXPECT_EQ(Position(), 2000);
+
+  model.OnCommand(cmd::kPause);
+  model.OnCommand(cmd::kPlay);
+  EXPECT_EQ(model.State(), PlayState::Playing);
+  EXPECT_EQ(Position(), 2000) << "play resumes a paused track";
+
+  model.OnCommand(cmd::kPlay);
+  EXPECT_EQ(Position(), 0) << "play on a playing track starts it over";
+  model.AdvanceTime(700);
+
+  model.OnCommand(cmd::kStop);
+  EXPECT_EQ(model.State(), PlayState::Stopped);
+  EXPECT_EQ(Position(), 0);
+  model.OnCommand(cmd::kPause);
+  EXPECT_EQ(model.State(), PlayState::Stopped) << "pause does not start a stopped track";
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(300);
+  EXPECT_EQ(Position(), 300) << "play restarts a stopped track";
+  EXPECT_EQ(User(user::kCurrent), 0);
+}
+
+TEST_F(PlayerModelTest, CommandsAreReadFromTheLowWordOfWParam) {
+  AddThree();
+  model.OnCommand((1u << 16) | cmd::kPlay);  // as an accelerator would send it
+  EXPECT_EQ(model.State(), PlayState::Playing);
+  model.OnCommand(cmd::kPlay + 1000);
+  EXPECT_EQ(model.State(), PlayState::Playing) << "an unknown command changes nothing";
+}
+
+TEST_F(PlayerModelTest, NextAndPreviousWrapKeepTheStateAndRestartThePosition) {
+  AddThree();
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(1000);
+  model.OnCommand(cmd::kNext);
+  EXPECT_EQ(User(user::kCurrent), 1);
+  EXPECT_EQ(Position(), 0);
+  EXPECT_EQ(model.State(), PlayState::Playing);
+  model.OnCommand(cmd::kNext);
+  model.OnCommand(cmd::kNext);
+  EXPECT_EQ(User(user::kCurrent), 0) << "after the last comes the first";
+  model.OnCommand(cmd::kPrevious);
+  EXPECT_EQ(User(user::kCurrent), 2) << "before the first comes the last";
+  model.OnCommand(cmd::kPrevious);
+  EXPECT_EQ(User(user::kCurrent), 1);
+
+  model.OnCommand(cmd::kStop);
+  model.OnCommand(cmd::kNext);
+  EXPECT_EQ(model.State(), PlayState::Stopped);
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(100);
+  model.OnCommand(cmd::kPause);
+  model.OnCommand(cmd::kPrevious);
+  EXPECT_EQ(model.State(), PlayState::Paused);
+  EXPECT_EQ(Position(), 0);
+}
+
+TEST_F(PlayerModelTest, SetCurrentRestartsThePosition) {
+  AddThree();
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(900);
+  User(user::kSetCurrent, 2);
+  EXPECT_EQ(Position(), 0);
+  EXPECT_EQ(model.State(), PlayState::Playing);
+  model.AdvanceTime(900);
+  User(user::kSetCurrent, 7);
+  EXPECT_EQ(Position(), 900) << "an ignored index leaves the position";
+}
+
+TEST_F(PlayerModelTest, ASingleEntryIsItsOwnNextAndPrevious) {
+  model.Add("only.mp3");
+  model.OnCommand(cmd::kNext);
+  EXPECT_EQ(User(user::kCurrent), 0);
+  model.OnCommand(cmd::kPrevious);
+  EXPECT_EQ(User(user::kCurrent), 0);
+}
+
+// ---------------------------------------------------------------- end of track
+
+TEST_F(PlayerModelTest, AtTheEndOfATrackTheNextPlaysFromItsStart) {
+  AddThree();
+  model.SetLength(0, 2);
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(1999);
+  EXPECT_EQ(User(user::kCurrent), 0);
+  EXPECT_EQ(Position(), 1999);
+  model.AdvanceTime(1);
+  EXPECT_EQ(User(user::kCurrent), 1);
+  EXPECT_EQ(Position(), 0);
+  EXPECT_EQ(model.State(), PlayState::Playing);
+  EXPECT_EQ(Length(), 205);
+}
+
+TEST_F(PlayerModelTest, TimeBeyondATracksEndIsDropped) {
+  AddThree();
+  model.SetLength(0, 1);
+  model.SetLength(1, 1);
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(10000);
+  EXPECT_EQ(User(user::kCurrent), 1) << "one advance crosses one track end at most";
+  EXPECT_EQ(Position(), 0);
+}
+
+TEST_F(PlayerModelTest, AfterTheLastTrackItStopsUnlessRepeatIsOn) {
+  AddThree();
+  model.SetLength(2, 1);
+  User(user::kSetCurrent, 2);
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(1000);
+  EXPECT_EQ(model.State(), PlayState::Stopped);
+  EXPECT_EQ(User(user::kCurrent), 2) << "stops on the last";
+  EXPECT_EQ(Position(), 0);
+
+  User(user::kSetRepeat, 1);
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(1000);
+  EXPECT_EQ(model.State(), PlayState::Playing);
+  EXPECT_EQ(User(user::kCurrent), 0) << "repeat wraps to the first";
+
+  User(user::kSetShuffle, 1);
+  model.AdvanceTime(205000);
+  EXPECT_EQ(User(user::kCurrent), 1) << "shuffle keeps the order";
+}
+
+TEST_F(PlayerModelTest, ATrackOfNoKnownLengthNeverEnds) {
+  model.Add("http://radio.example/stream");
+  model.SetLength(0, -1);
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(1000000);
+  EXPECT_EQ(Length(), -1);
+  EXPECT_EQ(Position(), 1000000);
+  EXPECT_EQ(model.State(), PlayState::Playing);
+}
+
+TEST_F(PlayerModelTest, AZeroLengthTrackEndsAtTheFirstTick) {
+  AddThree();
+  model.SetLength(0, 0);
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(1);
+  EXPECT_EQ(User(user::kCurrent), 1);
+}
+
+TEST_F(PlayerModelTest, PositionsPastTheReplyRangeWrapAndHugeAdvancesSaturate) {
+  model.Add("long.mp3");
+  model.SetLength(0, std::numeric_limits<int32_t>::max());
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(int64_t(0x80000000) + 5);
+  EXPECT_EQ(Position(), std::numeric_limits<int32_t>::min() + 5) << "two's complement";
+  EXPECT_EQ(model.PositionMs(), int64_t(0x80000000) + 5);
+
+  model.SetLength(0, -1);
+  model.AdvanceTime(std::numeric_limits<int64_t>::max());
+  model.AdvanceTime(std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(model.PositionMs(), std::numeric_limits<int64_t>::max());
+  model.AdvanceTime(-5);
+  EXPECT_EQ(model.PositionMs(), std::numeric_limits<int64_t>::max()) << "time never runs backwards";
+}
+
+TEST_F(PlayerModelTest, LengthsAreSetPerEntry) {
+  AddThree();
+  EXPECT_TRUE(model.SetLength(1, 33));
+  EXPECT_FALSE(model.SetLength(3, 33));
+  EXPECT_FALSE(model.SetLength(-1, 33));
+  EXPECT_EQ(Length(), 205);
+  model.OnCommand(cmd::kNext);
+  EXPECT_EQ(Length(), 33);
+}
+
+// ---------------------------------------------------------------- settings and the rest
+
+TEST_F(PlayerModelTest, VolumeTakesZeroTo255AndAnswersMinus666) {
+  const uint32_t query = uint32_t(-666);
+  EXPECT_EQ(User(user::kVolume, query), PlayerModel::kInitialVolume);
+  EXPECT_EQ(User(user::kVolume, 0), 0);
+  EXPECT_EQ(User(user::kVolume, query), 0);
+  User(user::kVolume, 255);
+  EXPECT_EQ(User(user::kVolume, query), 255);
+  User(user::kVolume, 17);
+  for (uint32_t ignored : {256u, 0x1FFu /* 255 in the low byte */, 0xFFFFFFFFu, uint32_t(-665), uint32_t(-667)}) {
+    EXPECT_EQ(User(user::kVolume, ignored), 0) << ignored;
+    EXPECT_EQ(User(user::kVolume, query), 17) << ignored;
+  }
+}
+
+TEST_F(PlayerModelTest, ShuffleAndRepeatAreIndependentSwitches) {
+  EXPECT_EQ(User(user::kGetShuffle), 0);
+  EXPECT_EQ(User(user::kGetRepeat), 0);
+  User(user::kSetShuffle, 1);
+  EXPECT_GT(User(user::kGetShuffle), 0);
+  EXPECT_EQ(User(user::kGetRepeat), 0);
+  User(user::kSetRepeat, 1);
+  User(user::kSetShuffle, 0);
+  EXPECT_EQ(User(user::kGetShuffle), 0);
+  EXPECT_GT(User(user::kGetRepeat), 0);
+  User(user::kSetRepeat, 0);
+  EXPECT_EQ(User(user::kGetRepeat), 0);
+}
+
+TEST_F(PlayerModelTest, UnknownRequestsAnswerZeroAndChangeNothing) {
+  AddThree();
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(10);
+  for (uint32_t lParam : {0u, 100u, 104u, 123u, 213u, 254u, 0x7005u})
+    EXPECT_EQ(User(lParam, 1), 0) << lParam;
+  EXPECT_EQ(User(user::kTime, 2), -1) << "only position and length are known";
+  EXPECT_EQ(User(user::kCount), 3);
+  EXPECT_EQ(Position(), 10);
+  EXPECT_EQ(Length(), 205);
+}
+
+TEST_F(PlayerModelTest, CloseIsOnlyARequest) {
+  EXPECT_FALSE(model.CloseRequested());
+  EXPECT_EQ(model.OnCommand(cmd::kClose), 0);
+  EXPECT_TRUE(model.CloseRequested());
+}
+
+// ---------------------------------------------------------------- command line
+
+TEST(PlayerCommandLine, ClassComesFromTheClassSwitch) {
+  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=\"WA_KDO_7\""), "WA_KDO_7");
+  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=WA_KDO_7"), "WA_KDO_7");
+  EXPECT_EQ(player::ClassFromCommandLine("/other /class=\"With Space\" /NOWINDOW"), "With Space");
+  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=Plain /NOWINDOW"), "Plain");
+  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=\"Unclosed name"), "Unclosed name");
+}
+
+TEST(PlayerCommandLine, ClassDefaultsWhenTheSwitchIsMissingOrEmpty) {
+  EXPECT_EQ(player::ClassFromCommandLine(""), "Winamp v1.x");
+  EXPECT_EQ(player::ClassFromCommandLine("C:\\Music\\a.mp3"), "Winamp v1.x");
+  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=\"\""), "Winamp v1.x");
+  EXPECT_EQ(player::ClassFromCommandLine("/CLASS="), "Winamp v1.x");
+  EXPECT_EQ(player::ClassFromCommandLine("x/CLASS=Inside"), "Winamp v1.x") << "a switch starts a word";
+}
+
+TEST(PlayerCommandLine, SwitchesAreWholeWordsInAnyCase) {
+  EXPECT_TRUE(player::HasSwitch("/NOWINDOW", "/NOWINDOW"));
+  EXPECT_TRUE(player::HasSwitch("/CLASS=\"x\"  /nowindow", "/NOWINDOW"));
+  EXPECT_FALSE(player::HasSwitch("/NOWINDOWS", "/NOWINDOW"));
+  EXPECT_FALSE(player::HasSwitch("/CLASS=/NOWINDOW", "/NOWINDOW"));
+  EXPECT_FALSE(player::HasSwitch("", "/NOWINDOW"));
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// The player stand-in in the simulated world: started by the shell, reached
+// through window messages, its texts read out of its own address space.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "PlayerModel.h"
+#include "platform/Platform.h"
+#include "sim/SimPlayer.h"
+
+namespace {
+
+using platform::CopyDataRecord;
+using platform::WM_COMMAND_;
+using platform::WM_COPYDATA_;
+using platform::WM_USER_;
+namespace user = player::user;
+
+constexpr char kExe[] = "C:\\Program Files\\Winamp\\winamp.exe";
+
+class SimPlayerTest : public ::testing::Test {
+ protected:
+  int32_t User(uint32_t lParam, uint32_t wParam = 0) { return world.Send(window, WM_USER_, wParam, lParam); }
+  int32_t Command(uint32_t id) { return world.Send(window, WM_COMMAND_, id, 0); }
+  int32_t CopyData(uintptr_t dwData, const std::string& text) {
+    CopyDataRecord record{dwData, uint32_t(text.size() + 1), text.c_str()};
+    return world.Send(window, WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&record));
+  }
+  bool Read(uint32_t address, void* buffer, std::size_t size) {
+    return world.ReadProcess(player.Pid(), address, buffer, size);
+  }
+  // The caller's way: 500 bytes in one piece, then up to the zero.
+  std::string ReadText(int32_t address) {
+    char buffer[500];
+    if (!Read(uint32_t(address), buffer, sizeof buffer)) return "<unreadable>";
+    return std::string(buffer, strnlen(buffer, sizeof buffer));
+  }
+
+  sim::World world;
+  sim::SimPlayer player{world, "WA_KDO_1"};
+  platform::WindowHandle window = player.Window();
+};
+
+// ---------------------------------------------------------------- messages
+
+TEST_F(SimPlayerTest, AnswersThroughTheWorldAndKeepsItsTextsInItsOwnMemory) {
+  ASSERT_NE(window, 0u);
+  EXPECT_EQ(world.FindWindow("WA_KDO_1"), window);
+  EXPECT_EQ(world.WindowProcess(window), player.Pid());
+  EXPECT_EQ(CopyData(100, "C:\\Music\\First Song.mp3"), 1);
+  EXPECT_EQ(CopyData(100, "D:\\second.ogg"), 1);
+  EXPECT_EQ(User(user::kCount), 2);
+  EXPECT_EQ(ReadText(User(user::kFileAddress, 0)), "C:\\Music\\First Song.mp3");
+  EXPECT_EQ(ReadText(User(user::kTitleAddress, 0)), "First Song");
+  EXPECT_EQ(ReadText(User(user::kTitleAddress, 1)), "second");
+  EXPECT_EQ(User(user::kTitleAddress, 2), 0);
+}
+
+TEST_F(SimPlayerTest, TheModelSeesTheWorldsClock) {
+  CopyData(100, "a.mp3");
+  Command(player::command::kPlay);
+  world.Advance(1500);
+  EXPECT_EQ(User(user::kTime, 0), 1500);
+  player.SetReplyDelay(300);
+  EXPECT_EQ(User(user::kTime, 0), 1800) << "the send waited for the reply";
+  player.SetReplyDelay(0);
+  Command(player::command::kPause);
+  world.Advance(10000);
+  EXPECT_EQ(User(user::kTime, 0), 1800);
+}
+
+TEST_F(SimPlayerTest, ClearingThePlaylistReleasesItsTexts) {
+  CopyData(100, "a.mp3");
+  const uint32_t file = uint32_t(User(user::kFileAddress, 0));
+  const uint32_t title = uint32_t(User(user::kTitleAddress, 0));
+  User(user::kClearPlaylist);
+  char byte;
+  EXPECT_FALSE(Read(file, &byte, 1));
+  EXPECT_FALSE(Read(title, &byte, 1));
+}
+
+TEST_F(SimPlayerTest, ControlMessagesSetTheCurrentTitleAndLength) {
+  CopyData(100, "a.mp3");
+  CopyData(100, "b.mp3");
+  User(user::kSetCurrent, 1);
+  const uint32_t old = uint32_t(User(user::kTitleAddress, 1));
+  const std::string longTitle(600, 'L');
+  EXPECT_EQ(CopyData(player::control::kSetTitle, longTitle), 1);
+  const uint32_t now = uint32_t(User(user::kTitleAddress, 1));
+  std::vector<char> whole(longTitle.size() + 1);
+  ASSERT_TRUE(Read(now, whole.data(), whole.size()));
+  EXPECT_EQ(std::string(whole.data()), longTitle);
+  char byte;
+  EXPECT_FALSE(Read(old, &byte, 1)) << "the old title's memory is gone";
+  EXPECT_EQ(ReadText(User(user::kTitleAddress, 0)), "a") << "only the current entry changes";
+
+  User(player::control::kSetLength, 42);
+  EXPECT_EQ(User(user::kTime, 1), 42);
+  User(user::kSetCurrent, 0);
+  EXPECT_EQ(User(user::kTime, 1), 205);
+}
+
+// ---------------------------------------------------------------- faults
+
+TEST_F(SimPlayerTest, ATitleAtTheEndOfMemoryCannotBeReadAsAWhole500Bytes) {
+  CopyData(100, "a.mp3");
+  player.PlaceTitleAtEndOfMemory(0, "Edge");
+  const uint32_t address = uint32_t(User(user::kTitleAddress, 0));
+  EXPECT_EQ((address + 5) % platform::kPageSize, 0u) << "its zero is a page's last byte";
+  char buffer[500];
+  EXPECT_FALSE(Read(address, buffer, sizeof buffer));
+  EXPECT_FALSE(Read(address, buffer, 6));
+  ASSERT_TRUE(Read(address, buffer, 5));
+  EXPECT_STREQ(buffer, "Edge");
+  EXPECT_EQ(player.Model().At(0).Title, "Edge");
+}
+
+TEST_F(SimPlayerTest, TheEndOfMemoryControlMessagePlacesTheCurrentTitleLikewise) {
+  CopyData(100, "a.mp3");
+  const std::string title(5000, 'T');  // longer than a page
+  EXPECT_EQ(CopyData(player::control::kSetTitleAtEnd, title), 1);
+  const uint32_t address = uint32_t(User(user::kTitleAddress, 0));
+  EXPECT_EQ((address + title.size() + 1) % platform::kPageSize, 0u);
+  std::vector<char> whole(title.size() + 1);
+  ASSERT_TRUE(Read(address, whole.data(), whole.size()));
+  EXPECT_EQ(std::string(whole.data()), title);
+  EXPECT_FALSE(Read(address, whole.data(), whole.size() + 1));
+}
+
+TEST_F(SimPlayerTest, GarbageAddressesAreNonZeroAndUnreadable) {
+  CopyData(100, "a.mp3");
+  const int32_t real = User(user::kFileAddress, 0);
+  char byte;
+  player.ReplyGarbageAddresses(true);
+  for (uint32_t which : {user::kFileAddress, user::kTitleAddress}) {
+    const int32_t reply = User(which, 0);
+    EXPECT_NE(reply, 0);
+    EXPECT_FALSE(Read(uint32_t(reply), &byte, 1)) << which;
+    EXPECT_EQ(User(which, 1), 0) << "out of range is still 0";
+  }
+  player.ReplyGarbageAddresses(false);
+  EXPECT_EQ(User(user::kFileAddress, 0), real);
+
+  User(player::control::kGarbageAddresses, 1);
+  EXPECT_FALSE(Read(uint32_t(User(user::kTitleAddress, 0)), &byte, 1));
+  User(player::control::kGarbageAddresses, 0);
+  EXPECT_EQ(ReadText(User(user::kTitleAddress, 0)), "a");
+}
+
+TEST_F(SimPlayerTest, AHungPlayerCostsTheSendLimitAndAnswersNothing) {
+  CopyData(100, "a.mp3");
+  player.Hang(true);
+  const int64_t before = world.ElapsedMs();
+  EXPECT_EQ(User(user::kCount), 0);
+  EXPECT_EQ(world.ElapsedMs() - before, int64_t(platform::kSendTimeoutMs));
+  EXPECT_TRUE(player.Running());
+  player.Hang(false);
+  EXPECT_EQ(User(user::kCount), 1);
+}
+
+TEST_F(SimPlayerTest, CloseCommandDestroysTheWindowAndEndsTheProcess) {
+  CopyData(100, "a.mp3");
+  const uint32_t address = uint32_t(User(user::kFileAddress, 0));
+  EXPECT_EQ(Command(player::command::kClose), 0);
+  EXPECT_FALSE(world.WindowAlive(window));
+  EXPECT_FALSE(world.ProcessAlive(player.Pid()));
+  EXPECT_FALSE(player.Running());
+  EXPECT_EQ(player.Window(), 0u);
+  EXPECT_EQ(world.FindWindow("WA_KDO_1"), 0u);
+  char byte;
+  EXPECT_FALSE(Read(address, &byte, 1));
+  EXPECT_EQ(User(user::kCount), 0) << "nobody answers";
+}
+
+TEST_F(SimPlayerTest, DyingTakesTheWindowAlong) {
+  player.Die();
+  EXPECT_FALSE(player.Running());
+  EXPECT_FALSE(world.WindowAlive(window));
+  EXPECT_EQ(world.FindWindow("WA_KDO_1"), 0u);
+}
+
+TEST(SimPlayerLifetime, EndsItsProcessWhenItGoes) {
+  sim::World world;
+  uint32_t pid = 0;
+  platform::WindowHandle window = 0;
+  {
+    sim::SimPlayer player(world, "WA_KDO_2");
+    pid = player.Pid();
+    window = player.Window();
+    EXPECT_TRUE(player.Running());
+  }
+  EXPECT_FALSE(world.ProcessAlive(pid));
+  EXPECT_FALSE(world.WindowAlive(window));
+}
+
+TEST(SimPlayerLifetime, WithoutAWindowItRunsButCannotBeFound) {
+  sim::World world;
+  sim::SimPlayer player(world, "WA_KDO_3", false);
+  EXPECT_EQ(player.Window(), 0u);
+  EXPECT_TRUE(player.Running());
+  EXPECT_TRUE(world.ProcessAlive(player.Pid()));
+  EXPECT_EQ(world.FindWindow("WA_KDO_3"), 0u);
+}
+
+// ---------------------------------------------------------------- the farm
+
+TEST(SimPlayerFarm, StartsAPlayerWithTheClassFromTheCommandLine) {
+  sim::World world;
+  sim::PlayerFarm farm(world);
+  farm.InstallExecutable(kExe);
+  EXPECT_TRUE(world.IsFile(kExe));
+  EXPECT_EQ(farm.Launches(), 0);
+
+  world.Shell(kExe, "/CLASS=\"WA_KDO_7\"", platform::SW_MINIMIZE_);
+  ASSERT_EQ(farm.Launches(), 1);
+  sim::SimPlayer* started = farm.Find("WA_KDO_7");
+  ASSERT_NE(started, nullptr);
+  EXPECT_EQ(started->ClassName(), "WA_KDO_7");
+  EXPECT_EQ(world.FindWindow("WA_KDO_7"), started->Window());
+
+  world.Shell(kExe, "/CLASS=Unquoted", platform::SW_MINIMIZE_);
+  world.Shell(kExe, "", platform::SW_MINIMIZE_);
+  ASSERT_EQ(farm.Launches(), 3);
+  EXPECT_EQ(farm.Players()[1]->ClassName(), "Unquoted");
+  EXPECT_EQ(farm.Players()[2]->ClassName(), "Winamp v1.x");
+  EXPECT_NE(world.FindWindow("Winamp v1.x"), 0u);
+  EXPECT_EQ(farm.Find("Nobody"), nullptr);
+}
+
+TEST(SimPlayerFarm, FindsTheNewestRunningPlayerOfAClass) {
+  sim::World world;
+  sim::PlayerFarm farm(world);
+  farm.InstallExecutable(kExe);
+  world.Shell(kExe, "/CLASS=\"Same\"", 0);
+  world.Shell(kExe, "/CLASS=\"Same\"", 0);
+  ASSERT_EQ(farm.Players().size(), 2u);
+  sim::SimPlayer* older = farm.Players()[0].get();
+  sim::SimPlayer* newer = farm.Players()[1].get();
+  EXPECT_EQ(farm.Find("Same"), newer);
+  world.Send(newer->Window(), WM_COMMAND_, player::command::kClose, 0);
+  EXPECT_EQ(farm.Find("Same"), older);
+  older->Die();
+  EXPECT_EQ(farm.Find("Same"), nullptr);
+  EXPECT_EQ(farm.Players().size(), 2u) << "ended players stay on the list";
+}
+
+TEST(SimPlayerFarm, AWindowlessExecutableStartsPlayersThatNeverShowOne) {
+  sim::World world;
+  sim::PlayerFarm farm(world);
+  farm.InstallExecutable(kExe, false);
+  world.Shell(kExe, "/CLASS=\"Hidden\"", 0);
+  ASSERT_EQ(farm.Launches(), 1);
+  EXPECT_EQ(world.FindWindow("Hidden"), 0u);
+  EXPECT_TRUE(farm.Players()[0]->Running());
+  EXPECT_EQ(farm.Find("Hidden"), farm.Players()[0].get()) << "running, though it shows nothing";
+}
+
+}  // namespace
