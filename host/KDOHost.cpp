@@ -318,7 +318,19 @@ void Server::UnloadModules() {
 
 void Server::ForgetModules() { modules_.clear(); }
 
+void Server::AddBuiltinModule(const TGUID& moduleId, std::function<IKDOModule*(uint16_t)> create) {
+  builtins_.push_back({moduleId, std::move(create)});
+}
+
 KDOResult Server::CreateInstance(const TGUID& moduleId, uint16_t id) {
+  for (const Builtin& b : builtins_) {
+    if (!(b.Id == moduleId)) continue;
+    if (instances_.count(id)) return KDO_E_FAIL;
+    IKDOModule* made = b.Create(id);
+    if (!made) return KDO_E_FAIL;
+    instances_[id] = TKDORef<IKDOModule>::Adopt(made);
+    return KDO_S_OK;
+  }
   for (const Module& m : modules_) {
     if (!(m.Info->ModuleID == moduleId)) continue;
     if (instances_.count(id)) return KDO_E_FAIL;
@@ -452,6 +464,12 @@ std::optional<Value> Server::Variable(std::string_view ident) const {
   auto it = variables_.find(ident);
   if (it == variables_.end()) return std::nullopt;
   return it->second;
+}
+
+std::vector<std::string> Server::VariableNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, value] : variables_) names.push_back(name);
+  return names;
 }
 
 int Server::VariableWrites(std::string_view ident) const {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -97,6 +98,8 @@ class Server {
   void UnloadModules();
   // Drops the modules without calling them (their library was unloaded under the server).
   void ForgetModules();
+  // A module of the server's own: `create` makes an instance and hands over its one reference.
+  void AddBuiltinModule(const TGUID& moduleId, std::function<IKDOModule*(uint16_t id)> create);
   // OnCreateInstance for the module; the server keeps the one reference.
   KDOResult CreateInstance(const TGUID& moduleId, uint16_t id);
   IKDOModule* Instance(uint16_t id) const;
@@ -120,6 +123,7 @@ class Server {
   // ---- variables
   void DefineVariable(std::string_view ident, Value initial);
   std::optional<Value> Variable(std::string_view ident) const;
+  std::vector<std::string> VariableNames() const;
   int VariableWrites(std::string_view ident) const;
   int VariableReads(std::string_view ident) const;
 
@@ -153,6 +157,10 @@ class Server {
   struct Module {
     const TKDOModuleInfo* Info;
   };
+  struct Builtin {
+    TGUID Id;
+    std::function<IKDOModule*(uint16_t)> Create;
+  };
 
   void LoadSettingsFile();
   void SaveSettingsFile() const;
@@ -160,6 +168,7 @@ class Server {
   std::unique_ptr<Services> services_;
   std::set<std::string> refused_;  // service GUIDs as 16-byte keys
   std::vector<Module> modules_;
+  std::vector<Builtin> builtins_;
   std::map<uint16_t, TKDORef<IKDOModule>> instances_;
   uint16_t nextInstanceId_ = 1000;
   std::vector<LogLine> log_;

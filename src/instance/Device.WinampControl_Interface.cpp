@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "ui/FPropertyPage.h"
 #include "winamp/WinAmp.h"
 
 namespace {
@@ -115,9 +116,25 @@ KDOResult TKDOWinampControl::ControlQueryInterface(const TGUID& iid, void** obj)
 
 // ---------------------------------------------------------------- configuration page
 
-KDOResult TKDOWinampControl::ShowConfigurationPage() { return KDO_S_OK; }
+// One form at most. While it exists it holds a counted reference to this
+// instance, so the instance outlives the server's reference until the page is hidden.
+KDOResult TKDOWinampControl::ShowConfigurationPage() {
+  if (!FConfigurationForm) FConfigurationForm = std::make_unique<TfrmPropertyPage>();
+  FConfigurationForm->SetWinampControl(&FControlTable);
+  FConfigurationForm->SetInstanceControl(FInstanceControl.get());
+  FConfigurationForm->Show();
+  return KDO_S_OK;
+}
 
-KDOResult TKDOWinampControl::HideConfigurationPage() { return KDO_S_OK; }
+KDOResult TKDOWinampControl::HideConfigurationPage() {
+  if (!FConfigurationForm) return KDO_S_OK;
+  // Dropping the form's reference may be the last one but ours: keep the instance until we are done.
+  TKDORef<IKDOModule> self(ModuleInterface());
+  FConfigurationForm->Hide();
+  FConfigurationForm->ClearWinampControl();
+  FConfigurationForm.reset();
+  return KDO_S_OK;
+}
 
 // ---------------------------------------------------------------- IKDOWinampControl table
 

@@ -11,6 +11,7 @@
 #include "sdk/KDOObjects.h"
 
 class TWinAmpControl;
+class TfrmPropertyPage;
 
 class TKDOWinampControl final : public TKDOModuleObject {
  public:
@@ -54,7 +55,8 @@ class TKDOWinampControl final : public TKDOModuleObject {
   // The status timer's tick: mirrors the bound player into the chosen variables.
   void StatusPoll();
 
-  // For tests: the link and the status timer.
+  // For tests: the form (null while none), the link and the status timer.
+  TfrmPropertyPage* ConfigurationForm() noexcept { return FConfigurationForm.get(); }
   TWinAmpControl& PlayerLink() noexcept { return *FPlayerLink; }
   const platform::Timer& StatusTimer() const noexcept { return *FStatusTimer; }
 
@@ -107,6 +109,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
   const TKDOModuleInfo* FModuleInfo;
   TKDOWinampControlSettings FSettings;
   uint16_t FInstanceID;
+  std::unique_ptr<TfrmPropertyPage> FConfigurationForm;
   std::unique_ptr<TWinAmpControl> FPlayerLink;
   std::unique_ptr<platform::Timer> FStatusTimer;
   ControlTable FControlTable;

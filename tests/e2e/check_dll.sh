@@ -9,7 +9,7 @@ imports=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' 
 echo "imports:" $imports
 for d in $imports; do
   case "$d" in
-    kernel32.dll|user32.dll|gdi32.dll|shell32.dll|comctl32.dll|comdlg32.dll|advapi32.dll|ole32.dll|msvcrt.dll|api-ms-win-*) ;;
+    kernel32.dll|user32.dll|gdi32.dll|shell32.dll|comctl32.dll|comdlg32.dll|msimg32.dll|advapi32.dll|ole32.dll|msvcrt.dll|api-ms-win-*) ;;
     *) echo "FAIL: non-system import $d"; exit 1 ;;
   esac
 done

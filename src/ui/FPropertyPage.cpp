@@ -1,0 +1,192 @@
+#include "ui/FPropertyPage.h"
+
+#include <array>
+
+#include "ui/Core.Selector_Types.h"
+
+namespace {
+
+using platform::ComponentKind;
+using platform::ComponentSpec;
+using platform::Picture;
+namespace f = platform::flags;
+
+constexpr platform::FormSpec kForm = {"frmPropertyPage", "WinAmp Control - Configuration", 422, 465, "MS Sans Serif",
+                                      11};
+
+constexpr const char* kSelectHint = "List All Variables";
+constexpr uint32_t kSelectFlags = f::ShowHint;
+
+// The layout, in the form's field order. Children sit relative to their parent's client area.
+constexpr ComponentSpec kLayout[] = {
+    // name, kind, parent, text, left, top, width, height, tab order, tag, hint, picture, flags
+    {"pTop", ComponentKind::Panel, nullptr, nullptr, 0, 0, 422, 65, 0, 0, nullptr, Picture::None,
+     f::AlignTop | f::WhiteColor},
+    {"Image1", ComponentKind::Image, "pTop", nullptr, 16, 8, 32, 32, -1, 0, nullptr, Picture::ModuleIcon, f::AutoSize},
+    {"Label1", ComponentKind::Label, "pTop", "WinAmp Control - Configuration", 72, 8, 178, 13, -1, 0, nullptr,
+     Picture::None, f::Bold},
+    {"Label2", ComponentKind::Label, "pTop", "You need a new WinAmp Location ", 88, 24, 168, 13, -1, 0, nullptr,
+     Picture::None, 0},
+    {"Label3", ComponentKind::Label, "pTop", "for each WinAmp Control Instance", 88, 40, 162, 13, -1, 0, nullptr,
+     Picture::None, 0},
+    {"GroupBox1", ComponentKind::GroupBox, nullptr, "WinAmp Player Location", 8, 80, 401, 73, 1, 0, nullptr,
+     Picture::None, 0},
+    {"btnApply", ComponentKind::SpeedButton, nullptr, "Apply", 336, 435, 78, 22, -1, 0, nullptr, Picture::GlyphApply,
+     0},
+    {"Label6", ComponentKind::Label, "GroupBox1", "Location:", 16, 36, 44, 13, -1, 0, nullptr, Picture::None, 0},
+    {"btnOK", ComponentKind::SpeedButton, nullptr, "OK", 257, 435, 73, 22, -1, 0, nullptr, Picture::GlyphOk,
+     f::Opaque},
+    {"Bevel2", ComponentKind::Bevel, "pTop", nullptr, 0, 63, 422, 2, -1, 0, nullptr, Picture::None, f::AlignBottom},
+    {"GroupBox2", ComponentKind::GroupBox, nullptr, "Player Status", 13, 168, 401, 261, 2, 0, nullptr, Picture::None,
+     0},
+    {"Label4", ComponentKind::Label, "GroupBox2", "Track Pos:", 16, 36, 52, 13, -1, 0, nullptr, Picture::None, 0},
+    {"btnSelectVar1", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 32, 23, 22, -1, 1, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
+    {"btnSelectVar2", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 64, 23, 22, -1, 2, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
+    {"Label7", ComponentKind::Label, "GroupBox2", "Track Len:", 16, 68, 52, 13, -1, 0, nullptr, Picture::None, 0},
+    {"SpeedButton1", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 160, 23, 22, -1, 3, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
+    {"Label5", ComponentKind::Label, "GroupBox2", "Volume:", 16, 164, 38, 13, -1, 0, nullptr, Picture::None, 0},
+    {"edTrackPos", ComponentKind::Edit, "GroupBox2", nullptr, 88, 32, 265, 21, 0, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"edTrackLen", ComponentKind::Edit, "GroupBox2", nullptr, 88, 64, 265, 21, 1, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"edVolume", ComponentKind::Edit, "GroupBox2", nullptr, 88, 160, 265, 21, 2, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"SpeedButton2", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 192, 23, 22, -1, 4, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
+    {"Label8", ComponentKind::Label, "GroupBox2", "Shuffle:", 16, 196, 36, 13, -1, 0, nullptr, Picture::None, 0},
+    {"edShuffle", ComponentKind::Edit, "GroupBox2", nullptr, 88, 192, 265, 21, 3, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"SpeedButton3", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 224, 23, 22, -1, 5, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
+    {"Label9", ComponentKind::Label, "GroupBox2", "Repeat:", 16, 228, 38, 13, -1, 0, nullptr, Picture::None, 0},
+    {"edRepeat", ComponentKind::Edit, "GroupBox2", nullptr, 88, 224, 265, 21, 4, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"edLocation", ComponentKind::Edit, "GroupBox1", nullptr, 88, 32, 265, 21, 0, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"btnSelectWinamp", ComponentKind::SpeedButton, "GroupBox1", nullptr, 359, 32, 23, 22, -1, 0, "Select Folder",
+     Picture::GlyphFolder, f::ShowHint},
+    {"Label10", ComponentKind::Label, "GroupBox2", "Track File:", 16, 100, 50, 13, -1, 0, nullptr, Picture::None, 0},
+    {"edTrackFile", ComponentKind::Edit, "GroupBox2", nullptr, 88, 96, 265, 21, 5, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"SpeedButton4", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 96, 23, 22, -1, 6, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
+    {"Label11", ComponentKind::Label, "GroupBox2", "Track Title:", 16, 132, 54, 13, -1, 0, nullptr, Picture::None, 0},
+    {"edTrackTitle", ComponentKind::Edit, "GroupBox2", nullptr, 88, 128, 265, 21, 6, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"SpeedButton5", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 128, 23, 22, -1, 7, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
+};
+
+// The eight settings texts and the fields that show them, in record order.
+struct FieldRow {
+  TKDOText TKDOWinampControlSettings::*Setting;
+  const char* Edit;
+};
+constexpr FieldRow kFields[] = {
+    {&TKDOWinampControlSettings::WinampLocation, "edLocation"},
+    {&TKDOWinampControlSettings::TrackPosVar, "edTrackPos"},
+    {&TKDOWinampControlSettings::TrackLenVar, "edTrackLen"},
+    {&TKDOWinampControlSettings::TrackFileVar, "edTrackFile"},
+    {&TKDOWinampControlSettings::TrackTitleVar, "edTrackTitle"},
+    {&TKDOWinampControlSettings::VolumeVar, "edVolume"},
+    {&TKDOWinampControlSettings::ShuffleVar, "edShuffle"},
+    {&TKDOWinampControlSettings::RepeatVar, "edRepeat"},
+};
+
+// The select buttons by tag: the field that receives the pick and the types
+// admitted, the type in which the status mirror writes that value.
+struct TargetRow {
+  const char* Edit;
+  uint8_t Filter;
+};
+constexpr std::array<TargetRow, 7> kTargets = {{
+    {"edTrackPos", KDO_FILTER_STRING},
+    {"edTrackLen", KDO_FILTER_STRING},
+    {"edVolume", KDO_FILTER_INTEGER},
+    {"edShuffle", KDO_FILTER_BOOLEAN},
+    {"edRepeat", KDO_FILTER_BOOLEAN},
+    {"edTrackFile", KDO_FILTER_STRING},
+    {"edTrackTitle", KDO_FILTER_STRING},
+}};
+
+constexpr const char* kSelectButtons[] = {"btnSelectVar1", "btnSelectVar2", "SpeedButton1", "SpeedButton2",
+                                          "SpeedButton3",  "SpeedButton4",  "SpeedButton5"};
+
+constexpr uint32_t kLime = 0x00FF00;
+
+}  // namespace
+
+TfrmPropertyPage::TfrmPropertyPage()
+    : FForm(std::make_unique<platform::Form>(kForm, kLayout, std::size(kLayout))) {
+  FForm->SetOnShow([this] { FormShow(); });
+  FForm->SetOnClick("btnApply", [this](int) { btnApplyClick(); });
+  FForm->SetOnClick("btnOK", [this](int) { btnOKClick(); });
+  FForm->SetOnClick("btnSelectWinamp", [this](int) { btnSelectWinampClick(); });
+  for (const char* b : kSelectButtons) FForm->SetOnClick(b, [this](int tag) { btnSelectVar1Click(tag); });
+  FormCreate();
+}
+
+TfrmPropertyPage::~TfrmPropertyPage() = default;
+
+void TfrmPropertyPage::Show() { FForm->Show(); }
+void TfrmPropertyPage::Hide() { FForm->Hide(); }
+
+void TfrmPropertyPage::FormCreate() { FForm->SetGlyphTransparentColor("btnOK", kLime); }
+
+void TfrmPropertyPage::FormShow() {
+  if (FWinampControl) FWinampControl->GetSettings(&FSettings);
+  for (const FieldRow& row : kFields) FForm->SetText(row.Edit, (FSettings.*row.Setting).view());
+}
+
+// Sends all eight texts every time, changed or not; the form stays open.
+void TfrmPropertyPage::btnApplyClick() {
+  for (const FieldRow& row : kFields) FSettings.*row.Setting = TKDOText(FForm->Text(row.Edit));
+  if (FWinampControl) FWinampControl->SetSettings(&FSettings);
+}
+
+void TfrmPropertyPage::btnOKClick() {
+  FForm->Click("btnApply");
+  FForm->Hide();
+}
+
+// The path reaches the instance only with Apply or OK.
+void TfrmPropertyPage::btnSelectWinampClick() {
+  platform::OpenDialogOptions options;
+  options.HideReadOnly = true;
+  options.PathMustExist = true;
+  options.FileMustExist = true;
+  options.EnableSizing = true;
+  if (std::optional<std::string> file = FForm->RunOpenDialog(options)) FForm->SetText("edLocation", *file);
+}
+
+void TfrmPropertyPage::btnSelectVar1Click(int tag) {
+  if (tag < 1 || tag > int(kTargets.size())) return;
+  const TargetRow& target = kTargets[std::size_t(tag - 1)];
+  TKDOText variable;
+  if (KDOSucceeded(PickVariable(FInstanceControl.get(), target.Filter, variable)))
+    FForm->SetText(target.Edit, variable.view());
+}
+
+KDOResult PickVariable(IKDOInstanceControl* instanceControl, uint8_t filter, TKDOText& variable) {
+  if (!instanceControl) return KDO_E_FAIL;
+  TKDOModuleInstance record{};
+  const KDOResult created = instanceControl->CreateInstance(IID_IKDOSelector, &record, 0);
+  if (KDOFailed(created)) return created;
+  TKDORef<IKDOModule> module = TKDORef<IKDOModule>::Adopt(record.Module);
+  TKDORef<IKDOSelector> selector;
+  const KDOResult queried =
+      module ? module->QueryInterface(IID_IKDOSelector, selector.put()) : KDO_E_FAIL;  // no module: nothing to ask
+  if (KDOFailed(queried) || !selector) {
+    instanceControl->DeleteInstance(record.InstanceID);
+    return KDOFailed(queried) ? queried : KDO_E_FAIL;
+  }
+  const KDOResult result = selector->SelectVariable(filter, variable.out());
+  // Deleted while both references are still held; released after.
+  instanceControl->DeleteInstance(record.InstanceID);
+  selector.reset();
+  module.reset();
+  return result;
+}

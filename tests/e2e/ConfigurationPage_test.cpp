@@ -1,0 +1,232 @@
+// The configuration page as a real window under Wine and Xvfb: its child
+// windows, their classes, texts, places and sizes, clicks with real mouse
+// messages, a pick through the stand-in selector, and a screenshot.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "HostSelector.h"
+#include "KDOHost.h"
+#include "ModuleUnderTest.h"
+#include "instance/Device.WinampControl_Types.h"
+#include "win32/ModuleLibrary.h"
+#include "win32/Screenshot.h"
+
+namespace {
+
+struct Child {
+  HWND hwnd;
+  std::string cls, text, parent;
+  RECT rect;  // in the parent's client coordinates
+  int tag;
+  std::string hint;
+};
+
+std::string Name(HWND w) {
+  const char* n = static_cast<const char*>(GetPropA(w, "KDOName"));
+  return n ? n : "";
+}
+
+BOOL CALLBACK AddChild(HWND w, LPARAM lp) {
+  auto& map = *reinterpret_cast<std::map<std::string, Child>*>(lp);
+  Child c{w, {}, {}, {}, {}, 0, {}};
+  char buf[256];
+  GetClassNameA(w, buf, sizeof buf);
+  c.cls = buf;
+  GetWindowTextA(w, buf, sizeof buf);
+  c.text = buf;
+  HWND parent = GetParent(w);
+  c.parent = Name(parent);
+  GetWindowRect(w, &c.rect);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&c.rect), 2);
+  c.tag = int(reinterpret_cast<intptr_t>(GetPropA(w, "KDOTag")));
+  if (const char* h = static_cast<const char*>(GetPropA(w, "KDOHint"))) c.hint = h;
+  map[Name(w)] = c;
+  return TRUE;
+}
+
+// Every descendant window of the form, by component name.
+std::map<std::string, Child> Walk(HWND form) {
+  std::map<std::string, Child> out;
+  EnumChildWindows(form, AddChild, reinterpret_cast<LPARAM>(&out));
+  return out;
+}
+
+void ClickWithMouse(HWND w) {
+  SendMessageA(w, WM_MOUSEMOVE, 0, MAKELPARAM(4, 4));
+  SendMessageA(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  SendMessageA(w, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+}
+
+class PageE2E : public ::testing::Test {
+ protected:
+  static constexpr uint16_t kId = 41001;
+  void SetUp() override {
+    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    const char* keys[] = {"WinampLocation", "TrackPosVar", "TrackLenVar", "TrackFileVar",
+                          "TrackTitleVar",  "VolumeVar",   "ShuffleVar",  "RepeatVar"};
+    values = {"C:\\nowhere\\winamp.exe", "Pos", "Len", "File", "Title", "Vol", "Shuf", "Rep"};
+    for (int i = 0; i < 8; ++i) server.SetSetting(kId, "Settings", keys[i], values[size_t(i)]);
+    ASSERT_EQ(server.CreateInstance(info->ModuleID, kId), KDO_S_OK);
+    module = server.Instance(kId);
+  }
+  void TearDown() override {
+    server.DestroyAllInstances();
+    server.UnloadModules();
+    EXPECT_EQ(server.HeldReferences(), 0);
+    EXPECT_EQ(FindWindowA("KDOForm", nullptr), nullptr) << "no window left behind";
+  }
+  HWND FormWindow() { return FindWindowA("KDOForm", "WinAmp Control - Configuration"); }
+  std::vector<std::string> Settings() {
+    TKDORef<IKDOWinampControl> c;
+    module->QueryInterface(IID_IKDOWinampControl, c.put());
+    TKDOWinampControlSettings s;
+    c->GetSettings(&s);
+    std::vector<std::string> t;
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) t.push_back((s.*row.Field).str());
+    return t;
+  }
+
+  host::Server server;
+  host::Selector selector{server};
+  const TKDOModuleInfo* info = nullptr;
+  IKDOModule* module = nullptr;
+  std::vector<std::string> values;
+};
+
+TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
+  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  HWND form = FormWindow();
+  ASSERT_NE(form, nullptr);
+  EXPECT_TRUE(IsWindowVisible(form));
+  RECT client;
+  GetClientRect(form, &client);
+  EXPECT_EQ(client.right, 422);
+  EXPECT_EQ(client.bottom, 465);
+  const LONG style = GetWindowLongA(form, GWL_STYLE);
+  EXPECT_TRUE(style & WS_SYSMENU) << "a close box";
+  EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+
+  auto children = Walk(form);
+  struct Row {
+    const char* name;
+    const char* cls;
+    const char* parent;
+    const char* text;
+    RECT rect;
+  };
+  const Row rows[] = {
+      {"pTop", "KDOContainer", "frmPropertyPage", "", {0, 0, 422, 65}},
+      {"Image1", "Static", "pTop", "", {16, 8, 48, 40}},
+      {"Label1", "Static", "pTop", "WinAmp Control - Configuration", {72, 8, 250, 21}},
+      {"Label2", "Static", "pTop", "You need a new WinAmp Location ", {88, 24, 256, 37}},
+      {"Label3", "Static", "pTop", "for each WinAmp Control Instance", {88, 40, 250, 53}},
+      {"Bevel2", "KDOBevel", "pTop", "", {0, 63, 422, 65}},
+      {"GroupBox1", "KDOContainer", "frmPropertyPage", "WinAmp Player Location", {8, 80, 409, 153}},
+      {"Label6", "Static", "GroupBox1", "Location:", {16, 36, 60, 49}},
+      {"edLocation", "Edit", "GroupBox1", "C:\\nowhere\\winamp.exe", {88, 32, 353, 53}},
+      {"btnSelectWinamp", "KDOSpeedButton", "GroupBox1", "", {359, 32, 382, 54}},
+      {"GroupBox2", "KDOContainer", "frmPropertyPage", "Player Status", {13, 168, 414, 429}},
+      {"btnApply", "KDOSpeedButton", "frmPropertyPage", "Apply", {336, 435, 414, 457}},
+      {"btnOK", "KDOSpeedButton", "frmPropertyPage", "OK", {257, 435, 330, 457}},
+  };
+  for (const Row& r : rows) {
+    ASSERT_TRUE(children.count(r.name)) << r.name;
+    const Child& c = children[r.name];
+    EXPECT_STRCASEEQ(c.cls.c_str(), r.cls) << r.name;
+    EXPECT_EQ(c.parent, r.parent) << r.name;
+    EXPECT_EQ(c.text, r.text) << r.name;
+    EXPECT_EQ(c.rect.left, r.rect.left) << r.name;
+    EXPECT_EQ(c.rect.top, r.rect.top) << r.name;
+    if (c.cls == "Static" && !c.text.empty()) {
+      EXPECT_GE(c.rect.right, r.rect.right) << r.name << ": labels grow to their text, never shrink";
+    } else {
+      EXPECT_EQ(c.rect.right, r.rect.right) << r.name;
+    }
+    EXPECT_EQ(c.rect.bottom, r.rect.bottom) << r.name;
+  }
+  // The seven rows of the player status.
+  const std::tuple<int, const char*, const char*, const char*, int, const char*> statusRows[] = {
+      {32, "Label4", "Track Pos:", "edTrackPos", 1, "btnSelectVar1"},
+      {64, "Label7", "Track Len:", "edTrackLen", 2, "btnSelectVar2"},
+      {96, "Label10", "Track File:", "edTrackFile", 6, "SpeedButton4"},
+      {128, "Label11", "Track Title:", "edTrackTitle", 7, "SpeedButton5"},
+      {160, "Label5", "Volume:", "edVolume", 3, "SpeedButton1"},
+      {192, "Label8", "Shuffle:", "edShuffle", 4, "SpeedButton2"},
+      {224, "Label9", "Repeat:", "edRepeat", 5, "SpeedButton3"},
+  };
+  for (const auto& [top, label, caption, edit, tag, button] : statusRows) {
+    EXPECT_EQ(children[label].text, caption);
+    EXPECT_EQ(children[label].rect.left, 16);
+    EXPECT_EQ(children[label].rect.top, top + 4);
+    EXPECT_EQ(children[edit].parent, "GroupBox2");
+    EXPECT_EQ(children[edit].rect.left, 88);
+    EXPECT_EQ(children[edit].rect.top, top);
+    EXPECT_EQ(children[edit].rect.right - children[edit].rect.left, 265);
+    EXPECT_EQ(children[edit].rect.bottom - children[edit].rect.top, 21);
+    EXPECT_FALSE(IsWindowEnabled(children[edit].hwnd)) << edit;
+    EXPECT_EQ(children[button].rect.left, 362);
+    EXPECT_EQ(children[button].rect.top, top);
+    EXPECT_EQ(children[button].tag, tag) << button;
+    EXPECT_EQ(children[button].hint, "List All Variables");
+  }
+  EXPECT_FALSE(IsWindowEnabled(children["edLocation"].hwnd));
+  EXPECT_EQ(children["btnSelectWinamp"].hint, "Select Folder");
+  EXPECT_EQ(children["edVolume"].text, "Vol") << "filled from the instance";
+
+  // The edits' tab order is their z-order within the group box.
+  std::vector<std::string> tabOrder;
+  for (HWND w = GetWindow(children["GroupBox2"].hwnd, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT))
+    if (children[Name(w)].cls == "Edit") tabOrder.push_back(Name(w));
+  EXPECT_EQ(tabOrder, (std::vector<std::string>{"edTrackPos", "edTrackLen", "edVolume", "edShuffle", "edRepeat",
+                                                "edTrackFile", "edTrackTitle"}));
+
+  host::PumpMessages(300);
+  EXPECT_TRUE(host::SaveWindowPng(form, "configuration-page.png"));
+  module->HideConfigurationPage();
+  EXPECT_EQ(FormWindow(), nullptr);
+}
+
+TEST_F(PageE2E, ApplyOkAndAPickWithRealMouseMessages) {
+  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  HWND form = FormWindow();
+  ASSERT_NE(form, nullptr);
+  auto children = Walk(form);
+
+  selector.Answer = "PickedVolume";
+  ClickWithMouse(children["SpeedButton1"].hwnd);
+  EXPECT_EQ(selector.Filters, std::vector<uint8_t>{2}) << "integer variables";
+  EXPECT_EQ(selector.Alive, 0);
+  char text[64];
+  GetWindowTextA(children["edVolume"].hwnd, text, sizeof text);
+  EXPECT_STREQ(text, "PickedVolume");
+  EXPECT_EQ(Settings()[5], "Vol") << "not yet applied";
+
+  ClickWithMouse(children["btnApply"].hwnd);
+  EXPECT_EQ(Settings()[5], "PickedVolume");
+  EXPECT_TRUE(IsWindowVisible(form));
+
+  selector.Answer = "PickedTitle";
+  ClickWithMouse(children["SpeedButton5"].hwnd);
+  ClickWithMouse(children["btnOK"].hwnd);
+  EXPECT_EQ(Settings()[4], "PickedTitle");
+  EXPECT_FALSE(IsWindowVisible(form)) << "OK hides";
+  EXPECT_EQ(module->GetReferenceCount(), 2) << "the hidden form still holds the instance";
+
+  // The close box hides without applying; the next show reloads.
+  module->ShowConfigurationPage();
+  selector.Answer = "Dropped";
+  ClickWithMouse(children["SpeedButton2"].hwnd);
+  SendMessageA(form, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindowVisible(form));
+  module->ShowConfigurationPage();
+  GetWindowTextA(children["edShuffle"].hwnd, text, sizeof text);
+  EXPECT_STREQ(text, "Shuf");
+  module->HideConfigurationPage();
+  EXPECT_EQ(module->GetReferenceCount(), 1);
+}
+
+}  // namespace

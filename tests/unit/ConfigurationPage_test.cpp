@@ -1,0 +1,261 @@
+// The configuration page on the simulated GUI: showing and hiding, the
+// fields, Apply, OK, the file dialog and the variable picker.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "HostSelector.h"
+#include "InstanceFixture.h"
+#include "platform/sim/SimGui.h"
+#include "ui/Core.Selector_Types.h"
+#include "ui/FPropertyPage.h"
+
+namespace instancetest {
+namespace {
+
+const char* const kEdits[] = {"edLocation",   "edTrackPos", "edTrackLen", "edTrackFile",
+                              "edTrackTitle", "edVolume",   "edShuffle",  "edRepeat"};
+
+class Page : public InstanceTest {
+ protected:
+  void SetUp() override {
+    InstanceTest::SetUp();
+    sim::SetOpenDialogAnswer(std::nullopt);
+    sim::SetDuringOpenDialog(nullptr);
+    const char* keys[] = {"WinampLocation", "TrackPosVar", "TrackLenVar", "TrackFileVar",
+                          "TrackTitleVar",  "VolumeVar",   "ShuffleVar",  "RepeatVar"};
+    for (int i = 0; i < 8; ++i) Store(1, keys[i], i == 0 ? kExe : std::string("var") + std::to_string(i));
+    Create(1);
+    module = server.Instance(1);
+  }
+  void TearDown() override {
+    if (module) module->HideConfigurationPage();
+    InstanceTest::TearDown();
+    EXPECT_TRUE(sim::Forms().empty()) << "no form outlives its instance";
+  }
+  platform::Form& Form() {
+    EXPECT_EQ(sim::Forms().size(), 1u);
+    return *sim::Forms().back();
+  }
+  std::vector<std::string> Fields() {
+    std::vector<std::string> f;
+    for (const char* e : kEdits) f.push_back(Form().Text(e));
+    return f;
+  }
+  std::vector<std::string> Settings() {
+    TKDOWinampControlSettings s;
+    Control(1)->GetSettings(&s);
+    std::vector<std::string> t;
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) t.push_back((s.*row.Field).str());
+    return t;
+  }
+  IKDOModule* module = nullptr;
+  host::Selector selector{server};
+};
+
+TEST_F(Page, ShowBuildsOneFormWithTheLayout) {
+  EXPECT_TRUE(sim::Forms().empty());
+  EXPECT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  platform::Form& form = Form();
+  EXPECT_TRUE(form.Visible());
+  const platform::FormSpec& spec = sim::SpecOf(form);
+  EXPECT_STREQ(spec.Caption, "WinAmp Control - Configuration");
+  EXPECT_EQ(spec.ClientWidth, 422);
+  EXPECT_EQ(spec.ClientHeight, 465);
+  EXPECT_STREQ(spec.FontName, "MS Sans Serif");
+  EXPECT_EQ(sim::ComponentsOf(form).size(), 34u);
+  EXPECT_EQ(Fields(), Settings()) << "FormShow fills the fields from the instance";
+  EXPECT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  EXPECT_EQ(sim::Forms().size(), 1u) << "a second show makes no second form";
+  EXPECT_EQ(sim::BroughtToFront(form), 1);
+}
+
+TEST_F(Page, AllEightFieldsAreDisabledAndNothingTakesTheFocus) {
+  module->ShowConfigurationPage();
+  for (const char* e : kEdits) EXPECT_FALSE(Form().Enabled(e)) << e;
+  for (const platform::ComponentSpec& c : sim::ComponentsOf(Form())) {
+    if (c.Kind == platform::ComponentKind::Edit) {
+      EXPECT_TRUE(c.Flags & platform::flags::Disabled) << c.Name;
+    }
+  }
+}
+
+TEST_F(Page, FormHoldsTheInstanceUntilHidden) {
+  EXPECT_EQ(module->GetReferenceCount(), 1);
+  module->ShowConfigurationPage();
+  EXPECT_EQ(module->GetReferenceCount(), 2);
+  const int32_t icHeld = server.Counter(IID_IKDOInstanceControl).Held();
+  EXPECT_EQ(icHeld, 2) << "the instance's and the form's";
+  module->HideConfigurationPage();
+  EXPECT_EQ(module->GetReferenceCount(), 1);
+  EXPECT_TRUE(sim::Forms().empty());
+  EXPECT_EQ(module->HideConfigurationPage(), KDO_S_OK) << "no form: nothing to do";
+}
+
+TEST_F(Page, ServerReleaseWhileShownKeepsTheInstanceUntilHide) {
+  module->AddRef();  // our own reference, to hide the page later
+  module->ShowConfigurationPage();
+  server.DestroyInstance(1);  // the server lets go
+  EXPECT_EQ(module->GetReferenceCount(), 2);
+  EXPECT_NE(server.Log().back().Text, "Interface Destroy");
+  module->HideConfigurationPage();
+  EXPECT_EQ(module->Release(), 0);
+  EXPECT_EQ(server.Log().back().Text, "Interface Destroy");
+  module = nullptr;
+}
+
+TEST_F(Page, OkWithoutChangesStillAppliesAllEightTextsAndHides) {
+  module->ShowConfigurationPage();
+  const auto before = Settings();
+  Form().Click("btnOK");
+  EXPECT_FALSE(Form().Visible());
+  EXPECT_EQ(Settings(), before);
+  EXPECT_EQ(farm.Launches(), 1) << "an unchanged location leaves the player alone";
+}
+
+TEST_F(Page, ApplyTakesTheFieldsAndStaysOpen) {
+  module->ShowConfigurationPage();
+  Form().SetText("edVolume", "NewVolume");
+  Form().Click("btnApply");
+  EXPECT_TRUE(Form().Visible());
+  EXPECT_EQ(Settings()[5], "NewVolume");
+  EXPECT_EQ(server.Setting(1, "Settings", "VolumeVar"), "var5") << "stored only at the next save";
+}
+
+TEST_F(Page, FileDialogSetsTheLocationOnlyWhenConfirmed) {
+  module->ShowConfigurationPage();
+  Form().Click("btnSelectWinamp");
+  EXPECT_EQ(Form().Text("edLocation"), kExe) << "cancelled: unchanged";
+  const platform::OpenDialogOptions o = sim::LastOpenDialogOptions();
+  EXPECT_TRUE(o.HideReadOnly && o.PathMustExist && o.FileMustExist && o.EnableSizing);
+  sim::SetOpenDialogAnswer("D:\\Players\\winamp.exe");
+  Form().Click("btnSelectWinamp");
+  EXPECT_EQ(Form().Text("edLocation"), "D:\\Players\\winamp.exe");
+  EXPECT_EQ(Settings()[0], kExe) << "reaches the instance only with Apply or OK";
+}
+
+TEST_F(Page, TimersTickWhileTheFileDialogIsOpen) {
+  server.DefineVariable("var5", host::Value::I(0));
+  module->ShowConfigurationPage();
+  sim::SetDuringOpenDialog([&] { world.Advance(250); });
+  Form().Click("btnSelectWinamp");
+  EXPECT_EQ(server.Variable("var5")->Int, 255);
+}
+
+TEST_F(Page, ChangesDroppedByTheCloseBoxAreGoneAtTheNextShow) {
+  module->ShowConfigurationPage();
+  sim::SetOpenDialogAnswer("D:\\elsewhere.exe");
+  Form().Click("btnSelectWinamp");
+  Form().Hide();  // the close box hides without applying
+  module->ShowConfigurationPage();
+  EXPECT_EQ(Form().Text("edLocation"), kExe);
+}
+
+TEST_F(Page, ShowWhileVisibleDoesNotReload) {
+  module->ShowConfigurationPage();
+  sim::SetOpenDialogAnswer("D:\\elsewhere.exe");
+  Form().Click("btnSelectWinamp");
+  module->ShowConfigurationPage();
+  EXPECT_EQ(Form().Text("edLocation"), "D:\\elsewhere.exe");
+}
+
+TEST_F(Page, OkGlyphIsTransparentInLimeTheOthersInTheirBottomLeftColour) {
+  module->ShowConfigurationPage();
+  EXPECT_EQ(Form().GlyphTransparentColor("btnOK"), 0x00FF00u);
+  EXPECT_EQ(Form().GlyphTransparentColor("btnApply"), 0xFF8000u);
+  EXPECT_EQ(Form().GlyphTransparentColor("btnSelectWinamp"), 0x00FFFFu);
+  EXPECT_EQ(Form().GlyphTransparentColor("SpeedButton3"), 0xFFFFFFu);
+}
+
+// ---------------------------------------------------------------- the variable picker
+
+TEST_F(Page, EachSelectButtonFillsItsFieldWithItsFilter) {
+  module->ShowConfigurationPage();
+  const std::tuple<const char*, int, const char*, uint8_t> rows[] = {
+      {"btnSelectVar1", 1, "edTrackPos", 8}, {"btnSelectVar2", 2, "edTrackLen", 8},
+      {"SpeedButton1", 3, "edVolume", 2},    {"SpeedButton2", 4, "edShuffle", 1},
+      {"SpeedButton3", 5, "edRepeat", 1},    {"SpeedButton4", 6, "edTrackFile", 8},
+      {"SpeedButton5", 7, "edTrackTitle", 8},
+  };
+  for (const auto& [button, tag, edit, filter] : rows) {
+    EXPECT_EQ(Form().Tag(button), tag);
+    selector.Answer = std::string("picked ") + button;
+    selector.Filters.clear();
+    Form().Click(button);
+    EXPECT_EQ(Form().Text(edit), std::string("picked ") + button);
+    EXPECT_EQ(selector.Filters, std::vector<uint8_t>{filter}) << button;
+    EXPECT_EQ(selector.Alive, 0) << "the selector instance is deleted again";
+  }
+  EXPECT_EQ(Settings()[1], "var1") << "the instance keeps its settings until Apply";
+}
+
+TEST_F(Page, TagsOutsideOneToSevenDoNothing) {
+  TKDORef<IKDOInstanceControl> ic;
+  ASSERT_EQ(server.Kernel()->QueryInterface(IID_IKDOInstanceControl, ic.put()), KDO_S_OK);
+  TfrmPropertyPage page;
+  page.SetInstanceControl(ic.get());
+  page.Form().Show();
+  for (const char* e : kEdits) page.Form().SetText(e, "unchanged");
+  for (int tag : {0, -1, 8, INT_MIN, INT_MAX}) page.btnSelectVar1Click(tag);
+  EXPECT_EQ(selector.Created, 0) << "no server call";
+  for (const char* e : kEdits) EXPECT_EQ(page.Form().Text(e), "unchanged");
+}
+
+TEST_F(Page, FailedSelectionLeavesTheFieldAndSuccessTakesAnyText) {
+  module->ShowConfigurationPage();
+  selector.Result = KDO_E_FAIL;
+  selector.Answer = "ignored";
+  Form().Click("SpeedButton1");
+  EXPECT_EQ(Form().Text("edVolume"), "var5");
+  EXPECT_EQ(selector.Alive, 0);
+  selector.Result = 7;  // positive: a success
+  selector.Answer = "Seven";
+  Form().Click("SpeedButton1");
+  EXPECT_EQ(Form().Text("edVolume"), "Seven");
+  selector.Result = KDO_S_OK;
+  selector.Answer = "";
+  Form().Click("SpeedButton1");
+  EXPECT_EQ(Form().Text("edVolume"), "") << "an empty answer empties the field";
+}
+
+TEST_F(Page, FailedQueryStillDeletesTheSelectorInstance) {
+  module->ShowConfigurationPage();
+  selector.RefuseQuery = true;
+  selector.Answer = "x";
+  Form().Click("SpeedButton2");
+  EXPECT_EQ(Form().Text("edShuffle"), "var6");
+  EXPECT_EQ(selector.Created, 1);
+  EXPECT_EQ(selector.Alive, 0);
+  EXPECT_EQ(server.Instance(1000), nullptr);
+}
+
+TEST(PickVariable, FailedCreateInstanceDeletesNothing) {
+  host::Server server;  // no selector module installed: CreateInstance fails
+  TKDORef<IKDOInstanceControl> ic;
+  ASSERT_EQ(server.Kernel()->QueryInterface(IID_IKDOInstanceControl, ic.put()), KDO_S_OK);
+  TKDOText text("before");
+  EXPECT_TRUE(KDOFailed(PickVariable(ic.get(), 8, text)));
+  EXPECT_EQ(text.view(), "before");
+  EXPECT_EQ(PickVariable(nullptr, 8, text), KDO_E_FAIL);
+  ic.reset();
+  EXPECT_EQ(server.HeldReferences(), 0);
+}
+
+TEST(PickVariable, DeletesTheInstanceWhileStillHoldingBothReferences) {
+  host::Server server;
+  host::Selector selector(server);
+  selector.Answer = "Var";
+  TKDORef<IKDOInstanceControl> ic;
+  ASSERT_EQ(server.Kernel()->QueryInterface(IID_IKDOInstanceControl, ic.put()), KDO_S_OK);
+  TKDOText text;
+  EXPECT_EQ(PickVariable(ic.get(), 2, text), KDO_S_OK);
+  EXPECT_EQ(text.view(), "Var");
+  // The server's release (in DeleteInstance, no longer listed) leaves the picker's two; then the selector's, the module's.
+  using E = host::Selector::ReleaseEvent;
+  EXPECT_EQ(selector.Releases, (std::vector<E>{{2, false}, {1, false}, {0, false}}));
+  EXPECT_EQ(selector.Alive, 0);
+  EXPECT_EQ(selector.Filters, std::vector<uint8_t>{2});
+}
+
+}  // namespace
+}  // namespace instancetest
