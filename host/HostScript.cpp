@@ -77,6 +77,27 @@ bool SplitArgs(std::string_view s, Statement& st, std::string& error) {
   return true;
 }
 
+struct Keyword {
+  const char* Word;
+  Statement::Kind Kind;
+  std::size_t MinArgs, MaxArgs;
+  const char* Usage;
+};
+constexpr Keyword kKeywords[] = {
+    {"wait", Statement::Kind::Wait, 1, 1, "wait MILLISECONDS"},
+    {"waitfor", Statement::Kind::WaitFor, 2, 3, "waitfor VARIABLE VALUE [MILLISECONDS]"},
+    {"print", Statement::Kind::Print, 1, 1, "print VARIABLE"},
+    {"set", Statement::Kind::Set, 2, 2, "set VARIABLE VALUE"},
+    {"define", Statement::Kind::Define, 2, 3, "define VARIABLE boolean|integer|text [VALUE]"},
+    {"setting", Statement::Kind::Setting, 3, 3, "setting INSTANCE KEY VALUE"},
+    {"create", Statement::Kind::Create, 1, 1, "create INSTANCE"},
+    {"destroy", Statement::Kind::Destroy, 1, 1, "destroy INSTANCE"},
+    {"show", Statement::Kind::Show, 1, 1, "show INSTANCE"},
+    {"hide", Statement::Kind::Hide, 1, 1, "hide INSTANCE"},
+    {"save", Statement::Kind::Save, 1, 1, "save INSTANCE"},
+    {"screenshot", Statement::Kind::Screenshot, 2, 2, "screenshot INSTANCE FILE"},
+};
+
 }  // namespace
 
 std::optional<Statement> ParseStatement(std::string_view line, std::string& error) {
@@ -125,35 +146,21 @@ std::optional<Statement> ParseStatement(std::string_view line, std::string& erro
     rest = Trim(rest.substr(w));
   }
   st.args = words;
-  if (word == "wait") {
-    if (words.size() != 1 || !ParseInt(words[0]) || *ParseInt(words[0]) < 0) {
-      error = "usage: wait MILLISECONDS";
+  for (const Keyword& k : kKeywords) {
+    if (word != k.Word) continue;
+    const bool wantsInstance = std::string_view(k.Usage).find(" INSTANCE") != std::string_view::npos;
+    const std::optional<int32_t> parsed = words.empty() ? std::nullopt : ParseInt(words[0]);
+    const int64_t first = parsed.value_or(-1);  // -1: no number
+    if (words.size() < k.MinArgs || words.size() > k.MaxArgs ||
+        (k.Kind == Statement::Kind::Wait && first < 0) || (wantsInstance && (first < 0 || first > 65535))) {
+      error = std::string("usage: ") + k.Usage;
       return std::nullopt;
     }
-    st.kind = Statement::Kind::Wait;
-  } else if (word == "print") {
-    if (words.size() != 1) {
-      error = "usage: print VARIABLE";
-      return std::nullopt;
-    }
-    st.kind = Statement::Kind::Print;
-  } else if (word == "set") {
-    if (words.size() != 2) {
-      error = "usage: set VARIABLE VALUE";
-      return std::nullopt;
-    }
-    st.kind = Statement::Kind::Set;
-  } else if (word == "define") {
-    if (words.size() < 2 || words.size() > 3) {
-      error = "usage: define VARIABLE boolean|integer|text [VALUE]";
-      return std::nullopt;
-    }
-    st.kind = Statement::Kind::Define;
-  } else {
-    error = "unknown statement '" + st.name + "' (a call needs parentheses)";
-    return std::nullopt;
+    st.kind = k.Kind;
+    return st;
   }
-  return st;
+  error = "unknown statement '" + st.name + "' (a call needs parentheses)";
+  return std::nullopt;
 }
 
 std::string Show(const Value& v) {
@@ -194,12 +201,50 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
   try {
     std::optional<Statement> st = ParseStatement(line, error);
     if (!st) return false;
+    for (std::string& arg : st->args)
+      for (const auto& [name, value] : Macros)
+        for (std::size_t at; (at = arg.find("$" + name)) != std::string::npos;) arg.replace(at, name.size() + 1, value);
     switch (st->kind) {
       case Statement::Kind::Empty:
         return true;
+      case Statement::Kind::Setting:
+      case Statement::Kind::Create:
+      case Statement::Kind::Destroy:
+      case Statement::Kind::Show:
+      case Statement::Kind::Hide:
+      case Statement::Kind::Save:
+      case Statement::Kind::Screenshot:
+        return RunInstanceStatement(*st, output, error);
       case Statement::Kind::Wait:
         if (wait_) wait_(uint32_t(*ParseInt(st->args[0])));
         return true;
+      case Statement::Kind::WaitFor: {
+        const std::optional<int32_t> limit = st->args.size() == 3 ? ParseInt(st->args[2]) : 10000;
+        if (!limit || *limit < 0) {
+          error = "usage: waitfor VARIABLE VALUE [MILLISECONDS]";
+          return false;
+        }
+        for (int32_t waited = 0;; waited += 100) {
+          std::optional<Value> v = server_.Variable(st->args[0]);
+          if (!v) {
+            error = "no variable '" + st->args[0] + "'";
+            return false;
+          }
+          std::string convertError;
+          std::optional<Value> want = Convert(st->args[1], uint8_t(v->Type), convertError);
+          if (!want) {
+            error = convertError;
+            return false;
+          }
+          if (*v == *want) return true;
+          if (waited >= *limit || !wait_) {
+            error = st->args[0] + " did not become " + Show(*want) + " within " + std::to_string(*limit) +
+                    " ms (it is " + Show(*v) + ")";
+            return false;
+          }
+          wait_(100);
+        }
+      }
       case Statement::Kind::Print: {
         std::optional<Value> v = server_.Variable(st->args[0]);
         if (!v) {
@@ -268,6 +313,48 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
     error = e.what();
   }
   return false;
+}
+
+bool ScriptRunner::RunInstanceStatement(const Statement& st, std::string& output, std::string& error) {
+  const uint16_t id = uint16_t(*ParseInt(st.args[0]));
+  if (st.kind == Statement::Kind::Setting) {
+    server_.SetSetting(id, "Settings", st.args[1], st.args[2]);
+    return true;
+  }
+  if (st.kind == Statement::Kind::Create) {
+    if (KDOFailed(server_.CreateInstance(Module, id))) {
+      error = "instance " + std::to_string(id) + " could not be created";
+      return false;
+    }
+    output = "created instance " + std::to_string(id);
+    return true;
+  }
+  IKDOModule* m = server_.Instance(id);
+  if (!m) {
+    error = "no instance " + std::to_string(id);
+    return false;
+  }
+  switch (st.kind) {
+    case Statement::Kind::Destroy:
+      server_.DestroyInstance(id);
+      output = "destroyed instance " + std::to_string(id);
+      return true;
+    case Statement::Kind::Show:
+      return KDOSucceeded(m->ShowConfigurationPage()) || (error = "show failed", false);
+    case Statement::Kind::Hide:
+      return KDOSucceeded(m->HideConfigurationPage()) || (error = "hide failed", false);
+    case Statement::Kind::Save:
+      return KDOSucceeded(m->SaveSettings()) || (error = "save failed", false);
+    case Statement::Kind::Screenshot:
+      if (!Screenshot || !Screenshot(id, st.args[1])) {
+        error = "no screenshot of instance " + std::to_string(id) + "'s page (is it shown?)";
+        return false;
+      }
+      output = "saved " + st.args[1];
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace host

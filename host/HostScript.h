@@ -8,10 +8,17 @@
 //   set Vol 12                       set a variable (its defined type decides)
 //   print Vol                        show a variable
 //   wait 500                         let the server run for 500 ms
+//   waitfor Vol 255 10000            let it run until variable Vol holds 255 (at most 10 s)
+//   setting 1 WinampLocation "C:\x"  store a setting of instance 1 (section "Settings")
+//   create 1 / destroy 1             create or destroy instance 1 of the loaded module
+//   show 1 / hide 1                  show or hide instance 1's configuration page
+//   save 1                           ask instance 1 to save its settings
+//   screenshot 1 "page.png"          save instance 1's configuration page as a PNG
 //   # a comment                      blank lines and comments are skipped
 //
 // Names of functions and statements ignore letter case; arguments follow the
-// parameter types of the function's registration.
+// parameter types of the function's registration. $NAME in an argument stands
+// for a value the runner was given (for example $DIR, the host's folder).
 #pragma once
 
 #include <cstdint>
@@ -26,7 +33,7 @@
 namespace host {
 
 struct Statement {
-  enum class Kind { Empty, Call, Define, Set, Print, Wait };
+  enum class Kind { Empty, Call, Define, Set, Print, Wait, WaitFor, Setting, Create, Destroy, Show, Hide, Save, Screenshot };
   Kind kind = Kind::Empty;
   std::string name;               // function or variable
   std::vector<std::string> args;  // raw arguments, quotes removed
@@ -48,7 +55,16 @@ class ScriptRunner {
   // errors come back in `error` and the result is false.
   bool Run(std::string_view line, std::string& output, std::string& error);
 
+  // The module that `create` makes instances of.
+  TGUID Module{};
+  // Values for $NAME in arguments.
+  std::vector<std::pair<std::string, std::string>> Macros;
+  // Saves an instance's configuration page as a PNG; false when it cannot.
+  std::function<bool(uint16_t id, const std::string& file)> Screenshot;
+
  private:
+  bool RunInstanceStatement(const Statement& st, std::string& output, std::string& error);
+
   Server& server_;
   std::function<void(uint32_t)> wait_;
 };

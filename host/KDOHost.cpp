@@ -348,6 +348,12 @@ IKDOModule* Server::Instance(uint16_t id) const {
   return it == instances_.end() ? nullptr : it->second.get();
 }
 
+std::vector<uint16_t> Server::InstanceIds() const {
+  std::vector<uint16_t> ids;
+  for (const auto& [id, ref] : instances_) ids.push_back(id);
+  return ids;
+}
+
 bool Server::DestroyInstance(uint16_t id) {
   auto it = instances_.find(id);
   if (it == instances_.end()) return false;

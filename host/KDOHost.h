@@ -103,6 +103,7 @@ class Server {
   // OnCreateInstance for the module; the server keeps the one reference.
   KDOResult CreateInstance(const TGUID& moduleId, uint16_t id);
   IKDOModule* Instance(uint16_t id) const;
+  std::vector<uint16_t> InstanceIds() const;
   // Releases the server's reference.
   bool DestroyInstance(uint16_t id);
   void DestroyAllInstances();

@@ -5,14 +5,18 @@
 //
 //   kdohost [--settings FILE] [--script FILE | --interactive] [--run SECONDS] LIBRARY.dll [INSTANCE_ID...]
 //
+// The script language is HostScript.h's; $DIR in a script stands for kdohost's folder.
+//
 // Exit code: 0 when everything ran and every reference was given back; 1 otherwise.
 #include <windows.h>
 
+#include <algorithm>
 #include <deque>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,8 +24,11 @@
 #include <vector>
 
 #include "HostScript.h"
+#include "HostSelector.h"
 #include "KDOHost.h"
 #include "win32/ModuleLibrary.h"
+#include "win32/Screenshot.h"
+#include "win32/SelectorDialog.h"
 
 namespace {
 
@@ -32,11 +39,13 @@ int Usage() {
   return 2;
 }
 
-// Prints what the server received since the last call.
+// Prints what the server received since the last call, and a line per
+// instance whenever its mirrored variables changed (at most one a second).
 class Echo {
  public:
   explicit Echo(const host::Server& s) : server_(s) {}
   void Flush() {
+    Variables();
     for (; log_ < server_.Log().size(); ++log_) {
       const host::LogLine& l = server_.Log()[log_];
       std::printf("log   %d [%s] %s\n", l.Type, l.Sender.c_str(), l.Text.c_str());
@@ -49,8 +58,31 @@ class Echo {
   }
 
  private:
+  void Variables() {
+    static const std::pair<const char*, const char*> kItems[] = {
+        {"TrackPosVar", "pos"},   {"TrackLenVar", "len"},  {"VolumeVar", "vol"},     {"ShuffleVar", "shuffle"},
+        {"RepeatVar", "repeat"}, {"TrackTitleVar", "title"}, {"TrackFileVar", "file"},
+    };
+    const DWORD now = GetTickCount();
+    for (uint16_t id : server_.InstanceIds()) {
+      std::string line;
+      for (const auto& [key, label] : kItems) {
+        std::optional<std::string> ident = server_.Setting(id, "Settings", key);
+        if (!ident || ident->empty()) continue;
+        std::optional<host::Value> v = server_.Variable(*ident);
+        line += std::string("  ") + label + " " + (v ? host::Show(*v) : "-");
+      }
+      if (line.empty() || line == shown_[id] || now - when_[id] < 1000) continue;
+      shown_[id] = line;
+      when_[id] = now;
+      std::printf("vars  #%u%s\n", id, line.c_str());
+    }
+  }
+
   const host::Server& server_;
   size_t log_ = 0, debug_ = 0;
+  std::map<uint16_t, std::string> shown_;
+  std::map<uint16_t, DWORD> when_;
 };
 
 constexpr UINT kLineReady = WM_APP + 1;
@@ -105,6 +137,14 @@ void Interactive(host::ScriptRunner& run, Echo& echo) {
   reader.join();
 }
 
+// The folder kdohost.exe lies in, without a trailing separator.
+std::string HostDirectory() {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string p(path, n);
+  return p.substr(0, p.find_last_of("\\/"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,6 +179,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   host::Server server(settings);
+  // The variable selector lets a person pick from the server's variables of the admitted types.
+  host::Selector selector(server);
+  selector.Chooser = [](uint8_t, const std::vector<std::string>& names) {
+    return host::ChooseFromList("Select a variable", names);
+  };
   Echo echo(server);
   bool ok = true;
   const TKDOModuleInfo* info = nullptr;
@@ -152,9 +197,18 @@ int main(int argc, char** argv) {
   echo.Flush();
 
   host::ScriptRunner run(server, [&](uint32_t ms) {
-    host::PumpMessages(ms);
-    echo.Flush();
+    for (uint32_t waited = 0; waited < ms; waited += 250) {  // show changes as they come
+      host::PumpMessages(std::min<uint32_t>(250, ms - waited));
+      echo.Flush();
+    }
   });
+  run.Module = info->ModuleID;
+  run.Macros = {{"DIR", HostDirectory()}};
+  run.Screenshot = [](uint16_t, const std::string& file) {
+    host::PumpMessages(300);  // let it paint
+    HWND page = FindWindowA("KDOForm", nullptr);  // the page shown last is on top
+    return page && IsWindowVisible(page) && host::SaveWindowPng(page, file);
+  };
   if (!script.empty()) {
     std::ifstream in(script);
     if (!in) {
@@ -167,6 +221,7 @@ int main(int argc, char** argv) {
       if (!run.Run(line, out, error)) {
         std::printf("%s:%d: error: %s\n", script.c_str(), n, error.c_str());
         ok = false;
+        break;  // the rest would build on what failed
       } else if (!out.empty()) {
         std::printf("%s\n", out.c_str());
       }

@@ -21,6 +21,15 @@ std::string TimeText(int32_t seconds) {
   return platform::FormatLongTime(int(s / 3600), int(s / 60 % 60), int(s % 60));
 }
 
+// Holds the file name or title read from the player while it is compared.
+// Kept from tick to tick: once grown to the longest text read (500 bytes at
+// most) it is only overwritten, so a tick in which nothing changed allocates
+// nothing. Only the server's thread polls, one item at a time.
+std::string& PlayerText() {
+  static std::string text;
+  return text;
+}
+
 struct PollItem {
   TKDOText TKDOWinampControlSettings::*Ident;
   void (*Poll)(TKDOWinampControl& c, TWinAmpControl& link, KDOString ident);
@@ -41,13 +50,13 @@ void TKDOWinampControl::StatusPoll() {
        }},
       {&TKDOWinampControlSettings::TrackFileVar,
        [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) {
-         std::string text;
+         std::string& text = PlayerText();
          l.GetCurrentFile(text);
          c.UpdateStringVariable(id, text);
        }},
       {&TKDOWinampControlSettings::TrackTitleVar,
        [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) {
-         std::string text;
+         std::string& text = PlayerText();
          l.GetCurrentTitle(text);
          c.UpdateStringVariable(id, text);
        }},

@@ -1,0 +1,64 @@
+// The demo's script, run the way ./run demo runs it, with its outcome checked.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "HostScript.h"
+#include "KDOHost.h"
+#include "ModuleUnderTest.h"
+#include "win32/ModuleLibrary.h"
+#include "win32/Screenshot.h"
+
+namespace {
+
+std::string HostDirectory() {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string p(path, n);
+  return p.substr(0, p.find_last_of("\\/"));
+}
+
+TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
+  host::Server server;
+  const TKDOModuleInfo* info = nullptr;
+  ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+  host::ScriptRunner run(server, [](uint32_t ms) { host::PumpMessages(ms); });
+  run.Module = info->ModuleID;
+  run.Macros = {{"DIR", HostDirectory()}};
+  run.Screenshot = [](uint16_t, const std::string& file) {
+    host::PumpMessages(300);
+    HWND page = FindWindowA("KDOForm", nullptr);
+    return page && host::SaveWindowPng(page, file);
+  };
+  std::ifstream script(WAC_SOURCE_DIR "/demo/demo.kdo");
+  ASSERT_TRUE(script) << "demo/demo.kdo";
+  std::string line, out, error;
+  for (int n = 1; std::getline(script, line); ++n) ASSERT_TRUE(run.Run(line, out, error)) << n << ": " << error;
+
+  auto var = [&](const char* name) { return *server.Variable(name); };
+  EXPECT_EQ(var("Title1").Str, "Afternoon Tea");
+  EXPECT_EQ(var("File1").Str, "C:\\Music\\Afternoon Tea.mp3");
+  EXPECT_EQ(var("Len1").Str, "0:03:25");
+  EXPECT_EQ(var("Pos1").Str, "0:00:00") << "stopped";
+  EXPECT_EQ(var("Volume1").Int, 200);
+  EXPECT_TRUE(var("Shuffle1").Bool);
+  EXPECT_FALSE(var("Repeat1").Bool);
+  EXPECT_EQ(var("Title2").Str, "Kitchen Jazz");
+  EXPECT_EQ(var("Volume2").Int, 120);
+  EXPECT_FALSE(var("Shuffle2").Bool);
+  EXPECT_TRUE(var("Repeat2").Bool);
+  EXPECT_EQ(server.InstanceIds().size(), 0u);
+  EXPECT_EQ(FindWindowA("WA_KDO_1", nullptr), nullptr) << "both players closed";
+  EXPECT_EQ(FindWindowA("WA_KDO_2", nullptr), nullptr);
+  EXPECT_EQ(server.Setting(2, "Settings", "RepeatVar"), "Repeat2") << "settings stay in the store";
+  WIN32_FILE_ATTRIBUTE_DATA png{};
+  EXPECT_TRUE(GetFileAttributesExA("configuration-page.png", GetFileExInfoStandard, &png));
+  EXPECT_GT(png.nFileSizeLow, 10000u);
+  server.UnloadModules();
+  EXPECT_EQ(server.HeldReferences(), 0);
+}
+
+}  // namespace
