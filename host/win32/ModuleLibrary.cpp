@@ -32,4 +32,11 @@ void PumpMessages(unsigned ms) {
   }
 }
 
+std::string ProgramDirectory() {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string p(path, n);
+  return p.substr(0, p.find_last_of("\\/"));
+}
+
 }  // namespace host

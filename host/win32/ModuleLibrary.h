@@ -29,4 +29,7 @@ class ModuleLibrary {
 // Runs the thread's message loop until `ms` milliseconds have passed.
 void PumpMessages(unsigned ms);
 
+// The folder of the running program, without a trailing separator.
+std::string ProgramDirectory();
+
 }  // namespace host

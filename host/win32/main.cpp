@@ -137,14 +137,6 @@ void Interactive(host::ScriptRunner& run, Echo& echo) {
   reader.join();
 }
 
-// The folder kdohost.exe lies in, without a trailing separator.
-std::string HostDirectory() {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string p(path, n);
-  return p.substr(0, p.find_last_of("\\/"));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -203,7 +195,7 @@ int main(int argc, char** argv) {
     }
   });
   run.Module = info->ModuleID;
-  run.Macros = {{"DIR", HostDirectory()}};
+  run.Macros = {{"DIR", host::ProgramDirectory()}};
   run.Screenshot = [](uint16_t, const std::string& file) {
     host::PumpMessages(300);  // let it paint
     HWND page = FindWindowA("KDOForm", nullptr);  // the page shown last is on top

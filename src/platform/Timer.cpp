@@ -23,8 +23,12 @@ void Timer::SetOnTimer(std::function<void()> handler) {
   Restart();
 }
 
+// Ticks come from the message loop: nothing may escape into it.
 void Timer::Tick() {
-  if (onTimer_) onTimer_();
+  try {
+    if (onTimer_) onTimer_();
+  } catch (...) {
+  }
 }
 
 }  // namespace platform

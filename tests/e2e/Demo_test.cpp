@@ -9,17 +9,10 @@
 #include "HostScript.h"
 #include "KDOHost.h"
 #include "ModuleUnderTest.h"
-#include "win32/ModuleLibrary.h"
+#include "E2E.h"
 #include "win32/Screenshot.h"
 
 namespace {
-
-std::string HostDirectory() {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string p(path, n);
-  return p.substr(0, p.find_last_of("\\/"));
-}
 
 TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   host::Server server;
@@ -27,7 +20,7 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
   host::ScriptRunner run(server, [](uint32_t ms) { host::PumpMessages(ms); });
   run.Module = info->ModuleID;
-  run.Macros = {{"DIR", HostDirectory()}};
+  run.Macros = {{"DIR", e2e::HostDirectory()}};
   run.Screenshot = [](uint16_t, const std::string& file) {
     host::PumpMessages(300);
     HWND page = FindWindowA("KDOForm", nullptr);

@@ -11,39 +11,16 @@
 #include "HostScript.h"
 #include "KDOHost.h"
 #include "ModuleUnderTest.h"
-#include "win32/ModuleLibrary.h"
+#include "E2E.h"
 
 namespace {
 
-std::string PlayerPath() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string p(path, n);
-  return p.substr(0, p.find_last_of("\\/") + 1) + "player.exe";
-}
-
-template <class F>
-bool PumpUntil(F done, unsigned ms) {
-  for (unsigned waited = 0; waited < ms; waited += 50) {
-    if (done()) return true;
-    host::PumpMessages(50);
-  }
-  return done();
-}
+using e2e::PlayerPath;
+using e2e::PumpUntil;
 
 HWND PlayerWindow(uint16_t id) { return FindWindowA(("WA_KDO_" + std::to_string(id)).c_str(), nullptr); }
 
-void KillPlayer(uint16_t id) {
-  while (HWND w = PlayerWindow(id)) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    if (!p) break;
-    TerminateProcess(p, 9);
-    WaitForSingleObject(p, 5000);
-    CloseHandle(p);
-  }
-}
+void KillPlayer(uint16_t id) { e2e::KillPlayers("WA_KDO_" + std::to_string(id)); }
 
 class InstanceRoad : public ::testing::Test {
  protected:

@@ -9,26 +9,12 @@
 #include <string>
 
 #include "winamp/WinAmp.h"
-#include "win32/ModuleLibrary.h"
+#include "E2E.h"
 
 namespace {
 
-std::string PlayerPath() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string p(path, n);
-  return p.substr(0, p.find_last_of("\\/") + 1) + "player.exe";
-}
-
-// Pumps messages until `done` or the time runs out.
-template <class F>
-bool PumpUntil(F done, unsigned ms) {
-  for (unsigned waited = 0; waited < ms; waited += 50) {
-    if (done()) return true;
-    host::PumpMessages(50);
-  }
-  return done();
-}
+using e2e::PlayerPath;
+using e2e::PumpUntil;
 
 class LinkE2E : public ::testing::Test {
  protected:
@@ -36,20 +22,7 @@ class LinkE2E : public ::testing::Test {
     className = "WA_E2E_" + std::to_string(GetCurrentProcessId()) + "_" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
   }
-  void TearDown() override {
-    // No player outlives its test, whatever happened.
-    while (HWND w = FindWindowA(className.c_str(), nullptr)) {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(w, &pid);
-      if (HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
-        TerminateProcess(p, 9);
-        WaitForSingleObject(p, 5000);
-        CloseHandle(p);
-      } else {
-        break;
-      }
-    }
-  }
+  void TearDown() override { e2e::KillPlayers(className); }  // no player outlives its test
   // A link bound to a player it started from the player's path.
   std::unique_ptr<TWinAmpControl> StartBound() {
     auto link = std::make_unique<TWinAmpControl>();
