@@ -1,0 +1,61 @@
+// The DLL's own resources: its version and the pictures of the configuration page.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/win32/Resources.h"
+
+namespace {
+
+TEST(Resources, VersionShowsTheReleaseAndTheModuleName) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(WAC_DLL_NAME, &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(WAC_DLL_NAME, 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT len = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &len));
+  EXPECT_EQ(fixed->dwFileVersionMS, (7u << 16) | 1u);
+  EXPECT_EQ(fixed->dwFileVersionLS, (0u << 16) | 346u);
+  char* text = nullptr;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\ProductName", reinterpret_cast<void**>(&text),
+                             &len));
+  EXPECT_STREQ(text, "Winamp Control");
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\FileVersion", reinterpret_cast<void**>(&text),
+                             &len));
+  EXPECT_STREQ(text, "7.1.0.346");
+}
+
+TEST(Resources, GlyphsAre16By16In24BitsWithTheirBottomLeftColours) {
+  HMODULE dll = LoadLibraryExA(WAC_DLL_NAME, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(dll, nullptr);
+  const std::pair<int, COLORREF> glyphs[] = {
+      {IDB_GLYPH_APPLY, RGB(0, 128, 255)},
+      {IDB_GLYPH_OK, RGB(0, 0, 0)},  // drawn on lime, but its corner is black
+      {IDB_GLYPH_FOLDER, RGB(255, 255, 0)},
+      {IDB_GLYPH_LIST, RGB(255, 255, 255)},
+  };
+  for (auto [id, corner] : glyphs) {
+    HRSRC res = FindResourceA(dll, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(2));  // RT_BITMAP
+    ASSERT_NE(res, nullptr) << id;
+    const auto* bmp = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(dll, res)));
+    EXPECT_EQ(bmp->biWidth, 16);
+    EXPECT_EQ(bmp->biHeight, 16) << "bottom-up rows";
+    EXPECT_EQ(bmp->biBitCount, 24);
+    const auto* first = reinterpret_cast<const uint8_t*>(bmp) + bmp->biSize;  // the bottom row, blue first
+    EXPECT_EQ(RGB(first[2], first[1], first[0]), corner) << id;
+  }
+  HRSRC icons = FindResourceA(dll, MAKEINTRESOURCEA(IDI_MODULE), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+  ASSERT_NE(icons, nullptr);
+  const auto* group = static_cast<const uint8_t*>(LockResource(LoadResource(dll, icons)));
+  const int count = group[4] | (group[5] << 8);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(group[6], 16) << "a 16 x 16 image";
+  EXPECT_EQ(group[6 + 14], 32) << "and a 32 x 32 one";
+  FreeLibrary(dll);
+}
+
+}  // namespace
