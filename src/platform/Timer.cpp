@@ -23,10 +23,11 @@ void Timer::SetOnTimer(std::function<void()> handler) {
   Restart();
 }
 
-// Ticks come from the message loop: nothing may escape into it.
+// Ticks come from the message loop: nothing may escape into it. The handler
+// runs from a copy, since it may end this timer's owner (and the timer with it).
 void Timer::Tick() {
   try {
-    if (onTimer_) onTimer_();
+    if (const std::function<void()> handler = onTimer_) handler();
   } catch (...) {
   }
 }
