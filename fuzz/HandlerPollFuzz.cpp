@@ -230,7 +230,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       if (in.ConsumeIntegralInRange(0, 3) != 0) server.DefineVariable("v" + std::to_string(i), AnyValue(in));
     if (in.ConsumeBool()) server.SetSetting(kId, "Settings", "WinampLocation", in.ConsumeBool() ? kExe : Text(in));
     for (const char* key : kKeys)
-      if (in.ConsumeBool()) server.SetSetting(kId, "Settings", key, "v" + std::to_string(in.ConsumeIntegralInRange(0, 7)));
+      if (in.ConsumeBool())
+        server.SetSetting(kId, "Settings", key, "v" + std::to_string(in.ConsumeIntegralInRange(0, 7)));
 
     if (KDOFailed(server.CreateInstance(info->ModuleID, kId))) Fail("instance not made");
     for (int step = 0; step < 64 && in.remaining_bytes() > 0; ++step) {

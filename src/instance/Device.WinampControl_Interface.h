@@ -112,5 +112,6 @@ class TKDOWinampControl final : public TKDOModuleObject {
   std::unique_ptr<TfrmPropertyPage> FConfigurationForm;
   std::unique_ptr<TWinAmpControl> FPlayerLink;
   std::unique_ptr<platform::Timer> FStatusTimer;
+  std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing
   ControlTable FControlTable;
 };

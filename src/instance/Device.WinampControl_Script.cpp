@@ -137,6 +137,8 @@ void TKDOWinampControl::HandlePHPFunction(KDOString name, const TKDOPHPParameter
     if (kdo::text::EqualIgnoringAZCase(called, kdo::text::View(f.Name))) match = &f;
   if (!match || !result) return;
   if (match->ParamName && KDOParamCount(params) < 1) return;
+  // The server, called back during the operation, may delete this instance: it goes when the call ends.
+  const TKDORef<IKDOModule> self(ModuleInterface());
   match->Run(*this, params, *result);
 }
 

@@ -21,15 +21,6 @@ std::string TimeText(int32_t seconds) {
   return platform::FormatLongTime(int(s / 3600), int(s / 60 % 60), int(s % 60));
 }
 
-// Holds the file name or title read from the player while it is compared.
-// Kept from tick to tick: once grown to the longest text read (500 bytes at
-// most) it is only overwritten, so a tick in which nothing changed allocates
-// nothing. Only the server's thread polls, one item at a time.
-std::string& PlayerText() {
-  static std::string text;
-  return text;
-}
-
 struct PollItem {
   TKDOText TKDOWinampControlSettings::*Ident;
   void (*Poll)(TKDOWinampControl& c, TWinAmpControl& link, KDOString ident);
@@ -50,13 +41,13 @@ void TKDOWinampControl::StatusPoll() {
        }},
       {&TKDOWinampControlSettings::TrackFileVar,
        [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) {
-         std::string& text = PlayerText();
+         std::string& text = c.FPolledText;
          l.GetCurrentFile(text);
          c.UpdateStringVariable(id, text);
        }},
       {&TKDOWinampControlSettings::TrackTitleVar,
        [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) {
-         std::string& text = PlayerText();
+         std::string& text = c.FPolledText;
          l.GetCurrentTitle(text);
          c.UpdateStringVariable(id, text);
        }},
@@ -68,6 +59,9 @@ void TKDOWinampControl::StatusPoll() {
        [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) { c.UpdateBooleanVariable(id, l.GetRepeat()); }},
   };
   if (!FPlayerLink || !FPlayerLink->IsBound()) return;
+  // A write runs server code that may release the server's reference (an event
+  // script deleting this instance): the instance then goes when the tick ends.
+  const TKDORef<IKDOModule> self(ModuleInterface());
   for (const PollItem& item : kItems) {
     // The identifiers as they are now: a SetSettings between ticks counts from the next one.
     const TKDOText ident = FSettings.*item.Ident;

@@ -1,15 +1,17 @@
 // Bad input at the server boundary: null, empty, huge and odd texts, short
 // parameter arrays, junk in the records, refused services, a settings store
-// that leaves its out-texts alone, variables of the wrong type, and a player
-// that dies. Each case has a defined outcome; AddressSanitizer and
-// LeakSanitizer catch what the assertions cannot (a touched junk pointer, a
-// text freed twice or never).
+// that leaves its out-texts alone, variables of the wrong type, a server that
+// deletes the instance from inside a call, and a player that dies. Each case
+// has a defined outcome; AddressSanitizer and LeakSanitizer catch what the
+// assertions cannot (a touched junk pointer, a text freed twice or never).
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "InstanceFixture.h"
@@ -19,7 +21,6 @@ namespace {
 
 using host::Value;
 
-constexpr uint32_t WM_USER = 0x0400;
 constexpr uint32_t WM_COPYDATA = 0x004A;
 
 // Never a valid address: a handler that reads or releases it crashes under the sanitizers.
@@ -431,13 +432,15 @@ class HandMadeSettings final : public IKDOSettings {
   }
 };
 
+// Takes one service from `service` and everything else from the stand-in.
 class SplitKernel final : public IKDOKernel {
  public:
-  SplitKernel(IKDOKernel* server, IKDOSettings* settings) : server_(server), settings_(settings) {}
+  SplitKernel(IKDOKernel* server, const TGUID& iid, IInterface* service)
+      : server_(server), iid_(iid), service_(service) {}
   int refs = 0;
 
   KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
-    if (iid == IID_IKDOSettings) return settings_->QueryInterface(iid, obj);
+    if (iid == iid_) return service_->QueryInterface(iid, obj);
     if (iid == IID_IKDOKernel || iid == IID_IInterface || iid == IID_IKDOMessageSink) {
       if (!obj) return KDO_E_NOINTERFACE;
       ++refs;
@@ -455,7 +458,8 @@ class SplitKernel final : public IKDOKernel {
 
  private:
   IKDOKernel* server_;
-  IKDOSettings* settings_;
+  TGUID iid_;
+  IInterface* service_;
 };
 
 class OddStore : public BadInput {
@@ -471,7 +475,7 @@ class OddStore : public BadInput {
     EXPECT_EQ(settings.refs, 0);
   }
   HandMadeSettings settings;
-  SplitKernel kernel{server.Kernel(), &settings};
+  SplitKernel kernel{server.Kernel(), IID_IKDOSettings, &settings};
 };
 
 TEST_F(OddStore, ReadsThatLeaveTheOutTextAloneKeepTheCurrentSettings) {
@@ -561,6 +565,117 @@ TEST_F(BadInput, VariablesOfTheWrongTypeOrMissingAreTriedAndLeftAsTheyAre) {
   world.Advance(250);
   EXPECT_EQ(server.Variable("vol")->Int, 9);
   EXPECT_EQ(server.Variable("title")->Str, "a");
+}
+
+// ---------------------------------------------------------------- a server that calls back
+
+// Variables whose writes run the server's event scripts: here, one that deletes the instance.
+class EventfulVariables final : public IKDOVariableManager {
+ public:
+  std::function<void()> onWrite;  // runs once, at the next write
+  int refs = 0;
+  int writes = 0;
+
+  KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
+    if (!obj) return KDO_E_NOINTERFACE;
+    if (iid == IID_IKDOVariableManager || iid == IID_IInterface || iid == IID_IKDOMessageSink) {
+      ++refs;
+      *obj = static_cast<IKDOVariableManager*>(this);
+      return KDO_S_OK;
+    }
+    *obj = nullptr;
+    return KDO_E_NOINTERFACE;
+  }
+  int32_t KDO_STDCALL AddRef() override { return ++refs; }
+  int32_t KDO_STDCALL Release() override { return --refs; }
+  KDOResult KDO_STDCALL ReceiveMessage(uint32_t) override { return KDO_E_NOTIMPL; }
+  // Reads fail, so that every tick writes.
+  KDOResult KDO_STDCALL ReadVariableBoolean(KDOString, uint8_t*) override { return KDO_E_FAIL; }
+  KDOResult KDO_STDCALL ReadVariableInteger(KDOString, int32_t*) override { return KDO_E_FAIL; }
+  KDOResult KDO_STDCALL ReadVariableString(KDOString, KDOString*) override { return KDO_E_FAIL; }
+  KDOResult KDO_STDCALL WriteVariableBoolean(KDOString, uint8_t) override { return Written(); }
+  KDOResult KDO_STDCALL WriteVariableInteger(KDOString, int32_t) override { return Written(); }
+  KDOResult KDO_STDCALL WriteVariableString(KDOString, KDOString) override { return Written(); }
+
+ private:
+  KDOResult Written() {
+    ++writes;
+    if (std::function<void()> event = std::exchange(onWrite, nullptr)) event();
+    return KDO_S_OK;
+  }
+};
+
+// A debug server whose lines may likewise run server code.
+class EventfulDebug final : public IKDODebugServer {
+ public:
+  std::function<void()> onDebug;  // runs once, at the next line
+  int refs = 0;
+
+  KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
+    if (!obj) return KDO_E_NOINTERFACE;
+    if (iid == IID_IKDODebugServer || iid == IID_IInterface || iid == IID_IKDOMessageSink) {
+      ++refs;
+      *obj = static_cast<IKDODebugServer*>(this);
+      return KDO_S_OK;
+    }
+    *obj = nullptr;
+    return KDO_E_NOINTERFACE;
+  }
+  int32_t KDO_STDCALL AddRef() override { return ++refs; }
+  int32_t KDO_STDCALL Release() override { return --refs; }
+  KDOResult KDO_STDCALL ReceiveMessage(uint32_t) override { return KDO_E_NOTIMPL; }
+  KDOResult KDO_STDCALL SendDebug(uint32_t, KDOString, KDOString) override {
+    if (std::function<void()> event = std::exchange(onDebug, nullptr)) event();
+    return KDO_S_OK;
+  }
+};
+
+class CallingBack : public BadInput {
+ protected:
+  void SetUp() override {
+    BadInput::SetUp();
+    ASSERT_EQ(info->OnRegister(&kernel), KDO_S_OK);
+  }
+  void TearDown() override {
+    BadInput::TearDown();
+    EXPECT_EQ(kernel.refs, 0);
+    EXPECT_EQ(debugKernel.refs, 0);
+    EXPECT_EQ(variables.refs, 0);
+    EXPECT_EQ(debug.refs, 0);
+  }
+  EventfulVariables variables;
+  EventfulDebug debug;
+  SplitKernel debugKernel{server.Kernel(), IID_IKDODebugServer, &debug};
+  SplitKernel kernel{&debugKernel, IID_IKDOVariableManager, &variables};
+};
+
+TEST_F(CallingBack, InstanceDeletedByAWriteOfItsOwnTickGoesWhenTheTickEnds) {
+  for (const char* key : {"TrackPosVar", "TrackLenVar", "TrackFileVar", "TrackTitleVar", "VolumeVar", "ShuffleVar",
+                          "RepeatVar"})
+    Store(1, key, key);
+  Create(1);
+  Model(1).Add("a.mp3");  // every item has something to write
+  variables.writes = 0;
+  variables.onWrite = [&] { EXPECT_TRUE(server.DestroyInstance(1)); };
+  world.Advance(250);
+  EXPECT_EQ(server.Instance(1), nullptr);
+  EXPECT_EQ(variables.writes, 7) << "the tick runs to its end";
+  EXPECT_EQ(Player(1), nullptr) << "then the instance goes and closes its player";
+  EXPECT_EQ(server.FunctionCount(), 0u);
+  world.Advance(5000);
+  EXPECT_EQ(variables.writes, 7) << "no tick after that";
+}
+
+TEST_F(CallingBack, InstanceDeletedDuringItsScriptCallGoesWhenTheCallEnds) {
+  Create(1);
+  CaptureCopyData();
+  debug.onDebug = [&] { EXPECT_TRUE(server.DestroyInstance(1)); };  // the ADDFILE line comes first
+  const host::CallResult r = Call(1, "WAC_AddFile", {Value::S("a.mp3")}, {false, 5, 0, ""});
+  EXPECT_EQ(r.Bool, 1);
+  EXPECT_EQ(copyData, std::vector<std::string>{std::string("a.mp3", 6)}) << "the call ran to its end";
+  EXPECT_EQ(server.Instance(1), nullptr);
+  EXPECT_EQ(Player(1), nullptr) << "then the instance went and closed its player";
+  EXPECT_FALSE(server.Call("WAC_Play", 1, {}).Routed);
 }
 
 // ---------------------------------------------------------------- a player that dies

@@ -248,3 +248,27 @@ TEST_F(Binding, UnboundLinkSendsNothingAndAnswersMinusOne) {
 
 }  // namespace
 }  // namespace linktest
+
+namespace linktest {
+namespace {
+
+TEST(SimClock, MissedPeriodsMakeOneLateTick) {
+  sim::World world;
+  platform::Timer timer;
+  int ticks = 0;
+  timer.SetInterval(250);
+  timer.SetOnTimer([&] {
+    if (++ticks == 1) world.Pass(10000);  // a tick that blocks the thread for 10 s
+  });
+  world.Advance(250);
+  EXPECT_EQ(ticks, 1);
+  world.Advance(0);
+  EXPECT_EQ(ticks, 2) << "one late tick for the 40 periods missed";
+  world.Advance(249);
+  EXPECT_EQ(ticks, 2);
+  world.Advance(1);
+  EXPECT_EQ(ticks, 3) << "then the period goes on";
+}
+
+}  // namespace
+}  // namespace linktest

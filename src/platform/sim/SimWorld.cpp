@@ -96,7 +96,9 @@ void World::Advance(int64_t ms) {
     });
     if (next == timers_.end() || next->Due > target) break;
     now_ = std::max(now_, next->Due);
-    next->Due += next->Interval;
+    // Periods missed while the thread was blocked make one late tick, as Windows coalesces WM_TIMER.
+    do next->Due += next->Interval;
+    while (next->Due <= now_);
     // The handler may stop, restart or destroy this timer (or others): look it up afresh next round.
     next->Timer->Tick();
   }

@@ -81,7 +81,8 @@ class World {
   int64_t ElapsedMs() const { return now_; }
   double NowDays() const { return start_ + double(now_) / 86400000.0; }
   // Moves the clock on, firing each timer that falls due, in order of due time
-  // (ties in the order the timers were started).
+  // (ties in the order the timers were started). Periods a timer missed while
+  // the clock was passed without firing make a single late tick.
   void Advance(int64_t ms);
   // The long time format: h or hh (hours), n or nn (minutes), s or ss
   // (seconds); text in single quotes and other characters stand as they are.

@@ -1,0 +1,206 @@
+// Players that misbehave, on the real target: one that hangs, one killed from
+// outside, one that replies addresses nobody can read. The server's thread
+// must never wait longer than the send limit per message, every call must keep
+// answering, and each case ends with the server responsive and its references
+// balanced. The instances come from the loaded DLL and start their own
+// player.exe from the stored location.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "KDOHost.h"
+#include "ModuleUnderTest.h"
+#include "instance/Device.WinampControl_Types.h"
+#include "win32/ModuleLibrary.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using host::Value;
+
+constexpr unsigned kSendLimitMs = 2000;
+// Wine and a loaded machine add to every wait; still far below a second message's worth.
+constexpr unsigned kSlackMs = 1000;
+constexpr UINT kHang = 0x7001;
+constexpr UINT kGarbage = 0x7004;
+
+std::string Directory() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string p(path, n);
+  return p.substr(0, p.find_last_of("\\/") + 1);
+}
+
+template <class F>
+bool PumpUntil(F done, unsigned ms) {
+  for (unsigned waited = 0; waited < ms; waited += 50) {
+    if (done()) return true;
+    host::PumpMessages(50);
+  }
+  return done();
+}
+
+long long MsSince(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+// Runs the message loop for `ms`; the longest the loop was held by one dispatch (the status ticks).
+long long LongestStall(unsigned ms) {
+  long long longest = 0;
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < end) {
+    const auto t = Clock::now();
+    host::PumpMessages(10);
+    longest = std::max(longest, MsSince(t) - 10);
+  }
+  return longest;
+}
+
+class Faults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Its own player class per test, apart from the other tests' (which run at the same time).
+    id = uint16_t(42000 + ::testing::UnitTest::GetInstance()->current_test_info()->line() % 1000);
+    className = "WA_KDO_" + std::to_string(id);
+    KillPlayer();
+    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    server.SetSetting(id, "Settings", "WinampLocation", Directory() + "player.exe");
+  }
+  void TearDown() override {
+    server.DestroyAllInstances();
+    server.UnloadModules();
+    EXPECT_EQ(server.HeldReferences(), 0);
+    KillPlayer();
+  }
+  // A variable "Fault<key>" for each chosen settings key, then the instance, bound to its player.
+  void Start(std::vector<std::pair<std::string, Value>> items) {
+    for (const auto& [key, initial] : items) {
+      server.DefineVariable("Fault" + key, initial);
+      server.SetSetting(id, "Settings", key, "Fault" + key);
+    }
+    ASSERT_EQ(server.CreateInstance(info->ModuleID, id), KDO_S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return Window() != nullptr; }, 15000)) << "the instance starts its player";
+    ASSERT_TRUE(PumpUntil([&] { return Call("WAC_GetPlaylistLength").Int == 0; }, 5000)) << "and binds to it";
+  }
+  HWND Window() const { return FindWindowA(className.c_str(), nullptr); }
+  void KillPlayer() {
+    while (HWND w = Window()) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(w, &pid);
+      HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+      if (!p) return;
+      TerminateProcess(p, 9);
+      WaitForSingleObject(p, 5000);
+      CloseHandle(p);
+    }
+  }
+  host::CallResult Call(const std::string& name, std::vector<Value> params = {}, host::CallResult initial = {}) {
+    host::CallResult r = server.Call(name, id, params, initial);
+    EXPECT_TRUE(r.Routed) << name;
+    return r;
+  }
+  // A call, with the time it took in `ms`.
+  host::CallResult Timed(long long& ms, const std::string& name, std::vector<Value> params = {},
+                         host::CallResult initial = {}) {
+    const auto t = Clock::now();
+    host::CallResult r = Call(name, std::move(params), initial);
+    ms = MsSince(t);
+    return r;
+  }
+  Value Var(const std::string& key) const { return server.Variable(key).value_or(Value::S("<undefined>")); }
+
+  host::Server server;
+  const TKDOModuleInfo* info = nullptr;
+  uint16_t id = 0;
+  std::string className;
+};
+
+TEST_F(Faults, HungPlayerCostsEachMessageAtMostTheSendLimitAndIsUsedAgainAfterwards) {
+  Start({{"VolumeVar", Value::I(0)}});  // one message per tick
+  Call("WAC_AddFile", {Value::S("C:\\Music\\Song.mp3")});
+  ASSERT_TRUE(PumpUntil([&] { return Var("FaultVolumeVar").Int == 255; }, 3000));
+  ASSERT_TRUE(PostMessageA(Window(), WM_USER, 9000, kHang));  // sleeps 9 s inside its window procedure
+  Sleep(200);
+
+  long long ms = 0;
+  EXPECT_EQ(Timed(ms, "WAC_Play").Bool, 1);
+  EXPECT_LE(ms, kSendLimitMs + kSlackMs) << "one message";
+  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistLength").Int, 0) << "no answer counts as 0";
+  EXPECT_LE(ms, kSendLimitMs + kSlackMs) << "one message";
+  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistTitle", {Value::I(1)}, {false, 0, 0, "stale"}).Str, "");
+  EXPECT_LE(ms, kSendLimitMs + kSlackMs) << "the length says there is nothing to read";
+  EXPECT_LE(LongestStall(1000), kSendLimitMs + kSlackMs) << "a tick of one message";
+  EXPECT_EQ(Var("FaultVolumeVar").Int, 0) << "the tick mirrored the zero reply";
+
+  ASSERT_TRUE(PumpUntil([&] { return Call("WAC_GetPlaylistLength").Int == 1; }, 12000)) << "answers again";
+  EXPECT_EQ(Call("WAC_GetPlaylistTitle", {Value::I(1)}).Str, "Song");
+  EXPECT_TRUE(PumpUntil([&] { return Var("FaultVolumeVar").Int == 255; }, 2000)) << "the mirror follows again";
+  EXPECT_EQ(server.Instance(id)->GetReferenceCount(), 1);
+}
+
+TEST_F(Faults, KilledPlayerGivesZeroRepliesAtOnceAndANewLocationStartsAnother) {
+  Start({{"TrackFileVar", Value::S("")}, {"TrackTitleVar", Value::S("")}, {"VolumeVar", Value::I(0)},
+         {"RepeatVar", Value::B(false)}});
+  Call("WAC_AddFile", {Value::S("C:\\Music\\Song.mp3")});
+  Call("WAC_SetRepeat", {Value::B(true)});
+  ASSERT_TRUE(
+      PumpUntil([&] { return Var("FaultTrackTitleVar").Str == "Song" && Var("FaultVolumeVar").Int == 255; }, 3000));
+  const HWND dead = Window();
+  KillPlayer();
+  ASSERT_FALSE(IsWindow(dead));
+
+  long long ms = 0;
+  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistLength").Int, 0);
+  EXPECT_LE(ms, kSlackMs) << "a window that is gone answers at once";
+  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistPosition").Int, 1);
+  EXPECT_LE(ms, kSlackMs);
+  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistFile", {Value::I(1)}, {false, 0, 0, "stale"}).Str, "");
+  EXPECT_LE(ms, kSlackMs);
+  EXPECT_EQ(Timed(ms, "WAC_Play").Bool, 1);
+  EXPECT_LE(ms, kSlackMs);
+  EXPECT_LE(LongestStall(1000), (long long)kSlackMs) << "ticks against the dead handle do not wait";
+  EXPECT_EQ(Var("FaultVolumeVar").Int, 0);
+  EXPECT_EQ(Var("FaultRepeatVar").Bool, false);
+  EXPECT_EQ(Var("FaultTrackFileVar").Str, "");
+  EXPECT_EQ(Var("FaultTrackTitleVar").Str, "");
+
+  // The server goes on: a location written differently lets go of the dead player and starts a new one.
+  TKDORef<IKDOWinampControl> c;
+  ASSERT_EQ(server.Instance(id)->QueryInterface(IID_IKDOWinampControl, c.put()), KDO_S_OK);
+  TKDOWinampControlSettings s;
+  c->GetSettings(&s);
+  s.WinampLocation = TKDOText(Directory() + ".\\player.exe");
+  EXPECT_EQ(c->SetSettings(&s), KDO_S_OK);
+  c.reset();
+  ASSERT_TRUE(PumpUntil([&] { return Window() != nullptr; }, 15000));
+  EXPECT_TRUE(PumpUntil([&] { return Var("FaultVolumeVar").Int == 255; }, 5000)) << "bound and mirrored";
+  Call("WAC_AddFile", {Value::S("C:\\Music\\Again.mp3")});
+  EXPECT_EQ(Call("WAC_GetPlaylistTitle", {Value::I(1)}).Str, "Again");
+}
+
+TEST_F(Faults, GarbageAddressesGiveEmptyTextsAndNothingElseChanges) {
+  Start({{"TrackFileVar", Value::S("")}, {"TrackTitleVar", Value::S("")}, {"VolumeVar", Value::I(0)}});
+  Call("WAC_AddFile", {Value::S("C:\\Music\\First.mp3")});
+  Call("WAC_AddFile", {Value::S("C:\\Music\\Second.mp3")});
+  ASSERT_TRUE(PumpUntil([&] { return Var("FaultTrackFileVar").Str == "C:\\Music\\First.mp3"; }, 3000));
+  DWORD_PTR reply = 0;
+  ASSERT_TRUE(SendMessageTimeoutA(Window(), WM_USER, 1, kGarbage, SMTO_NORMAL, 2000, &reply));
+
+  EXPECT_EQ(Call("WAC_GetPlaylistFile", {Value::I(1)}, {false, 0, 0, "stale"}).Str, "");
+  EXPECT_EQ(Call("WAC_GetPlaylistTitle", {Value::I(2)}, {false, 0, 0, "stale"}).Str, "");
+  EXPECT_TRUE(
+      PumpUntil([&] { return Var("FaultTrackFileVar").Str.empty() && Var("FaultTrackTitleVar").Str.empty(); }, 2000));
+  EXPECT_EQ(Call("WAC_GetPlaylistLength").Int, 2);
+  EXPECT_EQ(Var("FaultVolumeVar").Int, 255);
+
+  ASSERT_TRUE(SendMessageTimeoutA(Window(), WM_USER, 0, kGarbage, SMTO_NORMAL, 2000, &reply));
+  EXPECT_EQ(Call("WAC_GetPlaylistTitle", {Value::I(2)}).Str, "Second");
+  EXPECT_TRUE(PumpUntil([&] { return Var("FaultTrackTitleVar").Str == "First"; }, 2000));
+}
+
+}  // namespace
