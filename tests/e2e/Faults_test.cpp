@@ -16,7 +16,7 @@
 #include "KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
-#include "win32/ModuleLibrary.h"
+#include "E2E.h"
 
 namespace {
 
@@ -29,21 +29,10 @@ constexpr unsigned kSlackMs = 1000;
 constexpr UINT kHang = 0x7001;
 constexpr UINT kGarbage = 0x7004;
 
-std::string Directory() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string p(path, n);
-  return p.substr(0, p.find_last_of("\\/") + 1);
-}
+using e2e::PumpUntil;
 
-template <class F>
-bool PumpUntil(F done, unsigned ms) {
-  for (unsigned waited = 0; waited < ms; waited += 50) {
-    if (done()) return true;
-    host::PumpMessages(50);
-  }
-  return done();
-}
+// The folder of the test program, with its separator.
+std::string Directory() { return e2e::HostDirectory() + "\\"; }
 
 long long MsSince(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
@@ -88,17 +77,7 @@ class Faults : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return Call("WAC_GetPlaylistLength").Int == 0; }, 5000)) << "and binds to it";
   }
   HWND Window() const { return FindWindowA(className.c_str(), nullptr); }
-  void KillPlayer() {
-    while (HWND w = Window()) {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(w, &pid);
-      HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-      if (!p) return;
-      TerminateProcess(p, 9);
-      WaitForSingleObject(p, 5000);
-      CloseHandle(p);
-    }
-  }
+  void KillPlayer() { e2e::KillPlayers(className); }
   host::CallResult Call(const std::string& name, std::vector<Value> params = {}, host::CallResult initial = {}) {
     host::CallResult r = server.Call(name, id, params, initial);
     EXPECT_TRUE(r.Routed) << name;
