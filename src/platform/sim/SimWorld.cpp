@@ -70,9 +70,8 @@ std::string FormatTime(const std::string& format, int hours, int minutes, int se
       continue;
     }
     const bool twoDigits = i + 1 < format.size() && format[i + 1] == c;
-    std::string digits = std::to_string(value);
-    if (twoDigits && digits.size() < 2) digits.insert(0, "0");
-    out += digits;
+    if (twoDigits && value < 10) out += '0';
+    out += std::to_string(value);
     i += twoDigits ? 2 : 1;
   }
   return out;
