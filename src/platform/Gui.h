@@ -32,7 +32,7 @@ constexpr uint32_t AutoSize = 128;    // sizes itself to its picture (an image)
 }  // namespace flags
 
 // One row of a form's layout: positions in pixels at 96 dpi, relative to the parent's client area.
-struct ComponentSpec {
+struct ComponentLayout {
   const char* Name;
   ComponentKind Kind;
   const char* Parent;  // null: the form itself
@@ -45,7 +45,7 @@ struct ComponentSpec {
   uint32_t Flags;
 };
 
-struct FormSpec {
+struct FormLayout {
   const char* Name;
   const char* Caption;
   int ClientWidth, ClientHeight;  // at 96 dpi
@@ -64,7 +64,7 @@ struct OpenDialogOptions {
 // All calls and events happen on the thread that made it.
 class Form {
  public:
-  Form(const FormSpec& spec, const ComponentSpec* components, std::size_t count);
+  Form(const FormLayout& layout, const ComponentLayout* components, std::size_t count);
   ~Form();
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;

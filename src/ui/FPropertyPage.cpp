@@ -7,18 +7,18 @@
 namespace {
 
 using platform::ComponentKind;
-using platform::ComponentSpec;
+using platform::ComponentLayout;
 using platform::Picture;
 namespace f = platform::flags;
 
-constexpr platform::FormSpec kForm = {"frmPropertyPage", "WinAmp Control - Configuration", 422, 465, "MS Sans Serif",
+constexpr platform::FormLayout kForm = {"frmPropertyPage", "WinAmp Control - Configuration", 422, 465, "MS Sans Serif",
                                       11};
 
 constexpr const char* kSelectHint = "List All Variables";
 constexpr uint32_t kSelectFlags = f::ShowHint;
 
 // The layout, in the form's field order. Children sit relative to their parent's client area.
-constexpr ComponentSpec kLayout[] = {
+constexpr ComponentLayout kLayout[] = {
     // name, kind, parent, text, left, top, width, height, tab order, tag, hint, picture, flags
     {"pTop", ComponentKind::Panel, nullptr, nullptr, 0, 0, 422, 65, 0, 0, nullptr, Picture::None,
      f::AlignTop | f::WhiteColor},

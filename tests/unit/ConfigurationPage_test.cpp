@@ -58,11 +58,11 @@ TEST_F(Page, ShowBuildsOneFormWithTheLayout) {
   EXPECT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
   platform::Form& form = Form();
   EXPECT_TRUE(form.Visible());
-  const platform::FormSpec& spec = sim::SpecOf(form);
-  EXPECT_STREQ(spec.Caption, "WinAmp Control - Configuration");
-  EXPECT_EQ(spec.ClientWidth, 422);
-  EXPECT_EQ(spec.ClientHeight, 465);
-  EXPECT_STREQ(spec.FontName, "MS Sans Serif");
+  const platform::FormLayout& layout = sim::LayoutOf(form);
+  EXPECT_STREQ(layout.Caption, "WinAmp Control - Configuration");
+  EXPECT_EQ(layout.ClientWidth, 422);
+  EXPECT_EQ(layout.ClientHeight, 465);
+  EXPECT_STREQ(layout.FontName, "MS Sans Serif");
   EXPECT_EQ(sim::ComponentsOf(form).size(), 34u);
   EXPECT_EQ(Fields(), Settings()) << "FormShow fills the fields from the instance";
   EXPECT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
@@ -73,7 +73,7 @@ TEST_F(Page, ShowBuildsOneFormWithTheLayout) {
 TEST_F(Page, AllEightFieldsAreDisabledAndNothingTakesTheFocus) {
   module->ShowConfigurationPage();
   for (const char* e : kEdits) EXPECT_FALSE(Form().Enabled(e)) << e;
-  for (const platform::ComponentSpec& c : sim::ComponentsOf(Form())) {
+  for (const platform::ComponentLayout& c : sim::ComponentsOf(Form())) {
     if (c.Kind == platform::ComponentKind::Edit) {
       EXPECT_TRUE(c.Flags & platform::flags::Disabled) << c.Name;
     }

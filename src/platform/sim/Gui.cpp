@@ -9,8 +9,8 @@
 namespace platform {
 
 struct Form::Impl {
-  FormSpec spec;
-  std::vector<ComponentSpec> components;
+  FormLayout layout;
+  std::vector<ComponentLayout> components;
   std::map<std::string, std::string, std::less<>> texts;
   std::map<std::string, uint32_t, std::less<>> transparent;
   std::map<std::string, std::function<void(int)>, std::less<>> onClick;
@@ -18,8 +18,8 @@ struct Form::Impl {
   bool visible = false;
   int broughtToFront = 0;
 
-  const ComponentSpec* Find(std::string_view name) const {
-    for (const ComponentSpec& c : components)
+  const ComponentLayout* Find(std::string_view name) const {
+    for (const ComponentLayout& c : components)
       if (name == c.Name) return &c;
     return nullptr;
   }
@@ -53,11 +53,11 @@ uint32_t BottomLeftColor(Picture p) {
 }
 }  // namespace
 
-Form::Form(const FormSpec& spec, const ComponentSpec* components, std::size_t count)
+Form::Form(const FormLayout& layout, const ComponentLayout* components, std::size_t count)
     : impl_(std::make_unique<Impl>()) {
-  impl_->spec = spec;
+  impl_->layout = layout;
   impl_->components.assign(components, components + count);
-  for (const ComponentSpec& c : impl_->components) {
+  for (const ComponentLayout& c : impl_->components) {
     impl_->texts[c.Name] = c.Text ? c.Text : "";
     impl_->transparent[c.Name] = BottomLeftColor(c.Pic);
   }
@@ -97,12 +97,12 @@ void Form::SetText(std::string_view component, std::string_view text) {
 }
 
 bool Form::Enabled(std::string_view component) const {
-  const ComponentSpec* c = impl_->Find(component);
+  const ComponentLayout* c = impl_->Find(component);
   return c && !(c->Flags & flags::Disabled);
 }
 
 int Form::Tag(std::string_view component) const {
-  const ComponentSpec* c = impl_->Find(component);
+  const ComponentLayout* c = impl_->Find(component);
   return c ? c->Tag : 0;
 }
 
@@ -143,8 +143,8 @@ void SetOpenDialogAnswer(std::optional<std::string> path) { platform::gAnswer = 
 int OpenDialogRuns() { return platform::gRuns; }
 platform::OpenDialogOptions LastOpenDialogOptions() { return platform::gLastOptions; }
 void SetDuringOpenDialog(std::function<void()> action) { platform::gDuring = std::move(action); }
-const platform::FormSpec& SpecOf(const platform::Form& form) { return platform::StateOf(form).spec; }
-const std::vector<platform::ComponentSpec>& ComponentsOf(const platform::Form& form) { return platform::StateOf(form).components; }
+const platform::FormLayout& LayoutOf(const platform::Form& form) { return platform::StateOf(form).layout; }
+const std::vector<platform::ComponentLayout>& ComponentsOf(const platform::Form& form) { return platform::StateOf(form).components; }
 int BroughtToFront(const platform::Form& form) { return platform::StateOf(form).broughtToFront; }
 
 }  // namespace sim

@@ -23,8 +23,8 @@ platform::OpenDialogOptions LastOpenDialogOptions();
 void SetDuringOpenDialog(std::function<void()> action);
 
 // The layout a form was built from.
-const platform::FormSpec& SpecOf(const platform::Form& form);
-const std::vector<platform::ComponentSpec>& ComponentsOf(const platform::Form& form);
+const platform::FormLayout& LayoutOf(const platform::Form& form);
+const std::vector<platform::ComponentLayout>& ComponentsOf(const platform::Form& form);
 // How often the form has been brought to the front while already visible.
 int BroughtToFront(const platform::Form& form);
 

@@ -86,7 +86,7 @@ void UnregisterClasses() {
 
 struct Form::Impl {
   struct Component {
-    ComponentSpec spec;
+    ComponentLayout layout;
     HWND hwnd = nullptr;
     HBITMAP glyph = nullptr;
     COLORREF transparent = 0;
@@ -96,7 +96,7 @@ struct Form::Impl {
     HBRUSH background = nullptr;  // containers: what they and their labels paint with
   };
 
-  FormSpec spec{};
+  FormLayout layout{};
   HWND form = nullptr;
   HWND tooltip = nullptr;
   HFONT font = nullptr;
@@ -109,7 +109,7 @@ struct Form::Impl {
   int Scale(int v) const { return MulDiv(v, dpi, 96); }
   Component* Find(std::string_view name) {
     for (Component& c : components)
-      if (name == c.spec.Name) return &c;
+      if (name == c.layout.Name) return &c;
     return nullptr;
   }
   const Component* Find(std::string_view name) const { return const_cast<Impl*>(this)->Find(name); }
@@ -161,7 +161,7 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(hwnd, &ps);
-      if (c && c->spec.Kind == ComponentKind::GroupBox) {
+      if (c && c->layout.Kind == ComponentKind::GroupBox) {
         // An etched frame from the middle of the caption's line down, the caption on it.
         HFONT font = reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0));
         HGDIOBJ old = SelectObject(dc, font);
@@ -190,7 +190,7 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
       return ChildColor(reinterpret_cast<HDC>(wp), c ? c->background : nullptr,
-                        c && (c->spec.Flags & flags::WhiteColor));
+                        c && (c->layout.Flags & flags::WhiteColor));
     case WM_NCDESTROY:
       RemovePropA(hwnd, "KDOFont");
       break;
@@ -278,7 +278,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       POINT p{short(LOWORD(lp)), short(HIWORD(lp))};
       if (PtInRect(&r, p) && c->onClick) {
         auto handler = c->onClick;  // the handler may replace itself
-        const int tag = c->spec.Tag;
+        const int tag = c->layout.Tag;
         Form::Impl::Fire([&] { handler(tag); });
       }
       return 0;
@@ -320,42 +320,42 @@ BOOL CALLBACK FindMainWindow(HWND hwnd, LPARAM lp) {
 
 }  // namespace
 
-Form::Form(const FormSpec& spec, const ComponentSpec* components, std::size_t count)
+Form::Form(const FormLayout& layout, const ComponentLayout* components, std::size_t count)
     : impl_(std::make_unique<Impl>()) {
   Impl& m = *impl_;
-  m.spec = spec;
+  m.layout = layout;
   RegisterClasses();
   HDC screen = GetDC(nullptr);
   m.dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
   m.white = CreateSolidBrush(kWhite);
-  m.font = CreateFontA(-m.Scale(spec.FontHeight), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
-                       spec.FontName);
-  m.bold = CreateFontA(-m.Scale(spec.FontHeight), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
-                       spec.FontName);
+  m.font = CreateFontA(-m.Scale(layout.FontHeight), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
+                       layout.FontName);
+  m.bold = CreateFontA(-m.Scale(layout.FontHeight), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
+                       layout.FontName);
 
   HWND owner = nullptr;
   EnumThreadWindows(GetCurrentThreadId(), FindMainWindow, reinterpret_cast<LPARAM>(&owner));
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-  RECT frame{0, 0, m.Scale(spec.ClientWidth), m.Scale(spec.ClientHeight)};
+  RECT frame{0, 0, m.Scale(layout.ClientWidth), m.Scale(layout.ClientHeight)};
   AdjustWindowRectEx(&frame, style, FALSE, exStyle);
   const int w = frame.right - frame.left, h = frame.bottom - frame.top;
   RECT over;
   if (!owner || !GetWindowRect(owner, &over)) SystemParametersInfoA(SPI_GETWORKAREA, 0, &over, 0);
   const int x = over.left + ((over.right - over.left) - w) / 2;
   const int y = over.top + ((over.bottom - over.top) - h) / 2;
-  m.form = CreateWindowExA(exStyle, kFormClass, spec.Caption, style, x, y, w, h, owner, nullptr, ThisModule(), nullptr);
-  SetPropA(m.form, "KDOName", const_cast<char*>(spec.Name));
+  m.form = CreateWindowExA(exStyle, kFormClass, layout.Caption, style, x, y, w, h, owner, nullptr, ThisModule(), nullptr);
+  SetPropA(m.form, "KDOName", const_cast<char*>(layout.Name));
   m.tooltip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m.form, nullptr,
                               ThisModule(), nullptr);
 
   // Each parent's children in tab order (those without one after), so that z-order is tab order.
-  std::vector<const ComponentSpec*> order;
+  std::vector<const ComponentLayout*> order;
   for (std::size_t i = 0; i < count; ++i) order.push_back(&components[i]);
-  std::stable_sort(order.begin(), order.end(), [](const ComponentSpec* a, const ComponentSpec* b) {
-    auto key = [](const ComponentSpec* c) { return c->TabOrder < 0 ? 1 << 30 : c->TabOrder; };
+  std::stable_sort(order.begin(), order.end(), [](const ComponentLayout* a, const ComponentLayout* b) {
+    auto key = [](const ComponentLayout* c) { return c->TabOrder < 0 ? 1 << 30 : c->TabOrder; };
     return key(a) < key(b);
   });
   // Level by level: the form's own components, then their children, and so on.
@@ -369,10 +369,10 @@ Form::Form(const FormSpec& spec, const ComponentSpec* components, std::size_t co
     }
     if (ready.empty()) break;
     for (std::size_t i : ready) {
-      const ComponentSpec& s = *order[i];
+      const ComponentLayout& s = *order[i];
       HWND parent = s.Parent ? m.Find(s.Parent)->hwnd : m.form;
       Impl::Component& c = m.components.emplace_back();
-      c.spec = s;
+      c.layout = s;
       const char* cls = "STATIC";
       DWORD cs = WS_CHILD | WS_VISIBLE, cx = 0;
       switch (s.Kind) {
@@ -503,7 +503,7 @@ bool Form::Enabled(std::string_view component) const {
 
 int Form::Tag(std::string_view component) const {
   const Impl::Component* c = impl_->Find(component);
-  return c ? c->spec.Tag : 0;
+  return c ? c->layout.Tag : 0;
 }
 
 uint32_t Form::GlyphTransparentColor(std::string_view component) const {
@@ -522,7 +522,7 @@ void Form::Click(std::string_view component) {
   Impl::Component* c = impl_->Find(component);
   if (!c || !c->onClick) return;
   auto handler = c->onClick;
-  handler(c->spec.Tag);
+  handler(c->layout.Tag);
 }
 
 std::optional<std::string> Form::RunOpenDialog(const OpenDialogOptions& options) {
