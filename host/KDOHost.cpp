@@ -36,31 +36,15 @@ KDOResult Guarded(F&& f) noexcept {
   }
 }
 
-// Entries 1 to 4 of a counted service object that the server owns.
+// A counted service that forwards its operations to the server.
 template <class Itf>
-class Counted : public Itf {
+class Counted : public CountedService<Itf> {
  public:
-  Counted(Server& server, const TGUID& iid) : server_(server), iid_(iid) {}
-  KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
-    if (!obj) return KDO_E_NOINTERFACE;
-    if (iid == iid_ || iid == IID_IInterface || iid == IID_IKDOMessageSink) {
-      AddRef();
-      *obj = static_cast<Itf*>(this);
-      return KDO_S_OK;
-    }
-    *obj = nullptr;
-    return KDO_E_NOINTERFACE;
-  }
-  int32_t KDO_STDCALL AddRef() override { return 1 + ++counter.AddRefs - counter.Releases; }
-  int32_t KDO_STDCALL Release() override { return 1 + counter.AddRefs - ++counter.Releases; }
-  KDOResult KDO_STDCALL ReceiveMessage(uint32_t) override { return KDO_E_NOTIMPL; }
-
-  RefCounter counter;
+  Counted(Server& server, const TGUID& iid) : CountedService<Itf>(iid), server_(server) {}
 
  protected:
   ~Counted() = default;
   Server& server_;
-  TGUID iid_;
 };
 
 class KernelObject final : public Counted<IKDOKernel> {
@@ -68,7 +52,7 @@ class KernelObject final : public Counted<IKDOKernel> {
   using Counted::Counted;
   KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
     if (iid == IID_IKDOKernel || iid == IID_IInterface || iid == IID_IKDOMessageSink)
-      return Counted::QueryInterface(iid, obj);
+      return CountedService::QueryInterface(iid, obj);
     return server_.QueryService(iid, obj);
   }
   KDOResult KDO_STDCALL LogMessage(int32_t type, KDOString sender, KDOString message) override {

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "CountedService.h"
 #include "sdk/UKDOTypes.h"
 
 namespace host {
@@ -65,13 +66,6 @@ struct CallResult {
   uint8_t Bool = 0;
   int32_t Int = 0;
   std::string Str;
-};
-
-// AddRef and Release calls that one service object has received.
-struct RefCounter {
-  int32_t AddRefs = 0;
-  int32_t Releases = 0;
-  int32_t Held() const { return AddRefs - Releases; }
 };
 
 class Server {

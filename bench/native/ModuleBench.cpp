@@ -70,30 +70,9 @@ constexpr uint32_t kPlay = 40045;
 
 // ---------------------------------------------------------------- a lean server
 
-template <class Itf>
-class Service : public Itf {
+class LeanVariables final : public host::CountedService<IKDOVariableManager> {
  public:
-  KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
-    if (!obj) return KDO_E_NOINTERFACE;
-    if (iid == Iid() || iid == IID_IInterface || iid == IID_IKDOMessageSink) {
-      ++refs;
-      *obj = static_cast<Itf*>(this);
-      return KDO_S_OK;
-    }
-    *obj = nullptr;
-    return KDO_E_NOINTERFACE;
-  }
-  int32_t KDO_STDCALL AddRef() override { return ++refs; }
-  int32_t KDO_STDCALL Release() override { return --refs; }
-  KDOResult KDO_STDCALL ReceiveMessage(uint32_t) override { return KDO_E_NOTIMPL; }
-  int refs = 0;
-
- protected:
-  virtual const TGUID& Iid() const = 0;
-};
-
-class LeanVariables final : public Service<IKDOVariableManager> {
- public:
+  LeanVariables() : CountedService(IID_IKDOVariableManager) {}
   void Define(const std::string& ident, uint8_t type) { vars_[ident] = Var{type, 0, 0, {}}; }
   long reads = 0, writes = 0;
 
@@ -141,7 +120,6 @@ class LeanVariables final : public Service<IKDOVariableManager> {
     int32_t I;
     TKDOText S;
   };
-  const TGUID& Iid() const override { return IID_IKDOVariableManager; }
   Var* Find(KDOString ident, uint8_t type, bool write = false) {
     (write ? writes : reads)++;
     auto it = vars_.find(kdo::text::View(ident));
@@ -155,17 +133,15 @@ class LeanVariables final : public Service<IKDOVariableManager> {
 };
 
 // Gives the variable manager and refuses the other services.
-class LeanKernel final : public Service<IKDOKernel> {
+class LeanKernel final : public host::CountedService<IKDOKernel> {
  public:
+  LeanKernel() : CountedService(IID_IKDOKernel) {}
   LeanVariables variables;
   KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
     if (iid == IID_IKDOVariableManager) return variables.QueryInterface(iid, obj);
-    return Service::QueryInterface(iid, obj);
+    return CountedService::QueryInterface(iid, obj);
   }
   KDOResult KDO_STDCALL LogMessage(int32_t, KDOString, KDOString) override { return KDO_S_OK; }
-
- private:
-  const TGUID& Iid() const override { return IID_IKDOKernel; }
 };
 
 // N instances made straight from the module's code, each bound to its own

@@ -385,27 +385,14 @@ TEST_F(BadInput, EveryServiceRefusedStillLeavesAWorkingInstance) {
 
 // A settings store written by hand, handed out by a kernel that takes every
 // other service from the stand-in.
-class HandMadeSettings final : public IKDOSettings {
+class HandMadeSettings final : public host::CountedService<IKDOSettings> {
  public:
+  HandMadeSettings() : CountedService(IID_IKDOSettings) {}
   enum class Read { LeavesUntouched, FailsWithText, GivesConstant };
   Read mode = Read::LeavesUntouched;
-  int refs = 0;
   int reads = 0;
   std::map<std::string, std::string> written;
 
-  KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
-    if (!obj) return KDO_E_NOINTERFACE;
-    if (iid == IID_IKDOSettings || iid == IID_IInterface || iid == IID_IKDOMessageSink) {
-      ++refs;
-      *obj = static_cast<IKDOSettings*>(this);
-      return KDO_S_OK;
-    }
-    *obj = nullptr;
-    return KDO_E_NOINTERFACE;
-  }
-  int32_t KDO_STDCALL AddRef() override { return ++refs; }
-  int32_t KDO_STDCALL Release() override { return --refs; }
-  KDOResult KDO_STDCALL ReceiveMessage(uint32_t) override { return KDO_E_NOTIMPL; }
   KDOResult KDO_STDCALL WriteSettingString(uint32_t, const KDOString*, int32_t, KDOString name,
                                            KDOString value) override {
     written[std::string(kdo::text::View(name))] = std::string(kdo::text::View(value));
@@ -433,25 +420,17 @@ class HandMadeSettings final : public IKDOSettings {
 };
 
 // Takes one service from `service` and everything else from the stand-in.
-class SplitKernel final : public IKDOKernel {
+class SplitKernel final : public host::CountedService<IKDOKernel> {
  public:
   SplitKernel(IKDOKernel* server, const TGUID& iid, IInterface* service)
-      : server_(server), iid_(iid), service_(service) {}
-  int refs = 0;
+      : CountedService(IID_IKDOKernel), server_(server), iid_(iid), service_(service) {}
 
   KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
     if (iid == iid_) return service_->QueryInterface(iid, obj);
-    if (iid == IID_IKDOKernel || iid == IID_IInterface || iid == IID_IKDOMessageSink) {
-      if (!obj) return KDO_E_NOINTERFACE;
-      ++refs;
-      *obj = static_cast<IKDOKernel*>(this);
-      return KDO_S_OK;
-    }
+    if (iid == IID_IKDOKernel || iid == IID_IInterface || iid == IID_IKDOMessageSink)
+      return CountedService::QueryInterface(iid, obj);
     return server_->QueryInterface(iid, obj);
   }
-  int32_t KDO_STDCALL AddRef() override { return ++refs; }
-  int32_t KDO_STDCALL Release() override { return --refs; }
-  KDOResult KDO_STDCALL ReceiveMessage(uint32_t) override { return KDO_E_NOTIMPL; }
   KDOResult KDO_STDCALL LogMessage(int32_t type, KDOString sender, KDOString message) override {
     return server_->LogMessage(type, sender, message);
   }
@@ -471,8 +450,8 @@ class OddStore : public BadInput {
   }
   void TearDown() override {
     BadInput::TearDown();
-    EXPECT_EQ(kernel.refs, 0);
-    EXPECT_EQ(settings.refs, 0);
+    EXPECT_EQ(kernel.Held(), 0);
+    EXPECT_EQ(settings.Held(), 0);
   }
   HandMadeSettings settings;
   SplitKernel kernel{server.Kernel(), IID_IKDOSettings, &settings};
@@ -570,25 +549,12 @@ TEST_F(BadInput, VariablesOfTheWrongTypeOrMissingAreTriedAndLeftAsTheyAre) {
 // ---------------------------------------------------------------- a server that calls back
 
 // Variables whose writes run the server's event scripts: here, one that deletes the instance.
-class EventfulVariables final : public IKDOVariableManager {
+class EventfulVariables final : public host::CountedService<IKDOVariableManager> {
  public:
+  EventfulVariables() : CountedService(IID_IKDOVariableManager) {}
   std::function<void()> onWrite;  // runs once, at the next write
-  int refs = 0;
   int writes = 0;
 
-  KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
-    if (!obj) return KDO_E_NOINTERFACE;
-    if (iid == IID_IKDOVariableManager || iid == IID_IInterface || iid == IID_IKDOMessageSink) {
-      ++refs;
-      *obj = static_cast<IKDOVariableManager*>(this);
-      return KDO_S_OK;
-    }
-    *obj = nullptr;
-    return KDO_E_NOINTERFACE;
-  }
-  int32_t KDO_STDCALL AddRef() override { return ++refs; }
-  int32_t KDO_STDCALL Release() override { return --refs; }
-  KDOResult KDO_STDCALL ReceiveMessage(uint32_t) override { return KDO_E_NOTIMPL; }
   // Reads fail, so that every tick writes.
   KDOResult KDO_STDCALL ReadVariableBoolean(KDOString, uint8_t*) override { return KDO_E_FAIL; }
   KDOResult KDO_STDCALL ReadVariableInteger(KDOString, int32_t*) override { return KDO_E_FAIL; }
@@ -606,24 +572,11 @@ class EventfulVariables final : public IKDOVariableManager {
 };
 
 // A debug server whose lines may likewise run server code.
-class EventfulDebug final : public IKDODebugServer {
+class EventfulDebug final : public host::CountedService<IKDODebugServer> {
  public:
+  EventfulDebug() : CountedService(IID_IKDODebugServer) {}
   std::function<void()> onDebug;  // runs once, at the next line
-  int refs = 0;
 
-  KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override {
-    if (!obj) return KDO_E_NOINTERFACE;
-    if (iid == IID_IKDODebugServer || iid == IID_IInterface || iid == IID_IKDOMessageSink) {
-      ++refs;
-      *obj = static_cast<IKDODebugServer*>(this);
-      return KDO_S_OK;
-    }
-    *obj = nullptr;
-    return KDO_E_NOINTERFACE;
-  }
-  int32_t KDO_STDCALL AddRef() override { return ++refs; }
-  int32_t KDO_STDCALL Release() override { return --refs; }
-  KDOResult KDO_STDCALL ReceiveMessage(uint32_t) override { return KDO_E_NOTIMPL; }
   KDOResult KDO_STDCALL SendDebug(uint32_t, KDOString, KDOString) override {
     if (std::function<void()> event = std::exchange(onDebug, nullptr)) event();
     return KDO_S_OK;
@@ -638,10 +591,10 @@ class CallingBack : public BadInput {
   }
   void TearDown() override {
     BadInput::TearDown();
-    EXPECT_EQ(kernel.refs, 0);
-    EXPECT_EQ(debugKernel.refs, 0);
-    EXPECT_EQ(variables.refs, 0);
-    EXPECT_EQ(debug.refs, 0);
+    EXPECT_EQ(kernel.Held(), 0);
+    EXPECT_EQ(debugKernel.Held(), 0);
+    EXPECT_EQ(variables.Held(), 0);
+    EXPECT_EQ(debug.Held(), 0);
   }
   EventfulVariables variables;
   EventfulDebug debug;
