@@ -92,6 +92,11 @@ class TKDOWinampControl final : public TKDOModuleObject {
   std::string LogSender() const;
   void Log(int32_t type, std::string_view text) noexcept;
   void Debug(KDOString message, KDOString data = nullptr);
+  KDOResult Command(KDOString debugLine, void (TWinAmpControl::*command)());
+  KDOResult ReadEntry(KDOString debugLine, int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&),
+                      TKDOText& text);
+  KDOResult Switch(bool on, void (TWinAmpControl::*onCommand)(), void (TWinAmpControl::*offCommand)(),
+                   const TKDOText& variable);
   void ObtainServices();
   void RegisterFunctions();
   void UnregisterFunctions();

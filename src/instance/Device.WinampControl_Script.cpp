@@ -144,6 +144,13 @@ void TKDOWinampControl::HandlePHPFunction(KDOString name, const TKDOPHPParameter
 
 // ---------------------------------------------------------------- operations
 
+// A command without an answer: its debug line first, then the player.
+KDOResult TKDOWinampControl::Command(KDOString debugLine, void (TWinAmpControl::*command)()) {
+  Debug(debugLine);
+  (FPlayerLink.get()->*command)();
+  return KDO_S_OK;
+}
+
 KDOResult TKDOWinampControl::AddFile(std::string_view fileName) {
   const TKDOText data(fileName);
   Debug(kDebugAddFile.get(), data.get());
@@ -151,11 +158,7 @@ KDOResult TKDOWinampControl::AddFile(std::string_view fileName) {
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::ClearPlaylist() {
-  Debug(kDebugClearPlaylist.get());
-  FPlayerLink->ClearPlaylist();
-  return KDO_S_OK;
-}
+KDOResult TKDOWinampControl::ClearPlaylist() { return Command(kDebugClearPlaylist.get(), &TWinAmpControl::ClearPlaylist); }
 
 KDOResult TKDOWinampControl::GetPlaylistLength(int32_t& length) {
   Debug(kDebugGetPlaylistLength.get());
@@ -176,51 +179,28 @@ KDOResult TKDOWinampControl::SetPlaylistPosition(int32_t position) {
 }
 
 KDOResult TKDOWinampControl::GetPlaylistFile(int32_t position, TKDOText& fileName) {
-  Debug(kDebugGetPlaylistFile.get());
-  std::string text;
-  FPlayerLink->GetPlaylistFile(Shift(position, -1), text);
-  fileName = TKDOText(text);
-  return KDO_S_OK;
+  return ReadEntry(kDebugGetPlaylistFile.get(), position, &TWinAmpControl::GetPlaylistFile, fileName);
 }
 
 KDOResult TKDOWinampControl::GetPlaylistTitle(int32_t position, TKDOText& title) {
-  Debug(kDebugGetPlaylistTitle.get());
-  std::string text;
-  FPlayerLink->GetPlaylistTitle(Shift(position, -1), text);
-  title = TKDOText(text);
+  return ReadEntry(kDebugGetPlaylistTitle.get(), position, &TWinAmpControl::GetPlaylistTitle, title);
+}
+
+// A text of the playlist entry at a script's position (from 1).
+KDOResult TKDOWinampControl::ReadEntry(KDOString debugLine, int32_t position,
+                                       void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text) {
+  Debug(debugLine);
+  std::string value;
+  (FPlayerLink.get()->*read)(Shift(position, -1), value);
+  text = TKDOText(value);
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::Play() {
-  Debug(kDebugPlay.get());
-  FPlayerLink->Play();
-  return KDO_S_OK;
-}
-
-KDOResult TKDOWinampControl::Stop() {
-  Debug(kDebugStop.get());
-  FPlayerLink->Stop();
-  return KDO_S_OK;
-}
-
-KDOResult TKDOWinampControl::Pause() {
-  Debug(kDebugPause.get());
-  FPlayerLink->Pause();
-  return KDO_S_OK;
-}
-
-KDOResult TKDOWinampControl::Prev() {
-  Debug(kDebugPrev.get());
-  FPlayerLink->PreviousTrack();
-  return KDO_S_OK;
-}
-
-KDOResult TKDOWinampControl::Next() {
-  Debug(kDebugNext.get());
-  FPlayerLink->NextTrack();
-  return KDO_S_OK;
-}
-
+KDOResult TKDOWinampControl::Play() { return Command(kDebugPlay.get(), &TWinAmpControl::Play); }
+KDOResult TKDOWinampControl::Stop() { return Command(kDebugStop.get(), &TWinAmpControl::Stop); }
+KDOResult TKDOWinampControl::Pause() { return Command(kDebugPause.get(), &TWinAmpControl::Pause); }
+KDOResult TKDOWinampControl::Prev() { return Command(kDebugPrev.get(), &TWinAmpControl::PreviousTrack); }
+KDOResult TKDOWinampControl::Next() { return Command(kDebugNext.get(), &TWinAmpControl::NextTrack); }
 // The player takes the low 8 bits; the variable receives the value as given.
 KDOResult TKDOWinampControl::SetVolume(int32_t volume) {
   FPlayerLink->SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
@@ -230,15 +210,17 @@ KDOResult TKDOWinampControl::SetVolume(int32_t volume) {
 }
 
 KDOResult TKDOWinampControl::SetShuffle(bool on) {
-  on ? FPlayerLink->ShuffleOn() : FPlayerLink->ShuffleOff();
-  if (FVariableManager && !FSettings.ShuffleVar.empty())
-    FVariableManager->WriteVariableBoolean(FSettings.ShuffleVar.get(), on ? 1 : 0);
-  return KDO_S_OK;
+  return Switch(on, &TWinAmpControl::ShuffleOn, &TWinAmpControl::ShuffleOff, FSettings.ShuffleVar);
 }
 
 KDOResult TKDOWinampControl::SetRepeat(bool on) {
-  on ? FPlayerLink->RepeatOn() : FPlayerLink->RepeatOff();
-  if (FVariableManager && !FSettings.RepeatVar.empty())
-    FVariableManager->WriteVariableBoolean(FSettings.RepeatVar.get(), on ? 1 : 0);
+  return Switch(on, &TWinAmpControl::RepeatOn, &TWinAmpControl::RepeatOff, FSettings.RepeatVar);
+}
+
+// Shuffle or repeat: the player's command for the value, then the variable, written without reading.
+KDOResult TKDOWinampControl::Switch(bool on, void (TWinAmpControl::*onCommand)(),
+                                    void (TWinAmpControl::*offCommand)(), const TKDOText& variable) {
+  (FPlayerLink.get()->*(on ? onCommand : offCommand))();
+  if (FVariableManager && !variable.empty()) FVariableManager->WriteVariableBoolean(variable.get(), on ? 1 : 0);
   return KDO_S_OK;
 }
