@@ -112,9 +112,6 @@ constexpr std::array<TargetRow, 7> kTargets = {{
     {"edTrackTitle", KDO_FILTER_STRING},
 }};
 
-constexpr const char* kSelectButtons[] = {"btnSelectVar1", "btnSelectVar2", "SpeedButton1", "SpeedButton2",
-                                          "SpeedButton3",  "SpeedButton4",  "SpeedButton5"};
-
 constexpr uint32_t kLime = 0x00FF00;
 
 }  // namespace
@@ -125,7 +122,9 @@ TfrmPropertyPage::TfrmPropertyPage()
   FForm->SetOnClick("btnApply", [this](int) { btnApplyClick(); });
   FForm->SetOnClick("btnOK", [this](int) { btnOKClick(); });
   FForm->SetOnClick("btnSelectWinamp", [this](int) { btnSelectWinampClick(); });
-  for (const char* b : kSelectButtons) FForm->SetOnClick(b, [this](int tag) { btnSelectVar1Click(tag); });
+  // The seven select buttons are the ones showing the list glyph.
+  for (const ComponentLayout& c : kLayout)
+    if (c.Pic == Picture::GlyphList) FForm->SetOnClick(c.Name, [this](int tag) { btnSelectVar1Click(tag); });
   FormCreate();
 }
 
