@@ -118,6 +118,10 @@ int32_t PlayerModel::OnUser(uint32_t wParam, uint32_t lParam) {
       return 0;
     case user::kTime:
       return TimeReply(wParam);
+    case user::kPlayState:
+      return PlayStateReply();
+    case user::kJumpToTime:
+      return JumpTo(wParam);
     case user::kSetCurrent:
       if (InRange(index)) MakeCurrent(index);
       return 0;
@@ -158,6 +162,11 @@ void PlayerModel::AdvanceTime(int64_t ms) {
                                                                          : positionMs_ + ms;
   const int32_t length = entries_[current_].LengthSeconds;
   if (length < 0 || positionMs_ < int64_t(length) * 1000) return;
+  EndTrack();
+}
+
+// The next entry plays from 0; after the last, the first with repeat on, else it stops there.
+void PlayerModel::EndTrack() {
   if (std::size_t(current_) + 1 < entries_.size()) {
     MakeCurrent(current_ + 1);
   } else if (repeat_) {
@@ -224,6 +233,29 @@ int32_t PlayerModel::TimeReply(uint32_t which) const {
       return entries_[current_].LengthSeconds;
   }
   return -1;
+}
+
+int32_t PlayerModel::PlayStateReply() const {
+  switch (state_) {
+    case PlayState::Playing:
+      return 1;
+    case PlayState::Paused:
+      return 3;
+    case PlayState::Stopped:
+      break;
+  }
+  return 0;
+}
+
+int32_t PlayerModel::JumpTo(uint32_t ms) {
+  if (state_ == PlayState::Stopped || entries_.empty()) return -1;
+  const int32_t length = entries_[current_].LengthSeconds;
+  if (length >= 0 && int64_t(ms) >= int64_t(length) * 1000) {
+    EndTrack();
+    return 1;
+  }
+  positionMs_ = ms;
+  return 0;
 }
 
 }  // namespace player

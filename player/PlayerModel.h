@@ -15,6 +15,9 @@
 //   beyond the end of a track is dropped, so one advance never crosses two
 //   tracks. Shuffle is only a flag: the order never changes.
 // - A negative length means a track with no known end (a stream): it never ends.
+// - A jump (lParam 106) moves a playing or paused track to the time (wParam, in
+//   ms, taken unsigned) and replies 0; stopped it replies -1 and stays. A time at
+//   or past the end replies 1 and ends the track as if it had played out.
 // - Replies are 0 for anything not understood, and for commands and settings.
 #pragma once
 
@@ -39,7 +42,9 @@ constexpr uint32_t kNext = 40048;
 // WM_USER requests (lParam).
 namespace user {
 constexpr uint32_t kClearPlaylist = 101;
+constexpr uint32_t kPlayState = 104;  // 1 playing, 3 paused, 0 stopped
 constexpr uint32_t kTime = 105;  // wParam 0: position in ms; 1: length in seconds
+constexpr uint32_t kJumpToTime = 106;  // wParam: ms; 0 moved, -1 stopped, 1 past the end
 constexpr uint32_t kSetCurrent = 121;
 constexpr uint32_t kVolume = 122;  // wParam 0..255 sets; kVolumeQuery replies
 constexpr uint32_t kCount = 124;
@@ -143,6 +148,9 @@ class PlayerModel {
   void MakeCurrent(int32_t index);
   void Clear();
   int32_t TimeReply(uint32_t which) const;
+  int32_t PlayStateReply() const;
+  int32_t JumpTo(uint32_t ms);
+  void EndTrack();
 
   TextMemory& memory_;
   std::vector<Entry> entries_;

@@ -46,6 +46,12 @@ class TKDOWinampControl final : public TKDOModuleObject {
   KDOResult SetShuffle(bool on);
   KDOResult SetRepeat(bool on);
 
+  // Script-only operations beyond IKDOWinampControl, whose published table stays as it is.
+  KDOResult GetPlayState(int32_t& state);
+  KDOResult GetTrackPosition(int32_t& seconds);
+  KDOResult GetTrackLength(int32_t& seconds);
+  KDOResult SetTrackPosition(int32_t seconds, bool& moved);
+
   // Through IKDOWinampControl: only IKDOModule and the module's own identifier.
   KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;
 
@@ -93,6 +99,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
   void Log(int32_t type, std::string_view text) noexcept;
   void Debug(KDOString message, KDOString data = nullptr);
   KDOResult Command(KDOString debugLine, void (TWinAmpControl::*command)());
+  KDOResult Query(KDOString debugLine, int32_t (TWinAmpControl::*query)(), int32_t& answer);
   KDOResult ReadEntry(KDOString debugLine, int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&),
                       TKDOText& text);
   KDOResult Switch(bool on, void (TWinAmpControl::*onCommand)(), void (TWinAmpControl::*offCommand)(),

@@ -1,5 +1,7 @@
-// The fifteen WAC_ script functions: their registrations, the handler the
-// server calls, and the player operations behind them.
+// The WAC_ script functions: their registrations, the handler the server
+// calls, and the player operations behind them. The classic fifteen come
+// first and stay as they are; four additions follow them.
+#include <algorithm>
 #include <array>
 
 #include "instance/Device.WinampControl_Interface.h"
@@ -13,6 +15,7 @@ constexpr Constant kParamFilename("Filename");
 constexpr Constant kParamPosition("Position");
 constexpr Constant kParamVolume("Volume [0..255]");
 constexpr Constant kParamValue("Value");
+constexpr Constant kParamSeconds("Seconds");
 
 // Function names.
 constexpr Constant kAddFile("WAC_AddFile");
@@ -30,6 +33,10 @@ constexpr Constant kNext("WAC_Next");
 constexpr Constant kSetVolume("WAC_SetVolume");
 constexpr Constant kSetShuffle("WAC_SetShuffle");
 constexpr Constant kSetRepeat("WAC_SetRepeat");
+constexpr Constant kGetPlayState("WAC_GetPlayState");
+constexpr Constant kGetTrackPosition("WAC_GetTrackPosition");
+constexpr Constant kGetTrackLength("WAC_GetTrackLength");
+constexpr Constant kSetTrackPosition("WAC_SetTrackPosition");
 
 // Debug lines.
 constexpr Constant kDebugAddFile("ADDFILE");
@@ -44,6 +51,10 @@ constexpr Constant kDebugStop("STOP");
 constexpr Constant kDebugPause("PAUSE");
 constexpr Constant kDebugPrev("PREV");
 constexpr Constant kDebugNext("NEXT");
+constexpr Constant kDebugGetPlayState("GET PLAY STATE");
+constexpr Constant kDebugGetTrackPosition("GET TRACK POSITION");
+constexpr Constant kDebugGetTrackLength("GET TRACK LENGTH");
+constexpr Constant kDebugSetTrackPosition("SET TRACK POSITION");
 
 constexpr int8_t kNoParam = -1;
 
@@ -65,7 +76,7 @@ struct ScriptFunction {
 // Scripts count playlist positions from 1, the player from 0: shifted with 32-bit wrap-around.
 int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint32_t(by)); }
 
-const std::array<ScriptFunction, 15> kFunctions = {{
+const std::array<ScriptFunction, 19> kFunctions = {{
     {kAddFile.get(), kParamFilename.get(), KDO_TYPE_STRING, KDO_TYPE_BOOLEAN,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.AddFile(kdo::text::View(a->StringValue))); }},
     {kClearPlaylist.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN,
@@ -100,6 +111,19 @@ const std::array<ScriptFunction, 15> kFunctions = {{
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetShuffle(a->BoolValue != 0)); }},
     {kSetRepeat.get(), kParamValue.get(), KDO_TYPE_BOOLEAN, KDO_TYPE_BOOLEAN,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetRepeat(a->BoolValue != 0)); }},
+    // Additions beyond the classic fifteen, registered after them.
+    {kGetPlayState.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+     [](Control& c, const Param*, Param& r) { c.GetPlayState(r.IntValue); }},
+    {kGetTrackPosition.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+     [](Control& c, const Param*, Param& r) { c.GetTrackPosition(r.IntValue); }},
+    {kGetTrackLength.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+     [](Control& c, const Param*, Param& r) { c.GetTrackLength(r.IntValue); }},
+    {kSetTrackPosition.get(), kParamSeconds.get(), KDO_TYPE_INTEGER, KDO_TYPE_BOOLEAN,
+     [](Control& c, const Param* a, Param& r) {
+       bool moved = false;
+       c.SetTrackPosition(a->IntValue, moved);
+       r.BoolValue = moved ? 1 : 0;
+     }},
 }};
 
 // The code address the server calls; nothing escapes into the server.
@@ -160,10 +184,15 @@ KDOResult TKDOWinampControl::AddFile(std::string_view fileName) {
 
 KDOResult TKDOWinampControl::ClearPlaylist() { return Command(kDebugClearPlaylist.get(), &TWinAmpControl::ClearPlaylist); }
 
-KDOResult TKDOWinampControl::GetPlaylistLength(int32_t& length) {
-  Debug(kDebugGetPlaylistLength.get());
-  length = FPlayerLink->GetPlaylistLength();
+// A query whose answer goes to the script unchanged: its debug line first, then the player.
+KDOResult TKDOWinampControl::Query(KDOString debugLine, int32_t (TWinAmpControl::*query)(), int32_t& answer) {
+  Debug(debugLine);
+  answer = (FPlayerLink.get()->*query)();
   return KDO_S_OK;
+}
+
+KDOResult TKDOWinampControl::GetPlaylistLength(int32_t& length) {
+  return Query(kDebugGetPlaylistLength.get(), &TWinAmpControl::GetPlaylistLength, length);
 }
 
 KDOResult TKDOWinampControl::GetPlaylistPosition(int32_t& position) {
@@ -222,5 +251,28 @@ KDOResult TKDOWinampControl::Switch(bool on, void (TWinAmpControl::*onCommand)()
                                     void (TWinAmpControl::*offCommand)(), const TKDOText& variable) {
   (FPlayerLink.get()->*(on ? onCommand : offCommand))();
   if (FVariableManager && !variable.empty()) FVariableManager->WriteVariableBoolean(variable.get(), on ? 1 : 0);
+  return KDO_S_OK;
+}
+
+// ---------------------------------------------------------------- additions
+
+KDOResult TKDOWinampControl::GetPlayState(int32_t& state) {
+  return Query(kDebugGetPlayState.get(), &TWinAmpControl::GetPlayState, state);
+}
+
+KDOResult TKDOWinampControl::GetTrackPosition(int32_t& seconds) {
+  return Query(kDebugGetTrackPosition.get(), &TWinAmpControl::GetTrackPosition, seconds);
+}
+
+KDOResult TKDOWinampControl::GetTrackLength(int32_t& seconds) {
+  return Query(kDebugGetTrackLength.get(), &TWinAmpControl::GetTrackLength, seconds);
+}
+
+// Before the start means the start; milliseconds beyond a signed 32-bit value
+// are held at its largest rather than wrapped into a time near the start.
+KDOResult TKDOWinampControl::SetTrackPosition(int32_t seconds, bool& moved) {
+  Debug(kDebugSetTrackPosition.get());
+  const int64_t ms = std::clamp<int64_t>(int64_t(seconds) * 1000, 0, INT32_MAX);
+  moved = FPlayerLink->JumpToTime(int32_t(ms)) == 0;
   return KDO_S_OK;
 }

@@ -21,7 +21,9 @@ constexpr uint32_t kNext = 40048;
 
 // WM_USER requests, by lParam.
 constexpr uint32_t kClearPlaylist = 101;
+constexpr uint32_t kPlayState = 104;
 constexpr uint32_t kTrackTime = 105;  // wParam 0: position (ms), 1: length (s)
+constexpr uint32_t kJumpToTime = 106;  // wParam: the time in ms
 constexpr uint32_t kSetPlaylistPosition = 121;
 constexpr uint32_t kVolume = 122;  // wParam 0..255 sets, -666 asks
 constexpr uint32_t kPlaylistLength = 124;
@@ -147,6 +149,8 @@ void TWinAmpControl::GetPlaylistTitle(int32_t index, std::string& title) {
 }
 void TWinAmpControl::GetCurrentFile(std::string& fileName) { GetPlaylistFile(GetPlaylistPosition(), fileName); }
 void TWinAmpControl::GetCurrentTitle(std::string& title) { GetPlaylistTitle(GetPlaylistPosition(), title); }
+int32_t TWinAmpControl::GetPlayState() { return SendPlayerMessage(WM_USER_, 0, kPlayState); }
+int32_t TWinAmpControl::JumpToTime(int32_t ms) { return SendPlayerMessage(WM_USER_, uint32_t(ms), kJumpToTime); }
 
 // Asks the player where the entry's text lies and reads it from the player's
 // memory: at most 500 bytes, up to the first zero, trimmed of blanks and

@@ -62,6 +62,10 @@ class TWinAmpControl {
   void GetPlaylistTitle(int32_t index, std::string& title);
   void GetCurrentFile(std::string& fileName);
   void GetCurrentTitle(std::string& title);
+  // 1 playing, 3 paused, 0 stopped: the player's reply unchanged.
+  int32_t GetPlayState();
+  // Moves the current track to `ms`; the player's reply unchanged (0: moved there).
+  int32_t JumpToTime(int32_t ms);
 
   // ---- state, for the instance's tests
   platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }

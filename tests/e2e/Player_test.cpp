@@ -15,7 +15,7 @@ namespace {
 
 // The player's messages (WM_USER lParam unless noted).
 constexpr UINT kClose = 40001, kPrevious = 40044, kPlay = 40045, kPause = 40046, kStop = 40047, kNext = 40048;
-constexpr LPARAM kClear = 101, kTime = 105, kSetCurrent = 121, kVolume = 122, kCount = 124, kCurrent = 125;
+constexpr LPARAM kClear = 101, kPlayState = 104, kTime = 105, kJump = 106, kSetCurrent = 121, kVolume = 122, kCount = 124, kCurrent = 125;
 constexpr LPARAM kFileAddress = 211, kTitleAddress = 212;
 constexpr LPARAM kGetShuffle = 250, kGetRepeat = 251, kSetShuffle = 252, kSetRepeat = 253;
 constexpr ULONG_PTR kAddFile = 100;  // WM_COPYDATA
@@ -167,6 +167,30 @@ TEST_F(PlayerExe, DrivesThePlaylistAndTransport) {
 
   User(kClear);
   EXPECT_EQ(User(kCount), 0);
+}
+
+TEST_F(PlayerExe, AnswersThePlayStateAndJumps) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(User(kPlayState), 0);
+  EXPECT_EQ(User(kJump, 1000), -1) << "nothing playing";
+  EXPECT_EQ(CopyData(kAddFile, "C:\\Music\\one.mp3"), 1);
+  EXPECT_EQ(CopyData(kAddFile, "C:\\Music\\two.mp3"), 1);
+  Command(kPlay);
+  EXPECT_EQ(User(kPlayState), 1);
+  EXPECT_EQ(User(kJump, 90000), 0);
+  const LRESULT at = User(kTime, 0);
+  EXPECT_GE(at, 90000);
+  EXPECT_LT(at, 95000);
+  Command(kPause);
+  EXPECT_EQ(User(kPlayState), 3);
+  EXPECT_EQ(User(kJump, 30000), 0);
+  EXPECT_EQ(User(kTime, 0), 30000) << "paused: it stays where it jumped";
+  EXPECT_EQ(User(kPlayState), 3);
+  EXPECT_EQ(User(kJump, 205000), 1) << "past the end";
+  EXPECT_EQ(User(kCurrent), 1) << "the track ended";
+  Command(kStop);
+  EXPECT_EQ(User(kPlayState), 0);
+  EXPECT_EQ(User(kJump, 1000), -1);
 }
 
 TEST_F(PlayerExe, KeepsVolumeShuffleAndRepeat) {

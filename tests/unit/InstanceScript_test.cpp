@@ -1,4 +1,4 @@
-// The fifteen WAC_ functions through the server's dispatcher.
+// The WAC_ functions through the server's dispatcher: the classic fifteen and the four additions.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -18,9 +18,10 @@ struct Expected {
   int ResultType;
 };
 
-TEST_F(Script, AllFifteenRegisteredInOrderAndUnregisteredAtTheEnd) {
+// The classic fifteen first, exactly as they always were, then the four additions.
+TEST_F(Script, NineteenRegisteredInOrderAndUnregisteredAtTheEnd) {
   Create(12, false);
-  const std::vector<Expected> table = {
+  const std::vector<Expected> classic = {
       {"WAC_AddFile", "Filename", 3, 0},          {"WAC_ClearPlaylist", "", -1, 0},
       {"WAC_GetPlaylistLength", "", -1, 1},       {"WAC_GetPlaylistPosition", "", -1, 1},
       {"WAC_SetPlaylistPosition", "Position", 1, 0}, {"WAC_GetPlaylistFile", "Position", 1, 3},
@@ -30,9 +31,18 @@ TEST_F(Script, AllFifteenRegisteredInOrderAndUnregisteredAtTheEnd) {
       {"WAC_SetVolume", "Volume [0..255]", 1, 0}, {"WAC_SetShuffle", "Value", 0, 0},
       {"WAC_SetRepeat", "Value", 0, 0},
   };
+  const std::vector<Expected> additions = {
+      {"WAC_GetPlayState", "", -1, 1},
+      {"WAC_GetTrackPosition", "", -1, 1},
+      {"WAC_GetTrackLength", "", -1, 1},
+      {"WAC_SetTrackPosition", "Seconds", 1, 0},
+  };
+  std::vector<Expected> table = classic;
+  table.insert(table.end(), additions.begin(), additions.end());
+  ASSERT_EQ(table.size(), 19u);
   ASSERT_EQ(server.FunctionLog().size(), table.size());
   for (size_t i = 0; i < table.size(); ++i) {
-    EXPECT_EQ(server.FunctionLog()[i], "+" + table[i].Name + "#12");
+    EXPECT_EQ(server.FunctionLog()[i], "+" + table[i].Name + "#12") << (i < classic.size() ? "classic" : "addition");
     const host::Registration* reg = server.Function(table[i].Name, 12);
     ASSERT_NE(reg, nullptr) << table[i].Name;
     EXPECT_EQ(reg->Name, table[i].Name);
@@ -49,6 +59,7 @@ TEST_F(Script, AllFifteenRegisteredInOrderAndUnregisteredAtTheEnd) {
   ASSERT_EQ(server.FunctionLog().size(), 2 * table.size());
   for (size_t i = 0; i < table.size(); ++i)
     EXPECT_EQ(server.FunctionLog()[table.size() + i], "-" + table[i].Name + "#12");
+  EXPECT_EQ(server.FunctionCount(), 0u);
 }
 
 TEST_F(Script, NamesIgnoreLetterCaseButNotBlanks) {
@@ -199,7 +210,7 @@ TEST_F(Script, MissingParameterRunsNothing) {
   Create(1);
   world.ClearSent();
   for (const char* f : {"WAC_SetVolume", "WAC_AddFile", "WAC_SetPlaylistPosition", "WAC_GetPlaylistTitle",
-                        "WAC_SetShuffle", "WAC_SetRepeat", "WAC_GetPlaylistFile"}) {
+                        "WAC_SetShuffle", "WAC_SetRepeat", "WAC_GetPlaylistFile", "WAC_SetTrackPosition"}) {
     host::CallResult r = Call(1, f, {}, {false, 3, 4, "kept"});
     EXPECT_EQ(r.Bool, 3) << f;
     EXPECT_EQ(r.Int, 4) << f;
@@ -219,6 +230,149 @@ TEST_F(Script, EachInstanceReachesOnlyItsOwnPlayer) {
   EXPECT_EQ(Model(2).State(), player::PlayState::Playing);
   EXPECT_EQ(Model(1).State(), player::PlayState::Stopped);
   EXPECT_EQ(server.Debug().back().Id, 2u);
+}
+
+// ---------------------------------------------------------------- additions beyond the classic fifteen
+
+constexpr uint32_t kWmUser = 0x0400;
+
+// The one message a call sent, as the player documents it.
+sim::SentMessage OnlySent(const sim::World& world) {
+  EXPECT_EQ(world.Sent().size(), 1u);
+  return world.Sent().empty() ? sim::SentMessage{} : world.Sent().back();
+}
+
+TEST_F(Script, PlayStateIsThePlayersOwnValue) {
+  Create(1);
+  Model(1).Add("a.mp3");
+  const sim::WindowHandle w = Player(1)->Window();
+  EXPECT_EQ(Call(1, "WAC_GetPlayState", {}, {false, 6, 99, ""}).Int, 0) << "stopped";
+  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, kWmUser, 0, 104}));
+  Call(1, "WAC_Play");
+  EXPECT_EQ(Call(1, "WAC_GetPlayState").Int, 1) << "playing";
+  Call(1, "WAC_Pause");
+  host::CallResult r = Call(1, "WAC_GetPlayState", {}, {false, 6, 99, "kept"});
+  EXPECT_EQ(r.Int, 3) << "paused";
+  EXPECT_EQ(r.Bool, 6) << "only the integer is the result";
+  EXPECT_EQ(r.Str, "kept");
+  Call(1, "WAC_Stop");
+  EXPECT_EQ(Call(1, "WAC_GetPlayState").Int, 0);
+  EXPECT_EQ(server.Debug().back(), (host::DebugLine{1, "GET PLAY STATE", ""}));
+}
+
+TEST_F(Script, TrackTimesInWholeSeconds) {
+  Create(1);
+  const sim::WindowHandle w = Player(1)->Window();
+  EXPECT_EQ(Call(1, "WAC_GetTrackLength").Int, -1) << "no track";
+  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, kWmUser, 1, 105}));
+  world.ClearSent();
+  EXPECT_EQ(Call(1, "WAC_GetTrackPosition").Int, 0) << "no track: -1 ms is 0 s toward zero";
+  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, kWmUser, 0, 105}));
+
+  Model(1).Add("a.mp3");
+  Call(1, "WAC_Play");
+  world.Advance(1999);
+  EXPECT_EQ(Call(1, "WAC_GetTrackPosition").Int, 1) << "1999 ms";
+  world.Advance(1);
+  EXPECT_EQ(Call(1, "WAC_GetTrackPosition").Int, 2);
+  EXPECT_EQ(Call(1, "WAC_GetTrackLength").Int, 205);
+  EXPECT_EQ(DebugMessages(), (std::vector<std::string>{"GET TRACK LENGTH", "GET TRACK POSITION", "PLAY",
+                                                       "GET TRACK POSITION", "GET TRACK POSITION",
+                                                       "GET TRACK LENGTH"}));
+}
+
+TEST_F(Script, SetTrackPositionIsTrueOnlyWhenThePlayerMoved) {
+  Create(1);
+  Model(1).Add("one.mp3");
+  Model(1).Add("two.mp3");
+  const sim::WindowHandle w = Player(1)->Window();
+  EXPECT_EQ(Call(1, "WAC_SetTrackPosition", {Value::I(10)}, {false, 1, 0, ""}).Bool, 0) << "stopped";
+  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, kWmUser, 10000, 106}));
+  EXPECT_EQ(Model(1).PositionMs(), 0);
+
+  Call(1, "WAC_Play");
+  host::CallResult r = Call(1, "WAC_SetTrackPosition", {Value::I(90)}, {false, 0, 42, "kept"});
+  EXPECT_EQ(r.Bool, 1);
+  EXPECT_EQ(r.Int, 42) << "only the boolean is the result";
+  EXPECT_EQ(Model(1).PositionMs(), 90000);
+  EXPECT_EQ(Call(1, "WAC_GetTrackPosition").Int, 90);
+
+  Call(1, "WAC_Pause");
+  EXPECT_EQ(Call(1, "WAC_SetTrackPosition", {Value::I(204)}).Bool, 1) << "paused within the track";
+  EXPECT_EQ(Model(1).State(), player::PlayState::Paused);
+  EXPECT_EQ(Model(1).PositionMs(), 204000);
+
+  EXPECT_EQ(Call(1, "WAC_SetTrackPosition", {Value::I(205)}).Bool, 0) << "the end is past the track";
+  EXPECT_EQ(Model(1).CurrentIndex(), 1) << "the track ended";
+  EXPECT_EQ(Model(1).PositionMs(), 0);
+  EXPECT_EQ(server.Debug().back(), (host::DebugLine{1, "SET TRACK POSITION", ""}));
+}
+
+TEST_F(Script, SeekTimesAreClampedNeverWrapped) {
+  Create(1);
+  const std::pair<int32_t, uint32_t> cases[] = {
+      {0, 0u},
+      {-1, 0u},
+      {INT_MIN, 0u},
+      {2147483, 2147483000u},     // the last whole second that fits
+      {2147484, 0x7FFFFFFFu},     // 2147484000 ms does not: held at the largest
+      {INT_MAX, 0x7FFFFFFFu},
+      {4294968, 0x7FFFFFFFu},     // would wrap to 704 ms in 32 bits
+  };
+  for (auto [seconds, ms] : cases) {
+    world.ClearSent();
+    Call(1, "WAC_SetTrackPosition", {Value::I(seconds)});
+    EXPECT_EQ(OnlySent(world).WParam, ms) << seconds;
+    EXPECT_EQ(OnlySent(world).LParam, 106u);
+  }
+}
+
+TEST_F(Script, AdditionsSendTheirDebugLinesFirst) {
+  Create(1);
+  bool debugBeforeSend = true;
+  world.OnSend = [&](const sim::SentMessage&) { debugBeforeSend &= server.Debug().size() == 1; };
+  for (const char* f : {"WAC_GetPlayState", "WAC_GetTrackPosition", "WAC_GetTrackLength"}) {
+    server.ClearDebug();
+    Call(1, f);
+  }
+  server.ClearDebug();
+  Call(1, "WAC_SetTrackPosition", {Value::I(1)});
+  world.OnSend = nullptr;
+  EXPECT_TRUE(debugBeforeSend);
+}
+
+TEST_F(Script, AdditionsMatchNamesIgnoringLetterCaseOnly) {
+  Create(1);
+  Model(1).Add("a.mp3");
+  Call(1, "WAC_Play");
+  EXPECT_EQ(Call(1, "wac_getplaystate").Int, 1);
+  EXPECT_EQ(Call(1, "WAC_GETTRACKLENGTH").Int, 205);
+  EXPECT_EQ(Call(1, "Wac_SetTrackPosition", {Value::I(3)}).Bool, 1);
+  EXPECT_EQ(Call(1, "wAC_gETtRACKpOSITION").Int, 3);
+
+  server.ClearDebug();
+  world.ClearSent();
+  const host::Registration reg = *server.Function("WAC_GetPlayState", 1);
+  for (const char* name : {"WAC_GetPlayState ", " WAC_GetPlayState", "WAC_GetPlayStat", "WAC_GetPlayState\t"}) {
+    TKDOText text(name);
+    TKDOPHPParameter result{};
+    result.IntValue = 77;
+    reg.Code(reg.Object, text.get(), nullptr, &result, 1);
+    EXPECT_EQ(result.IntValue, 77) << name;
+  }
+  EXPECT_TRUE(server.Debug().empty());
+  EXPECT_TRUE(world.Sent().empty());
+}
+
+TEST_F(Script, AdditionsWithoutAPlayer) {
+  Create(1, false);
+  EXPECT_EQ(Call(1, "WAC_GetPlayState").Int, -1);
+  EXPECT_EQ(Call(1, "WAC_GetTrackPosition", {}, {false, 0, 5, ""}).Int, 0);
+  EXPECT_EQ(Call(1, "WAC_GetTrackLength").Int, -1);
+  EXPECT_EQ(Call(1, "WAC_SetTrackPosition", {Value::I(90)}, {false, 1, 0, ""}).Bool, 0);
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_EQ(DebugMessages(), (std::vector<std::string>{"GET PLAY STATE", "GET TRACK POSITION", "GET TRACK LENGTH",
+                                                       "SET TRACK POSITION"}));
 }
 
 }  // namespace

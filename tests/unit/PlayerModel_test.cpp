@@ -408,6 +408,72 @@ TEST_F(PlayerModelTest, LengthsAreSetPerEntry) {
   EXPECT_EQ(Length(), 33);
 }
 
+// ---------------------------------------------------------------- play state and jumps (104, 106)
+
+TEST_F(PlayerModelTest, PlayStateAnswers1Playing3Paused0Stopped) {
+  constexpr uint32_t kPlayState = 104;
+  EXPECT_EQ(User(kPlayState), 0) << "empty";
+  AddThree();
+  EXPECT_EQ(User(kPlayState), 0);
+  model.OnCommand(cmd::kPlay);
+  EXPECT_EQ(User(kPlayState), 1);
+  model.OnCommand(cmd::kPause);
+  EXPECT_EQ(User(kPlayState), 3);
+  model.OnCommand(cmd::kPause);
+  EXPECT_EQ(User(kPlayState), 1);
+  model.OnCommand(cmd::kStop);
+  EXPECT_EQ(User(kPlayState), 0);
+  model.OnCommand(cmd::kPlay);
+  User(user::kClearPlaylist);
+  EXPECT_EQ(User(kPlayState), 0) << "clearing stops";
+}
+
+TEST_F(PlayerModelTest, AJumpWithinTheTrackMovesAPlayingOrPausedTrack) {
+  constexpr uint32_t kJump = 106;
+  AddThree();
+  EXPECT_EQ(User(kJump, 5000), -1) << "stopped";
+  EXPECT_EQ(Position(), 0);
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(1000);
+  EXPECT_EQ(User(kJump, 90000), 0);
+  EXPECT_EQ(Position(), 90000);
+  model.AdvanceTime(500);
+  EXPECT_EQ(Position(), 90500) << "and plays on from there";
+  EXPECT_EQ(User(kJump, 0), 0);
+  EXPECT_EQ(Position(), 0);
+  model.OnCommand(cmd::kPause);
+  EXPECT_EQ(User(kJump, 204999), 0) << "the last millisecond";
+  EXPECT_EQ(model.State(), PlayState::Paused) << "a jump does not resume";
+  EXPECT_EQ(Position(), 204999);
+  EXPECT_EQ(User(user::kCurrent), 0);
+}
+
+TEST_F(PlayerModelTest, AJumpToOrPastTheEndEndsTheTrack) {
+  constexpr uint32_t kJump = 106;
+  AddThree();
+  model.OnCommand(cmd::kPlay);
+  model.AdvanceTime(3000);
+  EXPECT_EQ(User(kJump, 205000), 1) << "the end itself";
+  EXPECT_EQ(User(user::kCurrent), 1) << "the next plays";
+  EXPECT_EQ(Position(), 0);
+  EXPECT_EQ(model.State(), PlayState::Playing);
+  User(user::kSetCurrent, 2);
+  EXPECT_EQ(User(kJump, 0xFFFFFFFFu), 1) << "the time is unsigned: far past the end, not before the start";
+  EXPECT_EQ(model.State(), PlayState::Stopped) << "the last track ended without repeat";
+  EXPECT_EQ(User(user::kCurrent), 2);
+  EXPECT_EQ(User(kJump, 0), -1);
+}
+
+TEST_F(PlayerModelTest, AJumpInAStreamHasNoEnd) {
+  constexpr uint32_t kJump = 106;
+  EXPECT_EQ(User(kJump, 0), -1) << "nothing to play";
+  model.Add("http://radio.example/stream");
+  model.SetLength(0, -1);
+  model.OnCommand(cmd::kPlay);
+  EXPECT_EQ(User(kJump, 0x7FFFFFFFu), 0);
+  EXPECT_EQ(Position(), 0x7FFFFFFF);
+}
+
 // ---------------------------------------------------------------- settings and the rest
 
 TEST_F(PlayerModelTest, VolumeTakesZeroTo255AndAnswersMinus666) {
@@ -442,7 +508,7 @@ TEST_F(PlayerModelTest, UnknownRequestsAnswerZeroAndChangeNothing) {
   AddThree();
   model.OnCommand(cmd::kPlay);
   model.AdvanceTime(10);
-  for (uint32_t lParam : {0u, 100u, 104u, 123u, 213u, 254u, 0x7005u})
+  for (uint32_t lParam : {0u, 100u, 103u, 107u, 123u, 213u, 254u, 0x7005u})
     EXPECT_EQ(User(lParam, 1), 0) << lParam;
   EXPECT_EQ(User(user::kTime, 2), -1) << "only position and length are known";
   EXPECT_EQ(User(user::kCount), 3);

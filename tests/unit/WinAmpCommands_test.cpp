@@ -102,6 +102,20 @@ TEST_F(Commands, RepliesAndTheirConversions) {
   }
 }
 
+TEST_F(Commands, PlayStateAndJumpPassTheRepliesOnUnchanged) {
+  for (int32_t reply : {0, 1, 3, -1, 7}) {
+    ReplyAlways(reply);
+    EXPECT_EQ(link.GetPlayState(), reply);
+    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 0, 104}));
+    EXPECT_EQ(link.JumpToTime(90000), reply);
+    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 90000, 106}));
+  }
+  link.JumpToTime(INT_MAX);
+  EXPECT_EQ(world.Sent().back().WParam, 0x7FFFFFFFu);
+  link.JumpToTime(-1);
+  EXPECT_EQ(world.Sent().back().WParam, 0xFFFFFFFFu) << "the link passes any time on; callers clamp";
+}
+
 TEST_F(Commands, AddFileSendsTheRecordWithItsTerminatingZero) {
   uint32_t dwData = 0, cbData = 0;
   std::string received;
@@ -253,6 +267,8 @@ TEST(CommandsUnbound, AnswerWithoutSending) {
   EXPECT_EQ(link.GetVolume(), 255);
   EXPECT_FALSE(link.GetShuffle());
   EXPECT_FALSE(link.GetRepeat());
+  EXPECT_EQ(link.GetPlayState(), -1);
+  EXPECT_EQ(link.JumpToTime(1000), -1);
   link.GetCurrentFile(text);
   EXPECT_EQ(text, "");
   link.GetPlaylistTitle(0, text);

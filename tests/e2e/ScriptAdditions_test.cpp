@@ -1,0 +1,76 @@
+// The four script functions beyond the classic fifteen, on the real target:
+// the loaded DLL drives a real player.exe, and the mirror shows where a seek went.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "E2E.h"
+#include "KDOHost.h"
+#include "ModuleUnderTest.h"
+
+namespace {
+
+using e2e::PumpUntil;
+using host::Value;
+
+class ScriptAdditions : public ::testing::Test {
+ protected:
+  static constexpr uint16_t kId = 40021;
+  static constexpr const char* kClass = "WA_KDO_40021";
+
+  void SetUp() override {
+    e2e::KillPlayers(kClass);
+    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    server.SetSetting(kId, "Settings", "WinampLocation", e2e::PlayerPath());
+    server.DefineVariable("Pos", Value::S(""));
+    server.DefineVariable("Vol", Value::I(0));
+    server.SetSetting(kId, "Settings", "TrackPosVar", "Pos");
+    server.SetSetting(kId, "Settings", "VolumeVar", "Vol");
+    ASSERT_EQ(server.CreateInstance(info->ModuleID, kId), KDO_S_OK);
+    // Bound once the mirror reports the player's volume.
+    ASSERT_TRUE(PumpUntil([&] { return server.Variable("Vol")->Int == 255; }, 15000)) << "player bound";
+  }
+  void TearDown() override {
+    server.DestroyAllInstances();
+    server.UnloadModules();
+    EXPECT_EQ(server.HeldReferences(), 0);
+    e2e::KillPlayers(kClass);
+  }
+  host::CallResult Call(const char* name, std::vector<Value> params = {}) {
+    host::CallResult r = server.Call(name, kId, params);
+    EXPECT_TRUE(r.Routed) << name;
+    return r;
+  }
+
+  host::Server server;
+  const TKDOModuleInfo* info = nullptr;
+};
+
+TEST_F(ScriptAdditions, PlayStateSeekAndTrackTimesAgainstPlayerExe) {
+  EXPECT_EQ(Call("WAC_GetTrackLength").Int, -1) << "no track yet";
+  Call("WAC_AddFile", {Value::S("C:\\Music\\Morning Song.mp3")});
+  EXPECT_EQ(Call("WAC_GetPlayState").Int, 0) << "stopped";
+  EXPECT_FALSE(Call("WAC_SetTrackPosition", {Value::I(10)}).Bool) << "a stopped player does not seek";
+
+  Call("WAC_Play");
+  EXPECT_EQ(Call("WAC_GetPlayState").Int, 1) << "playing";
+  Call("WAC_Pause");
+  EXPECT_EQ(Call("WAC_GetPlayState").Int, 3) << "paused";
+  EXPECT_EQ(Call("WAC_GetTrackLength").Int, 205);
+
+  EXPECT_TRUE(Call("WAC_SetTrackPosition", {Value::I(90)}).Bool);
+  EXPECT_EQ(Call("WAC_GetTrackPosition").Int, 90);
+  EXPECT_TRUE(PumpUntil([&] { return server.Variable("Pos")->Str == "0:01:30"; }, 2000))
+      << "the mirror shows the new position, it shows " << server.Variable("Pos")->Str;
+
+  EXPECT_FALSE(Call("WAC_SetTrackPosition", {Value::I(205)}).Bool) << "past the end";
+  EXPECT_FALSE(Call("WAC_SetTrackPosition", {Value::I(100000)}).Bool);
+
+  Call("WAC_Stop");
+  EXPECT_EQ(Call("WAC_GetPlayState").Int, 0) << "stopped";
+  EXPECT_EQ(server.Debug().back(), (host::DebugLine{kId, "GET PLAY STATE", ""}));
+}
+
+}  // namespace
