@@ -299,13 +299,15 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
           if (!v) return false;
           params.push_back(*v);
         }
+        // Shown as called, with the values the handler was given; the call may unregister the function.
         const int32_t resultType = reg->ResultType;
-        const std::string name = reg->Name;
+        std::string shownCall = reg->Name + "(" + std::to_string(id);
+        for (const Value& v : params) shownCall += ", " + Show(v);
         CallResult r = server_.Call(st->name, id, params);
         Value shown = resultType == KDO_TYPE_INTEGER  ? Value::I(r.Int)
                       : resultType == KDO_TYPE_STRING ? Value::S(r.Str)
                                                       : Value::B(r.Bool != 0);
-        output = name + "(" + std::to_string(id) + ") -> " + Show(shown);
+        output = shownCall + ") -> " + Show(shown);
         return true;
       }
     }

@@ -1,7 +1,8 @@
 // A small script language for driving the server stand-in by hand or from a
 // file, one statement per line:
 //
-//   WAC_SetVolume(12345, 200)        call a function for instance 12345
+//   WAC_SetVolume(12345, 200)        call a function for instance 12345; shows the
+//                                    call with its arguments, then "-> " and the result
 //   WAC_AddFile(1, "C:\Music\a.mp3") texts in double quotes (\" for a quote);
 //                                    unquoted words are taken as texts too
 //   define Vol integer 0             define a variable: boolean, integer or text
@@ -17,8 +18,11 @@
 //   # a comment                      blank lines and comments are skipped
 //
 // Names of functions and statements ignore letter case; arguments follow the
-// parameter types of the function's registration. $NAME in an argument stands
-// for a value the runner was given (for example $DIR, the host's folder).
+// parameter types of the function's registration, so every registered function
+// is known with its signature. A call of a function the instance has not
+// registered, or with too few or too many arguments, is an error that runs
+// nothing. $NAME in an argument stands for a value the runner was given (for
+// example $DIR, the host's folder).
 #pragma once
 
 #include <cstdint>

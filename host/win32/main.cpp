@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -85,56 +86,82 @@ class Echo {
   std::map<uint16_t, DWORD> when_;
 };
 
-constexpr UINT kLineReady = WM_APP + 1;
-
-// Reads the prompt's lines on a thread of its own and hands them to the main
-// thread through a queue, so that timers keep ticking while the user types.
-void Interactive(host::ScriptRunner& run, Echo& echo) {
-  const DWORD mainThread = GetCurrentThreadId();
+// Lines typed or piped at the prompt, handed from the reader thread to the main
+// thread. They wait here rather than in the thread's message queue: a `wait`
+// pumps messages in a loop of its own and would swallow them there.
+struct Inbox {
   std::mutex lock;
-  std::deque<std::optional<std::string>> queue;  // nullopt: end of input
-  auto hand = [&](std::optional<std::string> line) {
+  std::deque<std::optional<std::string>> lines;  // nullopt: end of input
+  HANDLE ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);  // auto-reset: set after every push
+  Inbox() = default;
+  ~Inbox() {
+    if (ready) CloseHandle(ready);
+  }
+  Inbox(const Inbox&) = delete;
+  Inbox& operator=(const Inbox&) = delete;
+  void Push(std::optional<std::string> line) {
     {
       std::lock_guard<std::mutex> guard(lock);
-      queue.push_back(std::move(line));
+      lines.push_back(std::move(line));
     }
-    while (!PostThreadMessageA(mainThread, kLineReady, 0, 0)) Sleep(10);
-  };
+    SetEvent(ready);
+  }
+  // The oldest line, if one is there.
+  std::optional<std::optional<std::string>> Take() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (lines.empty()) return std::nullopt;
+    std::optional<std::string> line = std::move(lines.front());
+    lines.pop_front();
+    return line;
+  }
+};
+
+// Reads the prompt's lines on a thread of its own, so that timers keep ticking
+// while the user types, and runs each on the main thread between messages.
+// Returns at the end of input, at "quit" or "exit", or when the loop is told to quit.
+void Interactive(host::ScriptRunner& run, Echo& echo) {
+  const auto inbox = std::make_shared<Inbox>();
+  if (!inbox->ready) return;
   std::printf("kdo> ");
   std::fflush(stdout);
-  std::thread reader([&] {
+  // Holds the inbox itself: left behind on a quit message, it may outlive this call.
+  std::thread reader([inbox] {
     std::string line;
-    while (std::getline(std::cin, line) && line != "quit" && line != "exit") hand(line);
-    hand(std::nullopt);
+    while (std::getline(std::cin, line) && line != "quit" && line != "exit") inbox->Push(line);
+    inbox->Push(std::nullopt);
   });
   bool running = true;
-  MSG msg;
-  while (running && GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    if (msg.hwnd != nullptr || msg.message != kLineReady) {
+  while (running) {
+    if (std::optional<std::optional<std::string>> taken = inbox->Take()) {
+      if (!*taken) break;
+      std::string out, error;
+      const bool ran = run.Run(**taken, out, error);
+      echo.Flush();  // what the server heard during the line comes before its result
+      if (!ran) std::printf("error: %s\n", error.c_str());
+      else if (!out.empty()) std::printf("%s\n", out.c_str());
+      std::printf("kdo> ");
+      std::fflush(stdout);
+      continue;
+    }
+    // Input already in the queue counts too, not only what came since the last look.
+    if (MsgWaitForMultipleObjectsEx(1, &inbox->ready, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0 + 1)
+      continue;
+    MSG msg;
+    while (running && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        running = false;
+        break;
+      }
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
-      echo.Flush();
-      continue;
     }
-    std::optional<std::string> line;
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      if (queue.empty()) continue;
-      line = std::move(queue.front());
-      queue.pop_front();
-    }
-    if (!line) {
-      running = false;
-      continue;
-    }
-    std::string out, error;
-    if (!run.Run(*line, out, error)) std::printf("error: %s\n", error.c_str());
-    else if (!out.empty()) std::printf("%s\n", out.c_str());
     echo.Flush();
-    std::printf("kdo> ");
-    std::fflush(stdout);
   }
-  reader.join();
+  if (running) {
+    reader.join();
+  } else {
+    reader.detach();  // still blocked on input; the process ends without it
+  }
 }
 
 }  // namespace
@@ -210,14 +237,14 @@ int main(int argc, char** argv) {
     std::string line;
     for (int n = 1; std::getline(in, line); ++n) {
       std::string out, error;
-      if (!run.Run(line, out, error)) {
+      const bool ran = run.Run(line, out, error);
+      echo.Flush();
+      if (!ran) {
         std::printf("%s:%d: error: %s\n", script.c_str(), n, error.c_str());
         ok = false;
         break;  // the rest would build on what failed
-      } else if (!out.empty()) {
-        std::printf("%s\n", out.c_str());
       }
-      echo.Flush();
+      if (!out.empty()) std::printf("%s\n", out.c_str());
     }
   }
   if (interactive) Interactive(run, echo);

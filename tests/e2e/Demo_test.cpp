@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <fstream>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "HostScript.h"
@@ -29,7 +31,26 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   std::ifstream script(WAC_SOURCE_DIR "/demo/demo.kdo");
   ASSERT_TRUE(script) << "demo/demo.kdo";
   std::string line, out, error;
-  for (int n = 1; std::getline(script, line); ++n) ASSERT_TRUE(run.Run(line, out, error)) << n << ": " << error;
+  std::map<std::string, std::string> shown;  // call line as written -> what it printed
+  for (int n = 1; std::getline(script, line); ++n) {
+    ASSERT_TRUE(run.Run(line, out, error)) << n << ": " << error;
+    std::string err;
+    const std::optional<host::Statement> st = host::ParseStatement(line, err);
+    if (st && st->kind == host::Statement::Kind::Call) {
+      // Each call is shown as written, arguments and all, then its result.
+      EXPECT_EQ(out.rfind(line + " -> ", 0), 0u) << n << ": " << out;
+      shown[line] = out;
+    }
+  }
+  EXPECT_EQ(shown["WAC_AddFile(1, \"C:\\Music\\Morning Song.mp3\")"],
+            "WAC_AddFile(1, \"C:\\Music\\Morning Song.mp3\") -> true");
+  EXPECT_EQ(shown["WAC_GetPlaylistTitle(1, 2)"], "WAC_GetPlaylistTitle(1, 2) -> \"Afternoon Tea\"");
+  EXPECT_EQ(shown["WAC_GetPlayState(1)"], "WAC_GetPlayState(1) -> 0") << "the last asked, after the stop";
+  EXPECT_EQ(shown["WAC_GetPlayState(2)"], "WAC_GetPlayState(2) -> 3") << "paused";
+  EXPECT_EQ(shown["WAC_GetTrackLength(1)"], "WAC_GetTrackLength(1) -> 205");
+  EXPECT_EQ(shown["WAC_SetTrackPosition(1, 90)"], "WAC_SetTrackPosition(1, 90) -> true");
+  EXPECT_EQ(shown["WAC_GetTrackPosition(1)"], "WAC_GetTrackPosition(1) -> 90");
+  EXPECT_EQ(shown["WAC_SetTrackPosition(1, 30)"], "WAC_SetTrackPosition(1, 30) -> false") << "stopped";
 
   auto var = [&](const char* name) { return *server.Variable(name); };
   EXPECT_EQ(var("Title1").Str, "Afternoon Tea");

@@ -80,7 +80,7 @@ TEST_F(InstanceRoad, TwoInstancesTwoPlayersDrivenByAScript) {
   std::string out, error;
   for (const std::string& line : script) ASSERT_TRUE(run.Run(line, out, error)) << line << ": " << error;
   ASSERT_TRUE(run.Run("WAC_GetPlaylistTitle(" + a + ", 1)", out, error));
-  EXPECT_EQ(out, "WAC_GetPlaylistTitle(" + a + ") -> \"Morning Song\"");
+  EXPECT_EQ(out, "WAC_GetPlaylistTitle(" + a + ", 1) -> \"Morning Song\"");
   ASSERT_TRUE(run.Run("WAC_GetPlaylistPosition(" + a + ")", out, error));
   EXPECT_EQ(out, "WAC_GetPlaylistPosition(" + a + ") -> 2");
   ASSERT_TRUE(run.Run("WAC_GetPlaylistLength(" + b + ")", out, error));

@@ -68,12 +68,34 @@ TEST_F(HostScript, RunsCallsVariablesAndWaitsAgainstAnInstance) {
   EXPECT_EQ(Model(7).Volume(), 44);
   EXPECT_TRUE(Model(7).Shuffle());
   ASSERT_TRUE(run.Run("WAC_GetPlaylistTitle(7, 1)", out, error));
-  EXPECT_EQ(out, "WAC_GetPlaylistTitle(7) -> \"Song\"");
+  EXPECT_EQ(out, "WAC_GetPlaylistTitle(7, 1) -> \"Song\"");
   ASSERT_TRUE(run.Run("WAC_GetPlaylistLength(7)", out, error));
   EXPECT_EQ(out, "WAC_GetPlaylistLength(7) -> 1");
   ASSERT_TRUE(run.Run("set Vol 12", out, error));
   ASSERT_TRUE(run.Run("print Vol", out, error));
   EXPECT_EQ(out, "Vol = 12");
+}
+
+TEST_F(HostScript, CallsAreShownWithTheValuesTheHandlerWasGiven) {
+  Create(7);
+  host::ScriptRunner run(server, [&](uint32_t ms) { world.Advance(ms); });
+  std::string out, error;
+  const std::pair<const char*, const char*> calls[] = {
+      {"WAC_AddFile(7, \"C:\\Music\\Song.mp3\")", "WAC_AddFile(7, \"C:\\Music\\Song.mp3\") -> true"},
+      {"wac_addfile( 7 , C:\\Music\\Other.mp3 )", "WAC_AddFile(7, \"C:\\Music\\Other.mp3\") -> true"},
+      {"WAC_SetShuffle(7, on)", "WAC_SetShuffle(7, true) -> true"},
+      {"WAC_SetVolume(7, 4294967295)", "WAC_SetVolume(7, -1) -> true"},
+      {"WAC_Play(7)", "WAC_Play(7) -> true"},
+      {"WAC_GetPlayState(7)", "WAC_GetPlayState(7) -> 1"},
+      {"WAC_SetTrackPosition(7, 90)", "WAC_SetTrackPosition(7, 90) -> true"},
+      {"WAC_GetTrackPosition(7)", "WAC_GetTrackPosition(7) -> 90"},
+      {"WAC_GetTrackLength(7)", "WAC_GetTrackLength(7) -> 205"},
+      {"WAC_SetTrackPosition(7, 999)", "WAC_SetTrackPosition(7, 999) -> false"},
+  };
+  for (auto [line, shown] : calls) {
+    ASSERT_TRUE(run.Run(line, out, error)) << line << ": " << error;
+    EXPECT_EQ(out, shown);
+  }
 }
 
 TEST_F(HostScript, RunErrorsAreClear) {
@@ -84,6 +106,13 @@ TEST_F(HostScript, RunErrorsAreClear) {
   EXPECT_EQ(error, "no function 'WAC_Play' for instance 8");
   EXPECT_FALSE(run.Run("WAC_SetVolume(7)", out, error));
   EXPECT_EQ(error, "WAC_SetVolume takes 1 argument(s) after the instance");
+  EXPECT_FALSE(run.Run("WAC_SetTrackPosition(7)", out, error));
+  EXPECT_EQ(error, "WAC_SetTrackPosition takes 1 argument(s) after the instance");
+  EXPECT_FALSE(run.Run("WAC_GetPlayState(7, 1)", out, error));
+  EXPECT_EQ(error, "WAC_GetPlayState takes 0 argument(s) after the instance");
+  EXPECT_FALSE(run.Run("WAC_Bogus(7)", out, error));
+  EXPECT_EQ(error, "no function 'WAC_Bogus' for instance 7");
+  EXPECT_TRUE(server.Debug().empty()) << "nothing ran";
   EXPECT_FALSE(run.Run("WAC_SetVolume(7, loud)", out, error));
   EXPECT_EQ(error, "'loud' is not an integer");
   EXPECT_FALSE(run.Run("WAC_SetShuffle(7, maybe)", out, error));
