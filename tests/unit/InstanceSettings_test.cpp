@@ -49,7 +49,7 @@ TEST_F(Settings, FreshInstanceStartsNothingYetItsLinkFindsItsWindow) {
   server.DefineVariable("v", host::Value::I(0));
   TKDOWinampControlSettings s;
   s.VolumeVar = "v";
-  Control(5)->SetSettings(&s);
+  Control(5)->SetSettings(KDOSettingsValue(s));
   world.Advance(1000);
   EXPECT_EQ(server.Variable("v")->Int, 255) << "bound by the check timer and mirrored";
 }
@@ -59,7 +59,7 @@ TEST_F(Settings, SetThenGetGivesTheSameTexts) {
   TKDOWinampControlSettings in;
   int i = 0;
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) in.*row.Field = TKDOText("text " + std::to_string(i++));
-  EXPECT_EQ(Control(2)->SetSettings(&in), KDO_S_OK);
+  EXPECT_EQ(Control(2)->SetSettings(KDOSettingsValue(in)), KDO_S_OK);
   TKDOWinampControlSettings out;
   out.RepeatVar = "overwritten";
   EXPECT_EQ(Control(2)->GetSettings(&out), KDO_S_OK);
@@ -73,7 +73,7 @@ TEST_F(Settings, ChangingOnlyIdentifiersLeavesThePlayerAlone) {
   c->GetSettings(&s);
   s.TrackTitleVar = "t";
   s.VolumeVar = "v";
-  c->SetSettings(&s);
+  c->SetSettings(KDOSettingsValue(s));
   EXPECT_TRUE(world.Sent().empty());
   EXPECT_EQ(farm.Launches(), 1);
 }
@@ -84,7 +84,7 @@ TEST_F(Settings, LocationInOtherLetterCaseLeavesTheLinkButIsSaved) {
   TKDOWinampControlSettings s;
   c->GetSettings(&s);
   s.WinampLocation = "c:\\program files\\WINAMP\\Winamp.EXE";
-  c->SetSettings(&s);
+  c->SetSettings(KDOSettingsValue(s));
   EXPECT_TRUE(world.Sent().empty());
   EXPECT_TRUE(Player(4)->Running());
   server.Instance(4)->SaveSettings();
@@ -99,7 +99,7 @@ TEST_F(Settings, DifferentLocationClosesTheBoundPlayerFirst) {
   TKDOWinampControlSettings s;
   c->GetSettings(&s);
   s.WinampLocation = "D:\\Other\\winamp.exe";
-  c->SetSettings(&s);
+  c->SetSettings(KDOSettingsValue(s));
   ASSERT_FALSE(world.Sent().empty());
   EXPECT_EQ(world.Sent()[0].Message, WM_COMMAND);
   EXPECT_EQ(world.Sent()[0].WParam, 40001u);
@@ -113,7 +113,7 @@ TEST_F(Settings, SetSettingsStoresNothing) {
   server.ClearSettingWrites();
   TKDOWinampControlSettings s;
   s.VolumeVar = "x";
-  Control(7)->SetSettings(&s);
+  Control(7)->SetSettings(KDOSettingsValue(s));
   EXPECT_TRUE(server.SettingWrites().empty());
   EXPECT_EQ(server.Setting(7, "Settings", "VolumeVar"), std::nullopt);
 }
