@@ -229,4 +229,34 @@ TEST_F(PageE2E, ApplyOkAndAPickWithRealMouseMessages) {
   EXPECT_EQ(module->GetReferenceCount(), 1);
 }
 
+// The selector's modal wait lets the server act: it may hide the page, or end the instance.
+TEST_F(PageE2E, HiddenOrDestroyedDuringAPickDropsTheAnswerAndLeavesNoWindow) {
+  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  bool formDuring = false;
+  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
+    module->HideConfigurationPage();
+    formDuring = IsWindow(FormWindow()) != FALSE;
+    return "Late";
+  };
+  ClickWithMouse(Walk(FormWindow())["SpeedButton1"].hwnd);
+  EXPECT_TRUE(formDuring) << "the form outlives its own modal wait";
+  EXPECT_EQ(FindWindowA("KDOForm", nullptr), nullptr);
+  EXPECT_EQ(Settings()[5], "Vol");
+  EXPECT_EQ(selector.Alive, 0);
+  EXPECT_EQ(module->GetReferenceCount(), 1);
+
+  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
+    module->HideConfigurationPage();
+    server.DestroyInstance(kId);
+    return "Late";
+  };
+  ClickWithMouse(Walk(FormWindow())["SpeedButton3"].hwnd);
+  module = nullptr;
+  EXPECT_EQ(server.Log().back().Text, "Interface Destroy");
+  EXPECT_EQ(FindWindowA("KDOForm", nullptr), nullptr);
+  EXPECT_EQ(server.Setting(kId, "Settings", "RepeatVar"), "Rep");
+  EXPECT_EQ(selector.Alive, 0);
+}
+
 }  // namespace
