@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
+#include "win32/CommittedMemory.h"
 #include "win32/ModuleLibrary.h"
 #include "win32/Screenshot.h"
 
@@ -257,6 +259,23 @@ TEST_F(PageE2E, HiddenOrDestroyedDuringAPickDropsTheAnswerAndLeavesNoWindow) {
   EXPECT_EQ(FindWindowA("KDOForm", nullptr), nullptr);
   EXPECT_EQ(server.Setting(kId, "Settings", "RepeatVar"), "Rep");
   EXPECT_EQ(selector.Alive, 0);
+}
+
+// Every icon, bitmap, brush and font a show creates goes with the page.
+TEST_F(PageE2E, ShowAndHideCyclesLeaveCommittedMemoryFlat) {
+  auto cycle = [&] {
+    module->ShowConfigurationPage();
+    host::PumpMessages(20);  // painted, as a user would see it
+    module->HideConfigurationPage();
+  };
+  cycle();  // the first show loads what the process keeps (common controls, the module's resources)
+  cycle();
+  const std::size_t before = host::CommittedBytes();
+  constexpr int kCycles = 30;
+  for (int i = 0; i < kCycles; ++i) cycle();
+  const std::ptrdiff_t grown = std::ptrdiff_t(host::CommittedBytes()) - std::ptrdiff_t(before);
+  std::printf("committed memory after %d show/hide cycles: %+td bytes\n", kCycles, grown);
+  EXPECT_LE(grown, 4 * 4096) << "within a few pages of where it started";
 }
 
 }  // namespace
