@@ -128,6 +128,20 @@ struct Form::Impl {
   std::function<void()> onShow;
 
   int Scale(int v) const { return MulDiv(v, dpi, 96); }
+  // A component's rectangle in its parent's client area, its parent made already. Edges are
+  // scaled in form coordinates, so that rounding never lets a child cross its parent's edge
+  // and equal steps of the layout stay equal on the screen.
+  RECT Place(const ComponentLayout& s) const {
+    int ox = 0, oy = 0;
+    for (const Component* p = s.Parent ? Find(s.Parent) : nullptr; p;
+         p = p->layout.Parent ? Find(p->layout.Parent) : nullptr) {
+      ox += p->layout.Left;
+      oy += p->layout.Top;
+    }
+    const int left = ox + s.Left, top = oy + s.Top;
+    return {Scale(left) - Scale(ox), Scale(top) - Scale(oy), Scale(left + s.Width) - Scale(ox),
+            Scale(top + s.Height) - Scale(oy)};
+  }
   Component* Find(std::string_view name) {
     for (Component& c : components)
       if (name == c.layout.Name) return &c;
@@ -422,8 +436,9 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
           break;
       }
       if (s.Flags & flags::Disabled) cs |= WS_DISABLED;
-      c.hwnd = CreateWindowExA(cx, cls, s.Text ? s.Text : "", cs, m.Scale(s.Left), m.Scale(s.Top), m.Scale(s.Width),
-                               m.Scale(s.Height), parent, nullptr, ThisModule(), nullptr);
+      const RECT place = m.Place(s);
+      c.hwnd = CreateWindowExA(cx, cls, s.Text ? s.Text : "", cs, place.left, place.top, place.right - place.left,
+                               place.bottom - place.top, parent, nullptr, ThisModule(), nullptr);
       SetWindowLongPtrA(c.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&c));
       SetPropA(c.hwnd, "KDOName", const_cast<char*>(s.Name));
       SetPropA(c.hwnd, "KDOTag", reinterpret_cast<HANDLE>(intptr_t(s.Tag)));
@@ -438,8 +453,8 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
         GetTextExtentPoint32A(dc, s.Text, lstrlenA(s.Text), &extent);
         SelectObject(dc, old);
         ReleaseDC(c.hwnd, dc);
-        if (extent.cx > m.Scale(s.Width))
-          SetWindowPos(c.hwnd, nullptr, 0, 0, extent.cx, m.Scale(s.Height), SWP_NOMOVE | SWP_NOZORDER);
+        if (extent.cx > place.right - place.left)
+          SetWindowPos(c.hwnd, nullptr, 0, 0, extent.cx, place.bottom - place.top, SWP_NOMOVE | SWP_NOZORDER);
       }
       if (s.Kind == ComponentKind::Image && s.Pic != Picture::None) {
         m.image.reset(static_cast<HICON>(LoadImageA(ThisModule(), MAKEINTRESOURCEA(ResourceOf(s.Pic)), IMAGE_ICON,
