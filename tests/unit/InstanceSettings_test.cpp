@@ -66,6 +66,27 @@ TEST_F(Settings, SetThenGetGivesTheSameTexts) {
   EXPECT_EQ(Texts(out), Texts(in));
 }
 
+// The record crosses by value: its texts stay the caller's, the instance keeps references of its own.
+TEST_F(Settings, SetSettingsBorrowsTheCallersTextsAndKeepsItsOwn) {
+  Create(2, false);
+  std::vector<std::string> texts;
+  {
+    TKDOWinampControlSettings in;
+    int i = 0;
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
+      texts.push_back("borrowed " + std::to_string(i++));
+      in.*row.Field = TKDOText(texts.back());
+    }
+    Control(2)->SetSettings(KDOSettingsValue(in));
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+      EXPECT_GE(kdo::text::RefCount((in.*row.Field).get()), 1) << "never released for the caller";
+    EXPECT_EQ(Texts(in), texts) << "nor changed";
+  }  // the caller's references go; the instance's must stay alive
+  TKDOWinampControlSettings out;
+  Control(2)->GetSettings(&out);
+  EXPECT_EQ(Texts(out), texts);
+}
+
 TEST_F(Settings, ChangingOnlyIdentifiersLeavesThePlayerAlone) {
   Create(4);
   auto c = Control(4);
