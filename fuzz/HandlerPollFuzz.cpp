@@ -190,7 +190,7 @@ void ChangeSettings(host::Server& server, FuzzedDataProvider& in) {
       s = TKDOWinampControlSettings();
       break;
   }
-  c->SetSettings(&s);
+  c->SetSettings(KDOSettingsValue(s));
 }
 
 void ControlCalls(host::Server& server, FuzzedDataProvider& in) {

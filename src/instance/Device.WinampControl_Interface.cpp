@@ -119,7 +119,7 @@ KDOResult TKDOWinampControl::ControlQueryInterface(const TGUID& iid, void** obj)
 // One form at most. While it exists it holds a counted reference to this
 // instance, so the instance outlives the server's reference until the page is hidden.
 KDOResult TKDOWinampControl::ShowConfigurationPage() {
-  if (!FConfigurationForm) FConfigurationForm = std::make_unique<TfrmPropertyPage>();
+  if (!FConfigurationForm) FConfigurationForm = std::make_shared<TfrmPropertyPage>();
   FConfigurationForm->SetWinampControl(&FControlTable);
   FConfigurationForm->SetInstanceControl(FInstanceControl.get());
   FConfigurationForm->Show();
@@ -148,8 +148,14 @@ KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
   return KDOGuard(KDO_E_FAIL, [&] { return settings ? FOwner.GetSettings(*settings) : KDO_S_OK; });
 }
 
-KDOResult KDO_STDCALL Table::SetSettings(const TKDOWinampControlSettings* settings) {
-  return KDOGuard(KDO_E_FAIL, [&] { return settings ? FOwner.SetSettings(*settings) : KDO_S_OK; });
+// The caller's texts are borrowed: the instance takes references of its own.
+KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings) {
+  return KDOGuard(KDO_E_FAIL, [&] {
+    TKDOWinampControlSettings own;
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+      own.*row.Field = TKDOText::Share(settings.*row.Value);
+    return FOwner.SetSettings(own);
+  });
 }
 
 KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) {

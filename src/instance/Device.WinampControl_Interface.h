@@ -76,7 +76,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
     using TKDOModuleTable::TKDOModuleTable;
     KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override;
     KDOResult KDO_STDCALL GetSettings(TKDOWinampControlSettings* settings) override;
-    KDOResult KDO_STDCALL SetSettings(const TKDOWinampControlSettings* settings) override;
+    KDOResult KDO_STDCALL SetSettings(TKDOWinampControlSettingsValue settings) override;
     KDOResult KDO_STDCALL AddFile(KDOString fileName) override;
     KDOResult KDO_STDCALL ClearPlaylist() override;
     KDOResult KDO_STDCALL GetPlaylistLength(int32_t* length) override;
@@ -121,7 +121,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
   const TKDOModuleInfo* FModuleInfo;
   TKDOWinampControlSettings FSettings;
   uint16_t FInstanceID;
-  std::unique_ptr<TfrmPropertyPage> FConfigurationForm;
+  std::shared_ptr<TfrmPropertyPage> FConfigurationForm;  // a running modal dialog of the form may hold it too
   std::unique_ptr<TWinAmpControl> FPlayerLink;
   std::unique_ptr<platform::Timer> FStatusTimer;
   std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 #include "sdk/UKDOTypes.h"
 
@@ -23,6 +24,22 @@ struct TKDOWinampControlSettings {
 };
 static_assert(sizeof(TKDOWinampControlSettings) == 8 * sizeof(KDOString));
 
+// The same eight texts as SetSettings receives them: borrowed addresses, by
+// value. Trivially copyable, so a by-value argument is pushed whole (32 bytes
+// on the 32-bit target) rather than passed by hidden reference.
+struct TKDOWinampControlSettingsValue {
+  KDOString WinampLocation;
+  KDOString TrackPosVar;
+  KDOString TrackLenVar;
+  KDOString TrackFileVar;
+  KDOString TrackTitleVar;
+  KDOString VolumeVar;
+  KDOString ShuffleVar;
+  KDOString RepeatVar;
+};
+static_assert(std::is_trivially_copyable_v<TKDOWinampControlSettingsValue>);
+static_assert(sizeof(TKDOWinampControlSettingsValue) == 8 * sizeof(KDOString));
+
 // The store's keys, as constant texts.
 namespace kdo::keys {
 inline constexpr kdo::text::Constant WinampLocation("WinampLocation");
@@ -35,29 +52,39 @@ inline constexpr kdo::text::Constant ShuffleVar("ShuffleVar");
 inline constexpr kdo::text::Constant RepeatVar("RepeatVar");
 }  // namespace kdo::keys
 
-// Settings keys in the order they are read and written, with their fields.
+// Settings keys in the order they are read and written, with their fields
+// in the owning record and in the by-value one.
 struct TKDOSettingsKey {
   KDOString Key;
   TKDOText TKDOWinampControlSettings::*Field;
+  KDOString TKDOWinampControlSettingsValue::*Value;
 };
 inline constexpr std::array<TKDOSettingsKey, 8> KDOWinampControlSettingsKeys = {{
-    {kdo::keys::WinampLocation.get(), &TKDOWinampControlSettings::WinampLocation},
-    {kdo::keys::TrackPosVar.get(), &TKDOWinampControlSettings::TrackPosVar},
-    {kdo::keys::TrackLenVar.get(), &TKDOWinampControlSettings::TrackLenVar},
-    {kdo::keys::TrackFileVar.get(), &TKDOWinampControlSettings::TrackFileVar},
-    {kdo::keys::TrackTitleVar.get(), &TKDOWinampControlSettings::TrackTitleVar},
-    {kdo::keys::VolumeVar.get(), &TKDOWinampControlSettings::VolumeVar},
-    {kdo::keys::ShuffleVar.get(), &TKDOWinampControlSettings::ShuffleVar},
-    {kdo::keys::RepeatVar.get(), &TKDOWinampControlSettings::RepeatVar},
+    {kdo::keys::WinampLocation.get(), &TKDOWinampControlSettings::WinampLocation, &TKDOWinampControlSettingsValue::WinampLocation},
+    {kdo::keys::TrackPosVar.get(), &TKDOWinampControlSettings::TrackPosVar, &TKDOWinampControlSettingsValue::TrackPosVar},
+    {kdo::keys::TrackLenVar.get(), &TKDOWinampControlSettings::TrackLenVar, &TKDOWinampControlSettingsValue::TrackLenVar},
+    {kdo::keys::TrackFileVar.get(), &TKDOWinampControlSettings::TrackFileVar, &TKDOWinampControlSettingsValue::TrackFileVar},
+    {kdo::keys::TrackTitleVar.get(), &TKDOWinampControlSettings::TrackTitleVar, &TKDOWinampControlSettingsValue::TrackTitleVar},
+    {kdo::keys::VolumeVar.get(), &TKDOWinampControlSettings::VolumeVar, &TKDOWinampControlSettingsValue::VolumeVar},
+    {kdo::keys::ShuffleVar.get(), &TKDOWinampControlSettings::ShuffleVar, &TKDOWinampControlSettingsValue::ShuffleVar},
+    {kdo::keys::RepeatVar.get(), &TKDOWinampControlSettings::RepeatVar, &TKDOWinampControlSettingsValue::RepeatVar},
 }};
 
+// The owning record's texts, borrowed for a by-value SetSettings.
+inline TKDOWinampControlSettingsValue KDOSettingsValue(const TKDOWinampControlSettings& settings) noexcept {
+  TKDOWinampControlSettingsValue value{};
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) value.*row.Value = (settings.*row.Field).get();
+  return value;
+}
+
 // Operations 1 to 17 follow IKDOModule's entries (table entries 11 to 27).
-// Every one returns 0; outputs are out-parameters. The settings record is
-// passed by address: out-texts for GetSettings, borrowed texts for SetSettings.
+// Every one returns 0; outputs are out-parameters. GetSettings takes the
+// record's address and assigns eight new references into it; SetSettings
+// takes the eight borrowed texts by value and keeps references of its own.
 class IKDOWinampControl : public IKDOModule {
  public:
   virtual KDOResult KDO_STDCALL GetSettings(TKDOWinampControlSettings* settings) = 0;        // 1
-  virtual KDOResult KDO_STDCALL SetSettings(const TKDOWinampControlSettings* settings) = 0;  // 2
+  virtual KDOResult KDO_STDCALL SetSettings(TKDOWinampControlSettingsValue settings) = 0;   // 2
   virtual KDOResult KDO_STDCALL AddFile(KDOString fileName) = 0;                             // 3
   virtual KDOResult KDO_STDCALL ClearPlaylist() = 0;                                         // 4
   virtual KDOResult KDO_STDCALL GetPlaylistLength(int32_t* length) = 0;                      // 5

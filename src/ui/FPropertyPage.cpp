@@ -131,7 +131,22 @@ TfrmPropertyPage::TfrmPropertyPage()
 TfrmPropertyPage::~TfrmPropertyPage() = default;
 
 void TfrmPropertyPage::Show() { FForm->Show(); }
-void TfrmPropertyPage::Hide() { FForm->Hide(); }
+void TfrmPropertyPage::Hide() {
+  ++FHides;
+  FForm->Hide();
+}
+
+bool TfrmPropertyPage::StillShown(unsigned shown) const { return FHides == shown && FForm->Visible(); }
+
+// The server's windows, timers and scripts stay live during the dialog: the
+// page may be hidden, or freed by its instance, before it returns.
+template <class Dialog, class Take>
+void TfrmPropertyPage::RunModal(Dialog&& dialog, Take&& take) {
+  const std::shared_ptr<TfrmPropertyPage> keep = weak_from_this().lock();
+  const unsigned shown = FHides;
+  auto answer = dialog();
+  if (StillShown(shown)) take(answer);
+}
 
 void TfrmPropertyPage::FormCreate() { FForm->SetGlyphTransparentColor("btnOK", kLime); }
 
@@ -143,7 +158,7 @@ void TfrmPropertyPage::FormShow() {
 // Sends all eight texts every time, changed or not; the form stays open.
 void TfrmPropertyPage::btnApplyClick() {
   for (const FieldRow& row : kFields) FSettings.*row.Setting = TKDOText(FForm->Text(row.Edit));
-  if (FWinampControl) FWinampControl->SetSettings(&FSettings);
+  if (FWinampControl) FWinampControl->SetSettings(KDOSettingsValue(FSettings));
 }
 
 void TfrmPropertyPage::btnOKClick() {
@@ -158,15 +173,22 @@ void TfrmPropertyPage::btnSelectWinampClick() {
   options.PathMustExist = true;
   options.FileMustExist = true;
   options.EnableSizing = true;
-  if (std::optional<std::string> file = FForm->RunOpenDialog(options)) FForm->SetText("edLocation", *file);
+  RunModal([&] { return FForm->RunOpenDialog(options); },
+           [&](const std::optional<std::string>& file) {
+             if (file) FForm->SetText("edLocation", *file);
+           });
 }
 
 void TfrmPropertyPage::btnSelectVar1Click(int tag) {
   if (tag < 1 || tag > int(kTargets.size())) return;
   const TargetRow& target = kTargets[std::size_t(tag - 1)];
+  // The service reference is the picker's own for the whole pick, whatever happens to the form's.
+  TKDORef<IKDOInstanceControl> instanceControl = FInstanceControl;
   TKDOText variable;
-  if (KDOSucceeded(PickVariable(FInstanceControl.get(), target.Filter, variable)))
-    FForm->SetText(target.Edit, variable.view());
+  RunModal([&] { return PickVariable(instanceControl.get(), target.Filter, variable); },
+           [&](KDOResult picked) {
+             if (KDOSucceeded(picked)) FForm->SetText(target.Edit, variable.view());
+           });
 }
 
 KDOResult PickVariable(IKDOInstanceControl* instanceControl, uint8_t filter, TKDOText& variable) {

@@ -14,7 +14,10 @@
 // the step that failed before it (bit 31 set).
 KDOResult PickVariable(IKDOInstanceControl* instanceControl, uint8_t filter, TKDOText& variable);
 
-class TfrmPropertyPage {
+// Held through a shared pointer: while one of its modal dialogs runs, the
+// handler keeps the form alive, so that a hide (or the instance's end) that
+// the server brings about meanwhile frees it only once the dialog returned.
+class TfrmPropertyPage : public std::enable_shared_from_this<TfrmPropertyPage> {
  public:
   // Builds the form, hidden; FormCreate runs.
   TfrmPropertyPage();
@@ -32,6 +35,10 @@ class TfrmPropertyPage {
   void Hide();
   platform::Form& Form() { return *FForm; }
 
+  // True when the form may take an answer after a modal wait begun at `shown`:
+  // no hide came meanwhile and the form is still on screen.
+  bool StillShown(unsigned shown) const;
+
   // Event handlers.
   void FormCreate();
   void FormShow();
@@ -41,7 +48,12 @@ class TfrmPropertyPage {
   void btnSelectVar1Click(int tag);
 
  private:
+  // Runs a modal dialog; its answer goes to `take` only when the page was not hidden meantime.
+  template <class Dialog, class Take>
+  void RunModal(Dialog&& dialog, Take&& take);
+
   std::unique_ptr<platform::Form> FForm;
+  unsigned FHides = 0;  // hides so far: a modal wait that saw one drops its answer
   TKDOWinampControlSettings FSettings;
   TKDORef<IKDOWinampControl> FWinampControl;
   TKDORef<IKDOInstanceControl> FInstanceControl;

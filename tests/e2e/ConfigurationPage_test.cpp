@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -12,6 +14,7 @@
 #include "KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
+#include "win32/CommittedMemory.h"
 #include "win32/ModuleLibrary.h"
 #include "win32/Screenshot.h"
 
@@ -227,6 +230,166 @@ TEST_F(PageE2E, ApplyOkAndAPickWithRealMouseMessages) {
   EXPECT_STREQ(text, "Shuf");
   module->HideConfigurationPage();
   EXPECT_EQ(module->GetReferenceCount(), 1);
+}
+
+// The selector's modal wait lets the server act: it may hide the page, or end the instance.
+TEST_F(PageE2E, HiddenOrDestroyedDuringAPickDropsTheAnswerAndLeavesNoWindow) {
+  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  bool formDuring = false;
+  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
+    module->HideConfigurationPage();
+    formDuring = IsWindow(FormWindow()) != FALSE;
+    return "Late";
+  };
+  ClickWithMouse(Walk(FormWindow())["SpeedButton1"].hwnd);
+  EXPECT_TRUE(formDuring) << "the form outlives its own modal wait";
+  EXPECT_EQ(FindWindowA("KDOForm", nullptr), nullptr);
+  EXPECT_EQ(Settings()[5], "Vol");
+  EXPECT_EQ(selector.Alive, 0);
+  EXPECT_EQ(module->GetReferenceCount(), 1);
+
+  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
+    module->HideConfigurationPage();
+    server.DestroyInstance(kId);
+    return "Late";
+  };
+  ClickWithMouse(Walk(FormWindow())["SpeedButton3"].hwnd);
+  module = nullptr;
+  EXPECT_EQ(server.Log().back().Text, "Interface Destroy");
+  EXPECT_EQ(FindWindowA("KDOForm", nullptr), nullptr);
+  EXPECT_EQ(server.Setting(kId, "Settings", "RepeatVar"), "Rep");
+  EXPECT_EQ(selector.Alive, 0);
+}
+
+// Every icon, bitmap, brush and font a show creates goes with the page.
+TEST_F(PageE2E, ShowAndHideCyclesLeaveCommittedMemoryFlat) {
+  auto cycle = [&] {
+    module->ShowConfigurationPage();
+    host::PumpMessages(20);  // painted, as a user would see it
+    module->HideConfigurationPage();
+  };
+  cycle();  // the first show loads what the process keeps (common controls, the module's resources)
+  cycle();
+  const std::size_t before = host::CommittedBytes();
+  constexpr int kCycles = 30;
+  for (int i = 0; i < kCycles; ++i) cycle();
+  const std::ptrdiff_t grown = std::ptrdiff_t(host::CommittedBytes()) - std::ptrdiff_t(before);
+  std::printf("committed memory after %d show/hide cycles: %+td bytes\n", kCycles, grown);
+  EXPECT_LE(grown, 4 * 4096) << "within a few pages of where it started";
+}
+
+// ---------------------------------------------------------------- the page at 96, 120 and 144 dpi
+
+// The prefix's LogPixels while this lives: processes started meanwhile draw at `dpi`.
+class PrefixDpi {
+ public:
+  explicit PrefixDpi(DWORD dpi) {
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                    nullptr, &key_, nullptr);
+    DWORD size = sizeof old_;
+    had_ = RegQueryValueExA(key_, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_), &size) ==
+           ERROR_SUCCESS;
+    RegSetValueExA(key_, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  }
+  ~PrefixDpi() {
+    if (had_) {
+      RegSetValueExA(key_, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_), sizeof old_);
+    } else {
+      RegDeleteValueA(key_, "LogPixels");
+    }
+    RegCloseKey(key_);
+  }
+  PrefixDpi(const PrefixDpi&) = delete;
+  PrefixDpi& operator=(const PrefixDpi&) = delete;
+
+ private:
+  HKEY key_ = nullptr;
+  DWORD old_ = 96;
+  bool had_ = false;
+};
+
+// Runs this program's test `filter` in a new process, which reads the prefix's dpi at its start.
+DWORD RunChild(const std::string& filter, DWORD dpi) {
+  char exe[MAX_PATH];
+  GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  std::string cmd = std::string("\"") + exe + "\" --gtest_also_run_disabled_tests --gtest_filter=" + filter;
+  SetEnvironmentVariableA("WAC_PAGE_DPI", std::to_string(dpi).c_str());
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  SetEnvironmentVariableA("WAC_PAGE_DPI", nullptr);
+  if (!started) return DWORD(-1);
+  DWORD code = DWORD(-2);
+  if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+  else TerminateProcess(pi.hProcess, 3);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+// Changes the dpi of the whole prefix for a moment: runs alone.
+TEST(PageDpi, EveryChildInsideItsParentAndApartFromItsSiblingsAt96_120And144) {
+  for (DWORD dpi : {96u, 120u, 144u}) {
+    PrefixDpi scope(dpi);
+    EXPECT_EQ(RunChild("PageE2E.DISABLED_LayoutAtTheSystemDpi", dpi), 0u) << dpi << " dpi";
+  }
+}
+
+// Run by the test above in a process of its own, at the dpi it names.
+TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
+  const char* asked = std::getenv("WAC_PAGE_DPI");
+  ASSERT_NE(asked, nullptr) << "started by PageDpi";
+  const int dpi = std::atoi(asked);
+  HDC screen = GetDC(nullptr);
+  ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), dpi) << "the prefix's LogPixels took effect";
+  ReleaseDC(nullptr, screen);
+  auto scale = [&](int v) { return MulDiv(v, dpi, 96); };
+
+  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  HWND form = FormWindow();
+  ASSERT_NE(form, nullptr);
+  RECT client;
+  GetClientRect(form, &client);
+  EXPECT_EQ(client.right, scale(422));
+  EXPECT_EQ(client.bottom, scale(465));
+
+  auto children = Walk(form);
+  EXPECT_EQ(children.size(), 34u);
+  for (const auto& [name, c] : children) {
+    RECT parent;
+    GetClientRect(GetParent(c.hwnd), &parent);
+    EXPECT_TRUE(c.rect.left >= 0 && c.rect.top >= 0 && c.rect.right <= parent.right && c.rect.bottom <= parent.bottom)
+        << name << " leaves " << c.parent << " at " << dpi << " dpi: " << c.rect.left << "," << c.rect.top << "-"
+        << c.rect.right << "," << c.rect.bottom << " in " << parent.right << "x" << parent.bottom;
+    for (const auto& [other, o] : children) {
+      RECT both;
+      if (name < other && o.parent == c.parent && IntersectRect(&both, &c.rect, &o.rect)) {
+        ADD_FAILURE() << name << " and " << other << " overlap at " << dpi << " dpi";
+      }
+    }
+  }
+  EXPECT_EQ(children["Bevel2"].rect.bottom, children["pTop"].rect.bottom - children["pTop"].rect.top)
+      << "the bevel sits on the panel's bottom edge";
+  // The seven rows, top to bottom: one step between each pair, for fields, buttons and labels alike.
+  const char* rows[][3] = {{"edTrackPos", "btnSelectVar1", "Label4"}, {"edTrackLen", "btnSelectVar2", "Label7"},
+                           {"edTrackFile", "SpeedButton4", "Label10"}, {"edTrackTitle", "SpeedButton5", "Label11"},
+                           {"edVolume", "SpeedButton1", "Label5"},     {"edShuffle", "SpeedButton2", "Label8"},
+                           {"edRepeat", "SpeedButton3", "Label9"}};
+  for (int column = 0; column < 3; ++column) {
+    const int step = children[rows[1][column]].rect.top - children[rows[0][column]].rect.top;
+    EXPECT_EQ(step, scale(32)) << rows[0][column];
+    for (int r = 1; r < 7; ++r) {
+      EXPECT_EQ(children[rows[r][column]].rect.top - children[rows[r - 1][column]].rect.top, step) << rows[r][column];
+      EXPECT_EQ(children[rows[r][column]].rect.bottom - children[rows[r][column]].rect.top,
+                children[rows[0][column]].rect.bottom - children[rows[0][column]].rect.top)
+          << rows[r][column] << ": rows of one height";
+    }
+  }
+  host::PumpMessages(300);
+  EXPECT_TRUE(host::SaveWindowPng(form, "configuration-page-" + std::to_string(dpi) + ".png"));
+  module->HideConfigurationPage();
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ TEST_F(Faults, KilledPlayerGivesZeroRepliesAtOnceAndANewLocationStartsAnother) {
   TKDOWinampControlSettings s;
   c->GetSettings(&s);
   s.WinampLocation = TKDOText(Directory() + ".\\player.exe");
-  EXPECT_EQ(c->SetSettings(&s), KDO_S_OK);
+  EXPECT_EQ(c->SetSettings(KDOSettingsValue(s)), KDO_S_OK);
   c.reset();
   ASSERT_TRUE(PumpUntil([&] { return Window() != nullptr; }, 15000));
   EXPECT_TRUE(PumpUntil([&] { return Var("FaultVolumeVar").Int == 255; }, 5000)) << "bound and mirrored";

@@ -295,7 +295,6 @@ TEST_F(BadInput, NullTextsAndRecordsThroughTheControlInterface) {
   EXPECT_EQ(c->AddFile(nullptr), KDO_S_OK);
   EXPECT_EQ(copyData, std::vector<std::string>{std::string(1, '\0')});
   EXPECT_EQ(c->GetSettings(nullptr), KDO_S_OK);
-  EXPECT_EQ(c->SetSettings(nullptr), KDO_S_OK);
   EXPECT_EQ(c->GetPlaylistLength(nullptr), KDO_S_OK);
   EXPECT_EQ(c->GetPlaylistPosition(nullptr), KDO_S_OK);
   EXPECT_EQ(c->GetPlaylistFile(1, nullptr), KDO_S_OK);
@@ -305,7 +304,7 @@ TEST_F(BadInput, NullTextsAndRecordsThroughTheControlInterface) {
 
   // A record of null texts: every setting empty, and the empty location lets the player go.
   TKDOWinampControlSettings none;
-  EXPECT_EQ(c->SetSettings(&none), KDO_S_OK);
+  EXPECT_EQ(c->SetSettings(KDOSettingsValue(none)), KDO_S_OK);
   EXPECT_EQ(Player(1), nullptr);
   TKDOWinampControlSettings got;
   got.VolumeVar = TKDOText("stale");
@@ -336,7 +335,7 @@ TEST_F(BadInput, IdentifiersAndLocationsAreUsedByteForByte) {
   TKDOWinampControlSettings s;
   c->GetSettings(&s);
   s.WinampLocation = TKDOText("C:\\\x01\xFF\\winamp.exe\n");
-  EXPECT_EQ(c->SetSettings(&s), KDO_S_OK);
+  EXPECT_EQ(c->SetSettings(KDOSettingsValue(s)), KDO_S_OK);
   EXPECT_EQ(Player(1), nullptr);
   EXPECT_EQ(farm.Launches(), 1);
 }
@@ -354,7 +353,7 @@ TEST_F(BadInput, EveryServiceRefusedStillLeavesAWorkingInstance) {
   TKDOWinampControlSettings s;
   s.WinampLocation = TKDOText(kExe);
   s.VolumeVar = TKDOText("Vol");
-  EXPECT_EQ(c->SetSettings(&s), KDO_S_OK);
+  EXPECT_EQ(c->SetSettings(KDOSettingsValue(s)), KDO_S_OK);
   world.Advance(1000);
   ASSERT_NE(Player(1), nullptr);
 
@@ -465,7 +464,7 @@ TEST_F(OddStore, ReadsThatLeaveTheOutTextAloneKeepTheCurrentSettings) {
   TKDOWinampControlSettings s;
   s.WinampLocation = TKDOText(kExe);
   s.VolumeVar = TKDOText("Vol");
-  c->SetSettings(&s);
+  c->SetSettings(KDOSettingsValue(s));
   world.Advance(1000);
   ASSERT_NE(Player(1), nullptr);
   world.ClearSent();

@@ -167,6 +167,93 @@ TEST_F(Page, OkGlyphIsTransparentInLimeTheOthersInTheirBottomLeftColour) {
   EXPECT_EQ(Form().GlyphTransparentColor("SpeedButton3"), 0xFFFFFFu);
 }
 
+TEST_F(Page, OkWithoutChangesHandsTheFormsTextsOverAgain) {
+  module->ShowConfigurationPage();
+  const auto shown = Settings();
+  // The instance's settings move on behind the form's back (another route, not the page).
+  TKDOWinampControlSettings other;
+  other.WinampLocation = TKDOText(kExe);
+  other.VolumeVar = TKDOText("elsewhere");
+  Control(1)->SetSettings(KDOSettingsValue(other));
+  ASSERT_NE(Settings(), shown);
+  Form().Click("btnOK");
+  EXPECT_EQ(Settings(), shown) << "OK applies the eight texts the page shows, changed or not";
+}
+
+// ---------------------------------------------------------------- hidden while a modal dialog runs
+
+TEST_F(Page, HiddenDuringTheFileDialogDropsTheAnswerAndFreesTheFormAfterIt) {
+  module->ShowConfigurationPage();
+  sim::SetOpenDialogAnswer("D:\\late.exe");
+  std::size_t formsDuring = 0;
+  sim::SetDuringOpenDialog([&] {
+    module->HideConfigurationPage();
+    formsDuring = sim::Forms().size();
+  });
+  Form().Click("btnSelectWinamp");
+  EXPECT_EQ(formsDuring, 1u) << "the form outlives its own dialog";
+  EXPECT_TRUE(sim::Forms().empty()) << "and goes once the dialog returned";
+  EXPECT_EQ(module->GetReferenceCount(), 1);
+  module->ShowConfigurationPage();
+  EXPECT_EQ(Form().Text("edLocation"), kExe) << "the late answer reached no page";
+}
+
+TEST_F(Page, HiddenAndShownAgainDuringTheFileDialogLeavesTheNewPageAlone) {
+  module->ShowConfigurationPage();
+  sim::SetOpenDialogAnswer("D:\\late.exe");
+  sim::SetDuringOpenDialog([&] {
+    module->HideConfigurationPage();
+    module->ShowConfigurationPage();
+  });
+  Form().Click("btnSelectWinamp");
+  EXPECT_EQ(Form().Text("edLocation"), kExe);
+  EXPECT_TRUE(Form().Visible());
+}
+
+TEST_F(Page, ClosedDuringTheFileDialogDropsTheAnswer) {
+  module->ShowConfigurationPage();
+  sim::SetOpenDialogAnswer("D:\\late.exe");
+  sim::SetDuringOpenDialog([&] { Form().Hide(); });  // the close box
+  Form().Click("btnSelectWinamp");
+  module->ShowConfigurationPage();
+  EXPECT_EQ(Form().Text("edLocation"), kExe);
+}
+
+TEST_F(Page, SelectorHidingThePageDropsTheAnswer) {
+  module->ShowConfigurationPage();
+  std::size_t formsDuring = 0;
+  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
+    module->HideConfigurationPage();
+    formsDuring = sim::Forms().size();
+    return "late";
+  };
+  Form().Click("SpeedButton1");
+  EXPECT_EQ(formsDuring, 1u);
+  EXPECT_TRUE(sim::Forms().empty());
+  EXPECT_EQ(selector.Alive, 0) << "the pick still deletes its selector instance";
+  EXPECT_EQ(Settings()[5], "var5");
+  module->ShowConfigurationPage();
+  EXPECT_EQ(Form().Text("edVolume"), "var5");
+}
+
+TEST_F(Page, SelectorDestroyingTheInstanceLeavesNothingBehind) {
+  module->ShowConfigurationPage();
+  bool destroyedDuring = false;
+  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
+    // What a server does for an event script that removes the instance: hide its page, let go.
+    server.Instance(1)->HideConfigurationPage();
+    server.DestroyInstance(1);
+    destroyedDuring = server.Log().back().Text == "Interface Destroy";
+    return "late";
+  };
+  Form().Click("SpeedButton3");
+  module = nullptr;
+  EXPECT_TRUE(destroyedDuring) << "the form held the instance no longer";
+  EXPECT_TRUE(sim::Forms().empty());
+  EXPECT_EQ(selector.Alive, 0);
+  EXPECT_EQ(server.Setting(1, "Settings", "RepeatVar"), "var7") << "the late answer was never applied";
+}
+
 // ---------------------------------------------------------------- the variable picker
 
 TEST_F(Page, EachSelectButtonFillsItsFieldWithItsFilter) {

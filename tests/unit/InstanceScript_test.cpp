@@ -194,6 +194,32 @@ TEST_F(Script, ShuffleAndRepeatWriteTheirVariablesOnlyWhenSet) {
   EXPECT_TRUE(server.Debug().empty());
 }
 
+TEST_F(Script, ShuffleAndRepeatWithoutIdentifiersWriteNoVariable) {
+  server.DefineVariable("", host::Value::B(false));  // what a write under the empty identifier would change
+  Create(1);
+  for (bool on : {true, false}) {
+    Call(1, "WAC_SetShuffle", {Value::B(on)});
+    Call(1, "WAC_SetRepeat", {Value::B(on)});
+    EXPECT_EQ(Model(1).Shuffle(), on);
+    EXPECT_EQ(Model(1).Repeat(), on);
+  }
+  EXPECT_EQ(server.VariableWrites(""), 0);
+  EXPECT_EQ(server.Variable("")->Bool, false);
+}
+
+TEST_F(Script, ClassNamesAtBothEndsOfTheIdentifierRange) {
+  for (uint16_t id : {uint16_t(0), uint16_t(65535)}) {
+    const std::string cls = "WA_KDO_" + std::to_string(id);
+    Create(id);
+    ASSERT_FALSE(world.ShellCalls().empty());
+    EXPECT_EQ(world.ShellCalls().back().Parameters, "/CLASS=\"" + cls + "\"");
+    ASSERT_NE(farm.Find(cls), nullptr) << cls;
+    EXPECT_EQ(Call(id, "WAC_GetPlaylistLength").Int, 0) << "bound to the player of its class";
+    Call(id, "WAC_SetShuffle", {Value::B(true)});
+    EXPECT_TRUE(farm.Find(cls)->Model().Shuffle()) << cls;
+  }
+}
+
 TEST_F(Script, UnboundLinkStillAnswers) {
   Create(1, false);
   EXPECT_EQ(Call(1, "WAC_Play").Bool, 1);

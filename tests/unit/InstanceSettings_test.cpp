@@ -49,7 +49,7 @@ TEST_F(Settings, FreshInstanceStartsNothingYetItsLinkFindsItsWindow) {
   server.DefineVariable("v", host::Value::I(0));
   TKDOWinampControlSettings s;
   s.VolumeVar = "v";
-  Control(5)->SetSettings(&s);
+  Control(5)->SetSettings(KDOSettingsValue(s));
   world.Advance(1000);
   EXPECT_EQ(server.Variable("v")->Int, 255) << "bound by the check timer and mirrored";
 }
@@ -59,11 +59,32 @@ TEST_F(Settings, SetThenGetGivesTheSameTexts) {
   TKDOWinampControlSettings in;
   int i = 0;
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) in.*row.Field = TKDOText("text " + std::to_string(i++));
-  EXPECT_EQ(Control(2)->SetSettings(&in), KDO_S_OK);
+  EXPECT_EQ(Control(2)->SetSettings(KDOSettingsValue(in)), KDO_S_OK);
   TKDOWinampControlSettings out;
   out.RepeatVar = "overwritten";
   EXPECT_EQ(Control(2)->GetSettings(&out), KDO_S_OK);
   EXPECT_EQ(Texts(out), Texts(in));
+}
+
+// The record crosses by value: its texts stay the caller's, the instance keeps references of its own.
+TEST_F(Settings, SetSettingsBorrowsTheCallersTextsAndKeepsItsOwn) {
+  Create(2, false);
+  std::vector<std::string> texts;
+  {
+    TKDOWinampControlSettings in;
+    int i = 0;
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
+      texts.push_back("borrowed " + std::to_string(i++));
+      in.*row.Field = TKDOText(texts.back());
+    }
+    Control(2)->SetSettings(KDOSettingsValue(in));
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+      EXPECT_GE(kdo::text::RefCount((in.*row.Field).get()), 1) << "never released for the caller";
+    EXPECT_EQ(Texts(in), texts) << "nor changed";
+  }  // the caller's references go; the instance's must stay alive
+  TKDOWinampControlSettings out;
+  Control(2)->GetSettings(&out);
+  EXPECT_EQ(Texts(out), texts);
 }
 
 TEST_F(Settings, ChangingOnlyIdentifiersLeavesThePlayerAlone) {
@@ -73,7 +94,7 @@ TEST_F(Settings, ChangingOnlyIdentifiersLeavesThePlayerAlone) {
   c->GetSettings(&s);
   s.TrackTitleVar = "t";
   s.VolumeVar = "v";
-  c->SetSettings(&s);
+  c->SetSettings(KDOSettingsValue(s));
   EXPECT_TRUE(world.Sent().empty());
   EXPECT_EQ(farm.Launches(), 1);
 }
@@ -84,7 +105,7 @@ TEST_F(Settings, LocationInOtherLetterCaseLeavesTheLinkButIsSaved) {
   TKDOWinampControlSettings s;
   c->GetSettings(&s);
   s.WinampLocation = "c:\\program files\\WINAMP\\Winamp.EXE";
-  c->SetSettings(&s);
+  c->SetSettings(KDOSettingsValue(s));
   EXPECT_TRUE(world.Sent().empty());
   EXPECT_TRUE(Player(4)->Running());
   server.Instance(4)->SaveSettings();
@@ -99,7 +120,7 @@ TEST_F(Settings, DifferentLocationClosesTheBoundPlayerFirst) {
   TKDOWinampControlSettings s;
   c->GetSettings(&s);
   s.WinampLocation = "D:\\Other\\winamp.exe";
-  c->SetSettings(&s);
+  c->SetSettings(KDOSettingsValue(s));
   ASSERT_FALSE(world.Sent().empty());
   EXPECT_EQ(world.Sent()[0].Message, WM_COMMAND);
   EXPECT_EQ(world.Sent()[0].WParam, 40001u);
@@ -113,7 +134,7 @@ TEST_F(Settings, SetSettingsStoresNothing) {
   server.ClearSettingWrites();
   TKDOWinampControlSettings s;
   s.VolumeVar = "x";
-  Control(7)->SetSettings(&s);
+  Control(7)->SetSettings(KDOSettingsValue(s));
   EXPECT_TRUE(server.SettingWrites().empty());
   EXPECT_EQ(server.Setting(7, "Settings", "VolumeVar"), std::nullopt);
 }

@@ -152,7 +152,7 @@ TEST_F(Status, UnboundLinkAsksNothingAndVariablesKeepTheirValues) {
   TKDOWinampControlSettings s;
   Control(1)->GetSettings(&s);
   s.WinampLocation = TKDOText();
-  Control(1)->SetSettings(&s);  // closes the player: the link is unbound
+  Control(1)->SetSettings(KDOSettingsValue(s));  // closes the player: the link is unbound
   world.ClearSent();
   world.Advance(5000);
   EXPECT_TRUE(world.Sent().empty());

@@ -9,6 +9,8 @@
 
 #include <cmath>
 #include <deque>
+#include <memory>
+#include <type_traits>
 
 #include "platform/Gui.h"
 #include "platform/win32/Resources.h"
@@ -22,6 +24,17 @@ constexpr char kContainerClass[] = "KDOContainer";
 constexpr char kButtonClass[] = "KDOSpeedButton";
 constexpr char kBevelClass[] = "KDOBevel";
 constexpr COLORREF kWhite = RGB(255, 255, 255);
+
+// Owned GDI objects and icons: each goes with its holder.
+struct GdiDeleter {
+  void operator()(HGDIOBJ h) const noexcept { DeleteObject(h); }
+};
+template <class H>
+using GdiHandle = std::unique_ptr<std::remove_pointer_t<H>, GdiDeleter>;
+struct IconDeleter {
+  void operator()(HICON h) const noexcept { DestroyIcon(h); }
+};
+using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
 
 HINSTANCE ThisModule() {
   HMODULE m = nullptr;
@@ -48,7 +61,9 @@ LRESULT CALLBACK BevelProc(HWND, UINT, WPARAM, LPARAM);
 
 // Our window classes exist while any form does: a library that is unloaded
 // and loaded again must not find classes whose procedures pointed into its old image.
+// Unregistering a class does not free its icons: they are ours to destroy after it.
 int gForms = 0;
+IconHandle gClassIcon, gClassIconSmall;
 
 void RegisterClasses() {
   if (gForms++ > 0) return;
@@ -61,8 +76,11 @@ void RegisterClasses() {
   wc.lpfnWndProc = FormProc;
   wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   wc.lpszClassName = kFormClass;
-  wc.hIcon = static_cast<HICON>(LoadImageA(wc.hInstance, MAKEINTRESOURCEA(IDI_MODULE), IMAGE_ICON, 32, 32, 0));
-  wc.hIconSm = static_cast<HICON>(LoadImageA(wc.hInstance, MAKEINTRESOURCEA(IDI_MODULE), IMAGE_ICON, 16, 16, 0));
+  gClassIcon.reset(static_cast<HICON>(LoadImageA(wc.hInstance, MAKEINTRESOURCEA(IDI_MODULE), IMAGE_ICON, 32, 32, 0)));
+  gClassIconSmall.reset(
+      static_cast<HICON>(LoadImageA(wc.hInstance, MAKEINTRESOURCEA(IDI_MODULE), IMAGE_ICON, 16, 16, 0)));
+  wc.hIcon = gClassIcon.get();
+  wc.hIconSm = gClassIconSmall.get();
   RegisterClassExA(&wc);
   wc.hIcon = wc.hIconSm = nullptr;
   wc.lpfnWndProc = ContainerProc;
@@ -80,6 +98,8 @@ void RegisterClasses() {
 void UnregisterClasses() {
   if (--gForms > 0) return;
   for (const char* c : {kFormClass, kContainerClass, kButtonClass, kBevelClass}) UnregisterClassA(c, ThisModule());
+  gClassIcon.reset();
+  gClassIconSmall.reset();
 }
 
 }  // namespace
@@ -88,7 +108,7 @@ struct Form::Impl {
   struct Component {
     ComponentLayout layout;
     HWND hwnd = nullptr;
-    HBITMAP glyph = nullptr;
+    GdiHandle<HBITMAP> glyph;
     COLORREF transparent = 0;
     std::function<void(int)> onClick;
     bool hover = false;
@@ -99,14 +119,29 @@ struct Form::Impl {
   FormLayout layout{};
   HWND form = nullptr;
   HWND tooltip = nullptr;
-  HFONT font = nullptr;
-  HFONT bold = nullptr;
-  HBRUSH white = nullptr;
+  GdiHandle<HFONT> font;
+  GdiHandle<HFONT> bold;
+  GdiHandle<HBRUSH> white;
+  IconHandle image;  // the image's picture: a static control does not destroy what it shows
   int dpi = 96;
   std::deque<Component> components;  // stable addresses: windows point at their entries
   std::function<void()> onShow;
 
   int Scale(int v) const { return MulDiv(v, dpi, 96); }
+  // A component's rectangle in its parent's client area, its parent made already. Edges are
+  // scaled in form coordinates, so that rounding never lets a child cross its parent's edge
+  // and equal steps of the layout stay equal on the screen.
+  RECT Place(const ComponentLayout& s) const {
+    int ox = 0, oy = 0;
+    for (const Component* p = s.Parent ? Find(s.Parent) : nullptr; p;
+         p = p->layout.Parent ? Find(p->layout.Parent) : nullptr) {
+      ox += p->layout.Left;
+      oy += p->layout.Top;
+    }
+    const int left = ox + s.Left, top = oy + s.Top;
+    return {Scale(left) - Scale(ox), Scale(top) - Scale(oy), Scale(left + s.Width) - Scale(ox),
+            Scale(top + s.Height) - Scale(oy)};
+  }
   Component* Find(std::string_view name) {
     for (Component& c : components)
       if (name == c.layout.Name) return &c;
@@ -216,13 +251,13 @@ void PaintButton(HWND hwnd, Form::Impl::Component& c) {
   SIZE textSize{0, 0};
   if (n > 0) GetTextExtentPoint32A(dc, text, n, &textSize);
   BITMAP bm{};
-  if (c.glyph) GetObjectA(c.glyph, sizeof bm, &bm);
+  if (c.glyph) GetObjectA(c.glyph.get(), sizeof bm, &bm);
   const int spacing = n > 0 && c.glyph ? 4 : 0;
   const int total = bm.bmWidth + spacing + textSize.cx;
   int x = (r.right - total) / 2 + shift;
   if (c.glyph) {
     HDC mem = CreateCompatibleDC(dc);
-    HGDIOBJ oldBmp = SelectObject(mem, c.glyph);
+    HGDIOBJ oldBmp = SelectObject(mem, c.glyph.get());
     TransparentBlt(dc, x, (r.bottom - bm.bmHeight) / 2 + shift, bm.bmWidth, bm.bmHeight, mem, 0, 0, bm.bmWidth,
                    bm.bmHeight, c.transparent);
     SelectObject(mem, oldBmp);
@@ -328,11 +363,11 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
   HDC screen = GetDC(nullptr);
   m.dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
-  m.white = CreateSolidBrush(kWhite);
-  m.font = CreateFontA(-m.Scale(layout.FontHeight), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
-                       layout.FontName);
-  m.bold = CreateFontA(-m.Scale(layout.FontHeight), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
-                       layout.FontName);
+  m.white.reset(CreateSolidBrush(kWhite));
+  m.font.reset(CreateFontA(-m.Scale(layout.FontHeight), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
+                           layout.FontName));
+  m.bold.reset(CreateFontA(-m.Scale(layout.FontHeight), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
+                           layout.FontName));
 
   HWND owner = nullptr;
   EnumThreadWindows(GetCurrentThreadId(), FindMainWindow, reinterpret_cast<LPARAM>(&owner));
@@ -380,7 +415,7 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
         case ComponentKind::GroupBox:
           cls = kContainerClass;
           cs |= WS_CLIPSIBLINGS;
-          c.background = (s.Flags & flags::WhiteColor) ? m.white : GetSysColorBrush(COLOR_BTNFACE);
+          c.background = (s.Flags & flags::WhiteColor) ? m.white.get() : GetSysColorBrush(COLOR_BTNFACE);
           break;
         case ComponentKind::Label:
           cs |= SS_LEFTNOWORDWRAP | SS_NOPREFIX;
@@ -401,13 +436,14 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
           break;
       }
       if (s.Flags & flags::Disabled) cs |= WS_DISABLED;
-      c.hwnd = CreateWindowExA(cx, cls, s.Text ? s.Text : "", cs, m.Scale(s.Left), m.Scale(s.Top), m.Scale(s.Width),
-                               m.Scale(s.Height), parent, nullptr, ThisModule(), nullptr);
+      const RECT place = m.Place(s);
+      c.hwnd = CreateWindowExA(cx, cls, s.Text ? s.Text : "", cs, place.left, place.top, place.right - place.left,
+                               place.bottom - place.top, parent, nullptr, ThisModule(), nullptr);
       SetWindowLongPtrA(c.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&c));
       SetPropA(c.hwnd, "KDOName", const_cast<char*>(s.Name));
       SetPropA(c.hwnd, "KDOTag", reinterpret_cast<HANDLE>(intptr_t(s.Tag)));
       if (s.Hint) SetPropA(c.hwnd, "KDOHint", const_cast<char*>(s.Hint));
-      HFONT font = (s.Flags & flags::Bold) ? m.bold : m.font;
+      HFONT font = (s.Flags & flags::Bold) ? m.bold.get() : m.font.get();
       SendMessageA(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
       if (s.Kind == ComponentKind::Label && s.Text) {
         // Labels size themselves to their text: never cut where a substitute font runs wider.
@@ -417,22 +453,22 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
         GetTextExtentPoint32A(dc, s.Text, lstrlenA(s.Text), &extent);
         SelectObject(dc, old);
         ReleaseDC(c.hwnd, dc);
-        if (extent.cx > m.Scale(s.Width))
-          SetWindowPos(c.hwnd, nullptr, 0, 0, extent.cx, m.Scale(s.Height), SWP_NOMOVE | SWP_NOZORDER);
+        if (extent.cx > place.right - place.left)
+          SetWindowPos(c.hwnd, nullptr, 0, 0, extent.cx, place.bottom - place.top, SWP_NOMOVE | SWP_NOZORDER);
       }
       if (s.Kind == ComponentKind::Image && s.Pic != Picture::None) {
-        HANDLE icon = LoadImageA(ThisModule(), MAKEINTRESOURCEA(ResourceOf(s.Pic)), IMAGE_ICON, m.Scale(32),
-                                 m.Scale(32), 0);
-        SendMessageA(c.hwnd, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+        m.image.reset(static_cast<HICON>(LoadImageA(ThisModule(), MAKEINTRESOURCEA(ResourceOf(s.Pic)), IMAGE_ICON,
+                                                    m.Scale(32), m.Scale(32), 0)));
+        SendMessageA(c.hwnd, STM_SETICON, reinterpret_cast<WPARAM>(m.image.get()), 0);
       }
       if (s.Kind == ComponentKind::SpeedButton && s.Pic != Picture::None) {
-        c.glyph = static_cast<HBITMAP>(
-            LoadImageA(ThisModule(), MAKEINTRESOURCEA(ResourceOf(s.Pic)), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        c.glyph.reset(static_cast<HBITMAP>(
+            LoadImageA(ThisModule(), MAKEINTRESOURCEA(ResourceOf(s.Pic)), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
         if (c.glyph) {  // the bottom-left pixel's colour is drawn transparent
           HDC mem = CreateCompatibleDC(nullptr);
-          HGDIOBJ old = SelectObject(mem, c.glyph);
+          HGDIOBJ old = SelectObject(mem, c.glyph.get());
           BITMAP bm;
-          GetObjectA(c.glyph, sizeof bm, &bm);
+          GetObjectA(c.glyph.get(), sizeof bm, &bm);
           c.transparent = GetPixel(mem, 0, bm.bmHeight - 1);
           SelectObject(mem, old);
           DeleteDC(mem);
@@ -455,11 +491,12 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
 Form::~Form() {
   Impl& m = *impl_;
   if (m.form) DestroyWindow(m.form);  // its children and the tooltip go with it
-  for (Impl::Component& c : m.components)
-    if (c.glyph) DeleteObject(c.glyph);
-  DeleteObject(m.font);
-  DeleteObject(m.bold);
-  DeleteObject(m.white);
+  // Windows gone, nothing draws with the fonts, brush, glyphs and picture any more.
+  m.components.clear();
+  m.image.reset();
+  m.font.reset();
+  m.bold.reset();
+  m.white.reset();
   UnregisterClasses();
 }
 
