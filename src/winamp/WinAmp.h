@@ -4,6 +4,12 @@
 // exists, watches it with its check timer, and wraps the player's window
 // messages as commands and queries. It never raises and never logs; an
 // unbound link sends nothing and answers -1 (or what each query makes of it).
+//
+// A player that lets a send be given up counts as not answering: from then on
+// every send is given up at once (reply 0) instead of waiting out the limit
+// again, until the player is seen to answer (a question that does not wait, or
+// one send at the next check tick where the question cannot be asked), or a
+// lookup binds another window or none.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +39,9 @@ class TWinAmpControl {
   void SetWinAmpPath(std::string_view path);
 
   bool IsBound() const { return FPlayerWindow != 0; }
-  // The player's reply, or -1 (nothing sent) when unbound.
+  // False while the bound player counts as not answering.
+  bool IsAnswering() const { return !FNotAnswering; }
+  // The player's reply, or -1 (nothing sent) when unbound; 0 when given up.
   int32_t SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam);
 
   // ---- commands and queries
@@ -62,6 +70,10 @@ class TWinAmpControl {
   void GetPlaylistTitle(int32_t index, std::string& title);
   void GetCurrentFile(std::string& fileName);
   void GetCurrentTitle(std::string& title);
+  // The entry's text without the length query, for a caller that has asked
+  // the length itself (one send and one read fewer than GetPlaylistFile).
+  void ReadPlaylistFileAt(int32_t index, std::string& fileName);
+  void ReadPlaylistTitleAt(int32_t index, std::string& title);
 
   // ---- state, for the instance's tests
   platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
@@ -73,11 +85,19 @@ class TWinAmpControl {
   void Bind(platform::WindowHandle closing = 0);
   void Unbind();
   void CheckPlayer();
+  // Holds `window` from now on; another window (or none) ends "not answering".
+  void HoldWindow(platform::WindowHandle window);
+  void StopAnswering();
+  // Asks whether the player answers again; where that cannot be asked, one send decides.
+  void CheckAnswering(bool sendWhenNoQuestion);
   void ReadRemoteText(int32_t index, uint32_t which, std::string& text);
+  void ReadEntryText(int32_t index, uint32_t which, std::string& text);
 
   platform::WindowHandle FPlayerWindow = 0;
   std::string FPath;
   std::string FClassName = "Winamp v1.x";
   double FLaunchTime = 0;
   std::unique_ptr<platform::Timer> FCheckTimer;
+  bool FNotAnswering = false;
+  platform::AnswerQuestion FAnswerQuestion;  // cancelled with the link
 };
