@@ -7,63 +7,18 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 
 #include "BoundInstance.h"
+#include "win32/LoopLoad.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // player.exe's test controls (WM_USER, by lParam).
 constexpr LPARAM kHang = 0x7001;
 constexpr LPARAM kReplyDelay = 0x7003;
 
-struct Load {
-  double LongestMs = 0;
-  double Share = 0;        // over the whole run
-  double PeriodShare = 0;  // from the first slow poll's start to the last one's: whole periods only
-};
-
-// Runs the loop for `ms`, timing each dispatch; waiting for messages is idle time.
-Load RunLoop(unsigned ms) {
-  Load load;
-  double busy = 0;
-  const auto begin = Clock::now();
-  // A dispatch this long is a poll against the slow player.
-  constexpr double kSlowMs = 100;
-  double firstSlow = -1, lastSlow = -1, busyAtLastSlow = 0, busyAtFirstSlow = 0;
-  const auto end = begin + std::chrono::milliseconds(ms);
-  for (auto now = begin; now < end; now = Clock::now()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(left), QS_ALLINPUT);
-    for (;;) {
-      const auto t = Clock::now();
-      MSG msg;
-      const bool got = PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
-      if (got) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-      }
-      const double took = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-      if (took >= kSlowMs) {
-        const double at = std::chrono::duration<double, std::milli>(t - begin).count();
-        if (firstSlow < 0) firstSlow = at, busyAtFirstSlow = busy;
-        lastSlow = at;
-        busyAtLastSlow = busy;
-      }
-      busy += took;
-      load.LongestMs = std::max(load.LongestMs, took);
-      if (!got) break;
-    }
-  }
-  load.Share = busy / std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
-  if (lastSlow > firstSlow) load.PeriodShare = (busyAtLastSlow - busyAtFirstSlow) / (lastSlow - firstSlow);
-  return load;
-}
-
-void Print(const char* what, const Load& load) {
+void Print(const char* what, const host::LoopLoad& load) {
   std::printf("  %-28s longest dispatch %5.0f ms (send limit %u ms), share of the thread %5.1f %%", what,
               load.LongestMs, unsigned(platform::kSendTimeoutMs), 100.0 * load.Share);
   if (load.PeriodShare > 0) std::printf(" (%4.1f %% over whole poll periods)", 100.0 * load.PeriodShare);
@@ -79,18 +34,18 @@ int main(int argc, char** argv) {
   bench::BoundInstance bound(server, id);
   if (!bound.Bound()) return 1;
   bound.Control().AddFile("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3");
-  RunLoop(1000);
+  host::RunLoopTimed(1000);
 
   std::printf("the server's thread under a misbehaving player (all seven identifiers set):\n");
-  Print("normal player, 5 s:", RunLoop(5000));
+  Print("normal player, 5 s:", host::RunLoopTimed(5000));
   PostMessageA(bound.Window(), WM_USER, 8000, kHang);
-  Print("player hung for 8 s, 10 s:", RunLoop(10000));
+  Print("player hung for 8 s, 10 s:", host::RunLoopTimed(10000));
   DWORD_PTR reply = 0;
   for (unsigned delay : {300u, 1900u}) {
     SendMessageTimeoutA(bound.Window(), WM_USER, delay, kReplyDelay, SMTO_NORMAL, 5000, &reply);
     char what[64];
     std::snprintf(what, sizeof what, "answers after %u ms, %u s:", delay, slowSeconds);
-    Print(what, RunLoop(slowSeconds * 1000));
+    Print(what, host::RunLoopTimed(slowSeconds * 1000));
   }
   SendMessageTimeoutA(bound.Window(), WM_USER, 0, kReplyDelay, SMTO_NORMAL, 5000, &reply);
   return 0;

@@ -55,6 +55,10 @@ TWinAmpControl::TWinAmpControl() : FCheckTimer(std::make_unique<platform::Timer>
 
 TWinAmpControl::~TWinAmpControl() {
   FCheckTimer.reset();  // stopped and released; not touched again
+  // A player started moments ago may show its window only now: look once more,
+  // so that it is not left running with nobody to close it.
+  if (!FPlayerWindow && FLaunchTime != 0 && WholeSecondsBetween(FLaunchTime, platform::Now()) < kRestartAfterSeconds)
+    HoldWindow(platform::FindWindowByClass(FClassName));
   if (FPlayerWindow) SendPlayerMessage(WM_COMMAND_, kClose, 0);
   HoldWindow(0);
 }
@@ -72,10 +76,17 @@ void TWinAmpControl::SetWinAmpPath(std::string_view path) {
   }
 }
 
+// The window just told to close may still be closing: it is not our player any
+// more, but another window of the class is.
+platform::WindowHandle TWinAmpControl::LookUp(platform::WindowHandle closing) const {
+  if (!closing) return platform::FindWindowByClass(FClassName);
+  for (platform::WindowHandle window : platform::FindWindowsByClass(FClassName))
+    if (window != closing) return window;
+  return 0;
+}
+
 void TWinAmpControl::Bind(platform::WindowHandle closing) {
-  HoldWindow(platform::FindWindowByClass(FClassName));
-  // The window just told to close may still be closing: it is not our player any more.
-  if (FPlayerWindow && FPlayerWindow == closing) HoldWindow(0);
+  HoldWindow(LookUp(closing));
   if (FPlayerWindow) return;
   if (!platform::FileExists(FPath)) return;
   FLaunchTime = platform::Now();

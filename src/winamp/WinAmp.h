@@ -35,6 +35,8 @@ class TWinAmpControl {
   void SetWinAmpClassName(std::string_view className) { FClassName = className; }
   // Writing a path that differs (letters A to Z compared without case) lets go
   // of the player, closing a bound one, then looks for or starts the new one.
+  // Destroying the link closes its player: the bound one, or one it started
+  // less than 60 s ago whose window has appeared since the last lookup.
   const std::string& WinAmpPath() const { return FPath; }
   void SetWinAmpPath(std::string_view path);
 
@@ -81,8 +83,9 @@ class TWinAmpControl {
   const platform::Timer& CheckTimer() const { return *FCheckTimer; }
 
  private:
-  // `closing`: a window just told to close, which the lookup treats as absent.
+  // `closing`: a window just told to close, which the lookup passes over.
   void Bind(platform::WindowHandle closing = 0);
+  platform::WindowHandle LookUp(platform::WindowHandle closing) const;
   void Unbind();
   void CheckPlayer();
   // Holds `window` from now on; another window (or none) ends "not answering".

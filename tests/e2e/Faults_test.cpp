@@ -18,6 +18,7 @@
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
 #include "E2E.h"
+#include "win32/LoopLoad.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ constexpr unsigned kSendLimitMs = 2000;
 // Wine and a loaded machine add to every wait; still far below a second message's worth.
 constexpr unsigned kSlackMs = 1000;
 constexpr UINT kHang = 0x7001;
+constexpr UINT kReplyDelay = 0x7003;
 constexpr UINT kGarbage = 0x7004;
 
 using e2e::PumpUntil;
@@ -148,6 +150,34 @@ TEST_F(Faults, PlayerHungFor8SecondsHoldsTheServerOneLimitAtMostAndIsPolledAgain
   std::printf("[          ] longest dispatch during the hang %lld ms (send limit %u ms); polled again %lld ms after it\n",
               longest, kSendLimitMs, late);
   EXPECT_LE(late, 1000 + 100) << "within a second of answering (our pump's step included)";
+}
+
+// The player answers every message after 300 ms, then after 1.9 s: each is
+// still asked, never counted as hung, and holds the thread one answer at a time.
+TEST_F(Faults, SlowPlayerHoldsTheServerOneAnswerAtATimeAndAQuarterOfItsTime) {
+  Start({{"TrackPosVar", Value::S("")}, {"TrackLenVar", Value::S("")}, {"TrackFileVar", Value::S("")},
+         {"TrackTitleVar", Value::S("")}, {"VolumeVar", Value::I(0)}, {"ShuffleVar", Value::B(false)},
+         {"RepeatVar", Value::B(false)}});
+  Call("WAC_AddFile", {Value::S("C:\\Music\\Song.mp3")});
+  ASSERT_TRUE(PumpUntil([&] { return Var("FaultTrackTitleVar").Str == "Song"; }, 3000));
+  for (unsigned delay : {300u, 1900u}) {
+    DWORD_PTR reply = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(Window(), WM_USER, delay, kReplyDelay, SMTO_NORMAL, 5000, &reply));
+    server.DefineVariable("FaultVolumeVar", Value::I(7));  // by hand: the mirror sets it back in its turn
+    const host::LoopLoad load = host::RunLoopTimed(delay == 300 ? 16000 : 17000);
+    std::printf("[          ] answers after %u ms: longest dispatch %.0f ms, share of the thread %.1f %% over whole "
+                "poll periods\n", delay, load.LongestMs, 100.0 * load.PeriodShare);
+    EXPECT_LT(load.LongestMs, delay + 250.0) << "one answer per dispatch";
+    EXPECT_GT(load.PeriodShare, 0.0) << "still asked";
+    EXPECT_LE(load.PeriodShare, 0.27) << "a quarter of the thread, Wine's timing included";
+    EXPECT_EQ(Var("FaultTrackTitleVar").Str, "Song") << "nothing written from an answer not given";
+    if (delay == 300) {
+      EXPECT_EQ(Var("FaultVolumeVar").Int, 255) << "every item in turn";
+    }
+  }
+  long long ms = 0;
+  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistLength").Int, 1) << "a script waits for its answer";
+  EXPECT_GE(ms, 1900);
 }
 
 TEST_F(Faults, KilledPlayerGivesZeroRepliesAtOnceAndANewLocationStartsAnother) {
