@@ -56,7 +56,6 @@ class AnswerQuestion {
 
   // False when the question could not be asked: the handler will not run.
   bool Ask(WindowHandle window, std::function<void()> onAnswer);
-  bool Pending() const { return id_ != 0; }
   // Forgets the question; its answer, if one comes, is dropped.
   void Cancel();
 

@@ -203,7 +203,9 @@ void TWinAmpControl::ReadPlaylistTitleAt(int32_t index, std::string& title) {
 
 void TWinAmpControl::ReadEntryText(int32_t index, uint32_t which, std::string& text) {
   text.clear();
+  if (!FPlayerWindow) return;
   const uint32_t address = uint32_t(SendPlayerMessage(WM_USER_, uint32_t(index), which));
+  if (FNotAnswering) return;  // no address was given: nothing to read
   const platform::ProcessHandle process(platform::ProcessHandle::kAllAccess,
                                         platform::WindowProcessId(FPlayerWindow));
   char buffer[kReadSize + 1] = {};

@@ -69,6 +69,18 @@ TEST_F(Hang, OneSendLimitPerHangThenNothingWaitsUntilTheAnswerComesThroughTheLoo
   EXPECT_EQ(link.PlayerWindow(), player->handle);
 }
 
+TEST_F(Hang, ATextWhoseAddressWasNotGivenIsNotReadFromThePlayersMemory) {
+  world.OnSend = [this](const sim::SentMessage& m) {
+    if (m.LParam == 211) world.SetHung(player->handle, true);  // hangs right after answering the length
+  };
+  std::string text = "stale";
+  link.GetPlaylistFile(1, text);
+  world.OnSend = nullptr;
+  EXPECT_EQ(text, "");
+  EXPECT_FALSE(link.IsAnswering());
+  EXPECT_EQ(world.OpenProcessCalls(), 0);
+}
+
 TEST_F(Hang, SlowPlayerAnsweringWithinTheLimitIsNeverGivenUp) {
   world.SetReplyDelay(player->handle, 1900);
   for (int i = 0; i < 3; ++i) {
