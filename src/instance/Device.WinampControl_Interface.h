@@ -13,6 +13,16 @@
 class TWinAmpControl;
 class TfrmPropertyPage;
 
+// Where the next status poll goes on (a text item's answers so far included),
+// and the rest it owes the thread: three times the last poll's sending time.
+struct TStatusPollProgress {
+  uint8_t Step = 0;
+  int32_t Index = 0;
+  int32_t Length = 0;
+  uint32_t EndedAt = 0;
+  uint32_t RestMs = 0;
+};
+
 class TKDOWinampControl final : public TKDOModuleObject {
  public:
   TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, const TKDOModuleInfo* moduleInfo);
@@ -58,8 +68,10 @@ class TKDOWinampControl final : public TKDOModuleObject {
   // The script-function handler: runs the function of that name with the
   // first parameter value and fills the result record.
   void HandlePHPFunction(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result);
-  // The status timer's tick: mirrors the bound player into the chosen variables.
+  // The status timer's tick: mirrors the bound player into the chosen variables
+  // when the poll's pace allows (PollPlayer is one poll whatever the pace).
   void StatusPoll();
+  void PollPlayer();
 
   // For tests: the form (null while none), the link and the status timer.
   TfrmPropertyPage* ConfigurationForm() noexcept { return FConfigurationForm.get(); }
@@ -125,5 +137,6 @@ class TKDOWinampControl final : public TKDOModuleObject {
   std::unique_ptr<TWinAmpControl> FPlayerLink;
   std::unique_ptr<platform::Timer> FStatusTimer;
   std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing
+  TStatusPollProgress FPoll;
   ControlTable FControlTable;
 };

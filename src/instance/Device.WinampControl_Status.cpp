@@ -1,6 +1,7 @@
 // The status mirror: four times a second the bound player's state goes into
 // the variables the user chose, each written only when its value changed.
 #include <cmath>
+#include <iterator>
 #include <string>
 
 #include "instance/Device.WinampControl_Interface.h"
@@ -21,52 +22,126 @@ std::string TimeText(int32_t seconds) {
   return platform::FormatLongTime(int(s / 3600), int(s / 60 % 60), int(s % 60));
 }
 
-struct PollItem {
-  TKDOText TKDOWinampControlSettings::*Ident;
-  void (*Poll)(TKDOWinampControl& c, TWinAmpControl& link, KDOString ident);
+// Sending time after which a poll starts no further send.
+constexpr uint32_t kPollBudgetMs = 250;
+
+using L = TWinAmpControl;
+using C = TKDOWinampControl;
+using S = TKDOWinampControlSettings;
+
+// What one step has of its item's answer.
+struct Polled {
+  TStatusPollProgress& P;
+  std::string& Text;
+  int32_t Number = 0;
 };
+
+// The poll in single sends: each step sends at most one message and says
+// whether its item's answer is complete (then the item's Write hands it to the
+// variable) or the item goes on with the next step. A text item takes three
+// steps (current index, playlist length, the entry's text), so a poll can stop
+// between any two sends and the next one goes on where it stopped.
+struct PollStep {
+  TKDOText S::*Ident;
+  bool (*Ask)(L& link, Polled& answer);  // true: the item's answer is complete
+  void (*Write)(C& c, KDOString ident, const Polled& answer);
+  bool First;  // the item's first step
+};
+
+bool AskIndex(L& l, Polled& a) {
+  a.P.Index = l.GetPlaylistPosition();
+  return false;
+}
+// An index below 0 needs no length: the text is empty.
+bool AskLength(L& l, Polled& a) {
+  a.Text.clear();
+  if (a.P.Index < 0) return true;
+  a.P.Length = l.GetPlaylistLength();
+  return false;
+}
+template <void (L::*Read)(int32_t, std::string&)>
+bool AskText(L& l, Polled& a) {
+  a.Text.clear();
+  if (a.P.Index >= 0 && a.P.Index < a.P.Length) (l.*Read)(a.P.Index, a.Text);
+  return true;
+}
+
+// The first step of the item that `step` belongs to.
+uint8_t ItemStart(const PollStep* steps, uint8_t step) {
+  while (step > 0 && !steps[step].First) --step;
+  return step;
+}
 
 }  // namespace
 
+// A slow player gets at most a quarter of the thread: after T ms of sends, 3 T ms without.
 void TKDOWinampControl::StatusPoll() {
-  // The poll only asks: it never starts, binds or commands the player.
-  static const PollItem kItems[] = {
-      {&TKDOWinampControlSettings::TrackPosVar,
-       [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) {
-         c.UpdateStringVariable(id, TimeText(l.GetTrackPosition()));
-       }},
-      {&TKDOWinampControlSettings::TrackLenVar,
-       [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) {
-         c.UpdateStringVariable(id, TimeText(l.GetTrackLength()));
-       }},
-      {&TKDOWinampControlSettings::TrackFileVar,
-       [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) {
-         std::string& text = c.FPolledText;
-         l.GetCurrentFile(text);
-         c.UpdateStringVariable(id, text);
-       }},
-      {&TKDOWinampControlSettings::TrackTitleVar,
-       [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) {
-         std::string& text = c.FPolledText;
-         l.GetCurrentTitle(text);
-         c.UpdateStringVariable(id, text);
-       }},
-      {&TKDOWinampControlSettings::VolumeVar,
-       [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) { c.UpdateIntegerVariable(id, l.GetVolume()); }},
-      {&TKDOWinampControlSettings::ShuffleVar,
-       [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) { c.UpdateBooleanVariable(id, l.GetShuffle()); }},
-      {&TKDOWinampControlSettings::RepeatVar,
-       [](TKDOWinampControl& c, TWinAmpControl& l, KDOString id) { c.UpdateBooleanVariable(id, l.GetRepeat()); }},
+  if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
+  PollPlayer();
+}
+
+void TKDOWinampControl::PollPlayer() {
+  // The poll only asks: it never starts, binds or commands the player. A
+  // player that does not answer is left alone like an unbound one: the
+  // variables keep its last real values.
+  static constexpr auto WriteTime = [](C& c, KDOString id, const Polled& a) {
+    c.UpdateStringVariable(id, TimeText(a.Number));
   };
-  if (!FPlayerLink || !FPlayerLink->IsBound()) return;
+  static constexpr auto WriteText = [](C& c, KDOString id, const Polled& a) { c.UpdateStringVariable(id, a.Text); };
+  static constexpr auto WriteInteger = [](C& c, KDOString id, const Polled& a) {
+    c.UpdateIntegerVariable(id, a.Number);
+  };
+  static constexpr auto WriteBoolean = [](C& c, KDOString id, const Polled& a) {
+    c.UpdateBooleanVariable(id, a.Number != 0);
+  };
+  static const PollStep kSteps[] = {
+      {&S::TrackPosVar, [](L& l, Polled& a) { return a.Number = l.GetTrackPosition(), true; }, WriteTime, true},
+      {&S::TrackLenVar, [](L& l, Polled& a) { return a.Number = l.GetTrackLength(), true; }, WriteTime, true},
+      {&S::TrackFileVar, AskIndex, WriteText, true},
+      {&S::TrackFileVar, AskLength, WriteText, false},
+      {&S::TrackFileVar, AskText<&L::ReadPlaylistFileAt>, WriteText, false},
+      {&S::TrackTitleVar, AskIndex, WriteText, true},
+      {&S::TrackTitleVar, AskLength, WriteText, false},
+      {&S::TrackTitleVar, AskText<&L::ReadPlaylistTitleAt>, WriteText, false},
+      {&S::VolumeVar, [](L& l, Polled& a) { return a.Number = l.GetVolume(), true; }, WriteInteger, true},
+      {&S::ShuffleVar, [](L& l, Polled& a) { return a.Number = l.GetShuffle(), true; }, WriteBoolean, true},
+      {&S::RepeatVar, [](L& l, Polled& a) { return a.Number = l.GetRepeat(), true; }, WriteBoolean, true},
+  };
+  constexpr uint8_t kStepCount = std::size(kSteps);
+  auto asking = [this] { return FPlayerLink && FPlayerLink->IsBound() && FPlayerLink->IsAnswering(); };
+  if (!asking()) return;
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
   const TKDORef<IKDOModule> self(ModuleInterface());
-  for (const PollItem& item : kItems) {
+  Polled answer{FPoll, FPolledText};
+  uint32_t spent = 0;
+  uint8_t at = FPoll.Step < kStepCount ? FPoll.Step : 0;
+  // One round at most: what was not reached within the budget comes first next time.
+  for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
+    const PollStep& step = kSteps[at];
     // The identifiers as they are now: a SetSettings between ticks counts from the next one.
-    const TKDOText ident = FSettings.*item.Ident;
-    if (!ident.empty()) item.Poll(*this, *FPlayerLink, ident.get());
+    const TKDOText ident = FSettings.*step.Ident;
+    bool complete = true;
+    if (!ident.empty()) {
+      const uint32_t asked = platform::TickMs();
+      complete = step.Ask(*FPlayerLink, answer);
+      spent += uint32_t(platform::TickMs() - asked);
+      // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
+      if (!asking()) {
+        at = ItemStart(kSteps, at);
+        break;
+      }
+      if (complete) step.Write(*this, ident.get(), answer);
+    }
+    // An item without identifier, or complete, is left for the next; otherwise its next step follows.
+    const uint8_t from = at;
+    do at = uint8_t((at + 1) % kStepCount);
+    while (complete && !kSteps[at].First);
+    travelled += (at + kStepCount - from) % kStepCount;
   }
+  FPoll.Step = at;
+  FPoll.EndedAt = platform::TickMs();
+  FPoll.RestMs = 3 * spent;
 }
 
 // Text compares ignore the case of A to Z only.

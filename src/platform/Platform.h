@@ -9,12 +9,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
 // A window handle as a 32-bit value; 0 means none.
 using WindowHandle = uint32_t;
 
+constexpr uint32_t WM_NULL_ = 0x0000;
 constexpr uint32_t WM_COMMAND_ = 0x0111;
 constexpr uint32_t WM_USER_ = 0x0400;
 constexpr uint32_t WM_COPYDATA_ = 0x004A;
@@ -25,11 +27,51 @@ constexpr uint32_t kSendTimeoutMs = 2000;
 
 // The first top-level window of that class, or 0.
 WindowHandle FindWindowByClass(const std::string& className);
+// Every top-level window of that class, in the order a lookup meets them.
+std::vector<WindowHandle> FindWindowsByClass(const std::string& className);
 
-// Sends synchronously and returns the reply as a signed 32-bit value; a send
-// that fails, was given up after kSendTimeoutMs, or went to a window that no
-// longer exists returns 0. `lParam` is a value or an address in our process.
-int32_t SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+// How a send ended: the window's thread answered; the send was given up (the
+// limit passed, or the thread counts as hung); or there was no such window.
+enum class SendOutcome { Answered, GivenUp, NoWindow };
+
+struct SendResult {
+  SendOutcome Outcome;
+  int32_t Reply;  // the answer as a signed 32-bit value; 0 unless answered
+};
+
+// Sends synchronously and waits at most kSendTimeoutMs for the answer.
+// `lParam` is a value or an address in our process.
+SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+
+// Asks a window, without waiting, whether its thread answers (a null message
+// whose answer comes back through this thread's message loop). The handler
+// runs on this thread once the answer has arrived, unless this object has
+// gone or asked again in between. One question at a time per object.
+class AnswerQuestion {
+ public:
+  AnswerQuestion() = default;
+  ~AnswerQuestion() { Cancel(); }
+  AnswerQuestion(const AnswerQuestion&) = delete;
+  AnswerQuestion& operator=(const AnswerQuestion&) = delete;
+
+  // False when the question could not be asked: the handler will not run.
+  bool Ask(WindowHandle window, std::function<void()> onAnswer);
+  // Forgets the question; its answer, if one comes, is dropped.
+  void Cancel();
+
+  // Called by the implementation when the answer to question `id` arrives.
+  static void Answered(uintptr_t id);
+
+ private:
+  // Each platform's way of asking; false when it cannot.
+  static bool AskWindow(WindowHandle window, uintptr_t id);
+  uintptr_t id_ = 0;
+  std::function<void()> onAnswer_;
+};
+
+// A monotonic millisecond count that wraps around every 2^32 ms: only
+// differences (taken as 32-bit two's-complement) mean anything.
+uint32_t TickMs();
 
 // The platform's COPYDATASTRUCT: on the 32-bit target three 32-bit fields.
 struct CopyDataRecord {

@@ -57,8 +57,12 @@ TWinAmpControl::TWinAmpControl() : FCheckTimer(std::make_unique<platform::Timer>
 
 TWinAmpControl::~TWinAmpControl() {
   FCheckTimer.reset();  // stopped and released; not touched again
+  // A player started moments ago may show its window only now: look once more,
+  // so that it is not left running with nobody to close it.
+  if (!FPlayerWindow && FLaunchTime != 0 && WholeSecondsBetween(FLaunchTime, platform::Now()) < kRestartAfterSeconds)
+    HoldWindow(platform::FindWindowByClass(FClassName));
   if (FPlayerWindow) SendPlayerMessage(WM_COMMAND_, kClose, 0);
-  FPlayerWindow = 0;
+  HoldWindow(0);
 }
 
 void TWinAmpControl::SetWinAmpPath(std::string_view path) {
@@ -74,10 +78,17 @@ void TWinAmpControl::SetWinAmpPath(std::string_view path) {
   }
 }
 
+// The window just told to close may still be closing: it is not our player any
+// more, but another window of the class is.
+platform::WindowHandle TWinAmpControl::LookUp(platform::WindowHandle closing) const {
+  if (!closing) return platform::FindWindowByClass(FClassName);
+  for (platform::WindowHandle window : platform::FindWindowsByClass(FClassName))
+    if (window != closing) return window;
+  return 0;
+}
+
 void TWinAmpControl::Bind(platform::WindowHandle closing) {
-  FPlayerWindow = platform::FindWindowByClass(FClassName);
-  // The window just told to close may still be closing: it is not our player any more.
-  if (FPlayerWindow && FPlayerWindow == closing) FPlayerWindow = 0;
+  HoldWindow(LookUp(closing));
   if (FPlayerWindow) return;
   if (!platform::FileExists(FPath)) return;
   FLaunchTime = platform::Now();
@@ -89,21 +100,45 @@ void TWinAmpControl::Bind(platform::WindowHandle closing) {
 void TWinAmpControl::Unbind() {
   FCheckTimer->SetEnabled(false);
   if (FPlayerWindow) SendPlayerMessage(WM_COMMAND_, kClose, 0);
-  FPlayerWindow = 0;
+  HoldWindow(0);
 }
 
 void TWinAmpControl::CheckPlayer() {
-  FPlayerWindow = platform::FindWindowByClass(FClassName);
+  HoldWindow(platform::FindWindowByClass(FClassName));
   if (FPlayerWindow) {
+    if (FNotAnswering) CheckAnswering(true);
     if (FCheckTimer->Interval() == kStartInterval) FCheckTimer->SetInterval(kWatchInterval);
     return;
   }
   if (WholeSecondsBetween(FLaunchTime, platform::Now()) > kRestartAfterSeconds) Bind();
 }
 
+void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
+  if (window != FPlayerWindow) {
+    FNotAnswering = false;
+    FAnswerQuestion.Cancel();
+  }
+  FPlayerWindow = window;
+}
+
 int32_t TWinAmpControl::SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) {
   if (!FPlayerWindow) return -1;
-  return platform::SendMessageWait(FPlayerWindow, message, wParam, lParam);
+  if (FNotAnswering) return 0;  // given up at once: the limit was waited out once for this hang
+  const platform::SendResult result = platform::SendMessageWait(FPlayerWindow, message, wParam, lParam);
+  if (result.Outcome == platform::SendOutcome::GivenUp) StopAnswering();
+  return result.Reply;
+}
+
+void TWinAmpControl::StopAnswering() {
+  FNotAnswering = true;
+  CheckAnswering(false);
+}
+
+void TWinAmpControl::CheckAnswering(bool sendWhenNoQuestion) {
+  if (FAnswerQuestion.Ask(FPlayerWindow, [this] { FNotAnswering = false; })) return;
+  if (sendWhenNoQuestion &&
+      platform::SendMessageWait(FPlayerWindow, platform::WM_NULL_, 0, 0).Outcome == platform::SendOutcome::Answered)
+    FNotAnswering = false;
 }
 
 // ---------------------------------------------------------------- commands
@@ -160,7 +195,21 @@ void TWinAmpControl::ReadRemoteText(int32_t index, uint32_t which, std::string& 
   text.clear();
   if (index < 0) return;
   if (index >= GetPlaylistLength()) return;
+  ReadEntryText(index, which, text);
+}
+
+void TWinAmpControl::ReadPlaylistFileAt(int32_t index, std::string& fileName) {
+  ReadEntryText(index, kPlaylistFile, fileName);
+}
+void TWinAmpControl::ReadPlaylistTitleAt(int32_t index, std::string& title) {
+  ReadEntryText(index, kPlaylistTitle, title);
+}
+
+void TWinAmpControl::ReadEntryText(int32_t index, uint32_t which, std::string& text) {
+  text.clear();
+  if (!FPlayerWindow) return;
   const uint32_t address = uint32_t(SendPlayerMessage(WM_USER_, uint32_t(index), which));
+  if (FNotAnswering) return;  // no address was given: nothing to read
   const platform::ProcessHandle process(platform::ProcessHandle::kAllAccess,
                                         platform::WindowProcessId(FPlayerWindow));
   char buffer[kReadSize + 1] = {};

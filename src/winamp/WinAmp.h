@@ -4,6 +4,12 @@
 // exists, watches it with its check timer, and wraps the player's window
 // messages as commands and queries. It never raises and never logs; an
 // unbound link sends nothing and answers -1 (or what each query makes of it).
+//
+// A player that lets a send be given up counts as not answering: from then on
+// every send is given up at once (reply 0) instead of waiting out the limit
+// again, until the player is seen to answer (a question that does not wait, or
+// one send at the next check tick where the question cannot be asked), or a
+// lookup binds another window or none.
 #pragma once
 
 #include <cstdint>
@@ -29,11 +35,15 @@ class TWinAmpControl {
   void SetWinAmpClassName(std::string_view className) { FClassName = className; }
   // Writing a path that differs (letters A to Z compared without case) lets go
   // of the player, closing a bound one, then looks for or starts the new one.
+  // Destroying the link closes its player: the bound one, or one it started
+  // less than 60 s ago whose window has appeared since the last lookup.
   const std::string& WinAmpPath() const { return FPath; }
   void SetWinAmpPath(std::string_view path);
 
   bool IsBound() const { return FPlayerWindow != 0; }
-  // The player's reply, or -1 (nothing sent) when unbound.
+  // False while the bound player counts as not answering.
+  bool IsAnswering() const { return !FNotAnswering; }
+  // The player's reply, or -1 (nothing sent) when unbound; 0 when given up.
   int32_t SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam);
 
   // ---- commands and queries
@@ -66,6 +76,10 @@ class TWinAmpControl {
   int32_t GetPlayState();
   // Moves the current track to `ms`; the player's reply unchanged (0: moved there).
   int32_t JumpToTime(int32_t ms);
+  // The entry's text without the length query, for a caller that has asked
+  // the length itself (one send and one read fewer than GetPlaylistFile).
+  void ReadPlaylistFileAt(int32_t index, std::string& fileName);
+  void ReadPlaylistTitleAt(int32_t index, std::string& title);
 
   // ---- state, for the instance's tests
   platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
@@ -73,15 +87,24 @@ class TWinAmpControl {
   const platform::Timer& CheckTimer() const { return *FCheckTimer; }
 
  private:
-  // `closing`: a window just told to close, which the lookup treats as absent.
+  // `closing`: a window just told to close, which the lookup passes over.
   void Bind(platform::WindowHandle closing = 0);
+  platform::WindowHandle LookUp(platform::WindowHandle closing) const;
   void Unbind();
   void CheckPlayer();
+  // Holds `window` from now on; another window (or none) ends "not answering".
+  void HoldWindow(platform::WindowHandle window);
+  void StopAnswering();
+  // Asks whether the player answers again; where that cannot be asked, one send decides.
+  void CheckAnswering(bool sendWhenNoQuestion);
   void ReadRemoteText(int32_t index, uint32_t which, std::string& text);
+  void ReadEntryText(int32_t index, uint32_t which, std::string& text);
 
   platform::WindowHandle FPlayerWindow = 0;
   std::string FPath;
   std::string FClassName = "Winamp v1.x";
   double FLaunchTime = 0;
   std::unique_ptr<platform::Timer> FCheckTimer;
+  bool FNotAnswering = false;
+  platform::AnswerQuestion FAnswerQuestion;  // cancelled with the link
 };

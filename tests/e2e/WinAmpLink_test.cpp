@@ -113,6 +113,47 @@ TEST_F(LinkE2E, DestroyingABoundLinkClosesItsPlayer) {
   EXPECT_TRUE(PumpUntil([&] { return FindWindowA(className.c_str(), nullptr) == nullptr; }, 5000));
 }
 
+// Two players of the class: the one the link holds and another started beside it.
+class TwoPlayersE2E : public LinkE2E {
+ protected:
+  std::unique_ptr<TWinAmpControl> StartBoundWithAnother() {
+    auto link = StartBound();
+    platform::ShellOpen(PlayerPath(), "/CLASS=\"" + className + "\"", platform::SW_MINIMIZE_);
+    EXPECT_TRUE(PumpUntil([&] { return platform::FindWindowsByClass(className).size() == 2; }, 15000));
+    return link;
+  }
+  // The window of the class that the link does not hold, once only one other is left.
+  platform::WindowHandle Other(const TWinAmpControl& link) {
+    for (platform::WindowHandle w : platform::FindWindowsByClass(className))
+      if (w != link.PlayerWindow()) return w;
+    return 0;
+  }
+};
+
+TEST_F(TwoPlayersE2E, AfterTheCloseCommandTheOtherPlayerIsBoundAndNoneStarted) {
+  auto link = StartBoundWithAnother();
+  ASSERT_TRUE(link->IsBound());
+  const platform::WindowHandle old = link->PlayerWindow();
+  const platform::WindowHandle other = Other(*link);
+  ASSERT_NE(other, 0u);
+
+  link->SetWinAmpPath(e2e::HostDirectory() + "\\.\\player.exe");  // another spelling: a different location
+  EXPECT_EQ(link->PlayerWindow(), other) << "the other player of the class, at once";
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(HWND(uintptr_t(old))); }, 5000)) << "the old one closed";
+  host::PumpMessages(2000);
+  EXPECT_EQ(platform::FindWindowsByClass(className).size(), 1u) << "no third player started";
+  EXPECT_EQ(link->GetPlaylistLength(), 0) << "and it answers";
+}
+
+TEST_F(TwoPlayersE2E, EmptyLocationWhileBoundBindsTheOtherPlayerAtOnce) {
+  auto link = StartBoundWithAnother();
+  ASSERT_TRUE(link->IsBound());
+  const platform::WindowHandle other = Other(*link);
+  link->SetWinAmpPath("");
+  EXPECT_EQ(link->PlayerWindow(), other);
+  EXPECT_TRUE(PumpUntil([&] { return platform::FindWindowsByClass(className).size() == 1; }, 5000));
+}
+
 TEST_F(LinkE2E, HungPlayerCostsAtMostTheSendLimit) {
   auto link = StartBound();
   ASSERT_TRUE(link->IsBound());

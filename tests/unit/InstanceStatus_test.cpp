@@ -1,6 +1,9 @@
 // The status mirror: what a tick asks, what it writes, and the time texts.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "InstanceFixture.h"
 
 namespace instancetest {
@@ -192,6 +195,162 @@ TEST_F(Status, MissingVariableManagerIsSkipped) {
   Call(1, "WAC_SetVolume", {host::Value::I(3)});
   EXPECT_EQ(Var("VolumeVar").Int, 0);
   EXPECT_EQ(Model(1).Volume(), 3);
+}
+
+// ---------------------------------------------------------------- a player that hangs or is slow
+
+TEST_F(Status, HungPlayerCostsOnePollOneLimitAndTheVariablesKeepItsLastValues) {
+  ChooseAll();
+  Create(1);
+  Call(1, "WAC_AddFile", {host::Value::S("C:\\Music\\Song.mp3")});
+  Call(1, "WAC_SetRepeat", {host::Value::B(true)});
+  world.Advance(250);
+  ASSERT_EQ(Var("TrackTitleVar").Str, "Song");
+  ASSERT_EQ(Var("RepeatVar").Bool, true);
+  int writes = 0;
+  for (const char* key : {"TrackPosVar", "TrackLenVar", "TrackFileVar", "TrackTitleVar", "VolumeVar", "ShuffleVar",
+                          "RepeatVar"})
+    writes += server.VariableWrites(std::string("v_") + key);
+
+  Player(1)->Hang(true);
+  world.ClearSent();
+  const int64_t before = world.ElapsedMs();
+  world.Advance(250);
+  EXPECT_EQ(world.ElapsedMs() - before, 250 + 2000) << "the poll waited out one limit, not one per message";
+  EXPECT_EQ(world.Sent().size(), 1u) << "the poll stopped at the send that was given up";
+  world.ClearSent();
+  world.Advance(10000);
+  EXPECT_EQ(world.ElapsedMs() - before, 250 + 2000 + 10000) << "no tick waited after that";
+  EXPECT_TRUE(world.Sent().empty()) << "nothing asked while the player does not answer";
+  int writesDuring = 0;
+  for (const char* key : {"TrackPosVar", "TrackLenVar", "TrackFileVar", "TrackTitleVar", "VolumeVar", "ShuffleVar",
+                          "RepeatVar"})
+    writesDuring += server.VariableWrites(std::string("v_") + key);
+  EXPECT_EQ(writesDuring, writes) << "no zeros written for the unanswered sends";
+  EXPECT_EQ(Var("TrackTitleVar").Str, "Song");
+  EXPECT_EQ(Var("RepeatVar").Bool, true);
+  EXPECT_EQ(Var("VolumeVar").Int, 255);
+
+  Model(1).OnUser(77, 122);  // the player's volume changes meanwhile
+  Player(1)->Hang(false);
+  world.Advance(250);
+  EXPECT_EQ(Var("VolumeVar").Int, 77) << "polled and written again after the player answered";
+  EXPECT_EQ(Var("TrackTitleVar").Str, "Song");
+}
+
+TEST_F(Status, ScriptCallsKeepTheirResultsButNeverWaitOnAHungPlayer) {
+  Create(1);
+  Call(1, "WAC_AddFile", {host::Value::S("a.mp3")});
+  Player(1)->Hang(true);
+  const int64_t before = world.ElapsedMs();
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistLength").Int, 0);
+  EXPECT_EQ(world.ElapsedMs() - before, 2000) << "the first call finds the hang";
+  EXPECT_EQ(Call(1, "WAC_Play").Bool, 1);
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistPosition").Int, 1) << "0 from the player, counted from 1";
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistTitle", {host::Value::I(1)}, {false, 0, 0, "stale"}).Str, "");
+  EXPECT_EQ(Call(1, "WAC_SetVolume", {host::Value::I(9)}).Bool, 1);
+  EXPECT_EQ(world.ElapsedMs() - before, 2000) << "later calls do not wait";
+  Player(1)->Hang(false);
+  world.Advance(0);
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistLength").Int, 1);
+}
+
+TEST_F(Status, PlayerAnsweringIn1900MsStaysBoundAndPolled) {
+  server.DefineVariable("vol", host::Value::I(0));
+  Store(1, "VolumeVar", "vol");
+  Create(1);
+  Player(1)->SetReplyDelay(1900);
+  Model(1).OnUser(12, 122);
+  world.Advance(250);
+  EXPECT_EQ(server.Variable("vol")->Int, 12);
+  Model(1).OnUser(13, 122);
+  world.ClearSent();
+  world.Advance(8000);
+  EXPECT_EQ(server.Variable("vol")->Int, 13);
+  EXPECT_EQ(world.Sent().size(), 1u) << "still asked: one send, then three times its length of rest";
+}
+
+// ---------------------------------------------------------------- the poll's share of the thread
+
+// Polls seen from the player's side: sends that follow one another without a
+// gap belong to one poll.
+struct PollRecord {
+  int64_t Start;
+  std::vector<int64_t> SendOffsets;
+};
+
+class Pace : public Status, public ::testing::WithParamInterface<uint32_t> {
+ protected:
+  // Records every send of the player until `ms` more have passed; the polls found.
+  std::vector<PollRecord> Watch(int64_t ms, uint32_t delay) {
+    std::vector<PollRecord> polls;
+    int64_t expected = -1;  // when the next send of the same poll would start
+    world.OnSend = [&](const sim::SentMessage&) {
+      const int64_t now = world.ElapsedMs();
+      if (now != expected || polls.empty()) polls.push_back({now, {}});
+      polls.back().SendOffsets.push_back(now - polls.back().Start);
+      expected = now + delay;
+    };
+    world.Advance(ms);
+    world.OnSend = nullptr;
+    return polls;
+  }
+};
+
+TEST_P(Pace, SlowPlayerGetsAQuarterOfTheThreadAndEveryItemInTurn) {
+  const uint32_t delay = GetParam();
+  world.SetTickBase(0xFFFFFFFFu - 20000);  // the tick count wraps around on the way
+  ChooseAll();
+  Create(1);
+  Call(1, "WAC_AddFile", {host::Value::S("C:\\Music\\First.mp3")});
+  world.Advance(250);
+  ASSERT_EQ(Var("TrackFileVar").Str, "C:\\Music\\First.mp3");
+  // Every item changes at the player, then the player slows down.
+  Call(1, "WAC_AddFile", {host::Value::S("C:\\Music\\Second.mp3")});
+  Call(1, "WAC_SetPlaylistPosition", {host::Value::I(2)});
+  Call(1, "WAC_SetShuffle", {host::Value::B(true)});
+  Call(1, "WAC_SetRepeat", {host::Value::B(true)});
+  Model(1).SetLength(1, 3725);
+  Model(1).OnUser(90, 122);
+  server.DefineVariable("v_VolumeVar", host::Value::I(0));
+  server.DefineVariable("v_ShuffleVar", host::Value::B(false));
+  server.DefineVariable("v_RepeatVar", host::Value::B(false));
+  Player(1)->SetReplyDelay(delay);
+
+  const std::vector<PollRecord> polls = Watch(60000, delay);
+  ASSERT_GE(polls.size(), 5u) << "the player is still asked";
+  std::size_t sends = 0;
+  for (const PollRecord& poll : polls)
+    for (int64_t offset : poll.SendOffsets) EXPECT_LT(offset, 250) << "a send started after the poll's budget";
+  // The share over whole periods: from the first poll's start to the last one's.
+  for (std::size_t i = 0; i + 1 < polls.size(); ++i) sends += polls[i].SendOffsets.size();
+  const int64_t span = polls.back().Start - polls.front().Start;
+  const double share = double(sends * delay) / double(span);
+  EXPECT_LE(share, 0.25) << sends << " sends of " << delay << " ms in " << span << " ms";
+  std::printf("[          ] %u ms per answer: %zu polls in 60 s, share of the thread %.1f %%\n", delay, polls.size(),
+              100.0 * share);
+
+  if (sends < 11) world.Advance(60000);  // the slowest player needs more than a minute for a whole round
+  EXPECT_EQ(Var("TrackPosVar").Str, "0:00:00");
+  EXPECT_EQ(Var("TrackLenVar").Str, "1:02:05");
+  EXPECT_EQ(Var("TrackFileVar").Str, "C:\\Music\\Second.mp3");
+  EXPECT_EQ(Var("TrackTitleVar").Str, "Second");
+  EXPECT_EQ(Var("VolumeVar").Int, 90);
+  EXPECT_EQ(Var("ShuffleVar").Bool, true);
+  EXPECT_EQ(Var("RepeatVar").Bool, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Delays, Pace, ::testing::Values(300u, 1900u));
+
+TEST_F(Status, NormalPlayerIsPolledWholeEvery250Ms) {
+  ChooseAll();
+  Create(1);
+  Call(1, "WAC_AddFile", {host::Value::S("a.mp3")});
+  Player(1)->SetReplyDelay(1);  // 11 ms per poll
+  world.Advance(250);
+  world.ClearSent();
+  world.Advance(60000);
+  EXPECT_EQ(world.Sent().size(), 240u * 11) << "240 polls of 11 messages";
 }
 
 }  // namespace

@@ -22,11 +22,11 @@ constexpr char kExe[] = "C:\\Program Files\\Winamp\\winamp.exe";
 
 class SimPlayerTest : public ::testing::Test {
  protected:
-  int32_t User(uint32_t lParam, uint32_t wParam = 0) { return world.Send(window, WM_USER_, wParam, lParam); }
-  int32_t Command(uint32_t id) { return world.Send(window, WM_COMMAND_, id, 0); }
+  int32_t User(uint32_t lParam, uint32_t wParam = 0) { return world.Send(window, WM_USER_, wParam, lParam).Reply; }
+  int32_t Command(uint32_t id) { return world.Send(window, WM_COMMAND_, id, 0).Reply; }
   int32_t CopyData(uintptr_t dwData, const std::string& text) {
     CopyDataRecord record{dwData, uint32_t(text.size() + 1), text.c_str()};
-    return world.Send(window, WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&record));
+    return world.Send(window, WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&record)).Reply;
   }
   bool Read(uint32_t address, void* buffer, std::size_t size) {
     return world.ReadProcess(player.Pid(), address, buffer, size);
@@ -153,7 +153,9 @@ TEST_F(SimPlayerTest, AHungPlayerCostsTheSendLimitAndAnswersNothing) {
   CopyData(100, "a.mp3");
   player.Hang(true);
   const int64_t before = world.ElapsedMs();
-  EXPECT_EQ(User(user::kCount), 0);
+  const platform::SendResult r = world.Send(window, WM_USER_, 0, user::kCount);
+  EXPECT_EQ(r.Outcome, platform::SendOutcome::GivenUp);
+  EXPECT_EQ(r.Reply, 0);
   EXPECT_EQ(world.ElapsedMs() - before, int64_t(platform::kSendTimeoutMs));
   EXPECT_TRUE(player.Running());
   player.Hang(false);

@@ -240,6 +240,110 @@ TEST_F(Binding, DestroyingAnUnboundLinkSendsNothing) {
   EXPECT_TRUE(world.Sent().empty());
 }
 
+TEST_F(Binding, AfterTheCloseCommandAnotherWindowOfTheClassIsBoundAndNothingStarted) {
+  world.AddFile(kExe);
+  world.AddFile("D:\\new\\winamp.exe");
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_12");
+  ScriptedWindow& slow = StartWindow("WA_KDO_12", /*closesOnCommand=*/false);
+  link.SetWinAmpPath(kExe);
+  ASSERT_EQ(link.PlayerWindow(), slow.handle);
+  ScriptedWindow& second = StartWindow("WA_KDO_12");
+  world.ClearSent();
+
+  link.SetWinAmpPath("D:\\new\\winamp.exe");
+  ASSERT_EQ(CloseCommands(), 1);
+  EXPECT_EQ(world.Sent()[0].Window, slow.handle) << "the close command went to the old player";
+  EXPECT_EQ(link.PlayerWindow(), second.handle) << "the other window of the class, passing over the closing one";
+  EXPECT_TRUE(world.ShellCalls().empty()) << "a player of the class exists: nothing started";
+  EXPECT_TRUE(link.CheckTimer().Enabled());
+  EXPECT_EQ(link.CheckTimer().Interval(), 30000u) << "watched like any player found at once";
+}
+
+TEST_F(Binding, EmptyLocationWhileBoundLooksUpAtOnceAndBindsAnotherWindowOfTheClass) {
+  world.AddFile(kExe);
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_13");
+  ScriptedWindow& first = StartWindow("WA_KDO_13");
+  link.SetWinAmpPath(kExe);
+  ASSERT_EQ(link.PlayerWindow(), first.handle);
+  ScriptedWindow& second = StartWindow("WA_KDO_13");
+  const int lookups = world.Lookups();
+
+  link.SetWinAmpPath("");
+  EXPECT_EQ(CloseCommands(), 1);
+  EXPECT_FALSE(world.WindowAlive(first.handle));
+  EXPECT_EQ(world.Lookups(), lookups + 1) << "one lookup, at once";
+  EXPECT_EQ(link.PlayerWindow(), second.handle);
+  EXPECT_TRUE(world.ShellCalls().empty());
+}
+
+// A player whose window the launcher shows at once, before the link's first check tick.
+class StartedPlayer : public LinkTest {
+ protected:
+  void Install(bool showsWindow) {
+    world.AddFile(kExe, [this, showsWindow](const std::string&) {
+      if (showsWindow) StartWindow("WA_KDO_14");
+    });
+  }
+};
+
+TEST_F(StartedPlayer, DestroyingTheLinkBeforeItBoundClosesThePlayerItStarted) {
+  Install(true);
+  {
+    TWinAmpControl link;
+    link.SetWinAmpClassName("WA_KDO_14");
+    link.SetWinAmpPath(kExe);
+    ASSERT_EQ(windows.size(), 1u);
+    world.Advance(500);
+    ASSERT_FALSE(link.IsBound()) << "the first check tick has not come yet";
+  }
+  EXPECT_EQ(CloseCommands(), 1);
+  EXPECT_FALSE(world.WindowAlive(windows[0]->handle));
+}
+
+TEST_F(StartedPlayer, JustUnder60SecondsAfterTheStartTheLinkStillLooks) {
+  Install(false);
+  {
+    TWinAmpControl link;
+    link.SetWinAmpClassName("WA_KDO_14");
+    link.SetWinAmpPath(kExe);
+    world.RemoveFile(kExe);  // no second start
+    world.Advance(59999);
+    StartWindow("WA_KDO_14");  // shows its window between two ticks
+    ASSERT_FALSE(link.IsBound());
+  }
+  EXPECT_EQ(CloseCommands(), 1);
+}
+
+TEST_F(StartedPlayer, APlayerShowingItsWindowAfterTheLinkWentStays) {
+  Install(false);
+  {
+    TWinAmpControl link;
+    link.SetWinAmpClassName("WA_KDO_14");
+    link.SetWinAmpPath(kExe);
+    world.Advance(500);
+  }
+  ScriptedWindow& late = StartWindow("WA_KDO_14");
+  world.Advance(5000);
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_TRUE(world.WindowAlive(late.handle)) << "found and bound by the next instance of the class";
+}
+
+TEST_F(StartedPlayer, SixtySecondsAfterTheStartTheLinkNoLongerLooks) {
+  Install(false);
+  {
+    TWinAmpControl link;
+    link.SetWinAmpClassName("WA_KDO_14");
+    link.SetWinAmpPath(kExe);
+    world.RemoveFile(kExe);  // the 61 s tick starts nothing, so the start time stays
+    world.Advance(61500);
+    StartWindow("WA_KDO_14");
+    ASSERT_FALSE(link.IsBound());
+  }
+  EXPECT_TRUE(world.Sent().empty()) << "somebody else's player now";
+}
+
 TEST_F(Binding, UnboundLinkSendsNothingAndAnswersMinusOne) {
   TWinAmpControl link;
   EXPECT_EQ(link.SendPlayerMessage(WM_USER, 0, 124), -1);

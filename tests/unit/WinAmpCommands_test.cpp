@@ -243,16 +243,6 @@ TEST_F(Commands, DeadHandleRepliesZero) {
   EXPECT_FALSE(link.GetShuffle());
 }
 
-TEST_F(Commands, HungPlayerCostsOneSendLimitPerMessage) {
-  world.SetHung(player->handle, true);
-  const int64_t before = world.ElapsedMs();
-  EXPECT_EQ(link.GetPlaylistLength(), 0);
-  EXPECT_EQ(world.ElapsedMs() - before, 2000);
-  world.SetHung(player->handle, false);
-  ReplyAlways(5);
-  EXPECT_EQ(link.GetPlaylistLength(), 5);
-}
-
 TEST(CommandsUnbound, AnswerWithoutSending) {
   sim::World world;
   TWinAmpControl link;

@@ -12,9 +12,17 @@ sim::World* W() { return sim::World::Current(); }
 
 WindowHandle FindWindowByClass(const std::string& className) { return W() ? W()->FindWindow(className) : 0; }
 
-int32_t SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
-  return W() ? W()->Send(window, message, wParam, lParam) : 0;
+std::vector<WindowHandle> FindWindowsByClass(const std::string& className) {
+  return W() ? W()->FindWindows(className) : std::vector<WindowHandle>();
 }
+
+SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
+  return W() ? W()->Send(window, message, wParam, lParam) : SendResult{SendOutcome::NoWindow, 0};
+}
+
+bool AnswerQuestion::AskWindow(WindowHandle window, uintptr_t id) { return W() && W()->AskAnswer(window, id); }
+
+uint32_t TickMs() { return W() ? W()->TickMs() : 0; }
 
 uint32_t WindowProcessId(WindowHandle window) { return W() ? W()->WindowProcess(window) : 0; }
 

@@ -90,9 +90,22 @@ World* World::Current() { return gCurrent; }
 void World::Advance(int64_t ms) {
   const int64_t target = now_ + ms;
   for (;;) {
+    // Answers to questions come through the same loop as the ticks, the earlier first.
+    std::erase_if(answers_, [this](const PendingAnswer& a) { return !WindowAlive(a.Window); });
+    auto answer = std::min_element(answers_.begin(), answers_.end(), [](const PendingAnswer& a, const PendingAnswer& b) {
+      return (a.Due < 0) != (b.Due < 0) ? b.Due < 0 : a.Due < b.Due;
+    });
     auto next = std::min_element(timers_.begin(), timers_.end(), [](const PendingTimer& a, const PendingTimer& b) {
       return a.Due != b.Due ? a.Due < b.Due : a.Seq < b.Seq;
     });
+    if (answer != answers_.end() && answer->Due >= 0 && answer->Due <= target &&
+        (next == timers_.end() || answer->Due <= next->Due)) {
+      now_ = std::max(now_, answer->Due);
+      const uintptr_t id = answer->Id;
+      answers_.erase(answer);
+      platform::AnswerQuestion::Answered(id);
+      continue;
+    }
     if (next == timers_.end() || next->Due > target) break;
     now_ = std::max(now_, next->Due);
     // Periods missed while the thread was blocked make one late tick, as Windows coalesces WM_TIMER.
@@ -148,7 +161,10 @@ bool World::WindowAlive(WindowHandle window) const {
 
 void World::SetHung(WindowHandle window, bool hung) {
   auto it = windows_.find(window);
-  if (it != windows_.end()) it->second.Hung = hung;
+  if (it == windows_.end()) return;
+  it->second.Hung = hung;
+  for (PendingAnswer& a : answers_)
+    if (a.Window == window) a.Due = hung ? -1 : now_ + it->second.DelayMs;
 }
 
 void World::SetReplyDelay(WindowHandle window, uint32_t ms) {
@@ -163,23 +179,38 @@ void World::AddDirectory(const std::string& path) { directories_.push_back(path)
 void World::RemoveFile(const std::string& path) { files_.erase(path); }
 
 WindowHandle World::FindWindow(const std::string& className) {
-  ++lookups_;
-  for (const auto& [h, w] : windows_)
-    if (w.Alive && w.ClassName == className) return h;
-  return 0;
+  const std::vector<WindowHandle> found = FindWindows(className);
+  return found.empty() ? 0 : found.front();
 }
 
-int32_t World::Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
+std::vector<WindowHandle> World::FindWindows(const std::string& className) {
+  ++lookups_;
+  std::vector<WindowHandle> found;
+  for (const auto& [h, w] : windows_)
+    if (w.Alive && w.ClassName == className) found.push_back(h);
+  return found;
+}
+
+platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
+  using platform::SendOutcome;
   sent_.push_back({window, message, wParam, lParam});
   if (OnSend) OnSend(sent_.back());
   auto it = windows_.find(window);
-  if (it == windows_.end() || !it->second.Alive) return 0;
+  if (it == windows_.end() || !it->second.Alive) return {SendOutcome::NoWindow, 0};
   if (it->second.Hung || it->second.DelayMs >= platform::kSendTimeoutMs) {
     Pass(platform::kSendTimeoutMs);  // the send gives up
-    return 0;
+    return {SendOutcome::GivenUp, 0};
   }
   Pass(it->second.DelayMs);
-  return it->second.Proc ? it->second.Proc->OnMessage(message, wParam, lParam) : 0;
+  return {SendOutcome::Answered, it->second.Proc ? it->second.Proc->OnMessage(message, wParam, lParam) : 0};
+}
+
+bool World::AskAnswer(WindowHandle window, uintptr_t id) {
+  if (!questionsPossible_ || !WindowAlive(window)) return false;
+  ++questionsAsked_;
+  const Window& w = windows_.at(window);
+  answers_.push_back({window, id, w.Hung ? -1 : now_ + w.DelayMs});
+  return true;
 }
 
 uint32_t World::WindowProcess(WindowHandle window) const {

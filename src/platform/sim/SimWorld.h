@@ -91,6 +91,9 @@ class World {
   const std::string& LongTimeFormat() const { return longTimeFormat_; }
   // Moves the clock without firing timers (a blocked thread does not dispatch them).
   void Pass(int64_t ms) { now_ += ms; }
+  // The platform's millisecond tick count: this base plus the elapsed time, cut to 32 bits.
+  void SetTickBase(uint32_t ms) { tickBase_ = ms; }
+  uint32_t TickMs() const { return uint32_t(tickBase_ + uint64_t(now_)); }
 
   // ---- processes
   uint32_t CreateProcess();
@@ -106,9 +109,13 @@ class World {
   void DestroyWindow(WindowHandle window);
   bool WindowAlive(WindowHandle window) const;
   // A hung window never answers: each send to it gives up after the send limit.
+  // Questions asked of it meanwhile are answered once it no longer hangs.
   void SetHung(WindowHandle window, bool hung);
   // Every answer takes this long (a delay at or above the send limit is a give-up).
   void SetReplyDelay(WindowHandle window, uint32_t ms);
+  // Whether the platform can ask a window, without waiting, whether it answers (default yes).
+  void SetQuestionsPossible(bool possible) { questionsPossible_ = possible; }
+  int QuestionsAsked() const { return questionsAsked_; }
 
   // ---- files and the shell
   using Launcher = std::function<void(const std::string& parameters)>;
@@ -127,7 +134,11 @@ class World {
 
   // ---- the platform's side (used by the sim platform implementation)
   WindowHandle FindWindow(const std::string& className);
-  int32_t Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+  std::vector<WindowHandle> FindWindows(const std::string& className);  // one lookup
+  platform::SendResult Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+  // Queues the question `id`; its answer is dispatched by Advance once the
+  // window has handled it (after its reply delay, and not while it hangs).
+  bool AskAnswer(WindowHandle window, uintptr_t id);
   uint32_t WindowProcess(WindowHandle window) const;
   bool OpenProcess(uint32_t pid);
   void CloseProcess(uint32_t pid);
@@ -149,6 +160,11 @@ class World {
   struct Process {
     AddressSpace Memory;
     bool Alive = true;
+  };
+  struct PendingAnswer {
+    WindowHandle Window;
+    uintptr_t Id;
+    int64_t Due;  // -1 while the window hangs
   };
   struct PendingTimer {
     platform::Timer* Timer;
@@ -174,6 +190,10 @@ class World {
   std::vector<ShellCall> shellCalls_;
   std::vector<PendingTimer> timers_;
   uint64_t timerSeq_ = 0;
+  std::vector<PendingAnswer> answers_;  // in the order asked
+  bool questionsPossible_ = true;
+  int questionsAsked_ = 0;
+  uint32_t tickBase_ = 0;
 };
 
 }  // namespace sim

@@ -20,14 +20,49 @@ WindowHandle FindWindowByClass(const std::string& className) {
   return WindowHandle(reinterpret_cast<uintptr_t>(FindWindowA(className.c_str(), nullptr)));
 }
 
+// FindWindowA's walk, continued past each window found.
+std::vector<WindowHandle> FindWindowsByClass(const std::string& className) {
+  std::vector<WindowHandle> found;
+  HWND after = nullptr;
+  while ((after = FindWindowExA(nullptr, after, className.c_str(), nullptr)) != nullptr)
+    found.push_back(WindowHandle(reinterpret_cast<uintptr_t>(after)));
+  return found;
+}
+
 // Gives up on a player that does not answer within the limit, and at once on
 // one that Windows already considers hung.
-int32_t SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
+SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam), SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                           kSendTimeoutMs, &result))
-    return 0;
-  return int32_t(uint32_t(result));
+  SetLastError(0);
+  if (SendMessageTimeoutA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam), SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                          kSendTimeoutMs, &result))
+    return {SendOutcome::Answered, int32_t(uint32_t(result))};
+  const bool gone = GetLastError() == ERROR_INVALID_WINDOW_HANDLE || !IsWindow(ToHwnd(window));
+  return {gone ? SendOutcome::NoWindow : SendOutcome::GivenUp, 0};
+}
+
+namespace {
+void CALLBACK AnswerArrived(HWND, UINT, ULONG_PTR id, LRESULT) { AnswerQuestion::Answered(uintptr_t(id)); }
+}  // namespace
+
+// The null message's answer comes back as a sent-message callback, which this
+// thread's message loop dispatches.
+bool AnswerQuestion::AskWindow(WindowHandle window, uintptr_t id) {
+  return SendMessageCallbackA(ToHwnd(window), WM_NULL, 0, 0, &AnswerArrived, ULONG_PTR(id)) != FALSE;
+}
+
+// The performance counter in whole milliseconds, cut to 32 bits.
+uint32_t TickMs() {
+  static const int64_t frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart > 0 ? f.QuadPart : 1;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const int64_t seconds = now.QuadPart / frequency;
+  const int64_t rest = now.QuadPart % frequency;
+  return uint32_t(uint64_t(seconds) * 1000u + uint64_t(rest * 1000 / frequency));
 }
 
 uint32_t WindowProcessId(WindowHandle window) {

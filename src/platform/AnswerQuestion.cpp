@@ -1,0 +1,49 @@
+// The questions "does that window's thread answer?" that this thread has
+// asked, common to both platforms; asking belongs to each platform.
+#include <map>
+
+#include "platform/Platform.h"
+
+namespace platform {
+
+namespace {
+// Questions asked by this thread, by identifier: an answer for a question
+// that is no longer here (its asker went, or asked again) is dropped.
+thread_local std::map<uintptr_t, AnswerQuestion*> tAsked;
+thread_local uintptr_t tLastId = 0;
+}  // namespace
+
+bool AnswerQuestion::Ask(WindowHandle window, std::function<void()> onAnswer) {
+  Cancel();
+  uintptr_t id = ++tLastId;
+  if (id == 0) id = ++tLastId;  // 0 means "none"
+  if (!AskWindow(window, id)) return false;
+  id_ = id;
+  onAnswer_ = std::move(onAnswer);
+  tAsked[id] = this;
+  return true;
+}
+
+void AnswerQuestion::Cancel() {
+  if (id_) tAsked.erase(id_);
+  id_ = 0;
+  onAnswer_ = nullptr;
+}
+
+// Comes from the message loop: nothing may escape into it. The handler may end
+// the asker, so it runs from here, after the question is done with.
+void AnswerQuestion::Answered(uintptr_t id) {
+  auto it = tAsked.find(id);
+  if (it == tAsked.end()) return;
+  AnswerQuestion* question = it->second;
+  tAsked.erase(it);
+  question->id_ = 0;
+  const std::function<void()> handler = std::move(question->onAnswer_);
+  question->onAnswer_ = nullptr;
+  try {
+    if (handler) handler();
+  } catch (...) {
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,183 @@
+// The link under a player that stops answering: one send limit per hang, then
+// nothing waits until the player is seen to answer again; a slow player that
+// answers within the limit is never counted as hung.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "LinkFixture.h"
+
+namespace linktest {
+namespace {
+
+constexpr int64_t kLimit = 2000;  // the documented longest wait for one answer
+constexpr uint32_t WM_NULL = 0x0000;
+
+class Hang : public LinkTest {
+ protected:
+  void SetUp() override {
+    player = &StartWindow("WA_KDO_1");
+    player->reply = [](uint32_t msg, uint32_t, uintptr_t l) { return msg == WM_USER && l == 124 ? 5 : 0; };
+    link.SetWinAmpClassName("WA_KDO_1");
+    world.Advance(1000);  // bound, watched every 30 s
+    ASSERT_TRUE(link.IsBound());
+  }
+  void TearDown() override { player->reply = nullptr; }
+  // Gives up one send on the hung player.
+  void GiveUpOnce() {
+    world.SetHung(player->handle, true);
+    const int64_t before = world.ElapsedMs();
+    EXPECT_EQ(link.GetPlaylistLength(), 0) << "no answer counts as 0";
+    EXPECT_EQ(world.ElapsedMs() - before, kLimit) << "the first send waits out the limit";
+    EXPECT_FALSE(link.IsAnswering());
+  }
+  // Every command and query against the link, timed and counted.
+  void EverySendReturnsAtOnce() {
+    const int64_t before = world.ElapsedMs();
+    const std::size_t sent = world.Sent().size();
+    std::string text = "stale";
+    EXPECT_EQ(link.GetPlaylistLength(), 0);
+    EXPECT_EQ(link.GetTrackLength(), 0);
+    EXPECT_EQ(link.GetVolume(), 0);
+    EXPECT_FALSE(link.GetShuffle());
+    link.GetCurrentTitle(text);
+    EXPECT_EQ(text, "");
+    link.Play();
+    link.AddFile("a.mp3");
+    EXPECT_EQ(world.ElapsedMs(), before) << "no wait";
+    EXPECT_EQ(world.Sent().size(), sent) << "nothing queued at the hung player";
+    EXPECT_EQ(world.OpenProcessCalls(), 0);
+  }
+
+  ScriptedWindow* player = nullptr;
+  TWinAmpControl link;
+};
+
+TEST_F(Hang, OneSendLimitPerHangThenNothingWaitsUntilTheAnswerComesThroughTheLoop) {
+  GiveUpOnce();
+  EverySendReturnsAtOnce();
+  EXPECT_EQ(world.QuestionsAsked(), 1) << "asked once, without waiting";
+
+  world.Advance(5000);
+  EXPECT_FALSE(link.IsAnswering()) << "still hung";
+  EverySendReturnsAtOnce();
+  world.SetHung(player->handle, false);
+  EXPECT_FALSE(link.IsAnswering()) << "the answer arrives through the message loop, not before";
+  world.Advance(0);
+  EXPECT_TRUE(link.IsAnswering());
+  EXPECT_EQ(link.GetPlaylistLength(), 5) << "sends normally again";
+  EXPECT_EQ(link.PlayerWindow(), player->handle);
+}
+
+TEST_F(Hang, ATextWhoseAddressWasNotGivenIsNotReadFromThePlayersMemory) {
+  world.OnSend = [this](const sim::SentMessage& m) {
+    if (m.LParam == 211) world.SetHung(player->handle, true);  // hangs right after answering the length
+  };
+  std::string text = "stale";
+  link.GetPlaylistFile(1, text);
+  world.OnSend = nullptr;
+  EXPECT_EQ(text, "");
+  EXPECT_FALSE(link.IsAnswering());
+  EXPECT_EQ(world.OpenProcessCalls(), 0);
+}
+
+TEST_F(Hang, SlowPlayerAnsweringWithinTheLimitIsNeverGivenUp) {
+  world.SetReplyDelay(player->handle, 1900);
+  for (int i = 0; i < 3; ++i) {
+    const int64_t before = world.ElapsedMs();
+    EXPECT_EQ(link.GetPlaylistLength(), 5);
+    EXPECT_EQ(world.ElapsedMs() - before, 1900);
+    EXPECT_TRUE(link.IsAnswering());
+  }
+  EXPECT_EQ(world.QuestionsAsked(), 0);
+}
+
+TEST_F(Hang, ASlowAnswerToTheQuestionEndsTheStateOnlyWhenItArrives) {
+  GiveUpOnce();
+  world.SetReplyDelay(player->handle, 700);
+  world.SetHung(player->handle, false);
+  world.Advance(699);
+  EXPECT_FALSE(link.IsAnswering());
+  world.Advance(1);
+  EXPECT_TRUE(link.IsAnswering());
+}
+
+TEST_F(Hang, WithoutTheQuestionOneSendAtTheNextCheckTickDecides) {
+  world.SetQuestionsPossible(false);
+  GiveUpOnce();
+  EverySendReturnsAtOnce();
+  world.ClearSent();
+  const int64_t tick = 1000 + 30000;
+  world.Advance(tick - world.ElapsedMs());  // the check tick while still hung: one send, given up
+  ASSERT_EQ(world.Sent().size(), 1u);
+  EXPECT_EQ(world.Sent()[0].Message, WM_NULL);
+  EXPECT_EQ(world.ElapsedMs(), tick + kLimit);
+  EXPECT_FALSE(link.IsAnswering());
+  EverySendReturnsAtOnce();
+
+  world.SetHung(player->handle, false);
+  world.Advance(29999 - kLimit);
+  EXPECT_FALSE(link.IsAnswering()) << "not before the next check tick";
+  world.Advance(1);
+  EXPECT_TRUE(link.IsAnswering());
+  EXPECT_EQ(link.GetPlaylistLength(), 5);
+}
+
+TEST_F(Hang, ALookupThatFindsAnotherWindowOrNoneEndsTheState) {
+  GiveUpOnce();
+  player->Vanish();
+  ScriptedWindow& other = StartWindow("WA_KDO_1");
+  other.reply = [](uint32_t, uint32_t, uintptr_t) { return 9; };
+  world.Advance(31000 - world.ElapsedMs());
+  EXPECT_EQ(link.PlayerWindow(), other.handle);
+  EXPECT_TRUE(link.IsAnswering());
+  EXPECT_EQ(link.GetPlaylistLength(), 9);
+
+  world.SetHung(other.handle, true);
+  EXPECT_EQ(link.GetPlaylistLength(), 0);
+  ASSERT_FALSE(link.IsAnswering());
+  other.Vanish();
+  world.Advance(61000 - world.ElapsedMs());
+  EXPECT_FALSE(link.IsBound());
+  EXPECT_TRUE(link.IsAnswering()) << "nothing held, nothing hung";
+  other.reply = nullptr;
+}
+
+TEST_F(Hang, TheSameWindowFoundAgainStaysNotAnswering) {
+  GiveUpOnce();
+  world.Advance(31000 - world.ElapsedMs());
+  EXPECT_EQ(link.PlayerWindow(), player->handle);
+  EXPECT_FALSE(link.IsAnswering());
+}
+
+TEST_F(Hang, AnAnswerForAWindowLetGoOfIsDropped) {
+  world.AddFile(kExe);
+  GiveUpOnce();
+  link.SetWinAmpPath(kExe);  // the close command is not waited for; another player is started
+  EXPECT_FALSE(link.IsBound());
+  world.SetHung(player->handle, false);
+  world.Advance(0);
+  EXPECT_FALSE(link.IsBound()) << "the old window's answer binds nothing";
+  EXPECT_TRUE(link.IsAnswering());
+}
+
+TEST(HangLink, DestroyingALinkWhosePlayerDoesNotAnswerDoesNotWait) {
+  sim::World world;
+  ScriptedWindow w(world, "WA_KDO_2");
+  {
+    TWinAmpControl link;
+    link.SetWinAmpClassName("WA_KDO_2");
+    world.Advance(1000);
+    ASSERT_TRUE(link.IsBound());
+    world.SetHung(w.handle, true);
+    link.Play();
+    ASSERT_FALSE(link.IsAnswering());
+    world.ClearSent();
+  }
+  EXPECT_TRUE(world.Sent().empty()) << "no close command waits on a hung player";
+  world.SetHung(w.handle, false);
+  world.Advance(100);  // the dropped question's answer finds nobody
+}
+
+}  // namespace
+}  // namespace linktest
