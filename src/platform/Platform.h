@@ -43,6 +43,10 @@ struct SendResult {
 // `lParam` is a value or an address in our process.
 SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
 
+// Puts the message in the window's queue and returns at once: its thread
+// handles it whenever it answers again. False when there is no such window.
+bool PostMessageNoWait(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam);
+
 // Asks a window, without waiting, whether its thread answers (a null message
 // whose answer comes back through this thread's message loop). The handler
 // runs on this thread once the answer has arrived, unless this object has

@@ -61,7 +61,7 @@ TWinAmpControl::~TWinAmpControl() {
   // so that it is not left running with nobody to close it.
   if (!FPlayerWindow && FLaunchTime != 0 && WholeSecondsBetween(FLaunchTime, platform::Now()) < kRestartAfterSeconds)
     HoldWindow(platform::FindWindowByClass(FClassName));
-  if (FPlayerWindow) SendPlayerMessage(WM_COMMAND_, kClose, 0);
+  ClosePlayer();
   HoldWindow(0);
 }
 
@@ -99,7 +99,7 @@ void TWinAmpControl::Bind(platform::WindowHandle closing) {
 
 void TWinAmpControl::Unbind() {
   FCheckTimer->SetEnabled(false);
-  if (FPlayerWindow) SendPlayerMessage(WM_COMMAND_, kClose, 0);
+  ClosePlayer();
   HoldWindow(0);
 }
 
@@ -123,10 +123,26 @@ void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
 
 int32_t TWinAmpControl::SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) {
   if (!FPlayerWindow) return -1;
-  if (FNotAnswering) return 0;  // given up at once: the limit was waited out once for this hang
+  return Send(message, wParam, lParam).Reply;
+}
+
+platform::SendResult TWinAmpControl::Send(uint32_t message, uint32_t wParam, uintptr_t lParam) {
+  // Given up at once: the limit was waited out once for this hang.
+  if (FNotAnswering) return {platform::SendOutcome::GivenUp, 0};
   const platform::SendResult result = platform::SendMessageWait(FPlayerWindow, message, wParam, lParam);
   if (result.Outcome == platform::SendOutcome::GivenUp) StopAnswering();
-  return result.Reply;
+  return result;
+}
+
+// A player that does not answer gets the close command in its queue rather
+// than a second wait: it closes when it comes back, instead of lingering
+// beside the player started in its place.
+void TWinAmpControl::ClosePlayer() {
+  if (!FPlayerWindow) return;
+  if (FNotAnswering)
+    platform::PostMessageNoWait(FPlayerWindow, WM_COMMAND_, kClose, 0);
+  else
+    Send(WM_COMMAND_, kClose, 0);
 }
 
 void TWinAmpControl::StopAnswering() {
@@ -185,7 +201,12 @@ void TWinAmpControl::GetPlaylistTitle(int32_t index, std::string& title) {
 void TWinAmpControl::GetCurrentFile(std::string& fileName) { GetPlaylistFile(GetPlaylistPosition(), fileName); }
 void TWinAmpControl::GetCurrentTitle(std::string& title) { GetPlaylistTitle(GetPlaylistPosition(), title); }
 int32_t TWinAmpControl::GetPlayState() { return SendPlayerMessage(WM_USER_, 0, kPlayState); }
-int32_t TWinAmpControl::JumpToTime(int32_t ms) { return SendPlayerMessage(WM_USER_, uint32_t(ms), kJumpToTime); }
+// Only an answer tells that the track moved: a send given up counts as "not moved".
+int32_t TWinAmpControl::JumpToTime(int32_t ms) {
+  if (!FPlayerWindow) return -1;
+  const platform::SendResult result = Send(WM_USER_, uint32_t(ms), kJumpToTime);
+  return result.Outcome == platform::SendOutcome::Answered ? result.Reply : -1;
+}
 
 // Asks the player where the entry's text lies and reads it from the player's
 // memory: at most 500 bytes, up to the first zero, trimmed of blanks and

@@ -74,7 +74,8 @@ class TWinAmpControl {
   void GetCurrentTitle(std::string& title);
   // 1 playing, 3 paused, 0 stopped: the player's reply unchanged.
   int32_t GetPlayState();
-  // Moves the current track to `ms`; the player's reply unchanged (0: moved there).
+  // Moves the current track to `ms`; the player's reply unchanged (0: moved
+  // there), or -1 when unbound or when the player did not answer.
   int32_t JumpToTime(int32_t ms);
   // The entry's text without the length query, for a caller that has asked
   // the length itself (one send and one read fewer than GetPlaylistFile).
@@ -95,6 +96,10 @@ class TWinAmpControl {
   // Holds `window` from now on; another window (or none) ends "not answering".
   void HoldWindow(platform::WindowHandle window);
   void StopAnswering();
+  // Sends to the bound player, at once as given up while it does not answer.
+  platform::SendResult Send(uint32_t message, uint32_t wParam, uintptr_t lParam);
+  // The close command: sent and waited for, or only posted to a player that does not answer.
+  void ClosePlayer();
   // Asks whether the player answers again; where that cannot be asked, one send decides.
   void CheckAnswering(bool sendWhenNoQuestion);
   void ReadRemoteText(int32_t index, uint32_t which, std::string& text);

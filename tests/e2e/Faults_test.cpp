@@ -152,6 +152,22 @@ TEST_F(Faults, PlayerHungFor8SecondsHoldsTheServerOneLimitAtMostAndIsPolledAgain
   EXPECT_LE(late, 1000 + 100) << "within a second of answering (our pump's step included)";
 }
 
+// The instance goes while its player hangs: nothing waits for the close
+// command, and the player closes once it comes back instead of lingering.
+TEST_F(Faults, HungPlayerOfADestroyedInstanceClosesWhenItComesBack) {
+  Start({{"VolumeVar", Value::I(0)}});
+  const HWND player = Window();
+  ASSERT_TRUE(PostMessageA(player, WM_USER, 5000, kHang));
+  Sleep(200);
+  long long ms = 0;
+  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistLength").Int, 0) << "given up";
+  const auto t = Clock::now();
+  server.DestroyAllInstances();
+  EXPECT_LE(MsSince(t), (long long)kSlackMs) << "destruction does not wait on the hung player";
+  EXPECT_TRUE(IsWindow(player)) << "still hanging";
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(player); }, 10000)) << "closed once it answered again";
+}
+
 // The player answers every message after 300 ms, then after 1.9 s: each is
 // still asked, never counted as hung, and holds the thread one answer at a time.
 TEST_F(Faults, SlowPlayerHoldsTheServerOneAnswerAtATimeAndAQuarterOfItsTime) {

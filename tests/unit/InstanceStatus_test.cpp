@@ -249,6 +249,9 @@ TEST_F(Status, ScriptCallsKeepTheirResultsButNeverWaitOnAHungPlayer) {
   EXPECT_EQ(Call(1, "WAC_GetPlaylistPosition").Int, 1) << "0 from the player, counted from 1";
   EXPECT_EQ(Call(1, "WAC_GetPlaylistTitle", {host::Value::I(1)}, {false, 0, 0, "stale"}).Str, "");
   EXPECT_EQ(Call(1, "WAC_SetVolume", {host::Value::I(9)}).Bool, 1);
+  EXPECT_EQ(Call(1, "WAC_GetPlayState", {}, {false, 0, 7, ""}).Int, 0);
+  EXPECT_EQ(Call(1, "WAC_SetTrackPosition", {host::Value::I(1)}, {false, 1, 0, ""}).Bool, 0)
+      << "a seek nobody answered did not move the track";
   EXPECT_EQ(world.ElapsedMs() - before, 2000) << "later calls do not wait";
   Player(1)->Hang(false);
   world.Advance(0);

@@ -175,8 +175,32 @@ TEST(HangLink, DestroyingALinkWhosePlayerDoesNotAnswerDoesNotWait) {
     world.ClearSent();
   }
   EXPECT_TRUE(world.Sent().empty()) << "no close command waits on a hung player";
+  const sim::SentMessage close{w.handle, WM_COMMAND, 40001, 0};
+  EXPECT_EQ(world.Posted(), std::vector<sim::SentMessage>{close}) << "it is queued for when the player comes back";
+  EXPECT_TRUE(world.WindowAlive(w.handle)) << "not handled while the player hangs";
   world.SetHung(w.handle, false);
+  EXPECT_FALSE(world.WindowAlive(w.handle)) << "the player closes once it answers again";
   world.Advance(100);  // the dropped question's answer finds nobody
+}
+
+TEST_F(Hang, ANewLocationQueuesTheCloseForTheHungPlayerAndWaitsForNothing) {
+  world.AddFile(kExe);
+  GiveUpOnce();
+  const int64_t before = world.ElapsedMs();
+  link.SetWinAmpPath(kExe);
+  EXPECT_EQ(world.ElapsedMs(), before) << "no second wait for the close command";
+  ASSERT_EQ(world.Posted().size(), 1u);
+  EXPECT_EQ(world.Posted()[0], (sim::SentMessage{player->handle, WM_COMMAND, 40001, 0}));
+  EXPECT_EQ(world.ShellCalls().size(), 1u) << "the new location is started at once";
+}
+
+TEST_F(Hang, ASeekThatWasNotAnsweredDidNotMove) {
+  player->reply = [](uint32_t, uint32_t, uintptr_t) { return 0; };  // "moved there" to every seek it answers
+  EXPECT_EQ(link.JumpToTime(5000), 0);
+  world.SetHung(player->handle, true);
+  EXPECT_EQ(link.JumpToTime(5000), -1) << "the send was given up: nothing moved";
+  EXPECT_EQ(link.JumpToTime(5000), -1) << "and at once while the player does not answer";
+  EXPECT_EQ(world.Posted().size(), 0u);
 }
 
 }  // namespace

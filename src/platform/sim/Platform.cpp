@@ -20,6 +20,10 @@ SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wPara
   return W() ? W()->Send(window, message, wParam, lParam) : SendResult{SendOutcome::NoWindow, 0};
 }
 
+bool PostMessageNoWait(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam) {
+  return W() && W()->Post(window, message, wParam, lParam);
+}
+
 bool AnswerQuestion::AskWindow(WindowHandle window, uintptr_t id) { return W() && W()->AskAnswer(window, id); }
 
 uint32_t TickMs() { return W() ? W()->TickMs() : 0; }

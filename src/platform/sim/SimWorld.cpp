@@ -165,6 +165,19 @@ void World::SetHung(WindowHandle window, bool hung) {
   it->second.Hung = hung;
   for (PendingAnswer& a : answers_)
     if (a.Window == window) a.Due = hung ? -1 : now_ + it->second.DelayMs;
+  if (hung) return;
+  // Its thread runs again: it handles what was posted meanwhile. A handler may close the window.
+  std::vector<SentMessage> due;
+  std::erase_if(waitingPosts_, [&](const SentMessage& m) {
+    if (m.Window != window) return false;
+    due.push_back(m);
+    return true;
+  });
+  for (const SentMessage& m : due) {
+    auto w = windows_.find(m.Window);
+    if (w != windows_.end() && w->second.Alive && w->second.Proc)
+      w->second.Proc->OnMessage(m.Message, m.WParam, m.LParam);
+  }
 }
 
 void World::SetReplyDelay(WindowHandle window, uint32_t ms) {
@@ -203,6 +216,17 @@ platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t
   }
   Pass(it->second.DelayMs);
   return {SendOutcome::Answered, it->second.Proc ? it->second.Proc->OnMessage(message, wParam, lParam) : 0};
+}
+
+bool World::Post(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam) {
+  auto it = windows_.find(window);
+  if (it == windows_.end() || !it->second.Alive) return false;
+  posted_.push_back({window, message, wParam, lParam});
+  if (it->second.Hung)
+    waitingPosts_.push_back(posted_.back());
+  else if (it->second.Proc)
+    it->second.Proc->OnMessage(message, wParam, lParam);
+  return true;
 }
 
 bool World::AskAnswer(WindowHandle window, uintptr_t id) {

@@ -126,6 +126,7 @@ class World {
 
   // ---- observations
   const std::vector<SentMessage>& Sent() const { return sent_; }
+  const std::vector<SentMessage>& Posted() const { return posted_; }  // every post, handled or waiting
   void ClearSent() { sent_.clear(); }
   const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int Lookups() const { return lookups_; }  // window lookups by class name so far
@@ -136,6 +137,9 @@ class World {
   WindowHandle FindWindow(const std::string& className);
   std::vector<WindowHandle> FindWindows(const std::string& className);  // one lookup
   platform::SendResult Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+  // A posted message: handled at once by a window that answers, and by a hung
+  // one when it stops hanging (in the order posted).
+  bool Post(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam);
   // Queues the question `id`; its answer is dispatched by Advance once the
   // window has handled it (after its reply delay, and not while it hangs).
   bool AskAnswer(WindowHandle window, uintptr_t id);
@@ -187,6 +191,8 @@ class World {
   std::map<std::string, Launcher> files_;
   std::vector<std::string> directories_;
   std::vector<SentMessage> sent_;
+  std::vector<SentMessage> posted_;
+  std::vector<SentMessage> waitingPosts_;  // posted to windows that hang
   std::vector<ShellCall> shellCalls_;
   std::vector<PendingTimer> timers_;
   uint64_t timerSeq_ = 0;

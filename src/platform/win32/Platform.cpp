@@ -41,6 +41,10 @@ SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wPara
   return {gone ? SendOutcome::NoWindow : SendOutcome::GivenUp, 0};
 }
 
+bool PostMessageNoWait(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam) {
+  return PostMessageA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam)) != FALSE;
+}
+
 namespace {
 void CALLBACK AnswerArrived(HWND, UINT, ULONG_PTR id, LRESULT) { AnswerQuestion::Answered(uintptr_t(id)); }
 }  // namespace
