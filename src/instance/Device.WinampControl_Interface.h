@@ -68,15 +68,13 @@ class TKDOWinampControl final : public TKDOModuleObject {
   // The script-function handler: runs the function of that name with the
   // first parameter value and fills the result record.
   void HandlePHPFunction(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result);
+  // Runs the script function of that row (IKDOWinampControl's operation 3 is row 0):
+  // its debug line, then its operation with `arg` (when it takes one) into `result`.
+  void RunFunction(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
   // The status timer's tick: mirrors the bound player into the chosen variables
   // when the poll's pace allows (PollPlayer is one poll whatever the pace).
   void StatusPoll();
   void PollPlayer();
-
-  // For tests: the form (null while none), the link and the status timer.
-  TfrmPropertyPage* ConfigurationForm() noexcept { return FConfigurationForm.get(); }
-  TWinAmpControl& PlayerLink() noexcept { return *FPlayerLink; }
-  const platform::Timer& StatusTimer() const noexcept { return *FStatusTimer; }
 
  protected:
   IInterface* FindInterface(const TGUID& iid) noexcept override;
@@ -110,16 +108,17 @@ class TKDOWinampControl final : public TKDOModuleObject {
   std::string LogSender() const;
   void Log(int32_t type, std::string_view text) noexcept;
   void Debug(KDOString message, KDOString data = nullptr);
-  KDOResult Command(KDOString debugLine, void (TWinAmpControl::*command)());
-  KDOResult Query(KDOString debugLine, int32_t (TWinAmpControl::*query)(), int32_t& answer);
-  KDOResult ReadEntry(KDOString debugLine, int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&),
-                      TKDOText& text);
+  KDOResult Command(void (TWinAmpControl::*command)());
+  KDOResult Query(int32_t (TWinAmpControl::*query)(), int32_t& answer);
+  KDOResult ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text);
   KDOResult Switch(bool on, void (TWinAmpControl::*onCommand)(), void (TWinAmpControl::*offCommand)(),
                    const TKDOText& variable);
+  void ApplySettings();
   void ObtainServices();
   void RegisterFunctions();
   void UnregisterFunctions();
 
+  void WriteMirrored(const TKDOSettingsKey& row, KDOString ident, int32_t number, std::string_view text);
   void UpdateStringVariable(KDOString ident, std::string_view text);
   void UpdateIntegerVariable(KDOString ident, int32_t value);
   void UpdateBooleanVariable(KDOString ident, bool value);

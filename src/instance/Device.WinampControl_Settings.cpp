@@ -17,8 +17,8 @@ KDOResult TKDOWinampControl::LoadSettings() {
     for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
       FSettingsStore->ReadSettingString(FInstanceID, path, 0, row.Key, (FSettings.*row.Field).out());
   }
-  const TKDOWinampControlSettings loaded = FSettings;
-  return SetSettings(loaded);
+  ApplySettings();
+  return KDO_S_OK;
 }
 
 KDOResult TKDOWinampControl::SaveSettings() {
@@ -37,6 +37,11 @@ KDOResult TKDOWinampControl::GetSettings(TKDOWinampControlSettings& settings) {
 // Stores nothing: the store sees the new texts at the next SaveSettings.
 KDOResult TKDOWinampControl::SetSettings(const TKDOWinampControlSettings& settings) {
   FSettings = settings;
-  if (FPlayerLink) FPlayerLink->SetWinAmpPath(FSettings.WinampLocation.view());
+  ApplySettings();
   return KDO_S_OK;
+}
+
+// The location goes to the link; the identifiers count from the next poll.
+void TKDOWinampControl::ApplySettings() {
+  if (FPlayerLink) FPlayerLink->SetWinAmpPath(FSettings.WinampLocation.view());
 }

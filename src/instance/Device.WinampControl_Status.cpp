@@ -1,5 +1,6 @@
 // The status mirror: four times a second the bound player's state goes into
 // the variables the user chose, each written only when its value changed.
+#include <array>
 #include <cmath>
 #include <iterator>
 #include <string>
@@ -26,8 +27,6 @@ std::string TimeText(int32_t seconds) {
 constexpr uint32_t kPollBudgetMs = 250;
 
 using L = TWinAmpControl;
-using C = TKDOWinampControl;
-using S = TKDOWinampControlSettings;
 
 // What one step has of its item's answer.
 struct Polled {
@@ -37,38 +36,71 @@ struct Polled {
 };
 
 // The poll in single sends: each step sends at most one message and says
-// whether its item's answer is complete (then the item's Write hands it to the
+// whether its item's answer is complete (then the item's value goes to its
 // variable) or the item goes on with the next step. A text item takes three
 // steps (current index, playlist length, the entry's text), so a poll can stop
 // between any two sends and the next one goes on where it stopped.
 struct PollStep {
-  TKDOText S::*Ident;
-  bool (*Ask)(L& link, Polled& answer);  // true: the item's answer is complete
-  void (*Write)(C& c, KDOString ident, const Polled& answer);
-  bool First;  // the item's first step
+  const TKDOSettingsKey* Row;
+  uint8_t Phase;  // of a text item: 0 index, 1 length, 2 the text
+  bool First;     // the item's first step
 };
 
-bool AskIndex(L& l, Polled& a) {
-  a.P.Index = l.GetPlaylistPosition();
-  return false;
-}
-// An index below 0 needs no length: the text is empty.
-bool AskLength(L& l, Polled& a) {
+constexpr bool IsText(TKDOPlayerQuery q) { return q == TKDOPlayerQuery::PlaylistFile || q == TKDOPlayerQuery::PlaylistTitle; }
+
+// The mirrored settings' steps, in the settings' order.
+constexpr std::size_t kStepCount = [] {
+  std::size_t n = 0;
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    n += row.Query == TKDOPlayerQuery::None ? 0 : IsText(row.Query) ? 3 : 1;
+  return n;
+}();
+constexpr std::array<PollStep, kStepCount> kSteps = [] {
+  std::array<PollStep, kStepCount> steps{};
+  std::size_t n = 0;
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
+    if (row.Query == TKDOPlayerQuery::None) continue;
+    const uint8_t phases = IsText(row.Query) ? 3 : 1;
+    for (uint8_t phase = 0; phase < phases; ++phase) steps[n++] = {&row, phase, phase == 0};
+  }
+  return steps;
+}();
+
+// One send of a step; true when the item's answer is complete.
+bool Ask(const PollStep& step, L& l, Polled& a) {
+  switch (step.Row->Query) {
+    case TKDOPlayerQuery::TrackPosition: a.Number = l.GetTrackPosition(); return true;
+    case TKDOPlayerQuery::TrackLength: a.Number = l.GetTrackLength(); return true;
+    case TKDOPlayerQuery::Volume: a.Number = l.GetVolume(); return true;
+    case TKDOPlayerQuery::Shuffle: a.Number = l.GetShuffle(); return true;
+    case TKDOPlayerQuery::Repeat: a.Number = l.GetRepeat(); return true;
+    case TKDOPlayerQuery::None: return true;
+    case TKDOPlayerQuery::PlaylistFile:
+    case TKDOPlayerQuery::PlaylistTitle: break;
+  }
+  if (step.Phase == 0) {
+    a.P.Index = l.GetPlaylistPosition();
+    return false;
+  }
   a.Text.clear();
-  if (a.P.Index < 0) return true;
-  a.P.Length = l.GetPlaylistLength();
-  return false;
-}
-template <void (L::*Read)(int32_t, std::string&)>
-bool AskText(L& l, Polled& a) {
-  a.Text.clear();
-  if (a.P.Index >= 0 && a.P.Index < a.P.Length) (l.*Read)(a.P.Index, a.Text);
+  // An index below 0 needs no length: the text is empty.
+  if (step.Phase == 1) {
+    if (a.P.Index < 0) return true;
+    a.P.Length = l.GetPlaylistLength();
+    return false;
+  }
+  if (a.P.Index >= 0 && a.P.Index < a.P.Length) {
+    if (step.Row->Query == TKDOPlayerQuery::PlaylistFile)
+      l.ReadPlaylistFileAt(a.P.Index, a.Text);
+    else
+      l.ReadPlaylistTitleAt(a.P.Index, a.Text);
+  }
   return true;
 }
 
 // The first step of the item that `step` belongs to.
-uint8_t ItemStart(const PollStep* steps, uint8_t step) {
-  while (step > 0 && !steps[step].First) --step;
+uint8_t ItemStart(uint8_t step) {
+  while (step > 0 && !kSteps[step].First) --step;
   return step;
 }
 
@@ -84,30 +116,6 @@ void TKDOWinampControl::PollPlayer() {
   // The poll only asks: it never starts, binds or commands the player. A
   // player that does not answer is left alone like an unbound one: the
   // variables keep its last real values.
-  static constexpr auto WriteTime = [](C& c, KDOString id, const Polled& a) {
-    c.UpdateStringVariable(id, TimeText(a.Number));
-  };
-  static constexpr auto WriteText = [](C& c, KDOString id, const Polled& a) { c.UpdateStringVariable(id, a.Text); };
-  static constexpr auto WriteInteger = [](C& c, KDOString id, const Polled& a) {
-    c.UpdateIntegerVariable(id, a.Number);
-  };
-  static constexpr auto WriteBoolean = [](C& c, KDOString id, const Polled& a) {
-    c.UpdateBooleanVariable(id, a.Number != 0);
-  };
-  static const PollStep kSteps[] = {
-      {&S::TrackPosVar, [](L& l, Polled& a) { return a.Number = l.GetTrackPosition(), true; }, WriteTime, true},
-      {&S::TrackLenVar, [](L& l, Polled& a) { return a.Number = l.GetTrackLength(), true; }, WriteTime, true},
-      {&S::TrackFileVar, AskIndex, WriteText, true},
-      {&S::TrackFileVar, AskLength, WriteText, false},
-      {&S::TrackFileVar, AskText<&L::ReadPlaylistFileAt>, WriteText, false},
-      {&S::TrackTitleVar, AskIndex, WriteText, true},
-      {&S::TrackTitleVar, AskLength, WriteText, false},
-      {&S::TrackTitleVar, AskText<&L::ReadPlaylistTitleAt>, WriteText, false},
-      {&S::VolumeVar, [](L& l, Polled& a) { return a.Number = l.GetVolume(), true; }, WriteInteger, true},
-      {&S::ShuffleVar, [](L& l, Polled& a) { return a.Number = l.GetShuffle(), true; }, WriteBoolean, true},
-      {&S::RepeatVar, [](L& l, Polled& a) { return a.Number = l.GetRepeat(), true; }, WriteBoolean, true},
-  };
-  constexpr uint8_t kStepCount = std::size(kSteps);
   auto asking = [this] { return FPlayerLink && FPlayerLink->IsBound() && FPlayerLink->IsAnswering(); };
   if (!asking()) return;
   // A write runs server code that may release the server's reference (an event
@@ -120,18 +128,18 @@ void TKDOWinampControl::PollPlayer() {
   for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
     const PollStep& step = kSteps[at];
     // The identifiers as they are now: a SetSettings between ticks counts from the next one.
-    const TKDOText ident = FSettings.*step.Ident;
+    const TKDOText ident = FSettings.*step.Row->Field;
     bool complete = true;
     if (!ident.empty()) {
       const uint32_t asked = platform::TickMs();
-      complete = step.Ask(*FPlayerLink, answer);
+      complete = Ask(step, *FPlayerLink, answer);
       spent += uint32_t(platform::TickMs() - asked);
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
       if (!asking()) {
-        at = ItemStart(kSteps, at);
+        at = ItemStart(at);
         break;
       }
-      if (complete) step.Write(*this, ident.get(), answer);
+      if (complete) WriteMirrored(*step.Row, ident.get(), answer.Number, answer.Text);
     }
     // An item without identifier, or complete, is left for the next; otherwise its next step follows.
     const uint8_t from = at;
@@ -142,6 +150,15 @@ void TKDOWinampControl::PollPlayer() {
   FPoll.Step = at;
   FPoll.EndedAt = platform::TickMs();
   FPoll.RestMs = 3 * spent;
+}
+
+// The value in its variable's type; a time is the player's seconds.
+void TKDOWinampControl::WriteMirrored(const TKDOSettingsKey& row, KDOString ident, int32_t number,
+                                      std::string_view text) {
+  if (row.Type == KDO_TYPE_INTEGER) return UpdateIntegerVariable(ident, number);
+  if (row.Type == KDO_TYPE_BOOLEAN) return UpdateBooleanVariable(ident, number != 0);
+  if (IsText(row.Query)) return UpdateStringVariable(ident, text);
+  UpdateStringVariable(ident, TimeText(number));
 }
 
 // Text compares ignore the case of A to Z only.

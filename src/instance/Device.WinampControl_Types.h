@@ -40,7 +40,18 @@ struct TKDOWinampControlSettingsValue {
 static_assert(std::is_trivially_copyable_v<TKDOWinampControlSettingsValue>);
 static_assert(sizeof(TKDOWinampControlSettingsValue) == 8 * sizeof(KDOString));
 
-// The store's keys, as constant texts.
+// What the status mirror asks the player for a setting's value.
+enum class TKDOPlayerQuery : uint8_t {
+  None,           // not mirrored: the location
+  TrackPosition,  // seconds, shown as a time of day
+  TrackLength,    // seconds, shown as a time of day
+  PlaylistFile,   // the current entry's file
+  PlaylistTitle,  // the current entry's title
+  Volume,
+  Shuffle,
+  Repeat,
+};
+
 namespace kdo::keys {
 inline constexpr kdo::text::Constant WinampLocation("WinampLocation");
 inline constexpr kdo::text::Constant TrackPosVar("TrackPosVar");
@@ -52,22 +63,40 @@ inline constexpr kdo::text::Constant ShuffleVar("ShuffleVar");
 inline constexpr kdo::text::Constant RepeatVar("RepeatVar");
 }  // namespace kdo::keys
 
-// Settings keys in the order they are read and written, with their fields
-// in the owning record and in the by-value one.
+// One setting: its store key, its fields in the owning record and in the
+// by-value one, the page's field and select button, and for the seven
+// mirrored values the variable type (the only one the picker admits, the one
+// the mirror writes in) and what the mirror asks the player.
 struct TKDOSettingsKey {
   KDOString Key;
   TKDOText TKDOWinampControlSettings::*Field;
   KDOString TKDOWinampControlSettingsValue::*Value;
+  const char* Edit;
+  const char* Button;
+  int8_t Type;  // KDO_TYPE_*, or -1 when not mirrored
+  TKDOPlayerQuery Query;
 };
+
+// The eight settings in the order they are read, written, shown and polled.
 inline constexpr std::array<TKDOSettingsKey, 8> KDOWinampControlSettingsKeys = {{
-    {kdo::keys::WinampLocation.get(), &TKDOWinampControlSettings::WinampLocation, &TKDOWinampControlSettingsValue::WinampLocation},
-    {kdo::keys::TrackPosVar.get(), &TKDOWinampControlSettings::TrackPosVar, &TKDOWinampControlSettingsValue::TrackPosVar},
-    {kdo::keys::TrackLenVar.get(), &TKDOWinampControlSettings::TrackLenVar, &TKDOWinampControlSettingsValue::TrackLenVar},
-    {kdo::keys::TrackFileVar.get(), &TKDOWinampControlSettings::TrackFileVar, &TKDOWinampControlSettingsValue::TrackFileVar},
-    {kdo::keys::TrackTitleVar.get(), &TKDOWinampControlSettings::TrackTitleVar, &TKDOWinampControlSettingsValue::TrackTitleVar},
-    {kdo::keys::VolumeVar.get(), &TKDOWinampControlSettings::VolumeVar, &TKDOWinampControlSettingsValue::VolumeVar},
-    {kdo::keys::ShuffleVar.get(), &TKDOWinampControlSettings::ShuffleVar, &TKDOWinampControlSettingsValue::ShuffleVar},
-    {kdo::keys::RepeatVar.get(), &TKDOWinampControlSettings::RepeatVar, &TKDOWinampControlSettingsValue::RepeatVar},
+    {kdo::keys::WinampLocation.get(), &TKDOWinampControlSettings::WinampLocation,
+     &TKDOWinampControlSettingsValue::WinampLocation, "edLocation", "btnSelectWinamp", -1, TKDOPlayerQuery::None},
+    {kdo::keys::TrackPosVar.get(), &TKDOWinampControlSettings::TrackPosVar, &TKDOWinampControlSettingsValue::TrackPosVar,
+     "edTrackPos", "btnSelectVar1", KDO_TYPE_STRING, TKDOPlayerQuery::TrackPosition},
+    {kdo::keys::TrackLenVar.get(), &TKDOWinampControlSettings::TrackLenVar, &TKDOWinampControlSettingsValue::TrackLenVar,
+     "edTrackLen", "btnSelectVar2", KDO_TYPE_STRING, TKDOPlayerQuery::TrackLength},
+    {kdo::keys::TrackFileVar.get(), &TKDOWinampControlSettings::TrackFileVar,
+     &TKDOWinampControlSettingsValue::TrackFileVar, "edTrackFile", "SpeedButton4", KDO_TYPE_STRING,
+     TKDOPlayerQuery::PlaylistFile},
+    {kdo::keys::TrackTitleVar.get(), &TKDOWinampControlSettings::TrackTitleVar,
+     &TKDOWinampControlSettingsValue::TrackTitleVar, "edTrackTitle", "SpeedButton5", KDO_TYPE_STRING,
+     TKDOPlayerQuery::PlaylistTitle},
+    {kdo::keys::VolumeVar.get(), &TKDOWinampControlSettings::VolumeVar, &TKDOWinampControlSettingsValue::VolumeVar,
+     "edVolume", "SpeedButton1", KDO_TYPE_INTEGER, TKDOPlayerQuery::Volume},
+    {kdo::keys::ShuffleVar.get(), &TKDOWinampControlSettings::ShuffleVar, &TKDOWinampControlSettingsValue::ShuffleVar,
+     "edShuffle", "SpeedButton2", KDO_TYPE_BOOLEAN, TKDOPlayerQuery::Shuffle},
+    {kdo::keys::RepeatVar.get(), &TKDOWinampControlSettings::RepeatVar, &TKDOWinampControlSettingsValue::RepeatVar,
+     "edRepeat", "SpeedButton3", KDO_TYPE_BOOLEAN, TKDOPlayerQuery::Repeat},
 }};
 
 // The owning record's texts, borrowed for a by-value SetSettings.
