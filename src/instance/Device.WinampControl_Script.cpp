@@ -1,18 +1,15 @@
-// The WAC_ script functions: their registrations, the handler the server
-// calls, and the player operations behind them. The classic fifteen come
-// first and stay as they are; four additions follow them.
+#include "instance/Device.WinampControl_Script.h"
+
 #include <algorithm>
 #include <array>
 
 #include "sdk/KDOGuard.h"
-
-#include "instance/Device.WinampControl_Interface.h"
 #include "winamp/WinAmp.h"
 
 namespace {
 
 using kdo::text::Const;
-using Control = TKDOWinampControl;
+using Control = TKDOWinampScript;
 using Param = TKDOPHPParameter;
 
 // Result type 0: true when the operation succeeded.
@@ -101,30 +98,34 @@ int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint
 void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* params, TKDOPHPParameter* result,
                                uint32_t) noexcept {
   KDOGuard([&] {
-    if (object) static_cast<Control*>(object)->HandlePHPFunction(name, params, result);
+    if (object) static_cast<Control*>(object)->Handle(name, params, result);
   });
 }
 
 }  // namespace
 
-void TKDOWinampControl::RegisterFunctions() {
-  if (!FEventScripter) return;
+TKDOWinampScript::TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
+                                   TWinAmpControl& link, const TKDOWinampControlSettings& settings)
+    : FServices(services), FInstanceID(instanceId), FInstance(instance), FLink(link), FSettings(settings) {
+  if (!FServices.EventScripter) return;
   for (const ScriptFunction& f : kFunctions) {
     const TKDONamedVarType param{f.ParamName, uint8_t(f.ParamType), {}};
-    FEventScripter->RegisterFunction(f.Name, f.ParamName ? &param : nullptr, f.ParamName ? 0 : -1, f.ResultType,
-                                     &ScriptHandler, this, FInstanceID);
+    FServices.EventScripter->RegisterFunction(f.Name, f.ParamName ? &param : nullptr, f.ParamName ? 0 : -1,
+                                              f.ResultType, &ScriptHandler, this, FInstanceID);
   }
 }
 
-void TKDOWinampControl::UnregisterFunctions() {
-  if (!FEventScripter) return;
-  for (const ScriptFunction& f : kFunctions) FEventScripter->UnregisterFunction(f.Name, FInstanceID);
+TKDOWinampScript::~TKDOWinampScript() {
+  KDOGuard([&] {
+    if (!FServices.EventScripter) return;
+    for (const ScriptFunction& f : kFunctions) FServices.EventScripter->UnregisterFunction(f.Name, FInstanceID);
+  });
 }
 
 // Names compare without the case of A to Z and without trimming. A call that
 // names no function, brings fewer parameter values than declared or no result
 // record runs nothing and leaves the result as it was.
-void TKDOWinampControl::HandlePHPFunction(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result) {
+void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result) {
   const std::string_view called = kdo::text::View(name);
   const ScriptFunction* match = nullptr;
   for (const ScriptFunction& f : kFunctions)
@@ -132,12 +133,12 @@ void TKDOWinampControl::HandlePHPFunction(KDOString name, const TKDOPHPParameter
   if (!match || !result) return;
   if (match->ParamName && KDOParamCount(params) < 1) return;
   // The server, called back during the operation, may delete this instance: it goes when the call ends.
-  const TKDORef<IKDOModule> self(ModuleInterface());
-  RunFunction(std::size_t(match - kFunctions.data()), params, *result);
+  const TKDORef<IKDOModule> self(&FInstance);
+  Run(std::size_t(match - kFunctions.data()), params, *result);
 }
 
 // A function's debug line, then its operation.
-void TKDOWinampControl::RunFunction(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result) {
+void TKDOWinampScript::Run(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result) {
   const ScriptFunction& f = kFunctions[row];
   if (f.DebugLine) {
     const TKDOText data = f.DebugData ? TKDOText(kdo::text::View(arg->StringValue)) : TKDOText();
@@ -146,105 +147,110 @@ void TKDOWinampControl::RunFunction(std::size_t row, const TKDOPHPParameter* arg
   f.Run(*this, arg, result);
 }
 
+void TKDOWinampScript::Debug(KDOString message, KDOString data) {
+  if (FServices.DebugServer) FServices.DebugServer->SendDebug(FInstanceID, message, data);
+}
+
 // ---------------------------------------------------------------- operations
 
 // A command without an answer.
-KDOResult TKDOWinampControl::Command(void (TWinAmpControl::*command)()) {
-  (FPlayerLink.get()->*command)();
+KDOResult TKDOWinampScript::Command(void (TWinAmpControl::*command)()) {
+  (FLink.*command)();
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::AddFile(std::string_view fileName) {
-  FPlayerLink->AddFile(fileName);
+KDOResult TKDOWinampScript::AddFile(std::string_view fileName) {
+  FLink.AddFile(fileName);
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::ClearPlaylist() { return Command(&TWinAmpControl::ClearPlaylist); }
+KDOResult TKDOWinampScript::ClearPlaylist() { return Command(&TWinAmpControl::ClearPlaylist); }
 
 // A query whose answer goes to the script unchanged.
-KDOResult TKDOWinampControl::Query(int32_t (TWinAmpControl::*query)(), int32_t& answer) {
-  answer = (FPlayerLink.get()->*query)();
+KDOResult TKDOWinampScript::Query(int32_t (TWinAmpControl::*query)(), int32_t& answer) {
+  answer = (FLink.*query)();
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::GetPlaylistLength(int32_t& length) {
+KDOResult TKDOWinampScript::GetPlaylistLength(int32_t& length) {
   return Query(&TWinAmpControl::GetPlaylistLength, length);
 }
 
-KDOResult TKDOWinampControl::GetPlaylistPosition(int32_t& position) {
-  position = Shift(FPlayerLink->GetPlaylistPosition(), 1);
+KDOResult TKDOWinampScript::GetPlaylistPosition(int32_t& position) {
+  position = Shift(FLink.GetPlaylistPosition(), 1);
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::SetPlaylistPosition(int32_t position) {
-  FPlayerLink->SetPlaylistPosition(Shift(position, -1));
+KDOResult TKDOWinampScript::SetPlaylistPosition(int32_t position) {
+  FLink.SetPlaylistPosition(Shift(position, -1));
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::GetPlaylistFile(int32_t position, TKDOText& fileName) {
+KDOResult TKDOWinampScript::GetPlaylistFile(int32_t position, TKDOText& fileName) {
   return ReadEntry(position, &TWinAmpControl::GetPlaylistFile, fileName);
 }
 
-KDOResult TKDOWinampControl::GetPlaylistTitle(int32_t position, TKDOText& title) {
+KDOResult TKDOWinampScript::GetPlaylistTitle(int32_t position, TKDOText& title) {
   return ReadEntry(position, &TWinAmpControl::GetPlaylistTitle, title);
 }
 
 // A text of the playlist entry at a script's position (from 1).
-KDOResult TKDOWinampControl::ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&),
+KDOResult TKDOWinampScript::ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&),
                                        TKDOText& text) {
   std::string value;
-  (FPlayerLink.get()->*read)(Shift(position, -1), value);
+  (FLink.*read)(Shift(position, -1), value);
   text = TKDOText(value);
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::Play() { return Command(&TWinAmpControl::Play); }
-KDOResult TKDOWinampControl::Stop() { return Command(&TWinAmpControl::Stop); }
-KDOResult TKDOWinampControl::Pause() { return Command(&TWinAmpControl::Pause); }
-KDOResult TKDOWinampControl::Prev() { return Command(&TWinAmpControl::PreviousTrack); }
-KDOResult TKDOWinampControl::Next() { return Command(&TWinAmpControl::NextTrack); }
+KDOResult TKDOWinampScript::Play() { return Command(&TWinAmpControl::Play); }
+KDOResult TKDOWinampScript::Stop() { return Command(&TWinAmpControl::Stop); }
+KDOResult TKDOWinampScript::Pause() { return Command(&TWinAmpControl::Pause); }
+KDOResult TKDOWinampScript::Prev() { return Command(&TWinAmpControl::PreviousTrack); }
+KDOResult TKDOWinampScript::Next() { return Command(&TWinAmpControl::NextTrack); }
 // The player takes the low 8 bits; the variable receives the value as given.
-KDOResult TKDOWinampControl::SetVolume(int32_t volume) {
-  FPlayerLink->SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
-  if (FVariableManager && !FSettings.VolumeVar.empty())
-    FVariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
+KDOResult TKDOWinampScript::SetVolume(int32_t volume) {
+  FLink.SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
+  if (FServices.VariableManager && !FSettings.VolumeVar.empty())
+    FServices.VariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::SetShuffle(bool on) {
+KDOResult TKDOWinampScript::SetShuffle(bool on) {
   return Switch(on, &TWinAmpControl::ShuffleOn, &TWinAmpControl::ShuffleOff, FSettings.ShuffleVar);
 }
 
-KDOResult TKDOWinampControl::SetRepeat(bool on) {
+KDOResult TKDOWinampScript::SetRepeat(bool on) {
   return Switch(on, &TWinAmpControl::RepeatOn, &TWinAmpControl::RepeatOff, FSettings.RepeatVar);
 }
 
 // Shuffle or repeat: the player's command for the value, then the variable, written without reading.
-KDOResult TKDOWinampControl::Switch(bool on, void (TWinAmpControl::*onCommand)(),
+KDOResult TKDOWinampScript::Switch(bool on, void (TWinAmpControl::*onCommand)(),
                                     void (TWinAmpControl::*offCommand)(), const TKDOText& variable) {
-  (FPlayerLink.get()->*(on ? onCommand : offCommand))();
-  if (FVariableManager && !variable.empty()) FVariableManager->WriteVariableBoolean(variable.get(), on ? 1 : 0);
+  (FLink.*(on ? onCommand : offCommand))();
+  if (FServices.VariableManager && !variable.empty())
+    FServices.VariableManager->WriteVariableBoolean(variable.get(), on ? 1 : 0);
   return KDO_S_OK;
 }
 
 // ---------------------------------------------------------------- additions
 
-KDOResult TKDOWinampControl::GetPlayState(int32_t& state) {
+KDOResult TKDOWinampScript::GetPlayState(int32_t& state) {
   return Query(&TWinAmpControl::GetPlayState, state);
 }
 
-KDOResult TKDOWinampControl::GetTrackPosition(int32_t& seconds) {
+KDOResult TKDOWinampScript::GetTrackPosition(int32_t& seconds) {
   return Query(&TWinAmpControl::GetTrackPosition, seconds);
 }
 
-KDOResult TKDOWinampControl::GetTrackLength(int32_t& seconds) {
+KDOResult TKDOWinampScript::GetTrackLength(int32_t& seconds) {
   return Query(&TWinAmpControl::GetTrackLength, seconds);
 }
 
 // Before the start means the start; milliseconds beyond a signed 32-bit value
 // are held at its largest rather than wrapped into a time near the start.
-KDOResult TKDOWinampControl::SetTrackPosition(int32_t seconds, bool& moved) {
+KDOResult TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
   const int64_t ms = std::clamp<int64_t>(int64_t(seconds) * 1000, 0, INT32_MAX);
-  moved = FPlayerLink->JumpToTime(int32_t(ms)) == 0;
+  moved = FLink.JumpToTime(int32_t(ms)) == 0;
   return KDO_S_OK;
 }

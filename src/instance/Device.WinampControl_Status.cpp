@@ -1,11 +1,10 @@
-// The status mirror: four times a second the bound player's state goes into
-// the variables the user chose, each written only when its value changed.
+#include "instance/Device.WinampControl_Status.h"
+
 #include <array>
 #include <cmath>
 #include <iterator>
 #include <string>
 
-#include "instance/Device.WinampControl_Interface.h"
 #include "winamp/WinAmp.h"
 
 namespace {
@@ -106,21 +105,30 @@ uint8_t ItemStart(uint8_t step) {
 
 }  // namespace
 
-// A slow player gets at most a quarter of the thread: after T ms of sends, 3 T ms without.
-void TKDOWinampControl::StatusPoll() {
-  if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
-  PollPlayer();
+TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
+                                   const TKDOWinampControlSettings& settings)
+    : FServices(services), FInstance(instance), FLink(link), FSettings(settings),
+      FTimer(std::make_unique<platform::Timer>()) {
+  FTimer->SetInterval(250);
+  FTimer->SetOnTimer([this] { Tick(); });
+  FTimer->SetEnabled(true);
 }
 
-void TKDOWinampControl::PollPlayer() {
+// A slow player gets at most a quarter of the thread: after T ms of sends, 3 T ms without.
+void TKDOWinampStatus::Tick() {
+  if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
+  Poll();
+}
+
+void TKDOWinampStatus::Poll() {
   // The poll only asks: it never starts, binds or commands the player. A
   // player that does not answer is left alone like an unbound one: the
   // variables keep its last real values.
-  auto asking = [this] { return FPlayerLink && FPlayerLink->IsBound() && FPlayerLink->IsAnswering(); };
+  auto asking = [this] { return FLink.IsBound() && FLink.IsAnswering(); };
   if (!asking()) return;
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
-  const TKDORef<IKDOModule> self(ModuleInterface());
+  const TKDORef<IKDOModule> self(&FInstance);
   Polled answer{FPoll, FPolledText};
   uint32_t spent = 0;
   uint8_t at = FPoll.Step < kStepCount ? FPoll.Step : 0;
@@ -132,14 +140,14 @@ void TKDOWinampControl::PollPlayer() {
     bool complete = true;
     if (!ident.empty()) {
       const uint32_t asked = platform::TickMs();
-      complete = Ask(step, *FPlayerLink, answer);
+      complete = Ask(step, FLink, answer);
       spent += uint32_t(platform::TickMs() - asked);
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
       if (!asking()) {
         at = ItemStart(at);
         break;
       }
-      if (complete) WriteMirrored(*step.Row, ident.get(), answer.Number, answer.Text);
+      if (complete) Write(*step.Row, ident.get(), answer.Number, answer.Text);
     }
     // An item without identifier, or complete, is left for the next; otherwise its next step follows.
     const uint8_t from = at;
@@ -153,8 +161,7 @@ void TKDOWinampControl::PollPlayer() {
 }
 
 // The value in its variable's type; a time is the player's seconds.
-void TKDOWinampControl::WriteMirrored(const TKDOSettingsKey& row, KDOString ident, int32_t number,
-                                      std::string_view text) {
+void TKDOWinampStatus::Write(const TKDOSettingsKey& row, KDOString ident, int32_t number, std::string_view text) {
   if (row.Type == KDO_TYPE_INTEGER) return UpdateIntegerVariable(ident, number);
   if (row.Type == KDO_TYPE_BOOLEAN) return UpdateBooleanVariable(ident, number != 0);
   if (IsText(row.Query)) return UpdateStringVariable(ident, text);
@@ -162,28 +169,28 @@ void TKDOWinampControl::WriteMirrored(const TKDOSettingsKey& row, KDOString iden
 }
 
 // Text compares ignore the case of A to Z only.
-void TKDOWinampControl::UpdateStringVariable(KDOString ident, std::string_view text) {
-  if (!FVariableManager) return;
+void TKDOWinampStatus::UpdateStringVariable(KDOString ident, std::string_view text) {
+  if (!FServices.VariableManager) return;
   TKDOText current;
-  FVariableManager->ReadVariableString(ident, current.out());
+  FServices.VariableManager->ReadVariableString(ident, current.out());
   if (!kdo::text::EqualIgnoringAZCase(current.view(), text)) {
     const TKDOText value(text);
-    FVariableManager->WriteVariableString(ident, value.get());
+    FServices.VariableManager->WriteVariableString(ident, value.get());
   }
 }
 
 // A failed read leaves nothing to compare with: the value is written.
-void TKDOWinampControl::UpdateIntegerVariable(KDOString ident, int32_t value) {
-  if (!FVariableManager) return;
+void TKDOWinampStatus::UpdateIntegerVariable(KDOString ident, int32_t value) {
+  if (!FServices.VariableManager) return;
   int32_t current = 0;
-  if (KDOFailed(FVariableManager->ReadVariableInteger(ident, &current)) || current != value)
-    FVariableManager->WriteVariableInteger(ident, value);
+  if (KDOFailed(FServices.VariableManager->ReadVariableInteger(ident, &current)) || current != value)
+    FServices.VariableManager->WriteVariableInteger(ident, value);
 }
 
-void TKDOWinampControl::UpdateBooleanVariable(KDOString ident, bool value) {
-  if (!FVariableManager) return;
+void TKDOWinampStatus::UpdateBooleanVariable(KDOString ident, bool value) {
+  if (!FServices.VariableManager) return;
   uint8_t current = 0;
   const uint8_t byte = value ? 1 : 0;
-  if (KDOFailed(FVariableManager->ReadVariableBoolean(ident, &current)) || current != byte)
-    FVariableManager->WriteVariableBoolean(ident, byte);
+  if (KDOFailed(FServices.VariableManager->ReadVariableBoolean(ident, &current)) || current != byte)
+    FServices.VariableManager->WriteVariableBoolean(ident, byte);
 }
