@@ -84,7 +84,6 @@ class TWinAmpControl {
 
   // ---- state, for the instance's tests
   platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
-  double LaunchTime() const { return FLaunchTime; }
   const platform::Timer& CheckTimer() const { return *FCheckTimer; }
 
  private:

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 
 #include "winamp/WinAmp.h"
@@ -27,10 +28,25 @@ class LinkE2E : public ::testing::Test {
   std::unique_ptr<TWinAmpControl> StartBound() {
     auto link = std::make_unique<TWinAmpControl>();
     link->SetWinAmpClassName(className);
+    FILETIME asked{};
+    GetSystemTimeAsFileTime(&asked);
     link->SetWinAmpPath(PlayerPath());
-    EXPECT_NEAR(link->LaunchTime(), platform::Now(), 1.0 / 86400 * 5);
     EXPECT_TRUE(PumpUntil([&] { return link->IsBound(); }, 15000)) << "bound within the check period";
+    // The link started the player then: its process began within 5 s of the path being set.
+    EXPECT_LT(std::abs(ProcessStart() - Ticks(asked)), int64_t(5) * 10000000) << "started at once";
     return link;
+  }
+  static int64_t Ticks(const FILETIME& t) { return int64_t((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime); }
+  // When the process of the class's window began (100 ns units), or 0.
+  int64_t ProcessStart() const {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(FindWindowA(className.c_str(), nullptr), &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (!process) return 0;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    const BOOL ok = GetProcessTimes(process, &created, &exited, &kernel, &user);
+    CloseHandle(process);
+    return ok ? Ticks(created) : 0;
   }
   void SendText(TWinAmpControl& link, uint32_t dwData, const std::string& text) {
     platform::CopyDataRecord r{dwData, uint32_t(text.size() + 1), text.c_str()};
