@@ -83,7 +83,6 @@ class TWinAmpControl {
   void ReadPlaylistTitleAt(int32_t index, std::string& title);
 
   // ---- state, for the instance's tests
-  platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
   const platform::Timer& CheckTimer() const { return *FCheckTimer; }
 
  private:

@@ -24,7 +24,7 @@ TEST_F(Binding, NewLinkWaitsAndBindsToAWindowSomebodyElseStarted) {
   EXPECT_FALSE(link.IsBound()) << "not before the next tick";
   world.Advance(1);
   EXPECT_TRUE(link.IsBound());
-  EXPECT_EQ(link.PlayerWindow(), w.handle);
+  EXPECT_EQ(HeldWindow(link), w.handle);
   EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
 }
 
@@ -34,11 +34,11 @@ TEST_F(Binding, ClassNameChangeWaitsForTheNextLookup) {
   StartWindow("WA_KDO_3");
   world.Advance(1000);
   ScriptedWindow& first = *windows[0];
-  EXPECT_EQ(link.PlayerWindow(), first.handle) << "default class name";
+  EXPECT_EQ(HeldWindow(link), first.handle) << "default class name";
   link.SetWinAmpClassName("WA_KDO_3");
-  EXPECT_EQ(link.PlayerWindow(), first.handle) << "held handle stays";
+  EXPECT_EQ(HeldWindow(link), first.handle) << "held handle stays";
   world.Advance(30000);
-  EXPECT_EQ(link.PlayerWindow(), windows[1]->handle);
+  EXPECT_EQ(HeldWindow(link), windows[1]->handle);
 }
 
 TEST_F(Binding, PathInOtherLetterCaseChangesNothing) {
@@ -74,7 +74,7 @@ TEST_F(Binding, DifferentPathClosesThenStoresThenLooksUpAtOnce) {
   link.SetWinAmpClassName("WA_KDO_2");
   ScriptedWindow& old = StartWindow("WA_KDO_2");
   link.SetWinAmpPath(kExe);
-  ASSERT_EQ(link.PlayerWindow(), old.handle);
+  ASSERT_EQ(HeldWindow(link), old.handle);
   world.ClearSent();
   const int lookups = world.Lookups();
 
@@ -180,7 +180,7 @@ TEST_F(Binding, StatesWaitingWatchingLostAndBack) {
 
   ScriptedWindow& again = StartWindow("WA_KDO_8");
   world.Advance(30000);  // Lost -> Watching, the interval stays
-  EXPECT_EQ(link.PlayerWindow(), again.handle);
+  EXPECT_EQ(HeldWindow(link), again.handle);
   EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
 
   again.Vanish();
@@ -214,14 +214,14 @@ TEST_F(Binding, WindowStillClosingAfterTheCloseCommandIsNotBoundAgain) {
   link.SetWinAmpClassName("WA_KDO_10");
   ScriptedWindow& slow = StartWindow("WA_KDO_10", /*closesOnCommand=*/false);
   link.SetWinAmpPath(kExe);
-  ASSERT_EQ(link.PlayerWindow(), slow.handle);
+  ASSERT_EQ(HeldWindow(link), slow.handle);
 
   link.SetWinAmpPath("D:\\new\\winamp.exe");
   EXPECT_FALSE(link.IsBound());
   ASSERT_EQ(world.ShellCalls().size(), 1u);
   EXPECT_EQ(world.ShellCalls()[0].File, "D:\\new\\winamp.exe");
   world.Advance(1000);  // later lookups take whatever window of the class exists
-  EXPECT_EQ(link.PlayerWindow(), slow.handle);
+  EXPECT_EQ(HeldWindow(link), slow.handle);
 }
 
 TEST_F(Binding, DestroyingABoundLinkClosesItsPlayerOnce) {
@@ -251,14 +251,14 @@ TEST_F(Binding, AfterTheCloseCommandAnotherWindowOfTheClassIsBoundAndNothingStar
   link.SetWinAmpClassName("WA_KDO_12");
   ScriptedWindow& slow = StartWindow("WA_KDO_12", /*closesOnCommand=*/false);
   link.SetWinAmpPath(kExe);
-  ASSERT_EQ(link.PlayerWindow(), slow.handle);
+  ASSERT_EQ(HeldWindow(link), slow.handle);
   ScriptedWindow& second = StartWindow("WA_KDO_12");
   world.ClearSent();
 
   link.SetWinAmpPath("D:\\new\\winamp.exe");
   ASSERT_EQ(CloseCommands(), 1);
   EXPECT_EQ(world.Sent()[0].Window, slow.handle) << "the close command went to the old player";
-  EXPECT_EQ(link.PlayerWindow(), second.handle) << "the other window of the class, passing over the closing one";
+  EXPECT_EQ(HeldWindow(link), second.handle) << "the other window of the class, passing over the closing one";
   EXPECT_TRUE(world.ShellCalls().empty()) << "a player of the class exists: nothing started";
   EXPECT_TRUE(link.CheckTimer().Enabled());
   EXPECT_EQ(link.CheckTimer().Interval(), 30000u) << "watched like any player found at once";
@@ -270,7 +270,7 @@ TEST_F(Binding, EmptyLocationWhileBoundLooksUpAtOnceAndBindsAnotherWindowOfTheCl
   link.SetWinAmpClassName("WA_KDO_13");
   ScriptedWindow& first = StartWindow("WA_KDO_13");
   link.SetWinAmpPath(kExe);
-  ASSERT_EQ(link.PlayerWindow(), first.handle);
+  ASSERT_EQ(HeldWindow(link), first.handle);
   ScriptedWindow& second = StartWindow("WA_KDO_13");
   const int lookups = world.Lookups();
 
@@ -278,7 +278,7 @@ TEST_F(Binding, EmptyLocationWhileBoundLooksUpAtOnceAndBindsAnotherWindowOfTheCl
   EXPECT_EQ(CloseCommands(), 1);
   EXPECT_FALSE(world.WindowAlive(first.handle));
   EXPECT_EQ(world.Lookups(), lookups + 1) << "one lookup, at once";
-  EXPECT_EQ(link.PlayerWindow(), second.handle);
+  EXPECT_EQ(HeldWindow(link), second.handle);
   EXPECT_TRUE(world.ShellCalls().empty());
 }
 
