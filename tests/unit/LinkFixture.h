@@ -60,6 +60,9 @@ class LinkTest : public ::testing::Test {
     link.SendPlayerMessage(WM_USER, 0, 0);  // the version query, harmless to any player
     return world.Sent().size() > before ? world.Sent()[before].Window : 0;
   }
+  // The running timers' intervals: a lone link's check timer, as the desktop sees it.
+  using Intervals = std::vector<uint32_t>;
+  Intervals CheckTimers() const { return world.TimerIntervals(); }
   // Messages sent so far that were the close command.
   int CloseCommands() const {
     int n = 0;

@@ -13,8 +13,7 @@ TEST_F(Binding, NewLinkWaitsAndBindsToAWindowSomebodyElseStarted) {
   TWinAmpControl link;
   link.SetWinAmpClassName("WA_KDO_7");
   EXPECT_FALSE(link.IsBound());
-  EXPECT_TRUE(link.CheckTimer().Enabled());
-  EXPECT_EQ(link.CheckTimer().Interval(), 1000u);
+  EXPECT_EQ(CheckTimers(), Intervals{1000});
   world.Advance(1000);
   EXPECT_FALSE(link.IsBound());
   EXPECT_TRUE(world.ShellCalls().empty()) << "no path: nothing to start";
@@ -25,7 +24,7 @@ TEST_F(Binding, NewLinkWaitsAndBindsToAWindowSomebodyElseStarted) {
   world.Advance(1);
   EXPECT_TRUE(link.IsBound());
   EXPECT_EQ(HeldWindow(link), w.handle);
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
 }
 
 TEST_F(Binding, ClassNameChangeWaitsForTheNextLookup) {
@@ -85,8 +84,7 @@ TEST_F(Binding, DifferentPathClosesThenStoresThenLooksUpAtOnce) {
   ASSERT_EQ(world.ShellCalls().size(), 1u);
   EXPECT_EQ(world.ShellCalls()[0], (sim::ShellCall{"D:\\other\\winamp.exe", "/CLASS=\"WA_KDO_2\"", 6}));
   EXPECT_FALSE(link.IsBound());
-  EXPECT_EQ(link.CheckTimer().Interval(), 1000u);
-  EXPECT_TRUE(link.CheckTimer().Enabled());
+  EXPECT_EQ(CheckTimers(), Intervals{1000});
 }
 
 TEST_F(Binding, EmptyPathWhileBoundClosesAndEndsIdle) {
@@ -99,7 +97,7 @@ TEST_F(Binding, EmptyPathWhileBoundClosesAndEndsIdle) {
   link.SetWinAmpPath("");
   EXPECT_EQ(CloseCommands(), 1);
   EXPECT_FALSE(link.IsBound());
-  EXPECT_FALSE(link.CheckTimer().Enabled()) << "Idle: nothing can be started from an empty path";
+  EXPECT_TRUE(CheckTimers().empty()) << "Idle: nothing can be started from an empty path";
   world.Advance(120000);
   EXPECT_TRUE(world.ShellCalls().empty());
 }
@@ -110,7 +108,7 @@ TEST_F(Binding, DirectoryOrMissingFileStartsNothing) {
     TWinAmpControl link;
     link.SetWinAmpPath(path);
     EXPECT_FALSE(link.IsBound());
-    EXPECT_FALSE(link.CheckTimer().Enabled());
+    EXPECT_TRUE(CheckTimers().empty());
   }
   EXPECT_TRUE(world.ShellCalls().empty());
 }
@@ -170,24 +168,24 @@ TEST_F(Binding, StatesWaitingWatchingLostAndBack) {
   ScriptedWindow& w = StartWindow("WA_KDO_8");
   world.Advance(1000);  // Watching
   EXPECT_TRUE(link.IsBound());
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
 
   w.Vanish();  // the player exits 1 s after its start
   world.Advance(30000);  // Lost: the last start was 31 s ago, nothing started
   EXPECT_FALSE(link.IsBound());
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
   EXPECT_EQ(world.ShellCalls().size(), 1u);
 
   ScriptedWindow& again = StartWindow("WA_KDO_8");
   world.Advance(30000);  // Lost -> Watching, the interval stays
   EXPECT_EQ(HeldWindow(link), again.handle);
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
 
   again.Vanish();
   world.Advance(30000);  // more than 60 s since the start: started again, Waiting
   EXPECT_FALSE(link.IsBound());
   EXPECT_EQ(world.ShellCalls().size(), 2u);
-  EXPECT_EQ(link.CheckTimer().Interval(), 1000u);
+  EXPECT_EQ(CheckTimers(), Intervals{1000});
 }
 
 TEST_F(Binding, PlayerFoundAtOnceIsWatchedAndItsExitNoticed) {
@@ -198,8 +196,7 @@ TEST_F(Binding, PlayerFoundAtOnceIsWatchedAndItsExitNoticed) {
   link.SetWinAmpPath(kExe);
   EXPECT_TRUE(link.IsBound());
   EXPECT_TRUE(world.ShellCalls().empty());
-  EXPECT_TRUE(link.CheckTimer().Enabled());
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
 
   w.Vanish();
   world.Advance(30000);
@@ -260,8 +257,7 @@ TEST_F(Binding, AfterTheCloseCommandAnotherWindowOfTheClassIsBoundAndNothingStar
   EXPECT_EQ(world.Sent()[0].Window, slow.handle) << "the close command went to the old player";
   EXPECT_EQ(HeldWindow(link), second.handle) << "the other window of the class, passing over the closing one";
   EXPECT_TRUE(world.ShellCalls().empty()) << "a player of the class exists: nothing started";
-  EXPECT_TRUE(link.CheckTimer().Enabled());
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u) << "watched like any player found at once";
+  EXPECT_EQ(CheckTimers(), Intervals{30000}) << "watched like any player found at once";
 }
 
 TEST_F(Binding, EmptyLocationWhileBoundLooksUpAtOnceAndBindsAnotherWindowOfTheClass) {
