@@ -46,7 +46,8 @@ const std::array<ScriptFunction, 19> kFunctions = {{
     {Const<"WAC_GetPlaylistPosition">(), Const<"GET PLAYLIST POSITION">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetPlaylistPosition(r.IntValue); }},
     {Const<"WAC_SetPlaylistPosition">(), Const<"SET PLAYLIST POSITION">(), false, Const<"Position">(),
-     KDO_TYPE_INTEGER, kBool, [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetPlaylistPosition(a->IntValue)); }},
+     KDO_TYPE_INTEGER, kBool,
+     [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetPlaylistPosition(a->IntValue)); }},
     {Const<"WAC_GetPlaylistFile">(), Const<"GET PLAYLIST FILE">(), false, Const<"Position">(), KDO_TYPE_INTEGER, kStr,
      [](Control& c, const Param* a, Param& r) {
        TKDOText text;

@@ -45,7 +45,9 @@ struct PollStep {
   bool First;     // the item's first step
 };
 
-constexpr bool IsText(TKDOPlayerQuery q) { return q == TKDOPlayerQuery::PlaylistFile || q == TKDOPlayerQuery::PlaylistTitle; }
+constexpr bool IsText(TKDOPlayerQuery q) {
+  return q == TKDOPlayerQuery::PlaylistFile || q == TKDOPlayerQuery::PlaylistTitle;
+}
 
 // The mirrored settings' steps, in the settings' order.
 constexpr std::size_t kStepCount = [] {

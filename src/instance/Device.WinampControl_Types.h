@@ -52,17 +52,6 @@ enum class TKDOPlayerQuery : uint8_t {
   Repeat,
 };
 
-namespace kdo::keys {
-inline constexpr kdo::text::Constant WinampLocation("WinampLocation");
-inline constexpr kdo::text::Constant TrackPosVar("TrackPosVar");
-inline constexpr kdo::text::Constant TrackLenVar("TrackLenVar");
-inline constexpr kdo::text::Constant TrackFileVar("TrackFileVar");
-inline constexpr kdo::text::Constant TrackTitleVar("TrackTitleVar");
-inline constexpr kdo::text::Constant VolumeVar("VolumeVar");
-inline constexpr kdo::text::Constant ShuffleVar("ShuffleVar");
-inline constexpr kdo::text::Constant RepeatVar("RepeatVar");
-}  // namespace kdo::keys
-
 // One setting: its store key, its fields in the owning record and in the
 // by-value one, the page's field and select button, and for the seven
 // mirrored values the variable type (the only one the picker admits, the one
@@ -79,24 +68,31 @@ struct TKDOSettingsKey {
 
 // The eight settings in the order they are read, written, shown and polled.
 inline constexpr std::array<TKDOSettingsKey, 8> KDOWinampControlSettingsKeys = {{
-    {kdo::keys::WinampLocation.get(), &TKDOWinampControlSettings::WinampLocation,
-     &TKDOWinampControlSettingsValue::WinampLocation, "edLocation", "btnSelectWinamp", -1, TKDOPlayerQuery::None},
-    {kdo::keys::TrackPosVar.get(), &TKDOWinampControlSettings::TrackPosVar, &TKDOWinampControlSettingsValue::TrackPosVar,
-     "edTrackPos", "btnSelectVar1", KDO_TYPE_STRING, TKDOPlayerQuery::TrackPosition},
-    {kdo::keys::TrackLenVar.get(), &TKDOWinampControlSettings::TrackLenVar, &TKDOWinampControlSettingsValue::TrackLenVar,
-     "edTrackLen", "btnSelectVar2", KDO_TYPE_STRING, TKDOPlayerQuery::TrackLength},
-    {kdo::keys::TrackFileVar.get(), &TKDOWinampControlSettings::TrackFileVar,
+    // key, field, by-value field, page field, select button, variable type, player query
+    {kdo::text::Const<"WinampLocation">(), &TKDOWinampControlSettings::WinampLocation,
+     &TKDOWinampControlSettingsValue::WinampLocation, "edLocation", "btnSelectWinamp", -1,
+     TKDOPlayerQuery::None},
+    {kdo::text::Const<"TrackPosVar">(), &TKDOWinampControlSettings::TrackPosVar,
+     &TKDOWinampControlSettingsValue::TrackPosVar, "edTrackPos", "btnSelectVar1", KDO_TYPE_STRING,
+     TKDOPlayerQuery::TrackPosition},
+    {kdo::text::Const<"TrackLenVar">(), &TKDOWinampControlSettings::TrackLenVar,
+     &TKDOWinampControlSettingsValue::TrackLenVar, "edTrackLen", "btnSelectVar2", KDO_TYPE_STRING,
+     TKDOPlayerQuery::TrackLength},
+    {kdo::text::Const<"TrackFileVar">(), &TKDOWinampControlSettings::TrackFileVar,
      &TKDOWinampControlSettingsValue::TrackFileVar, "edTrackFile", "SpeedButton4", KDO_TYPE_STRING,
      TKDOPlayerQuery::PlaylistFile},
-    {kdo::keys::TrackTitleVar.get(), &TKDOWinampControlSettings::TrackTitleVar,
+    {kdo::text::Const<"TrackTitleVar">(), &TKDOWinampControlSettings::TrackTitleVar,
      &TKDOWinampControlSettingsValue::TrackTitleVar, "edTrackTitle", "SpeedButton5", KDO_TYPE_STRING,
      TKDOPlayerQuery::PlaylistTitle},
-    {kdo::keys::VolumeVar.get(), &TKDOWinampControlSettings::VolumeVar, &TKDOWinampControlSettingsValue::VolumeVar,
-     "edVolume", "SpeedButton1", KDO_TYPE_INTEGER, TKDOPlayerQuery::Volume},
-    {kdo::keys::ShuffleVar.get(), &TKDOWinampControlSettings::ShuffleVar, &TKDOWinampControlSettingsValue::ShuffleVar,
-     "edShuffle", "SpeedButton2", KDO_TYPE_BOOLEAN, TKDOPlayerQuery::Shuffle},
-    {kdo::keys::RepeatVar.get(), &TKDOWinampControlSettings::RepeatVar, &TKDOWinampControlSettingsValue::RepeatVar,
-     "edRepeat", "SpeedButton3", KDO_TYPE_BOOLEAN, TKDOPlayerQuery::Repeat},
+    {kdo::text::Const<"VolumeVar">(), &TKDOWinampControlSettings::VolumeVar,
+     &TKDOWinampControlSettingsValue::VolumeVar, "edVolume", "SpeedButton1", KDO_TYPE_INTEGER,
+     TKDOPlayerQuery::Volume},
+    {kdo::text::Const<"ShuffleVar">(), &TKDOWinampControlSettings::ShuffleVar,
+     &TKDOWinampControlSettingsValue::ShuffleVar, "edShuffle", "SpeedButton2", KDO_TYPE_BOOLEAN,
+     TKDOPlayerQuery::Shuffle},
+    {kdo::text::Const<"RepeatVar">(), &TKDOWinampControlSettings::RepeatVar,
+     &TKDOWinampControlSettingsValue::RepeatVar, "edRepeat", "SpeedButton3", KDO_TYPE_BOOLEAN,
+     TKDOPlayerQuery::Repeat},
 }};
 
 // The owning record's texts, borrowed for a by-value SetSettings.

@@ -118,12 +118,14 @@ void TfrmPropertyPage::FormCreate() { FForm->SetGlyphTransparentColor("btnOK", k
 
 void TfrmPropertyPage::FormShow() {
   if (FWinampControl) FWinampControl->GetSettings(&FSettings);
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) FForm->SetText(row.Edit, (FSettings.*row.Field).view());
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    FForm->SetText(row.Edit, (FSettings.*row.Field).view());
 }
 
 // Sends all eight texts every time, changed or not; the form stays open.
 void TfrmPropertyPage::btnApplyClick() {
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) FSettings.*row.Field = TKDOText(FForm->Text(row.Edit));
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    FSettings.*row.Field = TKDOText(FForm->Text(row.Edit));
   if (FWinampControl) FWinampControl->SetSettings(KDOSettingsValue(FSettings));
 }
 
