@@ -25,7 +25,7 @@ std::optional<int32_t> ParseInt(std::string_view s) {
 }
 
 std::optional<bool> ParseBool(std::string_view s) {
-  const std::string l = LowerAZ(Trim(s));
+  const std::string l = kdo::text::LowerAZ(Trim(s));
   if (l == "true" || l == "1" || l == "on") return true;
   if (l == "false" || l == "0" || l == "off") return false;
   return std::nullopt;
@@ -112,7 +112,7 @@ std::optional<Statement> ParseStatement(std::string_view line, std::string& erro
   }
   st.name = std::string(line.substr(0, n));
   std::string_view rest = Trim(line.substr(n));
-  const std::string word = LowerAZ(st.name);
+  const std::string word = kdo::text::LowerAZ(st.name);
 
   if (!rest.empty() && rest.front() == '(') {
     if (rest.back() != ')') {
@@ -259,7 +259,7 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
         uint8_t type;
         std::string raw;
         if (st->kind == Statement::Kind::Define) {
-          const std::string t = LowerAZ(st->args[1]);
+          const std::string t = kdo::text::LowerAZ(st->args[1]);
           if (t == "boolean") type = KDO_TYPE_BOOLEAN;
           else if (t == "integer") type = KDO_TYPE_INTEGER;
           else if (t == "text") type = KDO_TYPE_STRING;

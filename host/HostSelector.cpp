@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "sdk/KDOGuard.h"
 #include "ui/Core.Selector_Types.h"
 
 namespace host {
@@ -42,7 +43,7 @@ class SelectorObject final : public IKDOSelector {
   int32_t KDO_STDCALL GetReferenceCount() override { return refs_; }
 
   KDOResult KDO_STDCALL SelectVariable(uint8_t filter, KDOString* variable) override {
-    try {
+    return KDOGuard([&] {
       owner_.Filters.push_back(filter);
       std::optional<std::string> chosen = owner_.Answer;
       KDOResult result = owner_.Result;
@@ -55,9 +56,7 @@ class SelectorObject final : public IKDOSelector {
         kdo::text::Assign(variable, text.get());
       }
       return result;
-    } catch (...) {
-      return KDO_E_FAIL;
-    }
+    });
   }
 
  private:

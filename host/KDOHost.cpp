@@ -5,15 +5,10 @@
 #include <sstream>
 
 #include "platform/TextHeap.h"
+#include "sdk/KDOGuard.h"
 
 namespace host {
 
-std::string LowerAZ(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return r;
-}
 
 namespace {
 
@@ -25,15 +20,6 @@ void AssignText(KDOString* var, std::string_view s) {
   KDOString made = kdo::text::Make(s);
   kdo::text::Assign(var, made);
   kdo::text::Release(made);
-}
-
-template <class F>
-KDOResult Guarded(F&& f) noexcept {
-  try {
-    return f();
-  } catch (...) {
-    return KDO_E_FAIL;
-  }
 }
 
 // A counted service that forwards its operations to the server.
@@ -380,14 +366,14 @@ KDOResult Server::QueryService(const TGUID& iid, void** obj) {
 }
 
 KDOResult Server::LogMessage(int32_t type, KDOString sender, KDOString message) {
-  return Guarded([&] {
+  return KDOGuard([&] {
     log_.push_back({type, Str(sender), Str(message)});
     return KDO_S_OK;
   });
 }
 
 KDOResult Server::SendDebug(uint32_t id, KDOString message, KDOString data) {
-  return Guarded([&] {
+  return KDOGuard([&] {
     debug_.push_back({id, Str(message), Str(data)});
     return KDO_S_OK;
   });
@@ -395,7 +381,7 @@ KDOResult Server::SendDebug(uint32_t id, KDOString message, KDOString data) {
 
 KDOResult Server::WriteSettingString(uint32_t id, const KDOString* path, int32_t high, KDOString name,
                                      KDOString value) {
-  return Guarded([&] {
+  return KDOGuard([&] {
     settings_[{id, JoinPath(path, high), Str(name)}] = Str(value);
     settingWrites_.push_back(Str(name));
     SaveSettingsFile();
@@ -406,7 +392,7 @@ KDOResult Server::WriteSettingString(uint32_t id, const KDOString* path, int32_t
 // A missing key reads as the empty text and fails.
 KDOResult Server::ReadSettingString(uint32_t id, const KDOString* path, int32_t high, KDOString name,
                                     KDOString* value) {
-  return Guarded([&] {
+  return KDOGuard([&] {
     if (!value) return KDO_E_FAIL;
     auto it = settings_.find({id, JoinPath(path, high), Str(name)});
     AssignText(value, it == settings_.end() ? std::string_view() : std::string_view(it->second));
@@ -474,7 +460,7 @@ int Server::VariableReads(std::string_view ident) const {
 
 // Unknown variables and reads or writes of the wrong type fail.
 KDOResult Server::ReadVariable(KDOString ident, VarType type, Value& out) {
-  return Guarded([&] {
+  return KDOGuard([&] {
     std::string name = Str(ident);
     ++varReads_[name];
     auto it = variables_.find(name);
@@ -485,7 +471,7 @@ KDOResult Server::ReadVariable(KDOString ident, VarType type, Value& out) {
 }
 
 KDOResult Server::WriteVariable(KDOString ident, const Value& v) {
-  return Guarded([&] {
+  return KDOGuard([&] {
     std::string name = Str(ident);
     ++varWrites_[name];
     auto it = variables_.find(name);
@@ -499,25 +485,25 @@ KDOResult Server::WriteVariable(KDOString ident, const Value& v) {
 
 KDOResult Server::RegisterFunction(KDOString name, const TKDONamedVarType* params, int32_t high, int32_t resultType,
                                    TKDOFunctionHandler code, void* object, uint32_t id) {
-  return Guarded([&] {
+  return KDOGuard([&] {
     if (kdo::text::View(name).empty() || !code || high < -1 || (high >= 0 && !params)) return KDO_E_FAIL;
     Registration reg{Str(name), {}, resultType, code, object, id};
     for (int32_t i = 0; i <= high; ++i) reg.Params.emplace_back(Str(params[i].Name), params[i].VarType);
     functionLog_.push_back(LogEntry('+', reg.Name, id));
-    functions_[{LowerAZ(reg.Name), id}] = std::move(reg);
+    functions_[{kdo::text::LowerAZ(reg.Name), id}] = std::move(reg);
     return KDO_S_OK;
   });
 }
 
 KDOResult Server::UnregisterFunction(KDOString name, uint32_t id) {
-  return Guarded([&] {
+  return KDOGuard([&] {
     functionLog_.push_back(LogEntry('-', Str(name), id));
-    return functions_.erase({LowerAZ(Str(name)), id}) ? KDO_S_OK : KDO_E_FAIL;
+    return functions_.erase({kdo::text::LowerAZ(Str(name)), id}) ? KDO_S_OK : KDO_E_FAIL;
   });
 }
 
 const Registration* Server::Function(std::string_view name, uint32_t id) const {
-  auto it = functions_.find({LowerAZ(name), id});
+  auto it = functions_.find({kdo::text::LowerAZ(name), id});
   return it == functions_.end() ? nullptr : &it->second;
 }
 

@@ -177,7 +177,4 @@ class Server {
   std::vector<std::string> functionLog_;
 };
 
-// Lower-cases the letters A to Z only.
-std::string LowerAZ(std::string_view s);
-
 }  // namespace host

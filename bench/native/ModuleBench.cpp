@@ -157,33 +157,30 @@ struct Bench {
       TKDOWinampControlSettings s;
       s.WinampLocation = TKDOText(kExe);
       const std::string n = std::to_string(id);
-      const std::pair<TKDOText TKDOWinampControlSettings::*, uint8_t> items[] = {
-          {&TKDOWinampControlSettings::TrackPosVar, KDO_TYPE_STRING},
-          {&TKDOWinampControlSettings::TrackLenVar, KDO_TYPE_STRING},
-          {&TKDOWinampControlSettings::TrackFileVar, KDO_TYPE_STRING},
-          {&TKDOWinampControlSettings::TrackTitleVar, KDO_TYPE_STRING},
-          {&TKDOWinampControlSettings::VolumeVar, KDO_TYPE_INTEGER},
-          {&TKDOWinampControlSettings::ShuffleVar, KDO_TYPE_BOOLEAN},
-          {&TKDOWinampControlSettings::RepeatVar, KDO_TYPE_BOOLEAN},
-      };
       int k = 0;
-      for (const auto& [field, type] : items) {
+      for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
+        if (row.Type < 0) continue;
         std::string ident = "Winamp";  // appended: GCC 12 warns wrongly about "x" + string here
         ident += n;
         ident += "_Item";
         ident += std::to_string(k++);
-        kernel.variables.Define(ident, type);
-        s.*field = TKDOText(ident);
+        kernel.variables.Define(ident, uint8_t(row.Type));
+        s.*row.Field = TKDOText(ident);
       }
       made->SetSettings(s);
     }
     world.Advance(1000);  // every link binds to the player it started
+    const TKDOText file("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3");
     for (auto* c : instances) {
-      if (!c->PlayerLink().IsBound()) {
+      TKDORef<IKDOWinampControl> control;
+      c->QueryInterface(IID_IKDOWinampControl, control.put());
+      int32_t length = -1;  // what an unbound link answers
+      if (control) control->GetPlaylistLength(&length);
+      if (length < 0) {
         std::fprintf(stderr, "bench: an instance did not bind\n");
         std::exit(1);
       }
-      c->AddFile("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3");
+      control->AddFile(file.get());
     }
     PollAll();  // fills the variables: the polls measured change nothing
     world.ClearSent();

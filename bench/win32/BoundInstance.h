@@ -16,39 +16,51 @@
 
 namespace bench {
 
-inline constexpr const char* kMirrorKeys[] = {"TrackPosVar", "TrackLenVar", "TrackFileVar", "TrackTitleVar",
-                                              "VolumeVar",   "ShuffleVar",  "RepeatVar"};
+// Each mirrored value goes into a variable named after its settings key.
+inline std::string MirrorVariable(const TKDOSettingsKey& row) { return std::string(kdo::text::View(row.Key)); }
 
 class BoundInstance {
  public:
   BoundInstance(host::Server& server, uint16_t id) : server_(server) {
-    const host::Value initial[] = {host::Value::S(""), host::Value::S(""), host::Value::S(""), host::Value::S(""),
-                                   host::Value::I(0),  host::Value::B(false), host::Value::B(false)};
     made_ = new TKDOWinampControl(server.Kernel(), id, &WinampControlModuleInfo());  // owned by its counted reference
     instance_ = TKDORef<IKDOModule>(made_->ModuleInterface());
     TKDOWinampControlSettings s;
     s.WinampLocation = TKDOText(host::ProgramDirectory() + "\\player.exe");
-    for (int i = 0; i < 7; ++i) {
-      server.DefineVariable(kMirrorKeys[i], initial[i]);
-      s.*KDOWinampControlSettingsKeys[std::size_t(i + 1)].Field = TKDOText(kMirrorKeys[i]);
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
+      if (row.Type < 0) continue;
+      host::Value initial;  // false, 0 or empty
+      initial.Type = host::VarType(row.Type);
+      server.DefineVariable(MirrorVariable(row), initial);
+      s.*row.Field = TKDOText(MirrorVariable(row));
     }
     made_->SetSettings(s);
-    for (int i = 0; i < 300 && !made_->PlayerLink().IsBound(); ++i) host::PumpMessages(50);
-    if (!made_->PlayerLink().IsBound()) std::fprintf(stderr, "bench: player.exe did not come up\n");
+    made_->QueryInterface(IID_IKDOWinampControl, control_.put());
+    className_ = "WA_KDO_" + std::to_string(id);
+    for (int i = 0; i < 300 && !Bound(); ++i) host::PumpMessages(50);
+    if (!Bound()) std::fprintf(stderr, "bench: player.exe did not come up\n");
   }
   ~BoundInstance() {
+    control_.reset();
     instance_.reset();  // closes the player
     host::PumpMessages(200);
   }
   BoundInstance(const BoundInstance&) = delete;
   BoundInstance& operator=(const BoundInstance&) = delete;
 
-  bool Bound() const { return made_->PlayerLink().IsBound(); }
+  // Bound once the link answers for a player: an unbound one answers -1.
+  bool Bound() const {
+    int32_t length = -1;
+    if (control_) control_->GetPlaylistLength(&length);
+    return length >= 0;
+  }
   TKDOWinampControl& Control() { return *made_; }
-  HWND Window() const { return HWND(uintptr_t(made_->PlayerLink().PlayerWindow())); }
+  IKDOWinampControl& Interface() { return *control_.get(); }
+  // The instance's player: the window of its own class.
+  HWND Window() const { return FindWindowA(className_.c_str(), nullptr); }
   int Writes() const {
     int writes = 0;
-    for (const char* k : kMirrorKeys) writes += server_.VariableWrites(k);
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+      if (row.Type >= 0) writes += server_.VariableWrites(MirrorVariable(row));
     return writes;
   }
 
@@ -56,6 +68,8 @@ class BoundInstance {
   host::Server& server_;
   TKDOWinampControl* made_ = nullptr;
   TKDORef<IKDOModule> instance_;
+  TKDORef<IKDOWinampControl> control_;
+  std::string className_;
 };
 
 }  // namespace bench

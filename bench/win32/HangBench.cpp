@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   host::Server server;
   bench::BoundInstance bound(server, id);
   if (!bound.Bound()) return 1;
-  bound.Control().AddFile("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3");
+  bound.Interface().AddFile(TKDOText("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3").get());
   host::RunLoopTimed(1000);
 
   std::printf("the server's thread under a misbehaving player (all seven identifiers set):\n");

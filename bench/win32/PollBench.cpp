@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     if (!bound.Bound()) return 1;
     TKDOWinampControl* made = &bound.Control();
     const HWND w = bound.Window();
-    made->AddFile("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3");
+    bound.Interface().AddFile(TKDOText("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3").get());
     made->PollPlayer();  // fills the variables: the polls measured change nothing
     const int writes = bound.Writes();
 

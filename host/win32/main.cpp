@@ -27,6 +27,7 @@
 #include "HostScript.h"
 #include "HostSelector.h"
 #include "KDOHost.h"
+#include "instance/Device.WinampControl_Types.h"
 #include "win32/ModuleLibrary.h"
 #include "win32/Screenshot.h"
 #include "win32/SelectorDialog.h"
@@ -60,18 +61,17 @@ class Echo {
 
  private:
   void Variables() {
-    static const std::pair<const char*, const char*> kItems[] = {
-        {"TrackPosVar", "pos"},   {"TrackLenVar", "len"},  {"VolumeVar", "vol"},     {"ShuffleVar", "shuffle"},
-        {"RepeatVar", "repeat"}, {"TrackTitleVar", "title"}, {"TrackFileVar", "file"},
-    };
     const DWORD now = GetTickCount();
     for (uint16_t id : server_.InstanceIds()) {
       std::string line;
-      for (const auto& [key, label] : kItems) {
+      // The module's settings table names the mirrored values' keys.
+      for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
+        if (row.Type < 0) continue;
+        const std::string key(kdo::text::View(row.Key));
         std::optional<std::string> ident = server_.Setting(id, "Settings", key);
         if (!ident || ident->empty()) continue;
         std::optional<host::Value> v = server_.Variable(*ident);
-        line += std::string("  ") + label + " " + (v ? host::Show(*v) : "-");
+        line += "  " + key + " " + (v ? host::Show(*v) : "-");
       }
       if (line.empty() || line == shown_[id] || now - when_[id] < 1000) continue;
       shown_[id] = line;

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "sdk/KDOGuard.h"
 #include "ui/FPropertyPage.h"
 #include "winamp/WinAmp.h"
 
@@ -20,32 +21,23 @@ constexpr std::array<ServiceRow, 5> kServices = {{
     {&IID_IKDODebugServer, ">Couldn't obtain DebugServer Object"},
 }};
 
-// Runs one step of destruction; a failing step must not stop the others.
-template <class F>
-void Step(F&& f) noexcept {
-  try {
-    f();
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, const TKDOModuleInfo* moduleInfo)
-    : FKernel(kernel), FModuleInfo(moduleInfo), FInstanceID(instanceId), FControlTable(*this) {
+    : FServices{TKDORef<IKDOKernel>(kernel), {}, {}, {}, {}, {}},
+      FModuleInfo(moduleInfo),
+      FInstanceID(instanceId),
+      FPlayerLink(std::make_unique<TWinAmpControl>()),
+      FControlTable(*this) {
   ObtainServices();
-  RegisterFunctions();
+  FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings);
   try {
-    FPlayerLink = std::make_unique<TWinAmpControl>();
     FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
-    FStatusTimer = std::make_unique<platform::Timer>();
-    FStatusTimer->SetInterval(250);
-    FStatusTimer->SetOnTimer([this] { StatusPoll(); });
-    FStatusTimer->SetEnabled(true);
+    FStatus.emplace(FServices, *ModuleInterface(), *FPlayerLink, FSettings);
     LoadSettings();
   } catch (...) {
     // The server must never call into an instance that was not made.
-    UnregisterFunctions();
+    FScript.reset();
     throw;
   }
   Log(KDO_LOG_LIFECYCLE, "Interface Create");
@@ -53,27 +45,28 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
 
 TKDOWinampControl::~TKDOWinampControl() {
   Log(KDO_LOG_LIFECYCLE, "Interface Destroy");
-  Step([&] { HideConfigurationPage(); });
-  Step([&] { UnregisterFunctions(); });
-  FStatusTimer.reset();
+  KDOGuard([&] { HideConfigurationPage(); });
+  FScript.reset();
+  FStatus.reset();
   FPlayerLink.reset();  // closes a bound player
-  Step([&] { SaveSettings(); });
-  FEventScripter.reset();
-  FVariableManager.reset();
-  FInstanceControl.reset();
-  FSettingsStore.reset();
-  FDebugServer.reset();
-  FKernel.reset();
+  KDOGuard([&] { SaveSettings(); });
+  FServices.EventScripter.reset();
+  FServices.VariableManager.reset();
+  FServices.InstanceControl.reset();
+  FServices.SettingsStore.reset();
+  FServices.DebugServer.reset();
+  FServices.Kernel.reset();
   FModuleInfo = nullptr;
 }
 
 void TKDOWinampControl::ObtainServices() {
-  if (!FKernel) return;
-  void** const slots[] = {FSettingsStore.put(), FInstanceControl.put(), FVariableManager.put(),
-                          FEventScripter.put(), FDebugServer.put()};
+  if (!FServices.Kernel) return;
+  void** const slots[] = {FServices.SettingsStore.put(), FServices.InstanceControl.put(),
+                          FServices.VariableManager.put(), FServices.EventScripter.put(),
+                          FServices.DebugServer.put()};
   static_assert(std::size(slots) == kServices.size());
   for (std::size_t i = 0; i < kServices.size(); ++i) {
-    if (KDOFailed(FKernel->QueryInterface(*kServices[i].IID, slots[i]))) {
+    if (KDOFailed(FServices.Kernel->QueryInterface(*kServices[i].IID, slots[i]))) {
       *slots[i] = nullptr;  // a refusal never leaves us holding what the kernel wrote there
       Log(KDO_LOG_NO_SERVICE, kServices[i].Refusal);
     }
@@ -85,16 +78,12 @@ std::string TKDOWinampControl::LogSender() const {
   return sender + " #" + std::to_string(FInstanceID);
 }
 
-void TKDOWinampControl::Debug(KDOString message, KDOString data) {
-  if (FDebugServer) FDebugServer->SendDebug(FInstanceID, message, data);
-}
-
 void TKDOWinampControl::Log(int32_t type, std::string_view text) noexcept {
-  Step([&] {
-    if (!FKernel) return;
+  KDOGuard([&] {
+    if (!FServices.Kernel) return;
     TKDOText sender(LogSender());
     TKDOText message(text);
-    FKernel->LogMessage(type, sender.get(), message.get());
+    FServices.Kernel->LogMessage(type, sender.get(), message.get());
   });
 }
 
@@ -121,7 +110,7 @@ KDOResult TKDOWinampControl::ControlQueryInterface(const TGUID& iid, void** obj)
 KDOResult TKDOWinampControl::ShowConfigurationPage() {
   if (!FConfigurationForm) FConfigurationForm = std::make_shared<TfrmPropertyPage>();
   FConfigurationForm->SetWinampControl(&FControlTable);
-  FConfigurationForm->SetInstanceControl(FInstanceControl.get());
+  FConfigurationForm->SetInstanceControl(FServices.InstanceControl.get());
   FConfigurationForm->Show();
   return KDO_S_OK;
 }
@@ -136,97 +125,60 @@ KDOResult TKDOWinampControl::HideConfigurationPage() {
   return KDO_S_OK;
 }
 
-// ---------------------------------------------------------------- IKDOWinampControl table
+// ---------------------------------------------------------------- settings
 
-using Table = TKDOWinampControl::ControlTable;
+namespace {
 
-KDOResult KDO_STDCALL Table::QueryInterface(const TGUID& iid, void** obj) {
-  return FOwner.ControlQueryInterface(iid, obj);
-}
+constexpr kdo::text::Constant kSection("Settings");
 
-KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
-  return KDOGuard(KDO_E_FAIL, [&] { return settings ? FOwner.GetSettings(*settings) : KDO_S_OK; });
-}
+}  // namespace
 
-// The caller's texts are borrowed: the instance takes references of its own.
-KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings) {
-  return KDOGuard(KDO_E_FAIL, [&] {
-    TKDOWinampControlSettings own;
+// Each field is the out-text of its own read: it keeps whatever the read leaves there.
+KDOResult TKDOWinampControl::LoadSettings() {
+  if (FServices.SettingsStore) {
+    const KDOString path[] = {kSection.get()};
     for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-      own.*row.Field = TKDOText::Share(settings.*row.Value);
-    return FOwner.SetSettings(own);
-  });
+      FServices.SettingsStore->ReadSettingString(FInstanceID, path, 0, row.Key, (FSettings.*row.Field).out());
+  }
+  ApplySettings();
+  return KDO_S_OK;
 }
 
-KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.AddFile(kdo::text::View(fileName)); });
+KDOResult TKDOWinampControl::SaveSettings() {
+  if (!FServices.SettingsStore) return KDO_S_OK;
+  const KDOString path[] = {kSection.get()};
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    FServices.SettingsStore->WriteSettingString(FInstanceID, path, 0, row.Key, (FSettings.*row.Field).get());
+  return KDO_S_OK;
 }
 
-KDOResult KDO_STDCALL Table::ClearPlaylist() {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.ClearPlaylist(); });
+KDOResult TKDOWinampControl::GetSettings(TKDOWinampControlSettings& settings) {
+  settings = FSettings;
+  return KDO_S_OK;
 }
 
-KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) {
-  return KDOGuard(KDO_E_FAIL, [&] {
-    int32_t n = 0;
-    KDOResult r = FOwner.GetPlaylistLength(n);
-    if (length) *length = n;
-    return r;
-  });
+// Stores nothing: the store sees the new texts at the next SaveSettings.
+KDOResult TKDOWinampControl::SetSettings(const TKDOWinampControlSettings& settings) {
+  FSettings = settings;
+  ApplySettings();
+  return KDO_S_OK;
 }
 
-KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) {
-  return KDOGuard(KDO_E_FAIL, [&] {
-    int32_t p = 0;
-    KDOResult r = FOwner.GetPlaylistPosition(p);
-    if (position) *position = p;
-    return r;
-  });
+// The location goes to the link; the identifiers count from the next poll.
+void TKDOWinampControl::ApplySettings() {
+  if (FPlayerLink) FPlayerLink->SetWinAmpPath(FSettings.WinampLocation.view());
 }
 
-KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.SetPlaylistPosition(position); });
+// ---------------------------------------------------------------- parts
+
+void TKDOWinampControl::RunFunction(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result) {
+  if (FScript) FScript->Run(row, arg, result);
 }
 
-KDOResult KDO_STDCALL Table::GetPlaylistFile(int32_t position, KDOString* fileName) {
-  return KDOGuard(KDO_E_FAIL, [&] {
-    TKDOText text;
-    KDOResult r = FOwner.GetPlaylistFile(position, text);
-    if (fileName) kdo::text::Assign(fileName, text.get());
-    return r;
-  });
+void TKDOWinampControl::StatusPoll() {
+  if (FStatus) FStatus->Tick();
 }
 
-KDOResult KDO_STDCALL Table::GetPlaylistTitle(int32_t position, KDOString* title) {
-  return KDOGuard(KDO_E_FAIL, [&] {
-    TKDOText text;
-    KDOResult r = FOwner.GetPlaylistTitle(position, text);
-    if (title) kdo::text::Assign(title, text.get());
-    return r;
-  });
-}
-
-KDOResult KDO_STDCALL Table::Play() {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Play(); });
-}
-KDOResult KDO_STDCALL Table::Stop() {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Stop(); });
-}
-KDOResult KDO_STDCALL Table::Pause() {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Pause(); });
-}
-KDOResult KDO_STDCALL Table::Prev() {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Prev(); });
-}
-KDOResult KDO_STDCALL Table::Next() {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.Next(); });
-}
-KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.SetVolume(volume); });
-}
-KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.SetShuffle(on != 0); });
-}
-KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) {
-  return KDOGuard(KDO_E_FAIL, [&] { return FOwner.SetRepeat(on != 0); });
+void TKDOWinampControl::PollPlayer() {
+  if (FStatus) FStatus->Poll();
 }

@@ -1,142 +1,83 @@
-// The control instance: one per configured "Winamp Control" instance.
+// TKDOWinampControl: one configured "Winamp Control" instance, and how it lives.
+//
+// The module's OnCreateInstance makes it; from then on its counted references
+// decide its life and the last Release destroys it. Construction obtains the
+// server's services (a refusal is logged and the instance goes on without
+// that service), registers the script functions, binds the player link to the
+// instance's own window class, starts the status mirror, loads the settings
+// and logs "Interface Create". Destruction logs "Interface Destroy", hides the
+// configuration page, unregisters the script functions, stops the status
+// mirror, lets the link close a bound player, saves the settings and releases
+// the services; a failing step does not stop the ones after it.
+//
+// Server code called back during an operation may release the server's last
+// reference: an operation that calls out holds one of its own until it returns.
+//
+// Its parts, each in its own unit: the IKDOWinampControl table
+// (Device.WinampControl_Table), the script functions
+// (Device.WinampControl_Script) and the status mirror (Device.WinampControl_Status).
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "instance/Device.WinampControl_Script.h"
+#include "instance/Device.WinampControl_Services.h"
+#include "instance/Device.WinampControl_Status.h"
+#include "instance/Device.WinampControl_Table.h"
 #include "instance/Device.WinampControl_Types.h"
-#include "platform/Platform.h"
 #include "sdk/KDOObjects.h"
 
 class TWinAmpControl;
 class TfrmPropertyPage;
 
-// Where the next status poll goes on (a text item's answers so far included),
-// and the rest it owes the thread: three times the last poll's sending time.
-struct TStatusPollProgress {
-  uint8_t Step = 0;
-  int32_t Index = 0;
-  int32_t Length = 0;
-  uint32_t EndedAt = 0;
-  uint32_t RestMs = 0;
-};
-
 class TKDOWinampControl final : public TKDOModuleObject {
  public:
+  // Throws when a part cannot be made; the script functions are then unregistered again.
   TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, const TKDOModuleInfo* moduleInfo);
   ~TKDOWinampControl() override;
 
-  IKDOWinampControl* ControlInterface() noexcept { return &FControlTable; }
-  uint16_t InstanceID() const noexcept { return FInstanceID; }
-
-  // IKDOModule virtual operations.
+  // Shows the one configuration page, making it first; the page holds a reference to the instance.
   KDOResult ShowConfigurationPage() override;
+  // Hides and frees the page (once a modal dialog it runs has returned).
   KDOResult HideConfigurationPage() override;
+  // Reads the eight settings from the server's store, each into its field, and applies them.
   KDOResult LoadSettings() override;
+  // Writes the eight settings to the server's store.
   KDOResult SaveSettings() override;
 
-  // IKDOWinampControl operations; each returns 0.
+  // Assigns new references to the eight settings into `settings`.
   KDOResult GetSettings(TKDOWinampControlSettings& settings);
+  // Takes the eight settings and applies them; the store sees them at the next SaveSettings.
   KDOResult SetSettings(const TKDOWinampControlSettings& settings);
-  KDOResult AddFile(std::string_view fileName);
-  KDOResult ClearPlaylist();
-  KDOResult GetPlaylistLength(int32_t& length);
-  KDOResult GetPlaylistPosition(int32_t& position);
-  KDOResult SetPlaylistPosition(int32_t position);
-  KDOResult GetPlaylistFile(int32_t position, TKDOText& fileName);
-  KDOResult GetPlaylistTitle(int32_t position, TKDOText& title);
-  KDOResult Play();
-  KDOResult Stop();
-  KDOResult Pause();
-  KDOResult Prev();
-  KDOResult Next();
-  KDOResult SetVolume(int32_t volume);
-  KDOResult SetShuffle(bool on);
-  KDOResult SetRepeat(bool on);
-
-  // Script-only operations beyond IKDOWinampControl, whose published table stays as it is.
-  KDOResult GetPlayState(int32_t& state);
-  KDOResult GetTrackPosition(int32_t& seconds);
-  KDOResult GetTrackLength(int32_t& seconds);
-  KDOResult SetTrackPosition(int32_t seconds, bool& moved);
-
-  // Through IKDOWinampControl: only IKDOModule and the module's own identifier.
+  // Answers IKDOModule and the module's own identifier only.
   KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;
+  // Runs the script function of that row with its debug line (see TKDOWinampScript::Run).
+  void RunFunction(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
 
-  // The script-function handler: runs the function of that name with the
-  // first parameter value and fills the result record.
-  void HandlePHPFunction(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result);
-  // The status timer's tick: mirrors the bound player into the chosen variables
-  // when the poll's pace allows (PollPlayer is one poll whatever the pace).
+  // The status timer's tick, paced; and one whole poll whatever the pace.
   void StatusPoll();
   void PollPlayer();
-
-  // For tests: the form (null while none), the link and the status timer.
-  TfrmPropertyPage* ConfigurationForm() noexcept { return FConfigurationForm.get(); }
-  TWinAmpControl& PlayerLink() noexcept { return *FPlayerLink; }
-  const platform::Timer& StatusTimer() const noexcept { return *FStatusTimer; }
 
  protected:
   IInterface* FindInterface(const TGUID& iid) noexcept override;
 
- public:
-  // The IKDOWinampControl table: forwards to the operations above.
-  class ControlTable final : public TKDOModuleTable<IKDOWinampControl, TKDOWinampControl> {
-   public:
-    using TKDOModuleTable::TKDOModuleTable;
-    KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override;
-    KDOResult KDO_STDCALL GetSettings(TKDOWinampControlSettings* settings) override;
-    KDOResult KDO_STDCALL SetSettings(TKDOWinampControlSettingsValue settings) override;
-    KDOResult KDO_STDCALL AddFile(KDOString fileName) override;
-    KDOResult KDO_STDCALL ClearPlaylist() override;
-    KDOResult KDO_STDCALL GetPlaylistLength(int32_t* length) override;
-    KDOResult KDO_STDCALL GetPlaylistPosition(int32_t* position) override;
-    KDOResult KDO_STDCALL SetPlaylistPosition(int32_t position) override;
-    KDOResult KDO_STDCALL GetPlaylistFile(int32_t position, KDOString* fileName) override;
-    KDOResult KDO_STDCALL GetPlaylistTitle(int32_t position, KDOString* title) override;
-    KDOResult KDO_STDCALL Play() override;
-    KDOResult KDO_STDCALL Stop() override;
-    KDOResult KDO_STDCALL Pause() override;
-    KDOResult KDO_STDCALL Prev() override;
-    KDOResult KDO_STDCALL Next() override;
-    KDOResult KDO_STDCALL SetVolume(int32_t volume) override;
-    KDOResult KDO_STDCALL SetShuffle(uint8_t on) override;
-    KDOResult KDO_STDCALL SetRepeat(uint8_t on) override;
-  };
-
  private:
   std::string LogSender() const;
   void Log(int32_t type, std::string_view text) noexcept;
-  void Debug(KDOString message, KDOString data = nullptr);
-  KDOResult Command(KDOString debugLine, void (TWinAmpControl::*command)());
-  KDOResult Query(KDOString debugLine, int32_t (TWinAmpControl::*query)(), int32_t& answer);
-  KDOResult ReadEntry(KDOString debugLine, int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&),
-                      TKDOText& text);
-  KDOResult Switch(bool on, void (TWinAmpControl::*onCommand)(), void (TWinAmpControl::*offCommand)(),
-                   const TKDOText& variable);
   void ObtainServices();
-  void RegisterFunctions();
-  void UnregisterFunctions();
+  void ApplySettings();
 
-  void UpdateStringVariable(KDOString ident, std::string_view text);
-  void UpdateIntegerVariable(KDOString ident, int32_t value);
-  void UpdateBooleanVariable(KDOString ident, bool value);
-
-  TKDORef<IKDOKernel> FKernel;
-  TKDORef<IKDOSettings> FSettingsStore;
-  TKDORef<IKDOInstanceControl> FInstanceControl;
-  TKDORef<IKDOVariableManager> FVariableManager;
-  TKDORef<IKDOEventScripter> FEventScripter;
-  TKDORef<IKDODebugServer> FDebugServer;
+  TKDOWinampServices FServices;
   const TKDOModuleInfo* FModuleInfo;
-  TKDOWinampControlSettings FSettings;
   uint16_t FInstanceID;
+  TKDOWinampControlSettings FSettings;
   std::shared_ptr<TfrmPropertyPage> FConfigurationForm;  // a running modal dialog of the form may hold it too
   std::unique_ptr<TWinAmpControl> FPlayerLink;
-  std::unique_ptr<platform::Timer> FStatusTimer;
-  std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing
-  TStatusPollProgress FPoll;
-  ControlTable FControlTable;
+  std::optional<TKDOWinampScript> FScript;
+  std::optional<TKDOWinampStatus> FStatus;
+  TKDOWinampControlTable FControlTable;
 };

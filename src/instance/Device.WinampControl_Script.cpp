@@ -1,71 +1,27 @@
-// The WAC_ script functions: their registrations, the handler the server
-// calls, and the player operations behind them. The classic fifteen come
-// first and stay as they are; four additions follow them.
+#include "instance/Device.WinampControl_Script.h"
+
 #include <algorithm>
 #include <array>
 
-#include "instance/Device.WinampControl_Interface.h"
+#include "sdk/KDOGuard.h"
 #include "winamp/WinAmp.h"
 
 namespace {
 
-using kdo::text::Constant;
-
-constexpr Constant kParamFilename("Filename");
-constexpr Constant kParamPosition("Position");
-constexpr Constant kParamVolume("Volume [0..255]");
-constexpr Constant kParamValue("Value");
-constexpr Constant kParamSeconds("Seconds");
-
-// Function names.
-constexpr Constant kAddFile("WAC_AddFile");
-constexpr Constant kClearPlaylist("WAC_ClearPlaylist");
-constexpr Constant kGetPlaylistLength("WAC_GetPlaylistLength");
-constexpr Constant kGetPlaylistPosition("WAC_GetPlaylistPosition");
-constexpr Constant kSetPlaylistPosition("WAC_SetPlaylistPosition");
-constexpr Constant kGetPlaylistFile("WAC_GetPlaylistFile");
-constexpr Constant kGetPlaylistTitle("WAC_GetPlaylistTitle");
-constexpr Constant kPlay("WAC_Play");
-constexpr Constant kStop("WAC_Stop");
-constexpr Constant kPause("WAC_Pause");
-constexpr Constant kPrev("WAC_Prev");
-constexpr Constant kNext("WAC_Next");
-constexpr Constant kSetVolume("WAC_SetVolume");
-constexpr Constant kSetShuffle("WAC_SetShuffle");
-constexpr Constant kSetRepeat("WAC_SetRepeat");
-constexpr Constant kGetPlayState("WAC_GetPlayState");
-constexpr Constant kGetTrackPosition("WAC_GetTrackPosition");
-constexpr Constant kGetTrackLength("WAC_GetTrackLength");
-constexpr Constant kSetTrackPosition("WAC_SetTrackPosition");
-
-// Debug lines.
-constexpr Constant kDebugAddFile("ADDFILE");
-constexpr Constant kDebugClearPlaylist("CLEAR PLAYLIST");
-constexpr Constant kDebugGetPlaylistLength("GET PLAYLIST LENGTH");
-constexpr Constant kDebugGetPlaylistPosition("GET PLAYLIST POSITION");
-constexpr Constant kDebugSetPlaylistPosition("SET PLAYLIST POSITION");
-constexpr Constant kDebugGetPlaylistFile("GET PLAYLIST FILE");
-constexpr Constant kDebugGetPlaylistTitle("GET PLAYLIST TITLE");
-constexpr Constant kDebugPlay("PLAY");
-constexpr Constant kDebugStop("STOP");
-constexpr Constant kDebugPause("PAUSE");
-constexpr Constant kDebugPrev("PREV");
-constexpr Constant kDebugNext("NEXT");
-constexpr Constant kDebugGetPlayState("GET PLAY STATE");
-constexpr Constant kDebugGetTrackPosition("GET TRACK POSITION");
-constexpr Constant kDebugGetTrackLength("GET TRACK LENGTH");
-constexpr Constant kDebugSetTrackPosition("SET TRACK POSITION");
-
-constexpr int8_t kNoParam = -1;
-
-using Control = TKDOWinampControl;
+using kdo::text::Const;
+using Control = TKDOWinampScript;
 using Param = TKDOPHPParameter;
 
 // Result type 0: true when the operation succeeded.
 void SetDone(Param& result, KDOResult r) { result.BoolValue = KDOSucceeded(r) ? 1 : 0; }
 
+// A string result: a reference of the result record's own.
+void SetText(Param& result, const TKDOText& text) { kdo::text::Assign(&result.StringValue, text.get()); }
+
 struct ScriptFunction {
   KDOString Name;
+  KDOString DebugLine;  // null when the function sends none
+  bool DebugData;       // the debug line carries the parameter's text
   KDOString ParamName;  // null when the function takes none
   int8_t ParamType;
   int32_t ResultType;
@@ -73,88 +29,104 @@ struct ScriptFunction {
   void (*Run)(Control& c, const Param* arg, Param& result);
 };
 
-// Scripts count playlist positions from 1, the player from 0: shifted with 32-bit wrap-around.
-int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint32_t(by)); }
+constexpr int8_t kNoParam = -1;
+constexpr int32_t kBool = KDO_TYPE_BOOLEAN;
+constexpr int32_t kInt = KDO_TYPE_INTEGER;
+constexpr int32_t kStr = KDO_TYPE_STRING;
 
+// The classic fifteen are IKDOWinampControl's operations 3 to 17, in order;
+// the additions follow them.
 const std::array<ScriptFunction, 19> kFunctions = {{
-    {kAddFile.get(), kParamFilename.get(), KDO_TYPE_STRING, KDO_TYPE_BOOLEAN,
+    {Const<"WAC_AddFile">(), Const<"ADDFILE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.AddFile(kdo::text::View(a->StringValue))); }},
-    {kClearPlaylist.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN,
+    {Const<"WAC_ClearPlaylist">(), Const<"CLEAR PLAYLIST">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetDone(r, c.ClearPlaylist()); }},
-    {kGetPlaylistLength.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+    {Const<"WAC_GetPlaylistLength">(), Const<"GET PLAYLIST LENGTH">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetPlaylistLength(r.IntValue); }},
-    {kGetPlaylistPosition.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+    {Const<"WAC_GetPlaylistPosition">(), Const<"GET PLAYLIST POSITION">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetPlaylistPosition(r.IntValue); }},
-    {kSetPlaylistPosition.get(), kParamPosition.get(), KDO_TYPE_INTEGER, KDO_TYPE_BOOLEAN,
+    {Const<"WAC_SetPlaylistPosition">(), Const<"SET PLAYLIST POSITION">(), false, Const<"Position">(),
+     KDO_TYPE_INTEGER, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetPlaylistPosition(a->IntValue)); }},
-    {kGetPlaylistFile.get(), kParamPosition.get(), KDO_TYPE_INTEGER, KDO_TYPE_STRING,
+    {Const<"WAC_GetPlaylistFile">(), Const<"GET PLAYLIST FILE">(), false, Const<"Position">(), KDO_TYPE_INTEGER, kStr,
      [](Control& c, const Param* a, Param& r) {
        TKDOText text;
        c.GetPlaylistFile(a->IntValue, text);
-       kdo::text::Assign(&r.StringValue, text.get());
+       SetText(r, text);
      }},
-    {kGetPlaylistTitle.get(), kParamPosition.get(), KDO_TYPE_INTEGER, KDO_TYPE_STRING,
+    {Const<"WAC_GetPlaylistTitle">(), Const<"GET PLAYLIST TITLE">(), false, Const<"Position">(), KDO_TYPE_INTEGER,
+     kStr,
      [](Control& c, const Param* a, Param& r) {
        TKDOText text;
        c.GetPlaylistTitle(a->IntValue, text);
-       kdo::text::Assign(&r.StringValue, text.get());
+       SetText(r, text);
      }},
-    {kPlay.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN, [](Control& c, const Param*, Param& r) { SetDone(r, c.Play()); }},
-    {kStop.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN, [](Control& c, const Param*, Param& r) { SetDone(r, c.Stop()); }},
-    {kPause.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN,
+    {Const<"WAC_Play">(), Const<"PLAY">(), false, nullptr, kNoParam, kBool,
+     [](Control& c, const Param*, Param& r) { SetDone(r, c.Play()); }},
+    {Const<"WAC_Stop">(), Const<"STOP">(), false, nullptr, kNoParam, kBool,
+     [](Control& c, const Param*, Param& r) { SetDone(r, c.Stop()); }},
+    {Const<"WAC_Pause">(), Const<"PAUSE">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetDone(r, c.Pause()); }},
-    {kPrev.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN, [](Control& c, const Param*, Param& r) { SetDone(r, c.Prev()); }},
-    {kNext.get(), nullptr, kNoParam, KDO_TYPE_BOOLEAN, [](Control& c, const Param*, Param& r) { SetDone(r, c.Next()); }},
-    {kSetVolume.get(), kParamVolume.get(), KDO_TYPE_INTEGER, KDO_TYPE_BOOLEAN,
+    {Const<"WAC_Prev">(), Const<"PREV">(), false, nullptr, kNoParam, kBool,
+     [](Control& c, const Param*, Param& r) { SetDone(r, c.Prev()); }},
+    {Const<"WAC_Next">(), Const<"NEXT">(), false, nullptr, kNoParam, kBool,
+     [](Control& c, const Param*, Param& r) { SetDone(r, c.Next()); }},
+    {Const<"WAC_SetVolume">(), nullptr, false, Const<"Volume [0..255]">(), KDO_TYPE_INTEGER, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetVolume(a->IntValue)); }},
-    {kSetShuffle.get(), kParamValue.get(), KDO_TYPE_BOOLEAN, KDO_TYPE_BOOLEAN,
+    {Const<"WAC_SetShuffle">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetShuffle(a->BoolValue != 0)); }},
-    {kSetRepeat.get(), kParamValue.get(), KDO_TYPE_BOOLEAN, KDO_TYPE_BOOLEAN,
+    {Const<"WAC_SetRepeat">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetRepeat(a->BoolValue != 0)); }},
     // Additions beyond the classic fifteen, registered after them.
-    {kGetPlayState.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+    {Const<"WAC_GetPlayState">(), Const<"GET PLAY STATE">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetPlayState(r.IntValue); }},
-    {kGetTrackPosition.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+    {Const<"WAC_GetTrackPosition">(), Const<"GET TRACK POSITION">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetTrackPosition(r.IntValue); }},
-    {kGetTrackLength.get(), nullptr, kNoParam, KDO_TYPE_INTEGER,
+    {Const<"WAC_GetTrackLength">(), Const<"GET TRACK LENGTH">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetTrackLength(r.IntValue); }},
-    {kSetTrackPosition.get(), kParamSeconds.get(), KDO_TYPE_INTEGER, KDO_TYPE_BOOLEAN,
-     [](Control& c, const Param* a, Param& r) {
+    {Const<"WAC_SetTrackPosition">(), Const<"SET TRACK POSITION">(), false, Const<"Seconds">(), KDO_TYPE_INTEGER,
+     kBool, [](Control& c, const Param* a, Param& r) {
        bool moved = false;
        c.SetTrackPosition(a->IntValue, moved);
        r.BoolValue = moved ? 1 : 0;
      }},
 }};
 
+// Scripts count playlist positions from 1, the player from 0: shifted with 32-bit wrap-around.
+int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint32_t(by)); }
+
 // The code address the server calls; nothing escapes into the server.
 void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* params, TKDOPHPParameter* result,
                                uint32_t) noexcept {
-  try {
-    if (object) static_cast<Control*>(object)->HandlePHPFunction(name, params, result);
-  } catch (...) {
-  }
+  KDOGuard([&] {
+    if (object) static_cast<Control*>(object)->Handle(name, params, result);
+  });
 }
 
 }  // namespace
 
-void TKDOWinampControl::RegisterFunctions() {
-  if (!FEventScripter) return;
+TKDOWinampScript::TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
+                                   TWinAmpControl& link, const TKDOWinampControlSettings& settings)
+    : FServices(services), FInstanceID(instanceId), FInstance(instance), FLink(link), FSettings(settings) {
+  if (!FServices.EventScripter) return;
   for (const ScriptFunction& f : kFunctions) {
     const TKDONamedVarType param{f.ParamName, uint8_t(f.ParamType), {}};
-    FEventScripter->RegisterFunction(f.Name, f.ParamName ? &param : nullptr, f.ParamName ? 0 : -1, f.ResultType,
-                                     &ScriptHandler, this, FInstanceID);
+    FServices.EventScripter->RegisterFunction(f.Name, f.ParamName ? &param : nullptr, f.ParamName ? 0 : -1,
+                                              f.ResultType, &ScriptHandler, this, FInstanceID);
   }
 }
 
-void TKDOWinampControl::UnregisterFunctions() {
-  if (!FEventScripter) return;
-  for (const ScriptFunction& f : kFunctions) FEventScripter->UnregisterFunction(f.Name, FInstanceID);
+TKDOWinampScript::~TKDOWinampScript() {
+  KDOGuard([&] {
+    if (!FServices.EventScripter) return;
+    for (const ScriptFunction& f : kFunctions) FServices.EventScripter->UnregisterFunction(f.Name, FInstanceID);
+  });
 }
 
 // Names compare without the case of A to Z and without trimming. A call that
 // names no function, brings fewer parameter values than declared or no result
 // record runs nothing and leaves the result as it was.
-void TKDOWinampControl::HandlePHPFunction(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result) {
+void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result) {
   const std::string_view called = kdo::text::View(name);
   const ScriptFunction* match = nullptr;
   for (const ScriptFunction& f : kFunctions)
@@ -162,117 +134,124 @@ void TKDOWinampControl::HandlePHPFunction(KDOString name, const TKDOPHPParameter
   if (!match || !result) return;
   if (match->ParamName && KDOParamCount(params) < 1) return;
   // The server, called back during the operation, may delete this instance: it goes when the call ends.
-  const TKDORef<IKDOModule> self(ModuleInterface());
-  match->Run(*this, params, *result);
+  const TKDORef<IKDOModule> self(&FInstance);
+  Run(std::size_t(match - kFunctions.data()), params, *result);
+}
+
+// A function's debug line, then its operation.
+void TKDOWinampScript::Run(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result) {
+  const ScriptFunction& f = kFunctions[row];
+  if (f.DebugLine) {
+    const TKDOText data = f.DebugData ? TKDOText(kdo::text::View(arg->StringValue)) : TKDOText();
+    Debug(f.DebugLine, data.get());
+  }
+  f.Run(*this, arg, result);
+}
+
+void TKDOWinampScript::Debug(KDOString message, KDOString data) {
+  if (FServices.DebugServer) FServices.DebugServer->SendDebug(FInstanceID, message, data);
 }
 
 // ---------------------------------------------------------------- operations
 
-// A command without an answer: its debug line first, then the player.
-KDOResult TKDOWinampControl::Command(KDOString debugLine, void (TWinAmpControl::*command)()) {
-  Debug(debugLine);
-  (FPlayerLink.get()->*command)();
+// A command without an answer.
+KDOResult TKDOWinampScript::Command(void (TWinAmpControl::*command)()) {
+  (FLink.*command)();
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::AddFile(std::string_view fileName) {
-  const TKDOText data(fileName);
-  Debug(kDebugAddFile.get(), data.get());
-  FPlayerLink->AddFile(fileName);
+KDOResult TKDOWinampScript::AddFile(std::string_view fileName) {
+  FLink.AddFile(fileName);
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::ClearPlaylist() { return Command(kDebugClearPlaylist.get(), &TWinAmpControl::ClearPlaylist); }
+KDOResult TKDOWinampScript::ClearPlaylist() { return Command(&TWinAmpControl::ClearPlaylist); }
 
-// A query whose answer goes to the script unchanged: its debug line first, then the player.
-KDOResult TKDOWinampControl::Query(KDOString debugLine, int32_t (TWinAmpControl::*query)(), int32_t& answer) {
-  Debug(debugLine);
-  answer = (FPlayerLink.get()->*query)();
+// A query whose answer goes to the script unchanged.
+KDOResult TKDOWinampScript::Query(int32_t (TWinAmpControl::*query)(), int32_t& answer) {
+  answer = (FLink.*query)();
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::GetPlaylistLength(int32_t& length) {
-  return Query(kDebugGetPlaylistLength.get(), &TWinAmpControl::GetPlaylistLength, length);
+KDOResult TKDOWinampScript::GetPlaylistLength(int32_t& length) {
+  return Query(&TWinAmpControl::GetPlaylistLength, length);
 }
 
-KDOResult TKDOWinampControl::GetPlaylistPosition(int32_t& position) {
-  Debug(kDebugGetPlaylistPosition.get());
-  position = Shift(FPlayerLink->GetPlaylistPosition(), 1);
+KDOResult TKDOWinampScript::GetPlaylistPosition(int32_t& position) {
+  position = Shift(FLink.GetPlaylistPosition(), 1);
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::SetPlaylistPosition(int32_t position) {
-  Debug(kDebugSetPlaylistPosition.get());
-  FPlayerLink->SetPlaylistPosition(Shift(position, -1));
+KDOResult TKDOWinampScript::SetPlaylistPosition(int32_t position) {
+  FLink.SetPlaylistPosition(Shift(position, -1));
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::GetPlaylistFile(int32_t position, TKDOText& fileName) {
-  return ReadEntry(kDebugGetPlaylistFile.get(), position, &TWinAmpControl::GetPlaylistFile, fileName);
+KDOResult TKDOWinampScript::GetPlaylistFile(int32_t position, TKDOText& fileName) {
+  return ReadEntry(position, &TWinAmpControl::GetPlaylistFile, fileName);
 }
 
-KDOResult TKDOWinampControl::GetPlaylistTitle(int32_t position, TKDOText& title) {
-  return ReadEntry(kDebugGetPlaylistTitle.get(), position, &TWinAmpControl::GetPlaylistTitle, title);
+KDOResult TKDOWinampScript::GetPlaylistTitle(int32_t position, TKDOText& title) {
+  return ReadEntry(position, &TWinAmpControl::GetPlaylistTitle, title);
 }
 
 // A text of the playlist entry at a script's position (from 1).
-KDOResult TKDOWinampControl::ReadEntry(KDOString debugLine, int32_t position,
-                                       void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text) {
-  Debug(debugLine);
+KDOResult TKDOWinampScript::ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&),
+                                       TKDOText& text) {
   std::string value;
-  (FPlayerLink.get()->*read)(Shift(position, -1), value);
+  (FLink.*read)(Shift(position, -1), value);
   text = TKDOText(value);
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::Play() { return Command(kDebugPlay.get(), &TWinAmpControl::Play); }
-KDOResult TKDOWinampControl::Stop() { return Command(kDebugStop.get(), &TWinAmpControl::Stop); }
-KDOResult TKDOWinampControl::Pause() { return Command(kDebugPause.get(), &TWinAmpControl::Pause); }
-KDOResult TKDOWinampControl::Prev() { return Command(kDebugPrev.get(), &TWinAmpControl::PreviousTrack); }
-KDOResult TKDOWinampControl::Next() { return Command(kDebugNext.get(), &TWinAmpControl::NextTrack); }
+KDOResult TKDOWinampScript::Play() { return Command(&TWinAmpControl::Play); }
+KDOResult TKDOWinampScript::Stop() { return Command(&TWinAmpControl::Stop); }
+KDOResult TKDOWinampScript::Pause() { return Command(&TWinAmpControl::Pause); }
+KDOResult TKDOWinampScript::Prev() { return Command(&TWinAmpControl::PreviousTrack); }
+KDOResult TKDOWinampScript::Next() { return Command(&TWinAmpControl::NextTrack); }
 // The player takes the low 8 bits; the variable receives the value as given.
-KDOResult TKDOWinampControl::SetVolume(int32_t volume) {
-  FPlayerLink->SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
-  if (FVariableManager && !FSettings.VolumeVar.empty())
-    FVariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
+KDOResult TKDOWinampScript::SetVolume(int32_t volume) {
+  FLink.SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
+  if (FServices.VariableManager && !FSettings.VolumeVar.empty())
+    FServices.VariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::SetShuffle(bool on) {
+KDOResult TKDOWinampScript::SetShuffle(bool on) {
   return Switch(on, &TWinAmpControl::ShuffleOn, &TWinAmpControl::ShuffleOff, FSettings.ShuffleVar);
 }
 
-KDOResult TKDOWinampControl::SetRepeat(bool on) {
+KDOResult TKDOWinampScript::SetRepeat(bool on) {
   return Switch(on, &TWinAmpControl::RepeatOn, &TWinAmpControl::RepeatOff, FSettings.RepeatVar);
 }
 
 // Shuffle or repeat: the player's command for the value, then the variable, written without reading.
-KDOResult TKDOWinampControl::Switch(bool on, void (TWinAmpControl::*onCommand)(),
+KDOResult TKDOWinampScript::Switch(bool on, void (TWinAmpControl::*onCommand)(),
                                     void (TWinAmpControl::*offCommand)(), const TKDOText& variable) {
-  (FPlayerLink.get()->*(on ? onCommand : offCommand))();
-  if (FVariableManager && !variable.empty()) FVariableManager->WriteVariableBoolean(variable.get(), on ? 1 : 0);
+  (FLink.*(on ? onCommand : offCommand))();
+  if (FServices.VariableManager && !variable.empty())
+    FServices.VariableManager->WriteVariableBoolean(variable.get(), on ? 1 : 0);
   return KDO_S_OK;
 }
 
 // ---------------------------------------------------------------- additions
 
-KDOResult TKDOWinampControl::GetPlayState(int32_t& state) {
-  return Query(kDebugGetPlayState.get(), &TWinAmpControl::GetPlayState, state);
+KDOResult TKDOWinampScript::GetPlayState(int32_t& state) {
+  return Query(&TWinAmpControl::GetPlayState, state);
 }
 
-KDOResult TKDOWinampControl::GetTrackPosition(int32_t& seconds) {
-  return Query(kDebugGetTrackPosition.get(), &TWinAmpControl::GetTrackPosition, seconds);
+KDOResult TKDOWinampScript::GetTrackPosition(int32_t& seconds) {
+  return Query(&TWinAmpControl::GetTrackPosition, seconds);
 }
 
-KDOResult TKDOWinampControl::GetTrackLength(int32_t& seconds) {
-  return Query(kDebugGetTrackLength.get(), &TWinAmpControl::GetTrackLength, seconds);
+KDOResult TKDOWinampScript::GetTrackLength(int32_t& seconds) {
+  return Query(&TWinAmpControl::GetTrackLength, seconds);
 }
 
 // Before the start means the start; milliseconds beyond a signed 32-bit value
 // are held at its largest rather than wrapped into a time near the start.
-KDOResult TKDOWinampControl::SetTrackPosition(int32_t seconds, bool& moved) {
-  Debug(kDebugSetTrackPosition.get());
+KDOResult TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
   const int64_t ms = std::clamp<int64_t>(int64_t(seconds) * 1000, 0, INT32_MAX);
-  moved = FPlayerLink->JumpToTime(int32_t(ms)) == 0;
+  moved = FLink.JumpToTime(int32_t(ms)) == 0;
   return KDO_S_OK;
 }

@@ -1,10 +1,10 @@
-// The status mirror: four times a second the bound player's state goes into
-// the variables the user chose, each written only when its value changed.
+#include "instance/Device.WinampControl_Status.h"
+
+#include <array>
 #include <cmath>
 #include <iterator>
 #include <string>
 
-#include "instance/Device.WinampControl_Interface.h"
 #include "winamp/WinAmp.h"
 
 namespace {
@@ -26,8 +26,6 @@ std::string TimeText(int32_t seconds) {
 constexpr uint32_t kPollBudgetMs = 250;
 
 using L = TWinAmpControl;
-using C = TKDOWinampControl;
-using S = TKDOWinampControlSettings;
 
 // What one step has of its item's answer.
 struct Polled {
@@ -37,82 +35,102 @@ struct Polled {
 };
 
 // The poll in single sends: each step sends at most one message and says
-// whether its item's answer is complete (then the item's Write hands it to the
+// whether its item's answer is complete (then the item's value goes to its
 // variable) or the item goes on with the next step. A text item takes three
 // steps (current index, playlist length, the entry's text), so a poll can stop
 // between any two sends and the next one goes on where it stopped.
 struct PollStep {
-  TKDOText S::*Ident;
-  bool (*Ask)(L& link, Polled& answer);  // true: the item's answer is complete
-  void (*Write)(C& c, KDOString ident, const Polled& answer);
-  bool First;  // the item's first step
+  const TKDOSettingsKey* Row;
+  uint8_t Phase;  // of a text item: 0 index, 1 length, 2 the text
+  bool First;     // the item's first step
 };
 
-bool AskIndex(L& l, Polled& a) {
-  a.P.Index = l.GetPlaylistPosition();
-  return false;
+constexpr bool IsText(TKDOPlayerQuery q) {
+  return q == TKDOPlayerQuery::PlaylistFile || q == TKDOPlayerQuery::PlaylistTitle;
 }
-// An index below 0 needs no length: the text is empty.
-bool AskLength(L& l, Polled& a) {
+
+// The mirrored settings' steps, in the settings' order.
+constexpr std::size_t kStepCount = [] {
+  std::size_t n = 0;
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    n += row.Query == TKDOPlayerQuery::None ? 0 : IsText(row.Query) ? 3 : 1;
+  return n;
+}();
+constexpr std::array<PollStep, kStepCount> kSteps = [] {
+  std::array<PollStep, kStepCount> steps{};
+  std::size_t n = 0;
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
+    if (row.Query == TKDOPlayerQuery::None) continue;
+    const uint8_t phases = IsText(row.Query) ? 3 : 1;
+    for (uint8_t phase = 0; phase < phases; ++phase) steps[n++] = {&row, phase, phase == 0};
+  }
+  return steps;
+}();
+
+// One send of a step; true when the item's answer is complete.
+bool Ask(const PollStep& step, L& l, Polled& a) {
+  switch (step.Row->Query) {
+    case TKDOPlayerQuery::TrackPosition: a.Number = l.GetTrackPosition(); return true;
+    case TKDOPlayerQuery::TrackLength: a.Number = l.GetTrackLength(); return true;
+    case TKDOPlayerQuery::Volume: a.Number = l.GetVolume(); return true;
+    case TKDOPlayerQuery::Shuffle: a.Number = l.GetShuffle(); return true;
+    case TKDOPlayerQuery::Repeat: a.Number = l.GetRepeat(); return true;
+    case TKDOPlayerQuery::None: return true;
+    case TKDOPlayerQuery::PlaylistFile:
+    case TKDOPlayerQuery::PlaylistTitle: break;
+  }
+  if (step.Phase == 0) {
+    a.P.Index = l.GetPlaylistPosition();
+    return false;
+  }
   a.Text.clear();
-  if (a.P.Index < 0) return true;
-  a.P.Length = l.GetPlaylistLength();
-  return false;
-}
-template <void (L::*Read)(int32_t, std::string&)>
-bool AskText(L& l, Polled& a) {
-  a.Text.clear();
-  if (a.P.Index >= 0 && a.P.Index < a.P.Length) (l.*Read)(a.P.Index, a.Text);
+  // An index below 0 needs no length: the text is empty.
+  if (step.Phase == 1) {
+    if (a.P.Index < 0) return true;
+    a.P.Length = l.GetPlaylistLength();
+    return false;
+  }
+  if (a.P.Index >= 0 && a.P.Index < a.P.Length) {
+    if (step.Row->Query == TKDOPlayerQuery::PlaylistFile)
+      l.ReadPlaylistFileAt(a.P.Index, a.Text);
+    else
+      l.ReadPlaylistTitleAt(a.P.Index, a.Text);
+  }
   return true;
 }
 
 // The first step of the item that `step` belongs to.
-uint8_t ItemStart(const PollStep* steps, uint8_t step) {
-  while (step > 0 && !steps[step].First) --step;
+uint8_t ItemStart(uint8_t step) {
+  while (step > 0 && !kSteps[step].First) --step;
   return step;
 }
 
 }  // namespace
 
-// A slow player gets at most a quarter of the thread: after T ms of sends, 3 T ms without.
-void TKDOWinampControl::StatusPoll() {
-  if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
-  PollPlayer();
+TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
+                                   const TKDOWinampControlSettings& settings)
+    : FServices(services), FInstance(instance), FLink(link), FSettings(settings),
+      FTimer(std::make_unique<platform::Timer>()) {
+  FTimer->SetInterval(250);
+  FTimer->SetOnTimer([this] { Tick(); });
+  FTimer->SetEnabled(true);
 }
 
-void TKDOWinampControl::PollPlayer() {
+// A slow player gets at most a quarter of the thread: after T ms of sends, 3 T ms without.
+void TKDOWinampStatus::Tick() {
+  if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
+  Poll();
+}
+
+void TKDOWinampStatus::Poll() {
   // The poll only asks: it never starts, binds or commands the player. A
   // player that does not answer is left alone like an unbound one: the
   // variables keep its last real values.
-  static constexpr auto WriteTime = [](C& c, KDOString id, const Polled& a) {
-    c.UpdateStringVariable(id, TimeText(a.Number));
-  };
-  static constexpr auto WriteText = [](C& c, KDOString id, const Polled& a) { c.UpdateStringVariable(id, a.Text); };
-  static constexpr auto WriteInteger = [](C& c, KDOString id, const Polled& a) {
-    c.UpdateIntegerVariable(id, a.Number);
-  };
-  static constexpr auto WriteBoolean = [](C& c, KDOString id, const Polled& a) {
-    c.UpdateBooleanVariable(id, a.Number != 0);
-  };
-  static const PollStep kSteps[] = {
-      {&S::TrackPosVar, [](L& l, Polled& a) { return a.Number = l.GetTrackPosition(), true; }, WriteTime, true},
-      {&S::TrackLenVar, [](L& l, Polled& a) { return a.Number = l.GetTrackLength(), true; }, WriteTime, true},
-      {&S::TrackFileVar, AskIndex, WriteText, true},
-      {&S::TrackFileVar, AskLength, WriteText, false},
-      {&S::TrackFileVar, AskText<&L::ReadPlaylistFileAt>, WriteText, false},
-      {&S::TrackTitleVar, AskIndex, WriteText, true},
-      {&S::TrackTitleVar, AskLength, WriteText, false},
-      {&S::TrackTitleVar, AskText<&L::ReadPlaylistTitleAt>, WriteText, false},
-      {&S::VolumeVar, [](L& l, Polled& a) { return a.Number = l.GetVolume(), true; }, WriteInteger, true},
-      {&S::ShuffleVar, [](L& l, Polled& a) { return a.Number = l.GetShuffle(), true; }, WriteBoolean, true},
-      {&S::RepeatVar, [](L& l, Polled& a) { return a.Number = l.GetRepeat(), true; }, WriteBoolean, true},
-  };
-  constexpr uint8_t kStepCount = std::size(kSteps);
-  auto asking = [this] { return FPlayerLink && FPlayerLink->IsBound() && FPlayerLink->IsAnswering(); };
+  auto asking = [this] { return FLink.IsBound() && FLink.IsAnswering(); };
   if (!asking()) return;
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
-  const TKDORef<IKDOModule> self(ModuleInterface());
+  const TKDORef<IKDOModule> self(&FInstance);
   Polled answer{FPoll, FPolledText};
   uint32_t spent = 0;
   uint8_t at = FPoll.Step < kStepCount ? FPoll.Step : 0;
@@ -120,18 +138,18 @@ void TKDOWinampControl::PollPlayer() {
   for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
     const PollStep& step = kSteps[at];
     // The identifiers as they are now: a SetSettings between ticks counts from the next one.
-    const TKDOText ident = FSettings.*step.Ident;
+    const TKDOText ident = FSettings.*step.Row->Field;
     bool complete = true;
     if (!ident.empty()) {
       const uint32_t asked = platform::TickMs();
-      complete = step.Ask(*FPlayerLink, answer);
+      complete = Ask(step, FLink, answer);
       spent += uint32_t(platform::TickMs() - asked);
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
       if (!asking()) {
-        at = ItemStart(kSteps, at);
+        at = ItemStart(at);
         break;
       }
-      if (complete) step.Write(*this, ident.get(), answer);
+      if (complete) Write(*step.Row, ident.get(), answer.Number, answer.Text);
     }
     // An item without identifier, or complete, is left for the next; otherwise its next step follows.
     const uint8_t from = at;
@@ -144,29 +162,37 @@ void TKDOWinampControl::PollPlayer() {
   FPoll.RestMs = 3 * spent;
 }
 
+// The value in its variable's type; a time is the player's seconds.
+void TKDOWinampStatus::Write(const TKDOSettingsKey& row, KDOString ident, int32_t number, std::string_view text) {
+  if (row.Type == KDO_TYPE_INTEGER) return UpdateIntegerVariable(ident, number);
+  if (row.Type == KDO_TYPE_BOOLEAN) return UpdateBooleanVariable(ident, number != 0);
+  if (IsText(row.Query)) return UpdateStringVariable(ident, text);
+  UpdateStringVariable(ident, TimeText(number));
+}
+
 // Text compares ignore the case of A to Z only.
-void TKDOWinampControl::UpdateStringVariable(KDOString ident, std::string_view text) {
-  if (!FVariableManager) return;
+void TKDOWinampStatus::UpdateStringVariable(KDOString ident, std::string_view text) {
+  if (!FServices.VariableManager) return;
   TKDOText current;
-  FVariableManager->ReadVariableString(ident, current.out());
+  FServices.VariableManager->ReadVariableString(ident, current.out());
   if (!kdo::text::EqualIgnoringAZCase(current.view(), text)) {
     const TKDOText value(text);
-    FVariableManager->WriteVariableString(ident, value.get());
+    FServices.VariableManager->WriteVariableString(ident, value.get());
   }
 }
 
 // A failed read leaves nothing to compare with: the value is written.
-void TKDOWinampControl::UpdateIntegerVariable(KDOString ident, int32_t value) {
-  if (!FVariableManager) return;
+void TKDOWinampStatus::UpdateIntegerVariable(KDOString ident, int32_t value) {
+  if (!FServices.VariableManager) return;
   int32_t current = 0;
-  if (KDOFailed(FVariableManager->ReadVariableInteger(ident, &current)) || current != value)
-    FVariableManager->WriteVariableInteger(ident, value);
+  if (KDOFailed(FServices.VariableManager->ReadVariableInteger(ident, &current)) || current != value)
+    FServices.VariableManager->WriteVariableInteger(ident, value);
 }
 
-void TKDOWinampControl::UpdateBooleanVariable(KDOString ident, bool value) {
-  if (!FVariableManager) return;
+void TKDOWinampStatus::UpdateBooleanVariable(KDOString ident, bool value) {
+  if (!FServices.VariableManager) return;
   uint8_t current = 0;
   const uint8_t byte = value ? 1 : 0;
-  if (KDOFailed(FVariableManager->ReadVariableBoolean(ident, &current)) || current != byte)
-    FVariableManager->WriteVariableBoolean(ident, byte);
+  if (KDOFailed(FServices.VariableManager->ReadVariableBoolean(ident, &current)) || current != byte)
+    FServices.VariableManager->WriteVariableBoolean(ident, byte);
 }

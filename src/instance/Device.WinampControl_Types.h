@@ -40,34 +40,59 @@ struct TKDOWinampControlSettingsValue {
 static_assert(std::is_trivially_copyable_v<TKDOWinampControlSettingsValue>);
 static_assert(sizeof(TKDOWinampControlSettingsValue) == 8 * sizeof(KDOString));
 
-// The store's keys, as constant texts.
-namespace kdo::keys {
-inline constexpr kdo::text::Constant WinampLocation("WinampLocation");
-inline constexpr kdo::text::Constant TrackPosVar("TrackPosVar");
-inline constexpr kdo::text::Constant TrackLenVar("TrackLenVar");
-inline constexpr kdo::text::Constant TrackFileVar("TrackFileVar");
-inline constexpr kdo::text::Constant TrackTitleVar("TrackTitleVar");
-inline constexpr kdo::text::Constant VolumeVar("VolumeVar");
-inline constexpr kdo::text::Constant ShuffleVar("ShuffleVar");
-inline constexpr kdo::text::Constant RepeatVar("RepeatVar");
-}  // namespace kdo::keys
+// What the status mirror asks the player for a setting's value.
+enum class TKDOPlayerQuery : uint8_t {
+  None,           // not mirrored: the location
+  TrackPosition,  // seconds, shown as a time of day
+  TrackLength,    // seconds, shown as a time of day
+  PlaylistFile,   // the current entry's file
+  PlaylistTitle,  // the current entry's title
+  Volume,
+  Shuffle,
+  Repeat,
+};
 
-// Settings keys in the order they are read and written, with their fields
-// in the owning record and in the by-value one.
+// One setting: its store key, its fields in the owning record and in the
+// by-value one, the page's field and select button, and for the seven
+// mirrored values the variable type (the only one the picker admits, the one
+// the mirror writes in) and what the mirror asks the player.
 struct TKDOSettingsKey {
   KDOString Key;
   TKDOText TKDOWinampControlSettings::*Field;
   KDOString TKDOWinampControlSettingsValue::*Value;
+  const char* Edit;
+  const char* Button;
+  int8_t Type;  // KDO_TYPE_*, or -1 when not mirrored
+  TKDOPlayerQuery Query;
 };
+
+// The eight settings in the order they are read, written, shown and polled.
 inline constexpr std::array<TKDOSettingsKey, 8> KDOWinampControlSettingsKeys = {{
-    {kdo::keys::WinampLocation.get(), &TKDOWinampControlSettings::WinampLocation, &TKDOWinampControlSettingsValue::WinampLocation},
-    {kdo::keys::TrackPosVar.get(), &TKDOWinampControlSettings::TrackPosVar, &TKDOWinampControlSettingsValue::TrackPosVar},
-    {kdo::keys::TrackLenVar.get(), &TKDOWinampControlSettings::TrackLenVar, &TKDOWinampControlSettingsValue::TrackLenVar},
-    {kdo::keys::TrackFileVar.get(), &TKDOWinampControlSettings::TrackFileVar, &TKDOWinampControlSettingsValue::TrackFileVar},
-    {kdo::keys::TrackTitleVar.get(), &TKDOWinampControlSettings::TrackTitleVar, &TKDOWinampControlSettingsValue::TrackTitleVar},
-    {kdo::keys::VolumeVar.get(), &TKDOWinampControlSettings::VolumeVar, &TKDOWinampControlSettingsValue::VolumeVar},
-    {kdo::keys::ShuffleVar.get(), &TKDOWinampControlSettings::ShuffleVar, &TKDOWinampControlSettingsValue::ShuffleVar},
-    {kdo::keys::RepeatVar.get(), &TKDOWinampControlSettings::RepeatVar, &TKDOWinampControlSettingsValue::RepeatVar},
+    // key, field, by-value field, page field, select button, variable type, player query
+    {kdo::text::Const<"WinampLocation">(), &TKDOWinampControlSettings::WinampLocation,
+     &TKDOWinampControlSettingsValue::WinampLocation, "edLocation", "btnSelectWinamp", -1,
+     TKDOPlayerQuery::None},
+    {kdo::text::Const<"TrackPosVar">(), &TKDOWinampControlSettings::TrackPosVar,
+     &TKDOWinampControlSettingsValue::TrackPosVar, "edTrackPos", "btnSelectVar1", KDO_TYPE_STRING,
+     TKDOPlayerQuery::TrackPosition},
+    {kdo::text::Const<"TrackLenVar">(), &TKDOWinampControlSettings::TrackLenVar,
+     &TKDOWinampControlSettingsValue::TrackLenVar, "edTrackLen", "btnSelectVar2", KDO_TYPE_STRING,
+     TKDOPlayerQuery::TrackLength},
+    {kdo::text::Const<"TrackFileVar">(), &TKDOWinampControlSettings::TrackFileVar,
+     &TKDOWinampControlSettingsValue::TrackFileVar, "edTrackFile", "SpeedButton4", KDO_TYPE_STRING,
+     TKDOPlayerQuery::PlaylistFile},
+    {kdo::text::Const<"TrackTitleVar">(), &TKDOWinampControlSettings::TrackTitleVar,
+     &TKDOWinampControlSettingsValue::TrackTitleVar, "edTrackTitle", "SpeedButton5", KDO_TYPE_STRING,
+     TKDOPlayerQuery::PlaylistTitle},
+    {kdo::text::Const<"VolumeVar">(), &TKDOWinampControlSettings::VolumeVar,
+     &TKDOWinampControlSettingsValue::VolumeVar, "edVolume", "SpeedButton1", KDO_TYPE_INTEGER,
+     TKDOPlayerQuery::Volume},
+    {kdo::text::Const<"ShuffleVar">(), &TKDOWinampControlSettings::ShuffleVar,
+     &TKDOWinampControlSettingsValue::ShuffleVar, "edShuffle", "SpeedButton2", KDO_TYPE_BOOLEAN,
+     TKDOPlayerQuery::Shuffle},
+    {kdo::text::Const<"RepeatVar">(), &TKDOWinampControlSettings::RepeatVar,
+     &TKDOWinampControlSettingsValue::RepeatVar, "edRepeat", "SpeedButton3", KDO_TYPE_BOOLEAN,
+     TKDOPlayerQuery::Repeat},
 }};
 
 // The owning record's texts, borrowed for a by-value SetSettings.

@@ -41,7 +41,7 @@ KDOResult KDO_STDCALL OnUnregister() noexcept {
 
 // Without a kernel (never registered) or without an answer variable no instance is made.
 KDOResult KDO_STDCALL OnCreateInstance(uint32_t instanceId, IKDOModule** instance) noexcept {
-  return KDOGuard(KDO_E_FAIL, [&] {
+  return KDOGuard([&] {
     if (!instance || !GKernel) return KDO_E_FAIL;
     LogModule(GKernel.get(), kCreating.get());
     auto object = std::make_unique<TKDOWinampControl>(GKernel.get(), uint16_t(instanceId & 0xFFFFu),

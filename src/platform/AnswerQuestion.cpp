@@ -3,6 +3,7 @@
 #include <map>
 
 #include "platform/Platform.h"
+#include "sdk/KDOGuard.h"
 
 namespace platform {
 
@@ -40,10 +41,9 @@ void AnswerQuestion::Answered(uintptr_t id) {
   question->id_ = 0;
   const std::function<void()> handler = std::move(question->onAnswer_);
   question->onAnswer_ = nullptr;
-  try {
+  KDOGuard([&] {
     if (handler) handler();
-  } catch (...) {
-  }
+  });
 }
 
 }  // namespace platform

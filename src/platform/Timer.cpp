@@ -1,6 +1,7 @@
 // The timer's behaviour common to both platforms; starting and stopping the
 // underlying timer (Restart, the destructor) belongs to each platform.
 #include "platform/Platform.h"
+#include "sdk/KDOGuard.h"
 
 namespace platform {
 
@@ -26,10 +27,9 @@ void Timer::SetOnTimer(std::function<void()> handler) {
 // Ticks come from the message loop: nothing may escape into it. The handler
 // runs from a copy, since it may end this timer's owner (and the timer with it).
 void Timer::Tick() {
-  try {
+  KDOGuard([&] {
     if (const std::function<void()> handler = onTimer_) handler();
-  } catch (...) {
-  }
+  });
 }
 
 }  // namespace platform

@@ -11,17 +11,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "sdk/KDOGuard.h"
 #include "sdk/UKDOTypes.h"
-
-// Runs `f` at an interface entry; any exception becomes `onError`.
-template <class R, class F>
-R KDOGuard(R onError, F&& f) noexcept {
-  try {
-    return f();
-  } catch (...) {
-    return onError;
-  }
-}
 
 class TKDOInterfacedObject {
  public:
@@ -61,7 +52,7 @@ class TKDOSinkTable : public Itf {
   int32_t KDO_STDCALL AddRef() override { return FOwner.AddRef(); }
   int32_t KDO_STDCALL Release() override { return FOwner.Release(); }
   KDOResult KDO_STDCALL ReceiveMessage(uint32_t message) override {
-    return KDOGuard(KDO_E_FAIL, [&] { return FOwner.ReceiveMessage(message); });
+    return KDOGuard([&] { return FOwner.ReceiveMessage(message); });
   }
 
  protected:
@@ -92,19 +83,19 @@ class TKDOModuleTable : public TKDOSinkTable<Itf, Owner> {
  public:
   using Base::Base;
   KDOResult KDO_STDCALL FillInstanceRecord(void* record) override {
-    return KDOGuard(KDO_E_FAIL, [&] { return this->FOwner.FillInstanceRecord(record); });
+    return KDOGuard([&] { return this->FOwner.FillInstanceRecord(record); });
   }
   KDOResult KDO_STDCALL ShowConfigurationPage() override {
-    return KDOGuard(KDO_E_FAIL, [&] { return this->FOwner.ShowConfigurationPage(); });
+    return KDOGuard([&] { return this->FOwner.ShowConfigurationPage(); });
   }
   KDOResult KDO_STDCALL HideConfigurationPage() override {
-    return KDOGuard(KDO_E_FAIL, [&] { return this->FOwner.HideConfigurationPage(); });
+    return KDOGuard([&] { return this->FOwner.HideConfigurationPage(); });
   }
   KDOResult KDO_STDCALL LoadSettings() override {
-    return KDOGuard(KDO_E_FAIL, [&] { return this->FOwner.LoadSettings(); });
+    return KDOGuard([&] { return this->FOwner.LoadSettings(); });
   }
   KDOResult KDO_STDCALL SaveSettings() override {
-    return KDOGuard(KDO_E_FAIL, [&] { return this->FOwner.SaveSettings(); });
+    return KDOGuard([&] { return this->FOwner.SaveSettings(); });
   }
   int32_t KDO_STDCALL GetReferenceCount() override { return this->FOwner.RefCount(); }
 

@@ -58,11 +58,16 @@ void Assign(KDOString* var, KDOString value) noexcept {
   Release(old);
 }
 
+std::string LowerAZ(std::string_view s) {
+  std::string folded(s);
+  for (char& c : folded) c = LowerAZ(c);
+  return folded;
+}
+
 bool EqualIgnoringAZCase(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
-  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (upper(a[i]) != upper(b[i])) return false;
+    if (LowerAZ(a[i]) != LowerAZ(b[i])) return false;
   return true;
 }
 

@@ -39,6 +39,9 @@ std::string_view View(KDOString s) noexcept;
 // Out-text assignment: takes a new reference to `value`, releases the old one.
 void Assign(KDOString* var, KDOString value) noexcept;
 
+// The case folding of every text compare: only the letters A to Z have a case.
+constexpr char LowerAZ(char c) noexcept { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+std::string LowerAZ(std::string_view s);
 // Equal when they differ at most in the case of the letters A to Z.
 bool EqualIgnoringAZCase(std::string_view a, std::string_view b) noexcept;
 
@@ -52,6 +55,22 @@ struct Constant {
   }
   constexpr KDOString get() const noexcept { return const_cast<char*>(chars); }
 };
+
+// A literal as a template argument, so that a table row can name its constant text in place.
+template <std::size_t N>
+struct Literal {
+  char s[N];
+  constexpr Literal(const char (&a)[N]) : s{} {
+    for (std::size_t i = 0; i < N; ++i) s[i] = a[i];
+  }
+};
+template <Literal L>
+inline constexpr Constant<sizeof(L.s)> kConstant(L.s);
+// The constant text of that literal, one per distinct literal.
+template <Literal L>
+constexpr KDOString Const() noexcept {
+  return kConstant<L>.get();
+}
 
 }  // namespace kdo::text
 

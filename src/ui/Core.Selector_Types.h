@@ -10,6 +10,8 @@ constexpr TGUID IID_IKDOSelector = {0x1C8663C5, 0x1DBD, 0x41DD, {0x94, 0x5A, 0xC
 constexpr uint8_t KDO_FILTER_BOOLEAN = 1u << KDO_TYPE_BOOLEAN;
 constexpr uint8_t KDO_FILTER_INTEGER = 1u << KDO_TYPE_INTEGER;
 constexpr uint8_t KDO_FILTER_STRING = 1u << KDO_TYPE_STRING;
+// The filter that admits variables of that one type.
+constexpr uint8_t KDOTypeFilter(uint8_t type) noexcept { return uint8_t(1u << type); }
 
 class IKDOSelector : public IKDOModule {
  public:

@@ -1,7 +1,5 @@
 #include "ui/FPropertyPage.h"
 
-#include <array>
-
 #include "ui/Core.Selector_Types.h"
 
 namespace {
@@ -80,38 +78,6 @@ constexpr ComponentLayout kLayout[] = {
      Picture::GlyphList, kSelectFlags},
 };
 
-// The eight settings texts and the fields that show them, in record order.
-struct FieldRow {
-  TKDOText TKDOWinampControlSettings::*Setting;
-  const char* Edit;
-};
-constexpr FieldRow kFields[] = {
-    {&TKDOWinampControlSettings::WinampLocation, "edLocation"},
-    {&TKDOWinampControlSettings::TrackPosVar, "edTrackPos"},
-    {&TKDOWinampControlSettings::TrackLenVar, "edTrackLen"},
-    {&TKDOWinampControlSettings::TrackFileVar, "edTrackFile"},
-    {&TKDOWinampControlSettings::TrackTitleVar, "edTrackTitle"},
-    {&TKDOWinampControlSettings::VolumeVar, "edVolume"},
-    {&TKDOWinampControlSettings::ShuffleVar, "edShuffle"},
-    {&TKDOWinampControlSettings::RepeatVar, "edRepeat"},
-};
-
-// The select buttons by tag: the field that receives the pick and the types
-// admitted, the type in which the status mirror writes that value.
-struct TargetRow {
-  const char* Edit;
-  uint8_t Filter;
-};
-constexpr std::array<TargetRow, 7> kTargets = {{
-    {"edTrackPos", KDO_FILTER_STRING},
-    {"edTrackLen", KDO_FILTER_STRING},
-    {"edVolume", KDO_FILTER_INTEGER},
-    {"edShuffle", KDO_FILTER_BOOLEAN},
-    {"edRepeat", KDO_FILTER_BOOLEAN},
-    {"edTrackFile", KDO_FILTER_STRING},
-    {"edTrackTitle", KDO_FILTER_STRING},
-}};
-
 constexpr uint32_t kLime = 0x00FF00;
 
 }  // namespace
@@ -152,12 +118,14 @@ void TfrmPropertyPage::FormCreate() { FForm->SetGlyphTransparentColor("btnOK", k
 
 void TfrmPropertyPage::FormShow() {
   if (FWinampControl) FWinampControl->GetSettings(&FSettings);
-  for (const FieldRow& row : kFields) FForm->SetText(row.Edit, (FSettings.*row.Setting).view());
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    FForm->SetText(row.Edit, (FSettings.*row.Field).view());
 }
 
 // Sends all eight texts every time, changed or not; the form stays open.
 void TfrmPropertyPage::btnApplyClick() {
-  for (const FieldRow& row : kFields) FSettings.*row.Setting = TKDOText(FForm->Text(row.Edit));
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    FSettings.*row.Field = TKDOText(FForm->Text(row.Edit));
   if (FWinampControl) FWinampControl->SetSettings(KDOSettingsValue(FSettings));
 }
 
@@ -179,15 +147,18 @@ void TfrmPropertyPage::btnSelectWinampClick() {
            });
 }
 
+// The select button of that tag picks a variable of its setting's type into the setting's field.
 void TfrmPropertyPage::btnSelectVar1Click(int tag) {
-  if (tag < 1 || tag > int(kTargets.size())) return;
-  const TargetRow& target = kTargets[std::size_t(tag - 1)];
+  const TKDOSettingsKey* target = nullptr;
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    if (row.Type >= 0 && FForm->Tag(row.Button) == tag) target = &row;
+  if (!target) return;
   // The service reference is the picker's own for the whole pick, whatever happens to the form's.
   TKDORef<IKDOInstanceControl> instanceControl = FInstanceControl;
   TKDOText variable;
-  RunModal([&] { return PickVariable(instanceControl.get(), target.Filter, variable); },
+  RunModal([&] { return PickVariable(instanceControl.get(), KDOTypeFilter(uint8_t(target->Type)), variable); },
            [&](KDOResult picked) {
-             if (KDOSucceeded(picked)) FForm->SetText(target.Edit, variable.view());
+             if (KDOSucceeded(picked)) FForm->SetText(target->Edit, variable.view());
            });
 }
 

@@ -82,11 +82,6 @@ class TWinAmpControl {
   void ReadPlaylistFileAt(int32_t index, std::string& fileName);
   void ReadPlaylistTitleAt(int32_t index, std::string& title);
 
-  // ---- state, for the instance's tests
-  platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
-  double LaunchTime() const { return FLaunchTime; }
-  const platform::Timer& CheckTimer() const { return *FCheckTimer; }
-
  private:
   // `closing`: a window just told to close, which the lookup passes over.
   void Bind(platform::WindowHandle closing = 0);

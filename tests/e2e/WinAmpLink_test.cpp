@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "winamp/WinAmp.h"
 #include "E2E.h"
@@ -27,10 +30,25 @@ class LinkE2E : public ::testing::Test {
   std::unique_ptr<TWinAmpControl> StartBound() {
     auto link = std::make_unique<TWinAmpControl>();
     link->SetWinAmpClassName(className);
+    FILETIME asked{};
+    GetSystemTimeAsFileTime(&asked);
     link->SetWinAmpPath(PlayerPath());
-    EXPECT_NEAR(link->LaunchTime(), platform::Now(), 1.0 / 86400 * 5);
     EXPECT_TRUE(PumpUntil([&] { return link->IsBound(); }, 15000)) << "bound within the check period";
+    // The link started the player then: its process began within 5 s of the path being set.
+    EXPECT_LT(std::abs(ProcessStart() - Ticks(asked)), int64_t(5) * 10000000) << "started at once";
     return link;
+  }
+  static int64_t Ticks(const FILETIME& t) { return int64_t((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime); }
+  // When the process of the class's window began (100 ns units), or 0.
+  int64_t ProcessStart() const {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(FindWindowA(className.c_str(), nullptr), &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (!process) return 0;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    const BOOL ok = GetProcessTimes(process, &created, &exited, &kernel, &user);
+    CloseHandle(process);
+    return ok ? Ticks(created) : 0;
   }
   void SendText(TWinAmpControl& link, uint32_t dwData, const std::string& text) {
     platform::CopyDataRecord r{dwData, uint32_t(text.size() + 1), text.c_str()};
@@ -42,8 +60,13 @@ class LinkE2E : public ::testing::Test {
 TEST_F(LinkE2E, StartsThePlayerWithItsClassAndBinds) {
   auto link = StartBound();
   ASSERT_TRUE(link->IsBound());
-  EXPECT_EQ(HWND(uintptr_t(link->PlayerWindow())), FindWindowA(className.c_str(), nullptr));
-  EXPECT_EQ(link->CheckTimer().Interval(), 30000u) << "watching";
+  // The link holds the class's window: what it sets, that window reports (volume query: IPC 122, -666).
+  link->SetVolume(77);
+  EXPECT_EQ(SendMessageA(FindWindowA(className.c_str(), nullptr), WM_USER, WPARAM(-666), 122), 77);
+  // Watching: a player that goes is noticed at the 30 s check, not within seconds.
+  e2e::KillPlayers(className);
+  host::PumpMessages(2500);
+  EXPECT_TRUE(link->IsBound()) << "watching";
 }
 
 TEST_F(LinkE2E, CommandsAndQueriesRoundTrip) {
@@ -122,10 +145,27 @@ class TwoPlayersE2E : public LinkE2E {
     EXPECT_TRUE(PumpUntil([&] { return platform::FindWindowsByClass(className).size() == 2; }, 15000));
     return link;
   }
+  // The window of the class that the link holds, seen from outside: the one
+  // that reports a volume the link sets which no window of the class had
+  // (volume query: IPC 122 with -666).
+  platform::WindowHandle Held(TWinAmpControl& link) {
+    auto volume = [](platform::WindowHandle w) {
+      return SendMessageA(HWND(uintptr_t(w)), WM_USER, WPARAM(-666), 122);
+    };
+    const std::vector<platform::WindowHandle> windows = platform::FindWindowsByClass(className);
+    uint8_t mark = 1;
+    while (std::any_of(windows.begin(), windows.end(), [&](platform::WindowHandle w) { return volume(w) == mark; }))
+      ++mark;
+    link.SetVolume(mark);
+    for (platform::WindowHandle w : windows)
+      if (volume(w) == mark) return w;
+    return 0;
+  }
   // The window of the class that the link does not hold, once only one other is left.
-  platform::WindowHandle Other(const TWinAmpControl& link) {
+  platform::WindowHandle Other(TWinAmpControl& link) {
+    const platform::WindowHandle held = Held(link);
     for (platform::WindowHandle w : platform::FindWindowsByClass(className))
-      if (w != link.PlayerWindow()) return w;
+      if (w != held) return w;
     return 0;
   }
 };
@@ -133,12 +173,12 @@ class TwoPlayersE2E : public LinkE2E {
 TEST_F(TwoPlayersE2E, AfterTheCloseCommandTheOtherPlayerIsBoundAndNoneStarted) {
   auto link = StartBoundWithAnother();
   ASSERT_TRUE(link->IsBound());
-  const platform::WindowHandle old = link->PlayerWindow();
+  const platform::WindowHandle old = Held(*link);
   const platform::WindowHandle other = Other(*link);
   ASSERT_NE(other, 0u);
 
   link->SetWinAmpPath(e2e::HostDirectory() + "\\.\\player.exe");  // another spelling: a different location
-  EXPECT_EQ(link->PlayerWindow(), other) << "the other player of the class, at once";
+  EXPECT_EQ(Held(*link), other) << "the other player of the class, at once";
   EXPECT_TRUE(PumpUntil([&] { return !IsWindow(HWND(uintptr_t(old))); }, 5000)) << "the old one closed";
   host::PumpMessages(2000);
   EXPECT_EQ(platform::FindWindowsByClass(className).size(), 1u) << "no third player started";
@@ -150,7 +190,7 @@ TEST_F(TwoPlayersE2E, EmptyLocationWhileBoundBindsTheOtherPlayerAtOnce) {
   ASSERT_TRUE(link->IsBound());
   const platform::WindowHandle other = Other(*link);
   link->SetWinAmpPath("");
-  EXPECT_EQ(link->PlayerWindow(), other);
+  EXPECT_EQ(Held(*link), other);
   EXPECT_TRUE(PumpUntil([&] { return platform::FindWindowsByClass(className).size() == 1; }, 5000));
 }
 

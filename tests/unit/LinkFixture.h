@@ -53,6 +53,16 @@ class LinkTest : public ::testing::Test {
     windows.push_back(std::make_unique<ScriptedWindow>(world, className, closesOnCommand));
     return *windows.back();
   }
+  // The window the link holds, seen from outside: the one its next send goes to
+  // (0 when it sends nothing: unbound, or holding a player that does not answer).
+  sim::WindowHandle HeldWindow(TWinAmpControl& link) {
+    const std::size_t before = world.Sent().size();
+    link.SendPlayerMessage(WM_USER, 0, 0);  // the version query, harmless to any player
+    return world.Sent().size() > before ? world.Sent()[before].Window : 0;
+  }
+  // The running timers' intervals: a lone link's check timer, as the desktop sees it.
+  using Intervals = std::vector<uint32_t>;
+  Intervals CheckTimers() const { return world.TimerIntervals(); }
   // Messages sent so far that were the close command.
   int CloseCommands() const {
     int n = 0;

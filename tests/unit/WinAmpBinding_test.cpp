@@ -13,8 +13,7 @@ TEST_F(Binding, NewLinkWaitsAndBindsToAWindowSomebodyElseStarted) {
   TWinAmpControl link;
   link.SetWinAmpClassName("WA_KDO_7");
   EXPECT_FALSE(link.IsBound());
-  EXPECT_TRUE(link.CheckTimer().Enabled());
-  EXPECT_EQ(link.CheckTimer().Interval(), 1000u);
+  EXPECT_EQ(CheckTimers(), Intervals{1000});
   world.Advance(1000);
   EXPECT_FALSE(link.IsBound());
   EXPECT_TRUE(world.ShellCalls().empty()) << "no path: nothing to start";
@@ -24,8 +23,8 @@ TEST_F(Binding, NewLinkWaitsAndBindsToAWindowSomebodyElseStarted) {
   EXPECT_FALSE(link.IsBound()) << "not before the next tick";
   world.Advance(1);
   EXPECT_TRUE(link.IsBound());
-  EXPECT_EQ(link.PlayerWindow(), w.handle);
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(HeldWindow(link), w.handle);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
 }
 
 TEST_F(Binding, ClassNameChangeWaitsForTheNextLookup) {
@@ -34,11 +33,11 @@ TEST_F(Binding, ClassNameChangeWaitsForTheNextLookup) {
   StartWindow("WA_KDO_3");
   world.Advance(1000);
   ScriptedWindow& first = *windows[0];
-  EXPECT_EQ(link.PlayerWindow(), first.handle) << "default class name";
+  EXPECT_EQ(HeldWindow(link), first.handle) << "default class name";
   link.SetWinAmpClassName("WA_KDO_3");
-  EXPECT_EQ(link.PlayerWindow(), first.handle) << "held handle stays";
+  EXPECT_EQ(HeldWindow(link), first.handle) << "held handle stays";
   world.Advance(30000);
-  EXPECT_EQ(link.PlayerWindow(), windows[1]->handle);
+  EXPECT_EQ(HeldWindow(link), windows[1]->handle);
 }
 
 TEST_F(Binding, PathInOtherLetterCaseChangesNothing) {
@@ -74,7 +73,7 @@ TEST_F(Binding, DifferentPathClosesThenStoresThenLooksUpAtOnce) {
   link.SetWinAmpClassName("WA_KDO_2");
   ScriptedWindow& old = StartWindow("WA_KDO_2");
   link.SetWinAmpPath(kExe);
-  ASSERT_EQ(link.PlayerWindow(), old.handle);
+  ASSERT_EQ(HeldWindow(link), old.handle);
   world.ClearSent();
   const int lookups = world.Lookups();
 
@@ -85,8 +84,7 @@ TEST_F(Binding, DifferentPathClosesThenStoresThenLooksUpAtOnce) {
   ASSERT_EQ(world.ShellCalls().size(), 1u);
   EXPECT_EQ(world.ShellCalls()[0], (sim::ShellCall{"D:\\other\\winamp.exe", "/CLASS=\"WA_KDO_2\"", 6}));
   EXPECT_FALSE(link.IsBound());
-  EXPECT_EQ(link.CheckTimer().Interval(), 1000u);
-  EXPECT_TRUE(link.CheckTimer().Enabled());
+  EXPECT_EQ(CheckTimers(), Intervals{1000});
 }
 
 TEST_F(Binding, EmptyPathWhileBoundClosesAndEndsIdle) {
@@ -99,7 +97,7 @@ TEST_F(Binding, EmptyPathWhileBoundClosesAndEndsIdle) {
   link.SetWinAmpPath("");
   EXPECT_EQ(CloseCommands(), 1);
   EXPECT_FALSE(link.IsBound());
-  EXPECT_FALSE(link.CheckTimer().Enabled()) << "Idle: nothing can be started from an empty path";
+  EXPECT_TRUE(CheckTimers().empty()) << "Idle: nothing can be started from an empty path";
   world.Advance(120000);
   EXPECT_TRUE(world.ShellCalls().empty());
 }
@@ -110,7 +108,7 @@ TEST_F(Binding, DirectoryOrMissingFileStartsNothing) {
     TWinAmpControl link;
     link.SetWinAmpPath(path);
     EXPECT_FALSE(link.IsBound());
-    EXPECT_FALSE(link.CheckTimer().Enabled());
+    EXPECT_TRUE(CheckTimers().empty());
   }
   EXPECT_TRUE(world.ShellCalls().empty());
 }
@@ -123,7 +121,11 @@ TEST_F(Binding, LaunchParametersNameTheClassWithoutBlanks) {
   ASSERT_EQ(world.ShellCalls().size(), 1u);
   EXPECT_EQ(world.ShellCalls()[0].Parameters, "/CLASS=\"WA_KDO_12345\"");
   EXPECT_EQ(world.ShellCalls()[0].Show, 6);
-  EXPECT_DOUBLE_EQ(link.LaunchTime(), world.NowDays());
+  // The start counts from now: the next one comes after more than 60 whole seconds.
+  world.Advance(60000);
+  EXPECT_EQ(world.ShellCalls().size(), 1u);
+  world.Advance(1000);
+  EXPECT_EQ(world.ShellCalls().size(), 2u);
 }
 
 TEST_F(Binding, PlayerThatNeverShowsItsWindowIsStartedAgainAfterMoreThan60Seconds) {
@@ -137,7 +139,7 @@ TEST_F(Binding, PlayerThatNeverShowsItsWindowIsStartedAgainAfterMoreThan60Second
   EXPECT_EQ(world.ShellCalls().size(), 1u);
   world.Advance(1000);  // 61 whole seconds
   EXPECT_EQ(world.ShellCalls().size(), 2u);
-  EXPECT_DOUBLE_EQ(link.LaunchTime(), world.NowDays());
+  // The new start counts from now.
   world.Advance(60000);
   EXPECT_EQ(world.ShellCalls().size(), 2u);
   world.Advance(1000);
@@ -166,24 +168,24 @@ TEST_F(Binding, StatesWaitingWatchingLostAndBack) {
   ScriptedWindow& w = StartWindow("WA_KDO_8");
   world.Advance(1000);  // Watching
   EXPECT_TRUE(link.IsBound());
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
 
   w.Vanish();  // the player exits 1 s after its start
   world.Advance(30000);  // Lost: the last start was 31 s ago, nothing started
   EXPECT_FALSE(link.IsBound());
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
   EXPECT_EQ(world.ShellCalls().size(), 1u);
 
   ScriptedWindow& again = StartWindow("WA_KDO_8");
   world.Advance(30000);  // Lost -> Watching, the interval stays
-  EXPECT_EQ(link.PlayerWindow(), again.handle);
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(HeldWindow(link), again.handle);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
 
   again.Vanish();
   world.Advance(30000);  // more than 60 s since the start: started again, Waiting
   EXPECT_FALSE(link.IsBound());
   EXPECT_EQ(world.ShellCalls().size(), 2u);
-  EXPECT_EQ(link.CheckTimer().Interval(), 1000u);
+  EXPECT_EQ(CheckTimers(), Intervals{1000});
 }
 
 TEST_F(Binding, PlayerFoundAtOnceIsWatchedAndItsExitNoticed) {
@@ -194,8 +196,7 @@ TEST_F(Binding, PlayerFoundAtOnceIsWatchedAndItsExitNoticed) {
   link.SetWinAmpPath(kExe);
   EXPECT_TRUE(link.IsBound());
   EXPECT_TRUE(world.ShellCalls().empty());
-  EXPECT_TRUE(link.CheckTimer().Enabled());
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u);
+  EXPECT_EQ(CheckTimers(), Intervals{30000});
 
   w.Vanish();
   world.Advance(30000);
@@ -210,14 +211,14 @@ TEST_F(Binding, WindowStillClosingAfterTheCloseCommandIsNotBoundAgain) {
   link.SetWinAmpClassName("WA_KDO_10");
   ScriptedWindow& slow = StartWindow("WA_KDO_10", /*closesOnCommand=*/false);
   link.SetWinAmpPath(kExe);
-  ASSERT_EQ(link.PlayerWindow(), slow.handle);
+  ASSERT_EQ(HeldWindow(link), slow.handle);
 
   link.SetWinAmpPath("D:\\new\\winamp.exe");
   EXPECT_FALSE(link.IsBound());
   ASSERT_EQ(world.ShellCalls().size(), 1u);
   EXPECT_EQ(world.ShellCalls()[0].File, "D:\\new\\winamp.exe");
   world.Advance(1000);  // later lookups take whatever window of the class exists
-  EXPECT_EQ(link.PlayerWindow(), slow.handle);
+  EXPECT_EQ(HeldWindow(link), slow.handle);
 }
 
 TEST_F(Binding, DestroyingABoundLinkClosesItsPlayerOnce) {
@@ -247,17 +248,16 @@ TEST_F(Binding, AfterTheCloseCommandAnotherWindowOfTheClassIsBoundAndNothingStar
   link.SetWinAmpClassName("WA_KDO_12");
   ScriptedWindow& slow = StartWindow("WA_KDO_12", /*closesOnCommand=*/false);
   link.SetWinAmpPath(kExe);
-  ASSERT_EQ(link.PlayerWindow(), slow.handle);
+  ASSERT_EQ(HeldWindow(link), slow.handle);
   ScriptedWindow& second = StartWindow("WA_KDO_12");
   world.ClearSent();
 
   link.SetWinAmpPath("D:\\new\\winamp.exe");
   ASSERT_EQ(CloseCommands(), 1);
   EXPECT_EQ(world.Sent()[0].Window, slow.handle) << "the close command went to the old player";
-  EXPECT_EQ(link.PlayerWindow(), second.handle) << "the other window of the class, passing over the closing one";
+  EXPECT_EQ(HeldWindow(link), second.handle) << "the other window of the class, passing over the closing one";
   EXPECT_TRUE(world.ShellCalls().empty()) << "a player of the class exists: nothing started";
-  EXPECT_TRUE(link.CheckTimer().Enabled());
-  EXPECT_EQ(link.CheckTimer().Interval(), 30000u) << "watched like any player found at once";
+  EXPECT_EQ(CheckTimers(), Intervals{30000}) << "watched like any player found at once";
 }
 
 TEST_F(Binding, EmptyLocationWhileBoundLooksUpAtOnceAndBindsAnotherWindowOfTheClass) {
@@ -266,7 +266,7 @@ TEST_F(Binding, EmptyLocationWhileBoundLooksUpAtOnceAndBindsAnotherWindowOfTheCl
   link.SetWinAmpClassName("WA_KDO_13");
   ScriptedWindow& first = StartWindow("WA_KDO_13");
   link.SetWinAmpPath(kExe);
-  ASSERT_EQ(link.PlayerWindow(), first.handle);
+  ASSERT_EQ(HeldWindow(link), first.handle);
   ScriptedWindow& second = StartWindow("WA_KDO_13");
   const int lookups = world.Lookups();
 
@@ -274,7 +274,7 @@ TEST_F(Binding, EmptyLocationWhileBoundLooksUpAtOnceAndBindsAnotherWindowOfTheCl
   EXPECT_EQ(CloseCommands(), 1);
   EXPECT_FALSE(world.WindowAlive(first.handle));
   EXPECT_EQ(world.Lookups(), lookups + 1) << "one lookup, at once";
-  EXPECT_EQ(link.PlayerWindow(), second.handle);
+  EXPECT_EQ(HeldWindow(link), second.handle);
   EXPECT_TRUE(world.ShellCalls().empty());
 }
 

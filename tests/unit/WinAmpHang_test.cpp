@@ -66,7 +66,7 @@ TEST_F(Hang, OneSendLimitPerHangThenNothingWaitsUntilTheAnswerComesThroughTheLoo
   world.Advance(0);
   EXPECT_TRUE(link.IsAnswering());
   EXPECT_EQ(link.GetPlaylistLength(), 5) << "sends normally again";
-  EXPECT_EQ(link.PlayerWindow(), player->handle);
+  EXPECT_EQ(HeldWindow(link), player->handle);
 }
 
 TEST_F(Hang, ATextWhoseAddressWasNotGivenIsNotReadFromThePlayersMemory) {
@@ -129,7 +129,7 @@ TEST_F(Hang, ALookupThatFindsAnotherWindowOrNoneEndsTheState) {
   ScriptedWindow& other = StartWindow("WA_KDO_1");
   other.reply = [](uint32_t, uint32_t, uintptr_t) { return 9; };
   world.Advance(31000 - world.ElapsedMs());
-  EXPECT_EQ(link.PlayerWindow(), other.handle);
+  EXPECT_EQ(HeldWindow(link), other.handle);
   EXPECT_TRUE(link.IsAnswering());
   EXPECT_EQ(link.GetPlaylistLength(), 9);
 
@@ -146,8 +146,12 @@ TEST_F(Hang, ALookupThatFindsAnotherWindowOrNoneEndsTheState) {
 TEST_F(Hang, TheSameWindowFoundAgainStaysNotAnswering) {
   GiveUpOnce();
   world.Advance(31000 - world.ElapsedMs());
-  EXPECT_EQ(link.PlayerWindow(), player->handle);
   EXPECT_FALSE(link.IsAnswering());
+  // Still that window: once it answers, the link's sends go to it.
+  world.SetHung(player->handle, false);
+  world.Advance(0);
+  ASSERT_TRUE(link.IsAnswering());
+  EXPECT_EQ(HeldWindow(link), player->handle);
 }
 
 TEST_F(Hang, AnAnswerForAWindowLetGoOfIsDropped) {

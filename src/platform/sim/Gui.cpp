@@ -5,6 +5,7 @@
 
 #include "platform/Gui.h"
 #include "platform/sim/SimGui.h"
+#include "sdk/KDOGuard.h"
 
 namespace platform {
 
@@ -80,7 +81,7 @@ void Form::Show() {
     return;
   }
   impl_->visible = true;
-  if (impl_->onShow) impl_->onShow();
+  if (impl_->onShow) KDOGuard(impl_->onShow);  // as the window procedure does: nothing escapes a handler
 }
 
 void Form::Hide() { impl_->visible = false; }
@@ -120,7 +121,7 @@ void Form::Click(std::string_view component) {
   auto it = impl_->onClick.find(component);
   if (it == impl_->onClick.end() || !it->second) return;
   auto handler = it->second;  // the handler may replace itself
-  handler(Tag(component));
+  KDOGuard([&] { handler(Tag(component)); });
 }
 
 std::optional<std::string> Form::RunOpenDialog(const OpenDialogOptions& options) {

@@ -273,6 +273,14 @@ void World::StartTimer(platform::Timer* timer, uint32_t interval) {
   timers_.push_back({timer, now_ + interval, interval, timerSeq_++});
 }
 
+std::vector<uint32_t> World::TimerIntervals() const {
+  std::vector<PendingTimer> running = timers_;
+  std::sort(running.begin(), running.end(), [](const PendingTimer& a, const PendingTimer& b) { return a.Seq < b.Seq; });
+  std::vector<uint32_t> intervals;
+  for (const PendingTimer& t : running) intervals.push_back(t.Interval);
+  return intervals;
+}
+
 void World::StopTimer(platform::Timer* timer) {
   std::erase_if(timers_, [timer](const PendingTimer& t) { return t.Timer == timer; });
 }

@@ -130,6 +130,8 @@ class World {
   void ClearSent() { sent_.clear(); }
   const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int Lookups() const { return lookups_; }  // window lookups by class name so far
+  // The intervals of the running timers, in the order they were started.
+  std::vector<uint32_t> TimerIntervals() const;
   // Called for every send, before the window sees it (for order checks).
   std::function<void(const SentMessage&)> OnSend;
 

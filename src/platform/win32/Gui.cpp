@@ -14,6 +14,7 @@
 
 #include "platform/Gui.h"
 #include "platform/win32/Resources.h"
+#include "sdk/KDOGuard.h"
 
 namespace platform {
 
@@ -149,14 +150,6 @@ struct Form::Impl {
   }
   const Component* Find(std::string_view name) const { return const_cast<Impl*>(this)->Find(name); }
 
-  // Runs an event handler; nothing may escape into the window procedure.
-  template <class F>
-  static void Fire(F&& f) noexcept {
-    try {
-      f();
-    } catch (...) {
-    }
-  }
 };
 
 namespace {
@@ -314,7 +307,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (PtInRect(&r, p) && c->onClick) {
         auto handler = c->onClick;  // the handler may replace itself
         const int tag = c->layout.Tag;
-        Form::Impl::Fire([&] { handler(tag); });
+        KDOGuard([&] { handler(tag); });
       }
       return 0;
     }
@@ -512,7 +505,7 @@ void Form::Show() {
     SetForegroundWindow(impl_->form);
     return;
   }
-  if (impl_->onShow) Impl::Fire(impl_->onShow);
+  if (impl_->onShow) KDOGuard(impl_->onShow);
   ShowWindow(impl_->form, SW_SHOW);
   UpdateWindow(impl_->form);
 }

@@ -1,0 +1,79 @@
+// TKDOWinampScript: the WAC_ script functions of a control instance.
+//
+// Made by its instance after the services and the player link, it registers
+// every function with the server's event scripter under the instance's
+// identifier; destroyed, it unregisters them. The server then calls the
+// registered handler, which runs the function of the called name. The classic
+// fifteen come first, in the order of IKDOWinampControl's operations 3 to 17,
+// which run through the same rows; four additions follow them.
+//
+// It borrows the instance's services, settings and link for its whole life.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "instance/Device.WinampControl_Services.h"
+#include "instance/Device.WinampControl_Types.h"
+
+class TWinAmpControl;
+
+class TKDOWinampScript {
+ public:
+  // Registers the functions; without an event scripter there is nothing to register.
+  TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
+                   TWinAmpControl& link, const TKDOWinampControlSettings& settings);
+  // Unregisters the functions; a failure leaves the rest to be unregistered.
+  ~TKDOWinampScript();
+  TKDOWinampScript(const TKDOWinampScript&) = delete;
+  TKDOWinampScript& operator=(const TKDOWinampScript&) = delete;
+
+  // The handler's work: runs the function of that name (A to Z without case)
+  // with the first parameter value; a call that names none, brings fewer
+  // values than declared or no result record runs nothing.
+  void Handle(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result);
+  // Sends the function's debug line (when it has one), then runs its operation into `result`.
+  void Run(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
+
+  // The operations behind the functions; each returns 0.
+  // Appends a file to the playlist.
+  KDOResult AddFile(std::string_view fileName);
+  KDOResult ClearPlaylist();
+  KDOResult GetPlaylistLength(int32_t& length);
+  // Positions count from 1 here and from 0 at the player.
+  KDOResult GetPlaylistPosition(int32_t& position);
+  KDOResult SetPlaylistPosition(int32_t position);
+  // The file or title of the entry at a position, empty when there is none.
+  KDOResult GetPlaylistFile(int32_t position, TKDOText& fileName);
+  KDOResult GetPlaylistTitle(int32_t position, TKDOText& title);
+  KDOResult Play();
+  KDOResult Stop();
+  KDOResult Pause();
+  KDOResult Prev();
+  KDOResult Next();
+  // The player takes the low 8 bits; the volume variable, when chosen, the value as given.
+  KDOResult SetVolume(int32_t volume);
+  // The player's command for the value, then the chosen variable, written without reading.
+  KDOResult SetShuffle(bool on);
+  KDOResult SetRepeat(bool on);
+  KDOResult GetPlayState(int32_t& state);
+  KDOResult GetTrackPosition(int32_t& seconds);
+  KDOResult GetTrackLength(int32_t& seconds);
+  // Moves within the track; `moved` says whether the player did.
+  KDOResult SetTrackPosition(int32_t seconds, bool& moved);
+
+ private:
+  void Debug(KDOString message, KDOString data);
+  KDOResult Command(void (TWinAmpControl::*command)());
+  KDOResult Query(int32_t (TWinAmpControl::*query)(), int32_t& answer);
+  KDOResult ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text);
+  KDOResult Switch(bool on, void (TWinAmpControl::*onCommand)(), void (TWinAmpControl::*offCommand)(),
+                   const TKDOText& variable);
+
+  const TKDOWinampServices& FServices;
+  uint16_t FInstanceID;
+  IKDOModule& FInstance;
+  TWinAmpControl& FLink;
+  const TKDOWinampControlSettings& FSettings;
+};

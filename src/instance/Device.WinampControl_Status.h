@@ -1,0 +1,57 @@
+// TKDOWinampStatus: the status mirror of a control instance. Four times a
+// second the bound player's state goes into the variables the user chose,
+// each written only when its value changed.
+//
+// Made by its instance after the player link, it starts its 250 ms timer at
+// once; destroyed, it stops it. It borrows the instance's services, settings
+// and link for its whole life and reads the settings afresh at every poll.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "instance/Device.WinampControl_Services.h"
+#include "instance/Device.WinampControl_Types.h"
+#include "platform/Platform.h"
+
+class TWinAmpControl;
+
+// Where the next poll goes on (a text item's answers so far included), and
+// the rest it owes the thread: three times the last poll's sending time.
+struct TStatusPollProgress {
+  uint8_t Step = 0;
+  int32_t Index = 0;
+  int32_t Length = 0;
+  uint32_t EndedAt = 0;
+  uint32_t RestMs = 0;
+};
+
+class TKDOWinampStatus {
+ public:
+  TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
+                   const TKDOWinampControlSettings& settings);
+  TKDOWinampStatus(const TKDOWinampStatus&) = delete;
+  TKDOWinampStatus& operator=(const TKDOWinampStatus&) = delete;
+
+  // The timer's tick: a poll when the pace allows (a slow player gets a quarter of the thread).
+  void Tick();
+  // One poll: asks a bound, answering player within a 250 ms sending budget
+  // and goes on next time where it stopped; never starts or commands it.
+  void Poll();
+
+ private:
+  void Write(const TKDOSettingsKey& row, KDOString ident, int32_t number, std::string_view text);
+  void UpdateStringVariable(KDOString ident, std::string_view text);
+  void UpdateIntegerVariable(KDOString ident, int32_t value);
+  void UpdateBooleanVariable(KDOString ident, bool value);
+
+  const TKDOWinampServices& FServices;
+  IKDOModule& FInstance;
+  TWinAmpControl& FLink;
+  const TKDOWinampControlSettings& FSettings;
+  std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing
+  TStatusPollProgress FPoll;
+  std::unique_ptr<platform::Timer> FTimer;  // last: it ticks only once the rest is made
+};

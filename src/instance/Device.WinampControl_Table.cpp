@@ -1,0 +1,114 @@
+#include "instance/Device.WinampControl_Table.h"
+
+#include "instance/Device.WinampControl_Interface.h"
+#include "sdk/KDOGuard.h"
+
+using Table = TKDOWinampControlTable;
+
+KDOResult KDO_STDCALL Table::QueryInterface(const TGUID& iid, void** obj) {
+  return FOwner.ControlQueryInterface(iid, obj);
+}
+
+KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
+  return KDOGuard([&] { return settings ? FOwner.GetSettings(*settings) : KDO_S_OK; });
+}
+
+// The caller's texts are borrowed: the instance takes references of its own.
+KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings) {
+  return KDOGuard([&] {
+    TKDOWinampControlSettings own;
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+      own.*row.Field = TKDOText::Share(settings.*row.Value);
+    return FOwner.SetSettings(own);
+  });
+}
+
+namespace {
+
+// Operation n of IKDOWinampControl (3 to 17) runs script function n - 3 with
+// `arg` as its parameter value, and gives its result record.
+TKDOPHPParameter Run(TKDOWinampControl& c, int operation, TKDOPHPParameter arg = {}) {
+  TKDOPHPParameter result{};
+  c.RunFunction(std::size_t(operation - 3), &arg, result);
+  return result;
+}
+
+// The parameter value of each type.
+TKDOPHPParameter TextArg(KDOString value) {
+  TKDOPHPParameter arg{};
+  arg.StringValue = value;  // borrowed for the call
+  return arg;
+}
+TKDOPHPParameter IntArg(int32_t value) {
+  TKDOPHPParameter arg{};
+  arg.IntValue = value;
+  return arg;
+}
+TKDOPHPParameter BoolArg(uint8_t value) {
+  TKDOPHPParameter arg{};
+  arg.BoolValue = value != 0 ? 1 : 0;
+  return arg;
+}
+
+// A text result handed on: the caller's out-text takes its own reference.
+KDOResult TakeText(TKDOPHPParameter result, KDOString* out) {
+  if (out) kdo::text::Assign(out, result.StringValue);
+  kdo::text::Release(result.StringValue);
+  return KDO_S_OK;
+}
+
+}  // namespace
+
+KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) {
+  return KDOGuard([&] { return Run(FOwner, 3, TextArg(fileName)), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::ClearPlaylist() {
+  return KDOGuard([&] { return Run(FOwner, 4), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) {
+  return KDOGuard([&] {
+    const int32_t n = Run(FOwner, 5).IntValue;
+    if (length) *length = n;
+    return KDO_S_OK;
+  });
+}
+KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) {
+  return KDOGuard([&] {
+    const int32_t p = Run(FOwner, 6).IntValue;
+    if (position) *position = p;
+    return KDO_S_OK;
+  });
+}
+KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) {
+  return KDOGuard([&] { return Run(FOwner, 7, IntArg(position)), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::GetPlaylistFile(int32_t position, KDOString* fileName) {
+  return KDOGuard([&] { return TakeText(Run(FOwner, 8, IntArg(position)), fileName); });
+}
+KDOResult KDO_STDCALL Table::GetPlaylistTitle(int32_t position, KDOString* title) {
+  return KDOGuard([&] { return TakeText(Run(FOwner, 9, IntArg(position)), title); });
+}
+KDOResult KDO_STDCALL Table::Play() {
+  return KDOGuard([&] { return Run(FOwner, 10), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::Stop() {
+  return KDOGuard([&] { return Run(FOwner, 11), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::Pause() {
+  return KDOGuard([&] { return Run(FOwner, 12), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::Prev() {
+  return KDOGuard([&] { return Run(FOwner, 13), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::Next() {
+  return KDOGuard([&] { return Run(FOwner, 14), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) {
+  return KDOGuard([&] { return Run(FOwner, 15, IntArg(volume)), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) {
+  return KDOGuard([&] { return Run(FOwner, 16, BoolArg(on)), KDO_S_OK; });
+}
+KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) {
+  return KDOGuard([&] { return Run(FOwner, 17, BoolArg(on)), KDO_S_OK; });
+}

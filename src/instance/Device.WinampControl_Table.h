@@ -1,0 +1,41 @@
+// TKDOWinampControlTable: the IKDOWinampControl table of a control instance,
+// the binary face the server and other modules call through.
+//
+// It lives inside its instance, made first and gone last, and holds no state
+// of its own. Entries 1 to 10 are IKDOModule's (TKDOModuleTable); operations
+// 1 and 2 hand the settings record over, 3 to 17 run the classic script
+// functions in the same order. Every entry returns 0 unless an exception
+// ended it (then E_FAIL); none lets one through.
+#pragma once
+
+#include "instance/Device.WinampControl_Types.h"
+#include "sdk/KDOObjects.h"
+
+class TKDOWinampControl;
+
+class TKDOWinampControlTable final : public TKDOModuleTable<IKDOWinampControl, TKDOWinampControl> {
+ public:
+  using TKDOModuleTable::TKDOModuleTable;
+  // IKDOModule and the module's identifier only; other identifiers get null and E_NOINTERFACE.
+  KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override;
+  // New references to the eight settings into the caller's record; a null record is left alone.
+  KDOResult KDO_STDCALL GetSettings(TKDOWinampControlSettings* settings) override;
+  // Borrows the caller's eight texts and keeps references of the instance's own.
+  KDOResult KDO_STDCALL SetSettings(TKDOWinampControlSettingsValue settings) override;
+  // Operations 3 to 17: the script function of the same place, its answer into the out-parameter when given.
+  KDOResult KDO_STDCALL AddFile(KDOString fileName) override;
+  KDOResult KDO_STDCALL ClearPlaylist() override;
+  KDOResult KDO_STDCALL GetPlaylistLength(int32_t* length) override;
+  KDOResult KDO_STDCALL GetPlaylistPosition(int32_t* position) override;
+  KDOResult KDO_STDCALL SetPlaylistPosition(int32_t position) override;
+  KDOResult KDO_STDCALL GetPlaylistFile(int32_t position, KDOString* fileName) override;
+  KDOResult KDO_STDCALL GetPlaylistTitle(int32_t position, KDOString* title) override;
+  KDOResult KDO_STDCALL Play() override;
+  KDOResult KDO_STDCALL Stop() override;
+  KDOResult KDO_STDCALL Pause() override;
+  KDOResult KDO_STDCALL Prev() override;
+  KDOResult KDO_STDCALL Next() override;
+  KDOResult KDO_STDCALL SetVolume(int32_t volume) override;
+  KDOResult KDO_STDCALL SetShuffle(uint8_t on) override;
+  KDOResult KDO_STDCALL SetRepeat(uint8_t on) override;
+};
