@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "ui/Core.Selector_Types.h"
+#include "sdk/Core.Selector_Types.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "platform/Gui.h"
-#include "platform/sim/SimGui.h"
+#include "sim/SimGui.h"
 
 namespace platform {
 
