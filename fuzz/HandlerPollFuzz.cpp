@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "instance/Device.WinampControl_Types.h"
 #include "module/Device.WinampControl.h"
-#include "platform/sim/SimWorld.h"
-#include "sim/SimPlayer.h"
+#include "sim/SimWorld.h"
+#include "player/sim/SimPlayer.h"
 
 namespace {
 

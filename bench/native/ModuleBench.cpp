@@ -18,12 +18,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "KDOHost.h"
-#include "PlayerModel.h"
+#include "host/KDOHost.h"
+#include "player/PlayerModel.h"
 #include "instance/Device.WinampControl_Interface.h"
 #include "module/Device.WinampControl.h"
-#include "platform/sim/SimWorld.h"
-#include "sim/SimPlayer.h"
+#include "sim/SimWorld.h"
+#include "player/sim/SimPlayer.h"
 #include "winamp/WinAmp.h"
 
 // ---------------------------------------------------------------- allocation hook

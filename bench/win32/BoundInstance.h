@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <string>
 
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "instance/Device.WinampControl_Interface.h"
 #include "module/Device.WinampControl.h"
-#include "win32/ModuleLibrary.h"
+#include "host/win32/ModuleLibrary.h"
 #include "winamp/WinAmp.h"
 
 namespace bench {

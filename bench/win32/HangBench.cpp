@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "BoundInstance.h"
-#include "win32/LoopLoad.h"
+#include "host/win32/LoopLoad.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "BareCalls.h"
 #include "winamp/WinAmp.h"
-#include "win32/ModuleLibrary.h"
+#include "host/win32/ModuleLibrary.h"
 
 namespace {
 

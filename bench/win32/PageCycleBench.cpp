@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "KDOHost.h"
-#include "win32/CommittedMemory.h"
-#include "win32/ModuleLibrary.h"
+#include "host/KDOHost.h"
+#include "host/win32/CommittedMemory.h"
+#include "host/win32/ModuleLibrary.h"
 
 int main(int argc, char** argv) {
   const int cycles = argc > 1 ? std::max(10, atoi(argv[1])) : 300;

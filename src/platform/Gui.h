@@ -1,7 +1,7 @@
 // The small GUI toolkit the configuration page needs: a modeless form built
 // from a table of components (panel, group box, label, image, bevel, flat
 // speed button, edit field) and a file-open dialog. Win32 implementation in
-// win32/Gui.cpp; a state-only one for the native tests in sim/Gui.cpp.
+// win32/Gui.cpp; a state-only one for the native tests in testing/sim/Gui.cpp.
 #pragma once
 
 #include <cstddef>

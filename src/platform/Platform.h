@@ -1,6 +1,6 @@
 // The operations module code needs from Windows. Two implementations:
-// win32/ (the real target) and sim/ (a deterministic simulated world for the
-// native tests). Module code reaches Windows through this header only.
+// win32/ (the real target) and testing/sim/ (a deterministic simulated world for
+// the native tests). Module code reaches Windows through this header only.
 #pragma once
 
 #include <cstddef>

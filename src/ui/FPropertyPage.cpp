@@ -1,6 +1,6 @@
 #include "ui/FPropertyPage.h"
 
-#include "ui/Core.Selector_Types.h"
+#include "sdk/Core.Selector_Types.h"
 
 namespace {
 

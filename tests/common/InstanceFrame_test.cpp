@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 
 namespace {

@@ -10,13 +10,13 @@
 #include <map>
 #include <string>
 
-#include "HostSelector.h"
-#include "KDOHost.h"
+#include "host/HostSelector.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
-#include "win32/CommittedMemory.h"
-#include "win32/ModuleLibrary.h"
-#include "win32/Screenshot.h"
+#include "host/win32/CommittedMemory.h"
+#include "host/win32/ModuleLibrary.h"
+#include "host/win32/Screenshot.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <optional>
 #include <string>
 
-#include "HostScript.h"
-#include "KDOHost.h"
+#include "host/HostScript.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "E2E.h"
-#include "win32/Screenshot.h"
+#include "host/win32/Screenshot.h"
 
 namespace {
 

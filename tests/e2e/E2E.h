@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "win32/ModuleLibrary.h"
+#include "host/win32/ModuleLibrary.h"
 
 namespace e2e {
 

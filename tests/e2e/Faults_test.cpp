@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
 #include "E2E.h"
-#include "win32/LoopLoad.h"
+#include "host/win32/LoopLoad.h"
 
 namespace {
 

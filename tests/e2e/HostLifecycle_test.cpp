@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
-#include "win32/ModuleLibrary.h"
+#include "host/win32/ModuleLibrary.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "E2E.h"
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "HostScript.h"
-#include "KDOHost.h"
+#include "host/HostScript.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "E2E.h"
 

@@ -1,6 +1,6 @@
 #include "ModuleUnderTest.h"
 
-#include "win32/ModuleLibrary.h"
+#include "host/win32/ModuleLibrary.h"
 
 // Loaded once by name, the way the server loads it, and kept for the whole run.
 TKDOModuleInfoProc ModuleInfoProc() {

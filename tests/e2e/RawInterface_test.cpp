@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 
 // Pushes `count` 32-bit words (args[0] first on top, as stdcall wants), calls

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "win32/SelectorDialog.h"
+#include "host/win32/SelectorDialog.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <climits>
 
-#include "HostSelector.h"
+#include "host/HostSelector.h"
 #include "InstanceFixture.h"
-#include "platform/sim/SimGui.h"
-#include "ui/Core.Selector_Types.h"
+#include "sim/SimGui.h"
+#include "sdk/Core.Selector_Types.h"
 #include "ui/FPropertyPage.h"
 
 namespace instancetest {

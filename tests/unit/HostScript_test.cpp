@@ -1,7 +1,7 @@
 // The stand-in's script language: parsing, clear errors, and running calls against instances.
 #include <gtest/gtest.h>
 
-#include "HostScript.h"
+#include "host/HostScript.h"
 #include "InstanceFixture.h"
 
 namespace instancetest {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 
 namespace {

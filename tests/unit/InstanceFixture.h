@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "KDOHost.h"
+#include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
-#include "PlayerModel.h"
+#include "player/PlayerModel.h"
 #include "instance/Device.WinampControl_Types.h"
-#include "platform/sim/SimWorld.h"
-#include "sim/SimPlayer.h"
+#include "sim/SimWorld.h"
+#include "player/sim/SimPlayer.h"
 
 namespace instancetest {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/SimWorld.h"
+#include "sim/SimWorld.h"
 #include "winamp/WinAmp.h"
 
 namespace linktest {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "PlayerModel.h"
+#include "player/PlayerModel.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "PlayerModel.h"
+#include "player/PlayerModel.h"
 #include "platform/Platform.h"
-#include "sim/SimPlayer.h"
+#include "player/sim/SimPlayer.h"
 
 namespace {
 

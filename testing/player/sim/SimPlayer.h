@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/SimWorld.h"
+#include "sim/SimWorld.h"
 
 namespace player {
 class PlayerModel;

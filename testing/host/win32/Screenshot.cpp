@@ -1,4 +1,4 @@
-#include "win32/Screenshot.h"
+#include "host/win32/Screenshot.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // lookup finds nothing and every send fails, as on an empty desktop.
 #include "platform/Platform.h"
 
-#include "platform/sim/SimWorld.h"
+#include "sim/SimWorld.h"
 
 namespace platform {
 

@@ -24,13 +24,13 @@
 #include <thread>
 #include <vector>
 
-#include "HostScript.h"
-#include "HostSelector.h"
-#include "KDOHost.h"
+#include "host/HostScript.h"
+#include "host/HostSelector.h"
+#include "host/KDOHost.h"
+#include "host/win32/ModuleLibrary.h"
+#include "host/win32/Screenshot.h"
+#include "host/win32/SelectorDialog.h"
 #include "instance/Device.WinampControl_Types.h"
-#include "win32/ModuleLibrary.h"
-#include "win32/Screenshot.h"
-#include "win32/SelectorDialog.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "sim/SimPlayer.h"
+#include "player/sim/SimPlayer.h"
 
 #include <algorithm>
 #include <map>
 
-#include "PlayerModel.h"
+#include "player/PlayerModel.h"
 
 namespace sim {
 

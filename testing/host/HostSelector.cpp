@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "sdk/Core.Selector_Types.h"
 #include "sdk/KDOGuard.h"
-#include "ui/Core.Selector_Types.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "win32/SelectorDialog.h"
+#include "host/win32/SelectorDialog.h"
 
 #include <windows.h>
 

@@ -30,7 +30,7 @@
 #include <string>
 #include <utility>
 
-#include "PlayerModel.h"
+#include "player/PlayerModel.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <stdexcept>
 
 #include "platform/Gui.h"
-#include "platform/sim/SimGui.h"
 #include "sdk/KDOGuard.h"
+#include "sim/SimGui.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/sim/SimWorld.h"
+#include "sim/SimWorld.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "win32/ModuleLibrary.h"
+#include "host/win32/ModuleLibrary.h"
 
 #include <windows.h>
 
