@@ -3,25 +3,20 @@
 #include <cstring>
 #include <limits>
 
+#include "sdk/KDOText.h"
+
 namespace player {
 
 namespace {
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
+using kdo::text::EqualIgnoringAZCase;
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Where `name` starts as a word (at the start or after a space), or npos.
 std::size_t FindSwitch(std::string_view line, std::string_view name) {
   for (std::size_t i = 0; i + name.size() <= line.size(); ++i)
-    if ((i == 0 || IsSpace(line[i - 1])) && SameLetters(line.substr(i, name.size()), name)) return i;
+    if ((i == 0 || IsSpace(line[i - 1])) && EqualIgnoringAZCase(line.substr(i, name.size()), name)) return i;
   return std::string_view::npos;
 }
 
@@ -70,7 +65,7 @@ bool HasSwitch(std::string_view commandLine, std::string_view name) {
     while (i < commandLine.size() && IsSpace(commandLine[i])) ++i;
     std::size_t end = i;
     while (end < commandLine.size() && !IsSpace(commandLine[end])) ++end;
-    if (end > i && SameLetters(commandLine.substr(i, end - i), name)) return true;
+    if (end > i && EqualIgnoringAZCase(commandLine.substr(i, end - i), name)) return true;
     i = end;
   }
   return false;

@@ -13,6 +13,7 @@
 #include "host/HostSelector.h"
 #include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
+#include "SettingsKeys.h"
 #include "instance/Device.WinampControl_Types.h"
 #include "host/win32/CommittedMemory.h"
 #include "host/win32/ModuleLibrary.h"
@@ -69,10 +70,9 @@ class PageE2E : public ::testing::Test {
   static constexpr uint16_t kId = 41001;
   void SetUp() override {
     ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
-    const char* keys[] = {"WinampLocation", "TrackPosVar", "TrackLenVar", "TrackFileVar",
-                          "TrackTitleVar",  "VolumeVar",   "ShuffleVar",  "RepeatVar"};
+    const std::vector<std::string> keys = testdata::SettingsKeys();
     values = {"C:\\nowhere\\winamp.exe", "Pos", "Len", "File", "Title", "Vol", "Shuf", "Rep"};
-    for (int i = 0; i < 8; ++i) server.SetSetting(kId, "Settings", keys[i], values[size_t(i)]);
+    for (std::size_t i = 0; i < keys.size(); ++i) server.SetSetting(kId, "Settings", keys[i], values[i]);
     ASSERT_EQ(server.CreateInstance(info->ModuleID, kId), KDO_S_OK);
     module = server.Instance(kId);
   }

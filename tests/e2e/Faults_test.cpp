@@ -18,6 +18,7 @@
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
 #include "E2E.h"
+#include "SettingsKeys.h"
 #include "host/win32/LoopLoad.h"
 
 namespace {
@@ -126,9 +127,7 @@ TEST_F(Faults, HungPlayerCostsEachMessageAtMostTheSendLimitAndIsUsedAgainAfterwa
 }
 
 TEST_F(Faults, PlayerHungFor8SecondsHoldsTheServerOneLimitAtMostAndIsPolledAgainAtOnce) {
-  Start({{"TrackPosVar", Value::S("")}, {"TrackLenVar", Value::S("")}, {"TrackFileVar", Value::S("")},
-         {"TrackTitleVar", Value::S("")}, {"VolumeVar", Value::I(0)}, {"ShuffleVar", Value::B(false)},
-         {"RepeatVar", Value::B(false)}});
+  Start(testdata::AllMirrored());
   Call("WAC_AddFile", {Value::S("C:\\Music\\Song.mp3")});
   Call("WAC_SetRepeat", {Value::B(true)});
   ASSERT_TRUE(PumpUntil([&] { return Var("FaultTrackTitleVar").Str == "Song" && Var("FaultRepeatVar").Bool; }, 3000));
@@ -171,9 +170,7 @@ TEST_F(Faults, HungPlayerOfADestroyedInstanceClosesWhenItComesBack) {
 // The player answers every message after 300 ms, then after 1.9 s: each is
 // still asked, never counted as hung, and holds the thread one answer at a time.
 TEST_F(Faults, SlowPlayerHoldsTheServerOneAnswerAtATimeAndAQuarterOfItsTime) {
-  Start({{"TrackPosVar", Value::S("")}, {"TrackLenVar", Value::S("")}, {"TrackFileVar", Value::S("")},
-         {"TrackTitleVar", Value::S("")}, {"VolumeVar", Value::I(0)}, {"ShuffleVar", Value::B(false)},
-         {"RepeatVar", Value::B(false)}});
+  Start(testdata::AllMirrored());
   Call("WAC_AddFile", {Value::S("C:\\Music\\Song.mp3")});
   ASSERT_TRUE(PumpUntil([&] { return Var("FaultTrackTitleVar").Str == "Song"; }, 3000));
   for (unsigned delay : {300u, 1900u}) {

@@ -12,6 +12,7 @@
 #include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "E2E.h"
+#include "SettingsKeys.h"
 
 namespace {
 
@@ -32,16 +33,7 @@ class InstanceRoad : public ::testing::Test {
     for (uint16_t id : {kA, kB}) {
       const std::string n = std::to_string(id);
       server.SetSetting(id, "Settings", "WinampLocation", PlayerPath());
-      const std::pair<const char*, host::Value> vars[] = {
-          {"TrackPosVar", host::Value::S("")},  {"TrackLenVar", host::Value::S("")},
-          {"TrackFileVar", host::Value::S("")}, {"TrackTitleVar", host::Value::S("")},
-          {"VolumeVar", host::Value::I(0)},     {"ShuffleVar", host::Value::B(false)},
-          {"RepeatVar", host::Value::B(false)},
-      };
-      for (const auto& [key, value] : vars) {
-        server.DefineVariable(std::string(key) + n, value);
-        server.SetSetting(id, "Settings", key, std::string(key) + n);
-      }
+      testdata::ChooseAll(server, id, [&](const std::string& key) { return key + n; });
     }
   }
   void TearDown() override {

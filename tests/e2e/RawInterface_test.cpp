@@ -14,6 +14,7 @@
 
 #include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
+#include "SettingsKeys.h"
 
 // Pushes `count` 32-bit words (args[0] first on top, as stdcall wants), calls
 // `fn`, and stores how far the stack pointer moved over the call and the
@@ -61,8 +62,7 @@ constexpr uint8_t kControlIID[16] = {0xBB, 0xEB, 0x99, 0x29, 0x36, 0x5D, 0x7E, 0
                                      0xA5, 0x2B, 0xE9, 0x14, 0x2A, 0x45, 0xF1, 0x9C};
 constexpr uint8_t kModuleIID[16] = {0xD7, 0x60, 0x18, 0x55, 0x44, 0x8E, 0x0B, 0x43,
                                     0x8C, 0x44, 0xCB, 0xB5, 0xAA, 0x70, 0x84, 0x70};
-const char* const kKeys[8] = {"WinampLocation", "TrackPosVar", "TrackLenVar", "TrackFileVar",
-                              "TrackTitleVar",  "VolumeVar",   "ShuffleVar",  "RepeatVar"};
+const std::vector<std::string> kKeys = testdata::SettingsKeys();
 
 uint32_t Word(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
 

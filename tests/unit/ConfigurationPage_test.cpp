@@ -6,6 +6,7 @@
 
 #include "host/HostSelector.h"
 #include "InstanceFixture.h"
+#include "SettingsKeys.h"
 #include "sim/SimGui.h"
 #include "sdk/Core.Selector_Types.h"
 #include "ui/FPropertyPage.h"
@@ -22,9 +23,8 @@ class Page : public InstanceTest {
     InstanceTest::SetUp();
     sim::SetOpenDialogAnswer(std::nullopt);
     sim::SetDuringOpenDialog(nullptr);
-    const char* keys[] = {"WinampLocation", "TrackPosVar", "TrackLenVar", "TrackFileVar",
-                          "TrackTitleVar",  "VolumeVar",   "ShuffleVar",  "RepeatVar"};
-    for (int i = 0; i < 8; ++i) Store(1, keys[i], i == 0 ? kExe : std::string("var") + std::to_string(i));
+    const std::vector<std::string> keys = testdata::SettingsKeys();
+    for (std::size_t i = 0; i < keys.size(); ++i) Store(1, keys[i], i == 0 ? kExe : "var" + std::to_string(i));
     Create(1);
     module = server.Instance(1);
   }

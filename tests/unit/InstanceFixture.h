@@ -20,6 +20,7 @@ class InstanceTest : public ::testing::Test {
  protected:
   static constexpr const char* kExe = "C:\\Program Files\\Winamp\\winamp.exe";
   static constexpr uint32_t WM_COMMAND = 0x0111;
+  static constexpr uint32_t WM_COPYDATA = 0x004A;
 
   void SetUp() override {
     farm.InstallExecutable(kExe);
@@ -59,6 +60,15 @@ class InstanceTest : public ::testing::Test {
     EXPECT_TRUE(r.Routed) << name;
     return r;
   }
+  // From here on, the bytes each WM_COPYDATA carried, captured while the record was alive.
+  void CaptureCopyData() {
+    std::vector<std::string>* out = &copyData;
+    world.OnSend = [out](const sim::SentMessage& m) {
+      if (m.Message != WM_COPYDATA) return;
+      const auto* r = reinterpret_cast<const platform::CopyDataRecord*>(m.LParam);
+      out->emplace_back(static_cast<const char*>(r->lpData), r->cbData);
+    };
+  }
   std::vector<std::string> DebugMessages() const {
     std::vector<std::string> m;
     for (const auto& d : server.Debug()) m.push_back(d.Message);
@@ -69,6 +79,7 @@ class InstanceTest : public ::testing::Test {
   sim::PlayerFarm farm{world};
   host::Server server;
   const TKDOModuleInfo* info = nullptr;
+  std::vector<std::string> copyData;
 };
 
 }  // namespace instancetest

@@ -2,14 +2,62 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "InstanceFixture.h"
+#include "SentMessages.h"
+#include "ServerDoubles.h"
 
 namespace instancetest {
 namespace {
 
-using Script = InstanceTest;
 using host::Value;
+
+// Never a valid address: a handler that reads or releases it crashes under the sanitizers.
+KDOString const kJunkText = reinterpret_cast<KDOString>(uintptr_t(0x10));
+
+// A counted parameter array laid out as the server lays it out: the element
+// count 4 bytes before the first element, the reference count 8 bytes before.
+struct ParamBlock {
+  int32_t RefCount = -1;
+  int32_t Count = 0;
+  TKDOPHPParameter Items[2];
+
+  explicit ParamBlock(int32_t count) : Count(count) { std::memset(Items, 0xA5, sizeof Items); }
+  TKDOPHPParameter* First() { return Items; }
+};
+static_assert(offsetof(ParamBlock, Items) == 2 * sizeof(int32_t));
+
+// A result record whose every byte is junk, except the out-text, which the
+// server initialises to a text of its own.
+TKDOPHPParameter JunkResult(KDOString text) {
+  TKDOPHPParameter r;
+  std::memset(&r, 0x5A, sizeof r);
+  r.StringValue = text;
+  return r;
+}
+
+bool SameBytes(const TKDOPHPParameter& a, const TKDOPHPParameter& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+const char* const kWithParameter[] = {"WAC_AddFile",         "WAC_SetPlaylistPosition", "WAC_GetPlaylistFile",
+                                      "WAC_GetPlaylistTitle", "WAC_SetVolume",          "WAC_SetShuffle",
+                                      "WAC_SetRepeat"};
+
+class Script : public InstanceTest {
+ protected:
+  // Calls the registered handler the way the server does, with a name of our making.
+  void HandleRaw(uint16_t id, KDOString name, TKDOPHPParameter* params, TKDOPHPParameter* result) {
+    const host::Registration* reg = server.Function("WAC_Play", id);
+    ASSERT_NE(reg, nullptr);
+    reg->Code(reg->Object, name, params, result, id);
+  }
+  void Handle(uint16_t id, std::string_view name, TKDOPHPParameter* params, TKDOPHPParameter* result) {
+    const TKDOText text(name);
+    HandleRaw(id, text.get(), params, result);
+  }
+};
 
 struct Expected {
   std::string Name;
@@ -140,10 +188,12 @@ TEST_F(Script, PositionShiftsWrapInsteadOfOverflowing) {
   Call(1, "WAC_SetPlaylistPosition", {Value::I(INT_MIN)});
   Call(1, "WAC_SetPlaylistPosition", {Value::I(0)});
   Call(1, "WAC_SetPlaylistPosition", {Value::I(INT_MAX)});
-  ASSERT_EQ(world.Sent().size(), 3u);
-  EXPECT_EQ(world.Sent()[0].WParam, 0x7FFFFFFFu) << "INT_MIN - 1 wraps";
-  EXPECT_EQ(world.Sent()[1].WParam, 0xFFFFFFFFu);
-  EXPECT_EQ(world.Sent()[2].WParam, 0x7FFFFFFEu);
+  const sent::Sequence expected = {
+      {0x400, 0x7FFFFFFFu, 121},  // INT_MIN - 1 wraps
+      {0x400, 0xFFFFFFFFu, 121},
+      {0x400, 0x7FFFFFFEu, 121},
+  };
+  EXPECT_EQ(sent::Of(world), expected);
 }
 
 TEST_F(Script, ResultFieldsOtherThanTheOutputStayAsTheyWere) {
@@ -399,6 +449,226 @@ TEST_F(Script, AdditionsWithoutAPlayer) {
   EXPECT_TRUE(world.Sent().empty());
   EXPECT_EQ(DebugMessages(), (std::vector<std::string>{"GET PLAY STATE", "GET TRACK POSITION", "GET TRACK LENGTH",
                                                        "SET TRACK POSITION"}));
+}
+
+// ---------------------------------------------------------------- bad input: names, arrays and records
+
+TEST_F(Script, NamesThatAreNullEmptyOrOnlyAlmostRightRunNothing) {
+  Create(1);
+  Model(1).Add("a.mp3");
+  const std::string names[] = {"",          "WAC_Play ",  " WAC_Play",    "WAC_Playx", "WAC_Pla",
+                               "WAC_Pl\xC1y", "WAC_Pl\xE1y", {"WAC_Play\0x", 10}, {"WAC_Play\0", 9}, "WAC_Nothing"};
+  for (const std::string& name : names) {
+    TKDOPHPParameter result = JunkResult(nullptr);
+    const TKDOPHPParameter before = result;
+    Handle(1, name, nullptr, &result);
+    EXPECT_TRUE(SameBytes(result, before)) << name;
+  }
+  TKDOPHPParameter result = JunkResult(nullptr);
+  const TKDOPHPParameter before = result;
+  HandleRaw(1, nullptr, nullptr, &result);
+  EXPECT_TRUE(SameBytes(result, before)) << "null name";
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_TRUE(server.Debug().empty());
+  EXPECT_EQ(Model(1).State(), player::PlayState::Stopped);
+  EXPECT_FALSE(server.Call("WAC_Nothing", 1, {}).Routed);
+}
+
+TEST_F(Script, NoObjectOrNoResultRecordRunsNothing) {
+  Create(1);
+  const host::Registration* reg = server.Function("WAC_Play", 1);
+  ASSERT_NE(reg, nullptr);
+  const TKDOText play("WAC_Play");
+  TKDOPHPParameter result = JunkResult(nullptr);
+  const TKDOPHPParameter before = result;
+  reg->Code(nullptr, play.get(), nullptr, &result, 1);
+  EXPECT_TRUE(SameBytes(result, before));
+  reg->Code(reg->Object, play.get(), nullptr, nullptr, 1);
+  ParamBlock params(1);
+  params.Items[0].IntValue = 3;
+  params.Items[0].StringValue = nullptr;
+  const TKDOText volume("WAC_SetVolume");
+  reg->Code(reg->Object, volume.get(), params.First(), nullptr, 1);
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_TRUE(server.Debug().empty());
+}
+
+TEST_F(Script, ArraysShorterThanDeclaredRunNothingWhateverTheirCountSays) {
+  server.DefineVariable("Vol", Value::I(7));
+  Store(1, "VolumeVar", "Vol");
+  Create(1);
+  for (int32_t count : {0, -1, INT_MIN}) {
+    for (const char* f : kWithParameter) {
+      ParamBlock params(count);
+      params.Items[0].StringValue = kJunkText;
+      TKDOPHPParameter result = JunkResult(nullptr);
+      const TKDOPHPParameter before = result;
+      Handle(1, f, params.First(), &result);
+      EXPECT_TRUE(SameBytes(result, before)) << f << " with count " << count;
+    }
+  }
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_TRUE(server.Debug().empty());
+  EXPECT_EQ(server.Variable("Vol")->Int, 7);
+}
+
+TEST_F(Script, OnlyTheFieldOfTheDeclaredTypeIsReadFromAParameter) {
+  server.DefineVariable("Vol", Value::I(0));
+  server.DefineVariable("Shuf", Value::B(false));
+  Store(1, "VolumeVar", "Vol");
+  Store(1, "ShuffleVar", "Shuf");
+  Create(1);
+  Model(1).Add("a.mp3");
+  Model(1).Add("b.mp3");
+  {
+    ParamBlock params(2);  // a second element no function declares
+    params.Items[0].IntValue = 300;
+    params.Items[0].StringValue = kJunkText;
+    TKDOPHPParameter result = JunkResult(nullptr);
+    Handle(1, "WAC_SetVolume", params.First(), &result);
+    EXPECT_EQ(result.BoolValue, 1);
+    EXPECT_EQ(Model(1).Volume(), 44);
+    EXPECT_EQ(server.Variable("Vol")->Int, 300);
+  }
+  {
+    ParamBlock params(1);
+    params.Items[0].BoolValue = 0x80;  // any non-zero byte is true
+    params.Items[0].IntValue = 0;
+    params.Items[0].StringValue = kJunkText;
+    TKDOPHPParameter result = JunkResult(nullptr);
+    Handle(1, "WAC_SetShuffle", params.First(), &result);
+    EXPECT_TRUE(Model(1).Shuffle());
+    EXPECT_EQ(server.Variable("Shuf")->Bool, true);
+    params.Items[0].BoolValue = 0;
+    params.Items[0].IntValue = -1;  // junk in the integer field does not make it true
+    Handle(1, "WAC_SetShuffle", params.First(), &result);
+    EXPECT_FALSE(Model(1).Shuffle());
+    EXPECT_EQ(server.Variable("Shuf")->Bool, false);
+  }
+  {
+    ParamBlock params(1);
+    params.Items[0].IntValue = 2;
+    params.Items[0].StringValue = kJunkText;
+    TKDOPHPParameter result = JunkResult(nullptr);
+    Handle(1, "WAC_SetPlaylistPosition", params.First(), &result);
+    EXPECT_EQ(Model(1).CurrentIndex(), 1);
+    KDOString old = kdo::text::Make("old");
+    result = JunkResult(old);
+    Handle(1, "WAC_GetPlaylistTitle", params.First(), &result);
+    EXPECT_EQ(kdo::text::View(result.StringValue), "b");
+    kdo::text::Release(result.StringValue);
+  }
+}
+
+TEST_F(Script, JunkInTheResultIsOverwrittenOrLeftAndTheOutTextIsReleasedOnce) {
+  Create(1);
+  Model(1).Add("C:\\Music\\a.mp3");
+  TKDOText held("server's text");
+  {
+    // Boolean result: the byte is written whole; nothing else is touched, the text included.
+    TKDOPHPParameter result = JunkResult(held.get());
+    TKDOPHPParameter expected = result;
+    expected.BoolValue = 1;
+    Handle(1, "WAC_Play", nullptr, &result);
+    EXPECT_TRUE(SameBytes(result, expected));
+    EXPECT_EQ(kdo::text::RefCount(held.get()), 1);
+  }
+  {
+    TKDOPHPParameter result = JunkResult(held.get());
+    TKDOPHPParameter expected = result;
+    expected.IntValue = 1;
+    Handle(1, "WAC_GetPlaylistLength", nullptr, &result);
+    EXPECT_TRUE(SameBytes(result, expected));
+  }
+  {
+    // Text result: the old text loses exactly the one reference the record held.
+    kdo::text::AddRef(held.get());  // the record's reference
+    ParamBlock params(1);
+    params.Items[0].IntValue = 1;
+    TKDOPHPParameter result = JunkResult(held.get());
+    TKDOPHPParameter expected = result;
+    Handle(1, "WAC_GetPlaylistFile", params.First(), &result);
+    EXPECT_EQ(kdo::text::RefCount(held.get()), 1);
+    EXPECT_EQ(kdo::text::View(result.StringValue), "C:\\Music\\a.mp3");
+    expected.StringValue = result.StringValue;
+    EXPECT_TRUE(SameBytes(result, expected)) << "the other fields keep their junk";
+    kdo::text::Release(result.StringValue);
+  }
+  {
+    // A constant text in the record is dropped without being freed; an empty answer leaves null.
+    static constexpr kdo::text::Constant kConstant("constant");
+    ParamBlock params(1);
+    params.Items[0].IntValue = 99;
+    TKDOPHPParameter result = JunkResult(kConstant.get());
+    Handle(1, "WAC_GetPlaylistTitle", params.First(), &result);
+    EXPECT_EQ(result.StringValue, nullptr);
+    EXPECT_EQ(kdo::text::RefCount(kConstant.get()), -1);
+  }
+}
+
+// ---------------------------------------------------------------- bad input: texts that cross
+
+TEST_F(Script, AddFileHandsThePlayerExactlyTheBytesItGot) {
+  Create(1);
+  CaptureCopyData();
+  // An empty name: the record still carries its terminating zero; the player takes no entry.
+  ParamBlock empty(1);
+  empty.Items[0].StringValue = nullptr;
+  TKDOPHPParameter result = JunkResult(nullptr);
+  Handle(1, "WAC_AddFile", empty.First(), &result);
+  EXPECT_EQ(result.BoolValue, 1);
+  EXPECT_EQ(Model(1).Count(), 0u);
+  ASSERT_EQ(server.Debug().size(), 1u);
+  EXPECT_EQ(server.Debug()[0], (host::DebugLine{1, "ADDFILE", ""}));
+
+  const std::string odd = "\t\x01 C:\\M\xE4\xFCsik\\\x7F\xFF\x80.mp3 \r\n";
+  Call(1, "WAC_AddFile", {Value::S(odd)});
+  const std::string withZero("a.mp3\0b.mp3", 11);
+  Call(1, "WAC_AddFile", {Value::S(withZero)});
+  ASSERT_EQ(copyData.size(), 3u);
+  EXPECT_EQ(copyData[0], std::string(1, '\0'));
+  EXPECT_EQ(copyData[1], odd + '\0');
+  EXPECT_EQ(copyData[2], withZero + '\0') << "the whole counted text, its zero included";
+  ASSERT_EQ(Model(1).Count(), 2u);
+  EXPECT_EQ(Model(1).At(0).FileName, odd);
+  EXPECT_EQ(Model(1).At(1).FileName, "a.mp3") << "the player reads up to the first zero";
+  EXPECT_EQ(server.Debug()[1].Data, odd);
+  EXPECT_EQ(server.Debug()[2].Data, withZero);
+
+  // Read back: blanks and control characters go at both ends only; bytes above 127 stay.
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistFile", {Value::I(1)}).Str, "C:\\M\xE4\xFCsik\\\x7F\xFF\x80.mp3");
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistTitle", {Value::I(1)}).Str, "\x7F\xFF\x80");
+}
+
+TEST_F(Script, AMegabyteFileNameReachesThePlayerAndComesBackCut) {
+  server.DefineVariable("file", Value::S(""));
+  Store(1, "TrackFileVar", "file");
+  Create(1);
+  std::string huge(1 << 20, 'x');
+  huge.replace(0, 3, "C:\\");
+  huge.back() = '!';
+  EXPECT_EQ(Call(1, "WAC_AddFile", {Value::S(huge)}).Bool, 1);
+  ASSERT_EQ(Model(1).Count(), 1u);
+  EXPECT_EQ(Model(1).At(0).FileName, huge);
+  ASSERT_EQ(server.Debug().size(), 1u);
+  EXPECT_EQ(server.Debug()[0].Data.size(), huge.size());
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistFile", {Value::I(1)}).Str, huge.substr(0, 500));
+  world.Advance(250);
+  EXPECT_EQ(server.Variable("file")->Str, huge.substr(0, 500));
+}
+
+// ---------------------------------------------------------------- a server that calls back
+
+TEST_F(CallingBack, InstanceDeletedDuringItsScriptCallGoesWhenTheCallEnds) {
+  Create(1);
+  CaptureCopyData();
+  debug.onDebug = [&] { EXPECT_TRUE(server.DestroyInstance(1)); };  // the ADDFILE line comes first
+  const host::CallResult r = Call(1, "WAC_AddFile", {Value::S("a.mp3")}, {false, 5, 0, ""});
+  EXPECT_EQ(r.Bool, 1);
+  EXPECT_EQ(copyData, std::vector<std::string>{std::string("a.mp3", 6)}) << "the call ran to its end";
+  EXPECT_EQ(server.Instance(1), nullptr);
+  EXPECT_EQ(Player(1), nullptr) << "then the instance went and closed its player";
+  EXPECT_FALSE(server.Call("WAC_Play", 1, {}).Routed);
 }
 
 }  // namespace

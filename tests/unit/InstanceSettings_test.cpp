@@ -1,15 +1,21 @@
 // Loading, saving and applying the eight settings; construction and destruction order.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "InstanceFixture.h"
+#include "ServerDoubles.h"
+#include "SettingsKeys.h"
 
 namespace instancetest {
 namespace {
 
 using Settings = InstanceTest;
+using host::Value;
 
-const std::vector<std::string> kKeyOrder = {"WinampLocation", "TrackPosVar", "TrackLenVar", "TrackFileVar",
-                                            "TrackTitleVar",  "VolumeVar",   "ShuffleVar",  "RepeatVar"};
+const std::vector<std::string> kKeyOrder = testdata::SettingsKeys();
 
 std::vector<std::string> Texts(const TKDOWinampControlSettings& s) {
   std::vector<std::string> t;
@@ -17,10 +23,33 @@ std::vector<std::string> Texts(const TKDOWinampControlSettings& s) {
   return t;
 }
 
-TEST_F(Settings, KeysAreTabledInOrder) {
-  std::vector<std::string> keys;
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) keys.emplace_back(kdo::text::View(row.Key));
-  EXPECT_EQ(keys, kKeyOrder);
+// Read through the record's named fields, not the module's table: a key paired with the wrong
+// field shows here.
+TEST_F(Settings, EachKeyLoadsIntoItsOwnFieldAndIsSavedFromIt) {
+  const std::vector<std::string> values = {"C:\\nowhere\\winamp.exe", "pos", "len", "file", "title", "vol",
+                                           "shuf", "rep"};
+  for (size_t i = 0; i < kKeyOrder.size(); ++i) Store(3, kKeyOrder[i], values[i]);
+  Create(3, /*bind=*/false);
+  TKDOWinampControlSettings got;
+  ASSERT_EQ(Control(3)->GetSettings(&got), KDO_S_OK);
+  const std::vector<std::string> fields = {got.WinampLocation.str(), got.TrackPosVar.str(), got.TrackLenVar.str(),
+                                           got.TrackFileVar.str(),   got.TrackTitleVar.str(), got.VolumeVar.str(),
+                                           got.ShuffleVar.str(),     got.RepeatVar.str()};
+  EXPECT_EQ(fields, values);
+
+  TKDOWinampControlSettings s;
+  s.WinampLocation = TKDOText(values[0]);
+  s.TrackPosVar = TKDOText("P");
+  s.TrackLenVar = TKDOText("L");
+  s.TrackFileVar = TKDOText("F");
+  s.TrackTitleVar = TKDOText("T");
+  s.VolumeVar = TKDOText("V");
+  s.ShuffleVar = TKDOText("S");
+  s.RepeatVar = TKDOText("R");
+  ASSERT_EQ(Control(3)->SetSettings(KDOSettingsValue(s)), KDO_S_OK);
+  ASSERT_EQ(server.Instance(3)->SaveSettings(), KDO_S_OK);
+  const std::vector<std::string> saved = {values[0], "P", "L", "F", "T", "V", "S", "R"};
+  for (size_t i = 0; i < kKeyOrder.size(); ++i) EXPECT_EQ(server.Setting(3, "Settings", kKeyOrder[i]), saved[i]);
 }
 
 TEST_F(Settings, StoredTextsRoundTripUnchanged) {
@@ -156,6 +185,199 @@ TEST_F(Settings, DestroyedInstanceClosesItsPlayerThenSaves) {
   EXPECT_EQ(server.Log().front().Text, "Interface Destroy");
   EXPECT_EQ(server.FunctionCount(), 0u) << "unregistered";
   EXPECT_EQ(server.Setting(8, "Settings", "WinampLocation"), kExe);
+}
+
+// ---------------------------------------------------------------- bad input and refused services
+
+TEST_F(Settings, NullTextsAndRecordsThroughTheControlInterface) {
+  Create(1);
+  TKDORef<IKDOWinampControl> c = Control(1);
+  CaptureCopyData();
+  EXPECT_EQ(c->AddFile(nullptr), KDO_S_OK);
+  EXPECT_EQ(copyData, std::vector<std::string>{std::string(1, '\0')});
+  EXPECT_EQ(c->GetSettings(nullptr), KDO_S_OK);
+  EXPECT_EQ(c->GetPlaylistLength(nullptr), KDO_S_OK);
+  EXPECT_EQ(c->GetPlaylistPosition(nullptr), KDO_S_OK);
+  EXPECT_EQ(c->GetPlaylistFile(1, nullptr), KDO_S_OK);
+  EXPECT_EQ(c->GetPlaylistTitle(1, nullptr), KDO_S_OK);
+  EXPECT_EQ(c->QueryInterface(IID_IKDOModule, nullptr), KDO_E_NOINTERFACE);
+  EXPECT_TRUE(Player(1)->Running()) << "null records change nothing";
+
+  // A record of null texts: every setting empty, and the empty location lets the player go.
+  TKDOWinampControlSettings none;
+  EXPECT_EQ(c->SetSettings(KDOSettingsValue(none)), KDO_S_OK);
+  EXPECT_EQ(Player(1), nullptr);
+  TKDOWinampControlSettings got;
+  got.VolumeVar = TKDOText("stale");
+  EXPECT_EQ(c->GetSettings(&got), KDO_S_OK);
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    EXPECT_EQ((got.*row.Field).get(), nullptr) << kdo::text::View(row.Key);
+  server.ClearSettingWrites();
+  EXPECT_EQ(server.Instance(1)->SaveSettings(), KDO_S_OK);
+  EXPECT_EQ(server.SettingWrites().size(), 8u);
+  EXPECT_EQ(server.Setting(1, "Settings", "WinampLocation"), "");
+  world.ClearSent();
+  world.Advance(5000);
+  EXPECT_TRUE(world.Sent().empty());
+}
+
+TEST_F(Settings, IdentifiersAndLocationsAreUsedByteForByte) {
+  const std::string ident = "Vol\xE4\t\x01 ";
+  server.DefineVariable(ident, Value::I(0));
+  server.DefineVariable("Vol", Value::I(0));
+  Store(1, "VolumeVar", ident);
+  Create(1);
+  world.Advance(250);
+  EXPECT_EQ(server.Variable(ident)->Int, 255);
+  EXPECT_EQ(server.Variable("Vol")->Int, 0) << "no trimming, no folding of the identifier";
+
+  // A location of odd bytes names no file: the player goes and nothing starts.
+  TKDORef<IKDOWinampControl> c = Control(1);
+  TKDOWinampControlSettings s;
+  c->GetSettings(&s);
+  s.WinampLocation = TKDOText("C:\\\x01\xFF\\winamp.exe\n");
+  EXPECT_EQ(c->SetSettings(KDOSettingsValue(s)), KDO_S_OK);
+  EXPECT_EQ(Player(1), nullptr);
+  EXPECT_EQ(farm.Launches(), 1);
+}
+
+TEST_F(Settings, EveryServiceRefusedStillLeavesAWorkingInstance) {
+  for (const TGUID* g : {&IID_IKDOSettings, &IID_IKDOInstanceControl, &IID_IKDOVariableManager,
+                         &IID_IKDOEventScripter, &IID_IKDODebugServer})
+    server.Refuse(*g);
+  server.DefineVariable("Vol", Value::I(7));
+  ASSERT_EQ(server.CreateInstance(info->ModuleID, 1), KDO_S_OK);
+  EXPECT_EQ(server.FunctionCount(), 0u) << "nothing to register with";
+  TKDORef<IKDOWinampControl> c = Control(1);
+  TKDOWinampControlSettings s;
+  s.WinampLocation = TKDOText(kExe);
+  s.VolumeVar = TKDOText("Vol");
+  EXPECT_EQ(c->SetSettings(KDOSettingsValue(s)), KDO_S_OK);
+  world.Advance(1000);
+  ASSERT_NE(Player(1), nullptr);
+
+  EXPECT_EQ(c->AddFile(TKDOText("a.mp3").get()), KDO_S_OK);
+  EXPECT_EQ(c->Play(), KDO_S_OK);
+  EXPECT_EQ(c->SetVolume(10), KDO_S_OK);
+  EXPECT_EQ(c->SetShuffle(1), KDO_S_OK);
+  EXPECT_EQ(c->SetRepeat(1), KDO_S_OK);
+  int32_t n = -5;
+  EXPECT_EQ(c->GetPlaylistLength(&n), KDO_S_OK);
+  EXPECT_EQ(n, 1);
+  KDOString title = nullptr;
+  EXPECT_EQ(c->GetPlaylistTitle(1, &title), KDO_S_OK);
+  EXPECT_EQ(kdo::text::View(title), "a");
+  kdo::text::Release(title);
+  EXPECT_EQ(c->LoadSettings(), KDO_S_OK);
+  EXPECT_EQ(c->SaveSettings(), KDO_S_OK);
+  EXPECT_EQ(Model(1).State(), player::PlayState::Playing);
+  EXPECT_EQ(Model(1).Volume(), 10);
+  world.Advance(1000);
+  EXPECT_EQ(server.Variable("Vol")->Int, 7) << "no variable manager: nothing written";
+  EXPECT_TRUE(server.Debug().empty());
+  EXPECT_FALSE(server.Setting(1, "Settings", "WinampLocation").has_value());
+  c.reset();
+  EXPECT_TRUE(server.DestroyInstance(1));
+  EXPECT_EQ(Player(1), nullptr) << "the player is closed all the same";
+}
+
+// ---------------------------------------------------------------- a settings store of our own
+
+// A settings store written by hand, handed out by a kernel that takes every
+// other service from the stand-in.
+class HandMadeSettings final : public host::CountedService<IKDOSettings> {
+ public:
+  HandMadeSettings() : CountedService(IID_IKDOSettings) {}
+  enum class Read { LeavesUntouched, FailsWithText, GivesConstant };
+  Read mode = Read::LeavesUntouched;
+  int reads = 0;
+  std::map<std::string, std::string> written;
+
+  KDOResult KDO_STDCALL WriteSettingString(uint32_t, const KDOString*, int32_t, KDOString name,
+                                           KDOString value) override {
+    written[std::string(kdo::text::View(name))] = std::string(kdo::text::View(value));
+    return KDO_S_OK;
+  }
+  KDOResult KDO_STDCALL ReadSettingString(uint32_t, const KDOString*, int32_t, KDOString name,
+                                          KDOString* value) override {
+    static constexpr kdo::text::Constant kConstant("C:\\constant\\winamp.exe");
+    ++reads;
+    switch (mode) {
+      case Read::LeavesUntouched:
+        return KDO_E_FAIL;
+      case Read::FailsWithText: {
+        KDOString made = kdo::text::Make("left by a failed read: " + std::string(kdo::text::View(name)));
+        kdo::text::Assign(value, made);
+        kdo::text::Release(made);
+        return KDO_E_FAIL;
+      }
+      case Read::GivesConstant:
+        kdo::text::Assign(value, kConstant.get());
+        return KDO_S_OK;
+    }
+    return KDO_E_FAIL;
+  }
+};
+
+// Instances made here see the hand-made store.
+class OddStore : public OwnServicesTest {
+ protected:
+  IKDOKernel* OwnKernel() override { return &kernel; }
+  std::vector<int32_t> Held() const override { return {kernel.Held(), settings.Held()}; }
+  // Instance 1 made with the store reading as `mode`: the settings it then holds.
+  TKDOWinampControlSettings CreateReading(HandMadeSettings::Read mode) {
+    settings.mode = mode;
+    EXPECT_EQ(server.CreateInstance(info->ModuleID, 1), KDO_S_OK);
+    TKDOWinampControlSettings got;
+    Control(1)->GetSettings(&got);
+    return got;
+  }
+  HandMadeSettings settings;
+  SplitKernel kernel{server.Kernel(), IID_IKDOSettings, &settings};
+};
+
+TEST_F(OddStore, ReadsThatLeaveTheOutTextAloneKeepTheCurrentSettings) {
+  ASSERT_EQ(server.CreateInstance(info->ModuleID, 1), KDO_S_OK);
+  EXPECT_EQ(settings.reads, 8);
+  EXPECT_TRUE(world.ShellCalls().empty()) << "nothing read, nothing started";
+  TKDORef<IKDOWinampControl> c = Control(1);
+  TKDOWinampControlSettings s;
+  s.WinampLocation = TKDOText(kExe);
+  s.VolumeVar = TKDOText("Vol");
+  c->SetSettings(KDOSettingsValue(s));
+  world.Advance(1000);
+  ASSERT_NE(Player(1), nullptr);
+  world.ClearSent();
+
+  EXPECT_EQ(server.Instance(1)->LoadSettings(), KDO_S_OK);
+  EXPECT_EQ(settings.reads, 16);
+  TKDOWinampControlSettings got;
+  c->GetSettings(&got);
+  EXPECT_EQ(got.WinampLocation.str(), kExe);
+  EXPECT_EQ(got.VolumeVar.str(), "Vol");
+  EXPECT_EQ(got.TrackPosVar.get(), nullptr);
+  EXPECT_TRUE(world.Sent().empty()) << "same location: the player stays";
+  EXPECT_EQ(farm.Launches(), 1);
+  c.reset();
+  server.DestroyAllInstances();
+  EXPECT_EQ(settings.written["WinampLocation"], kExe);
+  EXPECT_EQ(settings.written["VolumeVar"], "Vol");
+}
+
+TEST_F(OddStore, WhatAFailedReadLeavesIsKeptAndReleasedLater) {
+  const TKDOWinampControlSettings got = CreateReading(HandMadeSettings::Read::FailsWithText);
+  EXPECT_EQ(got.TrackTitleVar.str(), "left by a failed read: TrackTitleVar");
+  EXPECT_EQ(got.WinampLocation.str(), "left by a failed read: WinampLocation");
+  EXPECT_TRUE(world.ShellCalls().empty()) << "no such file";
+  EXPECT_EQ(server.Instance(1)->LoadSettings(), KDO_S_OK);  // replaces each text: the old ones are freed
+}
+
+TEST_F(OddStore, ConstantTextsFromTheStoreAreNeverFreed) {
+  const TKDOWinampControlSettings got = CreateReading(HandMadeSettings::Read::GivesConstant);
+  EXPECT_EQ(got.RepeatVar.str(), "C:\\constant\\winamp.exe");
+  EXPECT_EQ(kdo::text::RefCount(got.RepeatVar.get()), -1);
+  server.DestroyAllInstances();
+  EXPECT_EQ(settings.written["RepeatVar"], "C:\\constant\\winamp.exe");
 }
 
 }  // namespace

@@ -2,29 +2,48 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "InstanceFixture.h"
+#include "ServerDoubles.h"
+#include "SentMessages.h"
+#include "SettingsKeys.h"
 
 namespace instancetest {
 namespace {
 
+using host::Value;
+
+// One poll, item by item: position and length (105), then file and title each by the current
+// entry (125), the length (124) and the entry's text (211, 212), then volume (122 asked with -666),
+// shuffle (250) and repeat (251).
+const sent::Sequence kOneEntryPoll = {
+    {0x400, 0, 105},   {0x400, 1, 105},   {0x400, 0, 125},   {0x400, 0, 124}, {0x400, 0, 211}, {0x400, 0, 125},
+    {0x400, 0, 124},   {0x400, 0, 212},   {0x400, 0xFFFFFD66u, 122},         {0x400, 0, 250}, {0x400, 0, 251}};
+// With an empty playlist the file and title stop at the length.
+const sent::Sequence kEmptyPlaylistPoll = {
+    {0x400, 0, 105}, {0x400, 1, 105}, {0x400, 0, 125}, {0x400, 0, 124}, {0x400, 0, 125},
+    {0x400, 0, 124}, {0x400, 0xFFFFFD66u, 122},        {0x400, 0, 250}, {0x400, 0, 251}};
+
 class Status : public InstanceTest {
  protected:
   // All seven variables, defined and chosen in the settings of instance 1.
-  void ChooseAll() {
-    const std::pair<const char*, host::Value> vars[] = {
-        {"TrackPosVar", host::Value::S("")},   {"TrackLenVar", host::Value::S("")},
-        {"TrackFileVar", host::Value::S("")},  {"TrackTitleVar", host::Value::S("")},
-        {"VolumeVar", host::Value::I(0)},      {"ShuffleVar", host::Value::B(false)},
-        {"RepeatVar", host::Value::B(false)},
-    };
-    for (const auto& [key, value] : vars) {
-      server.DefineVariable(std::string("v_") + key, value);
-      Store(1, key, std::string("v_") + key);
-    }
+  void ChooseAll() { testdata::ChooseAll(server, 1, Name); }
+  static std::string Name(const std::string& key) { return "v_" + key; }
+  void DefineAndChoose(uint16_t id, const char* key, const std::string& ident, host::Value initial) {
+    server.DefineVariable(ident, std::move(initial));
+    Store(id, key, ident);
   }
-  host::Value Var(const char* key) { return *server.Variable(std::string("v_") + key); }
+  host::Value Var(const char* key) { return *server.Variable(Name(key)); }
+  // The writes so far to all seven variables.
+  int AllWrites() const {
+    int writes = 0;
+    for (const auto& item : testdata::AllMirrored()) writes += server.VariableWrites(Name(item.first));
+    return writes;
+  }
 };
 
 TEST_F(Status, TimerRunsEvery250Ms) {
@@ -34,12 +53,12 @@ TEST_F(Status, TimerRunsEvery250Ms) {
   world.Advance(249);
   EXPECT_TRUE(world.Sent().empty());
   world.Advance(1);
-  EXPECT_EQ(world.Sent().size(), 9u) << "empty playlist: file and title stop at the range test";
+  EXPECT_EQ(sent::Of(world), kEmptyPlaylistPoll) << "empty playlist: file and title stop at the range test";
   EXPECT_EQ(world.OpenProcessCalls(), 0);
   Call(1, "WAC_AddFile", {host::Value::S("a.mp3")});
   world.ClearSent();
   world.Advance(250);
-  EXPECT_EQ(world.Sent().size(), 11u) << "position, length, 3 for the file, 3 for the title, volume, shuffle, repeat";
+  EXPECT_EQ(sent::Of(world), kOneEntryPoll);
   EXPECT_EQ(world.OpenProcessCalls(), 2);
   EXPECT_EQ(world.OpenProcessHandles(), 0);
 }
@@ -76,9 +95,7 @@ TEST_F(Status, EmptyIdentifierSkipsItsQueryAndItsVariable) {
   Create(1);
   world.ClearSent();
   world.Advance(250);
-  ASSERT_EQ(world.Sent().size(), 1u);
-  EXPECT_EQ(world.Sent()[0].WParam, 0xFFFFFD66u);
-  EXPECT_EQ(world.Sent()[0].LParam, 122u);
+  EXPECT_EQ(sent::Of(world), (sent::Sequence{{0x400, 0xFFFFFD66u, 122}})) << "the volume query (-666) alone";
 }
 
 TEST_F(Status, AnEqualVariableIsReadEveryTickAndNeverWritten) {
@@ -207,10 +224,7 @@ TEST_F(Status, HungPlayerCostsOnePollOneLimitAndTheVariablesKeepItsLastValues) {
   world.Advance(250);
   ASSERT_EQ(Var("TrackTitleVar").Str, "Song");
   ASSERT_EQ(Var("RepeatVar").Bool, true);
-  int writes = 0;
-  for (const char* key : {"TrackPosVar", "TrackLenVar", "TrackFileVar", "TrackTitleVar", "VolumeVar", "ShuffleVar",
-                          "RepeatVar"})
-    writes += server.VariableWrites(std::string("v_") + key);
+  const int writes = AllWrites();
 
   Player(1)->Hang(true);
   world.ClearSent();
@@ -222,11 +236,7 @@ TEST_F(Status, HungPlayerCostsOnePollOneLimitAndTheVariablesKeepItsLastValues) {
   world.Advance(10000);
   EXPECT_EQ(world.ElapsedMs() - before, 250 + 2000 + 10000) << "no tick waited after that";
   EXPECT_TRUE(world.Sent().empty()) << "nothing asked while the player does not answer";
-  int writesDuring = 0;
-  for (const char* key : {"TrackPosVar", "TrackLenVar", "TrackFileVar", "TrackTitleVar", "VolumeVar", "ShuffleVar",
-                          "RepeatVar"})
-    writesDuring += server.VariableWrites(std::string("v_") + key);
-  EXPECT_EQ(writesDuring, writes) << "no zeros written for the unanswered sends";
+  EXPECT_EQ(AllWrites(), writes) << "no zeros written for the unanswered sends";
   EXPECT_EQ(Var("TrackTitleVar").Str, "Song");
   EXPECT_EQ(Var("RepeatVar").Bool, true);
   EXPECT_EQ(Var("VolumeVar").Int, 255);
@@ -356,5 +366,95 @@ TEST_F(Status, NormalPlayerIsPolledWholeEvery250Ms) {
   EXPECT_EQ(world.Sent().size(), 240u * 11) << "240 polls of 11 messages";
 }
 
+
+// ---------------------------------------------------------------- bad variables, a dead player, a server that calls back
+
+TEST_F(Status, VariablesOfTheWrongTypeOrMissingAreTriedAndLeftAsTheyAre) {
+  DefineAndChoose(1, "TrackFileVar", "file", Value::I(5));
+  DefineAndChoose(1, "TrackTitleVar", "title", Value::B(true));
+  DefineAndChoose(1, "VolumeVar", "vol", Value::S("loud"));
+  DefineAndChoose(1, "ShuffleVar", "shuf", Value::S("yes"));
+  DefineAndChoose(1, "RepeatVar", "rep", Value::I(2));
+  Store(1, "TrackPosVar", "nowhere");
+  Create(1);
+  Model(1).Add("C:\\a.mp3");
+  std::map<std::string, int> writes;
+  for (const char* v : {"file", "title", "vol", "shuf", "rep", "nowhere"}) writes[v] = server.VariableWrites(v);
+  world.Advance(500);
+  EXPECT_EQ(server.Variable("file"), Value::I(5));
+  EXPECT_EQ(server.Variable("title"), Value::B(true));
+  EXPECT_EQ(server.Variable("vol"), Value::S("loud"));
+  EXPECT_EQ(server.Variable("shuf"), Value::S("yes"));
+  EXPECT_EQ(server.Variable("rep"), Value::I(2));
+  EXPECT_FALSE(server.Variable("nowhere").has_value());
+  for (const char* v : {"file", "title", "vol", "shuf", "rep", "nowhere"})
+    EXPECT_EQ(server.VariableWrites(v), writes[v] + 2) << v << ": each tick tries again";
+
+  EXPECT_EQ(Call(1, "WAC_SetVolume", {Value::I(9)}).Bool, 1);
+  EXPECT_EQ(Call(1, "WAC_SetShuffle", {Value::B(true)}).Bool, 1);
+  EXPECT_EQ(Call(1, "WAC_SetRepeat", {Value::B(true)}).Bool, 1);
+  EXPECT_EQ(Model(1).Volume(), 9) << "the player is set even when the variable refuses";
+  EXPECT_TRUE(Model(1).Shuffle());
+  EXPECT_TRUE(Model(1).Repeat());
+  EXPECT_EQ(server.Variable("vol"), Value::S("loud"));
+
+  // Fixed by the user: the next tick fills it.
+  server.DefineVariable("vol", Value::I(0));
+  server.DefineVariable("title", Value::S(""));
+  world.Advance(250);
+  EXPECT_EQ(server.Variable("vol")->Int, 9);
+  EXPECT_EQ(server.Variable("title")->Str, "a");
+}
+
+TEST_F(Status, KilledPlayerAnswersZerosAndIsStartedAgainOnlyAfterSixtySeconds) {
+  server.DefineVariable("Vol", Value::I(0));
+  Store(1, "VolumeVar", "Vol");
+  Create(1);  // started at 0 s, bound at 1 s
+  world.Advance(250);
+  ASSERT_EQ(server.Variable("Vol")->Int, 255);
+  Model(1).Add("a.mp3");
+  sim::SimPlayer* first = Player(1);
+  first->Die();
+
+  const int64_t before = world.ElapsedMs();
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistLength").Int, 0);
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistPosition").Int, 1);
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistFile", {Value::I(1)}, {false, 0, 0, "stale"}).Str, "");
+  EXPECT_EQ(Call(1, "WAC_Play").Bool, 1);
+  EXPECT_EQ(world.ElapsedMs(), before) << "a dead window answers at once";
+  world.Advance(250);
+  EXPECT_EQ(server.Variable("Vol")->Int, 0);
+
+  // The watch looks every 30 s; within 60 s of the launch it waits for the player to come up.
+  world.Advance(61000 - world.ElapsedMs() - 1);
+  EXPECT_EQ(farm.Launches(), 1);
+  world.Advance(1);
+  EXPECT_EQ(farm.Launches(), 2) << "more than 60 s after the launch: started again";
+  EXPECT_EQ(world.ShellCalls().back().Parameters, "/CLASS=\"WA_KDO_1\"");
+  world.Advance(1000);
+  ASSERT_NE(Player(1), nullptr);
+  EXPECT_NE(Player(1), first);
+  EXPECT_EQ(server.Instance(1)->GetReferenceCount(), 1);
+  Call(1, "WAC_AddFile", {Value::S("b.mp3")});
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistLength").Int, 1);
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistTitle", {Value::I(1)}).Str, "b");
+  world.Advance(250);
+  EXPECT_EQ(server.Variable("Vol")->Int, 255);
+}
+
+TEST_F(CallingBack, InstanceDeletedByAWriteOfItsOwnTickGoesWhenTheTickEnds) {
+  for (const auto& item : testdata::AllMirrored()) Store(1, item.first, item.first);
+  Create(1);
+  Model(1).Add("a.mp3");  // every item has something to write
+  variables.writes = 0;
+  variables.onWrite = [&] { EXPECT_TRUE(server.DestroyInstance(1)); };
+  world.Advance(250);
+  EXPECT_EQ(server.Instance(1), nullptr);
+  EXPECT_EQ(variables.writes, 7) << "the tick runs to its end";
+  EXPECT_EQ(Player(1), nullptr) << "then the instance goes and closes its player";
+  EXPECT_EQ(server.FunctionCount(), 0u);
+  world.Advance(5000);
+  EXPECT_EQ(variables.writes, 7) << "no tick after that";
+}
 }  // namespace
 }  // namespace instancetest

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "SentMessages.h"
 #include "sim/SimWorld.h"
 #include "winamp/WinAmp.h"
 

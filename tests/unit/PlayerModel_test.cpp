@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "PlayerNumbers.h"
 #include "player/PlayerModel.h"
 
 namespace {
@@ -15,8 +16,7 @@ namespace {
 using player::PlayerModel;
 using player::PlayState;
 using player::Placement;
-namespace cmd = player::command;
-namespace user = player::user;
+using namespace playernumbers;
 
 // Hands out fake addresses and remembers what lives at each, so tests can see
 // leaks, double frees and where a text was placed.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "PlayerNumbers.h"
 #include "player/PlayerModel.h"
 #include "platform/Platform.h"
 #include "player/sim/SimPlayer.h"
@@ -13,20 +14,17 @@
 namespace {
 
 using platform::CopyDataRecord;
-using platform::WM_COMMAND_;
-using platform::WM_COPYDATA_;
-using platform::WM_USER_;
-namespace user = player::user;
+using namespace playernumbers;
 
 constexpr char kExe[] = "C:\\Program Files\\Winamp\\winamp.exe";
 
 class SimPlayerTest : public ::testing::Test {
  protected:
-  int32_t User(uint32_t lParam, uint32_t wParam = 0) { return world.Send(window, WM_USER_, wParam, lParam).Reply; }
-  int32_t Command(uint32_t id) { return world.Send(window, WM_COMMAND_, id, 0).Reply; }
+  int32_t User(uint32_t lParam, uint32_t wParam = 0) { return world.Send(window, WM_USER, wParam, lParam).Reply; }
+  int32_t Command(uint32_t id) { return world.Send(window, WM_COMMAND, id, 0).Reply; }
   int32_t CopyData(uintptr_t dwData, const std::string& text) {
     CopyDataRecord record{dwData, uint32_t(text.size() + 1), text.c_str()};
-    return world.Send(window, WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&record)).Reply;
+    return world.Send(window, WM_COPYDATA, 0, reinterpret_cast<uintptr_t>(&record)).Reply;
   }
   bool Read(uint32_t address, void* buffer, std::size_t size) {
     return world.ReadProcess(player.Pid(), address, buffer, size);
@@ -60,13 +58,13 @@ TEST_F(SimPlayerTest, AnswersThroughTheWorldAndKeepsItsTextsInItsOwnMemory) {
 
 TEST_F(SimPlayerTest, TheModelSeesTheWorldsClock) {
   CopyData(100, "a.mp3");
-  Command(player::command::kPlay);
+  Command(cmd::kPlay);
   world.Advance(1500);
   EXPECT_EQ(User(user::kTime, 0), 1500);
   player.SetReplyDelay(300);
   EXPECT_EQ(User(user::kTime, 0), 1800) << "the send waited for the reply";
   player.SetReplyDelay(0);
-  Command(player::command::kPause);
+  Command(cmd::kPause);
   world.Advance(10000);
   EXPECT_EQ(User(user::kTime, 0), 1800);
 }
@@ -153,7 +151,7 @@ TEST_F(SimPlayerTest, AHungPlayerCostsTheSendLimitAndAnswersNothing) {
   CopyData(100, "a.mp3");
   player.Hang(true);
   const int64_t before = world.ElapsedMs();
-  const platform::SendResult r = world.Send(window, WM_USER_, 0, user::kCount);
+  const platform::SendResult r = world.Send(window, WM_USER, 0, user::kCount);
   EXPECT_EQ(r.Outcome, platform::SendOutcome::GivenUp);
   EXPECT_EQ(r.Reply, 0);
   EXPECT_EQ(world.ElapsedMs() - before, int64_t(platform::kSendTimeoutMs));
@@ -165,7 +163,7 @@ TEST_F(SimPlayerTest, AHungPlayerCostsTheSendLimitAndAnswersNothing) {
 TEST_F(SimPlayerTest, CloseCommandDestroysTheWindowAndEndsTheProcess) {
   CopyData(100, "a.mp3");
   const uint32_t address = uint32_t(User(user::kFileAddress, 0));
-  EXPECT_EQ(Command(player::command::kClose), 0);
+  EXPECT_EQ(Command(cmd::kClose), 0);
   EXPECT_FALSE(world.WindowAlive(window));
   EXPECT_FALSE(world.ProcessAlive(player.Pid()));
   EXPECT_FALSE(player.Running());
@@ -241,7 +239,7 @@ TEST(SimPlayerFarm, FindsTheNewestRunningPlayerOfAClass) {
   sim::SimPlayer* older = farm.Players()[0].get();
   sim::SimPlayer* newer = farm.Players()[1].get();
   EXPECT_EQ(farm.Find("Same"), newer);
-  world.Send(newer->Window(), WM_COMMAND_, player::command::kClose, 0);
+  world.Send(newer->Window(), WM_COMMAND, cmd::kClose, 0);
   EXPECT_EQ(farm.Find("Same"), older);
   older->Die();
   EXPECT_EQ(farm.Find("Same"), nullptr);

@@ -68,10 +68,13 @@ TEST_F(Commands, TransportAndSettersSendTheirMessages) {
   link.SetVolume(255);
   link.SetPlaylistPosition(-1);
   link.SetPlaylistPosition(INT_MAX);
-  ASSERT_EQ(world.Sent().size(), 3u);
-  EXPECT_EQ(world.Sent()[0], (sim::SentMessage{player->handle, WM_USER, 255, 122}));
-  EXPECT_EQ(world.Sent()[1].WParam, 0xFFFFFFFFu) << "any index passes unchecked";
-  EXPECT_EQ(world.Sent()[2].WParam, 0x7FFFFFFFu);
+  const sent::Sequence expected = {
+      {WM_USER, 255, 122},
+      {WM_USER, 0xFFFFFFFFu, 121},  // any index passes unchecked
+      {WM_USER, 0x7FFFFFFFu, 121},
+  };
+  EXPECT_EQ(sent::Of(world), expected);
+  EXPECT_EQ(world.Sent()[0].Window, player->handle);
 }
 
 TEST_F(Commands, TrackPositionIsTruncatedToWholeSeconds) {
@@ -144,9 +147,8 @@ TEST_F(Commands, TextReadComesFromThePlayersMemoryTrimmed) {
   std::string text = "stale";
   link.GetPlaylistTitle(2, text);
   EXPECT_EQ(text, "inner  blanks stay");
-  ASSERT_EQ(world.Sent().size(), 2u);
-  EXPECT_EQ(world.Sent()[0].LParam, 124u) << "length first";
-  EXPECT_EQ(world.Sent()[1], (sim::SentMessage{player->handle, WM_USER, 2, 212}));
+  EXPECT_EQ(sent::Of(world), (sent::Sequence{{WM_USER, 0, 124}, {WM_USER, 2, 212}})) << "length first";
+  EXPECT_EQ(world.Sent()[1].Window, player->handle);
   link.GetPlaylistFile(1, text);
   EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 1, 211}));
   EXPECT_EQ(world.OpenProcessCalls(), 2);
@@ -176,8 +178,7 @@ TEST_F(Commands, OutOfRangeIndexAsksOnlyTheLength) {
   std::string text = "stale";
   link.GetPlaylistFile(2, text);
   EXPECT_EQ(text, "");
-  ASSERT_EQ(world.Sent().size(), 1u);
-  EXPECT_EQ(world.Sent()[0].LParam, 124u);
+  EXPECT_EQ(sent::Of(world), (sent::Sequence{{WM_USER, 0, 124}}));
   world.ClearSent();
   link.GetPlaylistTitle(-1, text);
   link.GetPlaylistTitle(INT_MIN, text);
@@ -190,10 +191,7 @@ TEST_F(Commands, CurrentEntryTakesThreeMessages) {
   std::string text;
   link.GetCurrentFile(text);
   EXPECT_EQ(text, "current.mp3");
-  ASSERT_EQ(world.Sent().size(), 3u);
-  EXPECT_EQ(world.Sent()[0].LParam, 125u);
-  EXPECT_EQ(world.Sent()[1].LParam, 124u);
-  EXPECT_EQ(world.Sent()[2].LParam, 211u);
+  EXPECT_EQ(sent::Of(world), (sent::Sequence{{WM_USER, 0, 125}, {WM_USER, 0, 124}, {WM_USER, 0, 211}}));
 }
 
 TEST_F(Commands, UnreadableAddressGivesTheEmptyText) {

@@ -1,0 +1,39 @@
+// The instance's settings as the server's store holds them: the location's key, then the seven
+// mirrored values' keys with the type of variable each is written to (an empty value of it).
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/KDOHost.h"
+
+namespace testdata {
+
+using Mirrored = std::vector<std::pair<std::string, host::Value>>;
+
+// The seven mirrored values in the store's order, each with an empty variable of its type.
+inline Mirrored AllMirrored() {
+  return {{"TrackPosVar", host::Value::S("")},  {"TrackLenVar", host::Value::S("")},
+          {"TrackFileVar", host::Value::S("")}, {"TrackTitleVar", host::Value::S("")},
+          {"VolumeVar", host::Value::I(0)},     {"ShuffleVar", host::Value::B(false)},
+          {"RepeatVar", host::Value::B(false)}};
+}
+
+// All eight keys in the order the instance reads and writes them.
+inline std::vector<std::string> SettingsKeys() {
+  std::vector<std::string> keys = {"WinampLocation"};
+  for (const auto& item : AllMirrored()) keys.push_back(item.first);
+  return keys;
+}
+
+// Defines the variable `name(key)` for each mirrored value and chooses it in instance `id`'s settings.
+template <class Name>
+void ChooseAll(host::Server& server, uint16_t id, Name name) {
+  for (const auto& [key, empty] : AllMirrored()) {
+    server.DefineVariable(name(key), empty);
+    server.SetSetting(id, "Settings", key, name(key));
+  }
+}
+
+}  // namespace testdata
