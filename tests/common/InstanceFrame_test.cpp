@@ -5,19 +5,14 @@
 #include <vector>
 
 #include "host/KDOHost.h"
+#include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
 
 namespace {
 
-class InstanceFrame : public ::testing::Test {
+class InstanceFrame : public LoadedModuleTest {
  protected:
-  void SetUp() override { ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK); }
-  void TearDown() override {
-    server.DestroyAllInstances();
-    server.UnloadModules();
-    EXPECT_EQ(server.HeldReferences(), 0);
-  }
   IKDOModule* Create(uint16_t id) {
     server.ClearLog();
     EXPECT_EQ(server.CreateInstance(info->ModuleID, id), KDO_S_OK);
@@ -28,8 +23,6 @@ class InstanceFrame : public ::testing::Test {
     for (const auto& l : server.Log()) t.push_back(l.Text);
     return t;
   }
-  host::Server server;
-  const TKDOModuleInfo* info = nullptr;
 };
 
 TEST_F(InstanceFrame, SenderCarriesTheIdentifierAtBothEnds) {

@@ -5,25 +5,19 @@
 #include <vector>
 
 #include "host/KDOHost.h"
+#include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 
 namespace {
 
 constexpr TGUID kModuleID = {0x2999EBBB, 0x5D36, 0x407E, {0xA5, 0x2B, 0xE9, 0x14, 0x2A, 0x45, 0xF1, 0x9C}};
 
-class ModuleEntry : public ::testing::Test {
+class ModuleEntry : public LoadedModuleTest {
  protected:
   void SetUp() override {
     ASSERT_NE(ModuleInfoProc(), nullptr);
-    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
   }
-  void TearDown() override {
-    server.DestroyAllInstances();
-    server.UnloadModules();
-    EXPECT_EQ(server.HeldReferences(), 0);
-  }
-  host::Server server;
-  const TKDOModuleInfo* info = nullptr;
 };
 
 TEST_F(ModuleEntry, ExportYieldsTheSameDescriptorEveryTime) {

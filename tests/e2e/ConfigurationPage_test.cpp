@@ -12,6 +12,7 @@
 
 #include "host/HostSelector.h"
 #include "host/KDOHost.h"
+#include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 #include "SettingsKeys.h"
 #include "instance/Device.WinampControl_Types.h"
@@ -65,11 +66,11 @@ void ClickWithMouse(HWND w) {
   SendMessageA(w, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
 }
 
-class PageE2E : public ::testing::Test {
+class PageE2E : public LoadedModuleTest {
  protected:
   static constexpr uint16_t kId = 41001;
   void SetUp() override {
-    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
     const std::vector<std::string> keys = testdata::SettingsKeys();
     values = {"C:\\nowhere\\winamp.exe", "Pos", "Len", "File", "Title", "Vol", "Shuf", "Rep"};
     for (std::size_t i = 0; i < keys.size(); ++i) server.SetSetting(kId, "Settings", keys[i], values[i]);
@@ -77,9 +78,7 @@ class PageE2E : public ::testing::Test {
     module = server.Instance(kId);
   }
   void TearDown() override {
-    server.DestroyAllInstances();
-    server.UnloadModules();
-    EXPECT_EQ(server.HeldReferences(), 0);
+    LoadedModuleTest::TearDown();
     EXPECT_EQ(FindWindowA("KDOForm", nullptr), nullptr) << "no window left behind";
   }
   HWND FormWindow() { return FindWindowA("KDOForm", "WinAmp Control - Configuration"); }
@@ -93,9 +92,7 @@ class PageE2E : public ::testing::Test {
     return t;
   }
 
-  host::Server server;
   host::Selector selector{server};
-  const TKDOModuleInfo* info = nullptr;
   IKDOModule* module = nullptr;
   std::vector<std::string> values;
 };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/KDOHost.h"
+#include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 #include "instance/Device.WinampControl_Types.h"
 #include "E2E.h"
@@ -54,20 +55,18 @@ long long LongestStall(unsigned ms) {
   return longest;
 }
 
-class Faults : public ::testing::Test {
+class Faults : public LoadedModuleTest {
  protected:
   void SetUp() override {
     // Its own player class per test, apart from the other tests' (which run at the same time).
     id = uint16_t(42000 + ::testing::UnitTest::GetInstance()->current_test_info()->line() % 1000);
     className = "WA_KDO_" + std::to_string(id);
     KillPlayer();
-    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
     server.SetSetting(id, "Settings", "WinampLocation", Directory() + "player.exe");
   }
   void TearDown() override {
-    server.DestroyAllInstances();
-    server.UnloadModules();
-    EXPECT_EQ(server.HeldReferences(), 0);
+    LoadedModuleTest::TearDown();
     KillPlayer();
   }
   // A variable "Fault<key>" for each chosen settings key, then the instance, bound to its player.
@@ -97,8 +96,6 @@ class Faults : public ::testing::Test {
   }
   Value Var(const std::string& key) const { return server.Variable(key).value_or(Value::S("<undefined>")); }
 
-  host::Server server;
-  const TKDOModuleInfo* info = nullptr;
   uint16_t id = 0;
   std::string className;
 };

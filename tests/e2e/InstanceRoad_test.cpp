@@ -10,6 +10,7 @@
 
 #include "host/HostScript.h"
 #include "host/KDOHost.h"
+#include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 #include "E2E.h"
 #include "SettingsKeys.h"
@@ -23,13 +24,13 @@ HWND PlayerWindow(uint16_t id) { return FindWindowA(("WA_KDO_" + std::to_string(
 
 void KillPlayer(uint16_t id) { e2e::KillPlayers("WA_KDO_" + std::to_string(id)); }
 
-class InstanceRoad : public ::testing::Test {
+class InstanceRoad : public LoadedModuleTest {
  protected:
   static constexpr uint16_t kA = 40001, kB = 40002;
   void SetUp() override {
     KillPlayer(kA);
     KillPlayer(kB);
-    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
     for (uint16_t id : {kA, kB}) {
       const std::string n = std::to_string(id);
       server.SetSetting(id, "Settings", "WinampLocation", PlayerPath());
@@ -37,16 +38,11 @@ class InstanceRoad : public ::testing::Test {
     }
   }
   void TearDown() override {
-    server.DestroyAllInstances();
-    server.UnloadModules();
-    EXPECT_EQ(server.HeldReferences(), 0);
+    LoadedModuleTest::TearDown();
     KillPlayer(kA);
     KillPlayer(kB);
   }
   host::Value Var(const char* key, uint16_t id) { return *server.Variable(key + std::to_string(id)); }
-
-  host::Server server;
-  const TKDOModuleInfo* info = nullptr;
 };
 
 TEST_F(InstanceRoad, TwoInstancesTwoPlayersDrivenByAScript) {

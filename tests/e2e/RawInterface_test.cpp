@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/KDOHost.h"
+#include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 #include "SettingsKeys.h"
 
@@ -95,10 +96,10 @@ void ReleaseText(char* t) {
   HeapFree(GetProcessHeap(), 0, t - 8);
 }
 
-class RawInterface : public ::testing::Test {
+class RawInterface : public LoadedModuleTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
     server.DefineVariable("Vol", host::Value::I(0));
     server.DefineVariable("Shuf", host::Value::B(false));
     server.DefineVariable("Rep", host::Value::B(false));
@@ -112,9 +113,7 @@ class RawInterface : public ::testing::Test {
   }
   void TearDown() override {
     if (control) Call(control, 3, {});
-    server.DestroyAllInstances();
-    server.UnloadModules();
-    EXPECT_EQ(server.HeldReferences(), 0);
+    LoadedModuleTest::TearDown();
   }
 
   // Entry `entry` (from 1) of the table of `itf`, with the argument words after the interface;
@@ -143,8 +142,6 @@ class RawInterface : public ::testing::Test {
     return texts;
   }
 
-  host::Server server;
-  const TKDOModuleInfo* info = nullptr;
   void* module = nullptr;
   void* control = nullptr;
 };

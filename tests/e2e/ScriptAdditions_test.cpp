@@ -8,6 +8,7 @@
 
 #include "E2E.h"
 #include "host/KDOHost.h"
+#include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 
 namespace {
@@ -15,14 +16,14 @@ namespace {
 using e2e::PumpUntil;
 using host::Value;
 
-class ScriptAdditions : public ::testing::Test {
+class ScriptAdditions : public LoadedModuleTest {
  protected:
   static constexpr uint16_t kId = 40021;
   static constexpr const char* kClass = "WA_KDO_40021";
 
   void SetUp() override {
     e2e::KillPlayers(kClass);
-    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
     server.SetSetting(kId, "Settings", "WinampLocation", e2e::PlayerPath());
     server.DefineVariable("Pos", Value::S(""));
     server.DefineVariable("Vol", Value::I(0));
@@ -33,9 +34,7 @@ class ScriptAdditions : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return server.Variable("Vol")->Int == 255; }, 15000)) << "player bound";
   }
   void TearDown() override {
-    server.DestroyAllInstances();
-    server.UnloadModules();
-    EXPECT_EQ(server.HeldReferences(), 0);
+    LoadedModuleTest::TearDown();
     e2e::KillPlayers(kClass);
   }
   host::CallResult Call(const char* name, std::vector<Value> params = {}) {
@@ -43,9 +42,6 @@ class ScriptAdditions : public ::testing::Test {
     EXPECT_TRUE(r.Routed) << name;
     return r;
   }
-
-  host::Server server;
-  const TKDOModuleInfo* info = nullptr;
 };
 
 TEST_F(ScriptAdditions, PlayStateSeekAndTrackTimesAgainstPlayerExe) {

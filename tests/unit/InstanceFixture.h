@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/KDOHost.h"
+#include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 #include "player/PlayerModel.h"
 #include "instance/Device.WinampControl_Types.h"
@@ -16,7 +17,7 @@
 
 namespace instancetest {
 
-class InstanceTest : public ::testing::Test {
+class InstanceTest : public LoadedModuleTest {
  protected:
   static constexpr const char* kExe = "C:\\Program Files\\Winamp\\winamp.exe";
   static constexpr uint32_t WM_COMMAND = 0x0111;
@@ -24,12 +25,7 @@ class InstanceTest : public ::testing::Test {
 
   void SetUp() override {
     farm.InstallExecutable(kExe);
-    ASSERT_EQ(server.LoadModule(ModuleInfoProc(), &info), KDO_S_OK);
-  }
-  void TearDown() override {
-    server.DestroyAllInstances();
-    server.UnloadModules();
-    EXPECT_EQ(server.HeldReferences(), 0);
+    ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
   }
 
   void Store(uint16_t id, const std::string& key, const std::string& value) {
@@ -77,8 +73,6 @@ class InstanceTest : public ::testing::Test {
 
   sim::World world;
   sim::PlayerFarm farm{world};
-  host::Server server;
-  const TKDOModuleInfo* info = nullptr;
   std::vector<std::string> copyData;
 };
 
