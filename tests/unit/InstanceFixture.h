@@ -56,6 +56,15 @@ class InstanceTest : public LoadedModuleTest {
     EXPECT_TRUE(r.Routed) << name;
     return r;
   }
+  // Gets instance `id`'s settings, lets `edit` change them and sets them: SetSettings' result.
+  template <class Edit>
+  KDOResult EditSettings(uint16_t id, Edit edit) {
+    TKDORef<IKDOWinampControl> c = Control(id);
+    TKDOWinampControlSettings s;
+    c->GetSettings(&s);
+    edit(s);
+    return c->SetSettings(KDOSettingsValue(s));
+  }
   // From here on, the bytes each WM_COPYDATA carried, captured while the record was alive.
   void CaptureCopyData() {
     std::vector<std::string>* out = &copyData;

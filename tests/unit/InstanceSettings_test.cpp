@@ -118,23 +118,17 @@ TEST_F(Settings, SetSettingsBorrowsTheCallersTextsAndKeepsItsOwn) {
 
 TEST_F(Settings, ChangingOnlyIdentifiersLeavesThePlayerAlone) {
   Create(4);
-  auto c = Control(4);
-  TKDOWinampControlSettings s;
-  c->GetSettings(&s);
-  s.TrackTitleVar = "t";
-  s.VolumeVar = "v";
-  c->SetSettings(KDOSettingsValue(s));
+  EditSettings(4, [](TKDOWinampControlSettings& s) {
+    s.TrackTitleVar = "t";
+    s.VolumeVar = "v";
+  });
   EXPECT_TRUE(world.Sent().empty());
   EXPECT_EQ(farm.Launches(), 1);
 }
 
 TEST_F(Settings, LocationInOtherLetterCaseLeavesTheLinkButIsSaved) {
   Create(4);
-  auto c = Control(4);
-  TKDOWinampControlSettings s;
-  c->GetSettings(&s);
-  s.WinampLocation = "c:\\program files\\WINAMP\\Winamp.EXE";
-  c->SetSettings(KDOSettingsValue(s));
+  EditSettings(4, [](TKDOWinampControlSettings& s) { s.WinampLocation = "c:\\program files\\WINAMP\\Winamp.EXE"; });
   EXPECT_TRUE(world.Sent().empty());
   EXPECT_TRUE(Player(4)->Running());
   server.Instance(4)->SaveSettings();
@@ -145,14 +139,10 @@ TEST_F(Settings, DifferentLocationClosesTheBoundPlayerFirst) {
   world.AddFile("D:\\Other\\winamp.exe");
   Create(6);
   sim::SimPlayer* first = Player(6);
-  auto c = Control(6);
-  TKDOWinampControlSettings s;
-  c->GetSettings(&s);
-  s.WinampLocation = "D:\\Other\\winamp.exe";
-  c->SetSettings(KDOSettingsValue(s));
+  EditSettings(6, [](TKDOWinampControlSettings& s) { s.WinampLocation = "D:\\Other\\winamp.exe"; });
   ASSERT_FALSE(world.Sent().empty());
   EXPECT_EQ(world.Sent()[0].Message, WM_COMMAND);
-  EXPECT_EQ(world.Sent()[0].WParam, 40001u);
+  EXPECT_EQ(world.Sent()[0].WParam, 40001u) << "the close command first";
   EXPECT_FALSE(first->Running());
   ASSERT_EQ(world.ShellCalls().size(), 2u);
   EXPECT_EQ(world.ShellCalls()[1].File, "D:\\Other\\winamp.exe");
@@ -232,11 +222,8 @@ TEST_F(Settings, IdentifiersAndLocationsAreUsedByteForByte) {
   EXPECT_EQ(server.Variable("Vol")->Int, 0) << "no trimming, no folding of the identifier";
 
   // A location of odd bytes names no file: the player goes and nothing starts.
-  TKDORef<IKDOWinampControl> c = Control(1);
-  TKDOWinampControlSettings s;
-  c->GetSettings(&s);
-  s.WinampLocation = TKDOText("C:\\\x01\xFF\\winamp.exe\n");
-  EXPECT_EQ(c->SetSettings(KDOSettingsValue(s)), KDO_S_OK);
+  EXPECT_EQ(EditSettings(1, [](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText("C:\\\x01\xFF\\winamp.exe\n"); }),
+            KDO_S_OK);
   EXPECT_EQ(Player(1), nullptr);
   EXPECT_EQ(farm.Launches(), 1);
 }

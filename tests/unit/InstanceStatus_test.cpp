@@ -169,10 +169,8 @@ TEST_F(Status, UnboundLinkAsksNothingAndVariablesKeepTheirValues) {
   Create(1);
   world.Advance(250);
   ASSERT_EQ(Var("VolumeVar").Int, 255);
-  TKDOWinampControlSettings s;
-  Control(1)->GetSettings(&s);
-  s.WinampLocation = TKDOText();
-  Control(1)->SetSettings(KDOSettingsValue(s));  // closes the player: the link is unbound
+  // An empty location closes the player: the link is unbound.
+  EditSettings(1, [](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText(); });
   world.ClearSent();
   world.Advance(5000);
   EXPECT_TRUE(world.Sent().empty());
