@@ -45,9 +45,7 @@ class Page : public InstanceTest {
   std::vector<std::string> Settings() {
     TKDOWinampControlSettings s;
     Control(1)->GetSettings(&s);
-    std::vector<std::string> t;
-    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) t.push_back((s.*row.Field).str());
-    return t;
+    return Texts(s);
   }
   IKDOModule* module = nullptr;
   host::Selector selector{server};

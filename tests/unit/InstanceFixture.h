@@ -17,6 +17,13 @@
 
 namespace instancetest {
 
+// The eight texts of a settings record, in the store's order.
+inline std::vector<std::string> Texts(const TKDOWinampControlSettings& s) {
+  std::vector<std::string> t;
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) t.push_back((s.*row.Field).str());
+  return t;
+}
+
 class InstanceTest : public LoadedModuleTest {
  protected:
   static constexpr const char* kExe = "C:\\Program Files\\Winamp\\winamp.exe";

@@ -17,12 +17,6 @@ using host::Value;
 
 const std::vector<std::string> kKeyOrder = testdata::SettingsKeys();
 
-std::vector<std::string> Texts(const TKDOWinampControlSettings& s) {
-  std::vector<std::string> t;
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) t.push_back((s.*row.Field).str());
-  return t;
-}
-
 // Read through the record's named fields, not the module's table: a key paired with the wrong
 // field shows here.
 TEST_F(Settings, EachKeyLoadsIntoItsOwnFieldAndIsSavedFromIt) {
