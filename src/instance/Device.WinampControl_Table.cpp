@@ -57,58 +57,38 @@ KDOResult TakeText(TKDOPHPParameter result, KDOString* out) {
   return KDO_S_OK;
 }
 
+// An operation without output, guarded; it always answers 0.
+KDOResult Do(TKDOWinampControl& c, int operation, TKDOPHPParameter arg = {}) {
+  return KDOGuard([&] { return Run(c, operation, arg), KDO_S_OK; });
+}
+
+// An operation whose integer output goes to the caller's out-parameter.
+KDOResult Count(TKDOWinampControl& c, int operation, int32_t* out) {
+  return KDOGuard([&] {
+    const int32_t n = Run(c, operation).IntValue;
+    if (out) *out = n;
+    return KDO_S_OK;
+  });
+}
+
 }  // namespace
 
-KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) {
-  return KDOGuard([&] { return Run(FOwner, 3, TextArg(fileName)), KDO_S_OK; });
-}
-KDOResult KDO_STDCALL Table::ClearPlaylist() {
-  return KDOGuard([&] { return Run(FOwner, 4), KDO_S_OK; });
-}
-KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) {
-  return KDOGuard([&] {
-    const int32_t n = Run(FOwner, 5).IntValue;
-    if (length) *length = n;
-    return KDO_S_OK;
-  });
-}
-KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) {
-  return KDOGuard([&] {
-    const int32_t p = Run(FOwner, 6).IntValue;
-    if (position) *position = p;
-    return KDO_S_OK;
-  });
-}
-KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) {
-  return KDOGuard([&] { return Run(FOwner, 7, IntArg(position)), KDO_S_OK; });
-}
+KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) { return Do(FOwner, 3, TextArg(fileName)); }
+KDOResult KDO_STDCALL Table::ClearPlaylist() { return Do(FOwner, 4); }
+KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) { return Count(FOwner, 5, length); }
+KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) { return Count(FOwner, 6, position); }
+KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) { return Do(FOwner, 7, IntArg(position)); }
 KDOResult KDO_STDCALL Table::GetPlaylistFile(int32_t position, KDOString* fileName) {
   return KDOGuard([&] { return TakeText(Run(FOwner, 8, IntArg(position)), fileName); });
 }
 KDOResult KDO_STDCALL Table::GetPlaylistTitle(int32_t position, KDOString* title) {
   return KDOGuard([&] { return TakeText(Run(FOwner, 9, IntArg(position)), title); });
 }
-KDOResult KDO_STDCALL Table::Play() {
-  return KDOGuard([&] { return Run(FOwner, 10), KDO_S_OK; });
-}
-KDOResult KDO_STDCALL Table::Stop() {
-  return KDOGuard([&] { return Run(FOwner, 11), KDO_S_OK; });
-}
-KDOResult KDO_STDCALL Table::Pause() {
-  return KDOGuard([&] { return Run(FOwner, 12), KDO_S_OK; });
-}
-KDOResult KDO_STDCALL Table::Prev() {
-  return KDOGuard([&] { return Run(FOwner, 13), KDO_S_OK; });
-}
-KDOResult KDO_STDCALL Table::Next() {
-  return KDOGuard([&] { return Run(FOwner, 14), KDO_S_OK; });
-}
-KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) {
-  return KDOGuard([&] { return Run(FOwner, 15, IntArg(volume)), KDO_S_OK; });
-}
-KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) {
-  return KDOGuard([&] { return Run(FOwner, 16, BoolArg(on)), KDO_S_OK; });
-}
-KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) {
-  return KDOGuard([&] { return Run(FOwner, 17, BoolArg(on)), KDO_S_OK; });
-}
+KDOResult KDO_STDCALL Table::Play() { return Do(FOwner, 10); }
+KDOResult KDO_STDCALL Table::Stop() { return Do(FOwner, 11); }
+KDOResult KDO_STDCALL Table::Pause() { return Do(FOwner, 12); }
+KDOResult KDO_STDCALL Table::Prev() { return Do(FOwner, 13); }
+KDOResult KDO_STDCALL Table::Next() { return Do(FOwner, 14); }
+KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) { return Do(FOwner, 15, IntArg(volume)); }
+KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) { return Do(FOwner, 16, BoolArg(on)); }
+KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) { return Do(FOwner, 17, BoolArg(on)); }

@@ -253,4 +253,21 @@ int32_t PlayerModel::JumpTo(uint32_t ms) {
   return 0;
 }
 
+int32_t SharedControls::OnUser(PlayerModel& model, uint32_t wParam, uint32_t lParam) {
+  switch (lParam) {
+    case control::kGarbageAddresses:
+      garbage_ = wParam != 0;
+      return 0;
+    case control::kSetLength:
+      model.SetLength(model.CurrentIndex(), int32_t(wParam));
+      return 0;
+    case user::kFileAddress:
+    case user::kTitleAddress: {
+      const int32_t reply = model.OnUser(wParam, lParam);
+      return garbage_ && reply != 0 ? int32_t(kGarbageAddress) : reply;
+    }
+  }
+  return model.OnUser(wParam, lParam);
+}
+
 }  // namespace player

@@ -163,4 +163,19 @@ class PlayerModel {
   bool closeRequested_ = false;
 };
 
+// The test controls that both shells answer alike (unreadable entry addresses,
+// a track's length); every other request goes to the model.
+class SharedControls {
+ public:
+  // Replied instead of an entry's text address while addresses are garbage: in
+  // the first 64 KB, which Windows never maps (nor Wine, nor the simulated
+  // world, which maps from 0x00400000 up), so every read of it fails.
+  static constexpr uint32_t kGarbageAddress = 0x00001000;
+  int32_t OnUser(PlayerModel& model, uint32_t wParam, uint32_t lParam);
+  void ReplyGarbageAddresses(bool on) { garbage_ = on; }
+
+ private:
+  bool garbage_ = false;
+};
+
 }  // namespace player

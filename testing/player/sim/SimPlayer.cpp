@@ -9,9 +9,6 @@ namespace sim {
 
 namespace {
 
-// Never mapped: the world maps from 0x00400000 upwards.
-constexpr uint32_t kGarbageAddress = 0x00001000;
-
 uint32_t PagesFor(std::size_t bytes) {
   return uint32_t((bytes + platform::kPageSize - 1) / platform::kPageSize);
 }
@@ -75,22 +72,7 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
 
   // The test controls that make sense in a world without threads; hanging,
   // dying and delaying are the SimPlayer's own methods.
-  int32_t OnUser(uint32_t wParam, uint32_t lParam) {
-    switch (lParam) {
-      case player::control::kGarbageAddresses:
-        garbage = wParam != 0;
-        return 0;
-      case player::control::kSetLength:
-        model.SetLength(model.CurrentIndex(), int32_t(wParam));
-        return 0;
-      case player::user::kFileAddress:
-      case player::user::kTitleAddress: {
-        int32_t reply = model.OnUser(wParam, lParam);
-        return garbage && reply != 0 ? int32_t(kGarbageAddress) : reply;
-      }
-    }
-    return model.OnUser(wParam, lParam);
-  }
+  int32_t OnUser(uint32_t wParam, uint32_t lParam) { return controls.OnUser(model, wParam, lParam); }
 
   void Close() {
     world.DestroyWindow(window);
@@ -104,10 +86,10 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
   uint32_t pid;
   WindowHandle window = 0;
   bool showWindow = true;
-  bool garbage = false;
   int64_t lastMs = 0;
   std::map<uint32_t, uint32_t> regions;  // text address -> its region
   player::PlayerModel model{*this};
+  player::SharedControls controls;
 };
 
 SimPlayer::SimPlayer(World& world, const std::string& className, bool showWindow)
@@ -139,7 +121,7 @@ void SimPlayer::SetReplyDelay(uint32_t ms) { impl_->world.SetReplyDelay(impl_->w
 
 void SimPlayer::Die() { impl_->world.EndProcess(impl_->pid); }
 
-void SimPlayer::ReplyGarbageAddresses(bool on) { impl_->garbage = on; }
+void SimPlayer::ReplyGarbageAddresses(bool on) { impl_->controls.ReplyGarbageAddresses(on); }
 
 void SimPlayer::PlaceTitleAtEndOfMemory(int32_t index, const std::string& title) {
   impl_->model.SetTitle(index, title, player::Placement::EndOfMemory);

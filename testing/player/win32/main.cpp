@@ -41,9 +41,6 @@ constexpr UINT kClockTickMs = 100;
 // An ordinary text has at least this much readable memory from its start, as a
 // fixed-size buffer would: callers read 500 bytes in one piece.
 constexpr std::size_t kReadRoom = 512;
-// In the first 64 KB, which Windows never maps (and Wine leaves unmapped, so
-// that its ReadProcessMemory fails there too, unlike on reserved pages).
-constexpr uint32_t kGarbageAddress = 0x00001000;
 
 uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
@@ -202,19 +199,8 @@ class Player {
       case player::control::kDie:
         TerminateProcess(GetCurrentProcess(), kDiedExitCode);
         return 0;
-      case player::control::kGarbageAddresses:
-        garbage_ = wParam != 0;
-        return 0;
-      case player::control::kSetLength:
-        model_.SetLength(model_.CurrentIndex(), int32_t(wParam));
-        return 0;
-      case player::user::kFileAddress:
-      case player::user::kTitleAddress: {
-        int32_t reply = model_.OnUser(wParam, lParam);
-        return garbage_ && reply != 0 ? LRESULT(kGarbageAddress) : reply;
-      }
     }
-    return model_.OnUser(wParam, lParam);
+    return controls_.OnUser(model_, wParam, lParam);
   }
 
   void CatchUp() {
@@ -227,7 +213,7 @@ class Player {
   player::PlayerModel model_{memory_};
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
   DWORD replyDelayMs_ = 0;
-  bool garbage_ = false;
+  player::SharedControls controls_;
 };
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
