@@ -154,6 +154,10 @@ void TKDOWinampScript::Debug(KDOString message, KDOString data) {
 
 // ---------------------------------------------------------------- operations
 
+// Whether the last command reached the player, or there is none to reach: a
+// variable never shows what a player that does not answer was not given.
+bool TKDOWinampScript::Reached() const { return !FLink.IsBound() || FLink.IsAnswering(); }
+
 // A command without an answer.
 KDOResult TKDOWinampScript::Command(void (TWinAmpControl::*command)()) {
   (FLink.*command)();
@@ -212,7 +216,7 @@ KDOResult TKDOWinampScript::Next() { return Command(&TWinAmpControl::NextTrack);
 // The player takes the low 8 bits; the variable receives the value as given.
 KDOResult TKDOWinampScript::SetVolume(int32_t volume) {
   FLink.SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
-  if (FServices.VariableManager && !FSettings.VolumeVar.empty())
+  if (Reached() && FServices.VariableManager && !FSettings.VolumeVar.empty())
     FServices.VariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
   return KDO_S_OK;
 }
@@ -229,7 +233,7 @@ KDOResult TKDOWinampScript::SetRepeat(bool on) {
 KDOResult TKDOWinampScript::Switch(bool on, void (TWinAmpControl::*onCommand)(),
                                     void (TWinAmpControl::*offCommand)(), const TKDOText& variable) {
   (FLink.*(on ? onCommand : offCommand))();
-  if (FServices.VariableManager && !variable.empty())
+  if (Reached() && FServices.VariableManager && !variable.empty())
     FServices.VariableManager->WriteVariableBoolean(variable.get(), on ? 1 : 0);
   return KDO_S_OK;
 }

@@ -52,9 +52,11 @@ class TKDOWinampScript {
   KDOResult Pause();
   KDOResult Prev();
   KDOResult Next();
-  // The player takes the low 8 bits; the volume variable, when chosen, the value as given.
+  // The player takes the low 8 bits; the volume variable, when chosen, the value
+  // as given (unless the player did not answer: the variable keeps its value).
   KDOResult SetVolume(int32_t volume);
-  // The player's command for the value, then the chosen variable, written without reading.
+  // The player's command for the value, then the chosen variable, written
+  // without reading (unless the player did not answer).
   KDOResult SetShuffle(bool on);
   KDOResult SetRepeat(bool on);
   KDOResult GetPlayState(int32_t& state);
@@ -65,6 +67,7 @@ class TKDOWinampScript {
 
  private:
   void Debug(KDOString message, KDOString data);
+  bool Reached() const;
   KDOResult Command(void (TWinAmpControl::*command)());
   KDOResult Query(int32_t (TWinAmpControl::*query)(), int32_t& answer);
   KDOResult ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text);

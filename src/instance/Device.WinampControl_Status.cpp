@@ -27,18 +27,19 @@ constexpr uint32_t kPollBudgetMs = 250;
 
 using L = TWinAmpControl;
 
-// What one step has of its item's answer.
+// What the steps have of their item's answer. The index and length of a text
+// item hold within one poll only: by the next, the player may have moved on.
 struct Polled {
-  TStatusPollProgress& P;
   std::string& Text;
   int32_t Number = 0;
+  int32_t Index = 0;
+  int32_t Length = 0;
 };
 
 // The poll in single sends: each step sends at most one message and says
 // whether its item's answer is complete (then the item's value goes to its
 // variable) or the item goes on with the next step. A text item takes three
-// steps (current index, playlist length, the entry's text), so a poll can stop
-// between any two sends and the next one goes on where it stopped.
+// steps (current index, playlist length, the entry's text), all in one poll.
 struct PollStep {
   const TKDOSettingsKey* Row;
   uint8_t Phase;  // of a text item: 0 index, 1 length, 2 the text
@@ -80,21 +81,21 @@ bool Ask(const PollStep& step, L& l, Polled& a) {
     case TKDOPlayerQuery::PlaylistTitle: break;
   }
   if (step.Phase == 0) {
-    a.P.Index = l.GetPlaylistPosition();
+    a.Index = l.GetPlaylistPosition();
     return false;
   }
   a.Text.clear();
   // An index below 0 needs no length: the text is empty.
   if (step.Phase == 1) {
-    if (a.P.Index < 0) return true;
-    a.P.Length = l.GetPlaylistLength();
+    if (a.Index < 0) return true;
+    a.Length = l.GetPlaylistLength();
     return false;
   }
-  if (a.P.Index >= 0 && a.P.Index < a.P.Length) {
+  if (a.Index >= 0 && a.Index < a.Length) {
     if (step.Row->Query == TKDOPlayerQuery::PlaylistFile)
-      l.ReadPlaylistFileAt(a.P.Index, a.Text);
+      l.ReadPlaylistFileAt(a.Index, a.Text);
     else
-      l.ReadPlaylistTitleAt(a.P.Index, a.Text);
+      l.ReadPlaylistTitleAt(a.Index, a.Text);
   }
   return true;
 }
@@ -131,24 +132,28 @@ void TKDOWinampStatus::Poll() {
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
   const TKDORef<IKDOModule> self(&FInstance);
-  Polled answer{FPoll, FPolledText};
+  Polled answer{FPolledText};
   uint32_t spent = 0;
-  uint8_t at = FPoll.Step < kStepCount ? FPoll.Step : 0;
+  // A text item left unfinished starts again at its first step.
+  uint8_t at = ItemStart(FPoll.Step < kStepCount ? FPoll.Step : 0);
+  // A text item that began the poll's sends is finished in it, past the budget
+  // if need be: on a player slower than a third of the budget it would
+  // otherwise never be finished at all.
+  bool sent = false, carried = false;
   // One round at most: what was not reached within the budget comes first next time.
-  for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
+  for (unsigned travelled = 0; travelled < kStepCount && (spent < kPollBudgetMs || (carried && !kSteps[at].First));) {
     const PollStep& step = kSteps[at];
     // The identifiers as they are now: a SetSettings between ticks counts from the next one.
     const TKDOText ident = FSettings.*step.Row->Field;
     bool complete = true;
     if (!ident.empty()) {
+      if (step.First) carried = !sent;
+      sent = true;
       const uint32_t asked = platform::TickMs();
       complete = Ask(step, FLink, answer);
       spent += uint32_t(platform::TickMs() - asked);
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
-      if (!asking()) {
-        at = ItemStart(at);
-        break;
-      }
+      if (!asking()) break;
       if (complete) Write(*step.Row, ident.get(), answer.Number, answer.Text);
     }
     // An item without identifier, or complete, is left for the next; otherwise its next step follows.

@@ -18,12 +18,10 @@
 
 class TWinAmpControl;
 
-// Where the next poll goes on (a text item's answers so far included), and
-// the rest it owes the thread: three times the last poll's sending time.
+// The item the next poll starts with, and the rest it owes the thread: three
+// times the last poll's sending time.
 struct TStatusPollProgress {
   uint8_t Step = 0;
-  int32_t Index = 0;
-  int32_t Length = 0;
   uint32_t EndedAt = 0;
   uint32_t RestMs = 0;
 };

@@ -8,10 +8,12 @@
 namespace platform {
 
 namespace {
-// Questions asked by this thread, by identifier: an answer for a question
-// that is no longer here (its asker went, or asked again) is dropped.
-thread_local std::map<uintptr_t, AnswerQuestion*> tAsked;
-thread_local uintptr_t tLastId = 0;
+// Questions asked, by identifier: an answer for a question that is no longer
+// here (its asker went, or asked again) is dropped. All of the module runs on
+// the server's thread. Not thread_local: a thread-local object with a
+// destructor would keep the module loaded until that thread ends.
+std::map<uintptr_t, AnswerQuestion*> tAsked;
+uintptr_t tLastId = 0;
 }  // namespace
 
 bool AnswerQuestion::Ask(WindowHandle window, std::function<void()> onAnswer) {

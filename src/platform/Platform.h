@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -50,7 +51,9 @@ bool PostMessageNoWait(WindowHandle window, uint32_t message, uint32_t wParam, u
 // Asks a window, without waiting, whether its thread answers (a null message
 // whose answer comes back through this thread's message loop). The handler
 // runs on this thread once the answer has arrived, unless this object has
-// gone or asked again in between. One question at a time per object.
+// gone or asked again in between. One question at a time per object. An
+// answer may come after the object, or the whole module, has gone: it then
+// runs nothing of the module's (the module stays loaded until it has come).
 class AnswerQuestion {
  public:
   AnswerQuestion() = default;
@@ -62,6 +65,8 @@ class AnswerQuestion {
   bool Ask(WindowHandle window, std::function<void()> onAnswer);
   // Forgets the question; its answer, if one comes, is dropped.
   void Cancel();
+  // Asked, and its answer has not come yet.
+  bool Pending() const { return id_ != 0; }
 
   // Called by the implementation when the answer to question `id` arrives.
   static void Answered(uintptr_t id);
@@ -107,8 +112,30 @@ class ProcessHandle {
 // The size of the pages in which readable memory begins and ends.
 constexpr uint32_t kPageSize = 4096;
 
-// ShellExecuteA(null, null, file, parameters, null, show); the outcome is not reported.
-void ShellOpen(const std::string& file, const std::string& parameters, int showCommand);
+// A process started through the shell, watched while this object lives. The
+// process runs on when the object goes: only the watch ends.
+class StartedProcess {
+ public:
+  StartedProcess() = default;
+  explicit StartedProcess(uintptr_t handle) : handle_(handle) {}
+  ~StartedProcess();
+  StartedProcess(StartedProcess&& other) noexcept : handle_(other.handle_) { other.handle_ = 0; }
+  StartedProcess& operator=(StartedProcess&& other) noexcept {
+    std::swap(handle_, other.handle_);  // the old watch ends with `other`
+    return *this;
+  }
+
+  // True while the process runs; false once it has ended, or when the shell named none.
+  bool Running() const;
+
+ private:
+  uintptr_t handle_ = 0;
+};
+
+// ShellExecuteExA(null, null, file, parameters, null, show): the process it
+// started, if the shell names one. Nothing else of the outcome is reported, and
+// no error box is shown (the caller is the server's thread).
+StartedProcess ShellOpen(const std::string& file, const std::string& parameters, int showCommand);
 
 // True only for an existing file: false for a directory and for the empty text.
 bool FileExists(const std::string& path);

@@ -1,5 +1,6 @@
 #include "winamp/WinAmp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -57,20 +58,23 @@ TWinAmpControl::TWinAmpControl() : FCheckTimer(std::make_unique<platform::Timer>
 
 TWinAmpControl::~TWinAmpControl() {
   FCheckTimer.reset();  // stopped and released; not touched again
-  // A player started moments ago may show its window only now: look once more,
-  // so that it is not left running with nobody to close it.
-  if (!FPlayerWindow && FLaunchTime != 0 && WholeSecondsBetween(FLaunchTime, platform::Now()) < kRestartAfterSeconds)
-    HoldWindow(platform::FindWindowByClass(FClassName));
+  // A player we started may show its window only now: look once more, so that
+  // it is not left running with nobody to close it.
+  try {
+    if (!FPlayerWindow && FLaunchTime != 0 && (StartedLately() || FStarted.Running())) HoldWindow(LookUp());
+  } catch (...) {
+    // Out of memory for the lookup: the late player is left to the next instance of its class.
+  }
   ClosePlayer();
   HoldWindow(0);
 }
 
 void TWinAmpControl::SetWinAmpPath(std::string_view path) {
   if (kdo::text::EqualIgnoringAZCase(path, FPath)) return;
-  const platform::WindowHandle closing = FPlayerWindow;
   Unbind();
   FPath = path;
-  Bind(closing);
+  FStarted = {};  // a copy of the old location that never showed its window is left to itself
+  Bind();
   // A player found at once is watched like one the link started, so that its exit is noticed.
   if (FPlayerWindow) {
     FCheckTimer->SetInterval(kWatchInterval);
@@ -78,39 +82,54 @@ void TWinAmpControl::SetWinAmpPath(std::string_view path) {
   }
 }
 
-// The window just told to close may still be closing: it is not our player any
-// more, but another window of the class is.
-platform::WindowHandle TWinAmpControl::LookUp(platform::WindowHandle closing) const {
-  if (!closing) return platform::FindWindowByClass(FClassName);
-  for (platform::WindowHandle window : platform::FindWindowsByClass(FClassName))
-    if (window != closing) return window;
+bool TWinAmpControl::StartedLately() const {
+  return WholeSecondsBetween(FLaunchTime, platform::Now()) <= kRestartAfterSeconds;
+}
+
+// A window told to close may still be closing, or hang with the command in its
+// queue: it is not our player any more, but another window of the class is.
+platform::WindowHandle TWinAmpControl::LookUp() {
+  if (FClosing.empty()) return platform::FindWindowByClass(FClassName);
+  const std::vector<platform::WindowHandle> windows = platform::FindWindowsByClass(FClassName);
+  auto listed = [](const std::vector<platform::WindowHandle>& list, platform::WindowHandle w) {
+    return std::find(list.begin(), list.end(), w) != list.end();
+  };
+  // Gone windows are forgotten: Windows may give their handles to new ones.
+  std::erase_if(FClosing, [&](platform::WindowHandle w) { return !listed(windows, w); });
+  for (platform::WindowHandle window : windows)
+    if (!listed(FClosing, window)) return window;
   return 0;
 }
 
-void TWinAmpControl::Bind(platform::WindowHandle closing) {
-  HoldWindow(LookUp(closing));
+void TWinAmpControl::Bind() {
+  HoldWindow(LookUp());
   if (FPlayerWindow) return;
   if (!platform::FileExists(FPath)) return;
   FLaunchTime = platform::Now();
   FCheckTimer->SetInterval(kStartInterval);
   FCheckTimer->SetEnabled(true);
-  platform::ShellOpen(FPath, "/CLASS=\"" + FClassName + "\"", platform::SW_MINIMIZE_);
+  FStarted = platform::ShellOpen(FPath, "/CLASS=\"" + FClassName + "\"", platform::SW_MINIMIZE_);
 }
 
 void TWinAmpControl::Unbind() {
   FCheckTimer->SetEnabled(false);
-  ClosePlayer();
+  if (FPlayerWindow) {
+    ClosePlayer();
+    FClosing.push_back(FPlayerWindow);
+  }
   HoldWindow(0);
 }
 
 void TWinAmpControl::CheckPlayer() {
-  HoldWindow(platform::FindWindowByClass(FClassName));
+  HoldWindow(LookUp());
   if (FPlayerWindow) {
     if (FNotAnswering) CheckAnswering(true);
     if (FCheckTimer->Interval() == kStartInterval) FCheckTimer->SetInterval(kWatchInterval);
     return;
   }
-  if (WholeSecondsBetween(FLaunchTime, platform::Now()) > kRestartAfterSeconds) Bind();
+  // The copy started last may still be coming up (a first-run dialog, a slow
+  // disk): another one is started only once it has ended.
+  if (!StartedLately() && !FStarted.Running()) Bind();
 }
 
 void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
@@ -121,9 +140,11 @@ void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
   FPlayerWindow = window;
 }
 
+// A player that does not answer counts as none: its caller sees what it sees without a player.
 int32_t TWinAmpControl::SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) {
   if (!FPlayerWindow) return -1;
-  return Send(message, wParam, lParam).Reply;
+  const platform::SendResult result = Send(message, wParam, lParam);
+  return result.Outcome == platform::SendOutcome::GivenUp ? -1 : result.Reply;
 }
 
 platform::SendResult TWinAmpControl::Send(uint32_t message, uint32_t wParam, uintptr_t lParam) {
@@ -151,6 +172,7 @@ void TWinAmpControl::StopAnswering() {
 }
 
 void TWinAmpControl::CheckAnswering(bool sendWhenNoQuestion) {
+  if (FAnswerQuestion.Pending()) return;  // one question at a time: its answer is still to come
   if (FAnswerQuestion.Ask(FPlayerWindow, [this] { FNotAnswering = false; })) return;
   if (sendWhenNoQuestion &&
       platform::SendMessageWait(FPlayerWindow, platform::WM_NULL_, 0, 0).Outcome == platform::SendOutcome::Answered)

@@ -6,16 +6,23 @@
 // unbound link sends nothing and answers -1 (or what each query makes of it).
 //
 // A player that lets a send be given up counts as not answering: from then on
-// every send is given up at once (reply 0) instead of waiting out the limit
-// again, until the player is seen to answer (a question that does not wait, or
-// one send at the next check tick where the question cannot be asked), or a
-// lookup binds another window or none.
+// every send is given up at once instead of waiting out the limit again, and
+// answers as an unbound link does (-1), until the player is seen to answer (a
+// question that does not wait, one at a time, or one send at the next check
+// tick where the question cannot be asked), or a lookup binds another window
+// or none.
+//
+// A window told to close is passed over by every lookup until it has gone, so
+// that a hung player keeps no hold on the link after its location changed. The
+// link watches the process it started: while that copy runs without showing
+// its window, no other copy is started.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -36,14 +43,15 @@ class TWinAmpControl {
   // Writing a path that differs (letters A to Z compared without case) lets go
   // of the player, closing a bound one, then looks for or starts the new one.
   // Destroying the link closes its player: the bound one, or one it started
-  // less than 60 s ago whose window has appeared since the last lookup.
+  // (at most 60 whole seconds ago, or still running) whose window has appeared
+  // since the last lookup.
   const std::string& WinAmpPath() const { return FPath; }
   void SetWinAmpPath(std::string_view path);
 
   bool IsBound() const { return FPlayerWindow != 0; }
   // False while the bound player counts as not answering.
   bool IsAnswering() const { return !FNotAnswering; }
-  // The player's reply, or -1 (nothing sent) when unbound; 0 when given up.
+  // The player's reply; -1 when unbound (nothing sent) or when the player did not answer.
   int32_t SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam);
 
   // ---- commands and queries
@@ -83,11 +91,12 @@ class TWinAmpControl {
   void ReadPlaylistTitleAt(int32_t index, std::string& title);
 
  private:
-  // `closing`: a window just told to close, which the lookup passes over.
-  void Bind(platform::WindowHandle closing = 0);
-  platform::WindowHandle LookUp(platform::WindowHandle closing) const;
+  void Bind();
+  platform::WindowHandle LookUp();
   void Unbind();
   void CheckPlayer();
+  // The last start lies at most 60 whole seconds back: its player may still be coming up.
+  bool StartedLately() const;
   // Holds `window` from now on; another window (or none) ends "not answering".
   void HoldWindow(platform::WindowHandle window);
   void StopAnswering();
@@ -106,5 +115,7 @@ class TWinAmpControl {
   double FLaunchTime = 0;
   std::unique_ptr<platform::Timer> FCheckTimer;
   bool FNotAnswering = false;
+  std::vector<platform::WindowHandle> FClosing;  // told to close, not yet gone
+  platform::StartedProcess FStarted;              // the copy last started, watched
   platform::AnswerQuestion FAnswerQuestion;  // cancelled with the link
 };

@@ -42,9 +42,13 @@ bool ProcessHandle::Read(uint32_t address, void* buffer, std::size_t size) const
   return handle_ && W() && W()->ReadProcess(uint32_t(handle_), address, buffer, size);
 }
 
-void ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {
-  if (W()) W()->Shell(file, parameters, showCommand);
+StartedProcess ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {
+  return StartedProcess(W() ? W()->Shell(file, parameters, showCommand) : 0);
 }
+
+StartedProcess::~StartedProcess() = default;  // a simulated process needs no handle closed
+
+bool StartedProcess::Running() const { return handle_ && W() && W()->ProcessAlive(uint32_t(handle_)); }
 
 bool FileExists(const std::string& path) { return W() && W()->IsFile(path); }
 

@@ -257,13 +257,12 @@ bool World::ReadProcess(uint32_t pid, uint32_t address, void* buffer, std::size_
   return it->second.Memory.Read(address, buffer, size);
 }
 
-void World::Shell(const std::string& file, const std::string& parameters, int show) {
+uint32_t World::Shell(const std::string& file, const std::string& parameters, int show) {
   shellCalls_.push_back({file, parameters, show});
   auto it = files_.find(file);
-  if (it != files_.end() && it->second) {
-    Launcher launch = it->second;  // the launcher may add files
-    launch(parameters);
-  }
+  if (it == files_.end() || !it->second) return 0;
+  Launcher launch = it->second;  // the launcher may add files
+  return launch(parameters);
 }
 
 bool World::IsFile(const std::string& path) const { return !path.empty() && files_.count(path) > 0; }

@@ -118,7 +118,8 @@ class World {
   int QuestionsAsked() const { return questionsAsked_; }
 
   // ---- files and the shell
-  using Launcher = std::function<void(const std::string& parameters)>;
+  // Starts what the file starts; answers the process it started (0: none).
+  using Launcher = std::function<uint32_t(const std::string& parameters)>;
   // An existing file; starting it through the shell calls `launcher`, if any.
   void AddFile(const std::string& path, Launcher launcher = {});
   void AddDirectory(const std::string& path);
@@ -149,7 +150,8 @@ class World {
   bool OpenProcess(uint32_t pid);
   void CloseProcess(uint32_t pid);
   bool ReadProcess(uint32_t pid, uint32_t address, void* buffer, std::size_t size) const;
-  void Shell(const std::string& file, const std::string& parameters, int show);
+  // The process the launcher started, or 0.
+  uint32_t Shell(const std::string& file, const std::string& parameters, int show);
   bool IsFile(const std::string& path) const;
   void StartTimer(platform::Timer* timer, uint32_t interval);
   void StopTimer(platform::Timer* timer);

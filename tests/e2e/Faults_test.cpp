@@ -110,7 +110,7 @@ TEST_F(Faults, HungPlayerCostsEachMessageAtMostTheSendLimitAndIsUsedAgainAfterwa
   long long ms = 0;
   EXPECT_EQ(Timed(ms, "WAC_Play").Bool, 1);
   EXPECT_LE(ms, kSendLimitMs + kSlackMs) << "one message";
-  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistLength").Int, 0) << "no answer counts as 0";
+  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistLength").Int, -1) << "a player that does not answer counts as none";
   EXPECT_LE(ms, kSendLimitMs + kSlackMs) << "one message";
   EXPECT_EQ(Timed(ms, "WAC_GetPlaylistTitle", {Value::I(1)}, {false, 0, 0, "stale"}).Str, "");
   EXPECT_LE(ms, kSendLimitMs + kSlackMs) << "the length says there is nothing to read";
@@ -156,7 +156,7 @@ TEST_F(Faults, HungPlayerOfADestroyedInstanceClosesWhenItComesBack) {
   ASSERT_TRUE(PostMessageA(player, WM_USER, 5000, kHang));
   Sleep(200);
   long long ms = 0;
-  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistLength").Int, 0) << "given up";
+  EXPECT_EQ(Timed(ms, "WAC_GetPlaylistLength").Int, -1) << "given up";
   const auto t = Clock::now();
   server.DestroyAllInstances();
   EXPECT_LE(MsSince(t), (long long)kSlackMs) << "destruction does not wait on the hung player";
@@ -165,7 +165,8 @@ TEST_F(Faults, HungPlayerOfADestroyedInstanceClosesWhenItComesBack) {
 }
 
 // The player answers every message after 300 ms, then after 1.9 s: each is
-// still asked, never counted as hung, and holds the thread one answer at a time.
+// still asked, never counted as hung, and holds the thread one answer at a time
+// (three for a file or title, whose answers belong together).
 TEST_F(Faults, SlowPlayerHoldsTheServerOneAnswerAtATimeAndAQuarterOfItsTime) {
   Start(testdata::AllMirrored());
   Call("WAC_AddFile", {Value::S("C:\\Music\\Song.mp3")});
@@ -177,8 +178,10 @@ TEST_F(Faults, SlowPlayerHoldsTheServerOneAnswerAtATimeAndAQuarterOfItsTime) {
     const host::LoopLoad load = host::RunLoopTimed(delay == 300 ? 16000 : 17000);
     std::printf("[          ] answers after %u ms: longest dispatch %.0f ms, share of the thread %.1f %% over whole "
                 "poll periods\n", delay, load.LongestMs, 100.0 * load.PeriodShare);
-    EXPECT_LT(load.LongestMs, delay + 250.0) << "one answer per dispatch";
-    EXPECT_GT(load.PeriodShare, 0.0) << "still asked";
+    EXPECT_LT(load.LongestMs, 3 * delay + 250.0) << "at most one file or title's three answers per dispatch";
+    EXPECT_GE(load.LongestMs, double(delay)) << "still asked";
+    // Over whole poll periods, where the run saw two (a 1.9 s player's period is about 23 s).
+    if (delay == 300) EXPECT_GT(load.PeriodShare, 0.0);
     EXPECT_LE(load.PeriodShare, 0.27) << "a quarter of the thread, Wine's timing included";
     EXPECT_EQ(Var("FaultTrackTitleVar").Str, "Song") << "nothing written from an answer not given";
     if (delay == 300) {

@@ -10,6 +10,7 @@
 #include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
 #include "host/win32/ModuleLibrary.h"
+#include "E2E.h"
 
 namespace {
 
@@ -58,6 +59,44 @@ TEST(HostLifecycle, UnloadReleasesTheModuleKernel) {
   EXPECT_EQ(server.Counter(IID_IKDOKernel).Held(), 0);
   server.ForgetModules();
   DeleteFileA("WinampControl_unload.dll");
+}
+
+// A server that unloads the module and goes on running. With nothing
+// outstanding the module is unmapped by its FreeLibrary; while a question to a
+// hung player is outstanding, the module stays loaded until the answer has come
+// and then goes, and the server's message loop never calls into unmapped code.
+TEST(HostLifecycle, FreeLibraryUnmapsTheModuleOnceNoAnswerIsOutstanding) {
+  constexpr const char* kCopy = "WinampControl_free.dll";  // this load is the only one
+  constexpr uint16_t kId = 40077;
+  const std::string className = "WA_KDO_" + std::to_string(kId);
+  ASSERT_TRUE(CopyFileA(WAC_DLL_NAME, kCopy, FALSE));
+  for (const bool playerHangs : {false, true}) {
+    SCOPED_TRACE(playerHangs ? "a question outstanding" : "nothing outstanding");
+    e2e::KillPlayers(className);
+    host::Server server;
+    {
+      host::ModuleLibrary lib(kCopy);
+      const TKDOModuleInfo* info = nullptr;
+      ASSERT_EQ(server.LoadModule(lib.ModuleInfo(), &info), KDO_S_OK);
+      server.SetSetting(kId, "Settings", "WinampLocation", e2e::PlayerPath());
+      ASSERT_EQ(server.CreateInstance(info->ModuleID, kId), KDO_S_OK);
+      ASSERT_TRUE(e2e::PumpUntil([&] { return server.Call("WAC_GetPlaylistLength", kId, {}).Int == 0; }, 15000));
+      if (playerHangs) {
+        PostMessageA(FindWindowA(className.c_str(), nullptr), WM_USER, 4000, 0x7001);  // hangs for 4 s
+        Sleep(200);
+        server.Call("WAC_Play", kId, {});  // given up: the module asks, without waiting, for the answer
+      }
+      server.DestroyAllInstances();
+      server.UnloadModules();
+    }
+    server.ForgetModules();
+    EXPECT_EQ(GetModuleHandleA(kCopy) != nullptr, playerHangs) << "kept loaded only for the answer to come";
+    host::PumpMessages(6000);  // the player answers meanwhile, and closes
+    EXPECT_EQ(GetModuleHandleA(kCopy), nullptr);
+    EXPECT_EQ(FindWindowA(className.c_str(), nullptr), nullptr);
+    EXPECT_EQ(server.HeldReferences(), 0);
+  }
+  DeleteFileA(kCopy);
 }
 
 // The host program: loads, creates two instances, pumps messages, tears down, exits 0.

@@ -204,7 +204,7 @@ TEST_F(Binding, PlayerFoundAtOnceIsWatchedAndItsExitNoticed) {
   EXPECT_EQ(world.ShellCalls().size(), 1u) << "never started by us: started at once";
 }
 
-TEST_F(Binding, WindowStillClosingAfterTheCloseCommandIsNotBoundAgain) {
+TEST_F(Binding, WindowStillClosingAfterTheCloseCommandIsNotBoundAgainUntilItHasGone) {
   world.AddFile(kExe);
   world.AddFile("D:\\new\\winamp.exe");
   TWinAmpControl link;
@@ -217,8 +217,12 @@ TEST_F(Binding, WindowStillClosingAfterTheCloseCommandIsNotBoundAgain) {
   EXPECT_FALSE(link.IsBound());
   ASSERT_EQ(world.ShellCalls().size(), 1u);
   EXPECT_EQ(world.ShellCalls()[0].File, "D:\\new\\winamp.exe");
-  world.Advance(1000);  // later lookups take whatever window of the class exists
-  EXPECT_EQ(HeldWindow(link), slow.handle);
+  world.Advance(5000);  // the check ticks pass over it too
+  EXPECT_FALSE(link.IsBound());
+  world.DestroyWindow(slow.handle);
+  ScriptedWindow& next = StartWindow("WA_KDO_10");
+  world.Advance(1000);
+  EXPECT_EQ(HeldWindow(link), next.handle);
 }
 
 TEST_F(Binding, DestroyingABoundLinkClosesItsPlayerOnce) {
@@ -278,18 +282,23 @@ TEST_F(Binding, EmptyLocationWhileBoundLooksUpAtOnceAndBindsAnotherWindowOfTheCl
   EXPECT_TRUE(world.ShellCalls().empty());
 }
 
-// A player whose window the launcher shows at once, before the link's first check tick.
+// A player started through the shell: its process, and maybe its window at once.
 class StartedPlayer : public LinkTest {
  protected:
-  void Install(bool showsWindow) {
-    world.AddFile(kExe, [this, showsWindow](const std::string&) {
-      if (showsWindow) StartWindow("WA_KDO_14");
+  enum Start { kWindowAtOnce, kNoProcessNamed, kProcessWithoutWindow };
+  void Install(Start start) {
+    world.AddFile(kExe, [this, start](const std::string&) -> uint32_t {
+      if (start == kNoProcessNamed) return 0;
+      if (start == kWindowAtOnce) return StartWindow("WA_KDO_14").pid;
+      processes.push_back(world.CreateProcess());
+      return processes.back();
     });
   }
+  std::vector<uint32_t> processes;
 };
 
 TEST_F(StartedPlayer, DestroyingTheLinkBeforeItBoundClosesThePlayerItStarted) {
-  Install(true);
+  Install(kWindowAtOnce);
   {
     TWinAmpControl link;
     link.SetWinAmpClassName("WA_KDO_14");
@@ -302,22 +311,29 @@ TEST_F(StartedPlayer, DestroyingTheLinkBeforeItBoundClosesThePlayerItStarted) {
   EXPECT_FALSE(world.WindowAlive(windows[0]->handle));
 }
 
-TEST_F(StartedPlayer, JustUnder60SecondsAfterTheStartTheLinkStillLooks) {
-  Install(false);
-  {
-    TWinAmpControl link;
-    link.SetWinAmpClassName("WA_KDO_14");
-    link.SetWinAmpPath(kExe);
-    world.RemoveFile(kExe);  // no second start
-    world.Advance(59999);
-    StartWindow("WA_KDO_14");  // shows its window between two ticks
-    ASSERT_FALSE(link.IsBound());
+// The last look of a link going covers the same 60 whole seconds after a start
+// as the restart waits for: up to 60.999 s it looks, from 61 s on it does not.
+TEST_F(StartedPlayer, TheLastLookCoversTheSixtySecondsTheRestartWaits) {
+  for (const auto& [afterMs, closes] : {std::pair{60999, 1}, std::pair{61000, 0}}) {
+    SCOPED_TRACE(afterMs);
+    world.AddFile(kExe);
+    {
+      TWinAmpControl link;
+      link.SetWinAmpClassName("WA_KDO_14");
+      link.SetWinAmpPath(kExe);
+      world.RemoveFile(kExe);  // no second start, so the start time stays
+      world.Advance(afterMs);
+      StartWindow("WA_KDO_14");  // shows its window between two ticks
+      ASSERT_FALSE(link.IsBound());
+      world.ClearSent();
+    }
+    EXPECT_EQ(CloseCommands(), closes) << (closes ? "our late player" : "somebody else's player now");
+    world.DestroyWindow(windows.back()->handle);
   }
-  EXPECT_EQ(CloseCommands(), 1);
 }
 
 TEST_F(StartedPlayer, APlayerShowingItsWindowAfterTheLinkWentStays) {
-  Install(false);
+  Install(kNoProcessNamed);
   {
     TWinAmpControl link;
     link.SetWinAmpClassName("WA_KDO_14");
@@ -330,18 +346,52 @@ TEST_F(StartedPlayer, APlayerShowingItsWindowAfterTheLinkWentStays) {
   EXPECT_TRUE(world.WindowAlive(late.handle)) << "found and bound by the next instance of the class";
 }
 
-TEST_F(StartedPlayer, SixtySecondsAfterTheStartTheLinkNoLongerLooks) {
-  Install(false);
+// A copy stuck before its window (a first-run dialog, a wrong program) is not
+// joined by more copies; once it has ended, the next is started.
+TEST_F(StartedPlayer, ACopyRunningWithoutItsWindowIsNotStartedAgainUntilItEnds) {
+  Install(kProcessWithoutWindow);
+  TWinAmpControl link;
+  link.SetWinAmpClassName("WA_KDO_14");
+  link.SetWinAmpPath(kExe);
+  world.Advance(180000);
+  EXPECT_EQ(world.ShellCalls().size(), 1u);
+  EXPECT_EQ(CheckTimers(), Intervals{1000}) << "still looking for its window every second";
+  world.EndProcess(processes[0]);
+  world.Advance(1000);
+  EXPECT_EQ(world.ShellCalls().size(), 2u);
+}
+
+TEST_F(StartedPlayer, ACopyStillComingUpIsClosedWhenItsWindowAppearsAsTheLinkGoes) {
+  Install(kProcessWithoutWindow);
   {
     TWinAmpControl link;
     link.SetWinAmpClassName("WA_KDO_14");
     link.SetWinAmpPath(kExe);
-    world.RemoveFile(kExe);  // the 61 s tick starts nothing, so the start time stays
-    world.Advance(61500);
-    StartWindow("WA_KDO_14");
-    ASSERT_FALSE(link.IsBound());
+    world.Advance(300500);
+    StartWindow("WA_KDO_14");  // five minutes on, between two ticks
   }
-  EXPECT_TRUE(world.Sent().empty()) << "somebody else's player now";
+  EXPECT_EQ(CloseCommands(), 1);
+}
+
+TEST_F(StartedPlayer, ANewLocationOrTheLinkGoingLeavesTheStuckCopyAloneAndStartsNoMore) {
+  Install(kProcessWithoutWindow);
+  world.AddFile("D:\\new\\winamp.exe", [this](const std::string&) {
+    processes.push_back(world.CreateProcess());
+    return processes.back();
+  });
+  {
+    TWinAmpControl link;
+    link.SetWinAmpClassName("WA_KDO_14");
+    link.SetWinAmpPath(kExe);
+    world.Advance(70000);
+    link.SetWinAmpPath("D:\\new\\winamp.exe");
+    EXPECT_EQ(world.ShellCalls().size(), 2u) << "the new location is started at once";
+    world.Advance(70000);
+  }
+  world.Advance(70000);
+  EXPECT_EQ(world.ShellCalls().size(), 2u);
+  EXPECT_TRUE(world.Sent().empty() && world.Posted().empty()) << "nothing said to any program";
+  EXPECT_TRUE(world.ProcessAlive(processes[0]) && world.ProcessAlive(processes[1]));
 }
 
 TEST_F(Binding, UnboundLinkSendsNothingAndAnswersMinusOne) {

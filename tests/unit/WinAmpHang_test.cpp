@@ -3,6 +3,7 @@
 // answers within the limit is never counted as hung.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "LinkFixture.h"
@@ -27,7 +28,7 @@ class Hang : public LinkTest {
   void GiveUpOnce() {
     world.SetHung(player->handle, true);
     const int64_t before = world.ElapsedMs();
-    EXPECT_EQ(link.GetPlaylistLength(), 0) << "no answer counts as 0";
+    EXPECT_EQ(link.GetPlaylistLength(), -1) << "a player that does not answer counts as none";
     EXPECT_EQ(world.ElapsedMs() - before, kLimit) << "the first send waits out the limit";
     EXPECT_FALSE(link.IsAnswering());
   }
@@ -36,9 +37,9 @@ class Hang : public LinkTest {
     const int64_t before = world.ElapsedMs();
     const std::size_t sent = world.Sent().size();
     std::string text = "stale";
-    EXPECT_EQ(link.GetPlaylistLength(), 0);
-    EXPECT_EQ(link.GetTrackLength(), 0);
-    EXPECT_EQ(link.GetVolume(), 0);
+    EXPECT_EQ(link.GetPlaylistLength(), -1);
+    EXPECT_EQ(link.GetTrackLength(), -1);
+    EXPECT_EQ(link.GetVolume(), 255);
     EXPECT_FALSE(link.GetShuffle());
     link.GetCurrentTitle(text);
     EXPECT_EQ(text, "");
@@ -58,8 +59,9 @@ TEST_F(Hang, OneSendLimitPerHangThenNothingWaitsUntilTheAnswerComesThroughTheLoo
   EverySendReturnsAtOnce();
   EXPECT_EQ(world.QuestionsAsked(), 1) << "asked once, without waiting";
 
-  world.Advance(5000);
+  world.Advance(125000);  // four check ticks
   EXPECT_FALSE(link.IsAnswering()) << "still hung";
+  EXPECT_EQ(world.QuestionsAsked(), 1) << "one question outstanding, never a pile of them";
   EverySendReturnsAtOnce();
   world.SetHung(player->handle, false);
   EXPECT_FALSE(link.IsAnswering()) << "the answer arrives through the message loop, not before";
@@ -134,7 +136,7 @@ TEST_F(Hang, ALookupThatFindsAnotherWindowOrNoneEndsTheState) {
   EXPECT_EQ(link.GetPlaylistLength(), 9);
 
   world.SetHung(other.handle, true);
-  EXPECT_EQ(link.GetPlaylistLength(), 0);
+  EXPECT_EQ(link.GetPlaylistLength(), -1);
   ASSERT_FALSE(link.IsAnswering());
   other.Vanish();
   world.Advance(61000 - world.ElapsedMs());
@@ -196,6 +198,47 @@ TEST_F(Hang, ANewLocationQueuesTheCloseForTheHungPlayerAndWaitsForNothing) {
   ASSERT_EQ(world.Posted().size(), 1u);
   EXPECT_EQ(world.Posted()[0], (sim::SentMessage{player->handle, WM_COMMAND, 40001, 0}));
   EXPECT_EQ(world.ShellCalls().size(), 1u) << "the new location is started at once";
+}
+
+// Getting away from a hung player by a new location: the new player is bound at
+// the next check tick and stays bound while the old one hangs on, and the
+// server waited for the hang once in all.
+TEST_F(Hang, AfterANewLocationNoLookupTakesTheHungPlayerAgain) {
+  ScriptedWindow* fresh = nullptr;
+  world.AddFile(kExe, [&](const std::string&) {
+    fresh = &StartWindow("WA_KDO_1");
+    return fresh->pid;
+  });
+  GiveUpOnce();
+  const int64_t changedAt = world.ElapsedMs();
+  link.SetWinAmpPath(kExe);
+  world.Advance(61000);  // the check tick at +1 s, then the watch's at +31 s and +61 s
+  EXPECT_EQ(world.ElapsedMs() - changedAt, 61000) << "nothing more waited on the hung player";
+  EXPECT_TRUE(link.IsAnswering());
+  EXPECT_EQ(HeldWindow(link), fresh->handle);
+}
+
+TEST(HangLink, DestroyedRightAfterANewLocationClosesTheNewPlayerAndWaitsForNothing) {
+  sim::World world;
+  ScriptedWindow hung(world, "WA_KDO_2");
+  std::unique_ptr<ScriptedWindow> fresh;
+  world.AddFile("C:\\winamp.exe", [&](const std::string&) {
+    fresh = std::make_unique<ScriptedWindow>(world, "WA_KDO_2");
+    return fresh->pid;
+  });
+  {
+    TWinAmpControl link;
+    link.SetWinAmpClassName("WA_KDO_2");
+    world.Advance(1000);
+    world.SetHung(hung.handle, true);
+    link.Play();
+    link.SetWinAmpPath("C:\\winamp.exe");
+    ASSERT_NE(fresh, nullptr);
+    world.ClearSent();
+  }
+  EXPECT_EQ(world.ElapsedMs(), 1000 + kLimit) << "the one send given up, nothing after";
+  EXPECT_EQ(world.Sent(), std::vector<sim::SentMessage>({{fresh->handle, WM_COMMAND, 40001, 0}}));
+  EXPECT_FALSE(world.WindowAlive(fresh->handle));
 }
 
 TEST_F(Hang, ASeekThatWasNotAnsweredDidNotMove) {

@@ -45,14 +45,60 @@ bool PostMessageNoWait(WindowHandle window, uint32_t message, uint32_t wParam, u
   return PostMessageA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam)) != FALSE;
 }
 
+// The null message's answer comes back as a sent-message callback, which the
+// server's message loop dispatches, whenever the player answers: possibly after
+// the server has unloaded this module. A question asked cannot be withdrawn, so
+// each one keeps the module loaded (a reference of its own) until its answer has
+// come, and the answer routine lets go of that reference on its way out: its last
+// instruction jumps to FreeLibrary with the caller's return address, so that no
+// instruction of the module runs after the module may have been unmapped.
 namespace {
-void CALLBACK AnswerArrived(HWND, UINT, ULONG_PTR id, LRESULT) { AnswerQuestion::Answered(uintptr_t(id)); }
-}  // namespace
 
-// The null message's answer comes back as a sent-message callback, which this
-// thread's message loop dispatches.
+HMODULE ThisModule() {
+  HMODULE self = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&ThisModule), &self);
+  return self;
+}
+
+}  // namespace
+}  // namespace platform
+
+// The answer's work: the question's handler, if its asker is still there. Returns
+// the module whose reference the question held.
+extern "C" __attribute__((used)) HMODULE WacAnswerArrived(ULONG_PTR id) noexcept {
+  platform::AnswerQuestion::Answered(uintptr_t(id));
+  return platform::ThisModule();
+}
+
+// SENDASYNCPROC: (HWND, UINT, ULONG_PTR id, LRESULT), stdcall. Runs the answer's
+// work, then turns its own frame into FreeLibrary(module)'s: the return address
+// goes over the third argument, the module over the fourth, and FreeLibrary's
+// `ret 4` returns straight to the caller with all sixteen bytes of arguments popped.
+extern "C" __attribute__((naked)) void CALLBACK WacAnswerThunk(HWND, UINT, ULONG_PTR, LRESULT) {
+  asm("pushl 12(%esp)\n\t"
+      "call _WacAnswerArrived\n\t"
+      "addl $4, %esp\n\t"
+      "testl %eax, %eax\n\t"
+      "jz 1f\n\t"
+      "movl (%esp), %ecx\n\t"
+      "movl %ecx, 12(%esp)\n\t"
+      "movl %eax, 16(%esp)\n\t"
+      "addl $12, %esp\n\t"
+      "jmp *__imp__FreeLibrary@4\n"
+      "1:\n\t"
+      "ret $16");
+}
+
+namespace platform {
+
 bool AnswerQuestion::AskWindow(WindowHandle window, uintptr_t id) {
-  return SendMessageCallbackA(ToHwnd(window), WM_NULL, 0, 0, &AnswerArrived, ULONG_PTR(id)) != FALSE;
+  HMODULE held = nullptr;  // the question's own reference to the module
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&WacAnswerThunk), &held))
+    return false;
+  if (SendMessageCallbackA(ToHwnd(window), WM_NULL, 0, 0, &WacAnswerThunk, ULONG_PTR(id))) return true;
+  FreeLibrary(held);  // not asked: no answer will come to let go of it
+  return false;
 }
 
 // The performance counter in whole milliseconds, cut to 32 bits.
@@ -91,8 +137,23 @@ bool ProcessHandle::Read(uint32_t address, void* buffer, std::size_t size) const
          got == size;
 }
 
-void ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {
-  ShellExecuteA(nullptr, nullptr, file.c_str(), parameters.c_str(), nullptr, showCommand);
+StartedProcess ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = showCommand;
+  if (!ShellExecuteExA(&info)) return StartedProcess();
+  return StartedProcess(reinterpret_cast<uintptr_t>(info.hProcess));
+}
+
+StartedProcess::~StartedProcess() {
+  if (handle_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool StartedProcess::Running() const {
+  return handle_ && WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_TIMEOUT;
 }
 
 bool FileExists(const std::string& path) {
@@ -136,8 +197,9 @@ std::string FormatLongTime(int hours, int minutes, int seconds) {
 
 namespace {
 
-// Thread timers of this thread, by the identifier SetTimer gave them.
-thread_local std::map<UINT_PTR, Timer*> tTimers;
+// Thread timers, by the identifier SetTimer gave them. The module runs on the
+// server's thread only; not thread_local, which would pin the module in memory.
+std::map<UINT_PTR, Timer*> tTimers;
 
 void CALLBACK TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
   auto it = tTimers.find(id);

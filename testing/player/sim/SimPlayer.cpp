@@ -136,6 +136,7 @@ PlayerFarm::~PlayerFarm() = default;
 void PlayerFarm::InstallExecutable(const std::string& path, bool showWindow) {
   world_.AddFile(path, [this, showWindow](const std::string& parameters) {
     players_.push_back(std::make_unique<SimPlayer>(world_, player::ClassFromCommandLine(parameters), showWindow));
+    return players_.back()->Pid();
   });
 }
 
