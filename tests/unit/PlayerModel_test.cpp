@@ -427,10 +427,6 @@ TEST_F(PlayerModelTest, ManualAdvanceStopsOnTheEntryThatEnded) {
   }
   User(user::kSetManualAdvance, 0);
   EXPECT_EQ(User(user::kGetManualAdvance), 0);
-  User(user::kSetCurrent, 0);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1000);
-  EXPECT_EQ(User(user::kCurrent), 1) << "off again: the next plays";
 }
 
 TEST_F(PlayerModelTest, ATrackOfNoKnownLengthNeverEnds) {
