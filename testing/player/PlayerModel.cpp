@@ -142,7 +142,17 @@ int32_t PlayerModel::OnUser(uint32_t wParam, uint32_t lParam) {
     case user::kSetRepeat:
       repeat_ = wParam != 0;
       return 0;
+    case user::kGetManualAdvance:
+      return manualAdvance_ ? 1 : 0;
+    case user::kSetManualAdvance:
+      manualAdvance_ = wParam != 0;
+      return 0;
   }
+  return 0;
+}
+
+int32_t PlayerModel::OnPlaylistUser(uint32_t wParam, uint32_t lParam) {
+  if (wParam == playlist::kRemove) Remove(static_cast<int32_t>(lParam));
   return 0;
 }
 
@@ -161,10 +171,11 @@ void PlayerModel::AdvanceTime(int64_t ms) {
 }
 
 // The next entry plays from 0; after the last, the first with repeat on, else it stops there.
+// Manual advance stops on the entry that ended.
 void PlayerModel::EndTrack() {
-  if (std::size_t(current_) + 1 < entries_.size()) {
+  if (!manualAdvance_ && std::size_t(current_) + 1 < entries_.size()) {
     MakeCurrent(current_ + 1);
-  } else if (repeat_) {
+  } else if (!manualAdvance_ && repeat_) {
     MakeCurrent(0);
   } else {
     state_ = PlayState::Stopped;
@@ -200,6 +211,21 @@ bool PlayerModel::SetTitle(int32_t index, std::string_view title, Placement plac
 bool PlayerModel::SetLength(int32_t index, int32_t seconds) {
   if (!InRange(index)) return false;
   entries_[index].LengthSeconds = seconds;
+  return true;
+}
+
+bool PlayerModel::Remove(int32_t index) {
+  if (!InRange(index)) return false;
+  memory_.Free(entries_[index].FileNameAddress);
+  memory_.Free(entries_[index].TitleAddress);
+  entries_.erase(entries_.begin() + index);
+  if (index < current_) {
+    --current_;  // the same entry stays current, where it now is
+  } else if (index == current_) {
+    if (std::size_t(current_) == entries_.size() && current_ > 0) --current_;
+    state_ = PlayState::Stopped;
+    positionMs_ = 0;
+  }
   return true;
 }
 

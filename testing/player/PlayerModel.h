@@ -14,6 +14,12 @@
 //   wraps to the first when repeat is on, else it stops on the last entry. Time
 //   beyond the end of a track is dropped, so one advance never crosses two
 //   tracks. Shuffle is only a flag: the order never changes.
+// - With manual advance on (lParam 635), a track's end stops the player on that
+//   entry at 0, whatever repeat says.
+// - Removing an entry (the playlist window's request 104) keeps the current
+//   entry current. Removing the current entry makes the one that takes its index
+//   current (the new last when it was the last) and stops playback: what played
+//   is gone. Out-of-range indexes change nothing.
 // - A negative length means a track with no known end (a stream): it never ends.
 // - A jump (lParam 106) moves a playing or paused track to the time (wParam, in
 //   ms, taken unsigned) and replies 0; stopped it replies -1 and stays. A time at
@@ -55,8 +61,19 @@ constexpr uint32_t kGetShuffle = 250;
 constexpr uint32_t kGetRepeat = 251;
 constexpr uint32_t kSetShuffle = 252;
 constexpr uint32_t kSetRepeat = 253;
+constexpr uint32_t kPlaylistWindow = 260;  // the shells answer: the model knows no windows
+constexpr uint32_t kGetManualAdvance = 634;
+constexpr uint32_t kSetManualAdvance = 635;
 constexpr uint32_t kVolumeQuery = 0xFFFFFD66;  // -666 as a wParam
 }  // namespace user
+
+// The playlist window's class: never a main window's, so lookups by the main class miss it.
+constexpr char kPlaylistClass[] = "Player Playlist";
+
+// WM_USER requests to the playlist window: the request in wParam, its data in lParam.
+namespace playlist {
+constexpr uint32_t kRemove = 104;  // lParam: the index of the entry to remove
+}
 
 // WM_COPYDATA dwData.
 namespace copydata {
@@ -122,6 +139,8 @@ class PlayerModel {
   // ---- the messages; each returns the reply
   int32_t OnCommand(uint32_t wParam);
   int32_t OnUser(uint32_t wParam, uint32_t lParam);
+  // WM_USER sent to the playlist window.
+  int32_t OnPlaylistUser(uint32_t wParam, uint32_t lParam);
   // Replies 1 when the data was taken, 0 otherwise.
   int32_t OnCopyData(uintptr_t dwData, const void* data, std::size_t size);
   // Moves a playing track on; negative or zero is nothing.
@@ -136,12 +155,14 @@ class PlayerModel {
   int32_t Volume() const { return volume_; }
   bool Shuffle() const { return shuffle_; }
   bool Repeat() const { return repeat_; }
+  bool ManualAdvance() const { return manualAdvance_; }
   bool CloseRequested() const { return closeRequested_; }
 
   // ---- changes the shells and tests make directly; false for an index out of range
   bool Add(std::string_view fileName);  // false for an empty name
   bool SetTitle(int32_t index, std::string_view title, Placement placement = Placement::Heap);
   bool SetLength(int32_t index, int32_t seconds);
+  bool Remove(int32_t index);
 
  private:
   bool InRange(int32_t index) const { return index >= 0 && std::size_t(index) < entries_.size(); }
@@ -160,6 +181,7 @@ class PlayerModel {
   int32_t volume_ = kInitialVolume;
   bool shuffle_ = false;
   bool repeat_ = false;
+  bool manualAdvance_ = false;
   bool closeRequested_ = false;
 };
 

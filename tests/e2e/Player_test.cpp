@@ -18,6 +18,8 @@ constexpr UINT kClose = 40001, kPrevious = 40044, kPlay = 40045, kPause = 40046,
 constexpr LPARAM kClear = 101, kPlayState = 104, kTime = 105, kJump = 106, kSetCurrent = 121, kVolume = 122, kCount = 124, kCurrent = 125;
 constexpr LPARAM kFileAddress = 211, kTitleAddress = 212;
 constexpr LPARAM kGetShuffle = 250, kGetRepeat = 251, kSetShuffle = 252, kSetRepeat = 253;
+constexpr LPARAM kPlaylistWindow = 260;
+constexpr WPARAM kRemove = 104;  // to the playlist window, by wParam; lParam the index
 constexpr ULONG_PTR kAddFile = 100;  // WM_COPYDATA
 // Its test controls.
 constexpr LPARAM kHang = 0x7001, kDie = 0x7002, kReplyDelay = 0x7003, kGarbage = 0x7004, kSetLength = 0x7005;
@@ -191,6 +193,24 @@ TEST_F(PlayerExe, AnswersThePlayStateAndJumps) {
   Command(kStop);
   EXPECT_EQ(User(kPlayState), 0);
   EXPECT_EQ(User(kJump, 1000), -1);
+}
+
+TEST_F(PlayerExe, ItsPlaylistWindowRemovesEntriesAndHidesFromTheMainClass) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) CopyData(kAddFile, name);
+  User(kSetCurrent, 2);
+  const HWND playlist = reinterpret_cast<HWND>(User(kPlaylistWindow));
+  ASSERT_TRUE(IsWindow(playlist));
+  EXPECT_NE(playlist, window_);
+  EXPECT_EQ(FindWindowA(className_.c_str(), nullptr), window_);
+  EXPECT_EQ(FindWindowExA(nullptr, window_, className_.c_str(), nullptr), nullptr) << "one window of the main class";
+
+  DWORD_PTR reply = 1;
+  ASSERT_TRUE(SendMessageTimeoutA(playlist, WM_USER, kRemove, 0, SMTO_NORMAL, 5000, &reply));
+  EXPECT_EQ(reply, 0u);
+  EXPECT_EQ(User(kCount), 2);
+  EXPECT_EQ(User(kCurrent), 1) << "the same entry, one place down";
+  EXPECT_EQ(ReadText(User(kTitleAddress, 0)), "b");
 }
 
 TEST_F(PlayerExe, KeepsVolumeShuffleAndRepeat) {

@@ -139,6 +139,48 @@ TEST_F(PlayerModelTest, SetCurrentTakesIndexesInRangeOnly) {
   EXPECT_EQ(User(user::kCurrent), 0);
 }
 
+// Removal through the playlist window: the current entry stays current unless
+// it is the one removed, and a removed entry's texts are freed.
+TEST_F(PlayerModelTest, RemovingAnEntryKeepsTheCurrentOneOrStopsWhenItGoes) {
+  struct Case {
+    int entries;
+    int32_t current;
+    uint32_t remove;
+    int32_t currentAfter;
+    const char* titleAfter;  // of the current entry; "" for an empty playlist
+    bool playing;
+  };
+  const Case cases[] = {
+      {3, 1, 0, 0, "two", true},             // before: the index moves down
+      {3, 1, 2, 1, "two", true},             // after
+      {3, 1, 1, 1, "three", false},          // the current: the next takes its index
+      {3, 2, 2, 1, "two", false},            // the current and last
+      {1, 0, 0, 0, "", false},               // the only one
+      {3, 1, 3, 1, "two", true},             // out of range
+      {3, 1, 0xFFFFFFFFu, 1, "two", true},   // -1
+  };
+  const char* names[] = {"one.mp3", "two.mp3", "three.mp3"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.entries << " entries, current " << c.current << ", remove " << c.remove);
+    User(user::kClearPlaylist);
+    for (int i = 0; i < c.entries; ++i) model.Add(names[i]);
+    User(user::kSetCurrent, uint32_t(c.current));
+    model.OnCommand(cmd::kPlay);
+    model.AdvanceTime(1000);
+    const bool removes = c.remove < uint32_t(c.entries);
+
+    EXPECT_EQ(model.OnPlaylistUser(playlist::kRemove, c.remove), 0);
+    EXPECT_EQ(User(user::kCount), c.entries - (removes ? 1 : 0));
+    EXPECT_EQ(memory.live.size(), 2u * model.Count()) << "the removed entry's texts are freed";
+    EXPECT_EQ(User(user::kCurrent), c.currentAfter);
+    if (model.Count()) {
+      EXPECT_EQ(model.At(std::size_t(c.currentAfter)).Title, c.titleAfter);
+    }
+    EXPECT_EQ(User(user::kPlayState), c.playing ? 1 : 0);
+    EXPECT_EQ(model.PositionMs(), c.playing ? 1000 : 0);
+  }
+}
+
 // ---------------------------------------------------------------- texts by address
 
 TEST_F(PlayerModelTest, AddressesPointAtTheEntrysTextsAndStayPut) {
@@ -362,6 +404,29 @@ TEST_F(PlayerModelTest, AfterTheLastTrackItStopsUnlessRepeatIsOn) {
   User(user::kSetShuffle, 1);
   model.AdvanceTime(205000);
   EXPECT_EQ(User(user::kCurrent), 1) << "shuffle keeps the order";
+}
+
+TEST_F(PlayerModelTest, ManualAdvanceStopsOnTheEntryThatEnded) {
+  EXPECT_EQ(User(user::kGetManualAdvance), 0) << "off by default";
+  User(user::kSetManualAdvance, 1);
+  EXPECT_EQ(User(user::kGetManualAdvance), 1);
+  AddThree();
+  model.SetLength(0, 1);
+  User(user::kSetRepeat, 1);
+  // By time, by a jump past the end, and on the last entry, where repeat would wrap.
+  for (int32_t index : {0, 1, 2}) {
+    User(user::kSetCurrent, uint32_t(index));
+    model.OnCommand(cmd::kPlay);
+    if (index == 0)
+      model.AdvanceTime(1000);
+    else
+      EXPECT_EQ(User(user::kJump, 205000), 1);
+    EXPECT_EQ(User(user::kCurrent), index);
+    EXPECT_EQ(User(user::kPlayState), 0) << index;
+    EXPECT_EQ(Position(), 0);
+  }
+  User(user::kSetManualAdvance, 0);
+  EXPECT_EQ(User(user::kGetManualAdvance), 0);
 }
 
 TEST_F(PlayerModelTest, ATrackOfNoKnownLengthNeverEnds) {

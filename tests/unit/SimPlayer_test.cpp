@@ -100,6 +100,28 @@ TEST_F(SimPlayerTest, ControlMessagesSetTheCurrentTitleAndLength) {
   EXPECT_EQ(User(user::kTime, 1), 205);
 }
 
+TEST_F(SimPlayerTest, ItsPlaylistWindowRemovesEntriesAndHidesFromTheMainClass) {
+  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) CopyData(100, name);
+  User(user::kSetCurrent, 2);
+  const platform::WindowHandle playlist = platform::WindowHandle(User(user::kPlaylistWindow));
+  ASSERT_NE(playlist, 0u);
+  EXPECT_NE(playlist, window);
+  EXPECT_EQ(world.WindowProcess(playlist), player.Pid());
+  EXPECT_EQ(world.FindWindows("WA_KDO_1"), std::vector<platform::WindowHandle>{window});
+
+  EXPECT_EQ(world.Send(playlist, WM_USER, playlist::kRemove, 0).Reply, 0);
+  EXPECT_EQ(User(user::kCount), 2);
+  EXPECT_EQ(User(user::kCurrent), 1) << "the same entry, one place down";
+  EXPECT_EQ(ReadText(User(user::kTitleAddress, 0)), "b");
+
+  player.Hang(true);
+  EXPECT_EQ(world.Send(playlist, WM_USER, playlist::kRemove, 0).Outcome, platform::SendOutcome::GivenUp)
+      << "one thread serves both windows";
+  player.Hang(false);
+  EXPECT_EQ(Command(cmd::kClose), 0);
+  EXPECT_FALSE(world.WindowAlive(playlist));
+}
+
 // ---------------------------------------------------------------- faults
 
 TEST_F(SimPlayerTest, ATitleAtTheEndOfMemoryCannotBeReadAsAWhole500Bytes) {

@@ -42,10 +42,24 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
     regions.erase(it);
   }
 
-  int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) override {
+  // The playlist window's messages, on the same model.
+  struct Playlist final : WindowProc {
+    explicit Playlist(Impl& i) : impl(i) {}
+    int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) override {
+      impl.CatchUp();
+      return message == platform::WM_USER_ ? impl.model.OnPlaylistUser(wParam, uint32_t(lParam)) : 0;
+    }
+    Impl& impl;
+  };
+
+  void CatchUp() {
     const int64_t now = world.ElapsedMs();
     model.AdvanceTime(now - lastMs);
     lastMs = now;
+  }
+
+  int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) override {
+    CatchUp();
     switch (message) {
       case platform::WM_COMMAND_: {
         int32_t reply = model.OnCommand(wParam);
@@ -72,9 +86,13 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
 
   // The test controls that make sense in a world without threads; hanging,
   // dying and delaying are the SimPlayer's own methods.
-  int32_t OnUser(uint32_t wParam, uint32_t lParam) { return controls.OnUser(model, wParam, lParam); }
+  int32_t OnUser(uint32_t wParam, uint32_t lParam) {
+    if (lParam == player::user::kPlaylistWindow) return int32_t(playlistWindow);
+    return controls.OnUser(model, wParam, lParam);
+  }
 
   void Close() {
+    world.DestroyWindow(playlistWindow);
     world.DestroyWindow(window);
     world.EndProcess(pid);
   }
@@ -85,6 +103,8 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
   std::string className;
   uint32_t pid;
   WindowHandle window = 0;
+  WindowHandle playlistWindow = 0;
+  Playlist playlist{*this};
   bool showWindow = true;
   int64_t lastMs = 0;
   std::map<uint32_t, uint32_t> regions;  // text address -> its region
@@ -96,7 +116,9 @@ SimPlayer::SimPlayer(World& world, const std::string& className, bool showWindow
     : impl_(std::make_unique<Impl>(world, className)) {
   impl_->showWindow = showWindow;
   impl_->lastMs = world.ElapsedMs();
-  if (showWindow) impl_->window = world.CreateWindow(className, impl_->pid, impl_.get());
+  if (!showWindow) return;
+  impl_->window = world.CreateWindow(className, impl_->pid, impl_.get());
+  impl_->playlistWindow = world.CreateWindow(player::kPlaylistClass, impl_->pid, &impl_->playlist);
 }
 
 SimPlayer::~SimPlayer() {
@@ -104,6 +126,10 @@ SimPlayer::~SimPlayer() {
 }
 
 WindowHandle SimPlayer::Window() const { return impl_->world.WindowAlive(impl_->window) ? impl_->window : 0; }
+
+WindowHandle SimPlayer::PlaylistWindow() const {
+  return impl_->world.WindowAlive(impl_->playlistWindow) ? impl_->playlistWindow : 0;
+}
 
 uint32_t SimPlayer::Pid() const { return impl_->pid; }
 
@@ -115,9 +141,13 @@ bool SimPlayer::Running() const {
 
 player::PlayerModel& SimPlayer::Model() { return impl_->model; }
 
-void SimPlayer::Hang(bool hung) { impl_->world.SetHung(impl_->window, hung); }
+void SimPlayer::Hang(bool hung) {
+  for (WindowHandle w : {impl_->window, impl_->playlistWindow}) impl_->world.SetHung(w, hung);
+}
 
-void SimPlayer::SetReplyDelay(uint32_t ms) { impl_->world.SetReplyDelay(impl_->window, ms); }
+void SimPlayer::SetReplyDelay(uint32_t ms) {
+  for (WindowHandle w : {impl_->window, impl_->playlistWindow}) impl_->world.SetReplyDelay(w, ms);
+}
 
 void SimPlayer::Die() { impl_->world.EndProcess(impl_->pid); }
 

@@ -1,5 +1,6 @@
 // The player stand-in in the simulated world: a process with its own address
-// space, a main window of a class name, and the portable player model behind it.
+// space, a main window of a class name, a playlist window of its own class, and
+// the portable player model behind them.
 #pragma once
 
 #include <cstdint>
@@ -25,12 +26,14 @@ class SimPlayer {
   SimPlayer& operator=(const SimPlayer&) = delete;
 
   WindowHandle Window() const;  // 0 when it has none
+  WindowHandle PlaylistWindow() const;  // 0 when it has none
   uint32_t Pid() const;
   const std::string& ClassName() const;
   bool Running() const;  // its process is alive and its window exists (if it shows one)
   player::PlayerModel& Model();
 
   // ---- faults
+  // Both windows share one thread: these hold the playlist window's answers too.
   void Hang(bool hung);             // stops answering (each send gives up after the send limit)
   void SetReplyDelay(uint32_t ms);  // every answer takes this long
   void Die();                       // the process ends without closing its window cleanly

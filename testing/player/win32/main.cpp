@@ -1,6 +1,7 @@
 // player.exe: the player stand-in as a real Windows program. One hidden
 // top-level window answers the player's window messages through the portable
-// model (../PlayerModel.h); its texts live in this process's memory, at the
+// model (../PlayerModel.h); a second, the playlist window (its own class, owned
+// by the first, on the same thread), answers the playlist's requests. Its texts live in this process's memory, at the
 // addresses it replies, for callers to read with ReadProcessMemory. Play time
 // is real time.
 //
@@ -148,6 +149,16 @@ class ProcessTextMemory final : public player::TextMemory {
 
 class Player {
  public:
+  void SetPlaylistWindow(HWND window) { playlist_ = window; }
+
+  // The playlist window's messages: the request in wParam, its data in lParam.
+  std::optional<LRESULT> HandlePlaylist(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_USER) return std::nullopt;
+    if (replyDelayMs_) Sleep(replyDelayMs_);
+    CatchUp();
+    return model_.OnPlaylistUser(uint32_t(wParam), uint32_t(lParam));
+  }
+
   // Returns the reply when the message is one of ours.
   std::optional<LRESULT> Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -199,6 +210,8 @@ class Player {
       case player::control::kDie:
         TerminateProcess(GetCurrentProcess(), kDiedExitCode);
         return 0;
+      case player::user::kPlaylistWindow:
+        return reinterpret_cast<LRESULT>(playlist_);
     }
     return controls_.OnUser(model_, wParam, lParam);
   }
@@ -214,21 +227,41 @@ class Player {
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
   DWORD replyDelayMs_ = 0;
   player::SharedControls controls_;
+  HWND playlist_ = nullptr;
 };
 
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// Both windows carry the player in their user data, from their creation on.
+template <auto Handler>
+LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   if (auto* player = reinterpret_cast<Player*>(GetWindowLongPtrA(window, GWLP_USERDATA))) {
     try {
-      if (auto reply = player->Handle(window, message, wParam, lParam)) return *reply;
+      if (auto reply = Handler(*player, window, message, wParam, lParam)) return *reply;
     } catch (...) {
       return 0;  // out of memory: the message goes unanswered, the player lives on
     }
   }
   return DefWindowProcA(window, message, wParam, lParam);
+}
+
+std::optional<LRESULT> MainMessage(Player& player, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return player.Handle(window, message, wParam, lParam);
+}
+
+std::optional<LRESULT> PlaylistMessage(Player& player, HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+  return player.HandlePlaylist(message, wParam, lParam);
+}
+
+bool RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC proc) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = proc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = name;
+  return RegisterClassA(&windowClass) != 0;
 }
 
 }  // namespace
@@ -241,17 +274,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   }
   const std::string className = player::ClassFromCommandLine(line);
 
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = className.c_str();
-  if (!RegisterClassA(&windowClass)) return 1;
+  if (!RegisterWindowClass(instance, className.c_str(), PlayerWindowProc<MainMessage>) ||
+      !RegisterWindowClass(instance, player::kPlaylistClass, PlayerWindowProc<PlaylistMessage>))
+    return 1;
 
   Player player;
   HWND window = CreateWindowExA(0, className.c_str(), "Player", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                 400, 120, nullptr, nullptr, instance, &player);
   if (!window) return 1;
+  // Owned by the main window, so it goes when that goes.
+  HWND playlist = CreateWindowExA(0, player::kPlaylistClass, "Playlist", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 300, 200, window, nullptr, instance, &player);
+  if (!playlist) return 1;
+  player.SetPlaylistWindow(playlist);
   SetTimer(window, kClockTimer, kClockTickMs, nullptr);
 
   MSG message;
