@@ -372,6 +372,7 @@ TEST_P(Pace, SlowPlayerGetsAQuarterOfTheThreadAndEveryItemInTurn) {
   const uint32_t delay = GetParam();
   world.SetTickBase(0xFFFFFFFFu - 20000);  // the tick count wraps around on the way
   ChooseAll();
+  DefineAndChoose(1, testdata::kPlayStateKey, "state", Value::I(0));
   Create(1);
   Call(1, "WAC_AddFile", {host::Value::S("C:\\Music\\First.mp3")});
   world.Advance(250);
@@ -386,6 +387,7 @@ TEST_P(Pace, SlowPlayerGetsAQuarterOfTheThreadAndEveryItemInTurn) {
   server.DefineVariable("v_VolumeVar", host::Value::I(0));
   server.DefineVariable("v_ShuffleVar", host::Value::B(false));
   server.DefineVariable("v_RepeatVar", host::Value::B(false));
+  server.DefineVariable("state", host::Value::I(42));
   Player(1)->SetReplyDelay(delay);
 
   const std::vector<PollRecord> polls = Watch(60000, delay);
@@ -401,7 +403,7 @@ TEST_P(Pace, SlowPlayerGetsAQuarterOfTheThreadAndEveryItemInTurn) {
   std::printf("[          ] %u ms per answer: %zu polls in 60 s, share of the thread %.1f %%\n", delay, polls.size(),
               100.0 * share);
 
-  if (sends < 11) world.Advance(60000);  // the slowest player needs more than a minute for a whole round
+  if (sends < 12) world.Advance(60000);  // the slowest player needs more than a minute for a whole round
   EXPECT_EQ(Var("TrackPosVar").Str, "0:00:00");
   EXPECT_EQ(Var("TrackLenVar").Str, "1:02:05");
   EXPECT_EQ(Var("TrackFileVar").Str, "C:\\Music\\Second.mp3");
@@ -409,19 +411,21 @@ TEST_P(Pace, SlowPlayerGetsAQuarterOfTheThreadAndEveryItemInTurn) {
   EXPECT_EQ(Var("VolumeVar").Int, 90);
   EXPECT_EQ(Var("ShuffleVar").Bool, true);
   EXPECT_EQ(Var("RepeatVar").Bool, true);
+  EXPECT_EQ(server.Variable("state")->Int, 0) << "stopped";
 }
 
 INSTANTIATE_TEST_SUITE_P(Delays, Pace, ::testing::Values(300u, 1900u));
 
 TEST_F(Status, NormalPlayerIsPolledWholeEvery250Ms) {
   ChooseAll();
+  DefineAndChoose(1, testdata::kPlayStateKey, "state", Value::I(0));
   Create(1);
   Call(1, "WAC_AddFile", {host::Value::S("a.mp3")});
-  Player(1)->SetReplyDelay(1);  // 11 ms per poll
+  Player(1)->SetReplyDelay(1);  // 12 ms per poll
   world.Advance(250);
   world.ClearSent();
   world.Advance(60000);
-  EXPECT_EQ(world.Sent().size(), 240u * 11) << "240 polls of 11 messages";
+  EXPECT_EQ(world.Sent().size(), 240u * 12) << "240 polls of 12 messages, all nine settings set";
 }
 
 
