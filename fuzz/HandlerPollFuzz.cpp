@@ -183,7 +183,7 @@ void ChangeSettings(host::Server& server, FuzzedDataProvider& in) {
       break;
     case 1: {
       const TKDOSettingsKey& row = KDOWinampControlSettingsKeys[in.ConsumeIntegralInRange<std::size_t>(1, 7)];
-      s.*row.Field = TKDOText(in.ConsumeBool() ? "v" + std::to_string(in.ConsumeIntegralInRange(0, 7)) : Text(in));
+      s.*row.Record = TKDOText(in.ConsumeBool() ? "v" + std::to_string(in.ConsumeIntegralInRange(0, 7)) : Text(in));
       break;
     }
     default:

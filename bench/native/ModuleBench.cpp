@@ -145,7 +145,7 @@ class LeanKernel final : public host::CountedService<IKDOKernel> {
 };
 
 // N instances made straight from the module's code, each bound to its own
-// simulated player holding one stopped track, all seven identifiers chosen.
+// simulated player holding one stopped track, all nine settings chosen.
 struct Bench {
   explicit Bench(int n) {
     farm.InstallExecutable(kExe);
@@ -154,7 +154,7 @@ struct Bench {
       auto* made = new TKDOWinampControl(&kernel, id, &WinampControlModuleInfo());
       refs.emplace_back(made->ModuleInterface());
       instances.push_back(made);
-      TKDOWinampControlSettings s;
+      TKDOWinampInstanceSettings s;
       s.WinampLocation = TKDOText(kExe);
       const std::string n = std::to_string(id);
       int k = 0;
@@ -168,6 +168,7 @@ struct Bench {
         s.*row.Field = TKDOText(ident);
       }
       made->SetSettings(s);
+      made->SetExtraSettings(s);
     }
     world.Advance(1000);  // every link binds to the player it started
     const TKDOText file("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3");
@@ -339,7 +340,7 @@ void CountPollAllocations() {
     gCounting = true;
   }
   gCounting = false;
-  std::printf("\nheap allocations in a poll that changes nothing (7 identifiers, one bound player):\n");
+  std::printf("\nheap allocations in a poll that changes nothing (all nine settings, one bound player):\n");
   std::printf("  allocations per poll : %.2f   (goal 0; %ld in %d polls)\n", double(gAllocations) / kPolls,
               gAllocations, kPolls);
   std::printf("  variable reads / poll: %.1f, writes: %ld\n", double(b.kernel.variables.reads - readsBefore) / kPolls,
@@ -366,7 +367,7 @@ int main(int argc, char** argv) {
               f.ns["BM_ScriptCall_Dispatcher"] / bare);
   std::printf("  (a simulated send is a function call; on Windows a send to another process costs\n"
               "   microseconds, see the poll figures under Wine above)\n");
-  std::printf("\nstatus poll, cost per instance (7 identifiers each, own simulated player):\n");
+  std::printf("\nstatus poll, cost per instance (all nine settings each, own simulated player):\n");
   for (int n : {1, 5, 20}) {
     const std::string key = "BM_StatusPoll/" + std::to_string(n);
     std::printf("  %2d instance(s): %8.1f ns per instance\n", n, f.perInstance[key]);

@@ -46,6 +46,9 @@ inline int64_t BareQuerySet(HWND w) {
   return sink;
 }
 
+// The play state's one send, which a poll adds when its variable is chosen.
+inline int64_t BarePlayState(HWND w) { return Send(w, WM_USER, 0, 104); }
+
 inline double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];

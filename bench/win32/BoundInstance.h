@@ -1,5 +1,5 @@
 // An instance made from the module's code with the stand-in server's kernel,
-// all seven identifiers set, bound to a player.exe it started itself: shared
+// all nine settings set, bound to a player.exe it started itself: shared
 // by the Windows benchmarks that measure the instance's poll.
 #pragma once
 
@@ -24,7 +24,7 @@ class BoundInstance {
   BoundInstance(host::Server& server, uint16_t id) : server_(server) {
     made_ = new TKDOWinampControl(server.Kernel(), id, &WinampControlModuleInfo());  // owned by its counted reference
     instance_ = TKDORef<IKDOModule>(made_->ModuleInterface());
-    TKDOWinampControlSettings s;
+    TKDOWinampInstanceSettings s;
     s.WinampLocation = TKDOText(host::ProgramDirectory() + "\\player.exe");
     for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
       if (row.Type < 0) continue;
@@ -34,6 +34,7 @@ class BoundInstance {
       s.*row.Field = TKDOText(MirrorVariable(row));
     }
     made_->SetSettings(s);
+    made_->SetExtraSettings(s);
     made_->QueryInterface(IID_IKDOWinampControl, control_.put());
     className_ = "WA_KDO_" + std::to_string(id);
     for (int i = 0; i < 300 && !Bound(); ++i) host::PumpMessages(50);

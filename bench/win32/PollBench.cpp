@@ -1,6 +1,6 @@
 // What an instance costs over the bare Windows calls it makes, against a bound
 // player.exe:
-// - one status poll with all seven identifiers set, beside the eleven sends and
+// - one status poll with all nine settings set, beside the twelve sends and
 //   two reads of the player's memory that poll needs;
 // - one script call (WAC_Play through the server's dispatcher into the
 //   handler), beside one bare send of the same message.
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     int64_t sink = 0;
     // One whole poll each time: the pace that spaces the timer's polls is not what is measured.
     const bench::Paired poll =
-        bench::Interleave(rounds, perRound, [&] { made->PollPlayer(); }, [&] { sink += bench::BareQuerySet(w); });
+        bench::Interleave(rounds, perRound, [&] { made->PollPlayer(); }, [&] { sink += bench::BareQuerySet(w) + bench::BarePlayState(w); });
     const int writesAfter = bound.Writes();
 
     int64_t calls = 0;
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
         },
         [&] { sink += bench::Send(w, WM_COMMAND, 40045, 0); });
 
-    std::printf("status poll, all seven identifiers (11 messages, 2 remote reads), median of %d rounds of %d:\n",
+    std::printf("status poll, all nine settings (12 messages, 2 remote reads), median of %d rounds of %d:\n",
                 rounds, perRound);
     std::printf("  bare Windows calls : %9.1f us\n", poll.B);
     std::printf("  instance's poll    : %9.1f us\n", poll.A);

@@ -109,7 +109,7 @@ KDOResult TKDOWinampControl::ControlQueryInterface(const TGUID& iid, void** obj)
 // instance, so the instance outlives the server's reference until the page is hidden.
 KDOResult TKDOWinampControl::ShowConfigurationPage() {
   if (!FConfigurationForm) FConfigurationForm = std::make_shared<TfrmPropertyPage>();
-  FConfigurationForm->SetWinampControl(&FControlTable);
+  FConfigurationForm->SetWinampControl(&FControlTable, this);
   FConfigurationForm->SetInstanceControl(FServices.InstanceControl.get());
   FConfigurationForm->Show();
   return KDO_S_OK;
@@ -153,15 +153,25 @@ KDOResult TKDOWinampControl::SaveSettings() {
 }
 
 KDOResult TKDOWinampControl::GetSettings(TKDOWinampControlSettings& settings) {
-  settings = FSettings;
+  settings = static_cast<const TKDOWinampControlSettings&>(FSettings);
   return KDO_S_OK;
 }
 
 // Stores nothing: the store sees the new texts at the next SaveSettings.
 KDOResult TKDOWinampControl::SetSettings(const TKDOWinampControlSettings& settings) {
-  FSettings = settings;
+  static_cast<TKDOWinampControlSettings&>(FSettings) = settings;
   ApplySettings();
   return KDO_S_OK;
+}
+
+void TKDOWinampControl::GetExtraSettings(TKDOWinampInstanceSettings& settings) {
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    if (!row.Record) settings.*row.Field = FSettings.*row.Field;
+}
+
+void TKDOWinampControl::SetExtraSettings(const TKDOWinampInstanceSettings& settings) {
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    if (!row.Record) FSettings.*row.Field = settings.*row.Field;
 }
 
 // The location goes to the link; the identifiers count from the next poll.

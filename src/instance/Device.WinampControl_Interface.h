@@ -34,7 +34,7 @@
 class TWinAmpControl;
 class TfrmPropertyPage;
 
-class TKDOWinampControl final : public TKDOModuleObject {
+class TKDOWinampControl final : public TKDOModuleObject, public IKDOWinampExtraSettings {
  public:
   // Throws when a part cannot be made; the script functions are then unregistered again.
   TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, const TKDOModuleInfo* moduleInfo);
@@ -44,15 +44,19 @@ class TKDOWinampControl final : public TKDOModuleObject {
   KDOResult ShowConfigurationPage() override;
   // Hides and frees the page (once a modal dialog it runs has returned).
   KDOResult HideConfigurationPage() override;
-  // Reads the eight settings from the server's store, each into its field, and applies them.
+  // Reads the nine settings from the server's store, each into its field, and applies them.
   KDOResult LoadSettings() override;
-  // Writes the eight settings to the server's store.
+  // Writes the nine settings to the server's store.
   KDOResult SaveSettings() override;
 
-  // Assigns new references to the eight settings into `settings`.
+  // Assigns new references to the eight settings of the record into `settings`.
   KDOResult GetSettings(TKDOWinampControlSettings& settings);
-  // Takes the eight settings and applies them; the store sees them at the next SaveSettings.
+  // Takes the record's eight settings and applies them; the play state variable stays as it was.
+  // The store sees them at the next SaveSettings.
   KDOResult SetSettings(const TKDOWinampControlSettings& settings);
+  // The settings outside the record, for the instance's own page; they count from the next poll.
+  void GetExtraSettings(TKDOWinampInstanceSettings& settings) override;
+  void SetExtraSettings(const TKDOWinampInstanceSettings& settings) override;
   // Answers IKDOModule and the module's own identifier only.
   KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;
   // Runs the script function of that row with its debug line (see TKDOWinampScript::Run).
@@ -74,7 +78,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
   TKDOWinampServices FServices;
   const TKDOModuleInfo* FModuleInfo;
   uint16_t FInstanceID;
-  TKDOWinampControlSettings FSettings;
+  TKDOWinampInstanceSettings FSettings;
   std::shared_ptr<TfrmPropertyPage> FConfigurationForm;  // a running modal dialog of the form may hold it too
   std::unique_ptr<TWinAmpControl> FPlayerLink;
   std::optional<TKDOWinampScript> FScript;

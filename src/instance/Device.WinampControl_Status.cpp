@@ -76,6 +76,7 @@ bool Ask(const PollStep& step, L& l, Polled& a) {
     case TKDOPlayerQuery::Volume: a.Number = l.GetVolume(); return true;
     case TKDOPlayerQuery::Shuffle: a.Number = l.GetShuffle(); return true;
     case TKDOPlayerQuery::Repeat: a.Number = l.GetRepeat(); return true;
+    case TKDOPlayerQuery::PlayState: a.Number = l.GetPlayState(); return true;
     case TKDOPlayerQuery::None: return true;
     case TKDOPlayerQuery::PlaylistFile:
     case TKDOPlayerQuery::PlaylistTitle: break;
@@ -109,7 +110,7 @@ uint8_t ItemStart(uint8_t step) {
 }  // namespace
 
 TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
-                                   const TKDOWinampControlSettings& settings)
+                                   const TKDOWinampInstanceSettings& settings)
     : FServices(services), FInstance(instance), FLink(link), FSettings(settings),
       FTimer(std::make_unique<platform::Timer>()) {
   FTimer->SetInterval(250);
@@ -126,9 +127,9 @@ void TKDOWinampStatus::Tick() {
 void TKDOWinampStatus::Poll() {
   // The poll only asks: it never starts, binds or commands the player. A
   // player that does not answer is left alone like an unbound one: the
-  // variables keep its last real values.
+  // variables keep its last real values, and the play state shows -1.
   auto asking = [this] { return FLink.IsBound() && FLink.IsAnswering(); };
-  if (!asking()) return;
+  if (!asking()) return WriteNoPlayer();
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
   const TKDORef<IKDOModule> self(&FInstance);
@@ -153,7 +154,10 @@ void TKDOWinampStatus::Poll() {
       complete = Ask(step, FLink, answer);
       spent += uint32_t(platform::TickMs() - asked);
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
-      if (!asking()) break;
+      if (!asking()) {
+        WriteNoPlayer();
+        break;
+      }
       if (complete) Write(*step.Row, ident.get(), answer.Number, answer.Text);
     }
     // An item without identifier, or complete, is left for the next; otherwise its next step follows.
@@ -165,6 +169,14 @@ void TKDOWinampStatus::Poll() {
   FPoll.Step = at;
   FPoll.EndedAt = platform::TickMs();
   FPoll.RestMs = 3 * spent;
+}
+
+// Asks the player nothing: only the variable is read, and written when it differs.
+void TKDOWinampStatus::WriteNoPlayer() {
+  const TKDOText ident = FSettings.PlayStateVar;
+  if (ident.empty()) return;
+  const TKDORef<IKDOModule> self(&FInstance);  // the write's server code may let the instance go
+  UpdateIntegerVariable(ident.get(), -1);
 }
 
 // The value in its variable's type; a time is the player's seconds.

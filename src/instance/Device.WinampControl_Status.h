@@ -29,7 +29,7 @@ struct TStatusPollProgress {
 class TKDOWinampStatus {
  public:
   TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
-                   const TKDOWinampControlSettings& settings);
+                   const TKDOWinampInstanceSettings& settings);
   TKDOWinampStatus(const TKDOWinampStatus&) = delete;
   TKDOWinampStatus& operator=(const TKDOWinampStatus&) = delete;
 
@@ -40,6 +40,8 @@ class TKDOWinampStatus {
   void Poll();
 
  private:
+  // Without a player that answers, the play state variable says so (-1).
+  void WriteNoPlayer();
   void Write(const TKDOSettingsKey& row, KDOString ident, int32_t number, std::string_view text);
   void UpdateStringVariable(KDOString ident, std::string_view text);
   void UpdateIntegerVariable(KDOString ident, int32_t value);
@@ -48,7 +50,7 @@ class TKDOWinampStatus {
   const TKDOWinampServices& FServices;
   IKDOModule& FInstance;
   TWinAmpControl& FLink;
-  const TKDOWinampControlSettings& FSettings;
+  const TKDOWinampInstanceSettings& FSettings;
   std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing
   TStatusPollProgress FPoll;
   std::unique_ptr<platform::Timer> FTimer;  // last: it ticks only once the rest is made

@@ -18,7 +18,7 @@ KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings
   return KDOGuard([&] {
     TKDOWinampControlSettings own;
     for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-      own.*row.Field = TKDOText::Share(settings.*row.Value);
+      if (row.Record) own.*row.Record = TKDOText::Share(settings.*row.Value);
     return FOwner.SetSettings(own);
   });
 }

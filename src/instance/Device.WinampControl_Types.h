@@ -40,6 +40,14 @@ struct TKDOWinampControlSettingsValue {
 static_assert(std::is_trivially_copyable_v<TKDOWinampControlSettingsValue>);
 static_assert(sizeof(TKDOWinampControlSettingsValue) == 8 * sizeof(KDOString));
 
+// The nine settings an instance keeps: the eight of the record that crosses
+// IKDOWinampControl, and the play state variable, which never crosses it (the
+// record's callers see it unchanged; the instance's own page reaches it through
+// IKDOWinampExtraSettings).
+struct TKDOWinampInstanceSettings : TKDOWinampControlSettings {
+  TKDOText PlayStateVar;
+};
+
 // What the status mirror asks the player for a setting's value.
 enum class TKDOPlayerQuery : uint8_t {
   None,           // not mirrored: the location
@@ -50,57 +58,89 @@ enum class TKDOPlayerQuery : uint8_t {
   Volume,
   Shuffle,
   Repeat,
+  PlayState,  // 1 playing, 3 paused, 0 stopped; -1 written while there is no answering player
 };
 
-// One setting: its store key, its fields in the owning record and in the
-// by-value one, the page's field and select button, and for the seven
-// mirrored values the variable type (the only one the picker admits, the one
-// the mirror writes in) and what the mirror asks the player.
+using TKDOSettingsField = TKDOText TKDOWinampInstanceSettings::*;
+using TKDORecordField = TKDOText TKDOWinampControlSettings::*;
+using TKDOValueField = KDOString TKDOWinampControlSettingsValue::*;
+
+// One setting: its store key, its field among the instance's nine, in the
+// record of eight and in the by-value one (both null for a setting the record
+// does not carry), the page's field and select button, and for the mirrored
+// values the variable type (the only one the picker admits, the one the
+// mirror writes in) and what the mirror asks the player.
 struct TKDOSettingsKey {
   KDOString Key;
-  TKDOText TKDOWinampControlSettings::*Field;
-  KDOString TKDOWinampControlSettingsValue::*Value;
+  TKDOSettingsField Field;
+  TKDORecordField Record;
+  TKDOValueField Value;
   const char* Edit;
   const char* Button;
   int8_t Type;  // KDO_TYPE_*, or -1 when not mirrored
   TKDOPlayerQuery Query;
 };
 
-// The eight settings in the order they are read, written, shown and polled.
-inline constexpr std::array<TKDOSettingsKey, 8> KDOWinampControlSettingsKeys = {{
-    // key, field, by-value field, page field, select button, variable type, player query
-    {kdo::text::Const<"WinampLocation">(), &TKDOWinampControlSettings::WinampLocation,
-     &TKDOWinampControlSettingsValue::WinampLocation, "edLocation", "btnSelectWinamp", -1,
-     TKDOPlayerQuery::None},
-    {kdo::text::Const<"TrackPosVar">(), &TKDOWinampControlSettings::TrackPosVar,
-     &TKDOWinampControlSettingsValue::TrackPosVar, "edTrackPos", "btnSelectVar1", KDO_TYPE_STRING,
-     TKDOPlayerQuery::TrackPosition},
-    {kdo::text::Const<"TrackLenVar">(), &TKDOWinampControlSettings::TrackLenVar,
-     &TKDOWinampControlSettingsValue::TrackLenVar, "edTrackLen", "btnSelectVar2", KDO_TYPE_STRING,
-     TKDOPlayerQuery::TrackLength},
-    {kdo::text::Const<"TrackFileVar">(), &TKDOWinampControlSettings::TrackFileVar,
-     &TKDOWinampControlSettingsValue::TrackFileVar, "edTrackFile", "SpeedButton4", KDO_TYPE_STRING,
-     TKDOPlayerQuery::PlaylistFile},
-    {kdo::text::Const<"TrackTitleVar">(), &TKDOWinampControlSettings::TrackTitleVar,
-     &TKDOWinampControlSettingsValue::TrackTitleVar, "edTrackTitle", "SpeedButton5", KDO_TYPE_STRING,
-     TKDOPlayerQuery::PlaylistTitle},
-    {kdo::text::Const<"VolumeVar">(), &TKDOWinampControlSettings::VolumeVar,
-     &TKDOWinampControlSettingsValue::VolumeVar, "edVolume", "SpeedButton1", KDO_TYPE_INTEGER,
-     TKDOPlayerQuery::Volume},
-    {kdo::text::Const<"ShuffleVar">(), &TKDOWinampControlSettings::ShuffleVar,
-     &TKDOWinampControlSettingsValue::ShuffleVar, "edShuffle", "SpeedButton2", KDO_TYPE_BOOLEAN,
-     TKDOPlayerQuery::Shuffle},
-    {kdo::text::Const<"RepeatVar">(), &TKDOWinampControlSettings::RepeatVar,
-     &TKDOWinampControlSettingsValue::RepeatVar, "edRepeat", "SpeedButton3", KDO_TYPE_BOOLEAN,
-     TKDOPlayerQuery::Repeat},
+namespace kdo::settings {
+// A setting that the record of eight carries: the same field in the instance's nine.
+constexpr TKDOSettingsKey InRecord(KDOString key, TKDORecordField record, TKDOValueField value, const char* edit,
+                                   const char* button, int8_t type, TKDOPlayerQuery query) {
+  return {key, record, record, value, edit, button, type, query};
+}
+}  // namespace kdo::settings
+
+// The nine settings in the order they are read, written, shown and polled.
+inline constexpr std::array<TKDOSettingsKey, 9> KDOWinampControlSettingsKeys = {{
+    // key, record field, by-value field, page field, select button, variable type, player query
+    kdo::settings::InRecord(kdo::text::Const<"WinampLocation">(), &TKDOWinampControlSettings::WinampLocation,
+                            &TKDOWinampControlSettingsValue::WinampLocation, "edLocation", "btnSelectWinamp", -1,
+                            TKDOPlayerQuery::None),
+    kdo::settings::InRecord(kdo::text::Const<"TrackPosVar">(), &TKDOWinampControlSettings::TrackPosVar,
+                            &TKDOWinampControlSettingsValue::TrackPosVar, "edTrackPos", "btnSelectVar1",
+                            KDO_TYPE_STRING, TKDOPlayerQuery::TrackPosition),
+    kdo::settings::InRecord(kdo::text::Const<"TrackLenVar">(), &TKDOWinampControlSettings::TrackLenVar,
+                            &TKDOWinampControlSettingsValue::TrackLenVar, "edTrackLen", "btnSelectVar2",
+                            KDO_TYPE_STRING, TKDOPlayerQuery::TrackLength),
+    kdo::settings::InRecord(kdo::text::Const<"TrackFileVar">(), &TKDOWinampControlSettings::TrackFileVar,
+                            &TKDOWinampControlSettingsValue::TrackFileVar, "edTrackFile", "SpeedButton4",
+                            KDO_TYPE_STRING, TKDOPlayerQuery::PlaylistFile),
+    kdo::settings::InRecord(kdo::text::Const<"TrackTitleVar">(), &TKDOWinampControlSettings::TrackTitleVar,
+                            &TKDOWinampControlSettingsValue::TrackTitleVar, "edTrackTitle", "SpeedButton5",
+                            KDO_TYPE_STRING, TKDOPlayerQuery::PlaylistTitle),
+    kdo::settings::InRecord(kdo::text::Const<"VolumeVar">(), &TKDOWinampControlSettings::VolumeVar,
+                            &TKDOWinampControlSettingsValue::VolumeVar, "edVolume", "SpeedButton1", KDO_TYPE_INTEGER,
+                            TKDOPlayerQuery::Volume),
+    kdo::settings::InRecord(kdo::text::Const<"ShuffleVar">(), &TKDOWinampControlSettings::ShuffleVar,
+                            &TKDOWinampControlSettingsValue::ShuffleVar, "edShuffle", "SpeedButton2",
+                            KDO_TYPE_BOOLEAN, TKDOPlayerQuery::Shuffle),
+    kdo::settings::InRecord(kdo::text::Const<"RepeatVar">(), &TKDOWinampControlSettings::RepeatVar,
+                            &TKDOWinampControlSettingsValue::RepeatVar, "edRepeat", "SpeedButton3", KDO_TYPE_BOOLEAN,
+                            TKDOPlayerQuery::Repeat),
+    // Outside the record: key, field, no record fields, page field, select button, variable type, player query
+    {kdo::text::Const<"PlayStateVar">(), &TKDOWinampInstanceSettings::PlayStateVar, nullptr, nullptr, "edPlayState",
+     "SpeedButton6", KDO_TYPE_INTEGER, TKDOPlayerQuery::PlayState},
 }};
 
 // The owning record's texts, borrowed for a by-value SetSettings.
 inline TKDOWinampControlSettingsValue KDOSettingsValue(const TKDOWinampControlSettings& settings) noexcept {
   TKDOWinampControlSettingsValue value{};
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) value.*row.Value = (settings.*row.Field).get();
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    if (row.Record) value.*row.Value = (settings.*row.Record).get();
   return value;
 }
+
+// The instance's own path, for its configuration page, to the settings that
+// the record of eight does not carry. It never crosses the server boundary.
+class IKDOWinampExtraSettings {
+ public:
+  // Assigns them into `settings`; the eight there are left alone.
+  virtual void GetExtraSettings(TKDOWinampInstanceSettings& settings) = 0;
+  // Takes them from `settings`; the eight go through SetSettings.
+  virtual void SetExtraSettings(const TKDOWinampInstanceSettings& settings) = 0;
+
+ protected:
+  ~IKDOWinampExtraSettings() = default;
+};
 
 // Operations 1 to 17 follow IKDOModule's entries (table entries 11 to 27).
 // Every one returns 0; outputs are out-parameters. GetSettings takes the

@@ -9,7 +9,7 @@ using platform::ComponentLayout;
 using platform::Picture;
 namespace f = platform::flags;
 
-constexpr platform::FormLayout kForm = {"frmPropertyPage", "WinAmp Control - Configuration", 422, 465, "MS Sans Serif",
+constexpr platform::FormLayout kForm = {"frmPropertyPage", "WinAmp Control - Configuration", 422, 497, "MS Sans Serif",
                                       11};
 
 constexpr const char* kSelectHint = "List All Variables";
@@ -29,13 +29,13 @@ constexpr ComponentLayout kLayout[] = {
      Picture::None, 0},
     {"GroupBox1", ComponentKind::GroupBox, nullptr, "WinAmp Player Location", 8, 80, 401, 73, 1, 0, nullptr,
      Picture::None, 0},
-    {"btnApply", ComponentKind::SpeedButton, nullptr, "Apply", 336, 435, 78, 22, -1, 0, nullptr, Picture::GlyphApply,
+    {"btnApply", ComponentKind::SpeedButton, nullptr, "Apply", 336, 467, 78, 22, -1, 0, nullptr, Picture::GlyphApply,
      0},
     {"Label6", ComponentKind::Label, "GroupBox1", "Location:", 16, 36, 44, 13, -1, 0, nullptr, Picture::None, 0},
-    {"btnOK", ComponentKind::SpeedButton, nullptr, "OK", 257, 435, 73, 22, -1, 0, nullptr, Picture::GlyphOk,
+    {"btnOK", ComponentKind::SpeedButton, nullptr, "OK", 257, 467, 73, 22, -1, 0, nullptr, Picture::GlyphOk,
      f::Opaque},
     {"Bevel2", ComponentKind::Bevel, "pTop", nullptr, 0, 63, 422, 2, -1, 0, nullptr, Picture::None, f::AlignBottom},
-    {"GroupBox2", ComponentKind::GroupBox, nullptr, "Player Status", 13, 168, 401, 261, 2, 0, nullptr, Picture::None,
+    {"GroupBox2", ComponentKind::GroupBox, nullptr, "Player Status", 13, 168, 401, 293, 2, 0, nullptr, Picture::None,
      0},
     {"Label4", ComponentKind::Label, "GroupBox2", "Track Pos:", 16, 36, 52, 13, -1, 0, nullptr, Picture::None, 0},
     {"btnSelectVar1", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 32, 23, 22, -1, 1, kSelectHint,
@@ -76,6 +76,11 @@ constexpr ComponentLayout kLayout[] = {
      f::Disabled},
     {"SpeedButton5", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 128, 23, 22, -1, 7, kSelectHint,
      Picture::GlyphList, kSelectFlags},
+    {"Label12", ComponentKind::Label, "GroupBox2", "Play State:", 16, 260, 54, 13, -1, 0, nullptr, Picture::None, 0},
+    {"edPlayState", ComponentKind::Edit, "GroupBox2", nullptr, 88, 256, 265, 21, 7, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"SpeedButton6", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 256, 23, 22, -1, 8, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
 };
 
 constexpr uint32_t kLime = 0x00FF00;
@@ -88,7 +93,7 @@ TfrmPropertyPage::TfrmPropertyPage()
   FForm->SetOnClick("btnApply", [this](int) { btnApplyClick(); });
   FForm->SetOnClick("btnOK", [this](int) { btnOKClick(); });
   FForm->SetOnClick("btnSelectWinamp", [this](int) { btnSelectWinampClick(); });
-  // The seven select buttons are the ones showing the list glyph.
+  // The select buttons are the ones showing the list glyph.
   for (const ComponentLayout& c : kLayout)
     if (c.Pic == Picture::GlyphList) FForm->SetOnClick(c.Name, [this](int tag) { btnSelectVar1Click(tag); });
   FormCreate();
@@ -116,16 +121,20 @@ void TfrmPropertyPage::RunModal(Dialog&& dialog, Take&& take) {
 
 void TfrmPropertyPage::FormCreate() { FForm->SetGlyphTransparentColor("btnOK", kLime); }
 
+// The record's eight through the instance's interface, the rest by the instance's own path.
 void TfrmPropertyPage::FormShow() {
   if (FWinampControl) FWinampControl->GetSettings(&FSettings);
+  if (FExtraSettings) FExtraSettings->GetExtraSettings(FSettings);
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
     FForm->SetText(row.Edit, (FSettings.*row.Field).view());
 }
 
-// Sends all eight texts every time, changed or not; the form stays open.
+// Hands all nine texts over every time, changed or not; the form stays open.
 void TfrmPropertyPage::btnApplyClick() {
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
     FSettings.*row.Field = TKDOText(FForm->Text(row.Edit));
+  // The extra ones first: taking them calls nothing out, so the instance is surely still held.
+  if (FExtraSettings) FExtraSettings->SetExtraSettings(FSettings);
   if (FWinampControl) FWinampControl->SetSettings(KDOSettingsValue(FSettings));
 }
 

@@ -26,9 +26,14 @@ class TfrmPropertyPage : public std::enable_shared_from_this<TfrmPropertyPage> {
   TfrmPropertyPage& operator=(const TfrmPropertyPage&) = delete;
 
   // The instance hands these over before every show; each replaces what was held.
-  void SetWinampControl(IKDOWinampControl* control) { FWinampControl = TKDORef<IKDOWinampControl>(control); }
+  // `extra` is the same instance's path to the settings outside the record;
+  // the reference to `control` keeps it alive.
+  void SetWinampControl(IKDOWinampControl* control, IKDOWinampExtraSettings* extra = nullptr) {
+    FWinampControl = TKDORef<IKDOWinampControl>(control);
+    FExtraSettings = control ? extra : nullptr;
+  }
   void SetInstanceControl(IKDOInstanceControl* control) { FInstanceControl = TKDORef<IKDOInstanceControl>(control); }
-  void ClearWinampControl() { FWinampControl.reset(); }
+  void ClearWinampControl() { SetWinampControl(nullptr); }
 
   // Modeless; FormShow runs only when the form turns from hidden to visible.
   void Show();
@@ -54,7 +59,8 @@ class TfrmPropertyPage : public std::enable_shared_from_this<TfrmPropertyPage> {
 
   std::unique_ptr<platform::Form> FForm;
   unsigned FHides = 0;  // hides so far: a modal wait that saw one drops its answer
-  TKDOWinampControlSettings FSettings;
+  TKDOWinampInstanceSettings FSettings;
   TKDORef<IKDOWinampControl> FWinampControl;
+  IKDOWinampExtraSettings* FExtraSettings = nullptr;  // valid while FWinampControl is held
   TKDORef<IKDOInstanceControl> FInstanceControl;
 };

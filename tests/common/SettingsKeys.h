@@ -1,5 +1,6 @@
 // The instance's settings as the server's store holds them: the location's key, then the seven
-// mirrored values' keys with the type of variable each is written to (an empty value of it).
+// mirrored values' keys of the record with the type of variable each is written to (an empty value
+// of it), then the play state's key, which the record does not carry.
 #pragma once
 
 #include <string>
@@ -12,7 +13,7 @@ namespace testdata {
 
 using Mirrored = std::vector<std::pair<std::string, host::Value>>;
 
-// The seven mirrored values in the store's order, each with an empty variable of its type.
+// The record's seven mirrored values in the store's order, each with an empty variable of its type.
 inline Mirrored AllMirrored() {
   return {{"TrackPosVar", host::Value::S("")},  {"TrackLenVar", host::Value::S("")},
           {"TrackFileVar", host::Value::S("")}, {"TrackTitleVar", host::Value::S("")},
@@ -20,10 +21,14 @@ inline Mirrored AllMirrored() {
           {"RepeatVar", host::Value::B(false)}};
 }
 
-// All eight keys in the order the instance reads and writes them.
+// The play state, mirrored into an integer variable; the record of eight does not carry it.
+inline constexpr const char* kPlayStateKey = "PlayStateVar";
+
+// All nine keys in the order the instance reads and writes them.
 inline std::vector<std::string> SettingsKeys() {
   std::vector<std::string> keys = {"WinampLocation"};
   for (const auto& item : AllMirrored()) keys.push_back(item.first);
+  keys.push_back(kPlayStateKey);
   return keys;
 }
 

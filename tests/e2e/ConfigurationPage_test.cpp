@@ -72,7 +72,7 @@ class PageE2E : public LoadedModuleTest {
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
     const std::vector<std::string> keys = testdata::SettingsKeys();
-    values = {"C:\\nowhere\\winamp.exe", "Pos", "Len", "File", "Title", "Vol", "Shuf", "Rep"};
+    values = {"C:\\nowhere\\winamp.exe", "Pos", "Len", "File", "Title", "Vol", "Shuf", "Rep", "State"};
     for (std::size_t i = 0; i < keys.size(); ++i) server.SetSetting(kId, "Settings", keys[i], values[i]);
     ASSERT_EQ(server.CreateInstance(info->ModuleID, kId), KDO_S_OK);
     module = server.Instance(kId);
@@ -88,7 +88,8 @@ class PageE2E : public LoadedModuleTest {
     TKDOWinampControlSettings s;
     c->GetSettings(&s);
     std::vector<std::string> t;
-    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) t.push_back((s.*row.Field).str());
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+      if (row.Record) t.push_back((s.*row.Record).str());
     return t;
   }
 
@@ -105,7 +106,7 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
   RECT client;
   GetClientRect(form, &client);
   EXPECT_EQ(client.right, 422);
-  EXPECT_EQ(client.bottom, 465);
+  EXPECT_EQ(client.bottom, 497);
   const LONG style = GetWindowLongA(form, GWL_STYLE);
   EXPECT_TRUE(style & WS_SYSMENU) << "a close box";
   EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
@@ -129,9 +130,9 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
       {"Label6", "Static", "GroupBox1", "Location:", {16, 36, 60, 49}},
       {"edLocation", "Edit", "GroupBox1", "C:\\nowhere\\winamp.exe", {88, 32, 353, 53}},
       {"btnSelectWinamp", "KDOSpeedButton", "GroupBox1", "", {359, 32, 382, 54}},
-      {"GroupBox2", "KDOContainer", "frmPropertyPage", "Player Status", {13, 168, 414, 429}},
-      {"btnApply", "KDOSpeedButton", "frmPropertyPage", "Apply", {336, 435, 414, 457}},
-      {"btnOK", "KDOSpeedButton", "frmPropertyPage", "OK", {257, 435, 330, 457}},
+      {"GroupBox2", "KDOContainer", "frmPropertyPage", "Player Status", {13, 168, 414, 461}},
+      {"btnApply", "KDOSpeedButton", "frmPropertyPage", "Apply", {336, 467, 414, 489}},
+      {"btnOK", "KDOSpeedButton", "frmPropertyPage", "OK", {257, 467, 330, 489}},
   };
   for (const Row& r : rows) {
     ASSERT_TRUE(children.count(r.name)) << r.name;
@@ -148,7 +149,7 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
     }
     EXPECT_EQ(c.rect.bottom, r.rect.bottom) << r.name;
   }
-  // The seven rows of the player status.
+  // The eight rows of the player status.
   const std::tuple<int, const char*, const char*, const char*, int, const char*> statusRows[] = {
       {32, "Label4", "Track Pos:", "edTrackPos", 1, "btnSelectVar1"},
       {64, "Label7", "Track Len:", "edTrackLen", 2, "btnSelectVar2"},
@@ -157,6 +158,7 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
       {160, "Label5", "Volume:", "edVolume", 3, "SpeedButton1"},
       {192, "Label8", "Shuffle:", "edShuffle", 4, "SpeedButton2"},
       {224, "Label9", "Repeat:", "edRepeat", 5, "SpeedButton3"},
+      {256, "Label12", "Play State:", "edPlayState", 8, "SpeedButton6"},
   };
   for (const auto& [top, label, caption, edit, tag, button] : statusRows) {
     EXPECT_EQ(children[label].text, caption);
@@ -176,13 +178,14 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
   EXPECT_FALSE(IsWindowEnabled(children["edLocation"].hwnd));
   EXPECT_EQ(children["btnSelectWinamp"].hint, "Select Folder");
   EXPECT_EQ(children["edVolume"].text, "Vol") << "filled from the instance";
+  EXPECT_EQ(children["edPlayState"].text, "State");
 
   // The edits' tab order is their z-order within the group box.
   std::vector<std::string> tabOrder;
   for (HWND w = GetWindow(children["GroupBox2"].hwnd, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT))
     if (children[Name(w)].cls == "Edit") tabOrder.push_back(Name(w));
   EXPECT_EQ(tabOrder, (std::vector<std::string>{"edTrackPos", "edTrackLen", "edVolume", "edShuffle", "edRepeat",
-                                                "edTrackFile", "edTrackTitle"}));
+                                                "edTrackFile", "edTrackTitle", "edPlayState"}));
 
   host::PumpMessages(300);
   EXPECT_TRUE(host::SaveWindowPng(form, "configuration-page.png"));
@@ -211,8 +214,14 @@ TEST_F(PageE2E, ApplyOkAndAPickWithRealMouseMessages) {
 
   selector.Answer = "PickedTitle";
   ClickWithMouse(children["SpeedButton5"].hwnd);
+  selector.Answer = "PickedState";
+  selector.Filters.clear();
+  ClickWithMouse(children["SpeedButton6"].hwnd);
+  EXPECT_EQ(selector.Filters, std::vector<uint8_t>{2}) << "the play state: integer variables";
   ClickWithMouse(children["btnOK"].hwnd);
   EXPECT_EQ(Settings()[4], "PickedTitle");
+  module->SaveSettings();
+  EXPECT_EQ(server.Setting(kId, "Settings", "PlayStateVar"), "PickedState") << "OK hands the ninth over too";
   EXPECT_FALSE(IsWindowVisible(form)) << "OK hides";
   EXPECT_EQ(module->GetReferenceCount(), 2) << "the hidden form still holds the instance";
 
@@ -350,10 +359,10 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
   RECT client;
   GetClientRect(form, &client);
   EXPECT_EQ(client.right, scale(422));
-  EXPECT_EQ(client.bottom, scale(465));
+  EXPECT_EQ(client.bottom, scale(497));
 
   auto children = Walk(form);
-  EXPECT_EQ(children.size(), 34u);
+  EXPECT_EQ(children.size(), 37u);
   for (const auto& [name, c] : children) {
     RECT parent;
     GetClientRect(GetParent(c.hwnd), &parent);
@@ -369,15 +378,15 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
   }
   EXPECT_EQ(children["Bevel2"].rect.bottom, children["pTop"].rect.bottom - children["pTop"].rect.top)
       << "the bevel sits on the panel's bottom edge";
-  // The seven rows, top to bottom: one step between each pair, for fields, buttons and labels alike.
+  // The eight rows, top to bottom: one step between each pair, for fields, buttons and labels alike.
   const char* rows[][3] = {{"edTrackPos", "btnSelectVar1", "Label4"}, {"edTrackLen", "btnSelectVar2", "Label7"},
                            {"edTrackFile", "SpeedButton4", "Label10"}, {"edTrackTitle", "SpeedButton5", "Label11"},
                            {"edVolume", "SpeedButton1", "Label5"},     {"edShuffle", "SpeedButton2", "Label8"},
-                           {"edRepeat", "SpeedButton3", "Label9"}};
+                           {"edRepeat", "SpeedButton3", "Label9"},     {"edPlayState", "SpeedButton6", "Label12"}};
   for (int column = 0; column < 3; ++column) {
     const int step = children[rows[1][column]].rect.top - children[rows[0][column]].rect.top;
     EXPECT_EQ(step, scale(32)) << rows[0][column];
-    for (int r = 1; r < 7; ++r) {
+    for (int r = 1; r < int(std::size(rows)); ++r) {
       EXPECT_EQ(children[rows[r][column]].rect.top - children[rows[r - 1][column]].rect.top, step) << rows[r][column];
       EXPECT_EQ(children[rows[r][column]].rect.bottom - children[rows[r][column]].rect.top,
                 children[rows[0][column]].rect.bottom - children[rows[0][column]].rect.top)

@@ -64,6 +64,8 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   EXPECT_EQ(var("Volume2").Int, 120);
   EXPECT_FALSE(var("Shuffle2").Bool);
   EXPECT_TRUE(var("Repeat2").Bool);
+  EXPECT_EQ(var("State1").Int, 0) << "stopped; the waitfor lines saw 1, 3 and 0 on the way";
+  EXPECT_EQ(var("State2").Int, 0);
   EXPECT_EQ(server.InstanceIds().size(), 0u);
   EXPECT_EQ(FindWindowA("WA_KDO_1", nullptr), nullptr) << "both players closed";
   EXPECT_EQ(FindWindowA("WA_KDO_2", nullptr), nullptr);

@@ -20,7 +20,7 @@ TEST(Example, ScriptRunsUnderTheStandInServerAndClosesItsPlayer) {
   EXPECT_EQ(_pclose(pipe), 0) << "every line ran and every reference was given back\n" << printed;
 
   for (const char* line : {"WAC_GetPlaylistLength(10) -> 2\n", "WAC_GetPlayState(10) -> 1\n",
-                           "WAC_GetPlaylistTitle(10, 2) -> \"Coffee Jazz\"\n", "KitchenVolume = 160\n",
+                           "WAC_GetPlaylistTitle(10, 2) -> \"Coffee Jazz\"\n", "KitchenVolume = 160\n", "KitchenState = 1\n",
                            "WAC_Stop(10) -> true\n"})
     EXPECT_NE(printed.find(line), std::string::npos) << line << "--- printed:\n" << printed;
   EXPECT_EQ(FindWindowA("WA_KDO_10", nullptr), nullptr) << "the player closed with its instance";

@@ -203,7 +203,7 @@ TEST_F(RawInterface, ModuleEntriesTakeTheirArgumentShapes) {
   EXPECT_EQ(GetSettings()[5], "Loaded");
   server.ClearSettingWrites();
   EXPECT_EQ(Call(module, 9, {}), 0u) << "SaveSettings";
-  EXPECT_EQ(server.SettingWrites().size(), 8u);
+  EXPECT_EQ(server.SettingWrites(), kKeys);
   // The control table starts with the same ten.
   EXPECT_EQ(Call(control, 10, {}), 2u);
   EXPECT_EQ(Call(control, 4, {0}), 0x80004005u);

@@ -59,16 +59,17 @@ TEST_F(Page, ShowBuildsOneFormWithTheLayout) {
   const platform::FormLayout& layout = sim::LayoutOf(form);
   EXPECT_STREQ(layout.Caption, "WinAmp Control - Configuration");
   EXPECT_EQ(layout.ClientWidth, 422);
-  EXPECT_EQ(layout.ClientHeight, 465);
+  EXPECT_EQ(layout.ClientHeight, 497);
   EXPECT_STREQ(layout.FontName, "MS Sans Serif");
-  EXPECT_EQ(sim::ComponentsOf(form).size(), 34u);
+  EXPECT_EQ(sim::ComponentsOf(form).size(), 37u);
   EXPECT_EQ(Fields(), Settings()) << "FormShow fills the fields from the instance";
+  EXPECT_EQ(form.Text("edPlayState"), "var8") << "and the play state's by the instance's own path";
   EXPECT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
   EXPECT_EQ(sim::Forms().size(), 1u) << "a second show makes no second form";
   EXPECT_EQ(sim::BroughtToFront(form), 1);
 }
 
-TEST_F(Page, AllEightFieldsAreDisabledAndNothingTakesTheFocus) {
+TEST_F(Page, EveryFieldIsDisabledAndNothingTakesTheFocus) {
   module->ShowConfigurationPage();
   for (const char* e : kEdits) EXPECT_FALSE(Form().Enabled(e)) << e;
   for (const platform::ComponentLayout& c : sim::ComponentsOf(Form())) {
@@ -114,10 +115,13 @@ TEST_F(Page, OkWithoutChangesStillAppliesAllEightTextsAndHides) {
 TEST_F(Page, ApplyTakesTheFieldsAndStaysOpen) {
   module->ShowConfigurationPage();
   Form().SetText("edVolume", "NewVolume");
+  Form().SetText("edPlayState", "NewState");
   Form().Click("btnApply");
   EXPECT_TRUE(Form().Visible());
   EXPECT_EQ(Settings()[5], "NewVolume");
   EXPECT_EQ(server.Setting(1, "Settings", "VolumeVar"), "var5") << "stored only at the next save";
+  module->SaveSettings();
+  EXPECT_EQ(server.Setting(1, "Settings", "PlayStateVar"), "NewState") << "the play state handed over with the others";
 }
 
 TEST_F(Page, FileDialogSetsTheLocationOnlyWhenConfirmed) {
@@ -260,7 +264,7 @@ TEST_F(Page, EachSelectButtonFillsItsFieldWithItsFilter) {
       {"btnSelectVar1", 1, "edTrackPos", 8}, {"btnSelectVar2", 2, "edTrackLen", 8},
       {"SpeedButton1", 3, "edVolume", 2},    {"SpeedButton2", 4, "edShuffle", 1},
       {"SpeedButton3", 5, "edRepeat", 1},    {"SpeedButton4", 6, "edTrackFile", 8},
-      {"SpeedButton5", 7, "edTrackTitle", 8},
+      {"SpeedButton5", 7, "edTrackTitle", 8}, {"SpeedButton6", 8, "edPlayState", 2},
   };
   for (const auto& [button, tag, edit, filter] : rows) {
     EXPECT_EQ(Form().Tag(button), tag);
@@ -274,16 +278,18 @@ TEST_F(Page, EachSelectButtonFillsItsFieldWithItsFilter) {
   EXPECT_EQ(Settings()[1], "var1") << "the instance keeps its settings until Apply";
 }
 
-TEST_F(Page, TagsOutsideOneToSevenDoNothing) {
+TEST_F(Page, TagsOutsideOneToEightDoNothing) {
   TKDORef<IKDOInstanceControl> ic;
   ASSERT_EQ(server.Kernel()->QueryInterface(IID_IKDOInstanceControl, ic.put()), KDO_S_OK);
   TfrmPropertyPage page;
   page.SetInstanceControl(ic.get());
   page.Form().Show();
   for (const char* e : kEdits) page.Form().SetText(e, "unchanged");
-  for (int tag : {0, -1, 8, INT_MIN, INT_MAX}) page.btnSelectVar1Click(tag);
+  page.Form().SetText("edPlayState", "unchanged");
+  for (int tag : {0, -1, 9, INT_MIN, INT_MAX}) page.btnSelectVar1Click(tag);
   EXPECT_EQ(selector.Created, 0) << "no server call";
   for (const char* e : kEdits) EXPECT_EQ(page.Form().Text(e), "unchanged");
+  EXPECT_EQ(page.Form().Text("edPlayState"), "unchanged");
 }
 
 TEST_F(Page, FailedSelectionLeavesTheFieldAndSuccessTakesAnyText) {

@@ -20,7 +20,8 @@ namespace instancetest {
 // The eight texts of a settings record, in the store's order.
 inline std::vector<std::string> Texts(const TKDOWinampControlSettings& s) {
   std::vector<std::string> t;
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) t.push_back((s.*row.Field).str());
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    if (row.Record) t.push_back((s.*row.Record).str());
   return t;
 }
 

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -79,6 +81,59 @@ TEST_F(Status, SevenItemsFollowThePlayer) {
   EXPECT_EQ(Var("VolumeVar").Int, 100);
   EXPECT_EQ(Var("ShuffleVar").Bool, true);
   EXPECT_EQ(Var("RepeatVar").Bool, false);
+}
+
+// The play state (104) is one more send at the end of a poll, only when its variable is chosen; a
+// store without its key polls as before.
+TEST_F(Status, ThePlayStateIsAskedOnlyWhenItsVariableIsChosen) {
+  sent::Sequence allNine = kOneEntryPoll;
+  allNine.push_back({0x400, 0, 104});
+  const std::tuple<const char*, bool, bool, sent::Sequence> rows[] = {
+      {"the seven, no play state key", true, false, kOneEntryPoll},
+      {"all nine", true, true, allNine},
+      {"the play state alone", false, true, {{0x400, 0, 104}}},
+  };
+  uint16_t id = 1;
+  for (const auto& [what, seven, playState, expected] : rows) {
+    if (seven) testdata::ChooseAll(server, id, Name);
+    DefineAndChoose(id, playState ? testdata::kPlayStateKey : "Unread", "state", Value::I(7));
+    Create(id);
+    Model(id).Add("a.mp3");
+    world.Advance(250);
+    EXPECT_EQ(sent::Of(world), expected) << what;
+    EXPECT_EQ(server.Variable("state")->Int, playState ? 0 : 7) << what;
+    server.DestroyInstance(id++);
+  }
+}
+
+// 1 playing, 3 paused, 0 stopped, -1 without a player; each written once, when it changes, and
+// nothing sent for the -1.
+TEST_F(Status, ThePlayStateVariableFollowsThePlayerAndItsAbsence) {
+  DefineAndChoose(1, testdata::kPlayStateKey, "state", Value::I(42));
+  Create(1, /*bind=*/false);
+  auto location = [&](const char* exe) {
+    EditSettings(1, [&](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText(exe); });
+  };
+  const std::tuple<const char*, std::function<void()>, int32_t> rows[] = {
+      {"no player yet", [] {}, -1},
+      {"bound, stopped", [&] { location(kExe), world.Advance(1000); }, 0},
+      {"playing", [&] { Call(1, "WAC_AddFile", {Value::S("a.mp3")}), Call(1, "WAC_Play"); }, 1},
+      {"paused", [&] { Call(1, "WAC_Pause"); }, 3},
+      {"stopped", [&] { Call(1, "WAC_Stop"); }, 0},
+      {"player let go", [&] { location(""); }, -1},
+  };
+  for (const auto& [what, act, state] : rows) {
+    const int writes = server.VariableWrites("state");
+    act();
+    world.ClearSent();
+    world.Advance(250);
+    EXPECT_EQ(server.Variable("state")->Int, state) << what;
+    if (state < 0) {
+      EXPECT_TRUE(world.Sent().empty()) << what << ": nothing sent for it";
+    }
+    world.Advance(500);
+    EXPECT_EQ(server.VariableWrites("state"), writes + 1) << what << ": written once";
+  }
 }
 
 TEST_F(Status, EveryTickWithAllEmptyIdentifiersAsksAndTouchesNothing) {
@@ -215,8 +270,10 @@ TEST_F(Status, MissingVariableManagerIsSkipped) {
 
 // ---------------------------------------------------------------- a player that hangs or is slow
 
+// All but the play state, which shows -1 until the player answers again.
 TEST_F(Status, HungPlayerCostsOnePollOneLimitAndTheVariablesKeepItsLastValues) {
   ChooseAll();
+  DefineAndChoose(1, testdata::kPlayStateKey, "state", Value::I(0));
   Create(1);
   Call(1, "WAC_AddFile", {host::Value::S("C:\\Music\\Song.mp3")});
   Call(1, "WAC_SetRepeat", {host::Value::B(true)});
@@ -239,11 +296,14 @@ TEST_F(Status, HungPlayerCostsOnePollOneLimitAndTheVariablesKeepItsLastValues) {
   EXPECT_EQ(Var("TrackTitleVar").Str, "Song");
   EXPECT_EQ(Var("RepeatVar").Bool, true);
   EXPECT_EQ(Var("VolumeVar").Int, 255);
+  EXPECT_EQ(server.Variable("state")->Int, -1) << "not answering";
 
   Model(1).OnUser(77, 122);  // the player's volume changes meanwhile
+  Model(1).OnCommand(40045);  // and it plays
   Player(1)->Hang(false);
   world.Advance(250);
   EXPECT_EQ(Var("VolumeVar").Int, 77) << "polled and written again after the player answered";
+  EXPECT_EQ(server.Variable("state")->Int, 1) << "playing";
   EXPECT_EQ(Var("TrackTitleVar").Str, "Song");
 }
 
@@ -327,6 +387,7 @@ TEST_P(Pace, SlowPlayerGetsAQuarterOfTheThreadAndEveryItemInTurn) {
   const uint32_t delay = GetParam();
   world.SetTickBase(0xFFFFFFFFu - 20000);  // the tick count wraps around on the way
   ChooseAll();
+  DefineAndChoose(1, testdata::kPlayStateKey, "state", Value::I(0));
   Create(1);
   Call(1, "WAC_AddFile", {host::Value::S("C:\\Music\\First.mp3")});
   world.Advance(250);
@@ -341,6 +402,7 @@ TEST_P(Pace, SlowPlayerGetsAQuarterOfTheThreadAndEveryItemInTurn) {
   server.DefineVariable("v_VolumeVar", host::Value::I(0));
   server.DefineVariable("v_ShuffleVar", host::Value::B(false));
   server.DefineVariable("v_RepeatVar", host::Value::B(false));
+  server.DefineVariable("state", host::Value::I(42));
   Player(1)->SetReplyDelay(delay);
 
   const std::vector<PollRecord> polls = Watch(60000, delay);
@@ -358,7 +420,7 @@ TEST_P(Pace, SlowPlayerGetsAQuarterOfTheThreadAndEveryItemInTurn) {
   std::printf("[          ] %u ms per answer: %zu polls in 60 s, share of the thread %.1f %%\n", delay, polls.size(),
               100.0 * share);
 
-  if (sends < 11) world.Advance(60000);  // the slowest player needs more than a minute for a whole round
+  if (sends < 12) world.Advance(60000);  // the slowest player needs more than a minute for a whole round
   EXPECT_EQ(Var("TrackPosVar").Str, "0:00:00");
   EXPECT_EQ(Var("TrackLenVar").Str, "1:02:05");
   EXPECT_EQ(Var("TrackFileVar").Str, "C:\\Music\\Second.mp3");
@@ -366,6 +428,7 @@ TEST_P(Pace, SlowPlayerGetsAQuarterOfTheThreadAndEveryItemInTurn) {
   EXPECT_EQ(Var("VolumeVar").Int, 90);
   EXPECT_EQ(Var("ShuffleVar").Bool, true);
   EXPECT_EQ(Var("RepeatVar").Bool, true);
+  EXPECT_EQ(server.Variable("state")->Int, 0) << "stopped";
 }
 
 INSTANTIATE_TEST_SUITE_P(Delays, Pace, ::testing::Values(300u, 1900u));
@@ -460,13 +523,14 @@ TEST_F(Status, APlayerThatChangesNothingGetsNoVariableWritten) {
 
 TEST_F(Status, NormalPlayerIsPolledWholeEvery250Ms) {
   ChooseAll();
+  DefineAndChoose(1, testdata::kPlayStateKey, "state", Value::I(0));
   Create(1);
   Call(1, "WAC_AddFile", {host::Value::S("a.mp3")});
-  Player(1)->SetReplyDelay(1);  // 11 ms per poll
+  Player(1)->SetReplyDelay(1);  // 12 ms per poll
   world.Advance(250);
   world.ClearSent();
   world.Advance(60000);
-  EXPECT_EQ(world.Sent().size(), 240u * 11) << "240 polls of 11 messages";
+  EXPECT_EQ(world.Sent().size(), 240u * 12) << "240 polls of 12 messages, all nine settings set";
 }
 
 
