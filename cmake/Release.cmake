@@ -1,5 +1,5 @@
 # The release, built by the Windows tree: the stripped DLL in dist/ (every build), and the zip a user
-# downloads (target release_zip): the DLL with the README, its picture, the licence and an example script,
+# downloads (target release_zip): the DLL with the README, its picture, the licence and the example scripts,
 # named after the version the version resource gives the project.
 set(WAC_DIST_DIR ${CMAKE_SOURCE_DIR}/dist)
 set(WAC_RELEASE_DLL ${WAC_DIST_DIR}/WinampControl.dll)
@@ -8,7 +8,7 @@ add_custom_command(OUTPUT ${WAC_RELEASE_DLL}
   COMMAND ${CMAKE_STRIP} -o ${WAC_RELEASE_DLL} $<TARGET_FILE:WinampControl>
   DEPENDS WinampControl VERBATIM)
 add_custom_target(release_dll ALL DEPENDS ${WAC_RELEASE_DLL})
-set(WAC_RELEASE_FILES README.md LICENSE docs/configuration-page.png examples/example.kdo)
+set(WAC_RELEASE_FILES README.md LICENSE docs/configuration-page.png examples/example.kdo examples/doorbell.kdo)
 list(TRANSFORM WAC_RELEASE_FILES PREPEND ${CMAKE_SOURCE_DIR}/ OUTPUT_VARIABLE WAC_RELEASE_SOURCES)
 set(WAC_RELEASE_ZIP ${WAC_DIST_DIR}/WinampControl-${PROJECT_VERSION}.zip)
 add_custom_command(OUTPUT ${WAC_RELEASE_ZIP}

@@ -36,7 +36,9 @@ const char* const kFunctions[] = {
     "WAC_AddFile", "WAC_ClearPlaylist", "WAC_GetPlaylistLength", "WAC_GetPlaylistPosition",
     "WAC_SetPlaylistPosition", "WAC_GetPlaylistFile", "WAC_GetPlaylistTitle", "WAC_Play", "WAC_Stop",
     "WAC_Pause", "WAC_Prev", "WAC_Next", "WAC_SetVolume", "WAC_SetShuffle", "WAC_SetRepeat",
-    "WAC_GetPlayState", "WAC_GetTrackPosition", "WAC_GetTrackLength", "WAC_SetTrackPosition"};
+    "WAC_GetPlayState", "WAC_GetTrackPosition", "WAC_GetTrackLength", "WAC_SetTrackPosition",
+    "WAC_GetVolume", "WAC_FadeVolume", "WAC_DeletePlaylistEntry", "WAC_SaveState", "WAC_RestoreState",
+    "WAC_Announce"};
 const char* const kKeys[] = {"TrackPosVar", "TrackLenVar", "TrackFileVar", "TrackTitleVar",
                              "VolumeVar",   "ShuffleVar",  "RepeatVar"};
 

@@ -30,10 +30,17 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
       FPlayerLink(std::make_unique<TWinAmpControl>()),
       FControlTable(*this) {
   ObtainServices();
-  FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings);
+  FFade.emplace(*FPlayerLink);
+  FAnnouncer.emplace(*FPlayerLink);
+  FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings, *FFade, *FAnnouncer);
   try {
     FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
-    FStatus.emplace(FServices, *ModuleInterface(), *FPlayerLink, FSettings);
+    // The fade and the announcements move on the status ticks, within the poll's budget. A fade
+    // leaves an announcement's volume alone and goes on along its line once the music is back.
+    FStatus.emplace(FServices, *ModuleInterface(), *FPlayerLink, FSettings, [this] {
+      if (!FAnnouncer->Busy()) FFade->Tick();
+      FAnnouncer->Tick();
+    });
     LoadSettings();
   } catch (...) {
     // The server must never call into an instance that was not made.
@@ -48,6 +55,8 @@ TKDOWinampControl::~TKDOWinampControl() {
   KDOGuard([&] { HideConfigurationPage(); });
   FScript.reset();
   FStatus.reset();
+  FAnnouncer.reset();  // ends the announcements without a word to the player
+  FFade.reset();
   FPlayerLink.reset();  // closes a bound player
   KDOGuard([&] { SaveSettings(); });
   FServices.EventScripter.reset();

@@ -15,7 +15,9 @@
 //
 // Its parts, each in its own unit: the IKDOWinampControl table
 // (Device.WinampControl_Table), the script functions
-// (Device.WinampControl_Script) and the status mirror (Device.WinampControl_Status).
+// (Device.WinampControl_Script), the status mirror (Device.WinampControl_Status),
+// the volume fade (Device.WinampControl_Fade) and the saved state with the
+// announcements (Device.WinampControl_Announce), which the status ticks drive.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,8 @@
 #include <string>
 #include <string_view>
 
+#include "instance/Device.WinampControl_Announce.h"
+#include "instance/Device.WinampControl_Fade.h"
 #include "instance/Device.WinampControl_Script.h"
 #include "instance/Device.WinampControl_Services.h"
 #include "instance/Device.WinampControl_Status.h"
@@ -81,6 +85,8 @@ class TKDOWinampControl final : public TKDOModuleObject, public IKDOWinampExtraS
   TKDOWinampInstanceSettings FSettings;
   std::shared_ptr<TfrmPropertyPage> FConfigurationForm;  // a running modal dialog of the form may hold it too
   std::unique_ptr<TWinAmpControl> FPlayerLink;
+  std::optional<TKDOWinampFade> FFade;
+  std::optional<TKDOWinampAnnouncer> FAnnouncer;
   std::optional<TKDOWinampScript> FScript;
   std::optional<TKDOWinampStatus> FStatus;
   TKDOWinampControlTable FControlTable;

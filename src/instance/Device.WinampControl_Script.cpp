@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "instance/Device.WinampControl_Announce.h"
+#include "instance/Device.WinampControl_Fade.h"
 #include "sdk/KDOGuard.h"
 #include "winamp/WinAmp.h"
 
@@ -25,9 +27,16 @@ struct ScriptFunction {
   KDOString ParamName;  // null when the function takes none
   int8_t ParamType;
   int32_t ResultType;
-  // Runs the operation with the first parameter value (when declared) and fills the result.
+  // Runs the operation with the parameter values (as declared) and fills the result.
   void (*Run)(Control& c, const Param* arg, Param& result);
+  KDOString SecondName = nullptr;  // the second parameter, for the few that take two
+  int8_t SecondType = -1;
+
+  int32_t ParamCount() const { return ParamName ? (SecondName ? 2 : 1) : 0; }
 };
+
+// A boolean result: whether the operation did what it was asked.
+void SetTrue(Param& result, bool done) { result.BoolValue = done ? 1 : 0; }
 
 constexpr int8_t kNoParam = -1;
 constexpr int32_t kBool = KDO_TYPE_BOOLEAN;
@@ -36,7 +45,7 @@ constexpr int32_t kStr = KDO_TYPE_STRING;
 
 // The classic fifteen are IKDOWinampControl's operations 3 to 17, in order;
 // the additions follow them.
-const std::array<ScriptFunction, 19> kFunctions = {{
+const auto kFunctions = std::to_array<ScriptFunction>({
     {Const<"WAC_AddFile">(), Const<"ADDFILE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.AddFile(kdo::text::View(a->StringValue))); }},
     {Const<"WAC_ClearPlaylist">(), Const<"CLEAR PLAYLIST">(), false, nullptr, kNoParam, kBool,
@@ -90,7 +99,25 @@ const std::array<ScriptFunction, 19> kFunctions = {{
        c.SetTrackPosition(a->IntValue, moved);
        r.BoolValue = moved ? 1 : 0;
      }},
-}};
+    // The volume, the playlist's entries, the player's state and announcements.
+    {Const<"WAC_GetVolume">(), Const<"GET VOLUME">(), false, nullptr, kNoParam, kInt,
+     [](Control& c, const Param*, Param& r) { r.IntValue = c.GetVolume(); }},
+    {Const<"WAC_FadeVolume">(), Const<"FADE VOLUME">(), false, Const<"Volume">(), KDO_TYPE_INTEGER, kBool,
+     [](Control& c, const Param* a, Param& r) { SetTrue(r, c.FadeVolume(a[0].IntValue, a[1].IntValue)); },
+     Const<"Seconds">(), KDO_TYPE_INTEGER},
+    {Const<"WAC_DeletePlaylistEntry">(), Const<"DELETE PLAYLIST ENTRY">(), false, Const<"Position">(),
+     KDO_TYPE_INTEGER, kBool,
+     [](Control& c, const Param* a, Param& r) { SetTrue(r, c.DeletePlaylistEntry(a->IntValue)); }},
+    {Const<"WAC_SaveState">(), Const<"SAVE STATE">(), false, nullptr, kNoParam, kBool,
+     [](Control& c, const Param*, Param& r) { SetTrue(r, c.SaveState()); }},
+    {Const<"WAC_RestoreState">(), Const<"RESTORE STATE">(), false, nullptr, kNoParam, kBool,
+     [](Control& c, const Param*, Param& r) { SetTrue(r, c.RestoreState()); }},
+    {Const<"WAC_Announce">(), Const<"ANNOUNCE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+     [](Control& c, const Param* a, Param& r) {
+       SetTrue(r, c.Announce(kdo::text::View(a[0].StringValue), a[1].IntValue));
+     },
+     Const<"Volume">(), KDO_TYPE_INTEGER},
+});
 
 // Scripts count playlist positions from 1, the player from 0: shifted with 32-bit wrap-around.
 int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint32_t(by)); }
@@ -106,12 +133,15 @@ void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* p
 }  // namespace
 
 TKDOWinampScript::TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
-                                   TWinAmpControl& link, const TKDOWinampControlSettings& settings)
-    : FServices(services), FInstanceID(instanceId), FInstance(instance), FLink(link), FSettings(settings) {
+                                   TWinAmpControl& link, const TKDOWinampControlSettings& settings,
+                                   TKDOWinampFade& fade, TKDOWinampAnnouncer& announcer)
+    : FServices(services), FInstanceID(instanceId), FInstance(instance), FLink(link), FSettings(settings),
+      FFade(fade), FAnnouncer(announcer) {
   if (!FServices.EventScripter) return;
   for (const ScriptFunction& f : kFunctions) {
-    const TKDONamedVarType param{f.ParamName, uint8_t(f.ParamType), {}};
-    FServices.EventScripter->RegisterFunction(f.Name, f.ParamName ? &param : nullptr, f.ParamName ? 0 : -1,
+    const TKDONamedVarType params[] = {{f.ParamName, uint8_t(f.ParamType), {}},
+                                       {f.SecondName, uint8_t(f.SecondType), {}}};
+    FServices.EventScripter->RegisterFunction(f.Name, f.ParamName ? params : nullptr, f.ParamCount() - 1,
                                               f.ResultType, &ScriptHandler, this, FInstanceID);
   }
 }
@@ -132,7 +162,7 @@ void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TK
   for (const ScriptFunction& f : kFunctions)
     if (kdo::text::EqualIgnoringAZCase(called, kdo::text::View(f.Name))) match = &f;
   if (!match || !result) return;
-  if (match->ParamName && KDOParamCount(params) < 1) return;
+  if (KDOParamCount(params) < match->ParamCount()) return;
   // The server, called back during the operation, may delete this instance: it goes when the call ends.
   const TKDORef<IKDOModule> self(&FInstance);
   Run(std::size_t(match - kFunctions.data()), params, *result);
@@ -215,6 +245,7 @@ KDOResult TKDOWinampScript::Prev() { return Command(&TWinAmpControl::PreviousTra
 KDOResult TKDOWinampScript::Next() { return Command(&TWinAmpControl::NextTrack); }
 // The player takes the low 8 bits; the variable receives the value as given.
 KDOResult TKDOWinampScript::SetVolume(int32_t volume) {
+  FFade.End();  // the script's volume is the last word
   FLink.SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
   if (Reached() && FServices.VariableManager && !FSettings.VolumeVar.empty())
     FServices.VariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
@@ -258,4 +289,25 @@ KDOResult TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
   const int64_t ms = std::clamp<int64_t>(int64_t(seconds) * 1000, 0, INT32_MAX);
   moved = FLink.JumpToTime(int32_t(ms)) == 0;
   return KDO_S_OK;
+}
+
+// ---------------------------------------------------------------- the volume, entries, the state, announcements
+
+int32_t TKDOWinampScript::GetVolume() { return FLink.QueryVolume(); }
+
+bool TKDOWinampScript::FadeVolume(int32_t volume, int32_t seconds) { return FFade.Start(volume, seconds); }
+
+bool TKDOWinampScript::DeletePlaylistEntry(int32_t position) {
+  return FLink.DeletePlaylistEntry(Shift(position, -1));
+}
+
+bool TKDOWinampScript::SaveState() { return FAnnouncer.SaveState(); }
+
+bool TKDOWinampScript::RestoreState() {
+  FFade.End();
+  return FAnnouncer.RestoreState();
+}
+
+bool TKDOWinampScript::Announce(std::string_view fileName, int32_t volume) {
+  return FAnnouncer.Announce(fileName, volume);
 }

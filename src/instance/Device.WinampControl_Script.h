@@ -18,12 +18,16 @@
 #include "instance/Device.WinampControl_Types.h"
 
 class TWinAmpControl;
+class TKDOWinampFade;
+class TKDOWinampAnnouncer;
+class TKDOWinampAnnouncer;
 
 class TKDOWinampScript {
  public:
   // Registers the functions; without an event scripter there is nothing to register.
   TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
-                   TWinAmpControl& link, const TKDOWinampControlSettings& settings);
+                   TWinAmpControl& link, const TKDOWinampControlSettings& settings, TKDOWinampFade& fade,
+                   TKDOWinampAnnouncer& announcer);
   // Unregisters the functions; a failure leaves the rest to be unregistered.
   ~TKDOWinampScript();
   TKDOWinampScript(const TKDOWinampScript&) = delete;
@@ -65,6 +69,17 @@ class TKDOWinampScript {
   // Moves within the track; `moved` says whether the player did.
   KDOResult SetTrackPosition(int32_t seconds, bool& moved);
 
+  // 0..255, or -1 without an answering player.
+  int32_t GetVolume();
+  // Returns at once; the status ticks move the volume. False without an answering player.
+  bool FadeVolume(int32_t volume, int32_t seconds);
+  // The entry at a position from 1; false when out of range or without an answering player.
+  bool DeletePlaylistEntry(int32_t position);
+  bool SaveState();
+  bool RestoreState();
+  // Returns at once; the status ticks follow the announcement.
+  bool Announce(std::string_view fileName, int32_t volume);
+
  private:
   void Debug(KDOString message, KDOString data);
   bool Reached() const;
@@ -79,4 +94,6 @@ class TKDOWinampScript {
   IKDOModule& FInstance;
   TWinAmpControl& FLink;
   const TKDOWinampControlSettings& FSettings;
+  TKDOWinampFade& FFade;
+  TKDOWinampAnnouncer& FAnnouncer;
 };

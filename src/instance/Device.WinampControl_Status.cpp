@@ -110,8 +110,8 @@ uint8_t ItemStart(uint8_t step) {
 }  // namespace
 
 TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
-                                   const TKDOWinampInstanceSettings& settings)
-    : FServices(services), FInstance(instance), FLink(link), FSettings(settings),
+                                   const TKDOWinampInstanceSettings& settings, std::function<void()> playerWork)
+    : FServices(services), FInstance(instance), FLink(link), FSettings(settings), FPlayerWork(std::move(playerWork)),
       FTimer(std::make_unique<platform::Timer>()) {
   FTimer->SetInterval(250);
   FTimer->SetOnTimer([this] { Tick(); });
@@ -121,20 +121,24 @@ TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModul
 // A slow player gets at most a quarter of the thread: after T ms of sends, 3 T ms without.
 void TKDOWinampStatus::Tick() {
   if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
-  Poll();
+  const uint32_t began = platform::TickMs();
+  if (FPlayerWork) FPlayerWork();
+  Poll(uint32_t(platform::TickMs() - began));
 }
 
-void TKDOWinampStatus::Poll() {
+void TKDOWinampStatus::Poll(uint32_t spent) {
   // The poll only asks: it never starts, binds or commands the player. A
   // player that does not answer is left alone like an unbound one: the
   // variables keep its last real values, and the play state shows -1.
   auto asking = [this] { return FLink.IsBound() && FLink.IsAnswering(); };
-  if (!asking()) return WriteNoPlayer();
+  if (!asking()) {
+    if (spent) FPoll = {FPoll.Step, platform::TickMs(), 3 * spent};  // the work before the poll met a hang
+    return WriteNoPlayer();
+  }
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
   const TKDORef<IKDOModule> self(&FInstance);
   Polled answer{FPolledText};
-  uint32_t spent = 0;
   // A text item left unfinished starts again at its first step.
   uint8_t at = ItemStart(FPoll.Step < kStepCount ? FPoll.Step : 0);
   // A text item that began the poll's sends is finished in it, past the budget

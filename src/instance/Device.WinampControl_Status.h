@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,16 +29,19 @@ struct TStatusPollProgress {
 
 class TKDOWinampStatus {
  public:
+  // `playerWork` runs on every paced tick before the poll (a fade's step, an
+  // announcement's watch); its sends count into the poll's budget.
   TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
-                   const TKDOWinampInstanceSettings& settings);
+                   const TKDOWinampInstanceSettings& settings, std::function<void()> playerWork = {});
   TKDOWinampStatus(const TKDOWinampStatus&) = delete;
   TKDOWinampStatus& operator=(const TKDOWinampStatus&) = delete;
 
   // The timer's tick: a poll when the pace allows (a slow player gets a quarter of the thread).
   void Tick();
   // One poll: asks a bound, answering player within a 250 ms sending budget
-  // and goes on next time where it stopped; never starts or commands it.
-  void Poll();
+  // (of which `spent` ms are gone already) and goes on next time where it
+  // stopped; never starts or commands it.
+  void Poll(uint32_t spent = 0);
 
  private:
   // Without a player that answers, the play state variable says so (-1).
@@ -51,6 +55,7 @@ class TKDOWinampStatus {
   IKDOModule& FInstance;
   TWinAmpControl& FLink;
   const TKDOWinampInstanceSettings& FSettings;
+  std::function<void()> FPlayerWork;
   std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing
   TStatusPollProgress FPoll;
   std::unique_ptr<platform::Timer> FTimer;  // last: it ticks only once the rest is made

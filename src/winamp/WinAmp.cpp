@@ -35,6 +35,12 @@ constexpr uint32_t kGetShuffle = 250;
 constexpr uint32_t kGetRepeat = 251;
 constexpr uint32_t kSetShuffle = 252;
 constexpr uint32_t kSetRepeat = 253;
+constexpr uint32_t kPlaylistWindow = 260;  // wParam 1: the playlist window's handle
+constexpr uint32_t kGetManualAdvance = 634;
+constexpr uint32_t kSetManualAdvance = 635;
+
+// Requests to the playlist window: the request in wParam, its data in lParam.
+constexpr uint32_t kRemoveEntry = 104;  // lParam: the index
 constexpr uint32_t kAskVolume = uint32_t(-666);
 
 constexpr uint32_t kAddFileData = 100;  // COPYDATA dwData
@@ -147,10 +153,11 @@ int32_t TWinAmpControl::SendPlayerMessage(uint32_t message, uint32_t wParam, uin
   return result.Outcome == platform::SendOutcome::GivenUp ? -1 : result.Reply;
 }
 
-platform::SendResult TWinAmpControl::Send(uint32_t message, uint32_t wParam, uintptr_t lParam) {
+platform::SendResult TWinAmpControl::SendTo(platform::WindowHandle window, uint32_t message, uint32_t wParam,
+                                            uintptr_t lParam) {
   // Given up at once: the limit was waited out once for this hang.
   if (FNotAnswering) return {platform::SendOutcome::GivenUp, 0};
-  const platform::SendResult result = platform::SendMessageWait(FPlayerWindow, message, wParam, lParam);
+  const platform::SendResult result = platform::SendMessageWait(window, message, wParam, lParam);
   if (result.Outcome == platform::SendOutcome::GivenUp) StopAnswering();
   return result;
 }
@@ -168,6 +175,7 @@ void TWinAmpControl::ClosePlayer() {
 
 void TWinAmpControl::StopAnswering() {
   FNotAnswering = true;
+  FSilentSince = platform::TickMs();
   CheckAnswering(false);
 }
 
@@ -223,6 +231,22 @@ void TWinAmpControl::GetPlaylistTitle(int32_t index, std::string& title) {
 void TWinAmpControl::GetCurrentFile(std::string& fileName) { GetPlaylistFile(GetPlaylistPosition(), fileName); }
 void TWinAmpControl::GetCurrentTitle(std::string& title) { GetPlaylistTitle(GetPlaylistPosition(), title); }
 int32_t TWinAmpControl::GetPlayState() { return SendPlayerMessage(WM_USER_, 0, kPlayState); }
+int32_t TWinAmpControl::QueryVolume() {
+  const int32_t reply = SendPlayerMessage(WM_USER_, kAskVolume, kVolume);
+  return reply == -1 && (!FPlayerWindow || FNotAnswering) ? -1 : int32_t(uint32_t(reply) & 0xFFu);
+}
+int32_t TWinAmpControl::GetTrackPositionMs() { return SendPlayerMessage(WM_USER_, 0, kTrackTime); }
+int32_t TWinAmpControl::GetManualAdvance() { return SendPlayerMessage(WM_USER_, 0, kGetManualAdvance); }
+void TWinAmpControl::SetManualAdvance(bool on) { SendPlayerMessage(WM_USER_, on ? 1 : 0, kSetManualAdvance); }
+
+bool TWinAmpControl::DeletePlaylistEntry(int32_t index) {
+  if (index < 0 || index >= GetPlaylistLength()) return false;
+  const int32_t playlist = SendPlayerMessage(WM_USER_, 1, kPlaylistWindow);
+  if (playlist == 0 || playlist == -1) return false;
+  return SendTo(platform::WindowHandle(playlist), WM_USER_, kRemoveEntry, uint32_t(index)).Outcome ==
+         platform::SendOutcome::Answered;
+}
+
 // Only an answer tells that the track moved: a send given up counts as "not moved".
 int32_t TWinAmpControl::JumpToTime(int32_t ms) {
   if (!FPlayerWindow) return -1;

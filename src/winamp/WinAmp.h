@@ -51,6 +51,8 @@ class TWinAmpControl {
   bool IsBound() const { return FPlayerWindow != 0; }
   // False while the bound player counts as not answering.
   bool IsAnswering() const { return !FNotAnswering; }
+  // How long the bound player has not answered: 0 while it answers.
+  uint32_t SilentForMs() const { return FNotAnswering ? uint32_t(platform::TickMs() - FSilentSince) : 0; }
   // The player's reply; -1 when unbound (nothing sent) or when the player did not answer.
   int32_t SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam);
 
@@ -85,6 +87,20 @@ class TWinAmpControl {
   // Moves the current track to `ms`; the player's reply unchanged (0: moved
   // there), or -1 when unbound or when the player did not answer.
   int32_t JumpToTime(int32_t ms);
+  // The player's volume 0..255, or -1 when unbound or when the player did not answer.
+  int32_t QueryVolume();
+  // The position in the current track in milliseconds: the player's reply unchanged.
+  int32_t GetTrackPositionMs();
+  // Removes the entry at `index` (from 0) through the player's playlist window;
+  // false when out of range, unbound, or the player did not answer.
+  bool DeletePlaylistEntry(int32_t index);
+  // The player's manual-advance setting: on, a track that ends does not go on
+  // to the next entry. Asked: 1 on, 0 off, -1 without an answer.
+  int32_t GetManualAdvance();
+  void SetManualAdvance(bool on);
+  // The window the link holds (0 when unbound): another value means another player.
+  platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
+
   // The entry's text without the length query, for a caller that has asked
   // the length itself (one send and one read fewer than GetPlaylistFile).
   void ReadPlaylistFileAt(int32_t index, std::string& fileName);
@@ -101,7 +117,11 @@ class TWinAmpControl {
   void HoldWindow(platform::WindowHandle window);
   void StopAnswering();
   // Sends to the bound player, at once as given up while it does not answer.
-  platform::SendResult Send(uint32_t message, uint32_t wParam, uintptr_t lParam);
+  platform::SendResult Send(uint32_t message, uint32_t wParam, uintptr_t lParam) {
+    return SendTo(FPlayerWindow, message, wParam, lParam);
+  }
+  // The same for another window of the player's (its thread is the main window's).
+  platform::SendResult SendTo(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
   // The close command: sent and waited for, or only posted to a player that does not answer.
   void ClosePlayer();
   // Asks whether the player answers again; where that cannot be asked, one send decides.
@@ -115,6 +135,7 @@ class TWinAmpControl {
   double FLaunchTime = 0;
   std::unique_ptr<platform::Timer> FCheckTimer;
   bool FNotAnswering = false;
+  uint32_t FSilentSince = 0;  // when the send was given up
   std::vector<platform::WindowHandle> FClosing;  // told to close, not yet gone
   platform::StartedProcess FStarted;              // the copy last started, watched
   platform::AnswerQuestion FAnswerQuestion;  // cancelled with the link

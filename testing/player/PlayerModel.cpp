@@ -183,12 +183,30 @@ void PlayerModel::EndTrack() {
   }
 }
 
+namespace {
+
+// The stand-in reads no files: a title ending in "(Ns)" gives its entry N
+// seconds (a short sound for a script), any other the default length.
+int32_t LengthFromTitle(std::string_view title) {
+  if (title.size() < 4 || !title.ends_with("s)")) return PlayerModel::kDefaultLengthSeconds;
+  const std::size_t open = title.rfind('(');
+  if (open == std::string_view::npos || open + 3 > title.size()) return PlayerModel::kDefaultLengthSeconds;
+  int32_t seconds = 0;
+  for (char c : title.substr(open + 1, title.size() - open - 3)) {
+    if (c < '0' || c > '9' || seconds > 100000) return PlayerModel::kDefaultLengthSeconds;
+    seconds = seconds * 10 + (c - '0');
+  }
+  return open + 3 == title.size() ? PlayerModel::kDefaultLengthSeconds : seconds;
+}
+
+}  // namespace
+
 bool PlayerModel::Add(std::string_view fileName) {
   if (fileName.empty()) return false;
   Entry entry;
   entry.FileName = fileName;
   entry.Title = TitleFromFileName(fileName);
-  entry.LengthSeconds = kDefaultLengthSeconds;
+  entry.LengthSeconds = LengthFromTitle(entry.Title);
   entries_.push_back(std::move(entry));
   Entry& added = entries_.back();
   added.FileNameAddress = memory_.Store(added.FileName, Placement::Heap);

@@ -5,25 +5,53 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
-TEST(Example, ScriptRunsUnderTheStandInServerAndClosesItsPlayer) {
-  const std::string command =
-      std::string("kdohost.exe --script \"") + WAC_SOURCE_DIR "/examples/example.kdo\" " + WAC_DLL_NAME + " 2>&1";
-  FILE* pipe = _popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string printed;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) printed.append(buffer, n);
-  EXPECT_EQ(_pclose(pipe), 0) << "every line ran and every reference was given back\n" << printed;
-
-  for (const char* line : {"WAC_GetPlaylistLength(10) -> 2\n", "WAC_GetPlayState(10) -> 1\n",
-                           "WAC_GetPlaylistTitle(10, 2) -> \"Coffee Jazz\"\n", "KitchenVolume = 160\n", "KitchenState = 1\n",
-                           "WAC_Stop(10) -> true\n"})
-    EXPECT_NE(printed.find(line), std::string::npos) << line << "--- printed:\n" << printed;
-  EXPECT_EQ(FindWindowA("WA_KDO_10", nullptr), nullptr) << "the player closed with its instance";
+// The scripts shipped in the release zip, each with the lines that show it did what its comments say.
+TEST(Example, ScriptsRunUnderTheStandInServerAndCloseTheirPlayers) {
+  struct Script {
+    const char* File;
+    const char* Class;
+    std::vector<const char*> Lines;
+    const char* TrackPositionCall = nullptr;  // its answer: where the music went on (3 s in, as the script waited)
+  };
+  const Script scripts[] = {
+      {"example.kdo", "WA_KDO_10",
+       {"WAC_GetPlaylistLength(10) -> 2\n", "WAC_GetPlayState(10) -> 1\n",
+        "WAC_GetPlaylistTitle(10, 2) -> \"Coffee Jazz\"\n", "KitchenVolume = 160\n", "KitchenState = 1\n",
+        "WAC_Stop(10) -> true\n"}},
+      // The chime interrupts the music, and the music goes on at its volume where it was.
+      {"doorbell.kdo", "WA_KDO_20",
+       {"WAC_Announce(20, \"C:\\Sounds\\Doorbell (2s).wav\", 230) -> true\n", "LivingTitle = \"Doorbell (2s)\"\n",
+        "LivingTitle = \"Evening Jazz\"\n", "WAC_GetPlaylistLength(20) -> 2\n", "WAC_GetPlaylistPosition(20) -> 1\n",
+        "LivingState = 1\n"},
+       "WAC_GetTrackPosition(20) -> "},
+  };
+  for (const Script& script : scripts) {
+    SCOPED_TRACE(script.File);
+    const std::string command = std::string("kdohost.exe --script \"") + WAC_SOURCE_DIR "/examples/" + script.File +
+                                "\" " + WAC_DLL_NAME + " 2>&1";
+    FILE* pipe = _popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string printed;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) printed.append(buffer, n);
+    EXPECT_EQ(_pclose(pipe), 0) << "every line ran and every reference was given back\n" << printed;
+    for (const char* line : script.Lines)
+      EXPECT_NE(printed.find(line), std::string::npos) << line << "--- printed:\n" << printed;
+    if (script.TrackPositionCall) {
+      const std::size_t at = printed.find(script.TrackPositionCall);
+      ASSERT_NE(at, std::string::npos) << printed;
+      const int seconds = std::atoi(printed.c_str() + at + std::strlen(script.TrackPositionCall));
+      EXPECT_TRUE(seconds >= 3 && seconds <= 6) << "not from its start: " << seconds;
+    }
+    EXPECT_EQ(FindWindowA(script.Class, nullptr), nullptr) << "the player closed with its instance";
+  }
 }
 
 }  // namespace

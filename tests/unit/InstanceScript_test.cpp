@@ -64,10 +64,12 @@ struct Expected {
   std::string ParamName;  // empty: none
   int ParamType;
   int ResultType;
+  std::string SecondName = "";  // the few with two parameters
+  int SecondType = -1;
 };
 
 // The classic fifteen first, exactly as they always were, then the four additions.
-TEST_F(Script, NineteenRegisteredInOrderAndUnregisteredAtTheEnd) {
+TEST_F(Script, AllRegisteredInOrderAndUnregisteredAtTheEnd) {
   Create(12, false);
   const std::vector<Expected> classic = {
       {"WAC_AddFile", "Filename", 3, 0},          {"WAC_ClearPlaylist", "", -1, 0},
@@ -84,10 +86,16 @@ TEST_F(Script, NineteenRegisteredInOrderAndUnregisteredAtTheEnd) {
       {"WAC_GetTrackPosition", "", -1, 1},
       {"WAC_GetTrackLength", "", -1, 1},
       {"WAC_SetTrackPosition", "Seconds", 1, 0},
+      {"WAC_GetVolume", "", -1, 1},
+      {"WAC_FadeVolume", "Volume", 1, 0, "Seconds", 1},
+      {"WAC_DeletePlaylistEntry", "Position", 1, 0},
+      {"WAC_SaveState", "", -1, 0},
+      {"WAC_RestoreState", "", -1, 0},
+      {"WAC_Announce", "Filename", 3, 0, "Volume", 1},
   };
   std::vector<Expected> table = classic;
   table.insert(table.end(), additions.begin(), additions.end());
-  ASSERT_EQ(table.size(), 19u);
+  ASSERT_EQ(table.size(), 25u);
   ASSERT_EQ(server.FunctionLog().size(), table.size());
   for (size_t i = 0; i < table.size(); ++i) {
     EXPECT_EQ(server.FunctionLog()[i], "+" + table[i].Name + "#12") << (i < classic.size() ? "classic" : "addition");
@@ -98,9 +106,13 @@ TEST_F(Script, NineteenRegisteredInOrderAndUnregisteredAtTheEnd) {
     if (table[i].ParamType < 0) {
       EXPECT_TRUE(reg->Params.empty());
     } else {
-      ASSERT_EQ(reg->Params.size(), 1u);
+      ASSERT_EQ(reg->Params.size(), table[i].SecondType < 0 ? 1u : 2u);
       EXPECT_EQ(reg->Params[0].first, table[i].ParamName);
       EXPECT_EQ(reg->Params[0].second, table[i].ParamType);
+      if (table[i].SecondType >= 0) {
+        EXPECT_EQ(reg->Params[1].first, table[i].SecondName);
+        EXPECT_EQ(reg->Params[1].second, table[i].SecondType);
+      }
     }
   }
   server.DestroyInstance(12);
@@ -506,6 +518,16 @@ TEST_F(Script, ArraysShorterThanDeclaredRunNothingWhateverTheirCountSays) {
       Handle(1, f, params.First(), &result);
       EXPECT_TRUE(SameBytes(result, before)) << f << " with count " << count;
     }
+  }
+  // The two that take two values run nothing with one.
+  for (const char* f : {"WAC_FadeVolume", "WAC_Announce"}) {
+    ParamBlock params(1);
+    params.Items[0].IntValue = 9;
+    params.Items[0].StringValue = nullptr;
+    TKDOPHPParameter result = JunkResult(nullptr);
+    const TKDOPHPParameter before = result;
+    Handle(1, f, params.First(), &result);
+    EXPECT_TRUE(SameBytes(result, before)) << f;
   }
   EXPECT_TRUE(world.Sent().empty());
   EXPECT_TRUE(server.Debug().empty());

@@ -105,6 +105,15 @@ TEST(PlayerTitle, IsTheLastPathComponentWithoutItsExtension) {
   EXPECT_EQ(player::TitleFromFileName("C:\\Music\\"), "");
 }
 
+TEST_F(PlayerModelTest, ATitleEndingInSecondsGivesItsEntryThatLength) {
+  for (const auto& [name, seconds] : std::vector<std::pair<const char*, int32_t>>{
+           {"C:\\Doorbell (2s).wav", 2}, {"C:\\Voice (12s)", 12}, {"C:\\Song.mp3", 205},
+           {"C:\\Bell (s).wav", 205}, {"C:\\Bell (2x).wav", 205}, {"C:\\Bell 2s).wav", 205}}) {
+    model.Add(name);
+    EXPECT_EQ(model.At(model.Count() - 1).LengthSeconds, seconds) << name;
+  }
+}
+
 TEST(PlayerCopyDataText, StopsAtTheFirstZeroOrTheSize) {
   EXPECT_EQ(player::CopyDataText("abc\0def", 8), "abc");
   EXPECT_EQ(player::CopyDataText("abcdef", 3), "abc");

@@ -1,0 +1,35 @@
+#include "instance/Device.WinampControl_Fade.h"
+
+#include <algorithm>
+
+#include "winamp/WinAmp.h"
+
+bool TKDOWinampFade::Start(int32_t volume, int32_t seconds) {
+  End();
+  const int32_t to = std::clamp(volume, 0, 255);
+  const int32_t from = FLink.QueryVolume();
+  if (from < 0) return false;
+  const int32_t duration = std::clamp(seconds, 0, kLongestSeconds);
+  if (duration == 0) {
+    FLink.SetVolume(uint8_t(to));
+    return true;
+  }
+  FRunning = Ramp{FLink.PlayerWindow(), from, to, platform::TickMs(), uint32_t(duration) * 1000u, from};
+  return true;
+}
+
+// The volume due now, on the straight line from the start to the target: each
+// tick sets it, so the steps are even however the ticks fall, and a tick that
+// was skipped is not made up for.
+void TKDOWinampFade::Tick() {
+  if (!FRunning) return;
+  Ramp& f = *FRunning;
+  if (FLink.PlayerWindow() != f.Player) return End();
+  const uint32_t elapsed = std::min(uint32_t(platform::TickMs() - f.StartedAt), f.DurationMs);
+  const int32_t due = f.From + int32_t(int64_t(f.To - f.From) * elapsed / f.DurationMs);
+  if (FLink.IsAnswering() && due != f.Sent) {
+    FLink.SetVolume(uint8_t(due));
+    f.Sent = due;
+  }
+  if (elapsed == f.DurationMs) End();
+}

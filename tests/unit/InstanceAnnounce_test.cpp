@@ -1,0 +1,200 @@
+// The volume, the playlist's entries, the player's saved state and
+// announcements, through the server's dispatcher and the status ticks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "InstanceFixture.h"
+#include "PlayerNumbers.h"
+#include "SentMessages.h"
+
+namespace instancetest {
+namespace {
+
+using host::Value;
+using player::PlayState;
+namespace pn = playernumbers;
+
+class Room : public InstanceTest {
+ protected:
+  // Two songs, the first playing 30 s in, at volume 180, repeat on.
+  void MusicPlays() {
+    Create(1);
+    Call(1, "WAC_AddFile", {Value::S("C:\\Music\\One.mp3")});
+    Call(1, "WAC_AddFile", {Value::S("C:\\Music\\Two.mp3")});
+    Call(1, "WAC_Play");
+    Call(1, "WAC_SetTrackPosition", {Value::I(30)});
+    Call(1, "WAC_SetVolume", {Value::I(180)});
+    Call(1, "WAC_SetRepeat", {Value::B(true)});
+    world.ClearSent();
+  }
+  // The music as it was: the first song 30 s in (and what has played since), at its volume.
+  void ExpectMusicBack(int64_t playedSinceMs) {
+    player::PlayerModel& m = Model(1);
+    EXPECT_EQ(m.Count(), 2u);
+    EXPECT_EQ(m.CurrentIndex(), 0);
+    EXPECT_EQ(m.State(), PlayState::Playing);
+    EXPECT_EQ(m.PositionMs(), 30000 + playedSinceMs);
+    EXPECT_EQ(m.Volume(), 180);
+    EXPECT_TRUE(m.Repeat());
+    EXPECT_FALSE(m.ManualAdvance()) << "put back as it was";
+  }
+  int Sends(uint32_t lParam) const {
+    return int(std::count_if(world.Sent().begin(), world.Sent().end(),
+                             [&](const sim::SentMessage& m) { return m.Message == pn::WM_USER && m.LParam == lParam; }));
+  }
+};
+
+TEST_F(Room, WithoutAPlayerEachAnswersNoneAndSendsNothing) {
+  Create(1, false);
+  const host::CallResult stale{false, 1, 7, ""};
+  for (const auto& [name, params, result] : std::vector<std::tuple<const char*, std::vector<Value>, int32_t>>{
+           {"WAC_GetVolume", {}, -1},
+           {"WAC_FadeVolume", {Value::I(9), Value::I(3)}, 0},
+           {"WAC_DeletePlaylistEntry", {Value::I(1)}, 0},
+           {"WAC_SaveState", {}, 0},
+           {"WAC_RestoreState", {}, 0},
+           {"WAC_Announce", {Value::S("C:\\chime.mp3"), Value::I(200)}, 0}}) {
+    const host::CallResult r = Call(1, name, params, stale);
+    EXPECT_EQ(std::string(name) == "WAC_GetVolume" ? r.Int : r.Bool, result) << name;
+  }
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_EQ(DebugMessages(), (std::vector<std::string>{"GET VOLUME", "FADE VOLUME", "DELETE PLAYLIST ENTRY",
+                                                       "SAVE STATE", "RESTORE STATE", "ANNOUNCE"}));
+  EXPECT_EQ(server.Debug().back().Data, "C:\\chime.mp3");
+}
+
+// An entry goes through the playlist window the main window names: the
+// request in wParam, the index from 0 in lParam.
+TEST_F(Room, VolumeAndEntryRemovalOnTheWire) {
+  MusicPlays();
+  EXPECT_EQ(Call(1, "WAC_GetVolume").Int, 180);
+  world.ClearSent();
+  EXPECT_EQ(Call(1, "WAC_DeletePlaylistEntry", {Value::I(2)}).Bool, 1);
+  const sim::WindowHandle main = Player(1)->Window();
+  ASSERT_EQ(world.Sent().size(), 3u);
+  EXPECT_EQ(world.Sent()[0], (sim::SentMessage{main, pn::WM_USER, 0, pn::user::kCount}));
+  EXPECT_EQ(world.Sent()[1], (sim::SentMessage{main, pn::WM_USER, 1, pn::user::kPlaylistWindow}));
+  const sim::WindowHandle playlist = world.Sent()[2].Window;
+  EXPECT_NE(playlist, main);
+  EXPECT_EQ(world.Sent()[2], (sim::SentMessage{playlist, pn::WM_USER, pn::playlist::kRemove, 1}));
+  EXPECT_EQ(Model(1).Count(), 1u);
+  for (int32_t position : {0, 2, -1}) {
+    world.ClearSent();
+    EXPECT_EQ(Call(1, "WAC_DeletePlaylistEntry", {Value::I(position)}).Bool, 0) << position;
+    EXPECT_EQ(Model(1).Count(), 1u);
+  }
+}
+
+// Each 250 ms tick moves the volume a step along the line from where the
+// player was to the target, which it reaches when the time is up.
+TEST_F(Room, AFadeStepsEvenlyAndEndsOnTimeOrAtTheNextVolumeCommand) {
+  MusicPlays();
+  ASSERT_EQ(Call(1, "WAC_FadeVolume", {Value::I(80), Value::I(1)}).Bool, 1);
+  std::vector<int32_t> steps;
+  for (int i = 0; i < 6; ++i) {
+    world.Advance(250);
+    steps.push_back(Model(1).Volume());
+  }
+  EXPECT_EQ(steps, (std::vector<int32_t>{155, 130, 105, 80, 80, 80}));
+
+  ASSERT_EQ(Call(1, "WAC_FadeVolume", {Value::I(280), Value::I(10)}).Bool, 1);  // held to 255
+  world.Advance(500);
+  EXPECT_EQ(Model(1).Volume(), 80 + 175 * 500 / 10000);
+  Call(1, "WAC_SetVolume", {Value::I(20)});
+  world.Advance(2000);
+  EXPECT_EQ(Model(1).Volume(), 20) << "the volume command ended the fade";
+
+  EXPECT_EQ(Call(1, "WAC_FadeVolume", {Value::I(-4), Value::I(-1)}).Bool, 1);
+  EXPECT_EQ(Model(1).Volume(), 0) << "no time: at once";
+}
+
+// Volume first; the entry; playing, the start, then the jump, then a pause
+// when it was paused; stopped, a stop.
+TEST_F(Room, SaveAndRestoreInEachPlayState) {
+  for (const auto& [state, pause, tail] : std::vector<std::tuple<PlayState, bool, sent::Sequence>>{
+           {PlayState::Playing, false, {{pn::WM_COMMAND, pn::cmd::kPlay, 0}, {pn::WM_USER, 30000, pn::user::kJump}}},
+           {PlayState::Paused, true,
+            {{pn::WM_COMMAND, pn::cmd::kPlay, 0}, {pn::WM_USER, 30000, pn::user::kJump},
+             {pn::WM_COMMAND, pn::cmd::kPause, 0}}},
+           {PlayState::Stopped, false, {{pn::WM_COMMAND, pn::cmd::kStop, 0}}}}) {
+    SCOPED_TRACE(int(state));
+    MusicPlays();
+    if (pause) Call(1, "WAC_Pause");
+    if (state == PlayState::Stopped) Call(1, "WAC_Stop");
+    EXPECT_EQ(Call(1, "WAC_RestoreState").Bool, 0) << "nothing saved yet";
+    ASSERT_EQ(Call(1, "WAC_SaveState").Bool, 1);
+    Call(1, "WAC_SetPlaylistPosition", {Value::I(2)});
+    Call(1, "WAC_Play");
+    Call(1, "WAC_SetVolume", {Value::I(9)});
+    Call(1, "WAC_SetRepeat", {Value::B(false)});
+    world.ClearSent();
+    ASSERT_EQ(Call(1, "WAC_RestoreState").Bool, 1);
+    const sent::Sequence wire = sent::Of(world);
+    ASSERT_GE(wire.size(), tail.size());
+    EXPECT_EQ(wire.front(), (sent::Msg{pn::WM_USER, 180, pn::user::kVolume})) << "the volume first";
+    EXPECT_EQ(sent::Sequence(wire.end() - tail.size(), wire.end()), tail);
+    EXPECT_EQ(Model(1).CurrentIndex(), 0);
+    EXPECT_EQ(Model(1).State(), state);
+    EXPECT_EQ(Model(1).Volume(), 180);
+    EXPECT_TRUE(Model(1).Repeat());
+    server.DestroyInstance(1);
+  }
+}
+
+// The chime interrupts the music, and the music goes on where it was.
+TEST_F(Room, AnAnnouncementPlaysAndEverythingIsPutBack) {
+  MusicPlays();
+  Call(1, "WAC_FadeVolume", {Value::I(0), Value::I(600)});  // a slow fade, which leaves the chime alone
+  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)}).Bool, 1);
+  player::PlayerModel& m = Model(1);
+  ASSERT_EQ(m.Count(), 3u);
+  EXPECT_EQ(m.CurrentIndex(), 2);
+  EXPECT_EQ(m.State(), PlayState::Playing);
+  EXPECT_EQ(m.Volume(), 250);
+  EXPECT_TRUE(m.ManualAdvance()) << "so that nothing of the next entry is heard";
+  m.SetLength(2, 3);
+  world.Advance(2750);
+  EXPECT_EQ(m.Count(), 3u) << "still playing";
+  EXPECT_EQ(m.Volume(), 250);
+  world.Advance(250);  // the chime has ended: the tick removes it and puts back the music
+  ExpectMusicBack(0);
+}
+
+TEST_F(Room, TwoAnnouncementsFollowEachOtherAndTheMusicComesBackOnce) {
+  MusicPlays();
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Bell.wav"), Value::I(250)});
+  Model(1).SetLength(2, 2);
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Voice.wav"), Value::I(200)});
+  EXPECT_EQ(Model(1).Count(), 3u) << "the second waits";
+  world.Advance(2250);
+  ASSERT_EQ(Model(1).Count(), 3u);
+  EXPECT_EQ(Model(1).At(2).FileName, "C:\\Sounds\\Voice.wav");
+  EXPECT_EQ(Model(1).State(), PlayState::Playing);
+  EXPECT_EQ(Model(1).Volume(), 200);
+  Model(1).SetLength(2, 2);
+  world.Advance(2250);
+  ExpectMusicBack(0);
+  EXPECT_EQ(Sends(pn::user::kSetRepeat), 1) << "restored once, after the last";
+}
+
+// Hung for more than 10 s: what waits is dropped; once the player answers
+// again the chime's entry goes and the music comes back.
+TEST_F(Room, AHungPlayerEndsTheAnnouncementsAndGetsTheMusicBackWhenItAnswers) {
+  MusicPlays();
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Voice.wav"), Value::I(250)});
+  Player(1)->Hang(true);
+  world.Advance(13000);
+  Player(1)->Hang(false);
+  world.Advance(1000);
+  EXPECT_EQ(Model(1).Count(), 2u) << "the chime's entry went, and the voice never came";
+  EXPECT_EQ(Model(1).Volume(), 180);
+  EXPECT_EQ(Model(1).CurrentIndex(), 0);
+  EXPECT_FALSE(Model(1).ManualAdvance());
+}
+
+}  // namespace
+}  // namespace instancetest
