@@ -66,6 +66,37 @@ TEST_F(Room, WithoutAPlayerEachAnswersNoneAndSendsNothing) {
   EXPECT_EQ(server.Debug().back().Data, "C:\\chime.mp3");
 }
 
+// What each asks and tells the player, in order, all to its main window.
+TEST_F(Room, EachFunctionsMessagesOnTheWire) {
+  using M = sent::Msg;
+  const M askVolume{pn::WM_USER, 0xFFFFFD66u, pn::user::kVolume};
+  const sent::Sequence state = {{pn::WM_USER, 0, pn::user::kCurrent}, {pn::WM_USER, 0, pn::user::kTime},
+                                {pn::WM_USER, 0, pn::user::kPlayState}, askVolume,
+                                {pn::WM_USER, 0, pn::user::kGetShuffle}, {pn::WM_USER, 0, pn::user::kGetRepeat}};
+  sent::Sequence announce = state;
+  announce.insert(announce.end(), {{pn::WM_USER, 0, pn::user::kGetManualAdvance},
+                                   {pn::WM_USER, 1, pn::user::kSetManualAdvance},
+                                   {pn::WM_COPYDATA, 0, 0},  // the record's address, compared apart
+                                   {pn::WM_USER, 0, pn::user::kCount},
+                                   {pn::WM_USER, 2, pn::user::kSetCurrent},
+                                   {pn::WM_USER, 230, pn::user::kVolume},
+                                   {pn::WM_COMMAND, pn::cmd::kPlay, 0}});
+  MusicPlays();
+  for (const auto& [name, params, wire] : std::vector<std::tuple<const char*, std::vector<Value>, sent::Sequence>>{
+           {"WAC_GetVolume", {}, {askVolume}},
+           {"WAC_FadeVolume", {Value::I(70), Value::I(0)}, {askVolume, {pn::WM_USER, 70, pn::user::kVolume}}},
+           {"WAC_SaveState", {}, state},
+           {"WAC_Announce", {Value::S("C:\\Chime.wav"), Value::I(230)}, announce}}) {
+    world.ClearSent();
+    Call(1, name, params);
+    sent::Sequence got = sent::Of(world);
+    for (M& m : got)
+      if (m.Message == pn::WM_COPYDATA) m.LParam = 0;
+    EXPECT_EQ(got, wire) << name;
+    for (const sim::SentMessage& m : world.Sent()) EXPECT_EQ(m.Window, Player(1)->Window()) << name;
+  }
+}
+
 // An entry goes through the playlist window the main window names: the
 // request in wParam, the index from 0 in lParam.
 TEST_F(Room, VolumeAndEntryRemovalOnTheWire) {

@@ -423,8 +423,13 @@ TEST_F(Script, AdditionsSendTheirDebugLinesFirst) {
     server.ClearDebug();
     Call(1, f);
   }
-  server.ClearDebug();
-  Call(1, "WAC_SetTrackPosition", {Value::I(1)});
+  for (const auto& [f, params] : std::vector<std::pair<const char*, std::vector<Value>>>{
+           {"WAC_SetTrackPosition", {Value::I(1)}}, {"WAC_GetVolume", {}}, {"WAC_FadeVolume", {Value::I(1), Value::I(0)}},
+           {"WAC_DeletePlaylistEntry", {Value::I(1)}}, {"WAC_SaveState", {}}, {"WAC_RestoreState", {}},
+           {"WAC_Announce", {Value::S("a.wav"), Value::I(1)}}}) {
+    server.ClearDebug();
+    Call(1, f, params);
+  }
   world.OnSend = nullptr;
   EXPECT_TRUE(debugBeforeSend);
 }
