@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "host/KDOHost.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 #include "module/Device.WinampControl.h"
 #include "sim/SimWorld.h"
 #include "player/sim/SimPlayer.h"

@@ -190,8 +190,9 @@ void TKDOWinampControl::ApplySettings() {
 
 // ---------------------------------------------------------------- parts
 
-void TKDOWinampControl::RunFunction(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result) {
-  if (FScript) FScript->Run(row, arg, result);
+void TKDOWinampControl::RunFunction(TKDOScriptFunction function, const TKDOPHPParameter* arg,
+                                    TKDOPHPParameter& result) {
+  if (FScript) FScript->Run(function, arg, result);
 }
 
 void TKDOWinampControl::StatusPoll() {

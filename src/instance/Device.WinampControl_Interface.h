@@ -32,7 +32,7 @@
 #include "instance/Device.WinampControl_Services.h"
 #include "instance/Device.WinampControl_Status.h"
 #include "instance/Device.WinampControl_Table.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 #include "sdk/KDOObjects.h"
 
 class TWinAmpControl;
@@ -63,8 +63,8 @@ class TKDOWinampControl final : public TKDOModuleObject, public IKDOWinampExtraS
   void SetExtraSettings(const TKDOWinampInstanceSettings& settings) override;
   // Answers IKDOModule and the module's own identifier only.
   KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;
-  // Runs the script function of that row with its debug line (see TKDOWinampScript::Run).
-  void RunFunction(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
+  // Runs that script function with its debug line (see TKDOWinampScript::Run).
+  void RunFunction(TKDOScriptFunction function, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
 
   // The status timer's tick, paced; and one whole poll whatever the pace.
   void StatusPoll();

@@ -20,7 +20,10 @@ void SetDone(Param& result, KDOResult r) { result.BoolValue = KDOSucceeded(r) ? 
 // A string result: a reference of the result record's own.
 void SetText(Param& result, const TKDOText& text) { kdo::text::Assign(&result.StringValue, text.get()); }
 
+using F = TKDOScriptFunction;
+
 struct ScriptFunction {
+  F Id;  // its row: the place the interface's operations and the handler find it by
   KDOString Name;
   KDOString DebugLine;  // null when the function sends none
   bool DebugData;       // the debug line carries the parameter's text
@@ -45,79 +48,89 @@ constexpr int32_t kStr = KDO_TYPE_STRING;
 
 // The classic fifteen are IKDOWinampControl's operations 3 to 17, in order;
 // the additions follow them.
-const auto kFunctions = std::to_array<ScriptFunction>({
-    {Const<"WAC_AddFile">(), Const<"ADDFILE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+constexpr auto kFunctions = std::to_array<ScriptFunction>({
+    {F::AddFile, Const<"WAC_AddFile">(), Const<"ADDFILE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.AddFile(kdo::text::View(a->StringValue))); }},
-    {Const<"WAC_ClearPlaylist">(), Const<"CLEAR PLAYLIST">(), false, nullptr, kNoParam, kBool,
+    {F::ClearPlaylist, Const<"WAC_ClearPlaylist">(), Const<"CLEAR PLAYLIST">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetDone(r, c.ClearPlaylist()); }},
-    {Const<"WAC_GetPlaylistLength">(), Const<"GET PLAYLIST LENGTH">(), false, nullptr, kNoParam, kInt,
+    {F::GetPlaylistLength, Const<"WAC_GetPlaylistLength">(), Const<"GET PLAYLIST LENGTH">(), false, nullptr,
+     kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetPlaylistLength(r.IntValue); }},
-    {Const<"WAC_GetPlaylistPosition">(), Const<"GET PLAYLIST POSITION">(), false, nullptr, kNoParam, kInt,
+    {F::GetPlaylistPosition, Const<"WAC_GetPlaylistPosition">(), Const<"GET PLAYLIST POSITION">(), false, nullptr,
+     kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetPlaylistPosition(r.IntValue); }},
-    {Const<"WAC_SetPlaylistPosition">(), Const<"SET PLAYLIST POSITION">(), false, Const<"Position">(),
-     KDO_TYPE_INTEGER, kBool,
+    {F::SetPlaylistPosition, Const<"WAC_SetPlaylistPosition">(), Const<"SET PLAYLIST POSITION">(), false,
+     Const<"Position">(), KDO_TYPE_INTEGER, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetPlaylistPosition(a->IntValue)); }},
-    {Const<"WAC_GetPlaylistFile">(), Const<"GET PLAYLIST FILE">(), false, Const<"Position">(), KDO_TYPE_INTEGER, kStr,
+    {F::GetPlaylistFile, Const<"WAC_GetPlaylistFile">(), Const<"GET PLAYLIST FILE">(), false, Const<"Position">(),
+     KDO_TYPE_INTEGER, kStr,
      [](Control& c, const Param* a, Param& r) {
        TKDOText text;
        c.GetPlaylistFile(a->IntValue, text);
        SetText(r, text);
      }},
-    {Const<"WAC_GetPlaylistTitle">(), Const<"GET PLAYLIST TITLE">(), false, Const<"Position">(), KDO_TYPE_INTEGER,
-     kStr,
+    {F::GetPlaylistTitle, Const<"WAC_GetPlaylistTitle">(), Const<"GET PLAYLIST TITLE">(), false, Const<"Position">(),
+     KDO_TYPE_INTEGER, kStr,
      [](Control& c, const Param* a, Param& r) {
        TKDOText text;
        c.GetPlaylistTitle(a->IntValue, text);
        SetText(r, text);
      }},
-    {Const<"WAC_Play">(), Const<"PLAY">(), false, nullptr, kNoParam, kBool,
+    {F::Play, Const<"WAC_Play">(), Const<"PLAY">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetDone(r, c.Play()); }},
-    {Const<"WAC_Stop">(), Const<"STOP">(), false, nullptr, kNoParam, kBool,
+    {F::Stop, Const<"WAC_Stop">(), Const<"STOP">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetDone(r, c.Stop()); }},
-    {Const<"WAC_Pause">(), Const<"PAUSE">(), false, nullptr, kNoParam, kBool,
+    {F::Pause, Const<"WAC_Pause">(), Const<"PAUSE">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetDone(r, c.Pause()); }},
-    {Const<"WAC_Prev">(), Const<"PREV">(), false, nullptr, kNoParam, kBool,
+    {F::Prev, Const<"WAC_Prev">(), Const<"PREV">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetDone(r, c.Prev()); }},
-    {Const<"WAC_Next">(), Const<"NEXT">(), false, nullptr, kNoParam, kBool,
+    {F::Next, Const<"WAC_Next">(), Const<"NEXT">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetDone(r, c.Next()); }},
-    {Const<"WAC_SetVolume">(), nullptr, false, Const<"Volume [0..255]">(), KDO_TYPE_INTEGER, kBool,
+    {F::SetVolume, Const<"WAC_SetVolume">(), nullptr, false, Const<"Volume [0..255]">(), KDO_TYPE_INTEGER, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetVolume(a->IntValue)); }},
-    {Const<"WAC_SetShuffle">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
+    {F::SetShuffle, Const<"WAC_SetShuffle">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetShuffle(a->BoolValue != 0)); }},
-    {Const<"WAC_SetRepeat">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
+    {F::SetRepeat, Const<"WAC_SetRepeat">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
      [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetRepeat(a->BoolValue != 0)); }},
     // Additions beyond the classic fifteen, registered after them.
-    {Const<"WAC_GetPlayState">(), Const<"GET PLAY STATE">(), false, nullptr, kNoParam, kInt,
+    {F::GetPlayState, Const<"WAC_GetPlayState">(), Const<"GET PLAY STATE">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetPlayState(r.IntValue); }},
-    {Const<"WAC_GetTrackPosition">(), Const<"GET TRACK POSITION">(), false, nullptr, kNoParam, kInt,
+    {F::GetTrackPosition, Const<"WAC_GetTrackPosition">(), Const<"GET TRACK POSITION">(), false, nullptr, kNoParam,
+     kInt,
      [](Control& c, const Param*, Param& r) { c.GetTrackPosition(r.IntValue); }},
-    {Const<"WAC_GetTrackLength">(), Const<"GET TRACK LENGTH">(), false, nullptr, kNoParam, kInt,
+    {F::GetTrackLength, Const<"WAC_GetTrackLength">(), Const<"GET TRACK LENGTH">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetTrackLength(r.IntValue); }},
-    {Const<"WAC_SetTrackPosition">(), Const<"SET TRACK POSITION">(), false, Const<"Seconds">(), KDO_TYPE_INTEGER,
-     kBool, [](Control& c, const Param* a, Param& r) {
+    {F::SetTrackPosition, Const<"WAC_SetTrackPosition">(), Const<"SET TRACK POSITION">(), false, Const<"Seconds">(),
+     KDO_TYPE_INTEGER, kBool, [](Control& c, const Param* a, Param& r) {
        bool moved = false;
        c.SetTrackPosition(a->IntValue, moved);
        r.BoolValue = moved ? 1 : 0;
      }},
     // The volume, the playlist's entries, the player's state and announcements.
-    {Const<"WAC_GetVolume">(), Const<"GET VOLUME">(), false, nullptr, kNoParam, kInt,
+    {F::GetVolume, Const<"WAC_GetVolume">(), Const<"GET VOLUME">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { r.IntValue = c.GetVolume(); }},
-    {Const<"WAC_FadeVolume">(), Const<"FADE VOLUME">(), false, Const<"Volume">(), KDO_TYPE_INTEGER, kBool,
+    {F::FadeVolume, Const<"WAC_FadeVolume">(), Const<"FADE VOLUME">(), false, Const<"Volume">(), KDO_TYPE_INTEGER,
+     kBool,
      [](Control& c, const Param* a, Param& r) { SetTrue(r, c.FadeVolume(a[0].IntValue, a[1].IntValue)); },
      Const<"Seconds">(), KDO_TYPE_INTEGER},
-    {Const<"WAC_DeletePlaylistEntry">(), Const<"DELETE PLAYLIST ENTRY">(), false, Const<"Position">(),
-     KDO_TYPE_INTEGER, kBool,
+    {F::DeletePlaylistEntry, Const<"WAC_DeletePlaylistEntry">(), Const<"DELETE PLAYLIST ENTRY">(), false,
+     Const<"Position">(), KDO_TYPE_INTEGER, kBool,
      [](Control& c, const Param* a, Param& r) { SetTrue(r, c.DeletePlaylistEntry(a->IntValue)); }},
-    {Const<"WAC_SaveState">(), Const<"SAVE STATE">(), false, nullptr, kNoParam, kBool,
+    {F::SaveState, Const<"WAC_SaveState">(), Const<"SAVE STATE">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetTrue(r, c.SaveState()); }},
-    {Const<"WAC_RestoreState">(), Const<"RESTORE STATE">(), false, nullptr, kNoParam, kBool,
+    {F::RestoreState, Const<"WAC_RestoreState">(), Const<"RESTORE STATE">(), false, nullptr, kNoParam, kBool,
      [](Control& c, const Param*, Param& r) { SetTrue(r, c.RestoreState()); }},
-    {Const<"WAC_Announce">(), Const<"ANNOUNCE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+    {F::Announce, Const<"WAC_Announce">(), Const<"ANNOUNCE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
      [](Control& c, const Param* a, Param& r) {
        SetTrue(r, c.Announce(kdo::text::View(a[0].StringValue), a[1].IntValue));
-     },
-     Const<"Volume">(), KDO_TYPE_INTEGER},
+     }, Const<"Volume">(), KDO_TYPE_INTEGER},
 });
+static_assert(kFunctions.size() == KDOScriptFunctionCount);
+static_assert([] {
+  for (std::size_t i = 0; i < kFunctions.size(); ++i)
+    if (std::size_t(kFunctions[i].Id) != i) return false;
+  return true;
+}(), "each function in the row its name gives it");
 
 // Scripts count playlist positions from 1, the player from 0: shifted with 32-bit wrap-around.
 int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint32_t(by)); }
@@ -165,12 +178,12 @@ void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TK
   if (KDOParamCount(params) < match->ParamCount()) return;
   // The server, called back during the operation, may delete this instance: it goes when the call ends.
   const TKDORef<IKDOModule> self(&FInstance);
-  Run(std::size_t(match - kFunctions.data()), params, *result);
+  Run(match->Id, params, *result);
 }
 
 // A function's debug line, then its operation.
-void TKDOWinampScript::Run(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result) {
-  const ScriptFunction& f = kFunctions[row];
+void TKDOWinampScript::Run(TKDOScriptFunction function, const TKDOPHPParameter* arg, TKDOPHPParameter& result) {
+  const ScriptFunction& f = kFunctions[std::size_t(function)];
   if (f.DebugLine) {
     const TKDOText data = f.DebugData ? TKDOText(kdo::text::View(arg->StringValue)) : TKDOText();
     Debug(f.DebugLine, data.get());

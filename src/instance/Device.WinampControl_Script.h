@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "instance/Device.WinampControl_Services.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 
 class TWinAmpControl;
 class TKDOWinampFade;
@@ -38,7 +38,7 @@ class TKDOWinampScript {
   // values than declared or no result record runs nothing.
   void Handle(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result);
   // Sends the function's debug line (when it has one), then runs its operation into `result`.
-  void Run(std::size_t row, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
+  void Run(TKDOScriptFunction function, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
 
   // The operations behind the functions; each returns 0.
   // Appends a file to the playlist.

@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "instance/Device.WinampControl_Services.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 #include "platform/Platform.h"
 
 class TWinAmpControl;

@@ -25,11 +25,13 @@ KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings
 
 namespace {
 
-// Operation n of IKDOWinampControl (3 to 17) runs script function n - 3 with
+using F = TKDOScriptFunction;
+
+// An operation of IKDOWinampControl runs the script function of its name with
 // `arg` as its parameter value, and gives its result record.
-TKDOPHPParameter Run(TKDOWinampControl& c, int operation, TKDOPHPParameter arg = {}) {
+TKDOPHPParameter Run(TKDOWinampControl& c, F function, TKDOPHPParameter arg = {}) {
   TKDOPHPParameter result{};
-  c.RunFunction(std::size_t(operation - 3), &arg, result);
+  c.RunFunction(function, &arg, result);
   return result;
 }
 
@@ -58,14 +60,14 @@ KDOResult TakeText(TKDOPHPParameter result, KDOString* out) {
 }
 
 // An operation without output, guarded; it always answers 0.
-KDOResult Do(TKDOWinampControl& c, int operation, TKDOPHPParameter arg = {}) {
-  return KDOGuard([&] { return Run(c, operation, arg), KDO_S_OK; });
+KDOResult Do(TKDOWinampControl& c, F function, TKDOPHPParameter arg = {}) {
+  return KDOGuard([&] { return Run(c, function, arg), KDO_S_OK; });
 }
 
 // An operation whose integer output goes to the caller's out-parameter.
-KDOResult Count(TKDOWinampControl& c, int operation, int32_t* out) {
+KDOResult Count(TKDOWinampControl& c, F function, int32_t* out) {
   return KDOGuard([&] {
-    const int32_t n = Run(c, operation).IntValue;
+    const int32_t n = Run(c, function).IntValue;
     if (out) *out = n;
     return KDO_S_OK;
   });
@@ -73,22 +75,28 @@ KDOResult Count(TKDOWinampControl& c, int operation, int32_t* out) {
 
 }  // namespace
 
-KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) { return Do(FOwner, 3, TextArg(fileName)); }
-KDOResult KDO_STDCALL Table::ClearPlaylist() { return Do(FOwner, 4); }
-KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) { return Count(FOwner, 5, length); }
-KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) { return Count(FOwner, 6, position); }
-KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) { return Do(FOwner, 7, IntArg(position)); }
+KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) { return Do(FOwner, F::AddFile, TextArg(fileName)); }
+KDOResult KDO_STDCALL Table::ClearPlaylist() { return Do(FOwner, F::ClearPlaylist); }
+KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) {
+  return Count(FOwner, F::GetPlaylistLength, length);
+}
+KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) {
+  return Count(FOwner, F::GetPlaylistPosition, position);
+}
+KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) {
+  return Do(FOwner, F::SetPlaylistPosition, IntArg(position));
+}
 KDOResult KDO_STDCALL Table::GetPlaylistFile(int32_t position, KDOString* fileName) {
-  return KDOGuard([&] { return TakeText(Run(FOwner, 8, IntArg(position)), fileName); });
+  return KDOGuard([&] { return TakeText(Run(FOwner, F::GetPlaylistFile, IntArg(position)), fileName); });
 }
 KDOResult KDO_STDCALL Table::GetPlaylistTitle(int32_t position, KDOString* title) {
-  return KDOGuard([&] { return TakeText(Run(FOwner, 9, IntArg(position)), title); });
+  return KDOGuard([&] { return TakeText(Run(FOwner, F::GetPlaylistTitle, IntArg(position)), title); });
 }
-KDOResult KDO_STDCALL Table::Play() { return Do(FOwner, 10); }
-KDOResult KDO_STDCALL Table::Stop() { return Do(FOwner, 11); }
-KDOResult KDO_STDCALL Table::Pause() { return Do(FOwner, 12); }
-KDOResult KDO_STDCALL Table::Prev() { return Do(FOwner, 13); }
-KDOResult KDO_STDCALL Table::Next() { return Do(FOwner, 14); }
-KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) { return Do(FOwner, 15, IntArg(volume)); }
-KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) { return Do(FOwner, 16, BoolArg(on)); }
-KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) { return Do(FOwner, 17, BoolArg(on)); }
+KDOResult KDO_STDCALL Table::Play() { return Do(FOwner, F::Play); }
+KDOResult KDO_STDCALL Table::Stop() { return Do(FOwner, F::Stop); }
+KDOResult KDO_STDCALL Table::Pause() { return Do(FOwner, F::Pause); }
+KDOResult KDO_STDCALL Table::Prev() { return Do(FOwner, F::Prev); }
+KDOResult KDO_STDCALL Table::Next() { return Do(FOwner, F::Next); }
+KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) { return Do(FOwner, F::SetVolume, IntArg(volume)); }
+KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) { return Do(FOwner, F::SetShuffle, BoolArg(on)); }
+KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) { return Do(FOwner, F::SetRepeat, BoolArg(on)); }

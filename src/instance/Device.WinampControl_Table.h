@@ -8,7 +8,7 @@
 // ended it (then E_FAIL); none lets one through.
 #pragma once
 
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 #include "sdk/KDOObjects.h"
 
 class TKDOWinampControl;

@@ -5,7 +5,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "platform/TextHeap.h"
+#include "sdk/TextHeap.h"
 
 namespace kdo::text {
 
@@ -19,7 +19,7 @@ KDOString Make(std::string_view s) {
   if (s.empty()) return nullptr;
   if (s.size() > std::size_t(std::numeric_limits<int32_t>::max()) - sizeof(Header) - 1)
     throw std::length_error("text too long");
-  void* block = platform::TextAlloc(sizeof(Header) + s.size() + 1);
+  void* block = kdo::text::TextAlloc(sizeof(Header) + s.size() + 1);
   if (!block) throw std::bad_alloc();
   auto* head = static_cast<Header*>(block);
   head->RefCount = 1;
@@ -40,7 +40,7 @@ void Release(KDOString s) noexcept {
   if (!s) return;
   Header* h = HeaderOf(s);
   if (h->RefCount < 0) return;  // constant
-  if (--h->RefCount == 0) platform::TextFree(h);
+  if (--h->RefCount == 0) kdo::text::TextFree(h);
 }
 
 int32_t RefCount(KDOString s) noexcept { return s ? HeaderOf(s)->RefCount : 0; }

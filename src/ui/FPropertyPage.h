@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 #include "platform/Gui.h"
 #include "sdk/UKDOTypes.h"
 

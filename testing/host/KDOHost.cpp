@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/TextHeap.h"
+#include "sdk/TextHeap.h"
 #include "sdk/KDOGuard.h"
 
 namespace host {
@@ -173,7 +173,7 @@ class ParamArray {
   explicit ParamArray(const std::vector<Value>& values) {
     if (values.empty()) return;
     size_t bytes = 8 + values.size() * sizeof(TKDOPHPParameter);
-    block_ = static_cast<char*>(platform::TextAlloc(bytes));
+    block_ = static_cast<char*>(kdo::text::TextAlloc(bytes));
     if (!block_) throw std::bad_alloc();
     std::memset(block_, 0, bytes);
     int32_t head[2] = {1, int32_t(values.size())};
@@ -189,7 +189,7 @@ class ParamArray {
   ~ParamArray() {
     if (!block_) return;
     for (size_t i = 0; i < count_; ++i) kdo::text::Release(first()[i].StringValue);
-    platform::TextFree(block_);
+    kdo::text::TextFree(block_);
   }
   ParamArray(const ParamArray&) = delete;
   ParamArray& operator=(const ParamArray&) = delete;

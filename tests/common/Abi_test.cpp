@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ModuleUnderTest.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 
 namespace {
 

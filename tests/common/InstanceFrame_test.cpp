@@ -7,7 +7,7 @@
 #include "host/KDOHost.h"
 #include "LoadedModule.h"
 #include "ModuleUnderTest.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 
 namespace {
 

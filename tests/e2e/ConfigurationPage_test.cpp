@@ -15,7 +15,7 @@
 #include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 #include "SettingsKeys.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 #include "host/win32/CommittedMemory.h"
 #include "host/win32/ModuleLibrary.h"
 #include "host/win32/Screenshot.h"

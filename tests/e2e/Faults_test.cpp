@@ -17,7 +17,7 @@
 #include "host/KDOHost.h"
 #include "LoadedModule.h"
 #include "ModuleUnderTest.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 #include "E2E.h"
 #include "SettingsKeys.h"
 #include "host/win32/LoopLoad.h"

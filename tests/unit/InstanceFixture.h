@@ -11,7 +11,7 @@
 #include "LoadedModule.h"
 #include "ModuleUnderTest.h"
 #include "player/PlayerModel.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 #include "sim/SimWorld.h"
 #include "player/sim/SimPlayer.h"
 

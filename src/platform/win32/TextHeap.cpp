@@ -1,9 +1,9 @@
 // The process heap: shared by the DLL and the server, whatever C runtime each links.
-#include "platform/TextHeap.h"
+#include "sdk/TextHeap.h"
 
 #include <windows.h>
 
-namespace platform {
+namespace kdo::text {
 
 void* TextAlloc(std::size_t bytes) noexcept { return HeapAlloc(GetProcessHeap(), 0, bytes); }
 
@@ -11,4 +11,4 @@ void TextFree(void* block) noexcept {
   if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 
-}  // namespace platform
+}  // namespace kdo::text

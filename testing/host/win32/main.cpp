@@ -30,7 +30,7 @@
 #include "host/win32/ModuleLibrary.h"
 #include "host/win32/Screenshot.h"
 #include "host/win32/SelectorDialog.h"
-#include "instance/Device.WinampControl_Types.h"
+#include "control/Device.WinampControl_Types.h"
 
 namespace {
 

@@ -1,4 +1,7 @@
-// The control instance's own interface and its settings record.
+// The contract of a control instance: what the server, other modules and the
+// configuration page may see of it. Its own interface, the settings records and
+// the settings table, and the names of the script functions, by which both the
+// script functions and the interface's operations find their rows.
 #pragma once
 
 #include <array>
@@ -141,6 +144,18 @@ class IKDOWinampExtraSettings {
  protected:
   ~IKDOWinampExtraSettings() = default;
 };
+
+// The script functions, in the order they are registered. The classic fifteen
+// come first and are also IKDOWinampControl's operations 3 to 17, in order.
+enum class TKDOScriptFunction : uint8_t {
+  AddFile, ClearPlaylist, GetPlaylistLength, GetPlaylistPosition, SetPlaylistPosition, GetPlaylistFile,
+  GetPlaylistTitle, Play, Stop, Pause, Prev, Next, SetVolume, SetShuffle, SetRepeat,
+  // additions
+  GetPlayState, GetTrackPosition, GetTrackLength, SetTrackPosition, GetVolume, FadeVolume, DeletePlaylistEntry,
+  SaveState, RestoreState, Announce,
+  Count
+};
+inline constexpr std::size_t KDOScriptFunctionCount = std::size_t(TKDOScriptFunction::Count);
 
 // Operations 1 to 17 follow IKDOModule's entries (table entries 11 to 27).
 // Every one returns 0; outputs are out-parameters. GetSettings takes the
