@@ -22,9 +22,6 @@ std::string TimeText(int32_t seconds) {
   return platform::FormatLongTime(int(s / 3600), int(s / 60 % 60), int(s % 60));
 }
 
-// Sending time after which a poll starts no further send.
-constexpr uint32_t kPollBudgetMs = 250;
-
 using L = TWinAmpControl;
 
 // What the steps have of their item's answer. The index and length of a text
@@ -113,12 +110,12 @@ TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModul
                                    const TKDOWinampInstanceSettings& settings, std::function<void()> playerWork)
     : FServices(services), FInstance(instance), FLink(link), FSettings(settings), FPlayerWork(std::move(playerWork)),
       FTimer(std::make_unique<platform::Timer>()) {
-  FTimer->SetInterval(250);
+  FTimer->SetInterval(kTickMs);
   FTimer->SetOnTimer([this] { Tick(); });
   FTimer->SetEnabled(true);
 }
 
-// A slow player gets at most a quarter of the thread: after T ms of sends, 3 T ms without.
+// A slow player gets at most a quarter of the thread: after T ms of sends, kRestFactor T ms without.
 void TKDOWinampStatus::Tick() {
   if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
   const uint32_t began = platform::TickMs();
@@ -132,7 +129,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   // variables keep its last real values, and the play state shows -1.
   auto asking = [this] { return FLink.IsBound() && FLink.IsAnswering(); };
   if (!asking()) {
-    if (spent) FPoll = {FPoll.Step, platform::TickMs(), 3 * spent};  // the work before the poll met a hang
+    if (spent) FPoll = {FPoll.Step, platform::TickMs(), kRestFactor * spent};  // the work before the poll met a hang
     return WriteNoPlayer();
   }
   // A write runs server code that may release the server's reference (an event
@@ -172,7 +169,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   }
   FPoll.Step = at;
   FPoll.EndedAt = platform::TickMs();
-  FPoll.RestMs = 3 * spent;
+  FPoll.RestMs = kRestFactor * spent;
 }
 
 // Asks the player nothing: only the variable is read, and written when it differs.

@@ -29,6 +29,14 @@ struct TStatusPollProgress {
 
 class TKDOWinampStatus {
  public:
+  // The status timer's interval: four ticks a second.
+  static constexpr uint32_t kTickMs = 250;
+  // Sending time after which a poll starts no further send.
+  static constexpr uint32_t kPollBudgetMs = 250;
+  // After a poll that sent for T ms, the next waits kRestFactor * T: a slow
+  // player gets at most a quarter of the thread.
+  static constexpr uint32_t kRestFactor = 3;
+
   // `playerWork` runs on every paced tick before the poll (a fade's step, an
   // announcement's watch); its sends count into the poll's budget.
   TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,

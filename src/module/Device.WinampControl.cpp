@@ -3,15 +3,16 @@
 #include <bit>
 #include <memory>
 
+#include "control/Version.h"
 #include "instance/Device.WinampControl_Interface.h"
 #include "sdk/KDOObjects.h"
 
 namespace {
 
-constexpr kdo::text::Constant kAuthor("Winamp Control developers");
+constexpr kdo::text::Constant kAuthor(WAC_AUTHOR);
 constexpr kdo::text::Constant kWebAddress("https://kadovis.example/modules/winamp-control");
-constexpr kdo::text::Constant kModuleName("Winamp Control");
-constexpr kdo::text::Constant kDescription("Control multiple Winamp Instances using Kadovis");
+constexpr kdo::text::Constant kModuleName(WAC_MODULE_NAME);
+constexpr kdo::text::Constant kDescription(WAC_DESCRIPTION);
 constexpr kdo::text::Constant kRegister("Register");
 constexpr kdo::text::Constant kUnregister("Unregister");
 constexpr kdo::text::Constant kCreating("Creating new Instance...");
@@ -59,7 +60,7 @@ constexpr double kBuildDate = std::bit_cast<double>(0x40E2C24A1967423AULL);
 
 // Constant-initialised: complete when the library is loaded, no code runs for it.
 constinit const TKDOModuleInfo kModuleInfo = {
-    /*ModuleID*/ {0x2999EBBB, 0x5D36, 0x407E, {0xA5, 0x2B, 0xE9, 0x14, 0x2A, 0x45, 0xF1, 0x9C}},
+    /*ModuleID*/ IID_IKDOWinampControl,  // the module is known by its instances' interface
     /*InterfaceID*/ IID_IKDOWinampControl,
     /*ModuleType*/ 3,
     /*Reserved*/ {},
@@ -67,9 +68,9 @@ constinit const TKDOModuleInfo kModuleInfo = {
     /*WebAddress*/ kWebAddress.get(),
     /*ModuleName*/ kModuleName.get(),
     /*Description*/ kDescription.get(),
-    /*Version*/ 0x00070100,
+    /*Version*/ (WAC_VERSION_MAJOR << 16) | (WAC_VERSION_MINOR << 8) | WAC_VERSION_RELEASE,
     /*Date*/ kBuildDate,
-    /*Build*/ 346,
+    /*Build*/ WAC_VERSION_BUILD,
     /*OnRegister*/ &OnRegister,
     /*OnUnregister*/ &OnUnregister,
     /*OnCreateInstance*/ &OnCreateInstance,

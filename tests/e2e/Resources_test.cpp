@@ -3,13 +3,22 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
+#include "host/win32/ModuleLibrary.h"
 #include "platform/win32/Resources.h"
+#include "sdk/KDOText.h"
 
 namespace {
 
-TEST(Resources, VersionShowsTheReleaseAndTheModuleName) {
+// The version, name, maker and description are written once: the version
+// resource, the descriptor the server reads and the release zip's name agree.
+TEST(Resources, VersionAndNamesAgreeWithTheDescriptorAndThePackage) {
+  host::ModuleLibrary lib(WAC_DLL_NAME);
+  ASSERT_NE(lib.ModuleInfo(), nullptr);
+  const TKDOModuleInfo* descriptor = nullptr;
+  ASSERT_EQ(lib.ModuleInfo()(&descriptor), KDO_S_OK);
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeA(WAC_DLL_NAME, &ignored);
   ASSERT_GT(size, 0u);
@@ -18,15 +27,26 @@ TEST(Resources, VersionShowsTheReleaseAndTheModuleName) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT len = 0;
   ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &len));
-  EXPECT_EQ(fixed->dwFileVersionMS, (7u << 16) | 1u);
-  EXPECT_EQ(fixed->dwFileVersionLS, (0u << 16) | 346u);
-  char* text = nullptr;
-  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\ProductName", reinterpret_cast<void**>(&text),
-                             &len));
-  EXPECT_STREQ(text, "Winamp Control");
-  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\FileVersion", reinterpret_cast<void**>(&text),
-                             &len));
-  EXPECT_STREQ(text, "7.1.0.346");
+  // Descriptor: major, minor and release in one value (0x00MMmmrr), the build apart.
+  EXPECT_EQ(fixed->dwFileVersionMS, ((descriptor->Version >> 16) << 16) | ((descriptor->Version >> 8) & 0xFF));
+  EXPECT_EQ(fixed->dwFileVersionLS, ((descriptor->Version & 0xFF) << 16) | uint32_t(descriptor->Build));
+  auto text = [&](const char* name) {
+    char* value = nullptr;
+    const std::string path = std::string("\\StringFileInfo\\040904E4\\") + name;
+    return VerQueryValueA(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &len) ? std::string(value)
+                                                                                           : std::string("<none>");
+  };
+  const std::string version = std::to_string(fixed->dwFileVersionMS >> 16) + "." +
+                              std::to_string(fixed->dwFileVersionMS & 0xFFFF) + "." +
+                              std::to_string(fixed->dwFileVersionLS >> 16) + "." +
+                              std::to_string(fixed->dwFileVersionLS & 0xFFFF);
+  EXPECT_EQ(text("FileVersion"), version);
+  EXPECT_EQ(text("ProductVersion"), version);
+  EXPECT_EQ(version, WAC_PACKAGE_VERSION) << "the release zip's name";
+  EXPECT_EQ(text("ProductName"), kdo::text::View(descriptor->ModuleName));
+  EXPECT_EQ(text("FileDescription"), kdo::text::View(descriptor->ModuleName));
+  EXPECT_EQ(text("CompanyName"), kdo::text::View(descriptor->Author));
+  EXPECT_EQ(text("Comments"), kdo::text::View(descriptor->Description));
 }
 
 TEST(Resources, GlyphsAre16By16In24BitsWithTheirBottomLeftColours) {
