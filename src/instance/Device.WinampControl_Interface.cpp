@@ -3,6 +3,7 @@
 #include <array>
 
 #include "sdk/KDOGuard.h"
+#include "sdk/KDOText.h"
 #include "ui/FPropertyPage.h"
 #include "winamp/WinAmp.h"
 
@@ -20,6 +21,9 @@ constexpr std::array<ServiceRow, 5> kServices = {{
     {&IID_IKDOEventScripter, ">Couldn't obtain EventScripter Object"},
     {&IID_IKDODebugServer, ">Couldn't obtain DebugServer Object"},
 }};
+
+// Where a failing step of the instance's end is reported.
+constexpr KDOString kDestruction = kdo::text::Const<"the instance's destruction">();
 
 }  // namespace
 
@@ -52,13 +56,13 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
 
 TKDOWinampControl::~TKDOWinampControl() {
   Log(KDO_LOG_LIFECYCLE, "Interface Destroy");
-  KDOGuard([&] { HideConfigurationPage(); });
-  FScript.reset();
-  FStatus.reset();
-  FAnnouncer.reset();  // ends the announcements without a word to the player
-  FFade.reset();
-  FPlayerLink.reset();  // closes a bound player
-  KDOGuard([&] { SaveSettings(); });
+  KDOGuard(kDestruction, [&] { HideConfigurationPage(); });
+  KDOGuard(kDestruction, [&] { FScript.reset(); });
+  KDOGuard(kDestruction, [&] { FStatus.reset(); });
+  KDOGuard(kDestruction, [&] { FAnnouncer.reset(); });  // ends the announcements without a word to the player
+  KDOGuard(kDestruction, [&] { FFade.reset(); });
+  KDOGuard(kDestruction, [&] { FPlayerLink.reset(); });  // closes a bound player
+  KDOGuard(kDestruction, [&] { SaveSettings(); });
   FServices.EventScripter.reset();
   FServices.VariableManager.reset();
   FServices.InstanceControl.reset();
@@ -88,7 +92,7 @@ std::string TKDOWinampControl::LogSender() const {
 }
 
 void TKDOWinampControl::Log(int32_t type, std::string_view text) noexcept {
-  KDOGuard([&] {
+  KDOGuard(kdo::text::Const<"a log line">(), [&] {
     if (!FServices.Kernel) return;
     TKDOText sender(LogSender());
     TKDOText message(text);

@@ -2,6 +2,7 @@
 
 #include "instance/Device.WinampControl_Interface.h"
 #include "sdk/KDOGuard.h"
+#include "sdk/KDOText.h"
 
 using Table = TKDOWinampControlTable;
 
@@ -10,12 +11,13 @@ KDOResult KDO_STDCALL Table::QueryInterface(const TGUID& iid, void** obj) {
 }
 
 KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
-  return KDOGuard([&] { return settings ? FOwner.GetSettings(*settings) : KDO_S_OK; });
+  return KDOGuard(kdo::text::Const<"IKDOWinampControl.GetSettings">(),
+                  [&] { return settings ? FOwner.GetSettings(*settings) : KDO_S_OK; });
 }
 
 // The caller's texts are borrowed: the instance takes references of its own.
 KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings) {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"IKDOWinampControl.SetSettings">(), [&] {
     TKDOWinampControlSettings own;
     for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
       if (row.Record) own.*row.Record = TKDOText::Share(settings.*row.Value);
@@ -60,13 +62,13 @@ KDOResult TakeText(TKDOPHPParameter result, KDOString* out) {
 }
 
 // An operation without output, guarded; it always answers 0.
-KDOResult Do(TKDOWinampControl& c, F function, TKDOPHPParameter arg = {}) {
-  return KDOGuard([&] { return Run(c, function, arg), KDO_S_OK; });
+KDOResult Do(KDOString entry, TKDOWinampControl& c, F function, TKDOPHPParameter arg = {}) {
+  return KDOGuard(entry, [&] { return Run(c, function, arg), KDO_S_OK; });
 }
 
 // An operation whose integer output goes to the caller's out-parameter.
-KDOResult Count(TKDOWinampControl& c, F function, int32_t* out) {
-  return KDOGuard([&] {
+KDOResult Count(KDOString entry, TKDOWinampControl& c, F function, int32_t* out) {
+  return KDOGuard(entry, [&] {
     const int32_t n = Run(c, function).IntValue;
     if (out) *out = n;
     return KDO_S_OK;
@@ -75,28 +77,41 @@ KDOResult Count(TKDOWinampControl& c, F function, int32_t* out) {
 
 }  // namespace
 
-KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) { return Do(FOwner, F::AddFile, TextArg(fileName)); }
-KDOResult KDO_STDCALL Table::ClearPlaylist() { return Do(FOwner, F::ClearPlaylist); }
+KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) {
+  return Do(kdo::text::Const<"IKDOWinampControl.AddFile">(), FOwner, F::AddFile, TextArg(fileName));
+}
+KDOResult KDO_STDCALL Table::ClearPlaylist() {
+  return Do(kdo::text::Const<"IKDOWinampControl.ClearPlaylist">(), FOwner, F::ClearPlaylist);
+}
 KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) {
-  return Count(FOwner, F::GetPlaylistLength, length);
+  return Count(kdo::text::Const<"IKDOWinampControl.GetPlaylistLength">(), FOwner, F::GetPlaylistLength, length);
 }
 KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) {
-  return Count(FOwner, F::GetPlaylistPosition, position);
+  return Count(kdo::text::Const<"IKDOWinampControl.GetPlaylistPosition">(), FOwner, F::GetPlaylistPosition, position);
 }
 KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) {
-  return Do(FOwner, F::SetPlaylistPosition, IntArg(position));
+  return Do(kdo::text::Const<"IKDOWinampControl.SetPlaylistPosition">(),
+            FOwner, F::SetPlaylistPosition, IntArg(position));
 }
 KDOResult KDO_STDCALL Table::GetPlaylistFile(int32_t position, KDOString* fileName) {
-  return KDOGuard([&] { return TakeText(Run(FOwner, F::GetPlaylistFile, IntArg(position)), fileName); });
+  return KDOGuard(kdo::text::Const<"IKDOWinampControl.GetPlaylistFile">(),
+                  [&] { return TakeText(Run(FOwner, F::GetPlaylistFile, IntArg(position)), fileName); });
 }
 KDOResult KDO_STDCALL Table::GetPlaylistTitle(int32_t position, KDOString* title) {
-  return KDOGuard([&] { return TakeText(Run(FOwner, F::GetPlaylistTitle, IntArg(position)), title); });
+  return KDOGuard(kdo::text::Const<"IKDOWinampControl.GetPlaylistTitle">(),
+                  [&] { return TakeText(Run(FOwner, F::GetPlaylistTitle, IntArg(position)), title); });
 }
-KDOResult KDO_STDCALL Table::Play() { return Do(FOwner, F::Play); }
-KDOResult KDO_STDCALL Table::Stop() { return Do(FOwner, F::Stop); }
-KDOResult KDO_STDCALL Table::Pause() { return Do(FOwner, F::Pause); }
-KDOResult KDO_STDCALL Table::Prev() { return Do(FOwner, F::Prev); }
-KDOResult KDO_STDCALL Table::Next() { return Do(FOwner, F::Next); }
-KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) { return Do(FOwner, F::SetVolume, IntArg(volume)); }
-KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) { return Do(FOwner, F::SetShuffle, BoolArg(on)); }
-KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) { return Do(FOwner, F::SetRepeat, BoolArg(on)); }
+KDOResult KDO_STDCALL Table::Play() { return Do(kdo::text::Const<"IKDOWinampControl.Play">(), FOwner, F::Play); }
+KDOResult KDO_STDCALL Table::Stop() { return Do(kdo::text::Const<"IKDOWinampControl.Stop">(), FOwner, F::Stop); }
+KDOResult KDO_STDCALL Table::Pause() { return Do(kdo::text::Const<"IKDOWinampControl.Pause">(), FOwner, F::Pause); }
+KDOResult KDO_STDCALL Table::Prev() { return Do(kdo::text::Const<"IKDOWinampControl.Prev">(), FOwner, F::Prev); }
+KDOResult KDO_STDCALL Table::Next() { return Do(kdo::text::Const<"IKDOWinampControl.Next">(), FOwner, F::Next); }
+KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) {
+  return Do(kdo::text::Const<"IKDOWinampControl.SetVolume">(), FOwner, F::SetVolume, IntArg(volume));
+}
+KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) {
+  return Do(kdo::text::Const<"IKDOWinampControl.SetShuffle">(), FOwner, F::SetShuffle, BoolArg(on));
+}
+KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) {
+  return Do(kdo::text::Const<"IKDOWinampControl.SetRepeat">(), FOwner, F::SetRepeat, BoolArg(on));
+}

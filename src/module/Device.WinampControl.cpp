@@ -20,21 +20,33 @@ constexpr kdo::text::Constant kCreating("Creating new Instance...");
 // The module-wide kernel: set by OnRegister, emptied by OnUnregister and at unload.
 TKDORef<IKDOKernel> GKernel;
 
+// A guard's report of an exception it caught: one debug line naming the entry.
+// Constant texts and counted references only, so that it works when memory ran out.
+constexpr kdo::text::Constant kException("EXCEPTION");
+void ReportCaught(KDOString entry) noexcept {
+  if (!GKernel) return;
+  TKDORef<IKDODebugServer> debug;
+  if (KDOSucceeded(GKernel->QueryInterface(IID_IKDODebugServer, debug.put())) && debug)
+    debug->SendDebug(0, kException.get(), entry);
+}
+
 void LogModule(IKDOKernel* kernel, KDOString text) noexcept {
   if (kernel) kernel->LogMessage(KDO_LOG_LIFECYCLE, kModuleName.get(), text);
 }
 
 KDOResult KDO_STDCALL OnRegister(IKDOKernel* kernel) noexcept {
-  return KDOGuard(KDO_S_OK, [&] {
+  return KDOGuard(kdo::text::Const<"OnRegister">(), KDO_S_OK, [&] {
     GKernel = TKDORef<IKDOKernel>(kernel);  // releases a kernel held from an earlier call
+    GKDOGuardReport = kernel ? &ReportCaught : nullptr;
     LogModule(kernel, kRegister.get());
     return KDO_S_OK;
   });
 }
 
 KDOResult KDO_STDCALL OnUnregister() noexcept {
-  return KDOGuard(KDO_S_OK, [&] {
+  return KDOGuard(kdo::text::Const<"OnUnregister">(), KDO_S_OK, [&] {
     LogModule(GKernel.get(), kUnregister.get());
+    GKDOGuardReport = nullptr;
     GKernel.reset();
     return KDO_S_OK;
   });
@@ -42,7 +54,7 @@ KDOResult KDO_STDCALL OnUnregister() noexcept {
 
 // Without a kernel (never registered) or without an answer variable no instance is made.
 KDOResult KDO_STDCALL OnCreateInstance(uint32_t instanceId, IKDOModule** instance) noexcept {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"OnCreateInstance">(), [&] {
     if (!instance || !GKernel) return KDO_E_FAIL;
     LogModule(GKernel.get(), kCreating.get());
     auto object = std::make_unique<TKDOWinampControl>(GKernel.get(), uint16_t(instanceId & 0xFFFFu),

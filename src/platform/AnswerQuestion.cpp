@@ -4,6 +4,7 @@
 
 #include "platform/Platform.h"
 #include "sdk/KDOGuard.h"
+#include "sdk/KDOText.h"
 
 namespace platform {
 
@@ -43,7 +44,7 @@ void AnswerQuestion::Answered(uintptr_t id) {
   question->id_ = 0;
   const std::function<void()> handler = std::move(question->onAnswer_);
   question->onAnswer_ = nullptr;
-  KDOGuard([&] {
+  KDOGuard(kdo::text::Const<"a player's answer">(), [&] {
     if (handler) handler();
   });
 }

@@ -2,6 +2,7 @@
 // underlying timer (Restart, the destructor) belongs to each platform.
 #include "platform/Platform.h"
 #include "sdk/KDOGuard.h"
+#include "sdk/KDOText.h"
 
 namespace platform {
 
@@ -27,7 +28,7 @@ void Timer::SetOnTimer(std::function<void()> handler) {
 // Ticks come from the message loop: nothing may escape into it. The handler
 // runs from a copy, since it may end this timer's owner (and the timer with it).
 void Timer::Tick() {
-  KDOGuard([&] {
+  KDOGuard(kdo::text::Const<"a timer's tick">(), [&] {
     if (const std::function<void()> handler = onTimer_) handler();
   });
 }

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "sdk/KDOGuard.h"
+#include "sdk/KDOText.h"
 #include "sdk/UKDOTypes.h"
 
 class TKDOInterfacedObject {
@@ -52,7 +53,8 @@ class TKDOSinkTable : public Itf {
   int32_t KDO_STDCALL AddRef() override { return FOwner.AddRef(); }
   int32_t KDO_STDCALL Release() override { return FOwner.Release(); }
   KDOResult KDO_STDCALL ReceiveMessage(uint32_t message) override {
-    return KDOGuard([&] { return FOwner.ReceiveMessage(message); });
+    return KDOGuard(kdo::text::Const<"IKDOMessageSink.ReceiveMessage">(),
+                    [&] { return FOwner.ReceiveMessage(message); });
   }
 
  protected:
@@ -83,19 +85,24 @@ class TKDOModuleTable : public TKDOSinkTable<Itf, Owner> {
  public:
   using Base::Base;
   KDOResult KDO_STDCALL FillInstanceRecord(void* record) override {
-    return KDOGuard([&] { return this->FOwner.FillInstanceRecord(record); });
+    return KDOGuard(kdo::text::Const<"IKDOModule.FillInstanceRecord">(),
+                    [&] { return this->FOwner.FillInstanceRecord(record); });
   }
   KDOResult KDO_STDCALL ShowConfigurationPage() override {
-    return KDOGuard([&] { return this->FOwner.ShowConfigurationPage(); });
+    return KDOGuard(kdo::text::Const<"IKDOModule.ShowConfigurationPage">(),
+                    [&] { return this->FOwner.ShowConfigurationPage(); });
   }
   KDOResult KDO_STDCALL HideConfigurationPage() override {
-    return KDOGuard([&] { return this->FOwner.HideConfigurationPage(); });
+    return KDOGuard(kdo::text::Const<"IKDOModule.HideConfigurationPage">(),
+                    [&] { return this->FOwner.HideConfigurationPage(); });
   }
   KDOResult KDO_STDCALL LoadSettings() override {
-    return KDOGuard([&] { return this->FOwner.LoadSettings(); });
+    return KDOGuard(kdo::text::Const<"IKDOModule.LoadSettings">(),
+                    [&] { return this->FOwner.LoadSettings(); });
   }
   KDOResult KDO_STDCALL SaveSettings() override {
-    return KDOGuard([&] { return this->FOwner.SaveSettings(); });
+    return KDOGuard(kdo::text::Const<"IKDOModule.SaveSettings">(),
+                    [&] { return this->FOwner.SaveSettings(); });
   }
   int32_t KDO_STDCALL GetReferenceCount() override { return this->FOwner.RefCount(); }
 

@@ -31,6 +31,7 @@ constexpr KDOResult KDO_S_OK = 0;
 constexpr KDOResult KDO_E_NOTIMPL = int32_t(0x80004001u);
 constexpr KDOResult KDO_E_NOINTERFACE = int32_t(0x80004002u);
 constexpr KDOResult KDO_E_FAIL = int32_t(0x80004005u);
+constexpr KDOResult KDO_E_OUTOFMEMORY = int32_t(0x8007000Eu);
 
 // Bit 31 set means failure; every other value, positive ones included, is success.
 constexpr bool KDOFailed(KDOResult r) { return r < 0; }

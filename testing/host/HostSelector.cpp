@@ -43,7 +43,7 @@ class SelectorObject final : public IKDOSelector {
   int32_t KDO_STDCALL GetReferenceCount() override { return refs_; }
 
   KDOResult KDO_STDCALL SelectVariable(uint8_t filter, KDOString* variable) override {
-    return KDOGuard([&] {
+    return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
       owner_.Filters.push_back(filter);
       std::optional<std::string> chosen = owner_.Answer;
       KDOResult result = owner_.Result;

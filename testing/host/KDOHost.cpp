@@ -366,14 +366,14 @@ KDOResult Server::QueryService(const TGUID& iid, void** obj) {
 }
 
 KDOResult Server::LogMessage(int32_t type, KDOString sender, KDOString message) {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
     log_.push_back({type, Str(sender), Str(message)});
     return KDO_S_OK;
   });
 }
 
 KDOResult Server::SendDebug(uint32_t id, KDOString message, KDOString data) {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
     debug_.push_back({id, Str(message), Str(data)});
     return KDO_S_OK;
   });
@@ -381,7 +381,7 @@ KDOResult Server::SendDebug(uint32_t id, KDOString message, KDOString data) {
 
 KDOResult Server::WriteSettingString(uint32_t id, const KDOString* path, int32_t high, KDOString name,
                                      KDOString value) {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
     settings_[{id, JoinPath(path, high), Str(name)}] = Str(value);
     settingWrites_.push_back(Str(name));
     SaveSettingsFile();
@@ -392,7 +392,7 @@ KDOResult Server::WriteSettingString(uint32_t id, const KDOString* path, int32_t
 // A missing key reads as the empty text and fails.
 KDOResult Server::ReadSettingString(uint32_t id, const KDOString* path, int32_t high, KDOString name,
                                     KDOString* value) {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
     if (!value) return KDO_E_FAIL;
     auto it = settings_.find({id, JoinPath(path, high), Str(name)});
     AssignText(value, it == settings_.end() ? std::string_view() : std::string_view(it->second));
@@ -460,7 +460,7 @@ int Server::VariableReads(std::string_view ident) const {
 
 // Unknown variables and reads or writes of the wrong type fail.
 KDOResult Server::ReadVariable(KDOString ident, VarType type, Value& out) {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
     std::string name = Str(ident);
     ++varReads_[name];
     auto it = variables_.find(name);
@@ -471,7 +471,7 @@ KDOResult Server::ReadVariable(KDOString ident, VarType type, Value& out) {
 }
 
 KDOResult Server::WriteVariable(KDOString ident, const Value& v) {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
     std::string name = Str(ident);
     ++varWrites_[name];
     auto it = variables_.find(name);
@@ -485,7 +485,7 @@ KDOResult Server::WriteVariable(KDOString ident, const Value& v) {
 
 KDOResult Server::RegisterFunction(KDOString name, const TKDONamedVarType* params, int32_t high, int32_t resultType,
                                    TKDOFunctionHandler code, void* object, uint32_t id) {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
     if (kdo::text::View(name).empty() || !code || high < -1 || (high >= 0 && !params)) return KDO_E_FAIL;
     Registration reg{Str(name), {}, resultType, code, object, id};
     for (int32_t i = 0; i <= high; ++i) reg.Params.emplace_back(Str(params[i].Name), params[i].VarType);
@@ -496,7 +496,7 @@ KDOResult Server::RegisterFunction(KDOString name, const TKDONamedVarType* param
 }
 
 KDOResult Server::UnregisterFunction(KDOString name, uint32_t id) {
-  return KDOGuard([&] {
+  return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
     functionLog_.push_back(LogEntry('-', Str(name), id));
     return functions_.erase({kdo::text::LowerAZ(Str(name)), id}) ? KDO_S_OK : KDO_E_FAIL;
   });

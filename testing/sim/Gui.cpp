@@ -81,7 +81,8 @@ void Form::Show() {
     return;
   }
   impl_->visible = true;
-  if (impl_->onShow) KDOGuard(impl_->onShow);  // as the window procedure does: nothing escapes a handler
+  // As the window procedure does: nothing escapes a handler.
+  if (impl_->onShow) KDOGuard(kdo::text::Const<"the page's showing">(), impl_->onShow);
 }
 
 void Form::Hide() { impl_->visible = false; }
@@ -121,7 +122,7 @@ void Form::Click(std::string_view component) {
   auto it = impl_->onClick.find(component);
   if (it == impl_->onClick.end() || !it->second) return;
   auto handler = it->second;  // the handler may replace itself
-  KDOGuard([&] { handler(Tag(component)); });
+  KDOGuard(kdo::text::Const<"a button of the page">(), [&] { handler(Tag(component)); });
 }
 
 std::optional<std::string> Form::RunOpenDialog(const OpenDialogOptions& options) {

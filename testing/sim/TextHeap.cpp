@@ -3,9 +3,26 @@
 
 #include <cstdlib>
 
+// Beside this file: the test world stays off the sdk's include path.
+#include "SimTextHeap.h"
+
+namespace {
+int gFailing = 0;  // allocations still to refuse
+}  // namespace
+
+namespace sim {
+void FailTextAllocations(int count) { gFailing = count; }
+}  // namespace sim
+
 namespace kdo::text {
 
-void* TextAlloc(std::size_t bytes) noexcept { return std::malloc(bytes); }
+void* TextAlloc(std::size_t bytes) noexcept {
+  if (gFailing > 0) {
+    --gFailing;
+    return nullptr;
+  }
+  return std::malloc(bytes);
+}
 
 void TextFree(void* block) noexcept { std::free(block); }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "ServerDoubles.h"
 #include "SentMessages.h"
 #include "SettingsKeys.h"
+#include "sim/SimTextHeap.h"
 
 namespace instancetest {
 namespace {
@@ -452,7 +454,8 @@ TEST_F(Pace, TheBudgetAndTheRestExactly) {
 // A file item cut after asking the current entry starts again in the next poll:
 // the entry moved meanwhile, and the old index would read the wrong file.
 TEST_F(Status, AFileItemCutByTheBudgetAsksTheCurrentEntryAgain) {
-  for (const char* key : {"TrackPosVar", "TrackLenVar", "TrackFileVar"}) DefineAndChoose(1, key, Name(key), Value::S(""));
+  for (const char* key : {"TrackPosVar", "TrackLenVar", "TrackFileVar"})
+    DefineAndChoose(1, key, Name(key), Value::S(""));
   Create(1);
   Call(1, "WAC_AddFile", {Value::S("C:\\First.mp3")});
   Call(1, "WAC_AddFile", {Value::S("C:\\Second.mp3")});
@@ -607,6 +610,26 @@ TEST_F(Status, KilledPlayerAnswersZerosAndIsStartedAgainOnlyAfterSixtySeconds) {
   EXPECT_EQ(Call(1, "WAC_GetPlaylistTitle", {Value::I(1)}).Str, "b");
   world.Advance(250);
   EXPECT_EQ(server.Variable("Vol")->Int, 255);
+}
+
+// Server code that throws into the module: the entry it came through goes on
+// (nothing escapes into the server), one debug line names that entry, and
+// memory running out answers its own result code.
+TEST_F(CallingBack, AnExceptionAtAnEntryLeavesOneDebugLineNamingIt) {
+  Store(1, "VolumeVar", "v");
+  Create(1);
+  variables.onWrite = [] { throw std::runtime_error("an event script failed"); };
+  world.Advance(250);
+  using Lines = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(debug.lines, (Lines{{"EXCEPTION", "a timer's tick"}}));
+  debug.lines.clear();
+  TKDORef<IKDOWinampControl> c = Control(1);
+  const TKDOText file("a.mp3");
+  sim::FailTextAllocations(1);  // the debug line's copy of the file name
+  EXPECT_EQ(c->AddFile(file.get()), KDO_E_OUTOFMEMORY);
+  EXPECT_EQ(debug.lines, (Lines{{"EXCEPTION", "IKDOWinampControl.AddFile"}}));
+  world.Advance(250);
+  EXPECT_EQ(variables.writes, 2) << "the instance goes on";
 }
 
 TEST_F(CallingBack, InstanceDeletedByAWriteOfItsOwnTickGoesWhenTheTickEnds) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -62,8 +63,10 @@ class EventfulDebug final : public host::CountedService<IKDODebugServer> {
  public:
   EventfulDebug() : CountedService(IID_IKDODebugServer) {}
   std::function<void()> onDebug;  // runs once, at the next line
+  std::vector<std::pair<std::string, std::string>> lines;  // message and data of each
 
-  KDOResult KDO_STDCALL SendDebug(uint32_t, KDOString, KDOString) override {
+  KDOResult KDO_STDCALL SendDebug(uint32_t, KDOString message, KDOString data) override {
+    lines.emplace_back(kdo::text::View(message), kdo::text::View(data));
     if (std::function<void()> event = std::exchange(onDebug, nullptr)) event();
     return KDO_S_OK;
   }

@@ -15,6 +15,7 @@
 #include "platform/Gui.h"
 #include "platform/win32/Resources.h"
 #include "sdk/KDOGuard.h"
+#include "sdk/KDOText.h"
 
 namespace platform {
 
@@ -307,7 +308,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (PtInRect(&r, p) && c->onClick) {
         auto handler = c->onClick;  // the handler may replace itself
         const int tag = c->layout.Tag;
-        KDOGuard([&] { handler(tag); });
+        KDOGuard(kdo::text::Const<"a button of the page">(), [&] { handler(tag); });
       }
       return 0;
     }
@@ -505,7 +506,7 @@ void Form::Show() {
     SetForegroundWindow(impl_->form);
     return;
   }
-  if (impl_->onShow) KDOGuard(impl_->onShow);
+  if (impl_->onShow) KDOGuard(kdo::text::Const<"the page's showing">(), impl_->onShow);
   ShowWindow(impl_->form, SW_SHOW);
   UpdateWindow(impl_->form);
 }
