@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/MirrorProbe.h"
 #include "host/KDOHost.h"
 #include "player/PlayerModel.h"
 #include "instance/Device.WinampControl_Interface.h"
@@ -169,8 +170,9 @@ struct Bench {
       }
       made->SetSettings(s);
       made->SetExtraSettings(s);
+      probes.push_back(std::make_unique<bench::MirrorProbe>(&kernel, *made->ModuleInterface(), id, s));
     }
-    world.Advance(1000);  // every link binds to the player it started
+    world.Advance(1000);  // every link binds to the player it started, and every probe to it
     const TKDOText file("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3");
     for (auto* c : instances) {
       TKDORef<IKDOWinampControl> control;
@@ -183,15 +185,21 @@ struct Bench {
       }
       control->AddFile(file.get());
     }
+    for (const auto& p : probes)
+      if (!p->Bound()) {
+        std::fprintf(stderr, "bench: a mirror did not bind\n");
+        std::exit(1);
+      }
     PollAll();  // fills the variables: the polls measured change nothing
     world.ClearSent();
   }
   ~Bench() {
+    probes.clear();
     refs.clear();
     instances.clear();
   }
   void PollAll() {
-    for (auto* c : instances) c->StatusPoll();
+    for (const auto& p : probes) p->Poll();
   }
 
   sim::World world;
@@ -199,6 +207,7 @@ struct Bench {
   LeanKernel kernel;
   std::vector<TKDORef<IKDOModule>> refs;
   std::vector<TKDOWinampControl*> instances;
+  std::vector<std::unique_ptr<bench::MirrorProbe>> probes;  // each instance's mirror, polled directly
 };
 
 // ---------------------------------------------------------------- script call beside a bare send
@@ -334,7 +343,7 @@ void CountPollAllocations() {
   gAllocations = 0;
   gCounting = true;
   for (int i = 0; i < kPolls; ++i) {
-    b.instances[0]->StatusPoll();
+    b.probes[0]->Poll();
     gCounting = false;
     b.world.ClearSent();  // the simulated platform's own log of sends is not the module's
     gCounting = true;

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <string>
 
+#include <memory>
+
+#include "common/MirrorProbe.h"
 #include "host/KDOHost.h"
 #include "instance/Device.WinampControl_Interface.h"
 #include "module/Device.WinampControl.h"
@@ -37,10 +40,12 @@ class BoundInstance {
     made_->SetExtraSettings(s);
     made_->QueryInterface(IID_IKDOWinampControl, control_.put());
     className_ = "WA_KDO_" + std::to_string(id);
-    for (int i = 0; i < 300 && !Bound(); ++i) host::PumpMessages(50);
+    mirror_ = std::make_unique<MirrorProbe>(server.Kernel(), *instance_.get(), id, s);
+    for (int i = 0; i < 300 && !(Bound() && mirror_->Bound()); ++i) host::PumpMessages(50);
     if (!Bound()) std::fprintf(stderr, "bench: player.exe did not come up\n");
   }
   ~BoundInstance() {
+    mirror_.reset();
     control_.reset();
     instance_.reset();  // closes the player
     host::PumpMessages(200);
@@ -55,6 +60,8 @@ class BoundInstance {
     return length >= 0;
   }
   TKDOWinampControl& Control() { return *made_; }
+  // The instance's status mirror, to poll directly.
+  MirrorProbe& Mirror() { return *mirror_; }
   IKDOWinampControl& Interface() { return *control_.get(); }
   // The instance's player: the window of its own class.
   HWND Window() const { return FindWindowA(className_.c_str(), nullptr); }
@@ -71,6 +78,7 @@ class BoundInstance {
   TKDORef<IKDOModule> instance_;
   TKDORef<IKDOWinampControl> control_;
   std::string className_;
+  std::unique_ptr<MirrorProbe> mirror_;
 };
 
 }  // namespace bench

@@ -5,7 +5,7 @@
 // - one script call (WAC_Play through the server's dispatcher into the
 //   handler), beside one bare send of the same message.
 // The instance is made from the module's code with the stand-in server's
-// kernel, so that its poll can be called directly. Nothing changes during the
+// kernel, and its mirror is polled directly. Nothing changes during the
 // polls (the track is stopped), so the poll writes no variable.
 #include <windows.h>
 
@@ -25,16 +25,16 @@ int main(int argc, char** argv) {
     host::Server server;
     bench::BoundInstance bound(server, id);
     if (!bound.Bound()) return 1;
-    TKDOWinampControl* made = &bound.Control();
+    bench::MirrorProbe& mirror = bound.Mirror();
     const HWND w = bound.Window();
     bound.Interface().AddFile(TKDOText("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3").get());
-    made->PollPlayer();  // fills the variables: the polls measured change nothing
+    mirror.Poll();  // fills the variables: the polls measured change nothing
     const int writes = bound.Writes();
 
     int64_t sink = 0;
     // One whole poll each time: the pace that spaces the timer's polls is not what is measured.
     const bench::Paired poll =
-        bench::Interleave(rounds, perRound, [&] { made->PollPlayer(); }, [&] { sink += bench::BareQuerySet(w) + bench::BarePlayState(w); });
+        bench::Interleave(rounds, perRound, [&] { mirror.Poll(); }, [&] { sink += bench::BareQuerySet(w) + bench::BarePlayState(w); });
     const int writesAfter = bound.Writes();
 
     int64_t calls = 0;

@@ -199,10 +199,3 @@ void TKDOWinampControl::RunFunction(TKDOScriptFunction function, const TKDOPHPPa
   if (FScript) FScript->Run(function, arg, result);
 }
 
-void TKDOWinampControl::StatusPoll() {
-  if (FStatus) FStatus->Tick();
-}
-
-void TKDOWinampControl::PollPlayer() {
-  if (FStatus) FStatus->Poll();
-}

@@ -66,10 +66,6 @@ class TKDOWinampControl final : public TKDOModuleObject, public IKDOWinampExtraS
   // Runs that script function with its debug line (see TKDOWinampScript::Run).
   void RunFunction(TKDOScriptFunction function, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
 
-  // The status timer's tick, paced; and one whole poll whatever the pace.
-  void StatusPoll();
-  void PollPlayer();
-
  protected:
   IInterface* FindInterface(const TGUID& iid) noexcept override;
 

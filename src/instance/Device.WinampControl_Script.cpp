@@ -14,8 +14,8 @@ using kdo::text::Const;
 using Control = TKDOWinampScript;
 using Param = TKDOPHPParameter;
 
-// Result type 0: true when the operation succeeded.
-void SetDone(Param& result, KDOResult r) { result.BoolValue = KDOSucceeded(r) ? 1 : 0; }
+// Result type 0 of a command that answers nothing: true, whether or not a player took it.
+void SetDone(Param& result) { result.BoolValue = 1; }
 
 // A string result: a reference of the result record's own.
 void SetText(Param& result, const TKDOText& text) { kdo::text::Assign(&result.StringValue, text.get()); }
@@ -50,9 +50,9 @@ constexpr int32_t kStr = KDO_TYPE_STRING;
 // the additions follow them.
 constexpr auto kFunctions = std::to_array<ScriptFunction>({
     {F::AddFile, Const<"WAC_AddFile">(), Const<"ADDFILE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
-     [](Control& c, const Param* a, Param& r) { SetDone(r, c.AddFile(kdo::text::View(a->StringValue))); }},
+     [](Control& c, const Param* a, Param& r) { c.AddFile(kdo::text::View(a->StringValue)); SetDone(r); }},
     {F::ClearPlaylist, Const<"WAC_ClearPlaylist">(), Const<"CLEAR PLAYLIST">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { SetDone(r, c.ClearPlaylist()); }},
+     [](Control& c, const Param*, Param& r) { c.ClearPlaylist(); SetDone(r); }},
     {F::GetPlaylistLength, Const<"WAC_GetPlaylistLength">(), Const<"GET PLAYLIST LENGTH">(), false, nullptr,
      kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetPlaylistLength(r.IntValue); }},
@@ -61,7 +61,7 @@ constexpr auto kFunctions = std::to_array<ScriptFunction>({
      [](Control& c, const Param*, Param& r) { c.GetPlaylistPosition(r.IntValue); }},
     {F::SetPlaylistPosition, Const<"WAC_SetPlaylistPosition">(), Const<"SET PLAYLIST POSITION">(), false,
      Const<"Position">(), KDO_TYPE_INTEGER, kBool,
-     [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetPlaylistPosition(a->IntValue)); }},
+     [](Control& c, const Param* a, Param& r) { c.SetPlaylistPosition(a->IntValue); SetDone(r); }},
     {F::GetPlaylistFile, Const<"WAC_GetPlaylistFile">(), Const<"GET PLAYLIST FILE">(), false, Const<"Position">(),
      KDO_TYPE_INTEGER, kStr,
      [](Control& c, const Param* a, Param& r) {
@@ -77,21 +77,21 @@ constexpr auto kFunctions = std::to_array<ScriptFunction>({
        SetText(r, text);
      }},
     {F::Play, Const<"WAC_Play">(), Const<"PLAY">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { SetDone(r, c.Play()); }},
+     [](Control& c, const Param*, Param& r) { c.Play(); SetDone(r); }},
     {F::Stop, Const<"WAC_Stop">(), Const<"STOP">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { SetDone(r, c.Stop()); }},
+     [](Control& c, const Param*, Param& r) { c.Stop(); SetDone(r); }},
     {F::Pause, Const<"WAC_Pause">(), Const<"PAUSE">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { SetDone(r, c.Pause()); }},
+     [](Control& c, const Param*, Param& r) { c.Pause(); SetDone(r); }},
     {F::Prev, Const<"WAC_Prev">(), Const<"PREV">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { SetDone(r, c.Prev()); }},
+     [](Control& c, const Param*, Param& r) { c.Prev(); SetDone(r); }},
     {F::Next, Const<"WAC_Next">(), Const<"NEXT">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { SetDone(r, c.Next()); }},
+     [](Control& c, const Param*, Param& r) { c.Next(); SetDone(r); }},
     {F::SetVolume, Const<"WAC_SetVolume">(), nullptr, false, Const<"Volume [0..255]">(), KDO_TYPE_INTEGER, kBool,
-     [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetVolume(a->IntValue)); }},
+     [](Control& c, const Param* a, Param& r) { c.SetVolume(a->IntValue); SetDone(r); }},
     {F::SetShuffle, Const<"WAC_SetShuffle">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
-     [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetShuffle(a->BoolValue != 0)); }},
+     [](Control& c, const Param* a, Param& r) { c.SetShuffle(a->BoolValue != 0); SetDone(r); }},
     {F::SetRepeat, Const<"WAC_SetRepeat">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
-     [](Control& c, const Param* a, Param& r) { SetDone(r, c.SetRepeat(a->BoolValue != 0)); }},
+     [](Control& c, const Param* a, Param& r) { c.SetRepeat(a->BoolValue != 0); SetDone(r); }},
     // Additions beyond the classic fifteen, registered after them.
     {F::GetPlayState, Const<"WAC_GetPlayState">(), Const<"GET PLAY STATE">(), false, nullptr, kNoParam, kInt,
      [](Control& c, const Param*, Param& r) { c.GetPlayState(r.IntValue); }},
@@ -202,106 +202,97 @@ void TKDOWinampScript::Debug(KDOString message, KDOString data) {
 bool TKDOWinampScript::Reached() const { return !FLink.IsBound() || FLink.IsAnswering(); }
 
 // A command without an answer.
-KDOResult TKDOWinampScript::Command(void (TWinAmpControl::*command)()) {
+void TKDOWinampScript::Command(void (TWinAmpControl::*command)()) {
   (FLink.*command)();
-  return KDO_S_OK;
 }
 
-KDOResult TKDOWinampScript::AddFile(std::string_view fileName) {
+void TKDOWinampScript::AddFile(std::string_view fileName) {
   FLink.AddFile(fileName);
-  return KDO_S_OK;
 }
 
-KDOResult TKDOWinampScript::ClearPlaylist() { return Command(&TWinAmpControl::ClearPlaylist); }
+void TKDOWinampScript::ClearPlaylist() { Command(&TWinAmpControl::ClearPlaylist); }
 
 // A query whose answer goes to the script unchanged.
-KDOResult TKDOWinampScript::Query(int32_t (TWinAmpControl::*query)(), int32_t& answer) {
+void TKDOWinampScript::Query(int32_t (TWinAmpControl::*query)(), int32_t& answer) {
   answer = (FLink.*query)();
-  return KDO_S_OK;
 }
 
-KDOResult TKDOWinampScript::GetPlaylistLength(int32_t& length) {
-  return Query(&TWinAmpControl::GetPlaylistLength, length);
+void TKDOWinampScript::GetPlaylistLength(int32_t& length) {
+  Query(&TWinAmpControl::GetPlaylistLength, length);
 }
 
-KDOResult TKDOWinampScript::GetPlaylistPosition(int32_t& position) {
+void TKDOWinampScript::GetPlaylistPosition(int32_t& position) {
   position = Shift(FLink.GetPlaylistPosition(), 1);
-  return KDO_S_OK;
 }
 
-KDOResult TKDOWinampScript::SetPlaylistPosition(int32_t position) {
+void TKDOWinampScript::SetPlaylistPosition(int32_t position) {
   FLink.SetPlaylistPosition(Shift(position, -1));
-  return KDO_S_OK;
 }
 
-KDOResult TKDOWinampScript::GetPlaylistFile(int32_t position, TKDOText& fileName) {
-  return ReadEntry(position, &TWinAmpControl::GetPlaylistFile, fileName);
+void TKDOWinampScript::GetPlaylistFile(int32_t position, TKDOText& fileName) {
+  ReadEntry(position, &TWinAmpControl::GetPlaylistFile, fileName);
 }
 
-KDOResult TKDOWinampScript::GetPlaylistTitle(int32_t position, TKDOText& title) {
-  return ReadEntry(position, &TWinAmpControl::GetPlaylistTitle, title);
+void TKDOWinampScript::GetPlaylistTitle(int32_t position, TKDOText& title) {
+  ReadEntry(position, &TWinAmpControl::GetPlaylistTitle, title);
 }
 
 // A text of the playlist entry at a script's position (from 1).
-KDOResult TKDOWinampScript::ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&),
+void TKDOWinampScript::ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&),
                                        TKDOText& text) {
   std::string value;
   (FLink.*read)(Shift(position, -1), value);
   text = TKDOText(value);
-  return KDO_S_OK;
 }
 
-KDOResult TKDOWinampScript::Play() { return Command(&TWinAmpControl::Play); }
-KDOResult TKDOWinampScript::Stop() { return Command(&TWinAmpControl::Stop); }
-KDOResult TKDOWinampScript::Pause() { return Command(&TWinAmpControl::Pause); }
-KDOResult TKDOWinampScript::Prev() { return Command(&TWinAmpControl::PreviousTrack); }
-KDOResult TKDOWinampScript::Next() { return Command(&TWinAmpControl::NextTrack); }
+void TKDOWinampScript::Play() { Command(&TWinAmpControl::Play); }
+void TKDOWinampScript::Stop() { Command(&TWinAmpControl::Stop); }
+void TKDOWinampScript::Pause() { Command(&TWinAmpControl::Pause); }
+void TKDOWinampScript::Prev() { Command(&TWinAmpControl::PreviousTrack); }
+void TKDOWinampScript::Next() { Command(&TWinAmpControl::NextTrack); }
 // The player takes the low 8 bits; the variable receives the value as given.
-KDOResult TKDOWinampScript::SetVolume(int32_t volume) {
+void TKDOWinampScript::SetVolume(int32_t volume) {
   FFade.End();  // the script's volume is the last word
   FLink.SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
   if (Reached() && FServices.VariableManager && !FSettings.VolumeVar.empty())
     FServices.VariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
-  return KDO_S_OK;
 }
 
-KDOResult TKDOWinampScript::SetShuffle(bool on) {
-  return Switch(on, &TWinAmpControl::ShuffleOn, &TWinAmpControl::ShuffleOff, FSettings.ShuffleVar);
+void TKDOWinampScript::SetShuffle(bool on) {
+  Switch(on, &TWinAmpControl::ShuffleOn, &TWinAmpControl::ShuffleOff, FSettings.ShuffleVar);
 }
 
-KDOResult TKDOWinampScript::SetRepeat(bool on) {
-  return Switch(on, &TWinAmpControl::RepeatOn, &TWinAmpControl::RepeatOff, FSettings.RepeatVar);
+void TKDOWinampScript::SetRepeat(bool on) {
+  Switch(on, &TWinAmpControl::RepeatOn, &TWinAmpControl::RepeatOff, FSettings.RepeatVar);
 }
 
 // Shuffle or repeat: the player's command for the value, then the variable, written without reading.
-KDOResult TKDOWinampScript::Switch(bool on, void (TWinAmpControl::*onCommand)(),
+void TKDOWinampScript::Switch(bool on, void (TWinAmpControl::*onCommand)(),
                                     void (TWinAmpControl::*offCommand)(), const TKDOText& variable) {
   (FLink.*(on ? onCommand : offCommand))();
   if (Reached() && FServices.VariableManager && !variable.empty())
     FServices.VariableManager->WriteVariableBoolean(variable.get(), on ? 1 : 0);
-  return KDO_S_OK;
 }
 
 // ---------------------------------------------------------------- additions
 
-KDOResult TKDOWinampScript::GetPlayState(int32_t& state) {
-  return Query(&TWinAmpControl::GetPlayState, state);
+void TKDOWinampScript::GetPlayState(int32_t& state) {
+  Query(&TWinAmpControl::GetPlayState, state);
 }
 
-KDOResult TKDOWinampScript::GetTrackPosition(int32_t& seconds) {
-  return Query(&TWinAmpControl::GetTrackPosition, seconds);
+void TKDOWinampScript::GetTrackPosition(int32_t& seconds) {
+  Query(&TWinAmpControl::GetTrackPosition, seconds);
 }
 
-KDOResult TKDOWinampScript::GetTrackLength(int32_t& seconds) {
-  return Query(&TWinAmpControl::GetTrackLength, seconds);
+void TKDOWinampScript::GetTrackLength(int32_t& seconds) {
+  Query(&TWinAmpControl::GetTrackLength, seconds);
 }
 
 // Before the start means the start; milliseconds beyond a signed 32-bit value
 // are held at its largest rather than wrapped into a time near the start.
-KDOResult TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
+void TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
   const int64_t ms = std::clamp<int64_t>(int64_t(seconds) * 1000, 0, INT32_MAX);
   moved = FLink.JumpToTime(int32_t(ms)) == 0;
-  return KDO_S_OK;
 }
 
 // ---------------------------------------------------------------- the volume, entries, the state, announcements

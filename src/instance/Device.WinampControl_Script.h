@@ -40,34 +40,34 @@ class TKDOWinampScript {
   // Sends the function's debug line (when it has one), then runs its operation into `result`.
   void Run(TKDOScriptFunction function, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
 
-  // The operations behind the functions; each returns 0.
+  // The operations behind the functions.
   // Appends a file to the playlist.
-  KDOResult AddFile(std::string_view fileName);
-  KDOResult ClearPlaylist();
-  KDOResult GetPlaylistLength(int32_t& length);
+  void AddFile(std::string_view fileName);
+  void ClearPlaylist();
+  void GetPlaylistLength(int32_t& length);
   // Positions count from 1 here and from 0 at the player.
-  KDOResult GetPlaylistPosition(int32_t& position);
-  KDOResult SetPlaylistPosition(int32_t position);
+  void GetPlaylistPosition(int32_t& position);
+  void SetPlaylistPosition(int32_t position);
   // The file or title of the entry at a position, empty when there is none.
-  KDOResult GetPlaylistFile(int32_t position, TKDOText& fileName);
-  KDOResult GetPlaylistTitle(int32_t position, TKDOText& title);
-  KDOResult Play();
-  KDOResult Stop();
-  KDOResult Pause();
-  KDOResult Prev();
-  KDOResult Next();
+  void GetPlaylistFile(int32_t position, TKDOText& fileName);
+  void GetPlaylistTitle(int32_t position, TKDOText& title);
+  void Play();
+  void Stop();
+  void Pause();
+  void Prev();
+  void Next();
   // The player takes the low 8 bits; the volume variable, when chosen, the value
   // as given (unless the player did not answer: the variable keeps its value).
-  KDOResult SetVolume(int32_t volume);
+  void SetVolume(int32_t volume);
   // The player's command for the value, then the chosen variable, written
   // without reading (unless the player did not answer).
-  KDOResult SetShuffle(bool on);
-  KDOResult SetRepeat(bool on);
-  KDOResult GetPlayState(int32_t& state);
-  KDOResult GetTrackPosition(int32_t& seconds);
-  KDOResult GetTrackLength(int32_t& seconds);
+  void SetShuffle(bool on);
+  void SetRepeat(bool on);
+  void GetPlayState(int32_t& state);
+  void GetTrackPosition(int32_t& seconds);
+  void GetTrackLength(int32_t& seconds);
   // Moves within the track; `moved` says whether the player did.
-  KDOResult SetTrackPosition(int32_t seconds, bool& moved);
+  void SetTrackPosition(int32_t seconds, bool& moved);
 
   // 0..255, or -1 without an answering player.
   int32_t GetVolume();
@@ -83,10 +83,10 @@ class TKDOWinampScript {
  private:
   void Debug(KDOString message, KDOString data);
   bool Reached() const;
-  KDOResult Command(void (TWinAmpControl::*command)());
-  KDOResult Query(int32_t (TWinAmpControl::*query)(), int32_t& answer);
-  KDOResult ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text);
-  KDOResult Switch(bool on, void (TWinAmpControl::*onCommand)(), void (TWinAmpControl::*offCommand)(),
+  void Command(void (TWinAmpControl::*command)());
+  void Query(int32_t (TWinAmpControl::*query)(), int32_t& answer);
+  void ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text);
+  void Switch(bool on, void (TWinAmpControl::*onCommand)(), void (TWinAmpControl::*offCommand)(),
                    const TKDOText& variable);
 
   const TKDOWinampServices& FServices;
