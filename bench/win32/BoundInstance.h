@@ -36,8 +36,8 @@ class BoundInstance {
       server.DefineVariable(MirrorVariable(row), initial);
       s.*row.Field = TKDOText(MirrorVariable(row));
     }
-    made_->SetSettings(s);
-    made_->SetExtraSettings(s);
+    made_->TakeSettingsRecord(s);
+    made_->TakeExtraSettings(s);
     made_->QueryInterface(IID_IKDOWinampControl, control_.put());
     className_ = "WA_KDO_" + std::to_string(id);
     mirror_ = std::make_unique<MirrorProbe>(server.Kernel(), *instance_.get(), id, s);

@@ -122,7 +122,7 @@ KDOResult TKDOWinampControl::ControlQueryInterface(const TGUID& iid, void** obj)
 // instance, so the instance outlives the server's reference until the page is hidden.
 KDOResult TKDOWinampControl::ShowConfigurationPage() {
   if (!FConfigurationForm) FConfigurationForm = std::make_shared<TfrmPropertyPage>();
-  FConfigurationForm->SetWinampControl(&FControlTable, this);
+  FConfigurationForm->SetWinampControl(&FControlTable, &FControlTable);
   FConfigurationForm->SetInstanceControl(FServices.InstanceControl.get());
   FConfigurationForm->Show();
   return KDO_S_OK;
@@ -165,24 +165,24 @@ KDOResult TKDOWinampControl::SaveSettings() {
   return KDO_S_OK;
 }
 
-KDOResult TKDOWinampControl::GetSettings(TKDOWinampControlSettings& settings) {
+KDOResult TKDOWinampControl::CopySettingsRecord(TKDOWinampControlSettings& settings) {
   settings = static_cast<const TKDOWinampControlSettings&>(FSettings);
   return KDO_S_OK;
 }
 
 // Stores nothing: the store sees the new texts at the next SaveSettings.
-KDOResult TKDOWinampControl::SetSettings(const TKDOWinampControlSettings& settings) {
+KDOResult TKDOWinampControl::TakeSettingsRecord(const TKDOWinampControlSettings& settings) {
   static_cast<TKDOWinampControlSettings&>(FSettings) = settings;
   ApplySettings();
   return KDO_S_OK;
 }
 
-void TKDOWinampControl::GetExtraSettings(TKDOWinampInstanceSettings& settings) {
+void TKDOWinampControl::CopyExtraSettings(TKDOWinampInstanceSettings& settings) {
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
     if (!row.Record) settings.*row.Field = FSettings.*row.Field;
 }
 
-void TKDOWinampControl::SetExtraSettings(const TKDOWinampInstanceSettings& settings) {
+void TKDOWinampControl::TakeExtraSettings(const TKDOWinampInstanceSettings& settings) {
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
     if (!row.Record) FSettings.*row.Field = settings.*row.Field;
 }

@@ -38,7 +38,7 @@
 class TWinAmpControl;
 class TfrmPropertyPage;
 
-class TKDOWinampControl final : public TKDOModuleObject, public IKDOWinampExtraSettings {
+class TKDOWinampControl final : public TKDOModuleObject {
  public:
   // Throws when a part cannot be made; the script functions are then unregistered again.
   TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, const TKDOModuleInfo* moduleInfo);
@@ -54,13 +54,13 @@ class TKDOWinampControl final : public TKDOModuleObject, public IKDOWinampExtraS
   KDOResult SaveSettings() override;
 
   // Assigns new references to the eight settings of the record into `settings`.
-  KDOResult GetSettings(TKDOWinampControlSettings& settings);
+  KDOResult CopySettingsRecord(TKDOWinampControlSettings& settings);
   // Takes the record's eight settings and applies them; the play state variable stays as it was.
   // The store sees them at the next SaveSettings.
-  KDOResult SetSettings(const TKDOWinampControlSettings& settings);
+  KDOResult TakeSettingsRecord(const TKDOWinampControlSettings& settings);
   // The settings outside the record, for the instance's own page; they count from the next poll.
-  void GetExtraSettings(TKDOWinampInstanceSettings& settings) override;
-  void SetExtraSettings(const TKDOWinampInstanceSettings& settings) override;
+  void CopyExtraSettings(TKDOWinampInstanceSettings& settings);
+  void TakeExtraSettings(const TKDOWinampInstanceSettings& settings);
   // Answers IKDOModule and the module's own identifier only.
   KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;
   // Runs that script function with its debug line (see TKDOWinampScript::Run).

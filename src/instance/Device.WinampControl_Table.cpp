@@ -12,7 +12,7 @@ KDOResult KDO_STDCALL Table::QueryInterface(const TGUID& iid, void** obj) {
 
 KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
   return KDOGuard(kdo::text::Const<"IKDOWinampControl.GetSettings">(),
-                  [&] { return settings ? FOwner.GetSettings(*settings) : KDO_S_OK; });
+                  [&] { return settings ? FOwner.CopySettingsRecord(*settings) : KDO_S_OK; });
 }
 
 // The caller's texts are borrowed: the instance takes references of its own.
@@ -21,7 +21,7 @@ KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings
     TKDOWinampControlSettings own;
     for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
       if (row.Record) own.*row.Record = TKDOText::Share(settings.*row.Value);
-    return FOwner.SetSettings(own);
+    return FOwner.TakeSettingsRecord(own);
   });
 }
 
@@ -115,3 +115,7 @@ KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) {
 KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) {
   return Do(kdo::text::Const<"IKDOWinampControl.SetRepeat">(), FOwner, F::SetRepeat, BoolArg(on));
 }
+
+// The page's own path to the settings the record does not carry.
+void Table::GetExtraSettings(TKDOWinampInstanceSettings& settings) { FOwner.CopyExtraSettings(settings); }
+void Table::SetExtraSettings(const TKDOWinampInstanceSettings& settings) { FOwner.TakeExtraSettings(settings); }

@@ -13,7 +13,8 @@
 
 class TKDOWinampControl;
 
-class TKDOWinampControlTable final : public TKDOModuleTable<IKDOWinampControl, TKDOWinampControl> {
+class TKDOWinampControlTable final : public TKDOModuleTable<IKDOWinampControl, TKDOWinampControl>,
+                                     public IKDOWinampExtraSettings {
  public:
   using TKDOModuleTable::TKDOModuleTable;
   // IKDOModule and the module's identifier only; other identifiers get null and E_NOINTERFACE.
@@ -38,4 +39,7 @@ class TKDOWinampControlTable final : public TKDOModuleTable<IKDOWinampControl, T
   KDOResult KDO_STDCALL SetVolume(int32_t volume) override;
   KDOResult KDO_STDCALL SetShuffle(uint8_t on) override;
   KDOResult KDO_STDCALL SetRepeat(uint8_t on) override;
+  // For the instance's own page only: the settings the record of eight does not carry.
+  void GetExtraSettings(TKDOWinampInstanceSettings& settings) override;
+  void SetExtraSettings(const TKDOWinampInstanceSettings& settings) override;
 };
