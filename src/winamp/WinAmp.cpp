@@ -66,12 +66,14 @@ TWinAmpControl::~TWinAmpControl() {
   FCheckTimer.reset();  // stopped and released; not touched again
   // A player we started may show its window only now: look once more, so that
   // it is not left running with nobody to close it.
+  // Nothing may escape a destructor: the lookup and a close command given up
+  // (which asks after the player) can each need memory.
   try {
     if (!FPlayerWindow && FLaunchTime != 0 && (StartedLately() || FStarted.Running())) HoldWindow(LookUp());
+    ClosePlayer();
   } catch (...) {
-    // Out of memory for the lookup: the late player is left to the next instance of its class.
+    // Out of memory: the late player is left to the next instance of its class.
   }
-  ClosePlayer();
   HoldWindow(0);
 }
 
