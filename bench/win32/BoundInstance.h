@@ -40,8 +40,9 @@ class BoundInstance {
     made_->TakeExtraSettings(s);
     made_->QueryInterface(IID_IKDOWinampControl, control_.put());
     className_ = "WA_KDO_" + std::to_string(id);
-    mirror_ = std::make_unique<MirrorProbe>(server.Kernel(), *instance_.get(), id, s);
-    for (int i = 0; i < 300 && !(Bound() && mirror_->Bound()); ++i) host::PumpMessages(50);
+    id_ = id;
+    settings_ = s;
+    for (int i = 0; i < 300 && !Bound(); ++i) host::PumpMessages(50);
     if (!Bound()) std::fprintf(stderr, "bench: player.exe did not come up\n");
   }
   ~BoundInstance() {
@@ -60,8 +61,15 @@ class BoundInstance {
     return length >= 0;
   }
   TKDOWinampControl& Control() { return *made_; }
-  // The instance's status mirror, to poll directly.
-  MirrorProbe& Mirror() { return *mirror_; }
+  // The instance's status mirror, to poll directly; made on first use, since it
+  // polls on its own timer too whenever the loop runs.
+  MirrorProbe& Mirror() {
+    if (!mirror_) {
+      mirror_ = std::make_unique<MirrorProbe>(server_.Kernel(), *instance_.get(), id_, settings_);
+      for (int i = 0; i < 300 && !mirror_->Bound(); ++i) host::PumpMessages(50);
+    }
+    return *mirror_;
+  }
   IKDOWinampControl& Interface() { return *control_.get(); }
   // The instance's player: the window of its own class.
   HWND Window() const { return FindWindowA(className_.c_str(), nullptr); }
@@ -78,6 +86,8 @@ class BoundInstance {
   TKDORef<IKDOModule> instance_;
   TKDORef<IKDOWinampControl> control_;
   std::string className_;
+  uint16_t id_ = 0;
+  TKDOWinampInstanceSettings settings_;
   std::unique_ptr<MirrorProbe> mirror_;
 };
 
