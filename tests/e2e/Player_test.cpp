@@ -11,19 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "PlayerNumbers.h"
+#include "player/PlayerModel.h"
+
 namespace {
 
-// The player's messages (WM_USER lParam unless noted).
-constexpr UINT kClose = 40001, kPrevious = 40044, kPlay = 40045, kPause = 40046, kStop = 40047, kNext = 40048;
-constexpr LPARAM kClear = 101, kPlayState = 104, kTime = 105, kJump = 106, kSetCurrent = 121, kVolume = 122, kCount = 124, kCurrent = 125;
-constexpr LPARAM kFileAddress = 211, kTitleAddress = 212;
-constexpr LPARAM kGetShuffle = 250, kGetRepeat = 251, kSetShuffle = 252, kSetRepeat = 253;
-constexpr LPARAM kPlaylistWindow = 260;
-constexpr WPARAM kRemove = 104;  // to the playlist window, by wParam; lParam the index
-constexpr ULONG_PTR kAddFile = 100;  // WM_COPYDATA
-// Its test controls.
-constexpr LPARAM kHang = 0x7001, kDie = 0x7002, kReplyDelay = 0x7003, kGarbage = 0x7004, kSetLength = 0x7005;
-constexpr ULONG_PTR kSetTitle = 0x7101, kSetTitleAtEnd = 0x7102;  // WM_COPYDATA
+// The player's documented messages, and the stand-in's own test controls.
+using namespace playernumbers::cmd;
+using namespace playernumbers::user;
+using namespace player::control;
+using playernumbers::copydata::kAddFile;
+using playernumbers::playlist::kRemove;
+namespace pn = playernumbers;
 constexpr DWORD kDiedExitCode = 3;
 constexpr DWORD kPage = 4096;
 
@@ -105,11 +104,11 @@ class PlayerExe : public ::testing::Test {
       ADD_FAILURE() << "no answer to " << message << "/" << lParam;
     return LRESULT(reply);
   }
-  LRESULT User(LPARAM lParam, WPARAM wParam = 0) { return Send(WM_USER, wParam, lParam); }
-  LRESULT Command(UINT id) { return Send(WM_COMMAND, id, 0); }
+  LRESULT User(LPARAM lParam, WPARAM wParam = 0) { return Send(pn::kWmUser, wParam, lParam); }
+  LRESULT Command(UINT id) { return Send(pn::kWmCommand, id, 0); }
   LRESULT CopyData(ULONG_PTR dwData, const std::string& text) {
     COPYDATASTRUCT data{dwData, DWORD(text.size() + 1), const_cast<char*>(text.c_str())};
-    return Send(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    return Send(pn::kWmCopyData, 0, reinterpret_cast<LPARAM>(&data));
   }
   bool Read(LRESULT address, void* buffer, std::size_t size) {
     SIZE_T got = 0;
@@ -167,7 +166,7 @@ TEST_F(PlayerExe, DrivesThePlaylistAndTransport) {
   User(kSetLength, 3);
   EXPECT_EQ(User(kTime, 1), 3);
 
-  User(kClear);
+  User(kClearPlaylist);
   EXPECT_EQ(User(kCount), 0);
 }
 
@@ -206,7 +205,7 @@ TEST_F(PlayerExe, ItsPlaylistWindowRemovesEntriesAndHidesFromTheMainClass) {
   EXPECT_EQ(FindWindowExA(nullptr, window_, className_.c_str(), nullptr), nullptr) << "one window of the main class";
 
   DWORD_PTR reply = 1;
-  ASSERT_TRUE(SendMessageTimeoutA(playlist, WM_USER, kRemove, 0, SMTO_NORMAL, 5000, &reply));
+  ASSERT_TRUE(SendMessageTimeoutA(playlist, pn::kWmUser, kRemove, 0, SMTO_NORMAL, 5000, &reply));
   EXPECT_EQ(reply, 0u);
   EXPECT_EQ(User(kCount), 2);
   EXPECT_EQ(User(kCurrent), 1) << "the same entry, one place down";
@@ -215,7 +214,7 @@ TEST_F(PlayerExe, ItsPlaylistWindowRemovesEntriesAndHidesFromTheMainClass) {
 
 TEST_F(PlayerExe, KeepsVolumeShuffleAndRepeat) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  const WPARAM query = WPARAM(-666);
+  const WPARAM query = kAskVolume;
   User(kVolume, 77);
   EXPECT_EQ(User(kVolume, query), 77);
   User(kVolume, 256);
@@ -269,14 +268,14 @@ TEST_F(PlayerExe, ATitleAtTheEndOfMemoryEndsAtAnInaccessiblePage) {
 TEST_F(PlayerExe, GarbageAddressesAreNonZeroAndUnreadable) {
   ASSERT_NO_FATAL_FAILURE(Start());
   CopyData(kAddFile, "a.mp3");
-  User(kGarbage, 1);
+  User(kGarbageAddresses, 1);
   char byte;
   for (LPARAM which : {kFileAddress, kTitleAddress}) {
     const LRESULT reply = User(which, 0);
     EXPECT_NE(reply, 0);
     EXPECT_FALSE(Read(reply, &byte, 1)) << which;
   }
-  User(kGarbage, 0);
+  User(kGarbageAddresses, 0);
   EXPECT_EQ(ReadText(User(kTitleAddress, 0)), "a");
 }
 
@@ -290,7 +289,7 @@ TEST_F(PlayerExe, CloseCommandEndsTheProcess) {
 
 TEST_F(PlayerExe, DieControlEndsTheProcessAtOnce) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  ASSERT_TRUE(PostMessageA(window_, WM_USER, 0, kDie));
+  ASSERT_TRUE(PostMessageA(window_, pn::kWmUser, 0, kDie));
   ASSERT_TRUE(process_->Exited(5000));
   EXPECT_EQ(process_->ExitCode(), kDiedExitCode);
   EXPECT_FALSE(IsWindow(window_));
@@ -299,9 +298,9 @@ TEST_F(PlayerExe, DieControlEndsTheProcessAtOnce) {
 TEST_F(PlayerExe, HangControlStopsAnswersForAWhile) {
   ASSERT_NO_FATAL_FAILURE(Start());
   // Queued as a sent message, so it is handled before the query below.
-  ASSERT_TRUE(SendNotifyMessageA(window_, WM_USER, 1500, kHang));
+  ASSERT_TRUE(SendNotifyMessageA(window_, pn::kWmUser, 1500, kHang));
   DWORD_PTR reply = 0;
-  EXPECT_FALSE(SendMessageTimeoutA(window_, WM_USER, 0, kCount, SMTO_NORMAL, 300, &reply));
+  EXPECT_FALSE(SendMessageTimeoutA(window_, pn::kWmUser, 0, kCount, SMTO_NORMAL, 300, &reply));
   EXPECT_EQ(User(kCount), 0) << "answers again once the hang is over";
 }
 

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "InstanceFixture.h"
-#include "SentMessages.h"
 #include "ServerDoubles.h"
 
 namespace instancetest {
@@ -201,11 +200,11 @@ TEST_F(Script, PositionShiftsWrapInsteadOfOverflowing) {
   Call(1, "WAC_SetPlaylistPosition", {Value::I(0)});
   Call(1, "WAC_SetPlaylistPosition", {Value::I(INT_MAX)});
   const sent::Sequence expected = {
-      {0x400, 0x7FFFFFFFu, 121},  // INT_MIN - 1 wraps
-      {0x400, 0xFFFFFFFFu, 121},
-      {0x400, 0x7FFFFFFEu, 121},
+      {sent::kSent, sent::kMain, pn::kWmUser, 0x7FFFFFFFu, pn::user::kSetCurrent},  // INT_MIN - 1 wraps
+      {sent::kSent, sent::kMain, pn::kWmUser, 0xFFFFFFFFu, pn::user::kSetCurrent},
+      {sent::kSent, sent::kMain, pn::kWmUser, 0x7FFFFFFEu, pn::user::kSetCurrent},
   };
-  EXPECT_EQ(sent::Of(world), expected);
+  EXPECT_EQ(Traffic(1), expected);
 }
 
 TEST_F(Script, ResultFieldsOtherThanTheOutputStayAsTheyWere) {
@@ -322,8 +321,6 @@ TEST_F(Script, EachInstanceReachesOnlyItsOwnPlayer) {
 
 // ---------------------------------------------------------------- additions beyond the classic fifteen
 
-constexpr uint32_t kWmUser = 0x0400;
-
 // The one message a call sent, as the player documents it.
 sim::SentMessage OnlySent(const sim::World& world) {
   EXPECT_EQ(world.Sent().size(), 1u);
@@ -335,7 +332,7 @@ TEST_F(Script, PlayStateIsThePlayersOwnValue) {
   Model(1).Add("a.mp3");
   const sim::WindowHandle w = Player(1)->Window();
   EXPECT_EQ(Call(1, "WAC_GetPlayState", {}, {false, 6, 99, ""}).Int, 0) << "stopped";
-  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, kWmUser, 0, 104}));
+  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, pn::kWmUser, 0, pn::user::kPlayState}));
   Call(1, "WAC_Play");
   EXPECT_EQ(Call(1, "WAC_GetPlayState").Int, 1) << "playing";
   Call(1, "WAC_Pause");
@@ -352,10 +349,10 @@ TEST_F(Script, TrackTimesInWholeSeconds) {
   Create(1);
   const sim::WindowHandle w = Player(1)->Window();
   EXPECT_EQ(Call(1, "WAC_GetTrackLength").Int, -1) << "no track";
-  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, kWmUser, 1, 105}));
+  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, pn::kWmUser, pn::user::kLengthSeconds, pn::user::kTime}));
   world.ClearSent();
   EXPECT_EQ(Call(1, "WAC_GetTrackPosition").Int, 0) << "no track: -1 ms is 0 s toward zero";
-  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, kWmUser, 0, 105}));
+  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, pn::kWmUser, pn::user::kPositionMs, pn::user::kTime}));
 
   Model(1).Add("a.mp3");
   Call(1, "WAC_Play");
@@ -375,7 +372,7 @@ TEST_F(Script, SetTrackPositionIsTrueOnlyWhenThePlayerMoved) {
   Model(1).Add("two.mp3");
   const sim::WindowHandle w = Player(1)->Window();
   EXPECT_EQ(Call(1, "WAC_SetTrackPosition", {Value::I(10)}, {false, 1, 0, ""}).Bool, 0) << "stopped";
-  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, kWmUser, 10000, 106}));
+  EXPECT_EQ(OnlySent(world), (sim::SentMessage{w, pn::kWmUser, 10000, pn::user::kJump}));
   EXPECT_EQ(Model(1).PositionMs(), 0);
 
   Call(1, "WAC_Play");
@@ -411,7 +408,7 @@ TEST_F(Script, SeekTimesAreClampedNeverWrapped) {
     world.ClearSent();
     Call(1, "WAC_SetTrackPosition", {Value::I(seconds)});
     EXPECT_EQ(OnlySent(world).WParam, ms) << seconds;
-    EXPECT_EQ(OnlySent(world).LParam, 106u);
+    EXPECT_EQ(OnlySent(world).LParam, pn::user::kJump);
   }
 }
 

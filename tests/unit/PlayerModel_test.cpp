@@ -46,8 +46,8 @@ class FakeMemory : public player::TextMemory {
 class PlayerModelTest : public ::testing::Test {
  protected:
   int32_t User(uint32_t lParam, uint32_t wParam = 0) { return model.OnUser(wParam, lParam); }
-  int32_t Position() { return User(user::kTime, 0); }
-  int32_t Length() { return User(user::kTime, 1); }
+  int32_t Position() { return User(user::kTime, user::kPositionMs); }
+  int32_t Length() { return User(user::kTime, user::kLengthSeconds); }
   void AddThree() {
     model.Add("C:\\Music\\one.mp3");
     model.Add("C:\\Music\\two.mp3");
@@ -77,9 +77,9 @@ TEST_F(PlayerModelTest, CopyDataAddsAnEntryWithTitleAndDefaultLength) {
 
 TEST_F(PlayerModelTest, CopyDataIsTakenUpToItsZeroAndNeverBeyondItsSize) {
   const char withTail[] = "a.mp3\0garbage";
-  EXPECT_EQ(AddByCopyData(100, withTail, sizeof withTail), 1);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, withTail, sizeof withTail), 1);
   const char unterminated[] = {'b', '.', 'o', 'g', 'g', 'X'};
-  EXPECT_EQ(AddByCopyData(100, unterminated, 5), 1);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, unterminated, 5), 1);
   ASSERT_EQ(model.Count(), 2u);
   EXPECT_EQ(model.At(0).FileName, "a.mp3");
   EXPECT_EQ(model.At(1).FileName, "b.ogg");
@@ -88,9 +88,9 @@ TEST_F(PlayerModelTest, CopyDataIsTakenUpToItsZeroAndNeverBeyondItsSize) {
 TEST_F(PlayerModelTest, CopyDataThatCarriesNoNameOrIsNotAnAddIsIgnored) {
   const char name[] = "a.mp3";
   EXPECT_EQ(AddByCopyData(101, name, sizeof name), 0) << "another dwData";
-  EXPECT_EQ(AddByCopyData(100, nullptr, 10), 0);
-  EXPECT_EQ(AddByCopyData(100, "", 1), 0);
-  EXPECT_EQ(AddByCopyData(100, name, 0), 0);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, nullptr, 10), 0);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, "", 1), 0);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, name, 0), 0);
   EXPECT_EQ(model.Count(), 0u);
   EXPECT_TRUE(memory.live.empty());
 }
@@ -482,76 +482,72 @@ TEST_F(PlayerModelTest, LengthsAreSetPerEntry) {
   EXPECT_EQ(Length(), 33);
 }
 
-// ---------------------------------------------------------------- play state and jumps (104, 106)
+// ---------------------------------------------------------------- play state and jumps
 
 TEST_F(PlayerModelTest, PlayStateAnswers1Playing3Paused0Stopped) {
-  constexpr uint32_t kPlayState = 104;
-  EXPECT_EQ(User(kPlayState), 0) << "empty";
+  EXPECT_EQ(User(user::kPlayState), 0) << "empty";
   AddThree();
-  EXPECT_EQ(User(kPlayState), 0);
+  EXPECT_EQ(User(user::kPlayState), 0);
   model.OnCommand(cmd::kPlay);
-  EXPECT_EQ(User(kPlayState), 1);
+  EXPECT_EQ(User(user::kPlayState), 1);
   model.OnCommand(cmd::kPause);
-  EXPECT_EQ(User(kPlayState), 3);
+  EXPECT_EQ(User(user::kPlayState), 3);
   model.OnCommand(cmd::kPause);
-  EXPECT_EQ(User(kPlayState), 1);
+  EXPECT_EQ(User(user::kPlayState), 1);
   model.OnCommand(cmd::kStop);
-  EXPECT_EQ(User(kPlayState), 0);
+  EXPECT_EQ(User(user::kPlayState), 0);
   model.OnCommand(cmd::kPlay);
   User(user::kClearPlaylist);
-  EXPECT_EQ(User(kPlayState), 0) << "clearing stops";
+  EXPECT_EQ(User(user::kPlayState), 0) << "clearing stops";
 }
 
 TEST_F(PlayerModelTest, AJumpWithinTheTrackMovesAPlayingOrPausedTrack) {
-  constexpr uint32_t kJump = 106;
   AddThree();
-  EXPECT_EQ(User(kJump, 5000), -1) << "stopped";
+  EXPECT_EQ(User(user::kJump, 5000), -1) << "stopped";
   EXPECT_EQ(Position(), 0);
   model.OnCommand(cmd::kPlay);
   model.AdvanceTime(1000);
-  EXPECT_EQ(User(kJump, 90000), 0);
+  EXPECT_EQ(User(user::kJump, 90000), 0);
   EXPECT_EQ(Position(), 90000);
   model.AdvanceTime(500);
   EXPECT_EQ(Position(), 90500) << "and plays on from there";
-  EXPECT_EQ(User(kJump, 0), 0);
+  EXPECT_EQ(User(user::kJump, 0), 0);
   EXPECT_EQ(Position(), 0);
   model.OnCommand(cmd::kPause);
-  EXPECT_EQ(User(kJump, 204999), 0) << "the last millisecond";
+  EXPECT_EQ(User(user::kJump, 204999), 0) << "the last millisecond";
   EXPECT_EQ(model.State(), PlayState::Paused) << "a jump does not resume";
   EXPECT_EQ(Position(), 204999);
   EXPECT_EQ(User(user::kCurrent), 0);
 }
 
 TEST_F(PlayerModelTest, AJumpToOrPastTheEndEndsTheTrack) {
-  constexpr uint32_t kJump = 106;
   AddThree();
   model.OnCommand(cmd::kPlay);
   model.AdvanceTime(3000);
-  EXPECT_EQ(User(kJump, 205000), 1) << "the end itself";
+  EXPECT_EQ(User(user::kJump, 205000), 1) << "the end itself";
   EXPECT_EQ(User(user::kCurrent), 1) << "the next plays";
   EXPECT_EQ(Position(), 0);
   EXPECT_EQ(model.State(), PlayState::Playing);
   User(user::kSetCurrent, 2);
-  EXPECT_EQ(User(kJump, 0xFFFFFFFFu), 1) << "the time is unsigned: far past the end, not before the start";
+  EXPECT_EQ(User(user::kJump, 0xFFFFFFFFu), 1) << "the time is unsigned: far past the end, not before the start";
   EXPECT_EQ(model.State(), PlayState::Stopped) << "the last track ended without repeat";
   EXPECT_EQ(User(user::kCurrent), 2);
-  EXPECT_EQ(User(kJump, 0), -1);
+  EXPECT_EQ(User(user::kJump, 0), -1);
 }
 
 TEST_F(PlayerModelTest, AJumpInAStreamHasNoEnd) {
-  constexpr uint32_t kJump = 106;
-  EXPECT_EQ(User(kJump, 0), -1) << "nothing to play";
+  EXPECT_EQ(User(user::kJump, 0), -1) << "nothing to play";
   model.Add("http://radio.example/stream");
   model.SetLength(0, -1);
   model.OnCommand(cmd::kPlay);
-  EXPECT_EQ(User(kJump, 0x7FFFFFFFu), 0);
+  EXPECT_EQ(User(user::kJump, 0x7FFFFFFFu), 0);
   EXPECT_EQ(Position(), 0x7FFFFFFF);
 }
 
 // ---------------------------------------------------------------- settings and the rest
 
 TEST_F(PlayerModelTest, VolumeTakesZeroTo255AndAnswersMinus666) {
-  const uint32_t query = uint32_t(-666);
+  const uint32_t query = user::kAskVolume;
   EXPECT_EQ(User(user::kVolume, query), PlayerModel::kInitialVolume);
   EXPECT_EQ(User(user::kVolume, 0), 0);
   EXPECT_EQ(User(user::kVolume, query), 0);

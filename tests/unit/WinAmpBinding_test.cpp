@@ -78,8 +78,7 @@ TEST_F(Binding, DifferentPathClosesThenStoresThenLooksUpAtOnce) {
   const int lookups = world.Lookups();
 
   link.SetWinAmpPath("D:\\other\\winamp.exe");
-  ASSERT_EQ(world.Sent().size(), 1u);
-  EXPECT_EQ(world.Sent()[0], (sim::SentMessage{old.handle, WM_COMMAND, 40001, 0}));
+  EXPECT_EQ(sent::Of(world, old.handle), sent::Sequence{sent::kCloseSent});
   EXPECT_EQ(world.Lookups(), lookups + 1);
   ASSERT_EQ(world.ShellCalls().size(), 1u);
   EXPECT_EQ(world.ShellCalls()[0], (sim::ShellCall{"D:\\other\\winamp.exe", "/CLASS=\"WA_KDO_2\"", 6}));
@@ -396,7 +395,7 @@ TEST_F(StartedPlayer, ANewLocationOrTheLinkGoingLeavesTheStuckCopyAloneAndStarts
 
 TEST_F(Binding, UnboundLinkSendsNothingAndAnswersMinusOne) {
   TWinAmpControl link;
-  EXPECT_EQ(link.SendPlayerMessage(WM_USER, 0, 124), -1);
+  EXPECT_EQ(link.SendPlayerMessage(pn::kWmUser, 0, pn::user::kCount), -1);
   EXPECT_TRUE(world.Sent().empty());
 }
 

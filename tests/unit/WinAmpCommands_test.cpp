@@ -10,6 +10,11 @@
 namespace linktest {
 namespace {
 
+using sent::kMain;
+using sent::kSent;
+namespace user = pn::user;
+namespace ask = sent::ask;
+
 class Commands : public LinkTest {
  protected:
   void SetUp() override {
@@ -28,10 +33,10 @@ class Commands : public LinkTest {
   // A playlist of `length` entries whose texts live in the player's memory at `address`.
   void ServeText(int32_t length, uint32_t address) {
     player->reply = [length, address](uint32_t msg, uint32_t, uintptr_t l) -> int32_t {
-      if (msg != WM_USER) return 0;
-      if (l == 124) return length;
-      if (l == 125) return 0;
-      if (l == 211 || l == 212) return int32_t(address);
+      if (msg != pn::kWmUser) return 0;
+      if (l == user::kCount) return length;
+      if (l == user::kCurrent) return 0;
+      if (l == user::kFileAddress || l == user::kTitleAddress) return int32_t(address);
       return 0;
     };
   }
@@ -42,39 +47,41 @@ class Commands : public LinkTest {
     return at;
   }
 
+  // The player's traffic since the sends were last cleared.
+  sent::Sequence Traffic() const { return sent::Of(world, player->handle); }
+
   ScriptedWindow* player = nullptr;
   TWinAmpControl link;
 };
 
 TEST_F(Commands, TransportAndSettersSendTheirMessages) {
-  struct Row {
-    void (TWinAmpControl::*op)();
-    uint32_t msg, wParam, lParam;
+  const std::pair<void (TWinAmpControl::*)(), sent::Msg> rows[] = {
+      {&TWinAmpControl::Play, {kSent, kMain, pn::kWmCommand, pn::cmd::kPlay, 0}},
+      {&TWinAmpControl::Pause, {kSent, kMain, pn::kWmCommand, pn::cmd::kPause, 0}},
+      {&TWinAmpControl::Stop, {kSent, kMain, pn::kWmCommand, pn::cmd::kStop, 0}},
+      {&TWinAmpControl::PreviousTrack, {kSent, kMain, pn::kWmCommand, pn::cmd::kPrevious, 0}},
+      {&TWinAmpControl::NextTrack, {kSent, kMain, pn::kWmCommand, pn::cmd::kNext, 0}},
+      {&TWinAmpControl::ClearPlaylist, {kSent, kMain, pn::kWmUser, 0, user::kClearPlaylist}},
+      {&TWinAmpControl::ShuffleOn, {kSent, kMain, pn::kWmUser, 1, user::kSetShuffle}},
+      {&TWinAmpControl::ShuffleOff, {kSent, kMain, pn::kWmUser, 0, user::kSetShuffle}},
+      {&TWinAmpControl::RepeatOn, {kSent, kMain, pn::kWmUser, 1, user::kSetRepeat}},
+      {&TWinAmpControl::RepeatOff, {kSent, kMain, pn::kWmUser, 0, user::kSetRepeat}},
   };
-  const Row rows[] = {
-      {&TWinAmpControl::Play, WM_COMMAND, 40045, 0},     {&TWinAmpControl::Pause, WM_COMMAND, 40046, 0},
-      {&TWinAmpControl::Stop, WM_COMMAND, 40047, 0},     {&TWinAmpControl::PreviousTrack, WM_COMMAND, 40044, 0},
-      {&TWinAmpControl::NextTrack, WM_COMMAND, 40048, 0}, {&TWinAmpControl::ClearPlaylist, WM_USER, 0, 101},
-      {&TWinAmpControl::ShuffleOn, WM_USER, 1, 252},     {&TWinAmpControl::ShuffleOff, WM_USER, 0, 252},
-      {&TWinAmpControl::RepeatOn, WM_USER, 1, 253},      {&TWinAmpControl::RepeatOff, WM_USER, 0, 253},
-  };
-  for (const Row& r : rows) {
+  for (const auto& [op, message] : rows) {
     world.ClearSent();
-    (link.*r.op)();
-    ASSERT_EQ(world.Sent().size(), 1u);
-    EXPECT_EQ(world.Sent()[0], (sim::SentMessage{player->handle, r.msg, r.wParam, r.lParam}));
+    (link.*op)();
+    EXPECT_EQ(Traffic(), sent::Sequence{message});
   }
   world.ClearSent();
   link.SetVolume(255);
   link.SetPlaylistPosition(-1);
   link.SetPlaylistPosition(INT_MAX);
   const sent::Sequence expected = {
-      {WM_USER, 255, 122},
-      {WM_USER, 0xFFFFFFFFu, 121},  // any index passes unchecked
-      {WM_USER, 0x7FFFFFFFu, 121},
+      {kSent, kMain, pn::kWmUser, 255, user::kVolume},
+      {kSent, kMain, pn::kWmUser, 0xFFFFFFFFu, user::kSetCurrent},  // any index passes unchecked
+      {kSent, kMain, pn::kWmUser, 0x7FFFFFFFu, user::kSetCurrent},
   };
-  EXPECT_EQ(sent::Of(world), expected);
-  EXPECT_EQ(world.Sent()[0].Window, player->handle);
+  EXPECT_EQ(Traffic(), expected);
 }
 
 TEST_F(Commands, TrackPositionIsTruncatedToWholeSeconds) {
@@ -85,23 +92,23 @@ TEST_F(Commands, TrackPositionIsTruncatedToWholeSeconds) {
     ReplyAlways(reply);
     EXPECT_EQ(link.GetTrackPosition(), seconds) << reply;
   }
-  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 0, 105}));
+  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, user::kPositionMs, user::kTime}));
 }
 
 TEST_F(Commands, RepliesAndTheirConversions) {
   ReplyAlways(300);
   EXPECT_EQ(link.GetVolume(), 44);
-  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 0xFFFFFD66u, 122}));
+  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, user::kAskVolume, user::kVolume}));
   EXPECT_EQ(link.GetTrackLength(), 300);
-  EXPECT_EQ(world.Sent().back().WParam, 1u);
+  EXPECT_EQ(world.Sent().back().WParam, user::kLengthSeconds);
   EXPECT_EQ(link.GetPlaylistLength(), 300);
   EXPECT_EQ(link.GetPlaylistPosition(), 300);
   for (auto [reply, on] : {std::pair{1, true}, {0, false}, {-1, false}, {INT_MIN, false}, {7, true}}) {
     ReplyAlways(reply);
     EXPECT_EQ(link.GetShuffle(), on) << reply;
-    EXPECT_EQ(world.Sent().back().LParam, 250u);
+    EXPECT_EQ(world.Sent().back().LParam, user::kGetShuffle);
     EXPECT_EQ(link.GetRepeat(), on) << reply;
-    EXPECT_EQ(world.Sent().back().LParam, 251u);
+    EXPECT_EQ(world.Sent().back().LParam, user::kGetRepeat);
   }
 }
 
@@ -109,9 +116,9 @@ TEST_F(Commands, PlayStateAndJumpPassTheRepliesOnUnchanged) {
   for (int32_t reply : {0, 1, 3, -1, 7}) {
     ReplyAlways(reply);
     EXPECT_EQ(link.GetPlayState(), reply);
-    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 0, 104}));
+    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, 0, user::kPlayState}));
     EXPECT_EQ(link.JumpToTime(90000), reply);
-    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 90000, 106}));
+    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, 90000, user::kJump}));
   }
   link.JumpToTime(INT_MAX);
   EXPECT_EQ(world.Sent().back().WParam, 0x7FFFFFFFu);
@@ -124,7 +131,7 @@ TEST_F(Commands, AddFileSendsTheRecordWithItsTerminatingZero) {
   std::string received;
   bool singleZero = false;
   player->reply = [&](uint32_t msg, uint32_t wParam, uintptr_t lParam) {
-    EXPECT_EQ(msg, WM_COPYDATA);
+    EXPECT_EQ(msg, pn::kWmCopyData);
     EXPECT_EQ(wParam, 0u);
     const auto* record = reinterpret_cast<const platform::CopyDataRecord*>(lParam);
     dwData = uint32_t(record->dwData);
@@ -135,7 +142,7 @@ TEST_F(Commands, AddFileSendsTheRecordWithItsTerminatingZero) {
     return 0;
   };
   link.AddFile("C:\\Music\\song one.mp3");
-  EXPECT_EQ(dwData, 100u);
+  EXPECT_EQ(dwData, pn::copydata::kAddFile);
   EXPECT_EQ(cbData, 22u);
   EXPECT_EQ(received, "C:\\Music\\song one.mp3");
   link.AddFile("");
@@ -147,10 +154,9 @@ TEST_F(Commands, TextReadComesFromThePlayersMemoryTrimmed) {
   std::string text = "stale";
   link.GetPlaylistTitle(2, text);
   EXPECT_EQ(text, "inner  blanks stay");
-  EXPECT_EQ(sent::Of(world), (sent::Sequence{{WM_USER, 0, 124}, {WM_USER, 2, 212}})) << "length first";
-  EXPECT_EQ(world.Sent()[1].Window, player->handle);
+  EXPECT_EQ(Traffic(), (sent::Sequence{ask::kCount, ask::Title(2)})) << "length first";
   link.GetPlaylistFile(1, text);
-  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 1, 211}));
+  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, 1, user::kFileAddress}));
   EXPECT_EQ(world.OpenProcessCalls(), 2);
   EXPECT_EQ(world.OpenProcessHandles(), 0) << "every handle closed";
 }
@@ -178,7 +184,7 @@ TEST_F(Commands, OutOfRangeIndexAsksOnlyTheLength) {
   std::string text = "stale";
   link.GetPlaylistFile(2, text);
   EXPECT_EQ(text, "");
-  EXPECT_EQ(sent::Of(world), (sent::Sequence{{WM_USER, 0, 124}}));
+  EXPECT_EQ(Traffic(), sent::Sequence{ask::kCount});
   world.ClearSent();
   link.GetPlaylistTitle(-1, text);
   link.GetPlaylistTitle(INT_MIN, text);
@@ -191,7 +197,7 @@ TEST_F(Commands, CurrentEntryTakesThreeMessages) {
   std::string text;
   link.GetCurrentFile(text);
   EXPECT_EQ(text, "current.mp3");
-  EXPECT_EQ(sent::Of(world), (sent::Sequence{{WM_USER, 0, 125}, {WM_USER, 0, 124}, {WM_USER, 0, 211}}));
+  EXPECT_EQ(Traffic(), (sent::Sequence{ask::kCurrent, ask::kCount, ask::File(0)}));
 }
 
 TEST_F(Commands, UnreadableAddressGivesTheEmptyText) {
