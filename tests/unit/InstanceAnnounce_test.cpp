@@ -44,28 +44,11 @@ class Room : public InstanceTest {
   }
   int Sends(uint32_t lParam) const {
     return int(std::count_if(world.Sent().begin(), world.Sent().end(),
-                             [&](const sim::SentMessage& m) { return m.Message == pn::kWmUser && m.LParam == lParam; }));
+                             [&](const sim::SentMessage& m) {
+                               return m.Message == pn::kWmUser && m.LParam == lParam;
+                             }));
   }
 };
-
-TEST_F(Room, WithoutAPlayerEachAnswersNoneAndSendsNothing) {
-  Create(1, false);
-  const host::CallResult stale{false, 1, 7, ""};
-  for (const auto& [name, params, result] : std::vector<std::tuple<const char*, std::vector<Value>, int32_t>>{
-           {"WAC_GetVolume", {}, -1},
-           {"WAC_FadeVolume", {Value::I(9), Value::I(3)}, 0},
-           {"WAC_DeletePlaylistEntry", {Value::I(1)}, 0},
-           {"WAC_SaveState", {}, 0},
-           {"WAC_RestoreState", {}, 0},
-           {"WAC_Announce", {Value::S("C:\\chime.mp3"), Value::I(200)}, 0}}) {
-    const host::CallResult r = Call(1, name, params, stale);
-    EXPECT_EQ(std::string(name) == "WAC_GetVolume" ? r.Int : r.Bool, result) << name;
-  }
-  EXPECT_TRUE(world.Sent().empty());
-  EXPECT_EQ(DebugMessages(), (std::vector<std::string>{"GET VOLUME", "FADE VOLUME", "DELETE PLAYLIST ENTRY",
-                                                       "SAVE STATE", "RESTORE STATE", "ANNOUNCE"}));
-  EXPECT_EQ(server.Debug().back().Data, "C:\\chime.mp3");
-}
 
 // What each asks and tells the player, in order, all to its main window.
 TEST_F(Room, EachFunctionsMessagesOnTheWire) {

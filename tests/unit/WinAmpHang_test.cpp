@@ -17,7 +17,9 @@ class Hang : public LinkTest {
  protected:
   void SetUp() override {
     player = &StartWindow("WA_KDO_1");
-    player->reply = [](uint32_t msg, uint32_t, uintptr_t l) { return msg == pn::kWmUser && l == pn::user::kCount ? 5 : 0; };
+    player->reply = [](uint32_t msg, uint32_t, uintptr_t l) {
+      return msg == pn::kWmUser && l == pn::user::kCount ? 5 : 0;
+    };
     link.SetWinAmpClassName("WA_KDO_1");
     world.Advance(1000);  // bound, watched every 30 s
     ASSERT_TRUE(link.IsBound());
@@ -72,7 +74,8 @@ TEST_F(Hang, OneSendLimitPerHangThenNothingWaitsUntilTheAnswerComesThroughTheLoo
 
 TEST_F(Hang, ATextWhoseAddressWasNotGivenIsNotReadFromThePlayersMemory) {
   world.OnSend = [this](const sim::SentMessage& m) {
-    if (m.LParam == pn::user::kFileAddress) world.SetHung(player->handle, true);  // hangs right after answering the length
+    // hangs right after answering the length
+    if (m.LParam == pn::user::kFileAddress) world.SetHung(player->handle, true);
   };
   std::string text = "stale";
   link.GetPlaylistFile(1, text);
