@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "LinkFixture.h"
 
@@ -161,22 +162,34 @@ TEST_F(Commands, TextReadComesFromThePlayersMemoryTrimmed) {
   EXPECT_EQ(world.OpenProcessHandles(), 0) << "every handle closed";
 }
 
-TEST_F(Commands, BytesAbove127AreNotTrimmed) {
-  ServeText(1, PlaceText("\xA0" "Caf\xE9\xFF"));
-  std::string text;
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "\xA0" "Caf\xE9\xFF");
-}
-
-TEST_F(Commands, LongTextGivesItsFirst500CharactersTrimmed) {
-  std::string title = std::string(499, 'x') + "  and more";
-  ServeText(1, PlaceText(title));
-  std::string text;
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, std::string(499, 'x'));
-  ServeText(1, PlaceText(std::string(600, 'y')));
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, std::string(500, 'y'));
+// A title read out of the player's memory: where its bytes lie, and what the read makes of them.
+TEST_F(Commands, TitleReadsTrimTheBlanksAndStopAtTheEndOfTheTextOrOfReadableMemory) {
+  enum Where { kPageStart, kEndWithItsZero, kEndWithoutAZero };
+  const std::tuple<const char*, std::string, Where, std::string> rows[] = {
+      {"bytes above 127 are not trimmed", "\xA0" "Caf\xE9\xFF", kPageStart, "\xA0" "Caf\xE9\xFF"},
+      {"the first 500 characters, trimmed", std::string(499, 'x') + "  and more", kPageStart, std::string(499, 'x')},
+      {"the first 500 characters", std::string(600, 'y'), kPageStart, std::string(500, 'y')},
+      {"a short text right before the end of readable memory", "  Last Song\t", kEndWithItsZero, "Last Song"},
+      {"what lies before the end, and never a byte beyond", "0123456789", kEndWithoutAZero, "0123456789"},
+  };
+  for (const auto& [what, bytes, where, expected] : rows) {
+    sim::AddressSpace* mem = world.Memory(player->pid);
+    const uint32_t page = mem->Map(1);
+    const std::size_t size = bytes.size() + (where == kEndWithoutAZero ? 0 : 1);  // with its zero, if any
+    const uint32_t at = where == kPageStart ? page : page + 4096 - uint32_t(size);
+    mem->Write(at, bytes.c_str(), size);
+    ServeText(1, at);
+    std::string text;
+    link.GetPlaylistTitle(0, text);
+    EXPECT_EQ(text, expected) << what;
+  }
+  for (uint32_t unreadable : {0xDEAD0000u, 0u}) {
+    ServeText(1, unreadable);
+    std::string text = "stale";
+    link.GetPlaylistTitle(0, text);
+    EXPECT_EQ(text, "") << std::hex << unreadable;
+  }
+  EXPECT_EQ(world.OpenProcessHandles(), 0);
 }
 
 TEST_F(Commands, OutOfRangeIndexAsksOnlyTheLength) {
@@ -198,40 +211,6 @@ TEST_F(Commands, CurrentEntryTakesThreeMessages) {
   link.GetCurrentFile(text);
   EXPECT_EQ(text, "current.mp3");
   EXPECT_EQ(Traffic(), (sent::Sequence{ask::kCurrent, ask::kCount, ask::File(0)}));
-}
-
-TEST_F(Commands, UnreadableAddressGivesTheEmptyText) {
-  ServeText(1, 0xDEAD0000u);
-  std::string text = "stale";
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "");
-  ServeText(1, 0);
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "");
-  EXPECT_EQ(world.OpenProcessHandles(), 0);
-}
-
-TEST_F(Commands, ShortTextRightBeforeTheEndOfReadableMemoryIsStillRead) {
-  sim::AddressSpace* mem = world.Memory(player->pid);
-  const uint32_t page = mem->Map(1);
-  const std::string title = "  Last Song\t";
-  const uint32_t at = page + 4096 - uint32_t(title.size() + 1);
-  mem->Write(at, title.c_str(), title.size() + 1);
-  ServeText(1, at);
-  std::string text;
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "Last Song");
-}
-
-TEST_F(Commands, TextRunningIntoUnreadableMemoryWithoutItsZeroIsCut) {
-  sim::AddressSpace* mem = world.Memory(player->pid);
-  const uint32_t page = mem->Map(1);
-  const uint32_t at = page + 4096 - 10;
-  mem->Write(at, "0123456789", 10);  // no zero before the end
-  ServeText(1, at);
-  std::string text;
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "0123456789") << "what lies before the end, and never a byte beyond";
 }
 
 TEST_F(Commands, DeadHandleRepliesZero) {
