@@ -7,6 +7,7 @@
 
 #include "InstanceFixture.h"
 #include "ServerDoubles.h"
+#include "Services.h"
 #include "SettingsKeys.h"
 
 namespace instancetest {
@@ -230,9 +231,7 @@ TEST_F(Settings, IdentifiersAndLocationsAreUsedByteForByte) {
 }
 
 TEST_F(Settings, EveryServiceRefusedStillLeavesAWorkingInstance) {
-  for (const TGUID* g : {&IID_IKDOSettings, &IID_IKDOInstanceControl, &IID_IKDOVariableManager,
-                         &IID_IKDOEventScripter, &IID_IKDODebugServer})
-    server.Refuse(*g);
+  testdata::RefuseAll(server);
   server.DefineVariable("Vol", Value::I(7));
   ASSERT_EQ(server.CreateInstance(info->ModuleID, 1), KDO_S_OK);
   EXPECT_EQ(server.FunctionCount(), 0u) << "nothing to register with";
