@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include "host/HostSelector.h"
 #include "InstanceFixture.h"
@@ -184,77 +188,99 @@ TEST_F(Page, OkWithoutChangesHandsTheFormsTextsOverAgain) {
 
 // ---------------------------------------------------------------- hidden while a modal dialog runs
 
-TEST_F(Page, HiddenDuringTheFileDialogDropsTheAnswerAndFreesTheFormAfterIt) {
-  module->ShowConfigurationPage();
-  sim::SetOpenDialogAnswer("D:\\late.exe");
-  std::size_t formsDuring = 0;
-  sim::SetDuringOpenDialog([&] {
-    module->HideConfigurationPage();
-    formsDuring = sim::Forms().size();
-  });
-  Form().Click("btnSelectWinamp");
-  EXPECT_EQ(formsDuring, 1u) << "the form outlives its own dialog";
-  EXPECT_TRUE(sim::Forms().empty()) << "and goes once the dialog returned";
-  EXPECT_EQ(module->GetReferenceCount(), 1);
-  module->ShowConfigurationPage();
-  EXPECT_EQ(Form().Text("edLocation"), kExe) << "the late answer reached no page";
-}
+// A modal dialog of the page (the file dialog, or the variable picker behind a select button)
+// interrupted while it runs: the page hidden, hidden and shown again, closed by its close box, or
+// its instance destroyed. The late answer reaches no page and no setting; a hidden page's form is
+// freed only once its dialog returned.
+enum class Dialog { kFile, kPicker };
+enum class Meanwhile { kHide, kHideAndShow, kCloseBox, kDestroy };
+struct Interruption {
+  const char* Name;
+  Dialog Kind;
+  const char* Button;
+  Meanwhile What;
+  const char* Edit;  // the field the answer was for, its setting and the text both keep
+  const char* Key;
+  std::size_t Index;
+  const char* Kept;  // null: the stored location
+};
+const Interruption kInterruptions[] = {
+    {"HiddenDuringTheFileDialog", Dialog::kFile, "btnSelectWinamp", Meanwhile::kHide, "edLocation", "WinampLocation",
+     0, nullptr},
+    {"HiddenAndShownAgainDuringTheFileDialog", Dialog::kFile, "btnSelectWinamp", Meanwhile::kHideAndShow, "edLocation",
+     "WinampLocation", 0, nullptr},
+    {"ClosedDuringTheFileDialog", Dialog::kFile, "btnSelectWinamp", Meanwhile::kCloseBox, "edLocation",
+     "WinampLocation", 0, nullptr},
+    {"HiddenByThePicker", Dialog::kPicker, "SpeedButton1", Meanwhile::kHide, "edVolume", "VolumeVar", 5, "var5"},
+    {"InstanceDestroyedByThePicker", Dialog::kPicker, "SpeedButton3", Meanwhile::kDestroy, "edRepeat", "RepeatVar", 7,
+     "var7"},
+};
 
-TEST_F(Page, HiddenAndShownAgainDuringTheFileDialogLeavesTheNewPageAlone) {
+void PrintTo(const Interruption& r, std::ostream* os) { *os << r.Name; }
+
+class Interrupted : public Page, public ::testing::WithParamInterface<Interruption> {};
+
+TEST_P(Interrupted, TheLateAnswerReachesNoPageAndNoSetting) {
+  const Interruption& r = GetParam();
+  const std::string kept = r.Kept ? r.Kept : kExe;
   module->ShowConfigurationPage();
-  sim::SetOpenDialogAnswer("D:\\late.exe");
-  sim::SetDuringOpenDialog([&] {
-    module->HideConfigurationPage();
-    module->ShowConfigurationPage();
-  });
-  Form().Click("btnSelectWinamp");
-  EXPECT_EQ(Form().Text("edLocation"), kExe);
+  std::size_t formsDuring = 0;
+  bool destroyedDuring = false;
+  auto meanwhile = [&] {
+    switch (r.What) {
+      case Meanwhile::kHide:
+        module->HideConfigurationPage();
+        break;
+      case Meanwhile::kHideAndShow:
+        module->HideConfigurationPage();
+        module->ShowConfigurationPage();
+        break;
+      case Meanwhile::kCloseBox:
+        Form().Hide();
+        break;
+      case Meanwhile::kDestroy:
+        // What a server does for an event script that removes the instance: hide its page, let go.
+        server.Instance(1)->HideConfigurationPage();
+        server.DestroyInstance(1);
+        destroyedDuring = server.Log().back().Text == "Interface Destroy";
+        break;
+    }
+    formsDuring = sim::Forms().size();
+  };
+  if (r.Kind == Dialog::kFile) {
+    sim::SetOpenDialogAnswer("D:\\late.exe");
+    sim::SetDuringOpenDialog(meanwhile);
+  } else {
+    selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
+      meanwhile();
+      return "late";
+    };
+  }
+  Form().Click(r.Button);
+
+  if (r.Kind == Dialog::kPicker) {
+    EXPECT_EQ(selector.Alive, 0) << "the pick still deletes its selector instance";
+  }
+  if (r.What == Meanwhile::kDestroy) {
+    module = nullptr;
+    EXPECT_TRUE(destroyedDuring) << "the form held the instance no longer";
+    EXPECT_TRUE(sim::Forms().empty());
+    EXPECT_EQ(server.Setting(1, "Settings", r.Key), kept) << "the late answer was never applied";
+    return;
+  }
+  if (r.What == Meanwhile::kHide) {
+    EXPECT_EQ(formsDuring, 1u) << "the form outlives its own dialog";
+    EXPECT_TRUE(sim::Forms().empty()) << "and goes once the dialog returned";
+    EXPECT_EQ(module->GetReferenceCount(), 1);
+  }
+  EXPECT_EQ(Settings()[r.Index], kept);
+  if (r.What != Meanwhile::kHideAndShow) module->ShowConfigurationPage();
+  EXPECT_EQ(Form().Text(r.Edit), kept) << "the late answer reached no page";
   EXPECT_TRUE(Form().Visible());
 }
 
-TEST_F(Page, ClosedDuringTheFileDialogDropsTheAnswer) {
-  module->ShowConfigurationPage();
-  sim::SetOpenDialogAnswer("D:\\late.exe");
-  sim::SetDuringOpenDialog([&] { Form().Hide(); });  // the close box
-  Form().Click("btnSelectWinamp");
-  module->ShowConfigurationPage();
-  EXPECT_EQ(Form().Text("edLocation"), kExe);
-}
-
-TEST_F(Page, SelectorHidingThePageDropsTheAnswer) {
-  module->ShowConfigurationPage();
-  std::size_t formsDuring = 0;
-  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
-    module->HideConfigurationPage();
-    formsDuring = sim::Forms().size();
-    return "late";
-  };
-  Form().Click("SpeedButton1");
-  EXPECT_EQ(formsDuring, 1u);
-  EXPECT_TRUE(sim::Forms().empty());
-  EXPECT_EQ(selector.Alive, 0) << "the pick still deletes its selector instance";
-  EXPECT_EQ(Settings()[5], "var5");
-  module->ShowConfigurationPage();
-  EXPECT_EQ(Form().Text("edVolume"), "var5");
-}
-
-TEST_F(Page, SelectorDestroyingTheInstanceLeavesNothingBehind) {
-  module->ShowConfigurationPage();
-  bool destroyedDuring = false;
-  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
-    // What a server does for an event script that removes the instance: hide its page, let go.
-    server.Instance(1)->HideConfigurationPage();
-    server.DestroyInstance(1);
-    destroyedDuring = server.Log().back().Text == "Interface Destroy";
-    return "late";
-  };
-  Form().Click("SpeedButton3");
-  module = nullptr;
-  EXPECT_TRUE(destroyedDuring) << "the form held the instance no longer";
-  EXPECT_TRUE(sim::Forms().empty());
-  EXPECT_EQ(selector.Alive, 0);
-  EXPECT_EQ(server.Setting(1, "Settings", "RepeatVar"), "var7") << "the late answer was never applied";
-}
+INSTANTIATE_TEST_SUITE_P(Modal, Interrupted, ::testing::ValuesIn(kInterruptions),
+                         [](const ::testing::TestParamInfo<Interruption>& info) { return info.param.Name; });
 
 // ---------------------------------------------------------------- the variable picker
 
