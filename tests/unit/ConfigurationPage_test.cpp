@@ -107,26 +107,79 @@ TEST_F(Page, ServerReleaseWhileShownKeepsTheInstanceUntilHide) {
   module = nullptr;
 }
 
-TEST_F(Page, OkWithoutChangesStillAppliesAllEightTextsAndHides) {
+// Leaving the page: OK applies the eight texts the page shows, changed or not, and hides; Apply
+// applies them and stays open; the close box hides without applying. The store gets them only at
+// the next save, the player is started again only for a new location, and the next show shows
+// what the instance holds.
+enum class Before { kNothing, kEdits, kFileDialog, kChangedBehind };
+enum class Leave { kOk, kApply, kCloseBox };
+struct LeaveCase {
+  const char* Name;
+  Before Change;
+  Leave How;
+};
+const LeaveCase kLeaveCases[] = {
+    {"OkWithoutChangesStillAppliesAllEightTextsAndHides", Before::kNothing, Leave::kOk},
+    {"ApplyTakesTheFieldsAndStaysOpen", Before::kEdits, Leave::kApply},
+    {"ChangesDroppedByTheCloseBoxAreGoneAtTheNextShow", Before::kFileDialog, Leave::kCloseBox},
+    {"OkWithoutChangesHandsTheFormsTextsOverAgain", Before::kChangedBehind, Leave::kOk},
+};
+void PrintTo(const LeaveCase& r, std::ostream* os) { *os << r.Name; }
+
+class Leaving : public Page, public ::testing::WithParamInterface<LeaveCase> {};
+
+TEST_P(Leaving, OkAndApplyApplyTheShownTextsTheCloseBoxNothing) {
+  const LeaveCase& r = GetParam();
   module->ShowConfigurationPage();
-  const auto before = Settings();
-  Form().Click("btnOK");
-  EXPECT_FALSE(Form().Visible());
-  EXPECT_EQ(Settings(), before);
+  std::vector<std::string> shown = Settings();
+  const std::vector<std::string> stored = Settings();
+  switch (r.Change) {
+    case Before::kNothing:
+      break;
+    case Before::kEdits:
+      Form().SetText("edVolume", "NewVolume");
+      Form().SetText("edPlayState", "NewState");
+      shown[5] = "NewVolume";
+      break;
+    case Before::kFileDialog:
+      sim::SetOpenDialogAnswer("D:\\elsewhere.exe");
+      Form().Click("btnSelectWinamp");
+      shown[0] = "D:\\elsewhere.exe";
+      break;
+    case Before::kChangedBehind: {
+      // The instance's settings move on behind the form's back (another route, not the page).
+      TKDOWinampControlSettings other;
+      other.WinampLocation = TKDOText(kExe);
+      other.VolumeVar = TKDOText("elsewhere");
+      Control(1)->SetSettings(KDOSettingsValue(other));
+      ASSERT_NE(Settings(), shown);
+      break;
+    }
+  }
+  switch (r.How) {
+    case Leave::kOk: Form().Click("btnOK"); break;
+    case Leave::kApply: Form().Click("btnApply"); break;
+    case Leave::kCloseBox: Form().Hide(); break;
+  }
+  EXPECT_EQ(Form().Visible(), r.How == Leave::kApply);
+  if (r.How == Leave::kCloseBox) {
+    EXPECT_EQ(Settings()[0], kExe) << "nothing applied";
+  } else {
+    EXPECT_EQ(Settings(), shown) << "the eight texts the page shows, changed or not";
+  }
   EXPECT_EQ(farm.Launches(), 1) << "an unchanged location leaves the player alone";
+  if (r.Change == Before::kEdits) {
+    EXPECT_EQ(server.Setting(1, "Settings", "VolumeVar"), stored[5]) << "stored only at the next save";
+    module->SaveSettings();
+    EXPECT_EQ(server.Setting(1, "Settings", "PlayStateVar"), "NewState")
+        << "the play state handed over with the others";
+  }
+  if (!Form().Visible()) module->ShowConfigurationPage();
+  EXPECT_EQ(Fields(), Settings()) << "the next show shows what the instance holds";
 }
 
-TEST_F(Page, ApplyTakesTheFieldsAndStaysOpen) {
-  module->ShowConfigurationPage();
-  Form().SetText("edVolume", "NewVolume");
-  Form().SetText("edPlayState", "NewState");
-  Form().Click("btnApply");
-  EXPECT_TRUE(Form().Visible());
-  EXPECT_EQ(Settings()[5], "NewVolume");
-  EXPECT_EQ(server.Setting(1, "Settings", "VolumeVar"), "var5") << "stored only at the next save";
-  module->SaveSettings();
-  EXPECT_EQ(server.Setting(1, "Settings", "PlayStateVar"), "NewState") << "the play state handed over with the others";
-}
+INSTANTIATE_TEST_SUITE_P(Leave, Leaving, ::testing::ValuesIn(kLeaveCases),
+                         [](const ::testing::TestParamInfo<LeaveCase>& info) { return info.param.Name; });
 
 TEST_F(Page, FileDialogSetsTheLocationOnlyWhenConfirmed) {
   module->ShowConfigurationPage();
@@ -148,15 +201,6 @@ TEST_F(Page, TimersTickWhileTheFileDialogIsOpen) {
   EXPECT_EQ(server.Variable("var5")->Int, 255);
 }
 
-TEST_F(Page, ChangesDroppedByTheCloseBoxAreGoneAtTheNextShow) {
-  module->ShowConfigurationPage();
-  sim::SetOpenDialogAnswer("D:\\elsewhere.exe");
-  Form().Click("btnSelectWinamp");
-  Form().Hide();  // the close box hides without applying
-  module->ShowConfigurationPage();
-  EXPECT_EQ(Form().Text("edLocation"), kExe);
-}
-
 TEST_F(Page, ShowWhileVisibleDoesNotReload) {
   module->ShowConfigurationPage();
   sim::SetOpenDialogAnswer("D:\\elsewhere.exe");
@@ -171,19 +215,6 @@ TEST_F(Page, OkGlyphIsTransparentInLimeTheOthersInTheirBottomLeftColour) {
   EXPECT_EQ(Form().GlyphTransparentColor("btnApply"), 0xFF8000u);
   EXPECT_EQ(Form().GlyphTransparentColor("btnSelectWinamp"), 0x00FFFFu);
   EXPECT_EQ(Form().GlyphTransparentColor("SpeedButton3"), 0xFFFFFFu);
-}
-
-TEST_F(Page, OkWithoutChangesHandsTheFormsTextsOverAgain) {
-  module->ShowConfigurationPage();
-  const auto shown = Settings();
-  // The instance's settings move on behind the form's back (another route, not the page).
-  TKDOWinampControlSettings other;
-  other.WinampLocation = TKDOText(kExe);
-  other.VolumeVar = TKDOText("elsewhere");
-  Control(1)->SetSettings(KDOSettingsValue(other));
-  ASSERT_NE(Settings(), shown);
-  Form().Click("btnOK");
-  EXPECT_EQ(Settings(), shown) << "OK applies the eight texts the page shows, changed or not";
 }
 
 // ---------------------------------------------------------------- hidden while a modal dialog runs
