@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "PlayerNumbers.h"
@@ -129,25 +130,25 @@ class PlayerExe : public ::testing::Test {
 
 TEST_F(PlayerExe, DrivesThePlaylistAndTransport) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_EQ(User(kTime, 0), -1) << "no track yet";
+  EXPECT_EQ(User(kTime, kPositionMs), -1) << "no track yet";
   EXPECT_EQ(CopyData(kAddFile, "C:\\Music\\one.mp3"), 1);
   EXPECT_EQ(CopyData(kAddFile, "C:\\Music\\two.mp3"), 1);
   EXPECT_EQ(User(kCount), 2);
   EXPECT_EQ(User(kCurrent), 0);
-  EXPECT_EQ(User(kTime, 1), 205);
+  EXPECT_EQ(User(kTime, kLengthSeconds), 205);
 
   Command(kPlay);
   Sleep(300);
-  const LRESULT playing = User(kTime, 0);
+  const LRESULT playing = User(kTime, kPositionMs);
   EXPECT_GE(playing, 250);
   EXPECT_LT(playing, 205000);
   Command(kPause);
-  const LRESULT paused = User(kTime, 0);
+  const LRESULT paused = User(kTime, kPositionMs);
   Sleep(200);
-  EXPECT_EQ(User(kTime, 0), paused) << "pause freezes the position";
+  EXPECT_EQ(User(kTime, kPositionMs), paused) << "pause freezes the position";
   Command(kPause);
   Sleep(100);
-  EXPECT_GT(User(kTime, 0), paused) << "and pause again resumes";
+  EXPECT_GT(User(kTime, kPositionMs), paused) << "and pause again resumes";
 
   Command(kNext);
   EXPECT_EQ(User(kCurrent), 1);
@@ -157,14 +158,14 @@ TEST_F(PlayerExe, DrivesThePlaylistAndTransport) {
   EXPECT_EQ(User(kCurrent), 1);
   Command(kStop);
   Sleep(100);
-  EXPECT_EQ(User(kTime, 0), 0);
+  EXPECT_EQ(User(kTime, kPositionMs), 0);
   User(kSetCurrent, 0);
   EXPECT_EQ(User(kCurrent), 0);
   User(kSetCurrent, 2);
   EXPECT_EQ(User(kCurrent), 0) << "out of range is ignored";
 
   User(kSetLength, 3);
-  EXPECT_EQ(User(kTime, 1), 3);
+  EXPECT_EQ(User(kTime, kLengthSeconds), 3);
 
   User(kClearPlaylist);
   EXPECT_EQ(User(kCount), 0);
@@ -179,13 +180,13 @@ TEST_F(PlayerExe, AnswersThePlayStateAndJumps) {
   Command(kPlay);
   EXPECT_EQ(User(kPlayState), 1);
   EXPECT_EQ(User(kJump, 90000), 0);
-  const LRESULT at = User(kTime, 0);
+  const LRESULT at = User(kTime, kPositionMs);
   EXPECT_GE(at, 90000);
   EXPECT_LT(at, 95000);
   Command(kPause);
   EXPECT_EQ(User(kPlayState), 3);
   EXPECT_EQ(User(kJump, 30000), 0);
-  EXPECT_EQ(User(kTime, 0), 30000) << "paused: it stays where it jumped";
+  EXPECT_EQ(User(kTime, kPositionMs), 30000) << "paused: it stays where it jumped";
   EXPECT_EQ(User(kPlayState), 3);
   EXPECT_EQ(User(kJump, 205000), 1) << "past the end";
   EXPECT_EQ(User(kCurrent), 1) << "the track ended";
@@ -279,20 +280,26 @@ TEST_F(PlayerExe, GarbageAddressesAreNonZeroAndUnreadable) {
   EXPECT_EQ(ReadText(User(kTitleAddress, 0)), "a");
 }
 
-TEST_F(PlayerExe, CloseCommandEndsTheProcess) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  Command(kClose);
-  ASSERT_TRUE(process_->Exited(5000));
-  EXPECT_EQ(process_->ExitCode(), 0u);
-  EXPECT_EQ(FindWindowA(className_.c_str(), nullptr), nullptr);
-}
-
-TEST_F(PlayerExe, DieControlEndsTheProcessAtOnce) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  ASSERT_TRUE(PostMessageA(window_, pn::kWmUser, 0, kDie));
-  ASSERT_TRUE(process_->Exited(5000));
-  EXPECT_EQ(process_->ExitCode(), kDiedExitCode);
-  EXPECT_FALSE(IsWindow(window_));
+// The close command ends it cleanly; the die control at once, with its own exit code. Either
+// way its window goes with it.
+TEST_F(PlayerExe, CloseCommandAndDieControlEndTheProcess) {
+  const std::tuple<const char*, UINT, WPARAM, LPARAM, DWORD> rows[] = {
+      {"close, sent", pn::kWmCommand, kClose, 0, 0},
+      {"die, posted", pn::kWmUser, 0, kDie, kDiedExitCode},
+  };
+  for (const auto& [what, message, wParam, lParam, exitCode] : rows) {
+    SCOPED_TRACE(what);
+    window_ = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Start());
+    if (message == pn::kWmCommand)
+      Send(message, wParam, lParam);
+    else
+      ASSERT_TRUE(PostMessageA(window_, message, wParam, lParam));
+    ASSERT_TRUE(process_->Exited(5000));
+    EXPECT_EQ(process_->ExitCode(), exitCode);
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_EQ(FindWindowA(className_.c_str(), nullptr), nullptr);
+  }
 }
 
 TEST_F(PlayerExe, HangControlStopsAnswersForAWhile) {
