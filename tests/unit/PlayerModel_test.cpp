@@ -70,6 +70,7 @@ class PlayerModelTest : public ::testing::Test {
     uint32_t WParam = 0;  // the request's
     std::optional<int32_t> Reply = {};
     std::optional<int32_t> Position = {};
+    std::optional<int32_t> Length = {};
     std::optional<PlayState> State = {};
     std::optional<int32_t> Current = {};
     const char* Note = "";
@@ -91,6 +92,9 @@ class PlayerModelTest : public ::testing::Test {
       }
       if (step.Position) {
         EXPECT_EQ(Position(), *step.Position);
+      }
+      if (step.Length) {
+        EXPECT_EQ(Length(), *step.Length);
       }
       if (step.State) {
         EXPECT_EQ(model.State(), *step.State);
@@ -394,46 +398,38 @@ TEST_F(PlayerModelTest, ASingleEntryIsItsOwnNextAndPrevious) {
 TEST_F(PlayerModelTest, AtTheEndOfATrackTheNextPlaysFromItsStart) {
   AddThree();
   model.SetLength(0, 2);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1999);
-  EXPECT_EQ(User(user::kCurrent), 0);
-  EXPECT_EQ(Position(), 1999);
-  model.AdvanceTime(1);
-  EXPECT_EQ(User(user::kCurrent), 1);
-  EXPECT_EQ(Position(), 0);
-  EXPECT_EQ(model.State(), PlayState::Playing);
-  EXPECT_EQ(Length(), 205);
+  Run({
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1999, .Position = 1999, .Current = 0},
+      {.How = kAdvance, .What = 1, .Position = 0, .Length = 205, .State = PlayState::Playing, .Current = 1},
+  });
 }
 
 TEST_F(PlayerModelTest, TimeBeyondATracksEndIsDropped) {
   AddThree();
   model.SetLength(0, 1);
   model.SetLength(1, 1);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(10000);
-  EXPECT_EQ(User(user::kCurrent), 1) << "one advance crosses one track end at most";
-  EXPECT_EQ(Position(), 0);
+  Run({
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 10000, .Position = 0, .Current = 1,
+       .Note = "one advance crosses one track end at most"},
+  });
 }
 
 TEST_F(PlayerModelTest, AfterTheLastTrackItStopsUnlessRepeatIsOn) {
   AddThree();
   model.SetLength(2, 1);
-  User(user::kSetCurrent, 2);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1000);
-  EXPECT_EQ(model.State(), PlayState::Stopped);
-  EXPECT_EQ(User(user::kCurrent), 2) << "stops on the last";
-  EXPECT_EQ(Position(), 0);
-
-  User(user::kSetRepeat, 1);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1000);
-  EXPECT_EQ(model.State(), PlayState::Playing);
-  EXPECT_EQ(User(user::kCurrent), 0) << "repeat wraps to the first";
-
-  User(user::kSetShuffle, 1);
-  model.AdvanceTime(205000);
-  EXPECT_EQ(User(user::kCurrent), 1) << "shuffle keeps the order";
+  Run({
+      {.How = kRequest, .What = user::kSetCurrent, .WParam = 2},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1000, .Position = 0, .State = PlayState::Stopped, .Current = 2,
+       .Note = "stops on the last"},
+      {.How = kRequest, .What = user::kSetRepeat, .WParam = 1},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1000, .State = PlayState::Playing, .Current = 0, .Note = "repeat wraps to the first"},
+      {.How = kRequest, .What = user::kSetShuffle, .WParam = 1},
+      {.How = kAdvance, .What = 205000, .Current = 1, .Note = "shuffle keeps the order"},
+  });
 }
 
 TEST_F(PlayerModelTest, ManualAdvanceStopsOnTheEntryThatEnded) {
@@ -472,9 +468,10 @@ TEST_F(PlayerModelTest, ATrackOfNoKnownLengthNeverEnds) {
 TEST_F(PlayerModelTest, AZeroLengthTrackEndsAtTheFirstTick) {
   AddThree();
   model.SetLength(0, 0);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1);
-  EXPECT_EQ(User(user::kCurrent), 1);
+  Run({
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1, .Current = 1},
+  });
 }
 
 TEST_F(PlayerModelTest, PositionsPastTheReplyRangeWrapAndHugeAdvancesSaturate) {
