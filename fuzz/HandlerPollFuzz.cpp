@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "PlayerNumbers.h"
 #include "host/KDOHost.h"
 #include "control/Device.WinampControl_Types.h"
 #include "module/Device.WinampControl.h"
@@ -25,9 +26,7 @@
 
 namespace {
 
-constexpr uint32_t WM_COMMAND = 0x0111;
-constexpr uint32_t WM_USER = 0x0400;
-constexpr uint32_t WM_COPYDATA = 0x004A;
+namespace pn = playernumbers;
 constexpr uint16_t kId = 1;
 constexpr const char* kClass = "WA_KDO_1";
 constexpr const char* kExe = "C:\\Winamp\\winamp.exe";
@@ -72,7 +71,7 @@ class FuzzPlayer final : public sim::WindowProc {
   }
 
   int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) override {
-    if (message == WM_COPYDATA) {
+    if (message == pn::kWmCopyData) {
       // Reads the record as a real player would: every byte it describes must be ours to read.
       const auto* record = reinterpret_cast<const platform::CopyDataRecord*>(lParam);
       if (!record) Fail("WM_COPYDATA without a record");
@@ -82,12 +81,13 @@ class FuzzPlayer final : public sim::WindowProc {
       if (record->cbData == 0 || bytes[record->cbData - 1] != 0) Fail("file name sent without its zero");
       return int32_t(sum & 1);
     }
-    if (message == WM_COMMAND && (wParam & 0xFFFF) == 40001 && in_.ConsumeBool()) {
+    if (message == pn::kWmCommand && (wParam & 0xFFFF) == pn::cmd::kClose && in_.ConsumeBool()) {
       world_.DestroyWindow(window_);
       world_.EndProcess(pid_);
       return 0;
     }
-    if (message == WM_USER && (lParam == 211 || lParam == 212) && in_.ConsumeBool()) {
+    if (message == pn::kWmUser && (lParam == pn::user::kFileAddress || lParam == pn::user::kTitleAddress) &&
+        in_.ConsumeBool()) {
       // An address in or near our memory, so that the reads meet real bytes and page ends.
       const uint32_t base = in_.ConsumeBool() ? small_ : large_;
       return int32_t(base + in_.ConsumeIntegralInRange<uint32_t>(0, 3 * platform::kPageSize));

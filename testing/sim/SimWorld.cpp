@@ -207,6 +207,7 @@ std::vector<WindowHandle> World::FindWindows(const std::string& className) {
 platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
   using platform::SendOutcome;
   sent_.push_back({window, message, wParam, lParam});
+  traffic_.push_back({sent_.back(), false});
   if (OnSend) OnSend(sent_.back());
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return {SendOutcome::NoWindow, 0};
@@ -222,6 +223,7 @@ bool World::Post(WindowHandle window, uint32_t message, uint32_t wParam, uint32_
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return false;
   posted_.push_back({window, message, wParam, lParam});
+  traffic_.push_back({posted_.back(), true});
   if (it->second.Hung)
     waitingPosts_.push_back(posted_.back());
   else if (it->second.Proc)

@@ -38,6 +38,13 @@ struct SentMessage {
   bool operator==(const SentMessage&) const = default;
 };
 
+// A message sent or posted to a window.
+struct Delivery {
+  SentMessage Message;
+  bool Posted;
+  bool operator==(const Delivery&) const = default;
+};
+
 struct ShellCall {
   std::string File;
   std::string Parameters;
@@ -128,7 +135,12 @@ class World {
   // ---- observations
   const std::vector<SentMessage>& Sent() const { return sent_; }
   const std::vector<SentMessage>& Posted() const { return posted_; }  // every post, handled or waiting
-  void ClearSent() { sent_.clear(); }
+  // Sends and posts together, in the order they were made, since the sends were last cleared.
+  const std::vector<Delivery>& Traffic() const { return traffic_; }
+  void ClearSent() {
+    sent_.clear();
+    traffic_.clear();
+  }
   const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int Lookups() const { return lookups_; }  // window lookups by class name so far
   // The intervals of the running timers, in the order they were started.
@@ -196,6 +208,7 @@ class World {
   std::vector<std::string> directories_;
   std::vector<SentMessage> sent_;
   std::vector<SentMessage> posted_;
+  std::vector<Delivery> traffic_;
   std::vector<SentMessage> waitingPosts_;  // posted to windows that hang
   std::vector<ShellCall> shellCalls_;
   std::vector<PendingTimer> timers_;

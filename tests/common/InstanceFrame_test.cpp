@@ -1,12 +1,14 @@
 // Construction and destruction of a control instance, its services and its interface lookup.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "host/KDOHost.h"
 #include "LoadedModule.h"
 #include "ModuleUnderTest.h"
+#include "Services.h"
 #include "control/Device.WinampControl_Types.h"
 
 namespace {
@@ -36,36 +38,35 @@ TEST_F(InstanceFrame, SenderCarriesTheIdentifierAtBothEnds) {
 TEST_F(InstanceFrame, AllServicesObtainedMeansNoRefusalLines) {
   Create(7);
   EXPECT_EQ(Texts(), (std::vector<std::string>{"Creating new Instance...", "Interface Create"}));
-  for (const TGUID* g : {&IID_IKDOSettings, &IID_IKDOInstanceControl, &IID_IKDOVariableManager,
-                         &IID_IKDOEventScripter, &IID_IKDODebugServer})
-    EXPECT_EQ(server.Counter(*g).Held(), 1);
+  for (const testdata::Service& service : testdata::kServices) EXPECT_EQ(server.Counter(*service.Iid).Held(), 1);
   EXPECT_EQ(server.Counter(IID_IKDOKernel).Held(), 2) << "module-wide and instance";
 }
 
-TEST_F(InstanceFrame, RefusedDebugServerAloneIsLoggedAndConstructionGoesOn) {
-  server.Refuse(IID_IKDODebugServer);
-  Create(7);
-  ASSERT_EQ(server.Log().size(), 3u);
-  EXPECT_EQ(server.Log()[1], (host::LogLine{10024, "Winamp Control #7", ">Couldn't obtain DebugServer Object"}));
-  EXPECT_EQ(server.Log()[2].Text, "Interface Create");
-  EXPECT_EQ(server.Counter(IID_IKDODebugServer).Held(), 0);
+// One service refused: its line alone, and construction goes on.
+TEST_F(InstanceFrame, ARefusedServiceAloneIsLoggedAndConstructionGoesOn) {
+  uint16_t id = 7;
+  for (const testdata::Service& service : testdata::kServices) {
+    SCOPED_TRACE(service.Refused);
+    server.Refuse(*service.Iid);
+    Create(id);
+    ASSERT_EQ(server.Log().size(), 3u);
+    EXPECT_EQ(server.Log()[1], (host::LogLine{10024, "Winamp Control #" + std::to_string(id), service.Refused}));
+    EXPECT_EQ(server.Log()[2].Text, "Interface Create");
+    EXPECT_EQ(server.Counter(*service.Iid).Held(), 0);
+    server.DestroyInstance(id++);
+    server.Refuse(*service.Iid, false);
+  }
 }
 
+// Whatever order the server refuses them in, the lines come in the order the services are asked for.
 TEST_F(InstanceFrame, EveryRefusalIsLoggedInTableOrder) {
-  for (const TGUID* g : {&IID_IKDODebugServer, &IID_IKDOSettings, &IID_IKDOEventScripter, &IID_IKDOVariableManager,
-                         &IID_IKDOInstanceControl})
-    server.Refuse(*g);
+  testdata::RefuseAll(server);
   Create(9);
-  EXPECT_EQ(Texts(), (std::vector<std::string>{
-                         "Creating new Instance...",
-                         ">Couldn't obtain Settings Object",
-                         ">Couldn't obtain InstanceControl Object",
-                         ">Couldn't obtain VariableManager Object",
-                         ">Couldn't obtain EventScripter Object",
-                         ">Couldn't obtain DebugServer Object",
-                         "Interface Create",
-                     }));
-  for (size_t i = 1; i < 6; ++i) EXPECT_EQ(server.Log()[i].Type, 10024);
+  std::vector<std::string> expected = {"Creating new Instance..."};
+  for (const testdata::Service& service : testdata::kServices) expected.push_back(service.Refused);
+  expected.push_back("Interface Create");
+  EXPECT_EQ(Texts(), expected);
+  for (size_t i = 1; i <= std::size(testdata::kServices); ++i) EXPECT_EQ(server.Log()[i].Type, 10024);
   // An instance without services still answers and dies cleanly.
   IKDOModule* m = server.Instance(9);
   EXPECT_EQ(m->LoadSettings(), KDO_S_OK);

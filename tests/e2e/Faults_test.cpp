@@ -19,6 +19,9 @@
 #include "ModuleUnderTest.h"
 #include "control/Device.WinampControl_Types.h"
 #include "E2E.h"
+#include "PlayerNumbers.h"
+#include "platform/Platform.h"
+#include "player/PlayerModel.h"
 #include "SettingsKeys.h"
 #include "host/win32/LoopLoad.h"
 
@@ -27,12 +30,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using host::Value;
 
-constexpr unsigned kSendLimitMs = 2000;
+constexpr unsigned kSendLimitMs = platform::kSendTimeoutMs;
 // Wine and a loaded machine add to every wait; still far below a second message's worth.
 constexpr unsigned kSlackMs = 1000;
-constexpr UINT kHang = 0x7001;
-constexpr UINT kReplyDelay = 0x7003;
-constexpr UINT kGarbage = 0x7004;
+using player::control::kHang;
+using player::control::kReplyDelay;
+constexpr uint32_t kGarbage = player::control::kGarbageAddresses;
+namespace pn = playernumbers;
 
 using e2e::PumpUntil;
 
@@ -104,7 +108,7 @@ TEST_F(Faults, HungPlayerCostsEachMessageAtMostTheSendLimitAndIsUsedAgainAfterwa
   Start({{"VolumeVar", Value::I(0)}});  // one message per tick
   Call("WAC_AddFile", {Value::S("C:\\Music\\Song.mp3")});
   ASSERT_TRUE(PumpUntil([&] { return Var("FaultVolumeVar").Int == 255; }, 3000));
-  ASSERT_TRUE(PostMessageA(Window(), WM_USER, 9000, kHang));  // sleeps 9 s inside its window procedure
+  ASSERT_TRUE(PostMessageA(Window(), pn::kWmUser, 9000, kHang));  // sleeps 9 s inside its window procedure
   Sleep(200);
 
   long long ms = 0;
@@ -131,7 +135,7 @@ TEST_F(Faults, PlayerHungFor8SecondsHoldsTheServerOneLimitAtMostAndIsPolledAgain
   const std::string length = Var("FaultTrackLenVar").Str;
 
   const auto hangEnds = Clock::now() + std::chrono::milliseconds(8000);
-  ASSERT_TRUE(PostMessageA(Window(), WM_USER, 8000, kHang));
+  ASSERT_TRUE(PostMessageA(Window(), pn::kWmUser, 8000, kHang));
   server.DefineVariable("FaultVolumeVar", Value::I(7));  // by hand: a poll would set it back to 255
   const long long longest = LongestStall(7500);
   EXPECT_LT(longest, 2500) << "one send limit, not one per message";
@@ -153,7 +157,7 @@ TEST_F(Faults, PlayerHungFor8SecondsHoldsTheServerOneLimitAtMostAndIsPolledAgain
 TEST_F(Faults, HungPlayerOfADestroyedInstanceClosesWhenItComesBack) {
   Start({{"VolumeVar", Value::I(0)}});
   const HWND player = Window();
-  ASSERT_TRUE(PostMessageA(player, WM_USER, 5000, kHang));
+  ASSERT_TRUE(PostMessageA(player, pn::kWmUser, 5000, kHang));
   Sleep(200);
   long long ms = 0;
   EXPECT_EQ(Timed(ms, "WAC_GetPlaylistLength").Int, -1) << "given up";
@@ -173,7 +177,7 @@ TEST_F(Faults, SlowPlayerHoldsTheServerOneAnswerAtATimeAndAQuarterOfItsTime) {
   ASSERT_TRUE(PumpUntil([&] { return Var("FaultTrackTitleVar").Str == "Song"; }, 3000));
   for (unsigned delay : {300u, 1900u}) {
     DWORD_PTR reply = 0;
-    ASSERT_TRUE(SendMessageTimeoutA(Window(), WM_USER, delay, kReplyDelay, SMTO_NORMAL, 5000, &reply));
+    ASSERT_TRUE(SendMessageTimeoutA(Window(), pn::kWmUser, delay, kReplyDelay, SMTO_NORMAL, 5000, &reply));
     server.DefineVariable("FaultVolumeVar", Value::I(7));  // by hand: the mirror sets it back in its turn
     const host::LoopLoad load = host::RunLoopTimed(delay == 300 ? 16000 : 17000);
     std::printf("[          ] answers after %u ms: longest dispatch %.0f ms, share of the thread %.1f %% over whole "
@@ -241,7 +245,7 @@ TEST_F(Faults, GarbageAddressesGiveEmptyTextsAndNothingElseChanges) {
   Call("WAC_AddFile", {Value::S("C:\\Music\\Second.mp3")});
   ASSERT_TRUE(PumpUntil([&] { return Var("FaultTrackFileVar").Str == "C:\\Music\\First.mp3"; }, 3000));
   DWORD_PTR reply = 0;
-  ASSERT_TRUE(SendMessageTimeoutA(Window(), WM_USER, 1, kGarbage, SMTO_NORMAL, 2000, &reply));
+  ASSERT_TRUE(SendMessageTimeoutA(Window(), pn::kWmUser, 1, kGarbage, SMTO_NORMAL, 2000, &reply));
 
   EXPECT_EQ(Call("WAC_GetPlaylistFile", {Value::I(1)}, {false, 0, 0, "stale"}).Str, "");
   EXPECT_EQ(Call("WAC_GetPlaylistTitle", {Value::I(2)}, {false, 0, 0, "stale"}).Str, "");
@@ -250,7 +254,7 @@ TEST_F(Faults, GarbageAddressesGiveEmptyTextsAndNothingElseChanges) {
   EXPECT_EQ(Call("WAC_GetPlaylistLength").Int, 2);
   EXPECT_EQ(Var("FaultVolumeVar").Int, 255);
 
-  ASSERT_TRUE(SendMessageTimeoutA(Window(), WM_USER, 0, kGarbage, SMTO_NORMAL, 2000, &reply));
+  ASSERT_TRUE(SendMessageTimeoutA(Window(), pn::kWmUser, 0, kGarbage, SMTO_NORMAL, 2000, &reply));
   EXPECT_EQ(Call("WAC_GetPlaylistTitle", {Value::I(2)}).Str, "Second");
   EXPECT_TRUE(PumpUntil([&] { return Var("FaultTrackTitleVar").Str == "First"; }, 2000));
 }

@@ -11,6 +11,8 @@
 #include "ModuleUnderTest.h"
 #include "host/win32/ModuleLibrary.h"
 #include "E2E.h"
+#include "PlayerNumbers.h"
+#include "player/PlayerModel.h"
 
 namespace {
 
@@ -82,7 +84,8 @@ TEST(HostLifecycle, FreeLibraryUnmapsTheModuleOnceNoAnswerIsOutstanding) {
       ASSERT_EQ(server.CreateInstance(info->ModuleID, kId), KDO_S_OK);
       ASSERT_TRUE(e2e::PumpUntil([&] { return server.Call("WAC_GetPlaylistLength", kId, {}).Int == 0; }, 15000));
       if (playerHangs) {
-        PostMessageA(FindWindowA(className.c_str(), nullptr), WM_USER, 4000, 0x7001);  // hangs for 4 s
+        // hangs for 4 s
+        PostMessageA(FindWindowA(className.c_str(), nullptr), playernumbers::kWmUser, 4000, player::control::kHang);
         Sleep(200);
         server.Call("WAC_Play", kId, {});  // given up: the module asks, without waiting, for the answer
       }

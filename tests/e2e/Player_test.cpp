@@ -9,21 +9,21 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "PlayerNumbers.h"
+#include "player/PlayerModel.h"
 
 namespace {
 
-// The player's messages (WM_USER lParam unless noted).
-constexpr UINT kClose = 40001, kPrevious = 40044, kPlay = 40045, kPause = 40046, kStop = 40047, kNext = 40048;
-constexpr LPARAM kClear = 101, kPlayState = 104, kTime = 105, kJump = 106, kSetCurrent = 121, kVolume = 122, kCount = 124, kCurrent = 125;
-constexpr LPARAM kFileAddress = 211, kTitleAddress = 212;
-constexpr LPARAM kGetShuffle = 250, kGetRepeat = 251, kSetShuffle = 252, kSetRepeat = 253;
-constexpr LPARAM kPlaylistWindow = 260;
-constexpr WPARAM kRemove = 104;  // to the playlist window, by wParam; lParam the index
-constexpr ULONG_PTR kAddFile = 100;  // WM_COPYDATA
-// Its test controls.
-constexpr LPARAM kHang = 0x7001, kDie = 0x7002, kReplyDelay = 0x7003, kGarbage = 0x7004, kSetLength = 0x7005;
-constexpr ULONG_PTR kSetTitle = 0x7101, kSetTitleAtEnd = 0x7102;  // WM_COPYDATA
+// The player's documented messages, and the stand-in's own test controls.
+using namespace playernumbers::cmd;
+using namespace playernumbers::user;
+using namespace player::control;
+using playernumbers::copydata::kAddFile;
+using playernumbers::playlist::kRemove;
+namespace pn = playernumbers;
 constexpr DWORD kDiedExitCode = 3;
 constexpr DWORD kPage = 4096;
 
@@ -105,11 +105,11 @@ class PlayerExe : public ::testing::Test {
       ADD_FAILURE() << "no answer to " << message << "/" << lParam;
     return LRESULT(reply);
   }
-  LRESULT User(LPARAM lParam, WPARAM wParam = 0) { return Send(WM_USER, wParam, lParam); }
-  LRESULT Command(UINT id) { return Send(WM_COMMAND, id, 0); }
+  LRESULT User(LPARAM lParam, WPARAM wParam = 0) { return Send(pn::kWmUser, wParam, lParam); }
+  LRESULT Command(UINT id) { return Send(pn::kWmCommand, id, 0); }
   LRESULT CopyData(ULONG_PTR dwData, const std::string& text) {
     COPYDATASTRUCT data{dwData, DWORD(text.size() + 1), const_cast<char*>(text.c_str())};
-    return Send(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    return Send(pn::kWmCopyData, 0, reinterpret_cast<LPARAM>(&data));
   }
   bool Read(LRESULT address, void* buffer, std::size_t size) {
     SIZE_T got = 0;
@@ -130,25 +130,25 @@ class PlayerExe : public ::testing::Test {
 
 TEST_F(PlayerExe, DrivesThePlaylistAndTransport) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_EQ(User(kTime, 0), -1) << "no track yet";
+  EXPECT_EQ(User(kTime, kPositionMs), -1) << "no track yet";
   EXPECT_EQ(CopyData(kAddFile, "C:\\Music\\one.mp3"), 1);
   EXPECT_EQ(CopyData(kAddFile, "C:\\Music\\two.mp3"), 1);
   EXPECT_EQ(User(kCount), 2);
   EXPECT_EQ(User(kCurrent), 0);
-  EXPECT_EQ(User(kTime, 1), 205);
+  EXPECT_EQ(User(kTime, kLengthSeconds), 205);
 
   Command(kPlay);
   Sleep(300);
-  const LRESULT playing = User(kTime, 0);
+  const LRESULT playing = User(kTime, kPositionMs);
   EXPECT_GE(playing, 250);
   EXPECT_LT(playing, 205000);
   Command(kPause);
-  const LRESULT paused = User(kTime, 0);
+  const LRESULT paused = User(kTime, kPositionMs);
   Sleep(200);
-  EXPECT_EQ(User(kTime, 0), paused) << "pause freezes the position";
+  EXPECT_EQ(User(kTime, kPositionMs), paused) << "pause freezes the position";
   Command(kPause);
   Sleep(100);
-  EXPECT_GT(User(kTime, 0), paused) << "and pause again resumes";
+  EXPECT_GT(User(kTime, kPositionMs), paused) << "and pause again resumes";
 
   Command(kNext);
   EXPECT_EQ(User(kCurrent), 1);
@@ -158,16 +158,16 @@ TEST_F(PlayerExe, DrivesThePlaylistAndTransport) {
   EXPECT_EQ(User(kCurrent), 1);
   Command(kStop);
   Sleep(100);
-  EXPECT_EQ(User(kTime, 0), 0);
+  EXPECT_EQ(User(kTime, kPositionMs), 0);
   User(kSetCurrent, 0);
   EXPECT_EQ(User(kCurrent), 0);
   User(kSetCurrent, 2);
   EXPECT_EQ(User(kCurrent), 0) << "out of range is ignored";
 
   User(kSetLength, 3);
-  EXPECT_EQ(User(kTime, 1), 3);
+  EXPECT_EQ(User(kTime, kLengthSeconds), 3);
 
-  User(kClear);
+  User(kClearPlaylist);
   EXPECT_EQ(User(kCount), 0);
 }
 
@@ -180,13 +180,13 @@ TEST_F(PlayerExe, AnswersThePlayStateAndJumps) {
   Command(kPlay);
   EXPECT_EQ(User(kPlayState), 1);
   EXPECT_EQ(User(kJump, 90000), 0);
-  const LRESULT at = User(kTime, 0);
+  const LRESULT at = User(kTime, kPositionMs);
   EXPECT_GE(at, 90000);
   EXPECT_LT(at, 95000);
   Command(kPause);
   EXPECT_EQ(User(kPlayState), 3);
   EXPECT_EQ(User(kJump, 30000), 0);
-  EXPECT_EQ(User(kTime, 0), 30000) << "paused: it stays where it jumped";
+  EXPECT_EQ(User(kTime, kPositionMs), 30000) << "paused: it stays where it jumped";
   EXPECT_EQ(User(kPlayState), 3);
   EXPECT_EQ(User(kJump, 205000), 1) << "past the end";
   EXPECT_EQ(User(kCurrent), 1) << "the track ended";
@@ -206,7 +206,7 @@ TEST_F(PlayerExe, ItsPlaylistWindowRemovesEntriesAndHidesFromTheMainClass) {
   EXPECT_EQ(FindWindowExA(nullptr, window_, className_.c_str(), nullptr), nullptr) << "one window of the main class";
 
   DWORD_PTR reply = 1;
-  ASSERT_TRUE(SendMessageTimeoutA(playlist, WM_USER, kRemove, 0, SMTO_NORMAL, 5000, &reply));
+  ASSERT_TRUE(SendMessageTimeoutA(playlist, pn::kWmUser, kRemove, 0, SMTO_NORMAL, 5000, &reply));
   EXPECT_EQ(reply, 0u);
   EXPECT_EQ(User(kCount), 2);
   EXPECT_EQ(User(kCurrent), 1) << "the same entry, one place down";
@@ -215,7 +215,7 @@ TEST_F(PlayerExe, ItsPlaylistWindowRemovesEntriesAndHidesFromTheMainClass) {
 
 TEST_F(PlayerExe, KeepsVolumeShuffleAndRepeat) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  const WPARAM query = WPARAM(-666);
+  const WPARAM query = kAskVolume;
   User(kVolume, 77);
   EXPECT_EQ(User(kVolume, query), 77);
   User(kVolume, 256);
@@ -269,39 +269,45 @@ TEST_F(PlayerExe, ATitleAtTheEndOfMemoryEndsAtAnInaccessiblePage) {
 TEST_F(PlayerExe, GarbageAddressesAreNonZeroAndUnreadable) {
   ASSERT_NO_FATAL_FAILURE(Start());
   CopyData(kAddFile, "a.mp3");
-  User(kGarbage, 1);
+  User(kGarbageAddresses, 1);
   char byte;
   for (LPARAM which : {kFileAddress, kTitleAddress}) {
     const LRESULT reply = User(which, 0);
     EXPECT_NE(reply, 0);
     EXPECT_FALSE(Read(reply, &byte, 1)) << which;
   }
-  User(kGarbage, 0);
+  User(kGarbageAddresses, 0);
   EXPECT_EQ(ReadText(User(kTitleAddress, 0)), "a");
 }
 
-TEST_F(PlayerExe, CloseCommandEndsTheProcess) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  Command(kClose);
-  ASSERT_TRUE(process_->Exited(5000));
-  EXPECT_EQ(process_->ExitCode(), 0u);
-  EXPECT_EQ(FindWindowA(className_.c_str(), nullptr), nullptr);
-}
-
-TEST_F(PlayerExe, DieControlEndsTheProcessAtOnce) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  ASSERT_TRUE(PostMessageA(window_, WM_USER, 0, kDie));
-  ASSERT_TRUE(process_->Exited(5000));
-  EXPECT_EQ(process_->ExitCode(), kDiedExitCode);
-  EXPECT_FALSE(IsWindow(window_));
+// The close command ends it cleanly; the die control at once, with its own exit code. Either
+// way its window goes with it.
+TEST_F(PlayerExe, CloseCommandAndDieControlEndTheProcess) {
+  const std::tuple<const char*, UINT, WPARAM, LPARAM, DWORD> rows[] = {
+      {"close, sent", pn::kWmCommand, kClose, 0, 0},
+      {"die, posted", pn::kWmUser, 0, kDie, kDiedExitCode},
+  };
+  for (const auto& [what, message, wParam, lParam, exitCode] : rows) {
+    SCOPED_TRACE(what);
+    window_ = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Start());
+    if (message == pn::kWmCommand)
+      Send(message, wParam, lParam);
+    else
+      ASSERT_TRUE(PostMessageA(window_, message, wParam, lParam));
+    ASSERT_TRUE(process_->Exited(5000));
+    EXPECT_EQ(process_->ExitCode(), exitCode);
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_EQ(FindWindowA(className_.c_str(), nullptr), nullptr);
+  }
 }
 
 TEST_F(PlayerExe, HangControlStopsAnswersForAWhile) {
   ASSERT_NO_FATAL_FAILURE(Start());
   // Queued as a sent message, so it is handled before the query below.
-  ASSERT_TRUE(SendNotifyMessageA(window_, WM_USER, 1500, kHang));
+  ASSERT_TRUE(SendNotifyMessageA(window_, pn::kWmUser, 1500, kHang));
   DWORD_PTR reply = 0;
-  EXPECT_FALSE(SendMessageTimeoutA(window_, WM_USER, 0, kCount, SMTO_NORMAL, 300, &reply));
+  EXPECT_FALSE(SendMessageTimeoutA(window_, pn::kWmUser, 0, kCount, SMTO_NORMAL, 300, &reply));
   EXPECT_EQ(User(kCount), 0) << "answers again once the hang is over";
 }
 

@@ -13,8 +13,13 @@
 
 #include "winamp/WinAmp.h"
 #include "E2E.h"
+#include "PlayerNumbers.h"
+#include "player/PlayerModel.h"
 
 namespace {
+
+namespace pn = playernumbers;
+namespace control = player::control;
 
 using e2e::PlayerPath;
 using e2e::PumpUntil;
@@ -52,7 +57,7 @@ class LinkE2E : public ::testing::Test {
   }
   void SendText(TWinAmpControl& link, uint32_t dwData, const std::string& text) {
     platform::CopyDataRecord r{dwData, uint32_t(text.size() + 1), text.c_str()};
-    link.SendPlayerMessage(WM_COPYDATA, 0, reinterpret_cast<uintptr_t>(&r));
+    link.SendPlayerMessage(pn::kWmCopyData, 0, reinterpret_cast<uintptr_t>(&r));
   }
   std::string className;
 };
@@ -60,9 +65,10 @@ class LinkE2E : public ::testing::Test {
 TEST_F(LinkE2E, StartsThePlayerWithItsClassAndBinds) {
   auto link = StartBound();
   ASSERT_TRUE(link->IsBound());
-  // The link holds the class's window: what it sets, that window reports (volume query: IPC 122, -666).
+  // The link holds the class's window: what it sets, that window reports.
   link->SetVolume(77);
-  EXPECT_EQ(SendMessageA(FindWindowA(className.c_str(), nullptr), WM_USER, WPARAM(-666), 122), 77);
+  EXPECT_EQ(SendMessageA(FindWindowA(className.c_str(), nullptr), pn::kWmUser, pn::user::kAskVolume, pn::user::kVolume),
+            77);
   // Watching: a player that goes is noticed at the 30 s check, not within seconds.
   e2e::KillPlayers(className);
   host::PumpMessages(2500);
@@ -109,14 +115,14 @@ TEST_F(LinkE2E, LongAndEndOfMemoryTitlesComeFromThePlayersMemory) {
   auto link = StartBound();
   ASSERT_TRUE(link->IsBound());
   link->AddFile("x.mp3");
-  SendText(*link, 0x7101, "  " + std::string(598, 'T'));  // 600 bytes with two leading blanks
+  SendText(*link, control::kSetTitle, "  " + std::string(598, 'T'));  // 600 bytes with two leading blanks
   std::string text;
   link->GetPlaylistTitle(0, text);
   EXPECT_EQ(text, std::string(498, 'T')) << "the first 500 characters, trimmed";
-  SendText(*link, 0x7102, " Last Words\t");
+  SendText(*link, control::kSetTitleAtEnd, " Last Words\t");
   link->GetPlaylistTitle(0, text);
   EXPECT_EQ(text, "Last Words") << "read up to the end of readable memory";
-  link->SendPlayerMessage(WM_USER, 1, 0x7004);  // garbage addresses
+  link->SendPlayerMessage(pn::kWmUser, 1, control::kGarbageAddresses);
   link->GetPlaylistFile(0, text);
   EXPECT_EQ(text, "");
 }
@@ -146,11 +152,10 @@ class TwoPlayersE2E : public LinkE2E {
     return link;
   }
   // The window of the class that the link holds, seen from outside: the one
-  // that reports a volume the link sets which no window of the class had
-  // (volume query: IPC 122 with -666).
+  // that reports a volume the link sets which no window of the class had.
   platform::WindowHandle Held(TWinAmpControl& link) {
     auto volume = [](platform::WindowHandle w) {
-      return SendMessageA(HWND(uintptr_t(w)), WM_USER, WPARAM(-666), 122);
+      return SendMessageA(HWND(uintptr_t(w)), pn::kWmUser, pn::user::kAskVolume, pn::user::kVolume);
     };
     const std::vector<platform::WindowHandle> windows = platform::FindWindowsByClass(className);
     uint8_t mark = 1;
@@ -203,7 +208,7 @@ TEST_F(LinkE2E, HungPlayerCostsAtMostTheSendLimit) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - a).count();
   };
   auto start = Clock::now();
-  EXPECT_EQ(link->SendPlayerMessage(WM_USER, 6000, 0x7001), -1) << "given up";  // hangs for 6 s
+  EXPECT_EQ(link->SendPlayerMessage(pn::kWmUser, 6000, control::kHang), -1) << "given up";  // hangs for 6 s
   EXPECT_LT(ms(start), 3500);
   for (int i = 0; i < 2; ++i) {
     start = Clock::now();

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include "host/HostSelector.h"
 #include "InstanceFixture.h"
@@ -103,26 +107,79 @@ TEST_F(Page, ServerReleaseWhileShownKeepsTheInstanceUntilHide) {
   module = nullptr;
 }
 
-TEST_F(Page, OkWithoutChangesStillAppliesAllEightTextsAndHides) {
+// Leaving the page: OK applies the eight texts the page shows, changed or not, and hides; Apply
+// applies them and stays open; the close box hides without applying. The store gets them only at
+// the next save, the player is started again only for a new location, and the next show shows
+// what the instance holds.
+enum class Before { kNothing, kEdits, kFileDialog, kChangedBehind };
+enum class Leave { kOk, kApply, kCloseBox };
+struct LeaveCase {
+  const char* Name;
+  Before Change;
+  Leave How;
+};
+const LeaveCase kLeaveCases[] = {
+    {"OkWithoutChangesStillAppliesAllEightTextsAndHides", Before::kNothing, Leave::kOk},
+    {"ApplyTakesTheFieldsAndStaysOpen", Before::kEdits, Leave::kApply},
+    {"ChangesDroppedByTheCloseBoxAreGoneAtTheNextShow", Before::kFileDialog, Leave::kCloseBox},
+    {"OkWithoutChangesHandsTheFormsTextsOverAgain", Before::kChangedBehind, Leave::kOk},
+};
+void PrintTo(const LeaveCase& r, std::ostream* os) { *os << r.Name; }
+
+class Leaving : public Page, public ::testing::WithParamInterface<LeaveCase> {};
+
+TEST_P(Leaving, OkAndApplyApplyTheShownTextsTheCloseBoxNothing) {
+  const LeaveCase& r = GetParam();
   module->ShowConfigurationPage();
-  const auto before = Settings();
-  Form().Click("btnOK");
-  EXPECT_FALSE(Form().Visible());
-  EXPECT_EQ(Settings(), before);
+  std::vector<std::string> shown = Settings();
+  const std::vector<std::string> stored = Settings();
+  switch (r.Change) {
+    case Before::kNothing:
+      break;
+    case Before::kEdits:
+      Form().SetText("edVolume", "NewVolume");
+      Form().SetText("edPlayState", "NewState");
+      shown[5] = "NewVolume";
+      break;
+    case Before::kFileDialog:
+      sim::SetOpenDialogAnswer("D:\\elsewhere.exe");
+      Form().Click("btnSelectWinamp");
+      shown[0] = "D:\\elsewhere.exe";
+      break;
+    case Before::kChangedBehind: {
+      // The instance's settings move on behind the form's back (another route, not the page).
+      TKDOWinampControlSettings other;
+      other.WinampLocation = TKDOText(kExe);
+      other.VolumeVar = TKDOText("elsewhere");
+      Control(1)->SetSettings(KDOSettingsValue(other));
+      ASSERT_NE(Settings(), shown);
+      break;
+    }
+  }
+  switch (r.How) {
+    case Leave::kOk: Form().Click("btnOK"); break;
+    case Leave::kApply: Form().Click("btnApply"); break;
+    case Leave::kCloseBox: Form().Hide(); break;
+  }
+  EXPECT_EQ(Form().Visible(), r.How == Leave::kApply);
+  if (r.How == Leave::kCloseBox) {
+    EXPECT_EQ(Settings()[0], kExe) << "nothing applied";
+  } else {
+    EXPECT_EQ(Settings(), shown) << "the eight texts the page shows, changed or not";
+  }
   EXPECT_EQ(farm.Launches(), 1) << "an unchanged location leaves the player alone";
+  if (r.Change == Before::kEdits) {
+    EXPECT_EQ(server.Setting(1, "Settings", "VolumeVar"), stored[5]) << "stored only at the next save";
+    module->SaveSettings();
+    EXPECT_EQ(server.Setting(1, "Settings", "PlayStateVar"), "NewState")
+        << "the play state handed over with the others";
+  }
+  if (!Form().Visible()) module->ShowConfigurationPage();
+  EXPECT_EQ(Fields(), Settings()) << "the next show shows what the instance holds";
 }
 
-TEST_F(Page, ApplyTakesTheFieldsAndStaysOpen) {
-  module->ShowConfigurationPage();
-  Form().SetText("edVolume", "NewVolume");
-  Form().SetText("edPlayState", "NewState");
-  Form().Click("btnApply");
-  EXPECT_TRUE(Form().Visible());
-  EXPECT_EQ(Settings()[5], "NewVolume");
-  EXPECT_EQ(server.Setting(1, "Settings", "VolumeVar"), "var5") << "stored only at the next save";
-  module->SaveSettings();
-  EXPECT_EQ(server.Setting(1, "Settings", "PlayStateVar"), "NewState") << "the play state handed over with the others";
-}
+INSTANTIATE_TEST_SUITE_P(Leave, Leaving, ::testing::ValuesIn(kLeaveCases),
+                         [](const ::testing::TestParamInfo<LeaveCase>& info) { return info.param.Name; });
 
 TEST_F(Page, FileDialogSetsTheLocationOnlyWhenConfirmed) {
   module->ShowConfigurationPage();
@@ -144,15 +201,6 @@ TEST_F(Page, TimersTickWhileTheFileDialogIsOpen) {
   EXPECT_EQ(server.Variable("var5")->Int, 255);
 }
 
-TEST_F(Page, ChangesDroppedByTheCloseBoxAreGoneAtTheNextShow) {
-  module->ShowConfigurationPage();
-  sim::SetOpenDialogAnswer("D:\\elsewhere.exe");
-  Form().Click("btnSelectWinamp");
-  Form().Hide();  // the close box hides without applying
-  module->ShowConfigurationPage();
-  EXPECT_EQ(Form().Text("edLocation"), kExe);
-}
-
 TEST_F(Page, ShowWhileVisibleDoesNotReload) {
   module->ShowConfigurationPage();
   sim::SetOpenDialogAnswer("D:\\elsewhere.exe");
@@ -169,92 +217,101 @@ TEST_F(Page, OkGlyphIsTransparentInLimeTheOthersInTheirBottomLeftColour) {
   EXPECT_EQ(Form().GlyphTransparentColor("SpeedButton3"), 0xFFFFFFu);
 }
 
-TEST_F(Page, OkWithoutChangesHandsTheFormsTextsOverAgain) {
-  module->ShowConfigurationPage();
-  const auto shown = Settings();
-  // The instance's settings move on behind the form's back (another route, not the page).
-  TKDOWinampControlSettings other;
-  other.WinampLocation = TKDOText(kExe);
-  other.VolumeVar = TKDOText("elsewhere");
-  Control(1)->SetSettings(KDOSettingsValue(other));
-  ASSERT_NE(Settings(), shown);
-  Form().Click("btnOK");
-  EXPECT_EQ(Settings(), shown) << "OK applies the eight texts the page shows, changed or not";
-}
-
 // ---------------------------------------------------------------- hidden while a modal dialog runs
 
-TEST_F(Page, HiddenDuringTheFileDialogDropsTheAnswerAndFreesTheFormAfterIt) {
-  module->ShowConfigurationPage();
-  sim::SetOpenDialogAnswer("D:\\late.exe");
-  std::size_t formsDuring = 0;
-  sim::SetDuringOpenDialog([&] {
-    module->HideConfigurationPage();
-    formsDuring = sim::Forms().size();
-  });
-  Form().Click("btnSelectWinamp");
-  EXPECT_EQ(formsDuring, 1u) << "the form outlives its own dialog";
-  EXPECT_TRUE(sim::Forms().empty()) << "and goes once the dialog returned";
-  EXPECT_EQ(module->GetReferenceCount(), 1);
-  module->ShowConfigurationPage();
-  EXPECT_EQ(Form().Text("edLocation"), kExe) << "the late answer reached no page";
-}
+// A modal dialog of the page (the file dialog, or the variable picker behind a select button)
+// interrupted while it runs: the page hidden, hidden and shown again, closed by its close box, or
+// its instance destroyed. The late answer reaches no page and no setting; a hidden page's form is
+// freed only once its dialog returned.
+enum class Dialog { kFile, kPicker };
+enum class Meanwhile { kHide, kHideAndShow, kCloseBox, kDestroy };
+struct Interruption {
+  const char* Name;
+  Dialog Kind;
+  const char* Button;
+  Meanwhile What;
+  const char* Edit;  // the field the answer was for, its setting and the text both keep
+  const char* Key;
+  std::size_t Index;
+  const char* Kept;  // null: the stored location
+};
+const Interruption kInterruptions[] = {
+    {"HiddenDuringTheFileDialog", Dialog::kFile, "btnSelectWinamp", Meanwhile::kHide, "edLocation", "WinampLocation",
+     0, nullptr},
+    {"HiddenAndShownAgainDuringTheFileDialog", Dialog::kFile, "btnSelectWinamp", Meanwhile::kHideAndShow, "edLocation",
+     "WinampLocation", 0, nullptr},
+    {"ClosedDuringTheFileDialog", Dialog::kFile, "btnSelectWinamp", Meanwhile::kCloseBox, "edLocation",
+     "WinampLocation", 0, nullptr},
+    {"HiddenByThePicker", Dialog::kPicker, "SpeedButton1", Meanwhile::kHide, "edVolume", "VolumeVar", 5, "var5"},
+    {"InstanceDestroyedByThePicker", Dialog::kPicker, "SpeedButton3", Meanwhile::kDestroy, "edRepeat", "RepeatVar", 7,
+     "var7"},
+};
 
-TEST_F(Page, HiddenAndShownAgainDuringTheFileDialogLeavesTheNewPageAlone) {
+void PrintTo(const Interruption& r, std::ostream* os) { *os << r.Name; }
+
+class Interrupted : public Page, public ::testing::WithParamInterface<Interruption> {};
+
+TEST_P(Interrupted, TheLateAnswerReachesNoPageAndNoSetting) {
+  const Interruption& r = GetParam();
+  const std::string kept = r.Kept ? r.Kept : kExe;
   module->ShowConfigurationPage();
-  sim::SetOpenDialogAnswer("D:\\late.exe");
-  sim::SetDuringOpenDialog([&] {
-    module->HideConfigurationPage();
-    module->ShowConfigurationPage();
-  });
-  Form().Click("btnSelectWinamp");
-  EXPECT_EQ(Form().Text("edLocation"), kExe);
+  std::size_t formsDuring = 0;
+  bool destroyedDuring = false;
+  auto meanwhile = [&] {
+    switch (r.What) {
+      case Meanwhile::kHide:
+        module->HideConfigurationPage();
+        break;
+      case Meanwhile::kHideAndShow:
+        module->HideConfigurationPage();
+        module->ShowConfigurationPage();
+        break;
+      case Meanwhile::kCloseBox:
+        Form().Hide();
+        break;
+      case Meanwhile::kDestroy:
+        // What a server does for an event script that removes the instance: hide its page, let go.
+        server.Instance(1)->HideConfigurationPage();
+        server.DestroyInstance(1);
+        destroyedDuring = server.Log().back().Text == "Interface Destroy";
+        break;
+    }
+    formsDuring = sim::Forms().size();
+  };
+  if (r.Kind == Dialog::kFile) {
+    sim::SetOpenDialogAnswer("D:\\late.exe");
+    sim::SetDuringOpenDialog(meanwhile);
+  } else {
+    selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
+      meanwhile();
+      return "late";
+    };
+  }
+  Form().Click(r.Button);
+
+  if (r.Kind == Dialog::kPicker) {
+    EXPECT_EQ(selector.Alive, 0) << "the pick still deletes its selector instance";
+  }
+  if (r.What == Meanwhile::kDestroy) {
+    module = nullptr;
+    EXPECT_TRUE(destroyedDuring) << "the form held the instance no longer";
+    EXPECT_TRUE(sim::Forms().empty());
+    EXPECT_EQ(server.Setting(1, "Settings", r.Key), kept) << "the late answer was never applied";
+    return;
+  }
+  if (r.What == Meanwhile::kHide) {
+    EXPECT_EQ(formsDuring, 1u) << "the form outlives its own dialog";
+    EXPECT_TRUE(sim::Forms().empty()) << "and goes once the dialog returned";
+    EXPECT_EQ(module->GetReferenceCount(), 1);
+  }
+  EXPECT_EQ(Settings()[r.Index], kept);
+  if (r.What != Meanwhile::kHideAndShow) module->ShowConfigurationPage();
+  EXPECT_EQ(Form().Text(r.Edit), kept) << "the late answer reached no page";
   EXPECT_TRUE(Form().Visible());
 }
 
-TEST_F(Page, ClosedDuringTheFileDialogDropsTheAnswer) {
-  module->ShowConfigurationPage();
-  sim::SetOpenDialogAnswer("D:\\late.exe");
-  sim::SetDuringOpenDialog([&] { Form().Hide(); });  // the close box
-  Form().Click("btnSelectWinamp");
-  module->ShowConfigurationPage();
-  EXPECT_EQ(Form().Text("edLocation"), kExe);
-}
-
-TEST_F(Page, SelectorHidingThePageDropsTheAnswer) {
-  module->ShowConfigurationPage();
-  std::size_t formsDuring = 0;
-  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
-    module->HideConfigurationPage();
-    formsDuring = sim::Forms().size();
-    return "late";
-  };
-  Form().Click("SpeedButton1");
-  EXPECT_EQ(formsDuring, 1u);
-  EXPECT_TRUE(sim::Forms().empty());
-  EXPECT_EQ(selector.Alive, 0) << "the pick still deletes its selector instance";
-  EXPECT_EQ(Settings()[5], "var5");
-  module->ShowConfigurationPage();
-  EXPECT_EQ(Form().Text("edVolume"), "var5");
-}
-
-TEST_F(Page, SelectorDestroyingTheInstanceLeavesNothingBehind) {
-  module->ShowConfigurationPage();
-  bool destroyedDuring = false;
-  selector.Chooser = [&](uint8_t, const std::vector<std::string>&) -> std::optional<std::string> {
-    // What a server does for an event script that removes the instance: hide its page, let go.
-    server.Instance(1)->HideConfigurationPage();
-    server.DestroyInstance(1);
-    destroyedDuring = server.Log().back().Text == "Interface Destroy";
-    return "late";
-  };
-  Form().Click("SpeedButton3");
-  module = nullptr;
-  EXPECT_TRUE(destroyedDuring) << "the form held the instance no longer";
-  EXPECT_TRUE(sim::Forms().empty());
-  EXPECT_EQ(selector.Alive, 0);
-  EXPECT_EQ(server.Setting(1, "Settings", "RepeatVar"), "var7") << "the late answer was never applied";
-}
+INSTANTIATE_TEST_SUITE_P(Modal, Interrupted, ::testing::ValuesIn(kInterruptions),
+                         [](const ::testing::TestParamInfo<Interruption>& info) { return info.param.Name; });
 
 // ---------------------------------------------------------------- the variable picker
 

@@ -7,15 +7,16 @@
 #include <vector>
 
 #include "InstanceFixture.h"
-#include "PlayerNumbers.h"
-#include "SentMessages.h"
 
 namespace instancetest {
 namespace {
 
 using host::Value;
 using player::PlayState;
-namespace pn = playernumbers;
+using sent::kMain;
+using sent::kPlaylist;
+using sent::kSent;
+namespace ask = sent::ask;
 
 class Room : public InstanceTest {
  protected:
@@ -43,57 +44,39 @@ class Room : public InstanceTest {
   }
   int Sends(uint32_t lParam) const {
     return int(std::count_if(world.Sent().begin(), world.Sent().end(),
-                             [&](const sim::SentMessage& m) { return m.Message == pn::WM_USER && m.LParam == lParam; }));
+                             [&](const sim::SentMessage& m) {
+                               return m.Message == pn::kWmUser && m.LParam == lParam;
+                             }));
   }
 };
 
-TEST_F(Room, WithoutAPlayerEachAnswersNoneAndSendsNothing) {
-  Create(1, false);
-  const host::CallResult stale{false, 1, 7, ""};
-  for (const auto& [name, params, result] : std::vector<std::tuple<const char*, std::vector<Value>, int32_t>>{
-           {"WAC_GetVolume", {}, -1},
-           {"WAC_FadeVolume", {Value::I(9), Value::I(3)}, 0},
-           {"WAC_DeletePlaylistEntry", {Value::I(1)}, 0},
-           {"WAC_SaveState", {}, 0},
-           {"WAC_RestoreState", {}, 0},
-           {"WAC_Announce", {Value::S("C:\\chime.mp3"), Value::I(200)}, 0}}) {
-    const host::CallResult r = Call(1, name, params, stale);
-    EXPECT_EQ(std::string(name) == "WAC_GetVolume" ? r.Int : r.Bool, result) << name;
-  }
-  EXPECT_TRUE(world.Sent().empty());
-  EXPECT_EQ(DebugMessages(), (std::vector<std::string>{"GET VOLUME", "FADE VOLUME", "DELETE PLAYLIST ENTRY",
-                                                       "SAVE STATE", "RESTORE STATE", "ANNOUNCE"}));
-  EXPECT_EQ(server.Debug().back().Data, "C:\\chime.mp3");
-}
-
 // What each asks and tells the player, in order, all to its main window.
 TEST_F(Room, EachFunctionsMessagesOnTheWire) {
-  using M = sent::Msg;
-  const M askVolume{pn::WM_USER, 0xFFFFFD66u, pn::user::kVolume};
-  const sent::Sequence state = {{pn::WM_USER, 0, pn::user::kCurrent}, {pn::WM_USER, 0, pn::user::kTime},
-                                {pn::WM_USER, 0, pn::user::kPlayState}, askVolume,
-                                {pn::WM_USER, 0, pn::user::kGetShuffle}, {pn::WM_USER, 0, pn::user::kGetRepeat}};
+  const sent::Sequence state = {ask::kCurrent, ask::kPosition, ask::kPlayState,
+                                ask::kVolume,  ask::kShuffle,  ask::kRepeat};
   sent::Sequence announce = state;
-  announce.insert(announce.end(), {{pn::WM_USER, 0, pn::user::kGetManualAdvance},
-                                   {pn::WM_USER, 1, pn::user::kSetManualAdvance},
-                                   {pn::WM_COPYDATA, 0, 0},  // the record's address, compared apart
-                                   {pn::WM_USER, 0, pn::user::kCount},
-                                   {pn::WM_USER, 2, pn::user::kSetCurrent},
-                                   {pn::WM_USER, 230, pn::user::kVolume},
-                                   {pn::WM_COMMAND, pn::cmd::kPlay, 0}});
+  announce.insert(announce.end(), {
+                                      ask::kManualAdvance,
+                                      {kSent, kMain, pn::kWmUser, 1, pn::user::kSetManualAdvance},
+                                      {kSent, kMain, pn::kWmCopyData, 0, 0},  // the record's address, compared apart
+                                      ask::kCount,
+                                      {kSent, kMain, pn::kWmUser, 2, pn::user::kSetCurrent},
+                                      {kSent, kMain, pn::kWmUser, 230, pn::user::kVolume},
+                                      {kSent, kMain, pn::kWmCommand, pn::cmd::kPlay, 0},
+                                  });
   MusicPlays();
   for (const auto& [name, params, wire] : std::vector<std::tuple<const char*, std::vector<Value>, sent::Sequence>>{
-           {"WAC_GetVolume", {}, {askVolume}},
-           {"WAC_FadeVolume", {Value::I(70), Value::I(0)}, {askVolume, {pn::WM_USER, 70, pn::user::kVolume}}},
+           {"WAC_GetVolume", {}, {ask::kVolume}},
+           {"WAC_FadeVolume", {Value::I(70), Value::I(0)},
+            {ask::kVolume, {kSent, kMain, pn::kWmUser, 70, pn::user::kVolume}}},
            {"WAC_SaveState", {}, state},
            {"WAC_Announce", {Value::S("C:\\Chime.wav"), Value::I(230)}, announce}}) {
     world.ClearSent();
     Call(1, name, params);
-    sent::Sequence got = sent::Of(world);
-    for (M& m : got)
-      if (m.Message == pn::WM_COPYDATA) m.LParam = 0;
+    sent::Sequence got = Traffic(1);
+    for (sent::Msg& m : got)
+      if (m.Message == pn::kWmCopyData) m.LParam = 0;
     EXPECT_EQ(got, wire) << name;
-    for (const sim::SentMessage& m : world.Sent()) EXPECT_EQ(m.Window, Player(1)->Window()) << name;
   }
 }
 
@@ -104,13 +87,12 @@ TEST_F(Room, VolumeAndEntryRemovalOnTheWire) {
   EXPECT_EQ(Call(1, "WAC_GetVolume").Int, 180);
   world.ClearSent();
   EXPECT_EQ(Call(1, "WAC_DeletePlaylistEntry", {Value::I(2)}).Bool, 1);
-  const sim::WindowHandle main = Player(1)->Window();
-  ASSERT_EQ(world.Sent().size(), 3u);
-  EXPECT_EQ(world.Sent()[0], (sim::SentMessage{main, pn::WM_USER, 0, pn::user::kCount}));
-  EXPECT_EQ(world.Sent()[1], (sim::SentMessage{main, pn::WM_USER, 1, pn::user::kPlaylistWindow}));
-  const sim::WindowHandle playlist = world.Sent()[2].Window;
-  EXPECT_NE(playlist, main);
-  EXPECT_EQ(world.Sent()[2], (sim::SentMessage{playlist, pn::WM_USER, pn::playlist::kRemove, 1}));
+  const sent::Sequence removeTheSecond = {
+      ask::kCount,
+      {kSent, kMain, pn::kWmUser, pn::user::kPlaylistHandle, pn::user::kPlaylistWindow},
+      {kSent, kPlaylist, pn::kWmUser, pn::playlist::kRemove, 1},
+  };
+  EXPECT_EQ(Traffic(1), removeTheSecond);
   EXPECT_EQ(Model(1).Count(), 1u);
   for (int32_t position : {0, 2, -1}) {
     world.ClearSent();
@@ -145,12 +127,12 @@ TEST_F(Room, AFadeStepsEvenlyAndEndsOnTimeOrAtTheNextVolumeCommand) {
 // Volume first; the entry; playing, the start, then the jump, then a pause
 // when it was paused; stopped, a stop.
 TEST_F(Room, SaveAndRestoreInEachPlayState) {
+  const sent::Msg kPlay = {kSent, kMain, pn::kWmCommand, pn::cmd::kPlay, 0};
+  const sent::Msg kJumpBack = {kSent, kMain, pn::kWmUser, 30000, pn::user::kJump};
   for (const auto& [state, pause, tail] : std::vector<std::tuple<PlayState, bool, sent::Sequence>>{
-           {PlayState::Playing, false, {{pn::WM_COMMAND, pn::cmd::kPlay, 0}, {pn::WM_USER, 30000, pn::user::kJump}}},
-           {PlayState::Paused, true,
-            {{pn::WM_COMMAND, pn::cmd::kPlay, 0}, {pn::WM_USER, 30000, pn::user::kJump},
-             {pn::WM_COMMAND, pn::cmd::kPause, 0}}},
-           {PlayState::Stopped, false, {{pn::WM_COMMAND, pn::cmd::kStop, 0}}}}) {
+           {PlayState::Playing, false, {kPlay, kJumpBack}},
+           {PlayState::Paused, true, {kPlay, kJumpBack, {kSent, kMain, pn::kWmCommand, pn::cmd::kPause, 0}}},
+           {PlayState::Stopped, false, {{kSent, kMain, pn::kWmCommand, pn::cmd::kStop, 0}}}}) {
     SCOPED_TRACE(int(state));
     MusicPlays();
     if (pause) Call(1, "WAC_Pause");
@@ -163,9 +145,9 @@ TEST_F(Room, SaveAndRestoreInEachPlayState) {
     Call(1, "WAC_SetRepeat", {Value::B(false)});
     world.ClearSent();
     ASSERT_EQ(Call(1, "WAC_RestoreState").Bool, 1);
-    const sent::Sequence wire = sent::Of(world);
+    const sent::Sequence wire = Traffic(1);
     ASSERT_GE(wire.size(), tail.size());
-    EXPECT_EQ(wire.front(), (sent::Msg{pn::WM_USER, 180, pn::user::kVolume})) << "the volume first";
+    EXPECT_EQ(wire.front(), (sent::Msg{kSent, kMain, pn::kWmUser, 180, pn::user::kVolume})) << "the volume first";
     EXPECT_EQ(sent::Sequence(wire.end() - tail.size(), wire.end()), tail);
     EXPECT_EQ(Model(1).CurrentIndex(), 0);
     EXPECT_EQ(Model(1).State(), state);

@@ -10,12 +10,16 @@
 #include "host/KDOHost.h"
 #include "LoadedModule.h"
 #include "ModuleUnderTest.h"
+#include "PlayerNumbers.h"
+#include "SentMessages.h"
 #include "player/PlayerModel.h"
 #include "control/Device.WinampControl_Types.h"
 #include "sim/SimWorld.h"
 #include "player/sim/SimPlayer.h"
 
 namespace instancetest {
+
+namespace pn = playernumbers;
 
 // The eight texts of a settings record, in the store's order.
 inline std::vector<std::string> Texts(const TKDOWinampControlSettings& s) {
@@ -28,8 +32,6 @@ inline std::vector<std::string> Texts(const TKDOWinampControlSettings& s) {
 class InstanceTest : public LoadedModuleTest {
  protected:
   static constexpr const char* kExe = "C:\\Program Files\\Winamp\\winamp.exe";
-  static constexpr uint32_t WM_COMMAND = 0x0111;
-  static constexpr uint32_t WM_COPYDATA = 0x004A;
 
   void SetUp() override {
     farm.InstallExecutable(kExe);
@@ -77,10 +79,15 @@ class InstanceTest : public LoadedModuleTest {
   void CaptureCopyData() {
     std::vector<std::string>* out = &copyData;
     world.OnSend = [out](const sim::SentMessage& m) {
-      if (m.Message != WM_COPYDATA) return;
+      if (m.Message != pn::kWmCopyData) return;
       const auto* r = reinterpret_cast<const platform::CopyDataRecord*>(m.LParam);
       out->emplace_back(static_cast<const char*>(r->lpData), r->cbData);
     };
+  }
+  // Instance `id`'s player's traffic since the sends were last cleared, by window role.
+  sent::Sequence Traffic(uint16_t id) const {
+    const sim::SimPlayer* p = Player(id);
+    return p ? sent::Of(world, p->Window(), p->PlaylistWindow()) : sent::Of(world, 0);
   }
   std::vector<std::string> DebugMessages() const {
     std::vector<std::string> m;

@@ -7,6 +7,7 @@
 
 #include "InstanceFixture.h"
 #include "ServerDoubles.h"
+#include "Services.h"
 #include "SettingsKeys.h"
 
 namespace instancetest {
@@ -140,8 +141,8 @@ TEST_F(Settings, DifferentLocationClosesTheBoundPlayerFirst) {
   sim::SimPlayer* first = Player(6);
   EditSettings(6, [](TKDOWinampControlSettings& s) { s.WinampLocation = "D:\\Other\\winamp.exe"; });
   ASSERT_FALSE(world.Sent().empty());
-  EXPECT_EQ(world.Sent()[0].Message, WM_COMMAND);
-  EXPECT_EQ(world.Sent()[0].WParam, 40001u) << "the close command first";
+  EXPECT_EQ(world.Sent()[0].Message, pn::kWmCommand);
+  EXPECT_EQ(world.Sent()[0].WParam, pn::cmd::kClose) << "the close command first";
   EXPECT_FALSE(first->Running());
   ASSERT_EQ(world.ShellCalls().size(), 2u);
   EXPECT_EQ(world.ShellCalls()[1].File, "D:\\Other\\winamp.exe");
@@ -164,7 +165,7 @@ TEST_F(Settings, DestroyedInstanceClosesItsPlayerThenSaves) {
   server.ClearLog();
   size_t writesWhenClosed = 99;
   world.OnSend = [&](const sim::SentMessage& m) {
-    if (m.Message == WM_COMMAND && m.WParam == 40001) writesWhenClosed = server.SettingWrites().size();
+    if (m.Message == pn::kWmCommand && m.WParam == pn::cmd::kClose) writesWhenClosed = server.SettingWrites().size();
   };
   server.DestroyInstance(8);
   world.OnSend = nullptr;
@@ -230,9 +231,7 @@ TEST_F(Settings, IdentifiersAndLocationsAreUsedByteForByte) {
 }
 
 TEST_F(Settings, EveryServiceRefusedStillLeavesAWorkingInstance) {
-  for (const TGUID* g : {&IID_IKDOSettings, &IID_IKDOInstanceControl, &IID_IKDOVariableManager,
-                         &IID_IKDOEventScripter, &IID_IKDODebugServer})
-    server.Refuse(*g);
+  testdata::RefuseAll(server);
   server.DefineVariable("Vol", Value::I(7));
   ASSERT_EQ(server.CreateInstance(info->ModuleID, 1), KDO_S_OK);
   EXPECT_EQ(server.FunctionCount(), 0u) << "nothing to register with";

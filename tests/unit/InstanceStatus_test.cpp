@@ -22,16 +22,19 @@ namespace {
 
 using host::Value;
 
-// One poll, item by item: position and length (105), then file and title each by the current
-// entry (125), the length (124) and the entry's text (211, 212), then volume (122 asked with -666),
-// shuffle (250) and repeat (251).
-const sent::Sequence kOneEntryPoll = {
-    {0x400, 0, 105},   {0x400, 1, 105},   {0x400, 0, 125},   {0x400, 0, 124}, {0x400, 0, 211}, {0x400, 0, 125},
-    {0x400, 0, 124},   {0x400, 0, 212},   {0x400, 0xFFFFFD66u, 122},         {0x400, 0, 250}, {0x400, 0, 251}};
+namespace user = pn::user;
+constexpr int64_t kLimit = platform::kSendTimeoutMs;  // the longest wait for one answer
+
+namespace ask = sent::ask;
+
+// One poll, item by item, all sent to the main window: position and length, then file and title
+// each by the current entry, the length and the entry's text, then volume, shuffle and repeat.
+const sent::Sequence kOneEntryPoll = {ask::kPosition, ask::kLength,   ask::kCurrent, ask::kCount,
+                                      ask::File(0),   ask::kCurrent,  ask::kCount,   ask::Title(0),
+                                      ask::kVolume,   ask::kShuffle,  ask::kRepeat};
 // With an empty playlist the file and title stop at the length.
-const sent::Sequence kEmptyPlaylistPoll = {
-    {0x400, 0, 105}, {0x400, 1, 105}, {0x400, 0, 125}, {0x400, 0, 124}, {0x400, 0, 125},
-    {0x400, 0, 124}, {0x400, 0xFFFFFD66u, 122},        {0x400, 0, 250}, {0x400, 0, 251}};
+const sent::Sequence kEmptyPlaylistPoll = {ask::kPosition, ask::kLength, ask::kCurrent, ask::kCount, ask::kCurrent,
+                                           ask::kCount,    ask::kVolume, ask::kShuffle, ask::kRepeat};
 
 class Status : public InstanceTest {
  protected:
@@ -58,12 +61,12 @@ TEST_F(Status, TimerRunsEvery250Ms) {
   world.Advance(249);
   EXPECT_TRUE(world.Sent().empty());
   world.Advance(1);
-  EXPECT_EQ(sent::Of(world), kEmptyPlaylistPoll) << "empty playlist: file and title stop at the range test";
+  EXPECT_EQ(Traffic(1), kEmptyPlaylistPoll) << "empty playlist: file and title stop at the range test";
   EXPECT_EQ(world.OpenProcessCalls(), 0);
   Call(1, "WAC_AddFile", {host::Value::S("a.mp3")});
   world.ClearSent();
   world.Advance(250);
-  EXPECT_EQ(sent::Of(world), kOneEntryPoll);
+  EXPECT_EQ(Traffic(1), kOneEntryPoll);
   EXPECT_EQ(world.OpenProcessCalls(), 2);
   EXPECT_EQ(world.OpenProcessHandles(), 0);
 }
@@ -85,15 +88,15 @@ TEST_F(Status, SevenItemsFollowThePlayer) {
   EXPECT_EQ(Var("RepeatVar").Bool, false);
 }
 
-// The play state (104) is one more send at the end of a poll, only when its variable is chosen; a
+// The play state is one more send at the end of a poll, only when its variable is chosen; a
 // store without its key polls as before.
 TEST_F(Status, ThePlayStateIsAskedOnlyWhenItsVariableIsChosen) {
   sent::Sequence allNine = kOneEntryPoll;
-  allNine.push_back({0x400, 0, 104});
+  allNine.push_back(ask::kPlayState);
   const std::tuple<const char*, bool, bool, sent::Sequence> rows[] = {
       {"the seven, no play state key", true, false, kOneEntryPoll},
       {"all nine", true, true, allNine},
-      {"the play state alone", false, true, {{0x400, 0, 104}}},
+      {"the play state alone", false, true, {ask::kPlayState}},
   };
   uint16_t id = 1;
   for (const auto& [what, seven, playState, expected] : rows) {
@@ -102,7 +105,7 @@ TEST_F(Status, ThePlayStateIsAskedOnlyWhenItsVariableIsChosen) {
     Create(id);
     Model(id).Add("a.mp3");
     world.Advance(250);
-    EXPECT_EQ(sent::Of(world), expected) << what;
+    EXPECT_EQ(Traffic(id), expected) << what;
     EXPECT_EQ(server.Variable("state")->Int, playState ? 0 : 7) << what;
     server.DestroyInstance(id++);
   }
@@ -153,7 +156,7 @@ TEST_F(Status, EmptyIdentifierSkipsItsQueryAndItsVariable) {
   Create(1);
   world.ClearSent();
   world.Advance(250);
-  EXPECT_EQ(sent::Of(world), (sent::Sequence{{0x400, 0xFFFFFD66u, 122}})) << "the volume query (-666) alone";
+  EXPECT_EQ(Traffic(1), sent::Sequence{ask::kVolume}) << "the volume query alone";
 }
 
 TEST_F(Status, AnEqualVariableIsReadEveryTickAndNeverWritten) {
@@ -288,11 +291,11 @@ TEST_F(Status, HungPlayerCostsOnePollOneLimitAndTheVariablesKeepItsLastValues) {
   world.ClearSent();
   const int64_t before = world.ElapsedMs();
   world.Advance(250);
-  EXPECT_EQ(world.ElapsedMs() - before, 250 + 2000) << "the poll waited out one limit, not one per message";
+  EXPECT_EQ(world.ElapsedMs() - before, 250 + kLimit) << "the poll waited out one limit, not one per message";
   EXPECT_EQ(world.Sent().size(), 1u) << "the poll stopped at the send that was given up";
   world.ClearSent();
   world.Advance(10000);
-  EXPECT_EQ(world.ElapsedMs() - before, 250 + 2000 + 10000) << "no tick waited after that";
+  EXPECT_EQ(world.ElapsedMs() - before, 250 + kLimit + 10000) << "no tick waited after that";
   EXPECT_TRUE(world.Sent().empty()) << "nothing asked while the player does not answer";
   EXPECT_EQ(AllWrites(), writes) << "no zeros written for the unanswered sends";
   EXPECT_EQ(Var("TrackTitleVar").Str, "Song");
@@ -321,7 +324,7 @@ TEST_F(Status, ScriptCallsAnswerAsWithoutAPlayerAndNeverWaitOnAHungPlayer) {
   Player(1)->Hang(true);
   const int64_t before = world.ElapsedMs();
   EXPECT_EQ(Call(1, "WAC_Play").Bool, 1);
-  EXPECT_EQ(world.ElapsedMs() - before, 2000) << "the first call finds the hang";
+  EXPECT_EQ(world.ElapsedMs() - before, kLimit) << "the first call finds the hang";
   const host::CallResult stale{false, 7, 7, "stale"};
   for (const auto& [name, params] : std::vector<std::pair<const char*, std::vector<Value>>>{
            {"WAC_GetPlaylistLength", {}}, {"WAC_GetPlaylistPosition", {}},
@@ -337,7 +340,7 @@ TEST_F(Status, ScriptCallsAnswerAsWithoutAPlayerAndNeverWaitOnAHungPlayer) {
   EXPECT_EQ(Call(1, "WAC_SetRepeat", {Value::B(true)}).Bool, 1);
   EXPECT_EQ(AllWrites(), writes) << "the commands went nowhere";
   EXPECT_EQ(Var("VolumeVar").Int, 255);
-  EXPECT_EQ(world.ElapsedMs() - before, 2000) << "later calls do not wait";
+  EXPECT_EQ(world.ElapsedMs() - before, kLimit) << "later calls do not wait";
   Player(1)->Hang(false);
   world.Advance(0);
   EXPECT_EQ(Call(1, "WAC_GetPlaylistLength").Int, 1);
@@ -448,7 +451,7 @@ TEST_F(Pace, TheBudgetAndTheRestExactly) {
   EXPECT_EQ(polls[0].SendOffsets.size(), 10u);
   EXPECT_EQ(polls[0].SendOffsets.back(), 225) << "the tenth send ends at 250 ms";
   EXPECT_EQ(polls[1].Start - polls[0].Start, 1000);
-  EXPECT_EQ(world.Sent()[10].LParam, 251u) << "repeat, not reached before, comes first";
+  EXPECT_EQ(world.Sent()[10].LParam, user::kGetRepeat) << "repeat, not reached before, comes first";
 }
 
 // A file item cut after asking the current entry starts again in the next poll:
@@ -462,7 +465,7 @@ TEST_F(Status, AFileItemCutByTheBudgetAsksTheCurrentEntryAgain) {
   Player(1)->SetReplyDelay(100);
   world.ClearSent();
   world.Advance(250);  // position, length, then the file's current entry: the budget is spent
-  ASSERT_EQ(sent::Of(world).back(), (sent::Msg{0x400, 0, 125}));
+  ASSERT_EQ(Traffic(1).back(), ask::kCurrent);
   Call(1, "WAC_SetPlaylistPosition", {Value::I(2)});
   world.Advance(1000);
   EXPECT_EQ(Var("TrackFileVar").Str, "C:\\Second.mp3");
@@ -508,7 +511,7 @@ TEST_F(Status, ANewLocationAwayFromAHungPlayerIsMirroredWhileTheOldOneHangs) {
   fresh->Model().OnUser(33, 122);
   world.Advance(61000);
   EXPECT_EQ(Var("VolumeVar").Int, 33);
-  EXPECT_EQ(world.ElapsedMs() - before, 2000 + 250 + 61000) << "one send limit in all";
+  EXPECT_EQ(world.ElapsedMs() - before, kLimit + 250 + 61000) << "one send limit in all";
   EXPECT_TRUE(world.WindowAlive(hung->Window())) << "the old player closes when it comes back";
 }
 

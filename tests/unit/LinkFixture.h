@@ -9,15 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "PlayerNumbers.h"
 #include "SentMessages.h"
 #include "sim/SimWorld.h"
 #include "winamp/WinAmp.h"
 
 namespace linktest {
 
-constexpr uint32_t WM_COMMAND = 0x0111;
-constexpr uint32_t WM_USER = 0x0400;
-constexpr uint32_t WM_COPYDATA = 0x004A;
+namespace pn = playernumbers;
 
 // A window that answers with `reply` and, when told, closes on the close command.
 class ScriptedWindow : public sim::WindowProc {
@@ -28,7 +27,7 @@ class ScriptedWindow : public sim::WindowProc {
     handle = world.CreateWindow(className, pid, this);
   }
   int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) override {
-    if (message == WM_COMMAND && wParam == 40001 && closes_) {
+    if (message == pn::kWmCommand && wParam == pn::cmd::kClose && closes_) {
       world_.DestroyWindow(handle);
       world_.EndProcess(pid);
       return 0;
@@ -58,7 +57,7 @@ class LinkTest : public ::testing::Test {
   // (0 when it sends nothing: unbound, or holding a player that does not answer).
   sim::WindowHandle HeldWindow(TWinAmpControl& link) {
     const std::size_t before = world.Sent().size();
-    link.SendPlayerMessage(WM_USER, 0, 0);  // the version query, harmless to any player
+    link.SendPlayerMessage(pn::kWmUser, 0, pn::user::kVersion);  // the version query, harmless to any player
     return world.Sent().size() > before ? world.Sent()[before].Window : 0;
   }
   // The running timers' intervals: a lone link's check timer, as the desktop sees it.
@@ -67,7 +66,7 @@ class LinkTest : public ::testing::Test {
   // Messages sent so far that were the close command.
   int CloseCommands() const {
     int n = 0;
-    for (const auto& m : world.Sent()) n += m.Message == WM_COMMAND && m.WParam == 40001;
+    for (const auto& m : world.Sent()) n += m.Message == pn::kWmCommand && m.WParam == pn::cmd::kClose;
     return n;
   }
 

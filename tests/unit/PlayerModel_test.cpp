@@ -7,6 +7,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "PlayerNumbers.h"
 #include "player/PlayerModel.h"
@@ -46,8 +49,8 @@ class FakeMemory : public player::TextMemory {
 class PlayerModelTest : public ::testing::Test {
  protected:
   int32_t User(uint32_t lParam, uint32_t wParam = 0) { return model.OnUser(wParam, lParam); }
-  int32_t Position() { return User(user::kTime, 0); }
-  int32_t Length() { return User(user::kTime, 1); }
+  int32_t Position() { return User(user::kTime, user::kPositionMs); }
+  int32_t Length() { return User(user::kTime, user::kLengthSeconds); }
   void AddThree() {
     model.Add("C:\\Music\\one.mp3");
     model.Add("C:\\Music\\two.mp3");
@@ -57,6 +60,50 @@ class PlayerModelTest : public ::testing::Test {
     return model.OnCopyData(dwData, data, size);
   }
   void TearDown() override { EXPECT_EQ(memory.badFrees, 0); }
+
+  // One step of a script against the model: what is done to it, then what it answers and shows
+  // (a field left empty is not looked at).
+  enum Kind { kLook, kCommand, kRequest, kAdvance, kAddThree };
+  struct Step {
+    Kind How;
+    uint32_t What = 0;  // the command, the request (lParam) or the milliseconds
+    uint32_t WParam = 0;  // the request's
+    std::optional<int32_t> Reply = {};
+    std::optional<int32_t> Position = {};
+    std::optional<int32_t> Length = {};
+    std::optional<PlayState> State = {};
+    std::optional<int32_t> Current = {};
+    const char* Note = "";
+  };
+  void Run(const std::vector<Step>& steps) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const Step& step = steps[i];
+      SCOPED_TRACE(testing::Message() << "step " << i << " " << step.Note);
+      int32_t reply = 0;
+      switch (step.How) {
+        case kLook: break;
+        case kCommand: reply = model.OnCommand(step.What); break;
+        case kRequest: reply = User(step.What, step.WParam); break;
+        case kAdvance: model.AdvanceTime(step.What); break;
+        case kAddThree: AddThree(); break;
+      }
+      if (step.Reply) {
+        EXPECT_EQ(reply, *step.Reply);
+      }
+      if (step.Position) {
+        EXPECT_EQ(Position(), *step.Position);
+      }
+      if (step.Length) {
+        EXPECT_EQ(Length(), *step.Length);
+      }
+      if (step.State) {
+        EXPECT_EQ(model.State(), *step.State);
+      }
+      if (step.Current) {
+        EXPECT_EQ(User(user::kCurrent), *step.Current);
+      }
+    }
+  }
 
   FakeMemory memory;
   PlayerModel model{memory};
@@ -77,9 +124,9 @@ TEST_F(PlayerModelTest, CopyDataAddsAnEntryWithTitleAndDefaultLength) {
 
 TEST_F(PlayerModelTest, CopyDataIsTakenUpToItsZeroAndNeverBeyondItsSize) {
   const char withTail[] = "a.mp3\0garbage";
-  EXPECT_EQ(AddByCopyData(100, withTail, sizeof withTail), 1);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, withTail, sizeof withTail), 1);
   const char unterminated[] = {'b', '.', 'o', 'g', 'g', 'X'};
-  EXPECT_EQ(AddByCopyData(100, unterminated, 5), 1);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, unterminated, 5), 1);
   ASSERT_EQ(model.Count(), 2u);
   EXPECT_EQ(model.At(0).FileName, "a.mp3");
   EXPECT_EQ(model.At(1).FileName, "b.ogg");
@@ -88,9 +135,9 @@ TEST_F(PlayerModelTest, CopyDataIsTakenUpToItsZeroAndNeverBeyondItsSize) {
 TEST_F(PlayerModelTest, CopyDataThatCarriesNoNameOrIsNotAnAddIsIgnored) {
   const char name[] = "a.mp3";
   EXPECT_EQ(AddByCopyData(101, name, sizeof name), 0) << "another dwData";
-  EXPECT_EQ(AddByCopyData(100, nullptr, 10), 0);
-  EXPECT_EQ(AddByCopyData(100, "", 1), 0);
-  EXPECT_EQ(AddByCopyData(100, name, 0), 0);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, nullptr, 10), 0);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, "", 1), 0);
+  EXPECT_EQ(AddByCopyData(copydata::kAddFile, name, 0), 0);
   EXPECT_EQ(model.Count(), 0u);
   EXPECT_TRUE(memory.live.empty());
 }
@@ -275,97 +322,75 @@ TEST_F(PlayerModelTest, AnEmptyPlaylistHasNoTrackAndIgnoresTheTransport) {
 
 TEST_F(PlayerModelTest, PlayPauseStopMoveAndFreezeThePosition) {
   AddThree();
-  EXPECT_EQ(Position(), 0) << "stopped on a track";
-  model.AdvanceTime(1000);
-  EXPECT_EQ(Position(), 0) << "time does not move a stopped track";
-
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1500);
-  EXPECT_EQ(Position(), 1500);
-
-  model.OnCommand(cmd::kPause);
-  EXPECT_EQ(model.State(), PlayState::Paused);
-  model.AdvanceTime(4000);
-  EXPECT_EQ(Position(), 1500) << "pause freezes";
-
-  model.OnCommand(cmd::kPause);
-  EXPECT_EQ(model.State(), PlayState::Playing) << "pause again resumes";
-  model.AdvanceTime(500);
-  EXPECT_EQ(Position(), 2000);
-
-  model.OnCommand(cmd::kPause);
-  model.OnCommand(cmd::kPlay);
-  EXPECT_EQ(model.State(), PlayState::Playing);
-  EXPECT_EQ(Position(), 2000) << "play resumes a paused track";
-
-  model.OnCommand(cmd::kPlay);
-  EXPECT_EQ(Position(), 0) << "play on a playing track starts it over";
-  model.AdvanceTime(700);
-
-  model.OnCommand(cmd::kStop);
-  EXPECT_EQ(model.State(), PlayState::Stopped);
-  EXPECT_EQ(Position(), 0);
-  model.OnCommand(cmd::kPause);
-  EXPECT_EQ(model.State(), PlayState::Stopped) << "pause does not start a stopped track";
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(300);
-  EXPECT_EQ(Position(), 300) << "play restarts a stopped track";
-  EXPECT_EQ(User(user::kCurrent), 0);
+  Run({
+      {.How = kLook, .Position = 0, .Note = "stopped on a track"},
+      {.How = kAdvance, .What = 1000, .Position = 0, .Note = "time does not move a stopped track"},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1500, .Position = 1500},
+      {.How = kCommand, .What = cmd::kPause, .State = PlayState::Paused},
+      {.How = kAdvance, .What = 4000, .Position = 1500, .Note = "pause freezes"},
+      {.How = kCommand, .What = cmd::kPause, .State = PlayState::Playing, .Note = "pause again resumes"},
+      {.How = kAdvance, .What = 500, .Position = 2000},
+      {.How = kCommand, .What = cmd::kPause},
+      {.How = kCommand, .What = cmd::kPlay, .Position = 2000, .State = PlayState::Playing,
+       .Note = "play resumes a paused track"},
+      {.How = kCommand, .What = cmd::kPlay, .Position = 0, .Note = "play on a playing track starts it over"},
+      {.How = kAdvance, .What = 700},
+      {.How = kCommand, .What = cmd::kStop, .Position = 0, .State = PlayState::Stopped},
+      {.How = kCommand, .What = cmd::kPause, .State = PlayState::Stopped,
+       .Note = "pause does not start a stopped track"},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 300, .Position = 300, .Current = 0, .Note = "play restarts a stopped track"},
+  });
 }
 
 TEST_F(PlayerModelTest, CommandsAreReadFromTheLowWordOfWParam) {
   AddThree();
-  model.OnCommand((1u << 16) | cmd::kPlay);  // as an accelerator would send it
-  EXPECT_EQ(model.State(), PlayState::Playing);
-  model.OnCommand(cmd::kPlay + 1000);
-  EXPECT_EQ(model.State(), PlayState::Playing) << "an unknown command changes nothing";
+  Run({
+      {.How = kCommand, .What = (1u << 16) | cmd::kPlay, .State = PlayState::Playing,
+       .Note = "as an accelerator would send it"},
+      {.How = kCommand, .What = cmd::kPlay + 1000, .State = PlayState::Playing,
+       .Note = "an unknown command changes nothing"},
+  });
 }
 
 TEST_F(PlayerModelTest, NextAndPreviousWrapKeepTheStateAndRestartThePosition) {
   AddThree();
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1000);
-  model.OnCommand(cmd::kNext);
-  EXPECT_EQ(User(user::kCurrent), 1);
-  EXPECT_EQ(Position(), 0);
-  EXPECT_EQ(model.State(), PlayState::Playing);
-  model.OnCommand(cmd::kNext);
-  model.OnCommand(cmd::kNext);
-  EXPECT_EQ(User(user::kCurrent), 0) << "after the last comes the first";
-  model.OnCommand(cmd::kPrevious);
-  EXPECT_EQ(User(user::kCurrent), 2) << "before the first comes the last";
-  model.OnCommand(cmd::kPrevious);
-  EXPECT_EQ(User(user::kCurrent), 1);
-
-  model.OnCommand(cmd::kStop);
-  model.OnCommand(cmd::kNext);
-  EXPECT_EQ(model.State(), PlayState::Stopped);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(100);
-  model.OnCommand(cmd::kPause);
-  model.OnCommand(cmd::kPrevious);
-  EXPECT_EQ(model.State(), PlayState::Paused);
-  EXPECT_EQ(Position(), 0);
+  Run({
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1000},
+      {.How = kCommand, .What = cmd::kNext, .Position = 0, .State = PlayState::Playing, .Current = 1},
+      {.How = kCommand, .What = cmd::kNext},
+      {.How = kCommand, .What = cmd::kNext, .Current = 0, .Note = "after the last comes the first"},
+      {.How = kCommand, .What = cmd::kPrevious, .Current = 2, .Note = "before the first comes the last"},
+      {.How = kCommand, .What = cmd::kPrevious, .Current = 1},
+      {.How = kCommand, .What = cmd::kStop},
+      {.How = kCommand, .What = cmd::kNext, .State = PlayState::Stopped},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 100},
+      {.How = kCommand, .What = cmd::kPause},
+      {.How = kCommand, .What = cmd::kPrevious, .Position = 0, .State = PlayState::Paused},
+  });
 }
 
 TEST_F(PlayerModelTest, SetCurrentRestartsThePosition) {
   AddThree();
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(900);
-  User(user::kSetCurrent, 2);
-  EXPECT_EQ(Position(), 0);
-  EXPECT_EQ(model.State(), PlayState::Playing);
-  model.AdvanceTime(900);
-  User(user::kSetCurrent, 7);
-  EXPECT_EQ(Position(), 900) << "an ignored index leaves the position";
+  Run({
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 900},
+      {.How = kRequest, .What = user::kSetCurrent, .WParam = 2, .Position = 0, .State = PlayState::Playing},
+      {.How = kAdvance, .What = 900},
+      {.How = kRequest, .What = user::kSetCurrent, .WParam = 7, .Position = 900,
+       .Note = "an ignored index leaves the position"},
+  });
 }
 
 TEST_F(PlayerModelTest, ASingleEntryIsItsOwnNextAndPrevious) {
   model.Add("only.mp3");
-  model.OnCommand(cmd::kNext);
-  EXPECT_EQ(User(user::kCurrent), 0);
-  model.OnCommand(cmd::kPrevious);
-  EXPECT_EQ(User(user::kCurrent), 0);
+  Run({
+      {.How = kCommand, .What = cmd::kNext, .Current = 0},
+      {.How = kCommand, .What = cmd::kPrevious, .Current = 0},
+  });
 }
 
 // ---------------------------------------------------------------- end of track
@@ -373,46 +398,38 @@ TEST_F(PlayerModelTest, ASingleEntryIsItsOwnNextAndPrevious) {
 TEST_F(PlayerModelTest, AtTheEndOfATrackTheNextPlaysFromItsStart) {
   AddThree();
   model.SetLength(0, 2);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1999);
-  EXPECT_EQ(User(user::kCurrent), 0);
-  EXPECT_EQ(Position(), 1999);
-  model.AdvanceTime(1);
-  EXPECT_EQ(User(user::kCurrent), 1);
-  EXPECT_EQ(Position(), 0);
-  EXPECT_EQ(model.State(), PlayState::Playing);
-  EXPECT_EQ(Length(), 205);
+  Run({
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1999, .Position = 1999, .Current = 0},
+      {.How = kAdvance, .What = 1, .Position = 0, .Length = 205, .State = PlayState::Playing, .Current = 1},
+  });
 }
 
 TEST_F(PlayerModelTest, TimeBeyondATracksEndIsDropped) {
   AddThree();
   model.SetLength(0, 1);
   model.SetLength(1, 1);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(10000);
-  EXPECT_EQ(User(user::kCurrent), 1) << "one advance crosses one track end at most";
-  EXPECT_EQ(Position(), 0);
+  Run({
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 10000, .Position = 0, .Current = 1,
+       .Note = "one advance crosses one track end at most"},
+  });
 }
 
 TEST_F(PlayerModelTest, AfterTheLastTrackItStopsUnlessRepeatIsOn) {
   AddThree();
   model.SetLength(2, 1);
-  User(user::kSetCurrent, 2);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1000);
-  EXPECT_EQ(model.State(), PlayState::Stopped);
-  EXPECT_EQ(User(user::kCurrent), 2) << "stops on the last";
-  EXPECT_EQ(Position(), 0);
-
-  User(user::kSetRepeat, 1);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1000);
-  EXPECT_EQ(model.State(), PlayState::Playing);
-  EXPECT_EQ(User(user::kCurrent), 0) << "repeat wraps to the first";
-
-  User(user::kSetShuffle, 1);
-  model.AdvanceTime(205000);
-  EXPECT_EQ(User(user::kCurrent), 1) << "shuffle keeps the order";
+  Run({
+      {.How = kRequest, .What = user::kSetCurrent, .WParam = 2},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1000, .Position = 0, .State = PlayState::Stopped, .Current = 2,
+       .Note = "stops on the last"},
+      {.How = kRequest, .What = user::kSetRepeat, .WParam = 1},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1000, .State = PlayState::Playing, .Current = 0, .Note = "repeat wraps to the first"},
+      {.How = kRequest, .What = user::kSetShuffle, .WParam = 1},
+      {.How = kAdvance, .What = 205000, .Current = 1, .Note = "shuffle keeps the order"},
+  });
 }
 
 TEST_F(PlayerModelTest, ManualAdvanceStopsOnTheEntryThatEnded) {
@@ -451,9 +468,10 @@ TEST_F(PlayerModelTest, ATrackOfNoKnownLengthNeverEnds) {
 TEST_F(PlayerModelTest, AZeroLengthTrackEndsAtTheFirstTick) {
   AddThree();
   model.SetLength(0, 0);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1);
-  EXPECT_EQ(User(user::kCurrent), 1);
+  Run({
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1, .Current = 1},
+  });
 }
 
 TEST_F(PlayerModelTest, PositionsPastTheReplyRangeWrapAndHugeAdvancesSaturate) {
@@ -482,76 +500,69 @@ TEST_F(PlayerModelTest, LengthsAreSetPerEntry) {
   EXPECT_EQ(Length(), 33);
 }
 
-// ---------------------------------------------------------------- play state and jumps (104, 106)
+// ---------------------------------------------------------------- play state and jumps
 
 TEST_F(PlayerModelTest, PlayStateAnswers1Playing3Paused0Stopped) {
-  constexpr uint32_t kPlayState = 104;
-  EXPECT_EQ(User(kPlayState), 0) << "empty";
-  AddThree();
-  EXPECT_EQ(User(kPlayState), 0);
-  model.OnCommand(cmd::kPlay);
-  EXPECT_EQ(User(kPlayState), 1);
-  model.OnCommand(cmd::kPause);
-  EXPECT_EQ(User(kPlayState), 3);
-  model.OnCommand(cmd::kPause);
-  EXPECT_EQ(User(kPlayState), 1);
-  model.OnCommand(cmd::kStop);
-  EXPECT_EQ(User(kPlayState), 0);
-  model.OnCommand(cmd::kPlay);
-  User(user::kClearPlaylist);
-  EXPECT_EQ(User(kPlayState), 0) << "clearing stops";
+  Run({
+      {.How = kRequest, .What = user::kPlayState, .Reply = 0, .Note = "empty"},
+      {.How = kAddThree},
+      {.How = kRequest, .What = user::kPlayState, .Reply = 0},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kRequest, .What = user::kPlayState, .Reply = 1},
+      {.How = kCommand, .What = cmd::kPause},
+      {.How = kRequest, .What = user::kPlayState, .Reply = 3},
+      {.How = kCommand, .What = cmd::kPause},
+      {.How = kRequest, .What = user::kPlayState, .Reply = 1},
+      {.How = kCommand, .What = cmd::kStop},
+      {.How = kRequest, .What = user::kPlayState, .Reply = 0},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kRequest, .What = user::kClearPlaylist},
+      {.How = kRequest, .What = user::kPlayState, .Reply = 0, .Note = "clearing stops"},
+  });
 }
 
 TEST_F(PlayerModelTest, AJumpWithinTheTrackMovesAPlayingOrPausedTrack) {
-  constexpr uint32_t kJump = 106;
   AddThree();
-  EXPECT_EQ(User(kJump, 5000), -1) << "stopped";
-  EXPECT_EQ(Position(), 0);
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(1000);
-  EXPECT_EQ(User(kJump, 90000), 0);
-  EXPECT_EQ(Position(), 90000);
-  model.AdvanceTime(500);
-  EXPECT_EQ(Position(), 90500) << "and plays on from there";
-  EXPECT_EQ(User(kJump, 0), 0);
-  EXPECT_EQ(Position(), 0);
-  model.OnCommand(cmd::kPause);
-  EXPECT_EQ(User(kJump, 204999), 0) << "the last millisecond";
-  EXPECT_EQ(model.State(), PlayState::Paused) << "a jump does not resume";
-  EXPECT_EQ(Position(), 204999);
-  EXPECT_EQ(User(user::kCurrent), 0);
+  Run({
+      {.How = kRequest, .What = user::kJump, .WParam = 5000, .Reply = -1, .Position = 0, .Note = "stopped"},
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 1000},
+      {.How = kRequest, .What = user::kJump, .WParam = 90000, .Reply = 0, .Position = 90000},
+      {.How = kAdvance, .What = 500, .Position = 90500, .Note = "and plays on from there"},
+      {.How = kRequest, .What = user::kJump, .WParam = 0, .Reply = 0, .Position = 0},
+      {.How = kCommand, .What = cmd::kPause},
+      {.How = kRequest, .What = user::kJump, .WParam = 204999, .Reply = 0, .Position = 204999,
+       .State = PlayState::Paused, .Current = 0, .Note = "the last millisecond; a jump does not resume"},
+  });
 }
 
 TEST_F(PlayerModelTest, AJumpToOrPastTheEndEndsTheTrack) {
-  constexpr uint32_t kJump = 106;
   AddThree();
-  model.OnCommand(cmd::kPlay);
-  model.AdvanceTime(3000);
-  EXPECT_EQ(User(kJump, 205000), 1) << "the end itself";
-  EXPECT_EQ(User(user::kCurrent), 1) << "the next plays";
-  EXPECT_EQ(Position(), 0);
-  EXPECT_EQ(model.State(), PlayState::Playing);
-  User(user::kSetCurrent, 2);
-  EXPECT_EQ(User(kJump, 0xFFFFFFFFu), 1) << "the time is unsigned: far past the end, not before the start";
-  EXPECT_EQ(model.State(), PlayState::Stopped) << "the last track ended without repeat";
-  EXPECT_EQ(User(user::kCurrent), 2);
-  EXPECT_EQ(User(kJump, 0), -1);
+  Run({
+      {.How = kCommand, .What = cmd::kPlay},
+      {.How = kAdvance, .What = 3000},
+      {.How = kRequest, .What = user::kJump, .WParam = 205000, .Reply = 1, .Position = 0, .State = PlayState::Playing,
+       .Current = 1, .Note = "the end itself: the next plays"},
+      {.How = kRequest, .What = user::kSetCurrent, .WParam = 2},
+      {.How = kRequest, .What = user::kJump, .WParam = 0xFFFFFFFFu, .Reply = 1, .State = PlayState::Stopped,
+       .Current = 2, .Note = "the time is unsigned: far past the end; the last track ended without repeat"},
+      {.How = kRequest, .What = user::kJump, .WParam = 0, .Reply = -1},
+  });
 }
 
 TEST_F(PlayerModelTest, AJumpInAStreamHasNoEnd) {
-  constexpr uint32_t kJump = 106;
-  EXPECT_EQ(User(kJump, 0), -1) << "nothing to play";
+  EXPECT_EQ(User(user::kJump, 0), -1) << "nothing to play";
   model.Add("http://radio.example/stream");
   model.SetLength(0, -1);
   model.OnCommand(cmd::kPlay);
-  EXPECT_EQ(User(kJump, 0x7FFFFFFFu), 0);
+  EXPECT_EQ(User(user::kJump, 0x7FFFFFFFu), 0);
   EXPECT_EQ(Position(), 0x7FFFFFFF);
 }
 
 // ---------------------------------------------------------------- settings and the rest
 
 TEST_F(PlayerModelTest, VolumeTakesZeroTo255AndAnswersMinus666) {
-  const uint32_t query = uint32_t(-666);
+  const uint32_t query = user::kAskVolume;
   EXPECT_EQ(User(user::kVolume, query), PlayerModel::kInitialVolume);
   EXPECT_EQ(User(user::kVolume, 0), 0);
   EXPECT_EQ(User(user::kVolume, query), 0);
@@ -598,28 +609,35 @@ TEST_F(PlayerModelTest, CloseIsOnlyARequest) {
 
 // ---------------------------------------------------------------- command line
 
-TEST(PlayerCommandLine, ClassComesFromTheClassSwitch) {
-  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=\"WA_KDO_7\""), "WA_KDO_7");
-  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=WA_KDO_7"), "WA_KDO_7");
-  EXPECT_EQ(player::ClassFromCommandLine("/other /class=\"With Space\" /NOWINDOW"), "With Space");
-  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=Plain /NOWINDOW"), "Plain");
-  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=\"Unclosed name"), "Unclosed name");
-}
-
-TEST(PlayerCommandLine, ClassDefaultsWhenTheSwitchIsMissingOrEmpty) {
-  EXPECT_EQ(player::ClassFromCommandLine(""), "Winamp v1.x");
-  EXPECT_EQ(player::ClassFromCommandLine("C:\\Music\\a.mp3"), "Winamp v1.x");
-  EXPECT_EQ(player::ClassFromCommandLine("/CLASS=\"\""), "Winamp v1.x");
-  EXPECT_EQ(player::ClassFromCommandLine("/CLASS="), "Winamp v1.x");
-  EXPECT_EQ(player::ClassFromCommandLine("x/CLASS=Inside"), "Winamp v1.x") << "a switch starts a word";
+// The class a command line names: the /CLASS switch's value, quoted or not, or the default when
+// the switch is missing, names nothing or does not start a word.
+TEST(PlayerCommandLine, ClassComesFromTheClassSwitchOrDefaults) {
+  const std::tuple<const char*, const char*, const char*> rows[] = {
+      {"/CLASS=\"WA_KDO_7\"", "WA_KDO_7", ""},
+      {"/CLASS=WA_KDO_7", "WA_KDO_7", ""},
+      {"/other /class=\"With Space\" /NOWINDOW", "With Space", ""},
+      {"/CLASS=Plain /NOWINDOW", "Plain", ""},
+      {"/CLASS=\"Unclosed name", "Unclosed name", ""},
+      {"", "Winamp v1.x", ""},
+      {"C:\\Music\\a.mp3", "Winamp v1.x", ""},
+      {"/CLASS=\"\"", "Winamp v1.x", ""},
+      {"/CLASS=", "Winamp v1.x", ""},
+      {"x/CLASS=Inside", "Winamp v1.x", "a switch starts a word"},
+  };
+  for (const auto& [commandLine, className, why] : rows)
+    EXPECT_EQ(player::ClassFromCommandLine(commandLine), className) << commandLine << ' ' << why;
 }
 
 TEST(PlayerCommandLine, SwitchesAreWholeWordsInAnyCase) {
-  EXPECT_TRUE(player::HasSwitch("/NOWINDOW", "/NOWINDOW"));
-  EXPECT_TRUE(player::HasSwitch("/CLASS=\"x\"  /nowindow", "/NOWINDOW"));
-  EXPECT_FALSE(player::HasSwitch("/NOWINDOWS", "/NOWINDOW"));
-  EXPECT_FALSE(player::HasSwitch("/CLASS=/NOWINDOW", "/NOWINDOW"));
-  EXPECT_FALSE(player::HasSwitch("", "/NOWINDOW"));
+  const std::pair<const char*, bool> rows[] = {
+      {"/NOWINDOW", true},
+      {"/CLASS=\"x\"  /nowindow", true},
+      {"/NOWINDOWS", false},
+      {"/CLASS=/NOWINDOW", false},
+      {"", false},
+  };
+  for (const auto& [commandLine, has] : rows)
+    EXPECT_EQ(player::HasSwitch(commandLine, "/NOWINDOW"), has) << commandLine;
 }
 
 }  // namespace

@@ -20,11 +20,11 @@ constexpr char kExe[] = "C:\\Program Files\\Winamp\\winamp.exe";
 
 class SimPlayerTest : public ::testing::Test {
  protected:
-  int32_t User(uint32_t lParam, uint32_t wParam = 0) { return world.Send(window, WM_USER, wParam, lParam).Reply; }
-  int32_t Command(uint32_t id) { return world.Send(window, WM_COMMAND, id, 0).Reply; }
+  int32_t User(uint32_t lParam, uint32_t wParam = 0) { return world.Send(window, kWmUser, wParam, lParam).Reply; }
+  int32_t Command(uint32_t id) { return world.Send(window, kWmCommand, id, 0).Reply; }
   int32_t CopyData(uintptr_t dwData, const std::string& text) {
     CopyDataRecord record{dwData, uint32_t(text.size() + 1), text.c_str()};
-    return world.Send(window, WM_COPYDATA, 0, reinterpret_cast<uintptr_t>(&record)).Reply;
+    return world.Send(window, kWmCopyData, 0, reinterpret_cast<uintptr_t>(&record)).Reply;
   }
   bool Read(uint32_t address, void* buffer, std::size_t size) {
     return world.ReadProcess(player.Pid(), address, buffer, size);
@@ -47,8 +47,8 @@ TEST_F(SimPlayerTest, AnswersThroughTheWorldAndKeepsItsTextsInItsOwnMemory) {
   ASSERT_NE(window, 0u);
   EXPECT_EQ(world.FindWindow("WA_KDO_1"), window);
   EXPECT_EQ(world.WindowProcess(window), player.Pid());
-  EXPECT_EQ(CopyData(100, "C:\\Music\\First Song.mp3"), 1);
-  EXPECT_EQ(CopyData(100, "D:\\second.ogg"), 1);
+  EXPECT_EQ(CopyData(copydata::kAddFile, "C:\\Music\\First Song.mp3"), 1);
+  EXPECT_EQ(CopyData(copydata::kAddFile, "D:\\second.ogg"), 1);
   EXPECT_EQ(User(user::kCount), 2);
   EXPECT_EQ(ReadText(User(user::kFileAddress, 0)), "C:\\Music\\First Song.mp3");
   EXPECT_EQ(ReadText(User(user::kTitleAddress, 0)), "First Song");
@@ -57,20 +57,20 @@ TEST_F(SimPlayerTest, AnswersThroughTheWorldAndKeepsItsTextsInItsOwnMemory) {
 }
 
 TEST_F(SimPlayerTest, TheModelSeesTheWorldsClock) {
-  CopyData(100, "a.mp3");
+  CopyData(copydata::kAddFile, "a.mp3");
   Command(cmd::kPlay);
   world.Advance(1500);
-  EXPECT_EQ(User(user::kTime, 0), 1500);
+  EXPECT_EQ(User(user::kTime, user::kPositionMs), 1500);
   player.SetReplyDelay(300);
-  EXPECT_EQ(User(user::kTime, 0), 1800) << "the send waited for the reply";
+  EXPECT_EQ(User(user::kTime, user::kPositionMs), 1800) << "the send waited for the reply";
   player.SetReplyDelay(0);
   Command(cmd::kPause);
   world.Advance(10000);
-  EXPECT_EQ(User(user::kTime, 0), 1800);
+  EXPECT_EQ(User(user::kTime, user::kPositionMs), 1800);
 }
 
 TEST_F(SimPlayerTest, ClearingThePlaylistReleasesItsTexts) {
-  CopyData(100, "a.mp3");
+  CopyData(copydata::kAddFile, "a.mp3");
   const uint32_t file = uint32_t(User(user::kFileAddress, 0));
   const uint32_t title = uint32_t(User(user::kTitleAddress, 0));
   User(user::kClearPlaylist);
@@ -80,8 +80,8 @@ TEST_F(SimPlayerTest, ClearingThePlaylistReleasesItsTexts) {
 }
 
 TEST_F(SimPlayerTest, ControlMessagesSetTheCurrentTitleAndLength) {
-  CopyData(100, "a.mp3");
-  CopyData(100, "b.mp3");
+  CopyData(copydata::kAddFile, "a.mp3");
+  CopyData(copydata::kAddFile, "b.mp3");
   User(user::kSetCurrent, 1);
   const uint32_t old = uint32_t(User(user::kTitleAddress, 1));
   const std::string longTitle(600, 'L');
@@ -95,13 +95,13 @@ TEST_F(SimPlayerTest, ControlMessagesSetTheCurrentTitleAndLength) {
   EXPECT_EQ(ReadText(User(user::kTitleAddress, 0)), "a") << "only the current entry changes";
 
   User(player::control::kSetLength, 42);
-  EXPECT_EQ(User(user::kTime, 1), 42);
+  EXPECT_EQ(User(user::kTime, user::kLengthSeconds), 42);
   User(user::kSetCurrent, 0);
-  EXPECT_EQ(User(user::kTime, 1), 205);
+  EXPECT_EQ(User(user::kTime, user::kLengthSeconds), 205);
 }
 
 TEST_F(SimPlayerTest, ItsPlaylistWindowRemovesEntriesAndHidesFromTheMainClass) {
-  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) CopyData(100, name);
+  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) CopyData(copydata::kAddFile, name);
   User(user::kSetCurrent, 2);
   const platform::WindowHandle playlist = platform::WindowHandle(User(user::kPlaylistWindow));
   ASSERT_NE(playlist, 0u);
@@ -109,13 +109,13 @@ TEST_F(SimPlayerTest, ItsPlaylistWindowRemovesEntriesAndHidesFromTheMainClass) {
   EXPECT_EQ(world.WindowProcess(playlist), player.Pid());
   EXPECT_EQ(world.FindWindows("WA_KDO_1"), std::vector<platform::WindowHandle>{window});
 
-  EXPECT_EQ(world.Send(playlist, WM_USER, playlist::kRemove, 0).Reply, 0);
+  EXPECT_EQ(world.Send(playlist, kWmUser, playlist::kRemove, 0).Reply, 0);
   EXPECT_EQ(User(user::kCount), 2);
   EXPECT_EQ(User(user::kCurrent), 1) << "the same entry, one place down";
   EXPECT_EQ(ReadText(User(user::kTitleAddress, 0)), "b");
 
   player.Hang(true);
-  EXPECT_EQ(world.Send(playlist, WM_USER, playlist::kRemove, 0).Outcome, platform::SendOutcome::GivenUp)
+  EXPECT_EQ(world.Send(playlist, kWmUser, playlist::kRemove, 0).Outcome, platform::SendOutcome::GivenUp)
       << "one thread serves both windows";
   player.Hang(false);
   EXPECT_EQ(Command(cmd::kClose), 0);
@@ -125,7 +125,7 @@ TEST_F(SimPlayerTest, ItsPlaylistWindowRemovesEntriesAndHidesFromTheMainClass) {
 // ---------------------------------------------------------------- faults
 
 TEST_F(SimPlayerTest, ATitleAtTheEndOfMemoryCannotBeReadAsAWhole500Bytes) {
-  CopyData(100, "a.mp3");
+  CopyData(copydata::kAddFile, "a.mp3");
   player.PlaceTitleAtEndOfMemory(0, "Edge");
   const uint32_t address = uint32_t(User(user::kTitleAddress, 0));
   EXPECT_EQ((address + 5) % platform::kPageSize, 0u) << "its zero is a page's last byte";
@@ -138,7 +138,7 @@ TEST_F(SimPlayerTest, ATitleAtTheEndOfMemoryCannotBeReadAsAWhole500Bytes) {
 }
 
 TEST_F(SimPlayerTest, TheEndOfMemoryControlMessagePlacesTheCurrentTitleLikewise) {
-  CopyData(100, "a.mp3");
+  CopyData(copydata::kAddFile, "a.mp3");
   const std::string title(5000, 'T');  // longer than a page
   EXPECT_EQ(CopyData(player::control::kSetTitleAtEnd, title), 1);
   const uint32_t address = uint32_t(User(user::kTitleAddress, 0));
@@ -150,7 +150,7 @@ TEST_F(SimPlayerTest, TheEndOfMemoryControlMessagePlacesTheCurrentTitleLikewise)
 }
 
 TEST_F(SimPlayerTest, GarbageAddressesAreNonZeroAndUnreadable) {
-  CopyData(100, "a.mp3");
+  CopyData(copydata::kAddFile, "a.mp3");
   const int32_t real = User(user::kFileAddress, 0);
   char byte;
   player.ReplyGarbageAddresses(true);
@@ -170,10 +170,10 @@ TEST_F(SimPlayerTest, GarbageAddressesAreNonZeroAndUnreadable) {
 }
 
 TEST_F(SimPlayerTest, AHungPlayerCostsTheSendLimitAndAnswersNothing) {
-  CopyData(100, "a.mp3");
+  CopyData(copydata::kAddFile, "a.mp3");
   player.Hang(true);
   const int64_t before = world.ElapsedMs();
-  const platform::SendResult r = world.Send(window, WM_USER, 0, user::kCount);
+  const platform::SendResult r = world.Send(window, kWmUser, 0, user::kCount);
   EXPECT_EQ(r.Outcome, platform::SendOutcome::GivenUp);
   EXPECT_EQ(r.Reply, 0);
   EXPECT_EQ(world.ElapsedMs() - before, int64_t(platform::kSendTimeoutMs));
@@ -183,7 +183,7 @@ TEST_F(SimPlayerTest, AHungPlayerCostsTheSendLimitAndAnswersNothing) {
 }
 
 TEST_F(SimPlayerTest, CloseCommandDestroysTheWindowAndEndsTheProcess) {
-  CopyData(100, "a.mp3");
+  CopyData(copydata::kAddFile, "a.mp3");
   const uint32_t address = uint32_t(User(user::kFileAddress, 0));
   EXPECT_EQ(Command(cmd::kClose), 0);
   EXPECT_FALSE(world.WindowAlive(window));
@@ -261,7 +261,7 @@ TEST(SimPlayerFarm, FindsTheNewestRunningPlayerOfAClass) {
   sim::SimPlayer* older = farm.Players()[0].get();
   sim::SimPlayer* newer = farm.Players()[1].get();
   EXPECT_EQ(farm.Find("Same"), newer);
-  world.Send(newer->Window(), WM_COMMAND, cmd::kClose, 0);
+  world.Send(newer->Window(), kWmCommand, cmd::kClose, 0);
   EXPECT_EQ(farm.Find("Same"), older);
   older->Die();
   EXPECT_EQ(farm.Find("Same"), nullptr);

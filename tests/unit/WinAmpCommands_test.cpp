@@ -4,11 +4,17 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "LinkFixture.h"
 
 namespace linktest {
 namespace {
+
+using sent::kMain;
+using sent::kSent;
+namespace user = pn::user;
+namespace ask = sent::ask;
 
 class Commands : public LinkTest {
  protected:
@@ -28,10 +34,10 @@ class Commands : public LinkTest {
   // A playlist of `length` entries whose texts live in the player's memory at `address`.
   void ServeText(int32_t length, uint32_t address) {
     player->reply = [length, address](uint32_t msg, uint32_t, uintptr_t l) -> int32_t {
-      if (msg != WM_USER) return 0;
-      if (l == 124) return length;
-      if (l == 125) return 0;
-      if (l == 211 || l == 212) return int32_t(address);
+      if (msg != pn::kWmUser) return 0;
+      if (l == user::kCount) return length;
+      if (l == user::kCurrent) return 0;
+      if (l == user::kFileAddress || l == user::kTitleAddress) return int32_t(address);
       return 0;
     };
   }
@@ -42,39 +48,41 @@ class Commands : public LinkTest {
     return at;
   }
 
+  // The player's traffic since the sends were last cleared.
+  sent::Sequence Traffic() const { return sent::Of(world, player->handle); }
+
   ScriptedWindow* player = nullptr;
   TWinAmpControl link;
 };
 
 TEST_F(Commands, TransportAndSettersSendTheirMessages) {
-  struct Row {
-    void (TWinAmpControl::*op)();
-    uint32_t msg, wParam, lParam;
+  const std::pair<void (TWinAmpControl::*)(), sent::Msg> rows[] = {
+      {&TWinAmpControl::Play, {kSent, kMain, pn::kWmCommand, pn::cmd::kPlay, 0}},
+      {&TWinAmpControl::Pause, {kSent, kMain, pn::kWmCommand, pn::cmd::kPause, 0}},
+      {&TWinAmpControl::Stop, {kSent, kMain, pn::kWmCommand, pn::cmd::kStop, 0}},
+      {&TWinAmpControl::PreviousTrack, {kSent, kMain, pn::kWmCommand, pn::cmd::kPrevious, 0}},
+      {&TWinAmpControl::NextTrack, {kSent, kMain, pn::kWmCommand, pn::cmd::kNext, 0}},
+      {&TWinAmpControl::ClearPlaylist, {kSent, kMain, pn::kWmUser, 0, user::kClearPlaylist}},
+      {&TWinAmpControl::ShuffleOn, {kSent, kMain, pn::kWmUser, 1, user::kSetShuffle}},
+      {&TWinAmpControl::ShuffleOff, {kSent, kMain, pn::kWmUser, 0, user::kSetShuffle}},
+      {&TWinAmpControl::RepeatOn, {kSent, kMain, pn::kWmUser, 1, user::kSetRepeat}},
+      {&TWinAmpControl::RepeatOff, {kSent, kMain, pn::kWmUser, 0, user::kSetRepeat}},
   };
-  const Row rows[] = {
-      {&TWinAmpControl::Play, WM_COMMAND, 40045, 0},     {&TWinAmpControl::Pause, WM_COMMAND, 40046, 0},
-      {&TWinAmpControl::Stop, WM_COMMAND, 40047, 0},     {&TWinAmpControl::PreviousTrack, WM_COMMAND, 40044, 0},
-      {&TWinAmpControl::NextTrack, WM_COMMAND, 40048, 0}, {&TWinAmpControl::ClearPlaylist, WM_USER, 0, 101},
-      {&TWinAmpControl::ShuffleOn, WM_USER, 1, 252},     {&TWinAmpControl::ShuffleOff, WM_USER, 0, 252},
-      {&TWinAmpControl::RepeatOn, WM_USER, 1, 253},      {&TWinAmpControl::RepeatOff, WM_USER, 0, 253},
-  };
-  for (const Row& r : rows) {
+  for (const auto& [op, message] : rows) {
     world.ClearSent();
-    (link.*r.op)();
-    ASSERT_EQ(world.Sent().size(), 1u);
-    EXPECT_EQ(world.Sent()[0], (sim::SentMessage{player->handle, r.msg, r.wParam, r.lParam}));
+    (link.*op)();
+    EXPECT_EQ(Traffic(), sent::Sequence{message});
   }
   world.ClearSent();
   link.SetVolume(255);
   link.SetPlaylistPosition(-1);
   link.SetPlaylistPosition(INT_MAX);
   const sent::Sequence expected = {
-      {WM_USER, 255, 122},
-      {WM_USER, 0xFFFFFFFFu, 121},  // any index passes unchecked
-      {WM_USER, 0x7FFFFFFFu, 121},
+      {kSent, kMain, pn::kWmUser, 255, user::kVolume},
+      {kSent, kMain, pn::kWmUser, 0xFFFFFFFFu, user::kSetCurrent},  // any index passes unchecked
+      {kSent, kMain, pn::kWmUser, 0x7FFFFFFFu, user::kSetCurrent},
   };
-  EXPECT_EQ(sent::Of(world), expected);
-  EXPECT_EQ(world.Sent()[0].Window, player->handle);
+  EXPECT_EQ(Traffic(), expected);
 }
 
 TEST_F(Commands, TrackPositionIsTruncatedToWholeSeconds) {
@@ -85,23 +93,23 @@ TEST_F(Commands, TrackPositionIsTruncatedToWholeSeconds) {
     ReplyAlways(reply);
     EXPECT_EQ(link.GetTrackPosition(), seconds) << reply;
   }
-  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 0, 105}));
+  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, user::kPositionMs, user::kTime}));
 }
 
 TEST_F(Commands, RepliesAndTheirConversions) {
   ReplyAlways(300);
   EXPECT_EQ(link.GetVolume(), 44);
-  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 0xFFFFFD66u, 122}));
+  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, user::kAskVolume, user::kVolume}));
   EXPECT_EQ(link.GetTrackLength(), 300);
-  EXPECT_EQ(world.Sent().back().WParam, 1u);
+  EXPECT_EQ(world.Sent().back().WParam, user::kLengthSeconds);
   EXPECT_EQ(link.GetPlaylistLength(), 300);
   EXPECT_EQ(link.GetPlaylistPosition(), 300);
   for (auto [reply, on] : {std::pair{1, true}, {0, false}, {-1, false}, {INT_MIN, false}, {7, true}}) {
     ReplyAlways(reply);
     EXPECT_EQ(link.GetShuffle(), on) << reply;
-    EXPECT_EQ(world.Sent().back().LParam, 250u);
+    EXPECT_EQ(world.Sent().back().LParam, user::kGetShuffle);
     EXPECT_EQ(link.GetRepeat(), on) << reply;
-    EXPECT_EQ(world.Sent().back().LParam, 251u);
+    EXPECT_EQ(world.Sent().back().LParam, user::kGetRepeat);
   }
 }
 
@@ -109,9 +117,9 @@ TEST_F(Commands, PlayStateAndJumpPassTheRepliesOnUnchanged) {
   for (int32_t reply : {0, 1, 3, -1, 7}) {
     ReplyAlways(reply);
     EXPECT_EQ(link.GetPlayState(), reply);
-    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 0, 104}));
+    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, 0, user::kPlayState}));
     EXPECT_EQ(link.JumpToTime(90000), reply);
-    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 90000, 106}));
+    EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, 90000, user::kJump}));
   }
   link.JumpToTime(INT_MAX);
   EXPECT_EQ(world.Sent().back().WParam, 0x7FFFFFFFu);
@@ -124,7 +132,7 @@ TEST_F(Commands, AddFileSendsTheRecordWithItsTerminatingZero) {
   std::string received;
   bool singleZero = false;
   player->reply = [&](uint32_t msg, uint32_t wParam, uintptr_t lParam) {
-    EXPECT_EQ(msg, WM_COPYDATA);
+    EXPECT_EQ(msg, pn::kWmCopyData);
     EXPECT_EQ(wParam, 0u);
     const auto* record = reinterpret_cast<const platform::CopyDataRecord*>(lParam);
     dwData = uint32_t(record->dwData);
@@ -135,7 +143,7 @@ TEST_F(Commands, AddFileSendsTheRecordWithItsTerminatingZero) {
     return 0;
   };
   link.AddFile("C:\\Music\\song one.mp3");
-  EXPECT_EQ(dwData, 100u);
+  EXPECT_EQ(dwData, pn::copydata::kAddFile);
   EXPECT_EQ(cbData, 22u);
   EXPECT_EQ(received, "C:\\Music\\song one.mp3");
   link.AddFile("");
@@ -147,30 +155,41 @@ TEST_F(Commands, TextReadComesFromThePlayersMemoryTrimmed) {
   std::string text = "stale";
   link.GetPlaylistTitle(2, text);
   EXPECT_EQ(text, "inner  blanks stay");
-  EXPECT_EQ(sent::Of(world), (sent::Sequence{{WM_USER, 0, 124}, {WM_USER, 2, 212}})) << "length first";
-  EXPECT_EQ(world.Sent()[1].Window, player->handle);
+  EXPECT_EQ(Traffic(), (sent::Sequence{ask::kCount, ask::Title(2)})) << "length first";
   link.GetPlaylistFile(1, text);
-  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, WM_USER, 1, 211}));
+  EXPECT_EQ(world.Sent().back(), (sim::SentMessage{player->handle, pn::kWmUser, 1, user::kFileAddress}));
   EXPECT_EQ(world.OpenProcessCalls(), 2);
   EXPECT_EQ(world.OpenProcessHandles(), 0) << "every handle closed";
 }
 
-TEST_F(Commands, BytesAbove127AreNotTrimmed) {
-  ServeText(1, PlaceText("\xA0" "Caf\xE9\xFF"));
-  std::string text;
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "\xA0" "Caf\xE9\xFF");
-}
-
-TEST_F(Commands, LongTextGivesItsFirst500CharactersTrimmed) {
-  std::string title = std::string(499, 'x') + "  and more";
-  ServeText(1, PlaceText(title));
-  std::string text;
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, std::string(499, 'x'));
-  ServeText(1, PlaceText(std::string(600, 'y')));
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, std::string(500, 'y'));
+// A title read out of the player's memory: where its bytes lie, and what the read makes of them.
+TEST_F(Commands, TitleReadsTrimTheBlanksAndStopAtTheEndOfTheTextOrOfReadableMemory) {
+  enum Where { kPageStart, kEndWithItsZero, kEndWithoutAZero };
+  const std::tuple<const char*, std::string, Where, std::string> rows[] = {
+      {"bytes above 127 are not trimmed", "\xA0" "Caf\xE9\xFF", kPageStart, "\xA0" "Caf\xE9\xFF"},
+      {"the first 500 characters, trimmed", std::string(499, 'x') + "  and more", kPageStart, std::string(499, 'x')},
+      {"the first 500 characters", std::string(600, 'y'), kPageStart, std::string(500, 'y')},
+      {"a short text right before the end of readable memory", "  Last Song\t", kEndWithItsZero, "Last Song"},
+      {"what lies before the end, and never a byte beyond", "0123456789", kEndWithoutAZero, "0123456789"},
+  };
+  for (const auto& [what, bytes, where, expected] : rows) {
+    sim::AddressSpace* mem = world.Memory(player->pid);
+    const uint32_t page = mem->Map(1);
+    const std::size_t size = bytes.size() + (where == kEndWithoutAZero ? 0 : 1);  // with its zero, if any
+    const uint32_t at = where == kPageStart ? page : page + 4096 - uint32_t(size);
+    mem->Write(at, bytes.c_str(), size);
+    ServeText(1, at);
+    std::string text;
+    link.GetPlaylistTitle(0, text);
+    EXPECT_EQ(text, expected) << what;
+  }
+  for (uint32_t unreadable : {0xDEAD0000u, 0u}) {
+    ServeText(1, unreadable);
+    std::string text = "stale";
+    link.GetPlaylistTitle(0, text);
+    EXPECT_EQ(text, "") << std::hex << unreadable;
+  }
+  EXPECT_EQ(world.OpenProcessHandles(), 0);
 }
 
 TEST_F(Commands, OutOfRangeIndexAsksOnlyTheLength) {
@@ -178,7 +197,7 @@ TEST_F(Commands, OutOfRangeIndexAsksOnlyTheLength) {
   std::string text = "stale";
   link.GetPlaylistFile(2, text);
   EXPECT_EQ(text, "");
-  EXPECT_EQ(sent::Of(world), (sent::Sequence{{WM_USER, 0, 124}}));
+  EXPECT_EQ(Traffic(), sent::Sequence{ask::kCount});
   world.ClearSent();
   link.GetPlaylistTitle(-1, text);
   link.GetPlaylistTitle(INT_MIN, text);
@@ -191,41 +210,7 @@ TEST_F(Commands, CurrentEntryTakesThreeMessages) {
   std::string text;
   link.GetCurrentFile(text);
   EXPECT_EQ(text, "current.mp3");
-  EXPECT_EQ(sent::Of(world), (sent::Sequence{{WM_USER, 0, 125}, {WM_USER, 0, 124}, {WM_USER, 0, 211}}));
-}
-
-TEST_F(Commands, UnreadableAddressGivesTheEmptyText) {
-  ServeText(1, 0xDEAD0000u);
-  std::string text = "stale";
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "");
-  ServeText(1, 0);
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "");
-  EXPECT_EQ(world.OpenProcessHandles(), 0);
-}
-
-TEST_F(Commands, ShortTextRightBeforeTheEndOfReadableMemoryIsStillRead) {
-  sim::AddressSpace* mem = world.Memory(player->pid);
-  const uint32_t page = mem->Map(1);
-  const std::string title = "  Last Song\t";
-  const uint32_t at = page + 4096 - uint32_t(title.size() + 1);
-  mem->Write(at, title.c_str(), title.size() + 1);
-  ServeText(1, at);
-  std::string text;
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "Last Song");
-}
-
-TEST_F(Commands, TextRunningIntoUnreadableMemoryWithoutItsZeroIsCut) {
-  sim::AddressSpace* mem = world.Memory(player->pid);
-  const uint32_t page = mem->Map(1);
-  const uint32_t at = page + 4096 - 10;
-  mem->Write(at, "0123456789", 10);  // no zero before the end
-  ServeText(1, at);
-  std::string text;
-  link.GetPlaylistTitle(0, text);
-  EXPECT_EQ(text, "0123456789") << "what lies before the end, and never a byte beyond";
+  EXPECT_EQ(Traffic(), (sent::Sequence{ask::kCurrent, ask::kCount, ask::File(0)}));
 }
 
 TEST_F(Commands, DeadHandleRepliesZero) {

@@ -11,14 +11,15 @@
 namespace linktest {
 namespace {
 
-constexpr int64_t kLimit = 2000;  // the documented longest wait for one answer
-constexpr uint32_t WM_NULL = 0x0000;
+constexpr int64_t kLimit = platform::kSendTimeoutMs;  // the longest wait for one answer
 
 class Hang : public LinkTest {
  protected:
   void SetUp() override {
     player = &StartWindow("WA_KDO_1");
-    player->reply = [](uint32_t msg, uint32_t, uintptr_t l) { return msg == WM_USER && l == 124 ? 5 : 0; };
+    player->reply = [](uint32_t msg, uint32_t, uintptr_t l) {
+      return msg == pn::kWmUser && l == pn::user::kCount ? 5 : 0;
+    };
     link.SetWinAmpClassName("WA_KDO_1");
     world.Advance(1000);  // bound, watched every 30 s
     ASSERT_TRUE(link.IsBound());
@@ -73,7 +74,8 @@ TEST_F(Hang, OneSendLimitPerHangThenNothingWaitsUntilTheAnswerComesThroughTheLoo
 
 TEST_F(Hang, ATextWhoseAddressWasNotGivenIsNotReadFromThePlayersMemory) {
   world.OnSend = [this](const sim::SentMessage& m) {
-    if (m.LParam == 211) world.SetHung(player->handle, true);  // hangs right after answering the length
+    // hangs right after answering the length
+    if (m.LParam == pn::user::kFileAddress) world.SetHung(player->handle, true);
   };
   std::string text = "stale";
   link.GetPlaylistFile(1, text);
@@ -112,7 +114,7 @@ TEST_F(Hang, WithoutTheQuestionOneSendAtTheNextCheckTickDecides) {
   const int64_t tick = 1000 + 30000;
   world.Advance(tick - world.ElapsedMs());  // the check tick while still hung: one send, given up
   ASSERT_EQ(world.Sent().size(), 1u);
-  EXPECT_EQ(world.Sent()[0].Message, WM_NULL);
+  EXPECT_EQ(world.Sent()[0].Message, pn::kWmNull);
   EXPECT_EQ(world.ElapsedMs(), tick + kLimit);
   EXPECT_FALSE(link.IsAnswering());
   EverySendReturnsAtOnce();
@@ -180,9 +182,8 @@ TEST(HangLink, DestroyingALinkWhosePlayerDoesNotAnswerDoesNotWait) {
     ASSERT_FALSE(link.IsAnswering());
     world.ClearSent();
   }
-  EXPECT_TRUE(world.Sent().empty()) << "no close command waits on a hung player";
-  const sim::SentMessage close{w.handle, WM_COMMAND, 40001, 0};
-  EXPECT_EQ(world.Posted(), std::vector<sim::SentMessage>{close}) << "it is queued for when the player comes back";
+  EXPECT_EQ(sent::Of(world, w.handle), sent::Sequence{sent::kClosePosted})
+      << "no close command waits on a hung player: it is queued for when the player comes back";
   EXPECT_TRUE(world.WindowAlive(w.handle)) << "not handled while the player hangs";
   world.SetHung(w.handle, false);
   EXPECT_FALSE(world.WindowAlive(w.handle)) << "the player closes once it answers again";
@@ -196,7 +197,7 @@ TEST_F(Hang, ANewLocationQueuesTheCloseForTheHungPlayerAndWaitsForNothing) {
   link.SetWinAmpPath(kExe);
   EXPECT_EQ(world.ElapsedMs(), before) << "no second wait for the close command";
   ASSERT_EQ(world.Posted().size(), 1u);
-  EXPECT_EQ(world.Posted()[0], (sim::SentMessage{player->handle, WM_COMMAND, 40001, 0}));
+  EXPECT_EQ(world.Posted()[0], (sim::SentMessage{player->handle, pn::kWmCommand, pn::cmd::kClose, 0}));
   EXPECT_EQ(world.ShellCalls().size(), 1u) << "the new location is started at once";
 }
 
@@ -237,7 +238,7 @@ TEST(HangLink, DestroyedRightAfterANewLocationClosesTheNewPlayerAndWaitsForNothi
     world.ClearSent();
   }
   EXPECT_EQ(world.ElapsedMs(), 1000 + kLimit) << "the one send given up, nothing after";
-  EXPECT_EQ(world.Sent(), std::vector<sim::SentMessage>({{fresh->handle, WM_COMMAND, 40001, 0}}));
+  EXPECT_EQ(sent::Of(world, fresh->handle), sent::Sequence{sent::kCloseSent});
   EXPECT_FALSE(world.WindowAlive(fresh->handle));
 }
 
