@@ -168,8 +168,8 @@ struct Bench {
         kernel.variables.Define(ident, uint8_t(row.Type));
         s.*row.Field = TKDOText(ident);
       }
-      made->TakeSettingsRecord(s);
-      made->TakeExtraSettings(s);
+      made->Settings().TakeRecord(s);
+      made->Settings().TakeExtra(s);
       probes.push_back(std::make_unique<bench::MirrorProbe>(&kernel, *made->ModuleInterface(), id, s));
     }
     world.Advance(1000);  // every link binds to the player it started, and every probe to it

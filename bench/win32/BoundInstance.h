@@ -36,8 +36,8 @@ class BoundInstance {
       server.DefineVariable(MirrorVariable(row), initial);
       s.*row.Field = TKDOText(MirrorVariable(row));
     }
-    made_->TakeSettingsRecord(s);
-    made_->TakeExtraSettings(s);
+    made_->Settings().TakeRecord(s);
+    made_->Settings().TakeExtra(s);
     made_->QueryInterface(IID_IKDOWinampControl, control_.put());
     className_ = "WA_KDO_" + std::to_string(id);
     id_ = id;

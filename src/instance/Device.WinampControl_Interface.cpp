@@ -32,16 +32,17 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
       FModuleInfo(moduleInfo),
       FInstanceID(instanceId),
       FPlayerLink(std::make_unique<TWinAmpControl>()),
-      FControlTable(*this) {
+      FSettings(FServices, FInstanceID, *FPlayerLink),
+      FControlTable(*this, FSettings) {
   ObtainServices();
   FFade.emplace(*FPlayerLink);
   FAnnouncer.emplace(*FPlayerLink);
-  FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings, *FFade, *FAnnouncer);
+  FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings.Current(), *FFade, *FAnnouncer);
   try {
     FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
     // The fade and the announcements move on the status ticks, within the poll's budget. A fade
     // leaves an announcement's volume alone and goes on along its line once the music is back.
-    FStatus.emplace(FServices, *ModuleInterface(), *FPlayerLink, FSettings, [this] {
+    FStatus.emplace(FServices, *ModuleInterface(), *FPlayerLink, FSettings.Current(), [this] {
       if (!FAnnouncer->Busy()) FFade->Tick();
       FAnnouncer->Tick();
     });
@@ -140,56 +141,14 @@ KDOResult TKDOWinampControl::HideConfigurationPage() {
 
 // ---------------------------------------------------------------- settings
 
-namespace {
-
-constexpr kdo::text::Constant kSection("Settings");
-
-}  // namespace
-
-// Each field is the out-text of its own read: it keeps whatever the read leaves there.
 KDOResult TKDOWinampControl::LoadSettings() {
-  if (FServices.SettingsStore) {
-    const KDOString path[] = {kSection.get()};
-    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-      FServices.SettingsStore->ReadSettingString(FInstanceID, path, 0, row.Key, (FSettings.*row.Field).out());
-  }
-  ApplySettings();
+  FSettings.Load();
   return KDO_S_OK;
 }
 
 KDOResult TKDOWinampControl::SaveSettings() {
-  if (!FServices.SettingsStore) return KDO_S_OK;
-  const KDOString path[] = {kSection.get()};
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-    FServices.SettingsStore->WriteSettingString(FInstanceID, path, 0, row.Key, (FSettings.*row.Field).get());
+  FSettings.Save();
   return KDO_S_OK;
-}
-
-KDOResult TKDOWinampControl::CopySettingsRecord(TKDOWinampControlSettings& settings) {
-  settings = static_cast<const TKDOWinampControlSettings&>(FSettings);
-  return KDO_S_OK;
-}
-
-// Stores nothing: the store sees the new texts at the next SaveSettings.
-KDOResult TKDOWinampControl::TakeSettingsRecord(const TKDOWinampControlSettings& settings) {
-  static_cast<TKDOWinampControlSettings&>(FSettings) = settings;
-  ApplySettings();
-  return KDO_S_OK;
-}
-
-void TKDOWinampControl::CopyExtraSettings(TKDOWinampInstanceSettings& settings) {
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-    if (!row.Record) settings.*row.Field = FSettings.*row.Field;
-}
-
-void TKDOWinampControl::TakeExtraSettings(const TKDOWinampInstanceSettings& settings) {
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-    if (!row.Record) FSettings.*row.Field = settings.*row.Field;
-}
-
-// The location goes to the link; the identifiers count from the next poll.
-void TKDOWinampControl::ApplySettings() {
-  if (FPlayerLink) FPlayerLink->SetWinAmpPath(FSettings.WinampLocation.view());
 }
 
 // ---------------------------------------------------------------- parts

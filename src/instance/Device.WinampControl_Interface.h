@@ -13,8 +13,8 @@
 // Server code called back during an operation may release the server's last
 // reference: an operation that calls out holds one of its own until it returns.
 //
-// Its parts, each in its own unit: the IKDOWinampControl table
-// (Device.WinampControl_Table), the script functions
+// Its parts, each in its own unit: its settings (Device.WinampControl_Settings),
+// the IKDOWinampControl table (Device.WinampControl_Table), the script functions
 // (Device.WinampControl_Script), the status mirror (Device.WinampControl_Status),
 // the volume fade (Device.WinampControl_Fade) and the saved state with the
 // announcements (Device.WinampControl_Announce), which the status ticks drive.
@@ -30,6 +30,7 @@
 #include "instance/Device.WinampControl_Fade.h"
 #include "instance/Device.WinampControl_Script.h"
 #include "instance/Device.WinampControl_Services.h"
+#include "instance/Device.WinampControl_Settings.h"
 #include "instance/Device.WinampControl_Status.h"
 #include "instance/Device.WinampControl_Table.h"
 #include "control/Device.WinampControl_Types.h"
@@ -53,14 +54,8 @@ class TKDOWinampControl final : public TKDOModuleObject {
   // Writes the nine settings to the server's store.
   KDOResult SaveSettings() override;
 
-  // Assigns new references to the eight settings of the record into `settings`.
-  KDOResult CopySettingsRecord(TKDOWinampControlSettings& settings);
-  // Takes the record's eight settings and applies them; the play state variable stays as it was.
-  // The store sees them at the next SaveSettings.
-  KDOResult TakeSettingsRecord(const TKDOWinampControlSettings& settings);
-  // The settings outside the record, for the instance's own page; they count from the next poll.
-  void CopyExtraSettings(TKDOWinampInstanceSettings& settings);
-  void TakeExtraSettings(const TKDOWinampInstanceSettings& settings);
+  // The instance's settings: its store, the record of eight, the ninth.
+  TKDOWinampSettings& Settings() { return FSettings; }
   // Answers IKDOModule and the module's own identifier only.
   KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;
   // Runs that script function with its debug line (see TKDOWinampScript::Run).
@@ -73,14 +68,13 @@ class TKDOWinampControl final : public TKDOModuleObject {
   std::string LogSender() const;
   void Log(int32_t type, std::string_view text) noexcept;
   void ObtainServices();
-  void ApplySettings();
 
   TKDOWinampServices FServices;
   const TKDOModuleInfo* FModuleInfo;
   uint16_t FInstanceID;
-  TKDOWinampInstanceSettings FSettings;
   std::shared_ptr<TfrmPropertyPage> FConfigurationForm;  // a running modal dialog of the form may hold it too
   std::unique_ptr<TWinAmpControl> FPlayerLink;
+  TKDOWinampSettings FSettings;
   std::optional<TKDOWinampFade> FFade;
   std::optional<TKDOWinampAnnouncer> FAnnouncer;
   std::optional<TKDOWinampScript> FScript;

@@ -10,21 +10,6 @@ KDOResult KDO_STDCALL Table::QueryInterface(const TGUID& iid, void** obj) {
   return FOwner.ControlQueryInterface(iid, obj);
 }
 
-KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
-  return KDOGuard(kdo::text::Const<"IKDOWinampControl.GetSettings">(),
-                  [&] { return settings ? FOwner.CopySettingsRecord(*settings) : KDO_S_OK; });
-}
-
-// The caller's texts are borrowed: the instance takes references of its own.
-KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings) {
-  return KDOGuard(kdo::text::Const<"IKDOWinampControl.SetSettings">(), [&] {
-    TKDOWinampControlSettings own;
-    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-      if (row.Record) own.*row.Record = TKDOText::Share(settings.*row.Value);
-    return FOwner.TakeSettingsRecord(own);
-  });
-}
-
 namespace {
 
 using F = TKDOScriptFunction;
@@ -116,6 +101,3 @@ KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) {
   return Do(kdo::text::Const<"IKDOWinampControl.SetRepeat">(), FOwner, F::SetRepeat, BoolArg(on));
 }
 
-// The page's own path to the settings the record does not carry.
-void Table::GetExtraSettings(TKDOWinampInstanceSettings& settings) { FOwner.CopyExtraSettings(settings); }
-void Table::SetExtraSettings(const TKDOWinampInstanceSettings& settings) { FOwner.TakeExtraSettings(settings); }

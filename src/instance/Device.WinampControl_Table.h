@@ -12,11 +12,13 @@
 #include "sdk/KDOObjects.h"
 
 class TKDOWinampControl;
+class TKDOWinampSettings;
 
 class TKDOWinampControlTable final : public TKDOModuleTable<IKDOWinampControl, TKDOWinampControl>,
                                      public IKDOWinampExtraSettings {
  public:
-  using TKDOModuleTable::TKDOModuleTable;
+  TKDOWinampControlTable(TKDOWinampControl& owner, TKDOWinampSettings& settings)
+      : TKDOModuleTable(owner), FSettings(settings) {}
   // IKDOModule and the module's identifier only; other identifiers get null and E_NOINTERFACE.
   KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override;
   // New references to the eight settings into the caller's record; a null record is left alone.
@@ -42,4 +44,6 @@ class TKDOWinampControlTable final : public TKDOModuleTable<IKDOWinampControl, T
   // For the instance's own page only: the settings the record of eight does not carry.
   void GetExtraSettings(TKDOWinampInstanceSettings& settings) override;
   void SetExtraSettings(const TKDOWinampInstanceSettings& settings) override;
+ private:
+  TKDOWinampSettings& FSettings;  // its entries are defined beside the settings (Device.WinampControl_Settings)
 };

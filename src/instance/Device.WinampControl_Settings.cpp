@@ -1,0 +1,74 @@
+#include "instance/Device.WinampControl_Settings.h"
+
+#include "instance/Device.WinampControl_Interface.h"  // the table and its owner, complete
+#include "sdk/KDOGuard.h"
+#include "winamp/WinAmp.h"
+
+namespace {
+constexpr kdo::text::Constant kSection("Settings");
+}  // namespace
+
+// Each field is the out-text of its own read: it keeps whatever the read leaves there.
+void TKDOWinampSettings::Load() {
+  if (FServices.SettingsStore) {
+    const KDOString path[] = {kSection.get()};
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+      FServices.SettingsStore->ReadSettingString(FInstanceID, path, 0, row.Key, (FSettings.*row.Field).out());
+  }
+  Apply();
+}
+
+void TKDOWinampSettings::Save() const {
+  if (!FServices.SettingsStore) return;
+  const KDOString path[] = {kSection.get()};
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    FServices.SettingsStore->WriteSettingString(FInstanceID, path, 0, row.Key, (FSettings.*row.Field).get());
+}
+
+void TKDOWinampSettings::CopyRecord(TKDOWinampControlSettings& record) const {
+  record = static_cast<const TKDOWinampControlSettings&>(FSettings);
+}
+
+void TKDOWinampSettings::TakeRecord(const TKDOWinampControlSettings& record) {
+  static_cast<TKDOWinampControlSettings&>(FSettings) = record;
+  Apply();
+}
+
+void TKDOWinampSettings::CopyExtra(TKDOWinampInstanceSettings& settings) const {
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    if (!row.Record) settings.*row.Field = FSettings.*row.Field;
+}
+
+void TKDOWinampSettings::TakeExtra(const TKDOWinampInstanceSettings& settings) {
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    if (!row.Record) FSettings.*row.Field = settings.*row.Field;
+}
+
+void TKDOWinampSettings::Apply() { FLink.SetWinAmpPath(FSettings.WinampLocation.view()); }
+
+// ---------------------------------------------------------------- the table's settings entries
+// Kept beside the settings they hand over: the page and the server reach the
+// settings through these entries without passing through the rest of the instance.
+
+using Table = TKDOWinampControlTable;
+
+KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
+  return KDOGuard(kdo::text::Const<"IKDOWinampControl.GetSettings">(), [&] {
+    if (settings) FSettings.CopyRecord(*settings);
+    return KDO_S_OK;
+  });
+}
+
+// The caller's texts are borrowed: the instance takes references of its own.
+KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings) {
+  return KDOGuard(kdo::text::Const<"IKDOWinampControl.SetSettings">(), [&] {
+    TKDOWinampControlSettings own;
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+      if (row.Record) own.*row.Record = TKDOText::Share(settings.*row.Value);
+    FSettings.TakeRecord(own);
+    return KDO_S_OK;
+  });
+}
+
+void Table::GetExtraSettings(TKDOWinampInstanceSettings& settings) { FSettings.CopyExtra(settings); }
+void Table::SetExtraSettings(const TKDOWinampInstanceSettings& settings) { FSettings.TakeExtra(settings); }
