@@ -2,6 +2,8 @@
 // states, closing, on the simulated desktop with a virtual clock.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <tuple>
 #include <vector>
 
@@ -302,52 +304,58 @@ class StartedPlayer : public LinkTest {
       return processes.back();
     });
   }
+  // A link of class WA_KDO_14 given the location: it starts the executable there.
+  std::unique_ptr<TWinAmpControl> StartLink(const std::string& path = kExe) {
+    auto link = std::make_unique<TWinAmpControl>();
+    link->SetWinAmpClassName("WA_KDO_14");
+    link->SetWinAmpPath(path);
+    return link;
+  }
   std::vector<uint32_t> processes;
 };
 
 TEST_F(StartedPlayer, DestroyingTheLinkBeforeItBoundClosesThePlayerItStarted) {
   Install(kWindowAtOnce);
   {
-    TWinAmpControl link;
-    link.SetWinAmpClassName("WA_KDO_14");
-    link.SetWinAmpPath(kExe);
+    auto link = StartLink();
     ASSERT_EQ(windows.size(), 1u);
     world.Advance(500);
-    ASSERT_FALSE(link.IsBound()) << "the first check tick has not come yet";
+    ASSERT_FALSE(link->IsBound()) << "the first check tick has not come yet";
   }
   EXPECT_EQ(CloseCommands(), 1);
   EXPECT_FALSE(world.WindowAlive(windows[0]->handle));
 }
 
-// The last look of a link going covers the same 60 whole seconds after a start
-// as the restart waits for: up to 60.999 s it looks, from 61 s on it does not.
-TEST_F(StartedPlayer, TheLastLookCoversTheSixtySecondsTheRestartWaits) {
-  for (const auto& [afterMs, closes] : {std::pair{60999, 1}, std::pair{61000, 0}}) {
-    SCOPED_TRACE(afterMs);
-    world.AddFile(kExe);
+// The last look of a link going closes a player it started whose window has
+// appeared since the last tick: up to 60.999 s after the start (the same 60
+// whole seconds the restart waits), or later while the copy it started runs.
+TEST_F(StartedPlayer, TheLastLookClosesALatePlayerItStarted) {
+  struct Row {
+    Start start;
+    int64_t afterMs;
+    int closes;
+  };
+  for (const Row& row : {Row{kNoProcessNamed, 60999, 1}, Row{kNoProcessNamed, 61000, 0},
+                         Row{kProcessWithoutWindow, 300500, 1}}) {
+    SCOPED_TRACE(row.afterMs);
+    Install(row.start);
     {
-      TWinAmpControl link;
-      link.SetWinAmpClassName("WA_KDO_14");
-      link.SetWinAmpPath(kExe);
+      auto link = StartLink();
       world.RemoveFile(kExe);  // no second start, so the start time stays
-      world.Advance(afterMs);
+      world.Advance(row.afterMs);
       StartWindow("WA_KDO_14");  // shows its window between two ticks
-      ASSERT_FALSE(link.IsBound());
+      ASSERT_FALSE(link->IsBound());
       world.ClearSent();
     }
-    EXPECT_EQ(CloseCommands(), closes) << (closes ? "our late player" : "somebody else's player now");
+    EXPECT_EQ(CloseCommands(), row.closes) << (row.closes ? "our late player" : "somebody else's player now");
     world.DestroyWindow(windows.back()->handle);
   }
 }
 
 TEST_F(StartedPlayer, APlayerShowingItsWindowAfterTheLinkWentStays) {
   Install(kNoProcessNamed);
-  {
-    TWinAmpControl link;
-    link.SetWinAmpClassName("WA_KDO_14");
-    link.SetWinAmpPath(kExe);
-    world.Advance(500);
-  }
+  StartLink();  // gone at once
+  world.Advance(500);
   ScriptedWindow& late = StartWindow("WA_KDO_14");
   world.Advance(5000);
   EXPECT_TRUE(world.Sent().empty());
@@ -358,27 +366,13 @@ TEST_F(StartedPlayer, APlayerShowingItsWindowAfterTheLinkWentStays) {
 // joined by more copies; once it has ended, the next is started.
 TEST_F(StartedPlayer, ACopyRunningWithoutItsWindowIsNotStartedAgainUntilItEnds) {
   Install(kProcessWithoutWindow);
-  TWinAmpControl link;
-  link.SetWinAmpClassName("WA_KDO_14");
-  link.SetWinAmpPath(kExe);
+  auto link = StartLink();
   world.Advance(180000);
   EXPECT_EQ(world.ShellCalls().size(), 1u);
   EXPECT_EQ(CheckTimers(), Intervals{1000}) << "still looking for its window every second";
   world.EndProcess(processes[0]);
   world.Advance(1000);
   EXPECT_EQ(world.ShellCalls().size(), 2u);
-}
-
-TEST_F(StartedPlayer, ACopyStillComingUpIsClosedWhenItsWindowAppearsAsTheLinkGoes) {
-  Install(kProcessWithoutWindow);
-  {
-    TWinAmpControl link;
-    link.SetWinAmpClassName("WA_KDO_14");
-    link.SetWinAmpPath(kExe);
-    world.Advance(300500);
-    StartWindow("WA_KDO_14");  // five minutes on, between two ticks
-  }
-  EXPECT_EQ(CloseCommands(), 1);
 }
 
 TEST_F(StartedPlayer, ANewLocationOrTheLinkGoingLeavesTheStuckCopyAloneAndStartsNoMore) {
@@ -388,11 +382,9 @@ TEST_F(StartedPlayer, ANewLocationOrTheLinkGoingLeavesTheStuckCopyAloneAndStarts
     return processes.back();
   });
   {
-    TWinAmpControl link;
-    link.SetWinAmpClassName("WA_KDO_14");
-    link.SetWinAmpPath(kExe);
+    auto link = StartLink();
     world.Advance(70000);
-    link.SetWinAmpPath("D:\\new\\winamp.exe");
+    link->SetWinAmpPath("D:\\new\\winamp.exe");
     EXPECT_EQ(world.ShellCalls().size(), 2u) << "the new location is started at once";
     world.Advance(70000);
   }
