@@ -5,11 +5,9 @@
 #include "sdk/KDOText.h"
 #include "winamp/WinAmp.h"
 
-bool TKDOWinampAnnouncer::Answering() const { return FLink.IsBound() && FLink.IsAnswering(); }
-
 // Six questions; a player that stops answering halfway leaves nothing saved.
 std::optional<TKDOPlayerState> TKDOWinampAnnouncer::Capture() {
-  if (!Answering()) return std::nullopt;
+  if (!FLink.HasAnsweringPlayer()) return std::nullopt;
   TKDOPlayerState s{};
   s.Entry = FLink.GetPlaylistPosition();
   s.TrackMs = FLink.GetTrackPositionMs();
@@ -17,7 +15,7 @@ std::optional<TKDOPlayerState> TKDOWinampAnnouncer::Capture() {
   s.Volume = FLink.QueryVolume();
   s.Shuffle = FLink.GetShuffle();
   s.Repeat = FLink.GetRepeat();
-  if (!Answering()) return std::nullopt;
+  if (!FLink.HasAnsweringPlayer()) return std::nullopt;
   return s;
 }
 
@@ -45,14 +43,14 @@ bool TKDOWinampAnnouncer::SaveState() {
 }
 
 bool TKDOWinampAnnouncer::RestoreState() {
-  if (!FSaved || !Answering()) return false;
+  if (!FSaved || !FLink.HasAnsweringPlayer()) return false;
   Restore(*FSaved);
   return true;
 }
 
 bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   if (FGaveUp) Tick();  // a row given up on is put back first, if the player answers again
-  if (!Answering() || FGaveUp || FWaiting.size() >= kMostWaiting) return false;
+  if (!FLink.HasAnsweringPlayer() || FGaveUp || FWaiting.size() >= kMostWaiting) return false;
   FWaiting.push_back({std::string(fileName), uint8_t(std::clamp(volume, 0, 255))});
   if (!FPlaying) PlayNext();
   return true;

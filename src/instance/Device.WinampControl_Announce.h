@@ -61,7 +61,6 @@ class TKDOWinampAnnouncer {
     std::string File;
     uint8_t Volume;
   };
-  bool Answering() const;
   std::optional<TKDOPlayerState> Capture();
   void Restore(const TKDOPlayerState& state);
   void PlayNext();

@@ -127,8 +127,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   // The poll only asks: it never starts, binds or commands the player. A
   // player that does not answer is left alone like an unbound one: the
   // variables keep its last real values, and the play state shows -1.
-  auto asking = [this] { return FLink.IsBound() && FLink.IsAnswering(); };
-  if (!asking()) {
+  if (!FLink.HasAnsweringPlayer()) {
     if (spent) FPoll = {FPoll.Step, platform::TickMs(), kRestFactor * spent};  // the work before the poll met a hang
     return WriteNoPlayer();
   }
@@ -155,7 +154,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
       complete = Ask(step, FLink, answer);
       spent += uint32_t(platform::TickMs() - asked);
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
-      if (!asking()) {
+      if (!FLink.HasAnsweringPlayer()) {
         WriteNoPlayer();
         break;
       }

@@ -235,7 +235,7 @@ void TWinAmpControl::GetCurrentTitle(std::string& title) { GetPlaylistTitle(GetP
 int32_t TWinAmpControl::GetPlayState() { return SendPlayerMessage(WM_USER_, 0, kPlayState); }
 int32_t TWinAmpControl::QueryVolume() {
   const int32_t reply = SendPlayerMessage(WM_USER_, kAskVolume, kVolume);
-  return reply == -1 && (!FPlayerWindow || FNotAnswering) ? -1 : int32_t(uint32_t(reply) & 0xFFu);
+  return reply == -1 && !HasAnsweringPlayer() ? -1 : int32_t(uint32_t(reply) & 0xFFu);
 }
 int32_t TWinAmpControl::GetTrackPositionMs() { return SendPlayerMessage(WM_USER_, 0, kTrackTime); }
 int32_t TWinAmpControl::GetManualAdvance() { return SendPlayerMessage(WM_USER_, 0, kGetManualAdvance); }

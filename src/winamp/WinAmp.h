@@ -51,6 +51,8 @@ class TWinAmpControl {
   bool IsBound() const { return FPlayerWindow != 0; }
   // False while the bound player counts as not answering.
   bool IsAnswering() const { return !FNotAnswering; }
+  // Bound to a player that answers: one worth asking.
+  bool HasAnsweringPlayer() const { return FPlayerWindow != 0 && !FNotAnswering; }
   // How long the bound player has not answered: 0 while it answers.
   uint32_t SilentForMs() const { return FNotAnswering ? uint32_t(platform::TickMs() - FSilentSince) : 0; }
   // The player's reply; -1 when unbound (nothing sent) or when the player did not answer.
