@@ -10,7 +10,7 @@
 // answering after its send stays at the head of the queue.
 enum class TKDOWinampAnnouncer::Step : uint8_t {
   // the watch over the announcement that plays
-  AskState, AskPosition, AskLength, Judge, FindChime, FindMusic, JudgeEnd,
+  AskState, AskPosition, AskLength, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,
   // its end
   StopChime, CheckChime, AskPlaylistWindow, RemoveChime, Next,
   // the next one
@@ -82,10 +82,15 @@ bool TKDOWinampAnnouncer::RestoreState() {
 bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   const std::string_view file = AsReported(fileName);
   if (file.empty()) return false;
-  // What a row given up on, or a put-back, still owes the player comes first.
-  if (FMusic && (FGaveUp || !FPlaying)) {
+  // The row as it is now, not as the last tick saw it: the room may have moved on since.
+  if (FMusic && FPlaying && !FEnding && !FGaveUp && FWork.empty() && FLink.HasAnsweringPlayer()) {
+    Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::Judge});
     Run(TKDOSendBudget::Unlimited());
-    if (FMusic && (FGaveUp || !FPlaying)) return false;
+  }
+  // What a row given up on, or a put-back, still owes the player comes first.
+  if (FMusic && (FGaveUp || FEnding)) {
+    Run(TKDOSendBudget::Unlimited());
+    if (FMusic) return false;
   }
   if (!FLink.HasAnsweringPlayer() || FWaiting.size() >= kMostWaiting) return false;
   FWaiting.push_back({std::string(file), uint8_t(std::clamp(volume, 0, 255))});
@@ -120,7 +125,8 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
       FWaiting.clear();
       if (FPlaying) {
         FWork.clear();
-        Then({Step::CheckChime, Step::AskPlaylistWindow, Step::RemoveChime, Step::Next});
+        Then({Step::AskPosition, Step::AskLength, Step::Locate, Step::CheckChime, Step::AskPlaylistWindow,
+              Step::RemoveChime, Step::Next});
       }
     }
     return;
@@ -135,7 +141,10 @@ void TKDOWinampAnnouncer::MoveOn() {
   FWaiting.clear();
   FWork.clear();
   FGaveUp = false;
-  if (FPlaying) Then({Step::StopChime, Step::CheckChime, Step::AskPlaylistWindow, Step::RemoveChime, Step::EntryBack});
+  FEnding = true;
+  if (FPlaying)
+    Then({Step::StopChime, Step::AskPosition, Step::AskLength, Step::Locate, Step::CheckChime,
+          Step::AskPlaylistWindow, Step::RemoveChime, Step::EntryBack});
   if (FMusic->Touched && !FMusic->ManualAdvanceGiven) FWork.push_back(Step::ManualAdvanceBack);
   if (!FMusic->VolumeGiven) FWork.push_back(Step::VolumeBack);
   FWork.push_back(Step::Done);
@@ -161,19 +170,13 @@ void TKDOWinampAnnouncer::TakeMusicRepeat(bool on) {
   if (FMusic) FMusic->State.Repeat = on;
 }
 
-// Our own removal: the entries after it move up by one.
+// Our own removal: the entries after it move up by one. Where ours are is
+// only known for sure once they are found again by name, before any is removed.
 void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
   if (!FMusic) return;
   FLength = std::max(FLength - 1, 0);
   if (index < FChimeEntry) --FChimeEntry;
-  else if (index == FChimeEntry) FChimeEntry = -1;  // the announcement's entry went: it is over
-  TKDOPlayerState& music = FMusic->State;
-  if (index < music.Entry) {
-    --music.Entry;
-  } else if (index == music.Entry) {
-    music.TrackMs = 0;  // the entry that took its place, from its start
-    FMusic->File.clear();
-  }
+  if (index < FMusic->State.Entry) --FMusic->State.Entry;
 }
 
 void TKDOWinampAnnouncer::Then(std::initializer_list<Step> steps) { FWork.insert(FWork.begin(), steps); }
@@ -199,14 +202,20 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::AskPosition: FSeenPosition = FLink.GetPlaylistPosition(); return answered();
     case Step::AskLength: FSeenLength = FLink.GetPlaylistLength(); return answered();
     case Step::Judge: Judge(); return true;
+    case Step::Locate:
+      FCandidateCount = 0;
+      FCandidate = 0;
+      Then({Step::FindChime, Step::FindMusic, Step::Located});
+      return true;
     case Step::FindChime: return Find(true);
     case Step::FindMusic: return Find(false);
+    case Step::Located: FLength = FSeenLength; return true;
     case Step::JudgeEnd:
-      FLength = FSeenLength;
       if (FChimeEntry >= 0 && FSeenPosition == FChimeEntry && FSeenState != 0) return true;  // it plays on
       if (FChimeEntry >= 0 && FSeenPosition != FChimeEntry) {
         // Skipped in the player: the room has moved on there.
         FWaiting.clear();
+        FEnding = true;
         Then({Step::CheckChime, Step::AskPlaylistWindow, Step::RemoveChime, Step::ManualAdvanceBack,
               Step::VolumeBack, Step::Done});
         return true;
@@ -289,17 +298,17 @@ bool TKDOWinampAnnouncer::Do(Step step) {
 // are looked for where they may be now, the likeliest places first.
 void TKDOWinampAnnouncer::Judge() {
   const bool moved = FSeenLength != FLength || (FChimeEntry >= 0 && FSeenPosition != FChimeEntry);
-  if (moved) Then({Step::FindChime, Step::FindMusic, Step::JudgeEnd});
+  if (moved) Then({Step::Locate, Step::JudgeEnd});
   else Then({Step::JudgeEnd});
-  FCandidateCount = 0;
-  FCandidate = 0;
 }
 
 // One look for the announcement's entry (or the music's) at one place; true once found or given up.
 bool TKDOWinampAnnouncer::Find(bool chime) {
   TKDOPlayerState& music = FMusic->State;
   const int32_t old = chime ? FChimeEntry : music.Entry;
-  const std::string_view file = chime ? std::string_view(FPlaying ? FPlaying->File : "") : FMusic->File;
+  const std::string_view file = !chime ? std::string_view(FMusic->File)
+                                : FPlaying ? std::string_view(FPlaying->File)
+                                           : std::string_view();
   if (FCandidateCount == 0 && FCandidate == 0) {
     const int32_t shifted = old + (FSeenLength - FLength);
     for (int32_t at : {chime ? FSeenPosition : -1, shifted, old, chime ? FSeenLength - 1 : -1})
@@ -349,6 +358,7 @@ void TKDOWinampAnnouncer::Next() {
 
 // The manual advance first, so that a track that has ended plays on as the user's setting says.
 void TKDOWinampAnnouncer::PutBack() {
+  FEnding = true;
   const int32_t state = FMusic->State.PlayState;
   std::vector<Step> steps = {Step::ManualAdvanceBack, Step::VolumeBack, Step::ShuffleBack, Step::RepeatBack,
                              Step::EntryBack};
@@ -370,6 +380,7 @@ void TKDOWinampAnnouncer::Drop() {
   FChimeEntry = -1;
   FChimeThere = false;
   FGaveUp = false;
+  FEnding = false;
   FCandidateCount = 0;
   FCandidate = 0;
 }

@@ -128,4 +128,5 @@ class TKDOWinampAnnouncer {
   int32_t FCandidates[4] = {};            // where a moved entry may be, tried in order
   uint8_t FCandidate = 0, FCandidateCount = 0;
   bool FGaveUp = false;  // silent too long: the waiting are dropped, the rest put back when it answers
+  bool FEnding = false;  // the row takes no more announcements: it gives the player back
 };
