@@ -203,8 +203,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::AskLength: FSeenLength = FLink.GetPlaylistLength(); return answered();
     case Step::Judge: Judge(); return true;
     case Step::Locate:
-      FCandidateCount = 0;
-      FCandidate = 0;
+      FFinding = false;
       Then({Step::FindChime, Step::FindMusic, Step::Located});
       return true;
     case Step::FindChime: return Find(true);
@@ -302,18 +301,24 @@ void TKDOWinampAnnouncer::Judge() {
   else Then({Step::JudgeEnd});
 }
 
-// One look for the announcement's entry (or the music's) at one place; true once found or given up.
+// One look for the announcement's entry (or the music's) at one place: the
+// likeliest places first, then every entry from where it was down to the
+// first and on to the last. True once found or given up.
 bool TKDOWinampAnnouncer::Find(bool chime) {
   TKDOPlayerState& music = FMusic->State;
   const int32_t old = chime ? FChimeEntry : music.Entry;
   const std::string_view file = !chime ? std::string_view(FMusic->File)
                                 : FPlaying ? std::string_view(FPlaying->File)
                                            : std::string_view();
-  if (FCandidateCount == 0 && FCandidate == 0) {
-    const int32_t shifted = old + (FSeenLength - FLength);
-    for (int32_t at : {chime ? FSeenPosition : -1, shifted, old, chime ? FSeenLength - 1 : -1})
-      if (at >= 0 && at < FSeenLength && std::find(FCandidates, FCandidates + FCandidateCount, at) ==
-                                             FCandidates + FCandidateCount)
+  const int32_t length = FSeenLength;
+  if (!FFinding) {
+    FFinding = true;
+    FCandidate = 0;
+    FCandidateCount = 0;
+    const int32_t shifted = old + (length - FLength);
+    for (int32_t at : {chime ? FSeenPosition : -1, shifted, old, chime ? length - 1 : -1})
+      if (at >= 0 && at < length && std::find(FCandidates, FCandidates + FCandidateCount, at) ==
+                                        FCandidates + FCandidateCount)
         FCandidates[FCandidateCount++] = at;
   }
   auto done = [&](int32_t found) {
@@ -325,20 +330,20 @@ bool TKDOWinampAnnouncer::Find(bool chime) {
       music.TrackMs = 0;  // the music's entry went: the one that took its place, from its start
       FMusic->File.clear();
     }
-    FCandidateCount = 0;
-    FCandidate = 0;
+    FFinding = false;
     return true;
   };
   if (old < 0 || file.empty()) return done(old);  // nothing to look for
-  if (FCandidate >= FCandidateCount) return done(-1);
-  const int32_t at = FCandidates[FCandidate];
+  const int32_t from = std::clamp(old, 0, std::max(length - 1, 0));
+  const int32_t looks = int32_t(FCandidateCount) + std::min(length, kLongestSearch);
+  if (FCandidate >= looks) return done(-1);
+  const int32_t k = FCandidate - int32_t(FCandidateCount);
+  const int32_t at = k < 0 ? FCandidates[FCandidate] : k <= from ? from - k : k;
   std::string there;
   FLink.ReadPlaylistFileAt(at, there);
   if (!FLink.IsAnswering()) return false;
   if (kdo::text::EqualIgnoringAZCase(there, file)) return done(at);
-  ++FCandidate;
-  if (FCandidate >= FCandidateCount) return done(-1);
-  return false;
+  return ++FCandidate >= looks ? done(-1) : false;
 }
 
 // After an announcement: the next one, or the music back.
@@ -381,6 +386,5 @@ void TKDOWinampAnnouncer::Drop() {
   FChimeThere = false;
   FGaveUp = false;
   FEnding = false;
-  FCandidateCount = 0;
-  FCandidate = 0;
+  FFinding = false;
 }

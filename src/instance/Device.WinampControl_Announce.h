@@ -58,6 +58,8 @@ class TKDOWinampAnnouncer {
  public:
   static constexpr std::size_t kMostWaiting = 16;
   static constexpr uint32_t kGiveUpAfterMs = 10000;
+  // Entries looked at, at most, to find a moved entry again by its name.
+  static constexpr int32_t kLongestSearch = 1024;
 
   explicit TKDOWinampAnnouncer(TWinAmpControl& link) : FLink(link) {}
   TKDOWinampAnnouncer(const TKDOWinampAnnouncer&) = delete;
@@ -125,8 +127,11 @@ class TKDOWinampAnnouncer {
   // Answers that steps leave to the steps after them.
   int32_t FSeenState = 0, FSeenPosition = 0, FSeenLength = 0, FLengthBefore = 0, FPlaylistWindow = 0;
   bool FChimeThere = false;
-  int32_t FCandidates[4] = {};            // where a moved entry may be, tried in order
-  uint8_t FCandidate = 0, FCandidateCount = 0;
+  // The search for a moved entry: the likeliest places, then the looks made so far.
+  bool FFinding = false;
+  int32_t FCandidates[4] = {};
+  int32_t FCandidate = 0;
+  uint8_t FCandidateCount = 0;
   bool FGaveUp = false;  // silent too long: the waiting are dropped, the rest put back when it answers
   bool FEnding = false;  // the row takes no more announcements: it gives the player back
 };
