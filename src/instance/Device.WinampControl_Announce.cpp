@@ -83,9 +83,12 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   const std::string_view file = AsReported(fileName);
   if (file.empty()) return false;
   // The row as it is now, not as the last tick saw it: the room may have moved on since.
-  if (FMusic && FPlaying && !FEnding && !FGaveUp && FWork.empty() && FLink.HasAnsweringPlayer()) {
-    Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::Judge});
+  if (FMusic && !FGaveUp) {
     Run(TKDOSendBudget::Unlimited());
+    if (FMusic && FPlaying && !FEnding && FWork.empty() && FLink.HasAnsweringPlayer()) {
+      Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::Judge});
+      Run(TKDOSendBudget::Unlimited());
+    }
   }
   // What a row given up on, or a put-back, still owes the player comes first.
   if (FMusic && (FGaveUp || FEnding)) {
@@ -296,8 +299,10 @@ bool TKDOWinampAnnouncer::Do(Step step) {
 // What the watch saw. Entries that came or went before ours move them: they
 // are looked for where they may be now, the likeliest places first.
 void TKDOWinampAnnouncer::Judge() {
-  const bool moved = FSeenLength != FLength || (FChimeEntry >= 0 && FSeenPosition != FChimeEntry);
-  if (moved) Then({Step::Locate, Step::JudgeEnd});
+  const bool plays = FChimeEntry >= 0 && FSeenPosition == FChimeEntry && FSeenState != 0;
+  // Before anything is decided, or once the playlist changed, the entries are found again by name:
+  // what came and went may leave the playlist as long as it was, with ours elsewhere.
+  if (!plays || FSeenLength != FLength) Then({Step::Locate, Step::JudgeEnd});
   else Then({Step::JudgeEnd});
 }
 
