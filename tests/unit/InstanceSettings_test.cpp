@@ -239,16 +239,16 @@ TEST_F(Settings, LocationNamingNoFileIsLoggedOnceAndAgainWhenChanged) {
   Store(8, "WinampLocation", missing);
   Create(8, /*bind=*/false);
   server.Instance(8)->LoadSettings();
-  const host::LogLine first{10024, "Winamp Control #8", ">WinampLocation \"" + missing + "\" names no file: no player is started"};
-  EXPECT_EQ(std::count(server.Log().begin(), server.Log().end(), first), 1);
+  const host::LogLine first{10024, "Winamp Control #8",
+                            ">WinampLocation \"" + missing + "\" names no file: no player is started"};
+  EXPECT_EQ(std::ranges::count(server.Log(), first), 1);
   // Each location applied in turn, and the lines about locations logged so far.
   const std::pair<std::string, size_t> rows[] = {{missing, 1}, {"c:\\MISSING\\winamp.exe", 1}, {"", 1},
                                                  {kExe, 1},    {folder, 2},                    {missing, 3}};
   for (const auto& [location, lines] : rows) {
     EditSettings(8, [&](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText(location); });
-    EXPECT_EQ(std::count_if(server.Log().begin(), server.Log().end(),
-                            [](const host::LogLine& l) { return l.Text.starts_with(">WinampLocation"); }), lines)
-        << location;
+    auto aboutLocation = [](const host::LogLine& l) { return l.Text.starts_with(">WinampLocation"); };
+    EXPECT_EQ(std::ranges::count_if(server.Log(), aboutLocation), lines) << location;
   }
 }
 
