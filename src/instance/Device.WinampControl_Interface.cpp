@@ -32,7 +32,8 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
       FModuleInfo(moduleInfo),
       FInstanceID(instanceId),
       FPlayerLink(std::make_unique<TWinAmpControl>()),
-      FSettings(FServices, FInstanceID, *FPlayerLink, [this](std::string_view text) { Log(KDO_LOG_NO_SERVICE, text); }),
+      FSettings(FServices, FInstanceID, *FPlayerLink,
+                [this](std::string_view text) { Log(KDO_LOG_NO_SERVICE, text); }),
       FControlTable(*this, FSettings) {
   ObtainServices();
   FFade.emplace(*FPlayerLink);

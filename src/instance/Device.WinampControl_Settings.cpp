@@ -48,8 +48,8 @@ void TKDOWinampSettings::TakeExtra(const TKDOWinampInstanceSettings& settings) {
 void TKDOWinampSettings::Apply() {
   const std::string_view location = FSettings.WinampLocation.view();
   FLink.SetWinAmpPath(location);
-  // Said once per location, in the letter case the link compares with: the link
-  // keeps looking every second, and the log must not fill with the same line.
+  // Said once per location, compared as the link compares paths: the settings are
+  // applied again at every load and every Apply, and the log must not fill up.
   if (kdo::text::EqualIgnoringAZCase(location, FCheckedLocation)) return;
   FCheckedLocation = location;
   if (!location.empty() && !platform::FileExists(FCheckedLocation) && FReport)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "control/Device.WinampControl_Types.h"
 #include "instance/Device.WinampControl_Services.h"
