@@ -5,7 +5,7 @@
 // identifier; destroyed, it unregisters them. The server then calls the
 // registered handler, which runs the function of the called name. The classic
 // fifteen come first, in the order of IKDOWinampControl's operations 3 to 17,
-// which run through the same rows; four additions follow them.
+// which run through the same rows; the additions follow them.
 //
 // It borrows the instance's services, settings and link for its whole life.
 #pragma once
