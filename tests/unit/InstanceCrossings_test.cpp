@@ -75,6 +75,8 @@ class Crossings : public InstanceTest {
     for (; ms > 0; ms -= 250) {
       world.Advance(std::min<int64_t>(ms, 250));
       ShortChimes();
+      if (hangAt >= 0 && world.ElapsedMs() >= hangAt && Player(1)) Hang(2500);
+      if (hangAt >= 0 && world.ElapsedMs() >= hangAt) hangAt = -1;
     }
   }
   host::CallResult Timed(const std::string& name, std::vector<Value> params = {}) {
@@ -92,6 +94,7 @@ class Crossings : public InstanceTest {
   int64_t armedHang = 0;
   int armedHangs = 0;           // how many of those began
   int64_t hangsEnd = 0;         // when the last hang ends
+  int64_t hangAt = -1;          // a hang to begin when the clock gets there
   void Hang(int64_t ms) {
     Player(1)->HangFor(ms);
     hangsEnd = world.ElapsedMs() + ms;
@@ -135,7 +138,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
     const int32_t count = int32_t(m.Count());
     const int op = pick(100);
     // Adding, removing, clearing and another player change the user's entries; nothing else may.
-    bool changesEntries = (op >= 50 && op < 60) || (op >= 64 && op < 69) || (op >= 89 && op < 91);
+    bool changesEntries = (op >= 50 && op < 60) || (op >= 62 && op < 69) || (op >= 89 && op < 91);
     if (op < 16) {
       const int n = pick(4);
       std::string file = std::string(kChimes) + std::to_string(seed) + "_" + std::to_string(step) + ".wav";
@@ -186,6 +189,10 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const bool started = Timed("WAC_FadeVolume", {Value::I(to), Value::I(seconds)}).Bool != 0;
       log << step << ": fade to " << to << " over " << seconds << " s -> " << started << "\n";
       if (started) ex.Widen(to, to), ex.FadeTo = to;
+      if (started && seconds > 0 && pick(2)) {  // the player hangs as the fade's last step is due
+        hangAt = world.ElapsedMs() + seconds * 1000 - 250;
+        log << step << ": a hang as the fade ends\n";
+      }
       if (pick(3) == 0) {  // and at once the state saved before
         const bool done = Timed("WAC_RestoreState").Bool != 0;
         log << step << ": WAC_RestoreState\n";
@@ -212,8 +219,20 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const std::string file = "C:\\Music\\" + std::to_string(step) + ".mp3";
       Timed("WAC_AddFile", {Value::S(file)});
       log << step << ": add " << file << "\n";
-    } else if (op < 64) {
+    } else if (op < 62) {
       Timed(kQueries[pick(6)]);
+    } else if (op < 64) {
+      // One entry before the announcement goes and one comes after it: the playlist is as long as it was.
+      int32_t chime = -1;
+      for (int32_t i = 0; i < count; ++i)
+        if (IsChime(m.At(std::size_t(i)).FileName)) chime = i;
+      if (chime > 0) {
+        const int32_t index = pick(chime);
+        if (index == m.CurrentIndex()) ex.MovedOnAt = step;
+        m.Remove(index);
+        Timed("WAC_AddFile", {Value::S("C:\\Music\\" + std::to_string(step) + ".mp3")});
+        log << step << ": the user removes entry " << index << " and a script adds one\n";
+      }
     } else if (op < 69 && count > 1) {
       const int32_t index = pick(count);
       const bool current = index == m.CurrentIndex();
@@ -266,6 +285,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
     if (MusicEntries(Model(1)) != music) return log.str() + "the user's entries changed while time passed";
   }
   armedSends = -1;
+  hangAt = -1;
   Pass(60000);  // quiet: every hang is over, every announcement played
 
   worst = std::max(worst, world.LongestDispatchMs());
