@@ -232,6 +232,11 @@ std::string Crossings::RunSequence(uint32_t seed) {
         m.Remove(index);
         Timed("WAC_AddFile", {Value::S("C:\\Music\\" + std::to_string(step) + ".mp3")});
         log << step << ": the user removes entry " << index << " and a script adds one\n";
+        if (pick(2) && Model(1).Count() > 0) {  // and skips on: to where the announcement was
+          if (IsChime(Model(1).At(std::size_t(Model(1).CurrentIndex())).FileName)) ex.MovedOnAt = step;
+          Model(1).OnCommand(player::command::kNext);
+          log << step << ": the user skips\n";
+        }
       }
     } else if (op < 69 && count > 1) {
       const int32_t index = pick(count);
@@ -246,6 +251,10 @@ std::string Crossings::RunSequence(uint32_t seed) {
     } else if (op < 77 && count > 0) {
       log << step << ": the track ends soon\n";
       m.SetLength(m.CurrentIndex(), int32_t(m.PositionMs() / 1000) + 1);
+      // During an announcement, the music's entries shrink too: the music comes back past their end.
+      if (IsChime(m.At(std::size_t(m.CurrentIndex())).FileName))
+        for (int32_t i = 0; i < count; ++i)
+          if (!IsChime(m.At(std::size_t(i)).FileName)) m.SetLength(i, 10);
     } else if (op < 83) {
       const int64_t ms = 500 + pick(2501);
       log << step << ": hang " << ms << " ms\n";
