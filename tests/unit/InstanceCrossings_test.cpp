@@ -51,6 +51,7 @@ struct Expected {
   std::optional<int32_t> FadeTo;  // the last word was a fade: the volume ends exactly there
   bool Stopped = false;           // the last word was a stop
   int MovedOnAt = -1;
+  int PlayingRowAt = -1;  // the last announcement that interrupted playing music
   std::vector<std::pair<std::string, int>> Accepted;  // announcements taken, with their step
 
   void Volume(int32_t lo, int32_t hi) { Low = lo, High = hi, FadeTo.reset(); }
@@ -138,18 +139,23 @@ std::string Crossings::RunSequence(uint32_t seed) {
     const int32_t count = int32_t(m.Count());
     const int op = pick(100);
     // Adding, removing, clearing and another player change the user's entries; nothing else may.
+    bool shuffleAround = false;
     bool changesEntries = (op >= 50 && op < 60) || (op >= 62 && op < 69) || (op >= 89 && op < 91);
     if (op < 16) {
       const int n = pick(4);
       std::string file = std::string(kChimes) + std::to_string(seed) + "_" + std::to_string(step) + ".wav";
       const std::string asGiven = n == 0 ? "" : n == 1 ? "   " : n == 2 ? file + "  " : file;
       const int32_t volume = kChimeVolumes[pick(5)];
+      const bool musicPlays = m.Count() > 0 && m.State() == PlayState::Playing &&
+                              !IsChime(m.At(std::size_t(m.CurrentIndex())).FileName);
       const int hangsBefore = armedHangs;
       const bool playsNow = Timed("WAC_Announce", {Value::S(asGiven), Value::I(volume)}).Bool != 0;
       const bool whole = armedHangs == hangsBefore && world.ElapsedMs() >= hangsEnd;  // no hang cut it short
       log << step << ": announce '" << asGiven << "' at " << volume << " -> " << playsNow << "\n";
       if (n < 2 && playsNow) return log.str() + "a blank name was taken";
       if (playsNow) ex.Accepted.push_back({file, step});
+      if (playsNow && musicPlays) ex.PlayingRowAt = step;
+      if (playsNow && whole) shuffleAround = pick(4) == 0;
       const player::PlayerModel& now = Model(1);
       // One that plays at once plays at its volume, held to 0..255.
       if (playsNow && whole && now.Count() > 0 && now.At(std::size_t(now.CurrentIndex())).FileName == file &&
@@ -222,22 +228,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
     } else if (op < 62) {
       Timed(kQueries[pick(6)]);
     } else if (op < 64) {
-      // One entry before the announcement goes and one comes after it: the playlist is as long as it was.
-      int32_t chime = -1;
-      for (int32_t i = 0; i < count; ++i)
-        if (IsChime(m.At(std::size_t(i)).FileName)) chime = i;
-      if (chime > 0) {
-        const int32_t index = pick(chime);
-        if (index == m.CurrentIndex()) ex.MovedOnAt = step;
-        m.Remove(index);
-        Timed("WAC_AddFile", {Value::S("C:\\Music\\" + std::to_string(step) + ".mp3")});
-        log << step << ": the user removes entry " << index << " and a script adds one\n";
-        if (pick(2) && Model(1).Count() > 0) {  // and skips on: to where the announcement was
-          if (IsChime(Model(1).At(std::size_t(Model(1).CurrentIndex())).FileName)) ex.MovedOnAt = step;
-          Model(1).OnCommand(player::command::kNext);
-          log << step << ": the user skips\n";
-        }
-      }
+      shuffleAround = true;
     } else if (op < 69 && count > 1) {
       const int32_t index = pick(count);
       const bool current = index == m.CurrentIndex();
@@ -281,9 +272,30 @@ std::string Crossings::RunSequence(uint32_t seed) {
       EditSettings(1, [&](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText(location); });
       Pass(1000);
       if (!Player(1)) return log.str() + "no player after the new location";
+      Timed("WAC_SetRepeat", {Value::B(true)});  // the new player's own setting is off
       ex.MovedOnAt = step;
       ex.Volume(player::PlayerModel::kInitialVolume, player::PlayerModel::kInitialVolume);
       ex.Stopped = false;
+    }
+    if (shuffleAround) {
+      // One entry before the announcement goes and one comes after it: the playlist is as long as it was.
+      player::PlayerModel& now = Model(1);
+      int32_t chime = -1;
+      for (int32_t i = 0; i < int32_t(now.Count()); ++i)
+        if (IsChime(now.At(std::size_t(i)).FileName)) chime = i;
+      if (chime > 0) {
+        const int32_t index = pick(chime);
+        if (index == now.CurrentIndex()) ex.MovedOnAt = step;
+        now.Remove(index);
+        Timed("WAC_AddFile", {Value::S("C:\\Music\\" + std::to_string(step) + ".mp3")});
+        log << step << ": the user removes entry " << index << " and a script adds one\n";
+        if (pick(2) && now.Count() > 0) {  // and skips on: to where the announcement was
+          if (IsChime(now.At(std::size_t(now.CurrentIndex())).FileName)) ex.MovedOnAt = step;
+          now.OnCommand(player::command::kNext);
+          log << step << ": the user skips\n";
+        }
+      }
+      changesEntries = true;
     }
     if (changesEntries) music = MusicEntries(Model(1));
     if (MusicEntries(Model(1)) != music) return log.str() + "the user's entries changed";
@@ -307,7 +319,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
   if (worst > int64_t(platform::kSendTimeoutMs)) broke << "the server's thread was held " << worst << " ms\n";
   for (const auto& [file, at] : ex.Accepted)
     if (!added.count(file) && ex.MovedOnAt < at) broke << file << " was taken and never played\n";
-  if (ex.MovedOnAt < 0 && m.Count() > 0 && m.State() != PlayState::Playing) broke << "the music did not come back\n";
+  if ((ex.MovedOnAt < 0 || ex.PlayingRowAt > ex.MovedOnAt) && m.Count() > 0 && m.State() != PlayState::Playing)
+    broke << "the music did not come back\n";
   if (ex.Stopped && m.State() != PlayState::Stopped) broke << "the music plays after a stop\n";
   if (ex.FadeTo && m.Volume() != *ex.FadeTo) broke << "a fade ended at " << m.Volume() << ", not at its target\n";
   if (MusicEntries(m) != music) broke << "the user's entries changed\n";
