@@ -176,6 +176,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       if (which == 6) name = "WAC_SetTrackPosition", params = {Value::I(pick(100))};
       if (which == 7) name = "WAC_RestoreState";
       if (which == 8) name = pick(4) == 0 ? "WAC_ClearPlaylist" : "WAC_Play";
+      const bool wasPlaying = m.State() == PlayState::Playing;
       const bool done = Timed(name, params).Bool != 0;
       changesEntries = name == "WAC_ClearPlaylist";
       log << step << ": " << name << (params.empty() ? "" : " " + std::to_string(params[0].Int)) << "\n";
@@ -185,7 +186,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
         done ? ex.Volume(ex.Saved->first, ex.Saved->second) : ex.Widen(ex.Saved->first, ex.Saved->second);
       if (name == "WAC_RestoreState") ex.FadeTo.reset();  // a restore ends a fade
       if (name == "WAC_Play" || name == "WAC_RestoreState") ex.Stopped = false;
-      if ((name == "WAC_Stop" || name == "WAC_ClearPlaylist") && Model(1).State() == PlayState::Stopped)
+      // Seen to stop the music, a stop is the last word (a player that did not take it says nothing).
+      if ((name == "WAC_Stop" || name == "WAC_ClearPlaylist") && wasPlaying && Model(1).State() == PlayState::Stopped)
         ex.Stopped = true;
     } else if (op < 34) {
       const int32_t v = kUserVolumes[pick(4)];
@@ -245,6 +247,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       log << step << ": the user skips\n";
       if (IsChime(m.At(std::size_t(m.CurrentIndex())).FileName)) ex.MovedOnAt = step;
       m.OnCommand(player::command::kNext);
+      ex.Stopped = false;  // a skip plays on what played, an announcement among it
     } else if (op < 77 && count > 0) {
       log << step << ": the track ends soon\n";
       m.SetLength(m.CurrentIndex(), int32_t(m.PositionMs() / 1000) + 1);
@@ -298,6 +301,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
         if (pick(2) && now.Count() > 0) {  // and skips on: to where the announcement was
           if (IsChime(now.At(std::size_t(now.CurrentIndex())).FileName)) ex.MovedOnAt = step;
           now.OnCommand(player::command::kNext);
+          ex.Stopped = false;
           log << step << ": the user skips\n";
         }
       }
