@@ -157,6 +157,12 @@ std::string Crossings::RunSequence(uint32_t seed) {
       if (playsNow) ex.Accepted.push_back({file, step});
       if (playsNow && musicPlays) ex.PlayingRowAt = step;
       if (playsNow && whole) shuffleAround = pick(4) == 0;
+      if (playsNow && whole && pick(6) == 0 && Model(1).State() == PlayState::Playing) {  // and is stopped at once
+        Timed("WAC_Stop");
+        log << step << ": WAC_Stop\n";
+        ex.MovedOnAt = step;
+        ex.Stopped = Model(1).State() == PlayState::Stopped;
+      }
       if (playsNow && whole && pick(4) == 0) {  // the music's entries shrink: it comes back past their end
         log << step << ": the music's entries shrink\n";
         for (std::size_t i = 0; i < Model(1).Count(); ++i)
