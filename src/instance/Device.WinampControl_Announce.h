@@ -90,7 +90,18 @@ class TKDOWinampAnnouncer {
   void EntryRemoved(int32_t index);
 
  private:
-  enum class Step : uint8_t;
+  // Each step sends at most one message. A step that finds the player not
+  // answering after its send stays at the head of the queue.
+  enum class Step : uint8_t {
+    // the watch over the announcement that plays
+    AskState, AskPosition, AskLength, AskChime, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,
+    // its end
+    StopChime, AskPlaylistWindow, CheckChime, RemoveChime, Next,
+    // the next one
+    LengthBefore, AddChime, LengthAfter, CheckAdded, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
+    // the music back, or what moving on gives back
+    ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, JumpBack, PauseBack, StopBack, Done,
+  };
   struct Announcement {
     std::string File;  // as the player reports names: without blanks around it
     uint8_t Volume;

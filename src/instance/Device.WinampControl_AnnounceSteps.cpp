@@ -1,0 +1,227 @@
+// The announcer's steps: what each single send owed to the player does, and
+// what the watch makes of the answers.
+#include <algorithm>
+#include <vector>
+
+#include "instance/Device.WinampControl_Announce.h"
+#include "sdk/KDOText.h"
+#include "winamp/WinAmp.h"
+
+// One step; false when it is to run again (given up, or more to try).
+bool TKDOWinampAnnouncer::Do(Step step) {
+  Music& m = *FMusic;
+  TKDOPlayerState& music = m.State;
+  auto answered = [this] { return FLink.IsAnswering(); };
+  switch (step) {
+    case Step::AskState: FSeenState = FLink.GetPlayState(); return answered();
+    case Step::AskPosition: FSeenPosition = FLink.GetPlaylistPosition(); return answered();
+    case Step::AskLength: FSeenLength = FLink.GetPlaylistLength(); return answered();
+    case Step::AskChime: {
+      // Its entry by name: entries that came and went may leave the playlist as long as it was.
+      std::string there;
+      if (FChimeEntry >= 0) FLink.ReadPlaylistFileAt(FChimeEntry, there);
+      FSeenChime = FPlaying && kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
+      return answered();
+    }
+    case Step::Judge: Judge(); return true;
+    case Step::Locate:
+      FFinding = false;
+      Then({Step::FindChime, Step::FindMusic, Step::Located});
+      return true;
+    case Step::FindChime: return Find(true);
+    case Step::FindMusic: return Find(false);
+    case Step::Located: FLength = FSeenLength; return true;
+    case Step::JudgeEnd:
+      if (FChimeEntry >= 0 && FSeenPosition == FChimeEntry && FSeenState != 0) return true;  // it plays on
+      if (FChimeEntry >= 0 && FSeenPosition != FChimeEntry) {
+        // Skipped in the player: the room has moved on there.
+        FWaiting.clear();
+        FEnding = true;
+        Then({Step::AskPlaylistWindow, Step::CheckChime, Step::RemoveChime, Step::ManualAdvanceBack,
+              Step::VolumeBack, Step::Done});
+        return true;
+      }
+      Then({Step::AskPlaylistWindow, Step::CheckChime, Step::RemoveChime, Step::Next});
+      return true;
+    case Step::StopChime: FLink.Stop(); return answered();
+    case Step::AskPlaylistWindow:
+      FPlaylistWindow = FPlaying ? int32_t(FLink.GetPlaylistWindow()) : 0;
+      return answered();
+    case Step::CheckChime: {
+      // Right before the removal, and once more after looking again if it is not where it was
+      // found: the playlist may have changed while the player did not answer.
+      FChimeThere = false;
+      if (FChimeEntry < 0 || !FPlaying) return true;
+      std::string there;
+      FLink.ReadPlaylistFileAt(FChimeEntry, there);
+      if (!answered()) return false;
+      FChimeThere = kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
+      if (!FChimeThere && !FLookedAgain) {
+        FLookedAgain = true;
+        Then({Step::AskPosition, Step::AskLength, Step::Locate, Step::CheckChime});
+      }
+      return true;
+    }
+    case Step::RemoveChime:
+      if (FChimeThere && FPlaylistWindow != 0) {
+        const bool removed = FLink.RemoveEntryVia(platform::WindowHandle(FPlaylistWindow), FChimeEntry);
+        if (!answered()) {
+          Then({Step::CheckChime, Step::RemoveChime});  // checked again once it answers
+          return true;
+        }
+        if (removed) {
+          if (music.Entry > FChimeEntry) --music.Entry;
+          FLength = std::max(FLength - 1, 0);
+        }
+      }
+      FPlaying.reset();
+      FChimeEntry = -1;
+      FChimeThere = false;
+      FLookedAgain = false;
+      return true;
+    case Step::Next: Next(); return true;
+    case Step::LengthBefore: FLengthBefore = FLink.GetPlaylistLength(); return answered();
+    case Step::AddChime:
+      FLink.AddFile(FPlaying->File);
+      FChimeEntry = FLengthBefore;  // where it goes, if the player takes it
+      if (!answered()) Then({Step::LengthBefore, Step::AddChime});  // counted again once it answers
+      return true;
+    case Step::LengthAfter: {
+      const int32_t length = FLink.GetPlaylistLength();
+      if (!answered()) return false;
+      FSeenLength = length;
+      if (length == FLengthBefore + 1) return Added();
+      // The playlist changed meanwhile (a hang in between): the last entry tells whether it is ours.
+      Then({Step::CheckAdded});
+      return true;
+    }
+    case Step::CheckAdded: {
+      std::string there;
+      if (FSeenLength > 0) FLink.ReadPlaylistFileAt(FSeenLength - 1, there);
+      if (!answered()) return false;
+      if (FSeenLength > 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added();
+      // Not added: the entry there is not ours.
+      FPlaying.reset();
+      FChimeEntry = -1;
+      Then({Step::Next});
+      return true;
+    }
+    case Step::ManualAdvanceOn:
+      m.Touched = true;  // from here on the manual advance is owed back
+      FLink.SetManualAdvance(true);
+      return answered();
+    case Step::ChimeEntry: FLink.SetPlaylistPosition(FChimeEntry); return answered();
+    case Step::ChimeVolume: FLink.SetVolume(FPlaying ? FPlaying->Volume : uint8_t(music.Volume)); return answered();
+    case Step::ChimePlay: FLink.Play(); return answered();
+    case Step::ManualAdvanceBack:
+      FLink.SetManualAdvance(m.ManualAdvance > 0);
+      return m.ManualAdvanceGiven = answered();
+    case Step::VolumeBack:
+      FLink.SetVolume(uint8_t(music.Volume));
+      return m.VolumeGiven = answered();
+    case Step::ShuffleBack: music.Shuffle ? FLink.ShuffleOn() : FLink.ShuffleOff(); return answered();
+    case Step::RepeatBack: music.Repeat ? FLink.RepeatOn() : FLink.RepeatOff(); return answered();
+    case Step::EntryBack:
+      FLink.SetPlaylistPosition(std::clamp(music.Entry, 0, std::max(FLength - 1, 0)));
+      return answered();
+    case Step::PlayBack: FLink.Play(); return answered();
+    case Step::JumpBack: FLink.JumpToTime(std::max(music.TrackMs, 0)); return answered();
+    case Step::PauseBack: FLink.Pause(); return answered();
+    case Step::StopBack: FLink.Stop(); return answered();
+    case Step::Done: Drop(); return true;
+  }
+  return true;
+}
+
+// The announcement's entry is the last one: the manual advance goes on before the first is played.
+bool TKDOWinampAnnouncer::Added() {
+  FChimeEntry = FSeenLength - 1;
+  FLength = FSeenLength;
+  if (!FMusic->Touched) Then({Step::ManualAdvanceOn});
+  return true;
+}
+
+// What the watch saw. Entries that came or went before ours move them: they
+// are looked for where they may be now, the likeliest places first.
+void TKDOWinampAnnouncer::Judge() {
+  const bool plays = FSeenChime && FSeenPosition == FChimeEntry && FSeenState != 0;
+  // Before anything is decided, or once the playlist changed, the entries are found again by name.
+  if (!plays || FSeenLength != FLength) Then({Step::Locate, Step::JudgeEnd});
+  else Then({Step::JudgeEnd});
+}
+
+// One look for the announcement's entry (or the music's) at one place: the
+// likeliest places first, then every entry from where it was down to the
+// first and on to the last. True once found or given up.
+bool TKDOWinampAnnouncer::Find(bool chime) {
+  TKDOPlayerState& music = FMusic->State;
+  const int32_t old = chime ? FChimeEntry : music.Entry;
+  const std::string_view file = !chime ? std::string_view(FMusic->File)
+                                : FPlaying ? std::string_view(FPlaying->File)
+                                           : std::string_view();
+  const int32_t length = FSeenLength;
+  if (!FFinding) {
+    FFinding = true;
+    FCandidate = 0;
+    FCandidateCount = 0;
+    const int32_t shifted = old + (length - FLength);
+    for (int32_t at : {chime ? FSeenPosition : -1, shifted, old, chime ? length - 1 : -1})
+      if (at >= 0 && at < length && std::find(FCandidates, FCandidates + FCandidateCount, at) ==
+                                        FCandidates + FCandidateCount)
+        FCandidates[FCandidateCount++] = at;
+  }
+  auto done = [&](int32_t found) {
+    if (chime) {
+      FChimeEntry = found;
+    } else if (found >= 0) {
+      music.Entry = found;
+    } else if (!file.empty()) {
+      music.TrackMs = 0;  // the music's entry went: the one that took its place, from its start
+      FMusic->File.clear();
+    }
+    FFinding = false;
+    return true;
+  };
+  if (old < 0 || file.empty()) return done(old);  // nothing to look for
+  const int32_t from = std::clamp(old, 0, std::max(length - 1, 0));
+  const int32_t looks = int32_t(FCandidateCount) + std::min(length, kLongestSearch);
+  if (FCandidate >= looks) return done(-1);
+  const int32_t k = FCandidate - int32_t(FCandidateCount);
+  const int32_t at = k < 0 ? FCandidates[FCandidate] : k <= from ? from - k : k;
+  std::string there;
+  FLink.ReadPlaylistFileAt(at, there);
+  if (!FLink.IsAnswering()) return false;
+  if (kdo::text::EqualIgnoringAZCase(there, file)) return done(at);
+  return ++FCandidate >= looks ? done(-1) : false;
+}
+
+// After an announcement: the next one, or the music back.
+void TKDOWinampAnnouncer::Next() {
+  FPlaying.reset();
+  FChimeEntry = -1;
+  if (!FWaiting.empty() && !FGaveUp) {
+    FPlaying = std::move(FWaiting.front());
+    FWaiting.pop_front();
+    Then({Step::LengthBefore, Step::AddChime, Step::LengthAfter, Step::ChimeEntry, Step::ChimeVolume,
+          Step::ChimePlay});
+    return;
+  }
+  if (!FMusic->Touched) return Drop();  // nothing was played: the music was left alone
+  PutBack();
+}
+
+// The manual advance first, so that a track that has ended plays on as the user's setting says.
+void TKDOWinampAnnouncer::PutBack() {
+  FEnding = true;
+  const int32_t state = FMusic->State.PlayState;
+  std::vector<Step> steps = {Step::ManualAdvanceBack, Step::VolumeBack, Step::ShuffleBack, Step::RepeatBack,
+                             Step::EntryBack};
+  if (state == 1 || state == 3) {
+    steps.insert(steps.end(), {Step::PlayBack, Step::JumpBack});
+    if (state == 3) steps.push_back(Step::PauseBack);
+  } else {
+    steps.push_back(Step::StopBack);
+  }
+  steps.push_back(Step::Done);
+  FWork.insert(FWork.begin(), steps.begin(), steps.end());
+}
