@@ -24,19 +24,20 @@ std::string TimeText(int32_t seconds) {
 
 using L = TWinAmpControl;
 
-// What the steps have of their item's answer. The index and length of a text
-// item hold within one poll only: by the next, the player may have moved on.
+// What the steps have of their item's answer. The entry holds within one
+// poll only: by the next, the player may have moved on.
 struct Polled {
-  std::string& Text;
+  TKDOPolledEntry& Entry;
+  TKDOWinampTags& Tags;
   int32_t Number = 0;
-  int32_t Index = 0;
-  int32_t Length = 0;
+  std::string_view Text;
 };
 
 // The poll in single sends: each step sends at most one message and says
 // whether its item's answer is complete (then the item's value goes to its
 // variable) or the item goes on with the next step. A text item takes three
-// steps (current index, playlist length, the entry's text), all in one poll.
+// steps (current index, playlist length, the entry's text), all in one poll;
+// a tag item five, of which it sends only what the poll has not learnt.
 struct PollStep {
   const TKDOSettingsKey* Row;
   uint8_t Phase;  // of a text item: 0 index, 1 length, 2 the text
@@ -46,22 +47,25 @@ struct PollStep {
 constexpr bool IsText(TKDOPlayerQuery q) {
   return q == TKDOPlayerQuery::PlaylistFile || q == TKDOPlayerQuery::PlaylistTitle;
 }
+constexpr bool IsTag(TKDOPlayerQuery q) { return q == TKDOPlayerQuery::Artist || q == TKDOPlayerQuery::Album; }
+constexpr bool IsTime(TKDOPlayerQuery q) {
+  return q == TKDOPlayerQuery::TrackPosition || q == TKDOPlayerQuery::TrackLength;
+}
+constexpr uint8_t StepsOf(TKDOPlayerQuery q) {
+  return q == TKDOPlayerQuery::None ? 0 : IsText(q) ? 3 : IsTag(q) ? TKDOWinampTags::kSteps : 1;
+}
 
 // The mirrored settings' steps, in the settings' order.
 constexpr std::size_t kStepCount = [] {
   std::size_t n = 0;
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-    n += row.Query == TKDOPlayerQuery::None ? 0 : IsText(row.Query) ? 3 : 1;
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) n += StepsOf(row.Query);
   return n;
 }();
 constexpr std::array<PollStep, kStepCount> kSteps = [] {
   std::array<PollStep, kStepCount> steps{};
   std::size_t n = 0;
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
-    if (row.Query == TKDOPlayerQuery::None) continue;
-    const uint8_t phases = IsText(row.Query) ? 3 : 1;
-    for (uint8_t phase = 0; phase < phases; ++phase) steps[n++] = {&row, phase, phase == 0};
-  }
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    for (uint8_t phase = 0; phase < StepsOf(row.Query); ++phase) steps[n++] = {&row, phase, phase == 0};
   return steps;
 }();
 
@@ -75,26 +79,22 @@ bool Ask(const PollStep& step, L& l, Polled& a) {
     case TKDOPlayerQuery::Repeat: a.Number = l.GetRepeat(); return true;
     case TKDOPlayerQuery::PlayState: a.Number = l.GetPlayState(); return true;
     case TKDOPlayerQuery::None: return true;
+    case TKDOPlayerQuery::Artist:
+    case TKDOPlayerQuery::Album: return a.Tags.Step(step.Phase, step.Row->Query, l, a.Entry, a.Text);
     case TKDOPlayerQuery::PlaylistFile:
     case TKDOPlayerQuery::PlaylistTitle: break;
   }
   if (step.Phase == 0) {
-    a.Index = l.GetPlaylistPosition();
+    a.Entry.AskIndex(l);
     return false;
   }
-  a.Text.clear();
   // An index below 0 needs no length: the text is empty.
   if (step.Phase == 1) {
-    if (a.Index < 0) return true;
-    a.Length = l.GetPlaylistLength();
-    return false;
+    a.Entry.AskLength(l);
+    if (a.Entry.Index() >= 0) return false;
   }
-  if (a.Index >= 0 && a.Index < a.Length) {
-    if (step.Row->Query == TKDOPlayerQuery::PlaylistFile)
-      l.ReadPlaylistFileAt(a.Index, a.Text);
-    else
-      l.ReadPlaylistTitleAt(a.Index, a.Text);
-  }
+  a.Entry.ReadText(l, step.Row->Query);
+  a.Text = a.Entry.Text(step.Row->Query);
   return true;
 }
 
@@ -134,7 +134,8 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
   const TKDORef<IKDOModule> self(&FInstance);
-  Polled answer{FPolledText};
+  FEntry.Forget();
+  Polled answer{FEntry, FTags, 0, {}};
   // A text item left unfinished starts again at its first step.
   uint8_t at = ItemStart(FPoll.Step < kStepCount ? FPoll.Step : 0);
   // A text item that began the poll's sends is finished in it, past the budget
@@ -183,8 +184,8 @@ void TKDOWinampStatus::WriteNoPlayer() {
 void TKDOWinampStatus::Write(const TKDOSettingsKey& row, KDOString ident, int32_t number, std::string_view text) {
   if (row.Type == KDO_TYPE_INTEGER) return UpdateIntegerVariable(ident, number);
   if (row.Type == KDO_TYPE_BOOLEAN) return UpdateBooleanVariable(ident, number != 0);
-  if (IsText(row.Query)) return UpdateStringVariable(ident, text);
-  UpdateStringVariable(ident, TimeText(number));
+  if (IsTime(row.Query)) return UpdateStringVariable(ident, TimeText(number));
+  UpdateStringVariable(ident, text);
 }
 
 // Text compares ignore the case of A to Z only.

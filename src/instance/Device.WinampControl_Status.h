@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "instance/Device.WinampControl_Services.h"
+#include "instance/Device.WinampControl_Tags.h"
 #include "control/Device.WinampControl_Types.h"
 #include "platform/Platform.h"
 
@@ -64,7 +65,8 @@ class TKDOWinampStatus {
   TWinAmpControl& FLink;
   const TKDOWinampInstanceSettings& FSettings;
   std::function<void()> FPlayerWork;
-  std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing
+  TKDOPolledEntry FEntry;  // the poll's entry, its texts' room kept between ticks so that a quiet tick allocates nothing
+  TKDOWinampTags FTags;
   TStatusPollProgress FPoll;
   std::unique_ptr<platform::Timer> FTimer;  // last: it ticks only once the rest is made
 };
