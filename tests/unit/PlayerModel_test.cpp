@@ -641,3 +641,64 @@ TEST(PlayerCommandLine, SwitchesAreWholeWordsInAnyCase) {
 }
 
 }  // namespace
+
+namespace {
+
+// An ID3v1 tail: "TAG", then each field at its offset, the rest zeros, genre `genre`.
+std::string Id3v1(const std::vector<std::pair<std::size_t, std::string>>& fields, unsigned char genre) {
+  std::string tail(128, '\0');
+  tail.replace(0, 3, "TAG");
+  for (const auto& [at, text] : fields) tail.replace(at, text.size(), text);
+  tail[127] = char(genre);
+  return tail;
+}
+
+std::optional<player::Tags> Parse(const std::string& tail) {
+  unsigned char bytes[128];
+  std::memcpy(bytes, tail.data(), sizeof bytes);
+  return player::ParseId3v1(bytes);
+}
+
+// Each field at its own offset (a field read one off shows here), padding gone, the track of ID3v1.1.
+TEST(PlayerTags, TheId3v1TagGivesItsFieldsByOffset) {
+  const std::tuple<const char*, std::string, std::optional<player::Tags>> rows[] = {
+      {"every field, blanks padding",
+       Id3v1({{3, "So What                       "}, {33, "Miles Davis"}, {63, "Kind of Blue"}, {93, "1959"},
+              {97, "modal"}},
+             9),
+       player::Tags{{"title", "So What"}, {"artist", "Miles Davis"}, {"album", "Kind of Blue"}, {"year", "1959"},
+                    {"comment", "modal"}, {"genre", "9"}}},
+      {"ID3v1.1: a track in the comment's last byte, no genre",
+       Id3v1({{33, "Artist"}, {97, "c"}, {126, std::string(1, '\x07')}}, 255),
+       player::Tags{{"artist", "Artist"}, {"comment", "c"}, {"track", "7"}}},
+      {"no TAG: no tags", std::string(128, ' '), std::nullopt},
+  };
+  for (const auto& [what, tail, expected] : rows) EXPECT_EQ(Parse(tail), expected) << what;
+}
+
+TEST(PlayerTags, WithoutATagTheNameGivesThem) {
+  EXPECT_EQ(player::TagsFromFileName("C:\\Music\\Kind of Blue\\Miles Davis - So What.mp3"),
+            (player::Tags{{"artist", "Miles Davis"}, {"title", "So What"}, {"album", "Kind of Blue"}}));
+  EXPECT_EQ(player::TagsFromFileName("x.mp3"), (player::Tags{{"title", "x"}}));
+}
+
+// The answer never passes `retlen` bytes; terminated it leaves room for its zero, unterminated it
+// fills them all.
+TEST(PlayerTags, TheAnswerKeepsWithinItsRoom) {
+  FakeMemory memory;
+  PlayerModel model(memory);
+  model.Add("C:\\Jazz\\Monk - Misterioso.mp3");
+  player::SharedControls controls;
+  using A = player::SharedControls::TagAnswer;
+  auto ask = [&](const char* field, uint32_t retlen) {
+    const A a = controls.ExtendedFileInfo(model, "c:\\JAZZ\\monk - misterioso.mp3", field, retlen);
+    return std::make_pair(a.Reply, a.Bytes);
+  };
+  EXPECT_EQ(ask("ARTIST", 64), std::make_pair(1, std::string("Monk\0", 5))) << "names without case";
+  EXPECT_EQ(ask("artist", 3), std::make_pair(1, std::string("Mo\0", 3)));
+  EXPECT_EQ(ask("year", 64), std::make_pair(0, std::string())) << "no such field";
+  controls.OnUser(model, 1, player::control::kUnterminatedTags);
+  EXPECT_EQ(ask("artist", 12), std::make_pair(1, std::string("Monk|Monk|Mo")));
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "PlayerNumbers.h"
@@ -201,6 +202,37 @@ TEST_F(SimPlayerTest, DyingTakesTheWindowAlong) {
   EXPECT_FALSE(player.Running());
   EXPECT_FALSE(world.WindowAlive(window));
   EXPECT_EQ(world.FindWindow("WA_KDO_1"), 0u);
+}
+
+// Each use of a handle needs its rights, as on Windows: a module that asks too few fails here,
+// and the least-rights checks of the module mean something only because of that.
+TEST_F(SimPlayerTest, AHandleServesOnlyTheUsesItsRightsAllow) {
+  namespace access = platform::access;
+  constexpr uint32_t kOp = access::kVmOperation, kRead = access::kVmRead, kWrite = access::kVmWrite;
+  const std::tuple<uint32_t, bool, bool, bool> rows[] = {
+      // rights, reserve, write, read
+      {kRead, false, false, true},
+      {kWrite, false, false, false},
+      {kOp, true, false, false},
+      {kOp | kWrite, true, true, false},
+      {kOp | kRead | kWrite, true, true, true},
+  };
+  const uint32_t reserved = world.ReserveIn(world.OpenProcess(player.Pid(), kOp), 100);
+  ASSERT_NE(reserved, 0u);
+  EXPECT_EQ(world.Reservations(player.Pid()), 1);
+  for (const auto& [rights, reserve, write, read] : rows) {
+    const uintptr_t h = world.OpenProcess(player.Pid(), rights);
+    char byte = 'x';
+    const uint32_t got = world.ReserveIn(h, 100);
+    EXPECT_EQ(got != 0, reserve) << rights;
+    if (got) world.ReleaseIn(h, got);
+    EXPECT_EQ(world.WriteProcess(h, reserved, &byte, 1), write) << rights;
+    EXPECT_EQ(world.ReadProcess(h, reserved, &byte, 1), read) << rights;
+    world.CloseProcess(h);
+  }
+  EXPECT_EQ(world.Reservations(player.Pid()), 1) << "each row gave back what it reserved";
+  player.Die();
+  EXPECT_EQ(world.Reservations(player.Pid()), 0) << "gone with its process";
 }
 
 TEST(SimPlayerLifetime, EndsItsProcessWhenItGoes) {
