@@ -17,6 +17,7 @@
 //   WM_USER     lParam 0x7005  the current entry's length := wParam seconds
 //   WM_USER     lParam 0x7006  wParam 1/0: answers to 290 fill the whole buffer, no zero
 //   WM_USER     lParam 0x7007  answer the next 290, then die (TerminateProcess, exit code 3)
+//   WM_USER     lParam 0x7008  reply the record address the last 290 named (0: none yet)
 //   WM_COPYDATA dwData 0x7101  the current entry's title := the text (any length)
 //   WM_COPYDATA dwData 0x7102  the same, placed so that its terminating zero is
 //                              the last byte ReadProcessMemory can read: a
@@ -250,7 +251,10 @@ class Player {
       case player::control::kDieAtTagQuery:
         dieAtTagQuery_ = true;
         return 0;
+      case player::control::kLastTagRecord:
+        return LRESULT(lastTagRecord_);
       case player::user::kExtendedFileInfo:
+        lastTagRecord_ = wParam;
         return ExtendedFileInfo(reinterpret_cast<extendedFileInfoStruct*>(uintptr_t(wParam)));
     }
     return controls_.OnUser(model_, wParam, lParam);
@@ -276,6 +280,7 @@ class Player {
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
   DWORD replyDelayMs_ = 0;
   bool dieAtTagQuery_ = false;
+  uint32_t lastTagRecord_ = 0;
   player::SharedControls controls_;
   HWND playlist_ = nullptr;
 };
