@@ -1,9 +1,36 @@
 #include "instance/Device.WinampControl_Announce.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "sdk/KDOText.h"
 #include "winamp/WinAmp.h"
+
+// Each step sends at most one message. A step that finds the player not
+// answering after its send stays at the head of the queue.
+enum class TKDOWinampAnnouncer::Step : uint8_t {
+  // the watch over the announcement that plays
+  AskState, AskPosition, AskLength, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,
+  // its end
+  StopChime, CheckChime, AskPlaylistWindow, RemoveChime, Next,
+  // the next one
+  LengthBefore, AddChime, LengthAfter, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
+  // the music back, or what moving on gives back
+  ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, JumpBack, PauseBack, StopBack, Done,
+};
+
+namespace {
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// A name as the player reports it: without blanks and control characters around it.
+std::string_view AsReported(std::string_view name) {
+  while (!name.empty() && IsBlankOrControl(name.front())) name.remove_prefix(1);
+  while (!name.empty() && IsBlankOrControl(name.back())) name.remove_suffix(1);
+  return name;
+}
+
+}  // namespace
 
 // Six questions; a player that stops answering halfway leaves nothing saved.
 std::optional<TKDOPlayerState> TKDOWinampAnnouncer::Capture() {
@@ -36,6 +63,10 @@ void TKDOWinampAnnouncer::Restore(const TKDOPlayerState& s) {
 }
 
 bool TKDOWinampAnnouncer::SaveState() {
+  if (FMusic) {
+    FSaved = FMusic->State;  // the music, not the announcement
+    return true;
+  }
   std::optional<TKDOPlayerState> state = Capture();
   if (!state) return false;
   FSaved = state;
@@ -45,74 +76,315 @@ bool TKDOWinampAnnouncer::SaveState() {
 bool TKDOWinampAnnouncer::RestoreState() {
   if (!FSaved || !FLink.HasAnsweringPlayer()) return false;
   Restore(*FSaved);
-  return true;
+  return FLink.IsAnswering();
 }
 
 bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
-  if (FGaveUp) Tick();  // a row given up on is put back first, if the player answers again
-  if (!FLink.HasAnsweringPlayer() || FGaveUp || FWaiting.size() >= kMostWaiting) return false;
-  FWaiting.push_back({std::string(fileName), uint8_t(std::clamp(volume, 0, 255))});
-  if (!FPlaying) PlayNext();
-  return true;
-}
-
-// The next waiting announcement, saving the state before the first of a row.
-void TKDOWinampAnnouncer::PlayNext() {
-  if (!FBefore) {
-    FBefore = Capture();
-    if (!FBefore) return Drop();
-    FManualAdvanceBefore = FLink.GetManualAdvance();
-    FLink.SetManualAdvance(true);
-    FPlayer = FLink.PlayerWindow();
+  const std::string_view file = AsReported(fileName);
+  if (file.empty()) return false;
+  // The row as it is now, not as the last tick saw it: the room may have moved on since.
+  if (FMusic && FPlaying && !FEnding && !FGaveUp && FWork.empty() && FLink.HasAnsweringPlayer()) {
+    Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::Judge});
+    Run(TKDOSendBudget::Unlimited());
   }
-  FPlaying = std::move(FWaiting.front());
-  FWaiting.pop_front();
-  FLink.AddFile(FPlaying->File);
-  FPlayingEntry = FLink.GetPlaylistLength() - 1;
-  FLink.SetPlaylistPosition(FPlayingEntry);
-  FLink.SetVolume(FPlaying->Volume);
-  FLink.Play();
+  // What a row given up on, or a put-back, still owes the player comes first.
+  if (FMusic && (FGaveUp || FEnding)) {
+    Run(TKDOSendBudget::Unlimited());
+    if (FMusic) return false;
+  }
+  if (!FLink.HasAnsweringPlayer() || FWaiting.size() >= kMostWaiting) return false;
+  FWaiting.push_back({std::string(file), uint8_t(std::clamp(volume, 0, 255))});
+  if (FMusic) return true;  // it follows the one that plays
+  StartRow();
+  if (!FMusic) {
+    FWaiting.clear();
+    return false;
+  }
+  Then({Step::Next});
+  Run(TKDOSendBudget::Unlimited());
+  return FMusic && FPlaying;
 }
 
-void TKDOWinampAnnouncer::Tick() {
-  if (!FPlaying && !FGaveUp) return;
-  if (FLink.PlayerWindow() != FPlayer) return Drop();  // another player, or none: nothing to put back there
+// The music as it is before the first of a row, and its entry's file to find it again.
+void TKDOWinampAnnouncer::StartRow() {
+  const std::optional<TKDOPlayerState> state = Capture();
+  if (!state) return;
+  std::string file;
+  FLink.ReadPlaylistFileAt(state->Entry, file);
+  const int32_t manualAdvance = FLink.GetManualAdvance();
+  if (!FLink.HasAnsweringPlayer()) return;
+  FMusic = Music{*state, std::move(file), manualAdvance, FLink.PlayerWindow()};
+}
+
+void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
+  if (!FMusic) return;
+  if (FLink.PlayerWindow() != FMusic->Player) return Drop();  // another player, or none: nothing to put back there
   if (!FLink.IsAnswering()) {
     if (!FGaveUp && FLink.SilentForMs() > kGiveUpAfterMs) {
       FGaveUp = true;
       FWaiting.clear();
+      if (FPlaying) {
+        FWork.clear();
+        Then({Step::AskPosition, Step::AskLength, Step::Locate, Step::CheckChime, Step::AskPlaylistWindow,
+              Step::RemoveChime, Step::Next});
+      }
     }
     return;
   }
-  if (FGaveUp) return Finish();
-  const int32_t state = FLink.GetPlayState();
-  const int32_t entry = FLink.GetPlaylistPosition();
-  if (!FLink.IsAnswering()) return;
-  if (state == 0 || entry != FPlayingEntry) Finish();
+  if (FWork.empty() && FPlaying) Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::Judge});
+  Run(budget);
 }
 
-// The announcement is over: its entry goes (if it is still the one we added),
-// then the next one plays, or everything is put back.
-void TKDOWinampAnnouncer::Finish() {
+void TKDOWinampAnnouncer::MoveOn() {
+  if (!FMusic) return;
+  if (FLink.PlayerWindow() != FMusic->Player) return Drop();
+  FWaiting.clear();
+  FWork.clear();
+  FGaveUp = false;
+  FEnding = true;
+  if (FPlaying)
+    Then({Step::StopChime, Step::AskPosition, Step::AskLength, Step::Locate, Step::CheckChime,
+          Step::AskPlaylistWindow, Step::RemoveChime, Step::EntryBack});
+  if (FMusic->Touched && !FMusic->ManualAdvanceGiven) FWork.push_back(Step::ManualAdvanceBack);
+  if (!FMusic->VolumeGiven) FWork.push_back(Step::VolumeBack);
+  FWork.push_back(Step::Done);
+  Run(TKDOSendBudget::Unlimited());
+}
+
+std::optional<int32_t> TKDOWinampAnnouncer::MusicVolume() const {
+  if (!FMusic || FMusic->VolumeGiven) return std::nullopt;
+  return FMusic->State.Volume;
+}
+
+bool TKDOWinampAnnouncer::TakeMusicVolume(int32_t volume) {
+  if (!FMusic) return false;
+  FMusic->State.Volume = volume;
+  return !FMusic->VolumeGiven;
+}
+
+void TKDOWinampAnnouncer::TakeMusicShuffle(bool on) {
+  if (FMusic) FMusic->State.Shuffle = on;
+}
+
+void TKDOWinampAnnouncer::TakeMusicRepeat(bool on) {
+  if (FMusic) FMusic->State.Repeat = on;
+}
+
+// Our own removal: the entries after it move up by one. Where ours are is
+// only known for sure once they are found again by name, before any is removed.
+void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
+  if (!FMusic) return;
+  FLength = std::max(FLength - 1, 0);
+  if (index < FChimeEntry) --FChimeEntry;
+  if (index < FMusic->State.Entry) --FMusic->State.Entry;
+}
+
+void TKDOWinampAnnouncer::Then(std::initializer_list<Step> steps) { FWork.insert(FWork.begin(), steps); }
+
+// The owed sends in order, while the budget lasts and the player answers.
+void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
+  while (FMusic && !FWork.empty()) {
+    if (FLink.PlayerWindow() != FMusic->Player) return Drop();
+    if (!FLink.HasAnsweringPlayer() || !budget.Left()) return;
+    const Step step = FWork.front();
+    FWork.pop_front();
+    if (!Do(step)) FWork.push_front(step);
+  }
+}
+
+// One step; false when it is to run again (given up, or more to try).
+bool TKDOWinampAnnouncer::Do(Step step) {
+  Music& m = *FMusic;
+  TKDOPlayerState& music = m.State;
+  auto answered = [this] { return FLink.IsAnswering(); };
+  switch (step) {
+    case Step::AskState: FSeenState = FLink.GetPlayState(); return answered();
+    case Step::AskPosition: FSeenPosition = FLink.GetPlaylistPosition(); return answered();
+    case Step::AskLength: FSeenLength = FLink.GetPlaylistLength(); return answered();
+    case Step::Judge: Judge(); return true;
+    case Step::Locate:
+      FFinding = false;
+      Then({Step::FindChime, Step::FindMusic, Step::Located});
+      return true;
+    case Step::FindChime: return Find(true);
+    case Step::FindMusic: return Find(false);
+    case Step::Located: FLength = FSeenLength; return true;
+    case Step::JudgeEnd:
+      if (FChimeEntry >= 0 && FSeenPosition == FChimeEntry && FSeenState != 0) return true;  // it plays on
+      if (FChimeEntry >= 0 && FSeenPosition != FChimeEntry) {
+        // Skipped in the player: the room has moved on there.
+        FWaiting.clear();
+        FEnding = true;
+        Then({Step::CheckChime, Step::AskPlaylistWindow, Step::RemoveChime, Step::ManualAdvanceBack,
+              Step::VolumeBack, Step::Done});
+        return true;
+      }
+      Then({Step::CheckChime, Step::AskPlaylistWindow, Step::RemoveChime, Step::Next});
+      return true;
+    case Step::StopChime: FLink.Stop(); return answered();
+    case Step::CheckChime: {
+      FChimeThere = false;
+      if (FChimeEntry < 0 || !FPlaying) return true;
+      std::string there;
+      FLink.ReadPlaylistFileAt(FChimeEntry, there);
+      if (!answered()) return false;
+      FChimeThere = kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
+      return true;
+    }
+    case Step::AskPlaylistWindow:
+      if (FChimeThere) FPlaylistWindow = int32_t(FLink.GetPlaylistWindow());
+      return answered();
+    case Step::RemoveChime:
+      if (FChimeThere && FPlaylistWindow != 0) {
+        const bool removed = FLink.RemoveEntryVia(platform::WindowHandle(FPlaylistWindow), FChimeEntry);
+        if (!answered()) return false;
+        if (removed) {
+          if (music.Entry > FChimeEntry) --music.Entry;
+          FLength = std::max(FLength - 1, 0);
+        }
+      }
+      FPlaying.reset();
+      FChimeEntry = -1;
+      FChimeThere = false;
+      return true;
+    case Step::Next: Next(); return true;
+    case Step::LengthBefore: FLengthBefore = FLink.GetPlaylistLength(); return answered();
+    case Step::AddChime:
+      FLink.AddFile(FPlaying->File);
+      FChimeEntry = FLengthBefore;  // where it goes, if the player takes it
+      return answered();
+    case Step::LengthAfter: {
+      const int32_t length = FLink.GetPlaylistLength();
+      if (!answered()) return false;
+      if (length != FLengthBefore + 1) {  // not added: the entry there is not ours
+        FPlaying.reset();
+        FChimeEntry = -1;
+        Then({Step::Next});
+        return true;
+      }
+      FLength = length;
+      if (!m.Touched) Then({Step::ManualAdvanceOn});
+      return true;
+    }
+    case Step::ManualAdvanceOn:
+      m.Touched = true;  // from here on the manual advance is owed back
+      FLink.SetManualAdvance(true);
+      return answered();
+    case Step::ChimeEntry: FLink.SetPlaylistPosition(FChimeEntry); return answered();
+    case Step::ChimeVolume: FLink.SetVolume(FPlaying ? FPlaying->Volume : uint8_t(music.Volume)); return answered();
+    case Step::ChimePlay: FLink.Play(); return answered();
+    case Step::ManualAdvanceBack:
+      FLink.SetManualAdvance(m.ManualAdvance > 0);
+      return m.ManualAdvanceGiven = answered();
+    case Step::VolumeBack:
+      FLink.SetVolume(uint8_t(music.Volume));
+      return m.VolumeGiven = answered();
+    case Step::ShuffleBack: music.Shuffle ? FLink.ShuffleOn() : FLink.ShuffleOff(); return answered();
+    case Step::RepeatBack: music.Repeat ? FLink.RepeatOn() : FLink.RepeatOff(); return answered();
+    case Step::EntryBack:
+      FLink.SetPlaylistPosition(std::clamp(music.Entry, 0, std::max(FLength - 1, 0)));
+      return answered();
+    case Step::PlayBack: FLink.Play(); return answered();
+    case Step::JumpBack: FLink.JumpToTime(std::max(music.TrackMs, 0)); return answered();
+    case Step::PauseBack: FLink.Pause(); return answered();
+    case Step::StopBack: FLink.Stop(); return answered();
+    case Step::Done: Drop(); return true;
+  }
+  return true;
+}
+
+// What the watch saw. Entries that came or went before ours move them: they
+// are looked for where they may be now, the likeliest places first.
+void TKDOWinampAnnouncer::Judge() {
+  const bool moved = FSeenLength != FLength || (FChimeEntry >= 0 && FSeenPosition != FChimeEntry);
+  if (moved) Then({Step::Locate, Step::JudgeEnd});
+  else Then({Step::JudgeEnd});
+}
+
+// One look for the announcement's entry (or the music's) at one place: the
+// likeliest places first, then every entry from where it was down to the
+// first and on to the last. True once found or given up.
+bool TKDOWinampAnnouncer::Find(bool chime) {
+  TKDOPlayerState& music = FMusic->State;
+  const int32_t old = chime ? FChimeEntry : music.Entry;
+  const std::string_view file = !chime ? std::string_view(FMusic->File)
+                                : FPlaying ? std::string_view(FPlaying->File)
+                                           : std::string_view();
+  const int32_t length = FSeenLength;
+  if (!FFinding) {
+    FFinding = true;
+    FCandidate = 0;
+    FCandidateCount = 0;
+    const int32_t shifted = old + (length - FLength);
+    for (int32_t at : {chime ? FSeenPosition : -1, shifted, old, chime ? length - 1 : -1})
+      if (at >= 0 && at < length && std::find(FCandidates, FCandidates + FCandidateCount, at) ==
+                                        FCandidates + FCandidateCount)
+        FCandidates[FCandidateCount++] = at;
+  }
+  auto done = [&](int32_t found) {
+    if (chime) {
+      FChimeEntry = found;
+    } else if (found >= 0) {
+      music.Entry = found;
+    } else if (!file.empty()) {
+      music.TrackMs = 0;  // the music's entry went: the one that took its place, from its start
+      FMusic->File.clear();
+    }
+    FFinding = false;
+    return true;
+  };
+  if (old < 0 || file.empty()) return done(old);  // nothing to look for
+  const int32_t from = std::clamp(old, 0, std::max(length - 1, 0));
+  const int32_t looks = int32_t(FCandidateCount) + std::min(length, kLongestSearch);
+  if (FCandidate >= looks) return done(-1);
+  const int32_t k = FCandidate - int32_t(FCandidateCount);
+  const int32_t at = k < 0 ? FCandidates[FCandidate] : k <= from ? from - k : k;
   std::string there;
-  FLink.GetPlaylistFile(FPlayingEntry, there);
-  if (FPlaying && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) FLink.DeletePlaylistEntry(FPlayingEntry);
+  FLink.ReadPlaylistFileAt(at, there);
+  if (!FLink.IsAnswering()) return false;
+  if (kdo::text::EqualIgnoringAZCase(there, file)) return done(at);
+  return ++FCandidate >= looks ? done(-1) : false;
+}
+
+// After an announcement: the next one, or the music back.
+void TKDOWinampAnnouncer::Next() {
   FPlaying.reset();
-  if (!FWaiting.empty() && !FGaveUp) return PlayNext();
+  FChimeEntry = -1;
+  if (!FWaiting.empty() && !FGaveUp) {
+    FPlaying = std::move(FWaiting.front());
+    FWaiting.pop_front();
+    Then({Step::LengthBefore, Step::AddChime, Step::LengthAfter, Step::ChimeEntry, Step::ChimeVolume,
+          Step::ChimePlay});
+    return;
+  }
+  if (!FMusic->Touched) return Drop();  // nothing was played: the music was left alone
   PutBack();
 }
 
+// The manual advance first, so that a track that has ended plays on as the user's setting says.
 void TKDOWinampAnnouncer::PutBack() {
-  if (FBefore) Restore(*FBefore);
-  FLink.SetManualAdvance(FManualAdvanceBefore > 0);
-  Drop();
+  FEnding = true;
+  const int32_t state = FMusic->State.PlayState;
+  std::vector<Step> steps = {Step::ManualAdvanceBack, Step::VolumeBack, Step::ShuffleBack, Step::RepeatBack,
+                             Step::EntryBack};
+  if (state == 1 || state == 3) {
+    steps.insert(steps.end(), {Step::PlayBack, Step::JumpBack});
+    if (state == 3) steps.push_back(Step::PauseBack);
+  } else {
+    steps.push_back(Step::StopBack);
+  }
+  steps.push_back(Step::Done);
+  FWork.insert(FWork.begin(), steps.begin(), steps.end());
 }
 
 void TKDOWinampAnnouncer::Drop() {
-  FBefore.reset();
+  FMusic.reset();
   FPlaying.reset();
-  FPlayingEntry = -1;
   FWaiting.clear();
+  FWork.clear();
+  FChimeEntry = -1;
+  FChimeThere = false;
   FGaveUp = false;
-  FPlayer = 0;
+  FEnding = false;
+  FFinding = false;
 }

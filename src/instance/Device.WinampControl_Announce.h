@@ -2,18 +2,35 @@
 // and the announcements that interrupt the music and then put it back.
 //
 // WAC_SaveState and WAC_RestoreState keep and restore one state for scripts.
-// WAC_Announce saves the state (once, before the first of a row of
-// announcements), turns the player's manual advance on so that nothing of the
-// next entry is heard, appends the file, jumps to it, sets its volume and plays
-// it. The status ticks watch it: when the player has stopped or moved to another
-// entry, the entry is removed and the next announcement follows, or, after the
-// last, the state and the manual advance are put back.
+// WAC_Announce saves the music's state (once, before the first of a row of
+// announcements), appends the file and, once the player has added it, turns
+// the player's manual advance on (so that nothing of the next entry is heard),
+// jumps to it, sets its volume and plays it. The status ticks watch it: when it
+// has ended, its entry is removed and the next announcement follows, or, after
+// the last, the music is put back: the manual advance first, the volume,
+// shuffle, repeat, the entry, the play state and the time.
 //
-// Another player (a new location, the player gone) ends the announcements at
-// once, restoring nothing there. A player that does not answer for more than
-// 10 s ends them too: waiting ones are dropped, and once it answers again the
-// entry is removed (if it is still there) and the state restored. The instance
-// going ends them without a word to the player.
+// Who owns the player while a row plays: the announcer holds the music's
+// state, and the user's word changes that state rather than being undone by
+// it. A volume, shuffle or repeat command applies at once and is what the
+// music comes back with; a fade runs along the music's volume; a saved state
+// is the music's. A transport or position command, or a skip in the player,
+// means the room has moved on (MoveOn): the waiting announcements are dropped,
+// the announcement's entry is removed, the volume and manual advance are the
+// user's again, and nothing else is put back.
+//
+// It follows its own entry and the music's when entries before them go: its
+// own removals it is told of; others it finds again by file name, as the
+// player reports names. It removes only an entry that holds its file.
+//
+// All work on the player is a queue of single sends: a tick runs them within
+// its budget and goes on at the next, and a send the player lets be given up
+// is sent again once it answers, so a hang halfway leaves nothing half done.
+// Another player (a new location, the player gone) ends everything at once,
+// with nothing put back there. A player that does not answer for more than
+// 10 s drops the waiting announcements; once it answers again the entry is
+// removed and the music put back. The instance going ends everything without
+// a word to the player.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +39,7 @@
 #include <string>
 #include <string_view>
 
+#include "instance/Device.WinampControl_Budget.h"
 #include "platform/Platform.h"
 
 class TWinAmpControl;
@@ -40,43 +58,80 @@ class TKDOWinampAnnouncer {
  public:
   static constexpr std::size_t kMostWaiting = 16;
   static constexpr uint32_t kGiveUpAfterMs = 10000;
+  // Entries looked at, at most, to find a moved entry again by its name.
+  static constexpr int32_t kLongestSearch = 1024;
 
   explicit TKDOWinampAnnouncer(TWinAmpControl& link) : FLink(link) {}
   TKDOWinampAnnouncer(const TKDOWinampAnnouncer&) = delete;
   TKDOWinampAnnouncer& operator=(const TKDOWinampAnnouncer&) = delete;
 
-  // False without an answering player (a state saved before stays).
+  // The music's state while a row is on; otherwise the player's. False without
+  // an answering player (a state saved before stays).
   bool SaveState();
   // False without a saved state or without an answering player.
   bool RestoreState();
-  // False without an answering player, or with 16 announcements waiting.
+  // False for an empty or blank name, without an answering player, with 16
+  // waiting, or when the player did not add the file. The volume is held to 0..255.
   bool Announce(std::string_view fileName, int32_t volume);
-  // On a status tick: follows the announcement that plays.
-  void Tick();
-  // An announcement plays, or waits to be put back.
-  bool Busy() const { return FPlaying.has_value() || FGaveUp; }
+  // On a status tick: follows the announcement within the tick's budget.
+  void Tick(const TKDOSendBudget& budget);
+  // The room has moved on: ends the row, giving the player back to the user.
+  void MoveOn();
+  // A row is on: its music waits to be put back.
+  bool Busy() const { return FMusic.has_value(); }
+
+  // The user's word on the music while a row is on. The volume: true when the
+  // music will come back at it (the player is then left alone).
+  std::optional<int32_t> MusicVolume() const;
+  bool TakeMusicVolume(int32_t volume);
+  void TakeMusicShuffle(bool on);
+  void TakeMusicRepeat(bool on);
+  // The entry at `index` (from 0) was removed through this instance.
+  void EntryRemoved(int32_t index);
 
  private:
+  enum class Step : uint8_t;
   struct Announcement {
-    std::string File;
+    std::string File;  // as the player reports names: without blanks around it
     uint8_t Volume;
+  };
+  struct Music {
+    TKDOPlayerState State;
+    std::string File;  // the music's entry, to find it again
+    int32_t ManualAdvance;
+    platform::WindowHandle Player;
+    bool Touched = false;             // the manual advance was turned on: it is owed back
+    bool ManualAdvanceGiven = false;  // given back
+    bool VolumeGiven = false;         // the music's volume given back: from here on the player has it
   };
   std::optional<TKDOPlayerState> Capture();
   void Restore(const TKDOPlayerState& state);
-  void PlayNext();
-  void Finish();
+  void StartRow();
+  void Run(const TKDOSendBudget& budget);
+  bool Do(Step step);
+  void Then(std::initializer_list<Step> steps);
+  void Judge();
+  bool Find(bool chime);
+  void Next();
   void PutBack();
   void Drop();
 
   TWinAmpControl& FLink;
   std::optional<TKDOPlayerState> FSaved;  // the scripts' own
-  // A row of announcements: the state before it, the manual advance before it,
-  // the player it plays on, the entry that plays and those that wait.
-  std::optional<TKDOPlayerState> FBefore;
-  int32_t FManualAdvanceBefore = 0;
-  platform::WindowHandle FPlayer = 0;
-  std::optional<Announcement> FPlaying;
-  int32_t FPlayingEntry = -1;
+  std::optional<Music> FMusic;            // a row is on
+  std::optional<Announcement> FPlaying;   // added, or being added
   std::deque<Announcement> FWaiting;
-  bool FGaveUp = false;  // the player did not answer for too long: put back when it does
+  std::deque<Step> FWork;                 // sends owed to the player, in order
+  int32_t FChimeEntry = -1;               // where FPlaying's entry is; -1 while none
+  int32_t FLength = 0;                    // the playlist's length as last known
+  // Answers that steps leave to the steps after them.
+  int32_t FSeenState = 0, FSeenPosition = 0, FSeenLength = 0, FLengthBefore = 0, FPlaylistWindow = 0;
+  bool FChimeThere = false;
+  // The search for a moved entry: the likeliest places, then the looks made so far.
+  bool FFinding = false;
+  int32_t FCandidates[4] = {};
+  int32_t FCandidate = 0;
+  uint8_t FCandidateCount = 0;
+  bool FGaveUp = false;  // silent too long: the waiting are dropped, the rest put back when it answers
+  bool FEnding = false;  // the row takes no more announcements: it gives the player back
 };

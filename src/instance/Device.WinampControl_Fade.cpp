@@ -2,34 +2,38 @@
 
 #include <algorithm>
 
+#include "instance/Device.WinampControl_Announce.h"
 #include "winamp/WinAmp.h"
 
 bool TKDOWinampFade::Start(int32_t volume, int32_t seconds) {
   End();
+  if (!FLink.HasAnsweringPlayer()) return false;
   const int32_t to = std::clamp(volume, 0, 255);
-  const int32_t from = FLink.QueryVolume();
+  const std::optional<int32_t> music = FAnnouncer.MusicVolume();
+  const int32_t from = music ? *music : FLink.QueryVolume();
   if (from < 0) return false;
   const int32_t duration = std::clamp(seconds, 0, kLongestSeconds);
-  if (duration == 0) {
-    FLink.SetVolume(uint8_t(to));
-    return true;
-  }
+  if (duration == 0) return Give(to);
   FRunning = Ramp{FLink.PlayerWindow(), from, to, platform::TickMs(), uint32_t(duration) * 1000u, from};
   return true;
+}
+
+bool TKDOWinampFade::Give(int32_t volume) {
+  if (FAnnouncer.TakeMusicVolume(volume)) return true;
+  if (!FLink.HasAnsweringPlayer()) return false;
+  FLink.SetVolume(uint8_t(volume));
+  return FLink.IsAnswering();
 }
 
 // The volume due now, on the straight line from the start to the target: each
 // tick sets it, so the steps are even however the ticks fall, and a tick that
 // was skipped is not made up for.
-void TKDOWinampFade::Tick() {
+void TKDOWinampFade::Tick(const TKDOSendBudget& budget) {
   if (!FRunning) return;
   Ramp& f = *FRunning;
   if (FLink.PlayerWindow() != f.Player) return End();
   const uint32_t elapsed = std::min(uint32_t(platform::TickMs() - f.StartedAt), f.DurationMs);
   const int32_t due = f.From + int32_t(int64_t(f.To - f.From) * elapsed / f.DurationMs);
-  if (FLink.IsAnswering() && due != f.Sent) {
-    FLink.SetVolume(uint8_t(due));
-    f.Sent = due;
-  }
-  if (elapsed == f.DurationMs) End();
+  if (due != f.Sent && budget.Left() && Give(due)) f.Sent = due;
+  if (elapsed == f.DurationMs && f.Sent == f.To) End();
 }

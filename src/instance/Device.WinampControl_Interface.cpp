@@ -35,17 +35,18 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
       FSettings(FServices, FInstanceID, *FPlayerLink),
       FControlTable(*this, FSettings) {
   ObtainServices();
-  FFade.emplace(*FPlayerLink);
   FAnnouncer.emplace(*FPlayerLink);
+  FFade.emplace(*FPlayerLink, *FAnnouncer);
   FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings.Current(), *FFade, *FAnnouncer);
   try {
     FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
-    // The fade and the announcements move on the status ticks, within the poll's budget. A fade
-    // leaves an announcement's volume alone and goes on along its line once the music is back.
-    FStatus.emplace(FServices, *ModuleInterface(), *FPlayerLink, FSettings.Current(), [this] {
-      if (!FAnnouncer->Busy()) FFade->Tick();
-      FAnnouncer->Tick();
-    });
+    // The fade and the announcements move on the status ticks, within the poll's budget. While an
+    // announcement plays, the fade moves the music's volume that comes back after it.
+    FStatus.emplace(FServices, *ModuleInterface(), *FPlayerLink, FSettings.Current(),
+                    [this](const TKDOSendBudget& budget) {
+                      FFade->Tick(budget);
+                      FAnnouncer->Tick(budget);
+                    });
     LoadSettings();
   } catch (...) {
     // The server must never call into an instance that was not made.
@@ -60,8 +61,8 @@ TKDOWinampControl::~TKDOWinampControl() {
   KDOGuard(kDestruction, [&] { HideConfigurationPage(); });
   KDOGuard(kDestruction, [&] { FScript.reset(); });
   KDOGuard(kDestruction, [&] { FStatus.reset(); });
-  KDOGuard(kDestruction, [&] { FAnnouncer.reset(); });  // ends the announcements without a word to the player
   KDOGuard(kDestruction, [&] { FFade.reset(); });
+  KDOGuard(kDestruction, [&] { FAnnouncer.reset(); });  // ends the announcements without a word to the player
   KDOGuard(kDestruction, [&] { FPlayerLink.reset(); });  // closes a bound player
   KDOGuard(kDestruction, [&] { SaveSettings(); });
   FServices.EventScripter.reset();

@@ -75,8 +75,8 @@ class TKDOWinampControl final : public TKDOModuleObject {
   std::shared_ptr<TfrmPropertyPage> FConfigurationForm;  // a running modal dialog of the form may hold it too
   std::unique_ptr<TWinAmpControl> FPlayerLink;
   TKDOWinampSettings FSettings;
-  std::optional<TKDOWinampFade> FFade;
   std::optional<TKDOWinampAnnouncer> FAnnouncer;
+  std::optional<TKDOWinampFade> FFade;  // steps the announcer's music volume while an announcement plays
   std::optional<TKDOWinampScript> FScript;
   std::optional<TKDOWinampStatus> FStatus;
   TKDOWinampControlTable FControlTable;

@@ -138,6 +138,18 @@ static_assert([] {
   return true;
 }(), "each function in the row its name gives it");
 
+// Who owns the player while an announcement plays: a transport or position
+// command means the room has moved on, and the announcement gives the player
+// back before the command acts. Every other function leaves the announcement
+// be; the volume, shuffle, repeat and a saved state address the music.
+constexpr F kMovesTheRoomOn[] = {F::Play,         F::Pause,         F::Stop,
+                                 F::Next,         F::Prev,          F::SetPlaylistPosition,
+                                 F::SetTrackPosition, F::ClearPlaylist, F::RestoreState};
+
+bool MovesTheRoomOn(F function) {
+  return std::find(std::begin(kMovesTheRoomOn), std::end(kMovesTheRoomOn), function) != std::end(kMovesTheRoomOn);
+}
+
 // Scripts count playlist positions from 1, the player from 0: shifted with 32-bit wrap-around.
 int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint32_t(by)); }
 
@@ -194,6 +206,7 @@ void TKDOWinampScript::Run(TKDOScriptFunction function, const TKDOPHPParameter* 
     const TKDOText data = f.DebugData ? TKDOText(kdo::text::View(arg->StringValue)) : TKDOText();
     Debug(f.DebugLine, data.get());
   }
+  if (MovesTheRoomOn(function)) FAnnouncer.MoveOn();
   f.Run(*this, arg, result);
 }
 
@@ -257,19 +270,25 @@ void TKDOWinampScript::Pause() { Command(&TWinAmpControl::Pause); }
 void TKDOWinampScript::Prev() { Command(&TWinAmpControl::PreviousTrack); }
 void TKDOWinampScript::Next() { Command(&TWinAmpControl::NextTrack); }
 // The player takes the low 8 bits; the variable receives the value as given.
+// During an announcement it is also the volume the music comes back at.
 void TKDOWinampScript::SetVolume(int32_t volume) {
   FFade.End();  // the script's volume is the last word
-  FLink.SetVolume(uint8_t(uint32_t(volume) & 0xFFu));
-  if (Reached() && FServices.VariableManager && !FSettings.VolumeVar.empty())
+  const uint8_t byte = uint8_t(uint32_t(volume) & 0xFFu);
+  FLink.SetVolume(byte);
+  if (!Reached()) return;
+  FAnnouncer.TakeMusicVolume(byte);
+  if (FServices.VariableManager && !FSettings.VolumeVar.empty())
     FServices.VariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
 }
 
 void TKDOWinampScript::SetShuffle(bool on) {
   Switch(on, &TWinAmpControl::ShuffleOn, &TWinAmpControl::ShuffleOff, FSettings.ShuffleVar);
+  if (Reached()) FAnnouncer.TakeMusicShuffle(on);
 }
 
 void TKDOWinampScript::SetRepeat(bool on) {
   Switch(on, &TWinAmpControl::RepeatOn, &TWinAmpControl::RepeatOff, FSettings.RepeatVar);
+  if (Reached()) FAnnouncer.TakeMusicRepeat(on);
 }
 
 // Shuffle or repeat: the player's command for the value, then the variable, written without reading.
@@ -308,7 +327,10 @@ int32_t TKDOWinampScript::GetVolume() { return FLink.QueryVolume(); }
 bool TKDOWinampScript::FadeVolume(int32_t volume, int32_t seconds) { return FFade.Start(volume, seconds); }
 
 bool TKDOWinampScript::DeletePlaylistEntry(int32_t position) {
-  return FLink.DeletePlaylistEntry(Shift(position, -1));
+  const int32_t index = Shift(position, -1);
+  if (!FLink.DeletePlaylistEntry(index)) return false;
+  FAnnouncer.EntryRemoved(index);
+  return true;
 }
 
 bool TKDOWinampScript::SaveState() { return FAnnouncer.SaveState(); }

@@ -24,78 +24,85 @@ std::string TimeText(int32_t seconds) {
 
 using L = TWinAmpControl;
 
-// What the steps have of their item's answer. The entry holds within one
-// poll only: by the next, the player may have moved on.
-struct Polled {
-  TKDOPolledEntry& Entry;
-  TKDOWinampTags& Tags;
-  int32_t Number = 0;
-  std::string_view Text;
-};
-
 // The poll in single sends: each step sends at most one message and says
 // whether its item's answer is complete (then the item's value goes to its
-// variable) or the item goes on with the next step. A text item takes three
-// steps (current index, playlist length, the entry's text), all in one poll;
-// a tag item five, of which it sends only what the poll has not learnt.
+// variable), is to be dropped, or goes on with the next step. A text item takes
+// three steps (current index, playlist length, the entry's text), and a fourth
+// when they fell into different polls: the index again, so that the text is
+// written only if the player is still on that entry.
 struct PollStep {
   const TKDOSettingsKey* Row;
-  uint8_t Phase;  // of a text item: 0 index, 1 length, 2 the text
+  uint8_t Phase;  // of a text item: 0 index, 1 length, 2 the text, 3 the index again
   bool First;     // the item's first step
 };
+
+enum class Outcome { More, Write, Drop };
 
 constexpr bool IsText(TKDOPlayerQuery q) {
   return q == TKDOPlayerQuery::PlaylistFile || q == TKDOPlayerQuery::PlaylistTitle;
 }
 constexpr bool IsTag(TKDOPlayerQuery q) { return q == TKDOPlayerQuery::Artist || q == TKDOPlayerQuery::Album; }
-constexpr bool IsTime(TKDOPlayerQuery q) {
-  return q == TKDOPlayerQuery::TrackPosition || q == TKDOPlayerQuery::TrackLength;
-}
-constexpr uint8_t StepsOf(TKDOPlayerQuery q) {
-  return q == TKDOPlayerQuery::None ? 0 : IsText(q) ? 3 : IsTag(q) ? TKDOWinampTags::kSteps : 1;
-}
 
 // The mirrored settings' steps, in the settings' order.
+constexpr uint8_t kTextPhases = 4;
+constexpr uint8_t StepsOf(TKDOPlayerQuery q) {
+  return q == TKDOPlayerQuery::None ? 0 : IsText(q) ? kTextPhases : IsTag(q) ? TKDOWinampTags::kSteps : 1;
+}
 constexpr std::size_t kStepCount = [] {
   std::size_t n = 0;
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) n += StepsOf(row.Query);
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    n += StepsOf(row.Query);
   return n;
 }();
 constexpr std::array<PollStep, kStepCount> kSteps = [] {
   std::array<PollStep, kStepCount> steps{};
   std::size_t n = 0;
-  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-    for (uint8_t phase = 0; phase < StepsOf(row.Query); ++phase) steps[n++] = {&row, phase, phase == 0};
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
+    if (row.Query == TKDOPlayerQuery::None) continue;
+    const uint8_t phases = StepsOf(row.Query);
+    for (uint8_t phase = 0; phase < phases; ++phase) steps[n++] = {&row, phase, phase == 0};
+  }
   return steps;
 }();
 
-// One send of a step; true when the item's answer is complete.
-bool Ask(const PollStep& step, L& l, Polled& a) {
+// One send of a step.
+Outcome Ask(const PollStep& step, L& l, TStatusPollAnswer& a, std::string& text) {
   switch (step.Row->Query) {
-    case TKDOPlayerQuery::TrackPosition: a.Number = l.GetTrackPosition(); return true;
-    case TKDOPlayerQuery::TrackLength: a.Number = l.GetTrackLength(); return true;
-    case TKDOPlayerQuery::Volume: a.Number = l.GetVolume(); return true;
-    case TKDOPlayerQuery::Shuffle: a.Number = l.GetShuffle(); return true;
-    case TKDOPlayerQuery::Repeat: a.Number = l.GetRepeat(); return true;
-    case TKDOPlayerQuery::PlayState: a.Number = l.GetPlayState(); return true;
-    case TKDOPlayerQuery::None: return true;
+    case TKDOPlayerQuery::TrackPosition: a.Number = l.GetTrackPosition(); return Outcome::Write;
+    case TKDOPlayerQuery::TrackLength: a.Number = l.GetTrackLength(); return Outcome::Write;
+    case TKDOPlayerQuery::Volume: a.Number = l.GetVolume(); return Outcome::Write;
+    case TKDOPlayerQuery::Shuffle: a.Number = l.GetShuffle(); return Outcome::Write;
+    case TKDOPlayerQuery::Repeat: a.Number = l.GetRepeat(); return Outcome::Write;
+    case TKDOPlayerQuery::PlayState: a.Number = l.GetPlayState(); return Outcome::Write;
+    case TKDOPlayerQuery::None: return Outcome::Write;
     case TKDOPlayerQuery::Artist:
-    case TKDOPlayerQuery::Album: return a.Tags.Step(step.Phase, step.Row->Query, l, a.Entry, a.Text);
+    case TKDOPlayerQuery::Album:  // asked through the tags' own steps
     case TKDOPlayerQuery::PlaylistFile:
     case TKDOPlayerQuery::PlaylistTitle: break;
   }
-  if (step.Phase == 0) {
-    a.Entry.AskIndex(l);
-    return false;
+  switch (step.Phase) {
+    case 0:
+      a.Index = l.GetPlaylistPosition();
+      a.Spread = false;
+      return Outcome::More;
+    case 1:
+      // An index below 0 needs no length: the text is empty.
+      text.clear();
+      if (a.Index < 0) return Outcome::Write;
+      a.Length = l.GetPlaylistLength();
+      return Outcome::More;
+    case 2:
+      text.clear();
+      if (a.Index >= 0 && a.Index < a.Length) {
+        if (step.Row->Query == TKDOPlayerQuery::PlaylistFile)
+          l.ReadPlaylistFileAt(a.Index, text);
+        else
+          l.ReadPlaylistTitleAt(a.Index, text);
+      }
+      return a.Spread ? Outcome::More : Outcome::Write;
+    default:
+      return l.GetPlaylistPosition() == a.Index ? Outcome::Write : Outcome::Drop;
   }
-  // An index below 0 needs no length: the text is empty.
-  if (step.Phase == 1) {
-    a.Entry.AskLength(l);
-    if (a.Entry.Index() >= 0) return false;
-  }
-  a.Entry.ReadText(l, step.Row->Query);
-  a.Text = a.Entry.Text(step.Row->Query);
-  return true;
 }
 
 // The first step of the item that `step` belongs to.
@@ -107,7 +114,7 @@ uint8_t ItemStart(uint8_t step) {
 }  // namespace
 
 TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
-                                   const TKDOWinampInstanceSettings& settings, std::function<void()> playerWork)
+                                   const TKDOWinampInstanceSettings& settings, std::function<void(const TKDOSendBudget&)> playerWork)
     : FServices(services), FInstance(instance), FLink(link), FSettings(settings), FPlayerWork(std::move(playerWork)),
       FTimer(std::make_unique<platform::Timer>()) {
   FTimer->SetInterval(kTickMs);
@@ -118,9 +125,9 @@ TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModul
 // A slow player gets at most a quarter of the thread: after T ms of sends, kRestFactor T ms without.
 void TKDOWinampStatus::Tick() {
   if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
-  const uint32_t began = platform::TickMs();
-  if (FPlayerWork) FPlayerWork();
-  Poll(uint32_t(platform::TickMs() - began));
+  const TKDOSendBudget budget{platform::TickMs(), kPollBudgetMs};
+  if (FPlayerWork) FPlayerWork(budget);
+  Poll(budget.SpentMs());
 }
 
 void TKDOWinampStatus::Poll(uint32_t spent) {
@@ -128,46 +135,49 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   // player that does not answer is left alone like an unbound one: the
   // variables keep its last real values, and the play state shows -1.
   if (!FLink.HasAnsweringPlayer()) {
-    if (spent) FPoll = {FPoll.Step, platform::TickMs(), kRestFactor * spent};  // the work before the poll met a hang
+    if (spent) FPoll = {FPoll.Step, false, platform::TickMs(), kRestFactor * spent};  // the work before met a hang
     return WriteNoPlayer();
   }
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
   const TKDORef<IKDOModule> self(&FInstance);
-  FEntry.Forget();
-  Polled answer{FEntry, FTags, 0, {}};
-  // A text item left unfinished starts again at its first step.
-  uint8_t at = ItemStart(FPoll.Step < kStepCount ? FPoll.Step : 0);
-  // A text item that began the poll's sends is finished in it, past the budget
-  // if need be: on a player slower than a third of the budget it would
-  // otherwise never be finished at all.
-  bool sent = false, carried = false;
+  // An item left unfinished at the budget goes on where it stopped; one the
+  // player let down starts again at its first step.
+  uint8_t at = FPoll.Step < kStepCount ? FPoll.Step : 0;
+  if (!FPoll.Resume) at = ItemStart(at);
+  bool answering = true;
+  FTags.NewPoll();
   // One round at most: what was not reached within the budget comes first next time.
-  for (unsigned travelled = 0; travelled < kStepCount && (spent < kPollBudgetMs || (carried && !kSteps[at].First));) {
+  for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
     const PollStep& step = kSteps[at];
     // The identifiers as they are now: a SetSettings between ticks counts from the next one.
     const TKDOText ident = FSettings.*step.Row->Field;
-    bool complete = true;
+    Outcome outcome = Outcome::Write;
     if (!ident.empty()) {
-      if (step.First) carried = !sent;
-      sent = true;
       const uint32_t asked = platform::TickMs();
-      complete = Ask(step, FLink, answer);
+      if (IsTag(step.Row->Query))
+        outcome = FTags.Step(step.Phase, step.Row->Query, FLink, FPolledText) ? Outcome::Write : Outcome::More;
+      else
+        outcome = Ask(step, FLink, FAnswer, FPolledText);
       spent += uint32_t(platform::TickMs() - asked);
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
       if (!FLink.HasAnsweringPlayer()) {
+        answering = false;
         WriteNoPlayer();
         break;
       }
-      if (complete) Write(*step.Row, ident.get(), answer.Number, answer.Text);
+      if (outcome == Outcome::Write) Write(*step.Row, ident.get(), FAnswer.Number, FPolledText);
+      if (outcome == Outcome::Write && IsText(step.Row->Query)) FTags.Saw(step.Row->Query, FPolledText);
     }
-    // An item without identifier, or complete, is left for the next; otherwise its next step follows.
+    // An item without identifier, complete or dropped is left for the next; otherwise its next step follows.
     const uint8_t from = at;
     do at = uint8_t((at + 1) % kStepCount);
-    while (complete && !kSteps[at].First);
+    while (outcome != Outcome::More && !kSteps[at].First);
     travelled += (at + kStepCount - from) % kStepCount;
   }
   FPoll.Step = at;
+  FPoll.Resume = answering && !kSteps[at].First;
+  if (FPoll.Resume) FAnswer.Spread = true;  // its text is checked against the index once more
   FPoll.EndedAt = platform::TickMs();
   FPoll.RestMs = kRestFactor * spent;
 }
@@ -184,8 +194,8 @@ void TKDOWinampStatus::WriteNoPlayer() {
 void TKDOWinampStatus::Write(const TKDOSettingsKey& row, KDOString ident, int32_t number, std::string_view text) {
   if (row.Type == KDO_TYPE_INTEGER) return UpdateIntegerVariable(ident, number);
   if (row.Type == KDO_TYPE_BOOLEAN) return UpdateBooleanVariable(ident, number != 0);
-  if (IsTime(row.Query)) return UpdateStringVariable(ident, TimeText(number));
-  UpdateStringVariable(ident, text);
+  if (IsText(row.Query) || IsTag(row.Query)) return UpdateStringVariable(ident, text);
+  UpdateStringVariable(ident, TimeText(number));
 }
 
 // Text compares ignore the case of A to Z only.

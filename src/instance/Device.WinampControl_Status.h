@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "instance/Device.WinampControl_Budget.h"
 #include "instance/Device.WinampControl_Services.h"
 #include "instance/Device.WinampControl_Tags.h"
 #include "control/Device.WinampControl_Types.h"
@@ -20,12 +21,21 @@
 
 class TWinAmpControl;
 
-// The item the next poll starts with, and the rest it owes the thread: three
-// times the last poll's sending time.
+// The step the next poll starts with, whether it goes on with an item left
+// unfinished, and the rest it owes the thread: three times the last poll's sending time.
 struct TStatusPollProgress {
   uint8_t Step = 0;
+  bool Resume = false;
   uint32_t EndedAt = 0;
   uint32_t RestMs = 0;
+};
+
+// What the steps have of their item's answer, kept while an item goes on over polls.
+struct TStatusPollAnswer {
+  int32_t Number = 0;
+  int32_t Index = 0;
+  int32_t Length = 0;
+  bool Spread = false;  // the item's steps fell into more than one poll
 };
 
 class TKDOWinampStatus {
@@ -39,9 +49,9 @@ class TKDOWinampStatus {
   static constexpr uint32_t kRestFactor = 3;
 
   // `playerWork` runs on every paced tick before the poll (a fade's step, an
-  // announcement's watch); its sends count into the poll's budget.
+  // announcement's watch) within the tick's budget, which the poll shares.
   TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
-                   const TKDOWinampInstanceSettings& settings, std::function<void()> playerWork = {});
+                   const TKDOWinampInstanceSettings& settings, std::function<void(const TKDOSendBudget&)> playerWork = {});
   TKDOWinampStatus(const TKDOWinampStatus&) = delete;
   TKDOWinampStatus& operator=(const TKDOWinampStatus&) = delete;
 
@@ -64,9 +74,10 @@ class TKDOWinampStatus {
   IKDOModule& FInstance;
   TWinAmpControl& FLink;
   const TKDOWinampInstanceSettings& FSettings;
-  std::function<void()> FPlayerWork;
-  TKDOPolledEntry FEntry;  // the poll's entry, its texts' room kept between ticks so that a quiet tick allocates nothing
-  TKDOWinampTags FTags;
+  std::function<void(const TKDOSendBudget&)> FPlayerWork;
+  std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing
   TStatusPollProgress FPoll;
+  TStatusPollAnswer FAnswer;
+  TKDOWinampTags FTags;
   std::unique_ptr<platform::Timer> FTimer;  // last: it ticks only once the rest is made
 };

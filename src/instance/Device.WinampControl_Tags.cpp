@@ -2,57 +2,47 @@
 
 #include "winamp/WinAmp.h"
 
-void TKDOPolledEntry::AskIndex(TWinAmpControl& link) {
-  FIndex = link.GetPlaylistPosition();
-  FKnown |= kIndex;
+void TKDOWinampTags::Saw(TKDOPlayerQuery which, std::string_view text) {
+  Text(which).assign(text);
+  FKnown |= which == TKDOPlayerQuery::PlaylistTitle ? kTitle : kFile;
 }
 
-void TKDOPolledEntry::AskLength(TWinAmpControl& link) {
-  if (FIndex >= 0) FLength = link.GetPlaylistLength();
-  FKnown |= kLength;
-}
-
-void TKDOPolledEntry::ReadText(TWinAmpControl& link, TKDOPlayerQuery which) {
-  std::string& text = which == TKDOPlayerQuery::PlaylistTitle ? FTitle : FFile;
-  text.clear();
-  if (FIndex >= 0 && FIndex < FLength) {
-    if (which == TKDOPlayerQuery::PlaylistTitle)
-      link.ReadPlaylistTitleAt(FIndex, text);
-    else
-      link.ReadPlaylistFileAt(FIndex, text);
-  }
-  FKnown |= TextBit(which);
-}
-
-bool TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link, TKDOPolledEntry& entry,
-                          std::string_view& value) {
+bool TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link, std::string& value) {
+  const bool entryKnown = Knows(kFile | kTitle);
   switch (phase) {
     case 0:
-      if (!entry.KnowsIndex()) entry.AskIndex(link);
+      if (!entryKnown && !Knows(kIndex)) FIndex = link.GetPlaylistPosition(), FKnown |= kIndex;
       return false;
     case 1:
-      if (!entry.KnowsLength()) entry.AskLength(link);
+      if (!entryKnown && !Knows(kLength)) FLength = FIndex >= 0 ? link.GetPlaylistLength() : 0, FKnown |= kLength;
       return false;
     case 2:
     case 3: {
       const TKDOPlayerQuery text = phase == 2 ? TKDOPlayerQuery::PlaylistFile : TKDOPlayerQuery::PlaylistTitle;
-      if (!entry.Knows(text)) entry.ReadText(link, text);
+      if (Knows(text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle)) return false;
+      std::string& read = Text(text);
+      read.clear();
+      if (FIndex >= 0 && FIndex < FLength) {
+        if (text == TKDOPlayerQuery::PlaylistFile)
+          link.ReadPlaylistFileAt(FIndex, read);
+        else
+          link.ReadPlaylistTitleAt(FIndex, read);
+      }
+      FKnown |= text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle;
       return false;
     }
   }
   Asked& asked = FAsked[which == TKDOPlayerQuery::Album ? 1 : 0];
-  const std::string& file = entry.Text(TKDOPlayerQuery::PlaylistFile);
-  const std::string& title = entry.Text(TKDOPlayerQuery::PlaylistTitle);
-  if (asked.Window != link.PlayerWindow() || asked.File != file || asked.Title != title) {
-    if (file.empty())
+  if (asked.Window != link.PlayerWindow() || asked.File != FFile || asked.Title != FTitle) {
+    if (FFile.empty())
       asked.Answer.clear();  // no entry: no tags
     else
-      link.GetFileMetadata(file, which == TKDOPlayerQuery::Album ? "album" : "artist", asked.Answer);
+      link.GetFileMetadata(FFile, which == TKDOPlayerQuery::Album ? "album" : "artist", asked.Answer);
     // A request the player did not answer is made again once it answers.
     asked.Window = link.HasAnsweringPlayer() ? link.PlayerWindow() : 0;
-    asked.File = file;
-    asked.Title = title;
+    asked.File = FFile;
+    asked.Title = FTitle;
   }
-  value = asked.Answer;
+  value.assign(asked.Answer);
   return true;
 }

@@ -250,10 +250,18 @@ void TWinAmpControl::SetManualAdvance(bool on) { SendPlayerMessage(WM_USER_, on 
 
 bool TWinAmpControl::DeletePlaylistEntry(int32_t index) {
   if (index < 0 || index >= GetPlaylistLength()) return false;
+  const platform::WindowHandle playlist = GetPlaylistWindow();
+  return playlist != 0 && RemoveEntryVia(playlist, index);
+}
+
+platform::WindowHandle TWinAmpControl::GetPlaylistWindow() {
   const int32_t playlist = SendPlayerMessage(WM_USER_, 1, kPlaylistWindow);
-  if (playlist == 0 || playlist == -1) return false;
-  return SendTo(platform::WindowHandle(playlist), WM_USER_, kRemoveEntry, uint32_t(index)).Outcome ==
-         platform::SendOutcome::Answered;
+  return playlist == -1 ? 0 : platform::WindowHandle(playlist);
+}
+
+bool TWinAmpControl::RemoveEntryVia(platform::WindowHandle playlist, int32_t index) {
+  if (!FPlayerWindow || playlist == 0 || index < 0) return false;
+  return SendTo(playlist, WM_USER_, kRemoveEntry, uint32_t(index)).Outcome == platform::SendOutcome::Answered;
 }
 
 // Only an answer tells that the track moved: a send given up counts as "not moved".

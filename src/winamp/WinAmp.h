@@ -99,6 +99,10 @@ class TWinAmpControl {
   // Removes the entry at `index` (from 0) through the player's playlist window;
   // false when out of range, unbound, or the player did not answer.
   bool DeletePlaylistEntry(int32_t index);
+  // The two halves of that: the playlist window (0 when the player names
+  // none or does not answer), and the removal through it, without the length check.
+  platform::WindowHandle GetPlaylistWindow();
+  bool RemoveEntryVia(platform::WindowHandle playlist, int32_t index);
   // The player's manual-advance setting: on, a track that ends does not go on
   // to the next entry. Asked: 1 on, 0 off, -1 without an answer.
   int32_t GetManualAdvance();

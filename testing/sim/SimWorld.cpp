@@ -99,12 +99,22 @@ void World::Advance(int64_t ms) {
     auto next = std::min_element(timers_.begin(), timers_.end(), [](const PendingTimer& a, const PendingTimer& b) {
       return a.Due != b.Due ? a.Due < b.Due : a.Seq < b.Seq;
     });
+    // A hang that ends by itself comes before what falls due at the same time: its answers may then be due.
+    const int64_t hangEnd = NextHangEnd();
+    if (hangEnd >= 0 && hangEnd <= target && (next == timers_.end() || hangEnd <= next->Due) &&
+        (answer == answers_.end() || answer->Due < 0 || hangEnd <= answer->Due)) {
+      now_ = std::max(now_, hangEnd);
+      EndHangsDue();
+      continue;
+    }
     if (answer != answers_.end() && answer->Due >= 0 && answer->Due <= target &&
         (next == timers_.end() || answer->Due <= next->Due)) {
       now_ = std::max(now_, answer->Due);
       const uintptr_t id = answer->Id;
       answers_.erase(answer);
+      const int64_t dispatched = now_;
       platform::AnswerQuestion::Answered(id);
+      longestDispatch_ = std::max(longestDispatch_, now_ - dispatched);
       continue;
     }
     if (next == timers_.end() || next->Due > target) break;
@@ -113,7 +123,9 @@ void World::Advance(int64_t ms) {
     do next->Due += next->Interval;
     while (next->Due <= now_);
     // The handler may stop, restart or destroy this timer (or others): look it up afresh next round.
+    const int64_t dispatched = now_;
     next->Timer->Tick();
+    longestDispatch_ = std::max(longestDispatch_, now_ - dispatched);
   }
   now_ = std::max(now_, target);
 }
@@ -164,6 +176,7 @@ void World::SetHung(WindowHandle window, bool hung) {
   auto it = windows_.find(window);
   if (it == windows_.end()) return;
   it->second.Hung = hung;
+  it->second.HungUntil = -1;
   for (PendingAnswer& a : answers_)
     if (a.Window == window) a.Due = hung ? -1 : now_ + it->second.DelayMs;
   if (hung) return;
@@ -179,6 +192,28 @@ void World::SetHung(WindowHandle window, bool hung) {
     if (w != windows_.end() && w->second.Alive && w->second.Proc)
       w->second.Proc->OnMessage(m.Message, m.WParam, m.LParam);
   }
+}
+
+void World::HangFor(WindowHandle window, int64_t ms) {
+  auto it = windows_.find(window);
+  if (it == windows_.end()) return;
+  SetHung(window, true);
+  it->second.HungUntil = now_ + std::max<int64_t>(ms, 0);
+}
+
+void World::EndHangsDue() {
+  for (auto& [h, w] : windows_)
+    if (w.HungUntil >= 0 && w.HungUntil <= now_) {
+      w.HungUntil = -1;
+      SetHung(h, false);
+    }
+}
+
+int64_t World::NextHangEnd() const {
+  int64_t earliest = -1;
+  for (const auto& [h, w] : windows_)
+    if (w.Alive && w.HungUntil >= 0 && (earliest < 0 || w.HungUntil < earliest)) earliest = w.HungUntil;
+  return earliest;
 }
 
 void World::SetReplyDelay(WindowHandle window, uint32_t ms) {
@@ -212,6 +247,11 @@ platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t
   if (OnSend) OnSend(sent_.back());
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return {SendOutcome::NoWindow, 0};
+  // A hang that ends within the send limit is waited out, and the send answered.
+  if (it->second.Hung && it->second.HungUntil >= 0 && it->second.HungUntil - now_ < platform::kSendTimeoutMs) {
+    Pass(it->second.HungUntil - now_);
+    EndHangsDue();
+  }
   if (it->second.Hung || it->second.DelayMs >= platform::kSendTimeoutMs) {
     Pass(platform::kSendTimeoutMs);  // the send gives up
     return {SendOutcome::GivenUp, 0};

@@ -122,6 +122,9 @@ class World {
   // A hung window never answers: each send to it gives up after the send limit.
   // Questions asked of it meanwhile are answered once it no longer hangs.
   void SetHung(WindowHandle window, bool hung);
+  // A hang that ends by itself `ms` from now: a send meanwhile waits until it
+  // ends and is answered then, or gives up at the send limit if it lasts longer.
+  void HangFor(WindowHandle window, int64_t ms);
   // Every answer takes this long (a delay at or above the send limit is a give-up).
   void SetReplyDelay(WindowHandle window, uint32_t ms);
   // Whether the platform can ask a window, without waiting, whether it answers (default yes).
@@ -149,6 +152,10 @@ class World {
   int Lookups() const { return lookups_; }  // window lookups by class name so far
   // The intervals of the running timers, in the order they were started.
   std::vector<uint32_t> TimerIntervals() const;
+  // The longest the thread was held by one dispatch of the message loop (a
+  // timer's tick, a question's answer) since the last reset.
+  int64_t LongestDispatchMs() const { return longestDispatch_; }
+  void ResetLongestDispatch() { longestDispatch_ = 0; }
   // Called for every send, before the window sees it (for order checks).
   std::function<void(const SentMessage&)> OnSend;
 
@@ -186,6 +193,7 @@ class World {
     WindowProc* Proc;
     bool Alive = true;
     bool Hung = false;
+    int64_t HungUntil = -1;  // a hang that ends by itself, when it does
     uint32_t DelayMs = 0;
   };
   struct Process {
@@ -212,7 +220,12 @@ class World {
     uint64_t Seq;
   };
 
+  // Ends the hangs whose time is up; the earliest end of one still running (-1: none).
+  void EndHangsDue();
+  int64_t NextHangEnd() const;
+
   World* previous_;
+  int64_t longestDispatch_ = 0;
   double start_ = 46363.5;  // 2026-12-07 12:00
   std::string longTimeFormat_ = "h:nn:ss";
   int64_t now_ = 0;

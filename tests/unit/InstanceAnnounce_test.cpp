@@ -57,11 +57,14 @@ TEST_F(Room, EachFunctionsMessagesOnTheWire) {
   const sent::Sequence state = {ask::kCurrent, ask::kPosition, ask::kPlayState,
                                 ask::kVolume,  ask::kShuffle,  ask::kRepeat};
   sent::Sequence announce = state;
+  // The music's file, to find its entry again; the chime's entry counted before and after it is added.
   announce.insert(announce.end(), {
+                                      ask::File(0),
                                       ask::kManualAdvance,
-                                      {kSent, kMain, pn::kWmUser, 1, pn::user::kSetManualAdvance},
+                                      ask::kCount,
                                       {kSent, kMain, pn::kWmCopyData, 0, 0},  // the record's address, compared apart
                                       ask::kCount,
+                                      {kSent, kMain, pn::kWmUser, 1, pn::user::kSetManualAdvance},
                                       {kSent, kMain, pn::kWmUser, 2, pn::user::kSetCurrent},
                                       {kSent, kMain, pn::kWmUser, 230, pn::user::kVolume},
                                       {kSent, kMain, pn::kWmCommand, pn::cmd::kPlay, 0},

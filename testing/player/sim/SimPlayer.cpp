@@ -169,6 +169,10 @@ void SimPlayer::Hang(bool hung) {
   for (WindowHandle w : {impl_->window, impl_->playlistWindow}) impl_->world.SetHung(w, hung);
 }
 
+void SimPlayer::HangFor(int64_t ms) {
+  for (WindowHandle w : {impl_->window, impl_->playlistWindow}) impl_->world.HangFor(w, ms);
+}
+
 void SimPlayer::SetReplyDelay(uint32_t ms) {
   for (WindowHandle w : {impl_->window, impl_->playlistWindow}) impl_->world.SetReplyDelay(w, ms);
 }

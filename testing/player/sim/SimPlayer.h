@@ -35,6 +35,7 @@ class SimPlayer {
   // ---- faults
   // Both windows share one thread: these hold the playlist window's answers too.
   void Hang(bool hung);             // stops answering (each send gives up after the send limit)
+  void HangFor(int64_t ms);         // stops answering for that long
   void SetReplyDelay(uint32_t ms);  // every answer takes this long
   void Die();                       // the process ends without closing its window cleanly
   void ReplyGarbageAddresses(bool on);  // 211/212 answer addresses that are not mapped
