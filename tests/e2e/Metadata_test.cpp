@@ -18,19 +18,16 @@ namespace control = player::control;
 
 class TagsE2E : public ::testing::Test {
  protected:
-  void SetUp() override { Start(); }
-  // Binds the link to a player it starts.
-  void Start() {
-    className = "WA_E2E_TAGS_" + std::to_string(GetCurrentProcessId());
-    link->SetWinAmpClassName(className);
-    link->SetWinAmpPath(e2e::PlayerPath());
-    ASSERT_TRUE(e2e::PumpUntil([&] { return link->IsBound(); }, 15000));
-    window = FindWindowA(className.c_str(), nullptr);
-    GetWindowThreadProcessId(window, &pid);
-  }
   void TearDown() override {
     link.reset();
-    e2e::KillPlayers(className);
+    e2e::KillPlayers(kClass);
+  }
+  // Binds the link to a player it starts, and names that player's window.
+  void Start() {
+    link->SetWinAmpClassName(kClass);
+    link->SetWinAmpPath(e2e::PlayerPath());
+    ASSERT_TRUE(e2e::PumpUntil([&] { return link->IsBound(); }, 15000));
+    window = FindWindowA(kClass, nullptr);
   }
   int32_t User(uint32_t lParam, uint32_t wParam = 0) {
     return link->SendPlayerMessage(playernumbers::kWmUser, wParam, lParam);
@@ -40,74 +37,66 @@ class TagsE2E : public ::testing::Test {
     link->GetFileMetadata(file, field, value);
     return value;
   }
-  // MEM_COMMIT or MEM_FREE: the player's memory at `address`, and the size of its region.
-  DWORD MemoryState(uint32_t address, SIZE_T* size = nullptr) const {
+  // The state of the player's memory (MEM_COMMIT, MEM_FREE) where the last request's record lay.
+  DWORD RecordMemory(uint32_t record) const {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
     HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
     MEMORY_BASIC_INFORMATION info{};
-    const bool asked = p && VirtualQueryEx(p, reinterpret_cast<LPCVOID>(uintptr_t(address)), &info, sizeof info);
+    const bool asked = p && VirtualQueryEx(p, reinterpret_cast<LPCVOID>(uintptr_t(record)), &info, sizeof info);
     if (p) CloseHandle(p);
-    if (size) *size = info.RegionSize;
     return asked ? info.State : 0;
   }
 
-  std::string className;
+  static constexpr const char* kClass = "WA_E2E_TAGS";
   std::unique_ptr<TWinAmpControl> link = std::make_unique<TWinAmpControl>();
   HWND window = nullptr;
-  DWORD pid = 0;
 };
 
-TEST_F(TagsE2E, ThePlayerReadsTheRecordAsDocumentedAndTheFilesId3v1Tag) {
-  const std::string tagged = e2e::HostDirectory() + "\\tags_e2e_" + std::to_string(GetCurrentProcessId()) + ".mp3";
+// A real file's ID3v1 tag, then the bad inputs: answers within their room, one reservation for
+// every request until the player is let go (hung, so that it is still there), a dying player.
+TEST_F(TagsE2E, TheRecordAsDocumentedTheFilesTagAndTheBadInputs) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const std::string tagged = e2e::HostDirectory() + "\\tags_e2e.mp3";
   e2e::WriteId3v1File(tagged, "Naima", "John Coltrane", "Giant Steps", "1960");
   link->AddFile(tagged);
   EXPECT_EQ(Tag(tagged, "artist"), "John Coltrane");
-  EXPECT_EQ(Tag(tagged, "album"), "Giant Steps");
   EXPECT_EQ(Tag(tagged, "YEAR"), "1960");
   EXPECT_EQ(Tag(tagged, "genre"), "") << "none: answered 0";
-  DeleteFileA(tagged.c_str());
-  SIZE_T size = 0;
-  EXPECT_EQ(MemoryState(uint32_t(User(control::kLastTagRecord)), &size), DWORD(MEM_COMMIT));
-  EXPECT_EQ(size, 8192u) << "one reservation of two pages: record, names and a 4 KB answer";
-}
-
-// The bad inputs on the real player: answers within their room, one reservation for every request
-// until the player is let go (hung, so that it is still there), and a player dying mid-request.
-TEST_F(TagsE2E, BadInputsOneReservationAndADyingPlayer) {
-  const std::string file = "C:\\Music\\Ballads\\John Coltrane - Say It.mp3";
-  link->AddFile(file);
-  ASSERT_EQ(Tag(file, "album"), "Ballads");
   const uint32_t record = uint32_t(User(control::kLastTagRecord));
+  EXPECT_EQ(RecordMemory(record), DWORD(MEM_COMMIT));
+
   const std::string tag = "artist=" + std::string(5000, 'a');
   platform::CopyDataRecord r{control::kSetTag, uint32_t(tag.size() + 1), tag.c_str()};
   link->SendPlayerMessage(playernumbers::kWmCopyData, 0, reinterpret_cast<uintptr_t>(&r));
-  EXPECT_EQ(Tag(file, "artist"), std::string(4095, 'a')) << "a 5,000-character tag";
+  EXPECT_EQ(Tag(tagged, "artist"), std::string(4095, 'a')) << "a 5,000-character tag";
   User(control::kUnterminatedTags, 1);
-  EXPECT_EQ(Tag(file, "album").size(), 4096u) << "unterminated: our own zero ends it";
+  EXPECT_EQ(Tag(tagged, "album").size(), 4096u) << "unterminated: our own zero ends it";
   User(control::kUnterminatedTags, 0);
-  EXPECT_EQ(Tag(file, std::string(64, 'f')), "");
-  EXPECT_EQ(Tag(file, "album artist"), "");
+  EXPECT_EQ(Tag(tagged, std::string(64, 'f')), "");
+  EXPECT_EQ(Tag(tagged, "album artist"), "");
   for (int i = 1; i <= 40; ++i) {
     const std::string entry = "C:\\Music\\Album " + std::to_string(i) + "\\x.mp3";
     link->AddFile(entry);
     EXPECT_EQ(Tag(entry, "album"), "Album " + std::to_string(i));
   }
   EXPECT_EQ(uint32_t(User(control::kLastTagRecord)), record) << "40 changes, one reservation";
+  DeleteFileA(tagged.c_str());
 
   User(control::kDieAtTagQuery);
-  EXPECT_EQ(Tag(file, "album"), "") << "died between the reservation and the read";
+  EXPECT_EQ(Tag(tagged, "album"), "") << "died between the reservation and the read";
   ASSERT_TRUE(e2e::PumpUntil([&] { return !IsWindow(window); }, 5000));
-  EXPECT_EQ(Tag(file, "album"), "") << "asked again of no player";
+  EXPECT_EQ(Tag(tagged, "album"), "") << "asked again of no player";
 
-  // A new player, let go of while it hangs: its reservation is back before the close command.
   link->SetWinAmpPath("");
-  Start();
-  link->AddFile(file);
-  ASSERT_EQ(Tag(file, "album"), "Ballads");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  link->AddFile("C:\\Music\\Ballads\\x.mp3");
+  ASSERT_EQ(Tag("C:\\Music\\Ballads\\x.mp3", "album"), "Ballads");
   const uint32_t second = uint32_t(User(control::kLastTagRecord));
   PostMessageA(window, playernumbers::kWmUser, 4000, control::kHang);
   User(playernumbers::user::kCount);  // given up: from now on the link leaves it alone
   link->SetWinAmpPath("");
-  EXPECT_EQ(MemoryState(second), DWORD(MEM_FREE)) << "released before the close command";
+  EXPECT_EQ(RecordMemory(second), DWORD(MEM_FREE)) << "released before the close command";
 }
 
 }  // namespace
