@@ -53,8 +53,9 @@ class TagsE2E : public ::testing::Test {
   HWND window = nullptr;
 };
 
-// A real file's ID3v1 tag, then the bad inputs: answers within their room, one reservation for
-// every request until the player is let go (hung, so that it is still there), a dying player.
+// A real file's ID3v1 tag, then what the player's own memory shows of the bad inputs (their
+// answers are the native tests'): one reservation for every request until the player is let go
+// (hung, so that it is still there), and a player dying between the reservation and the read.
 TEST_F(TagsE2E, TheRecordAsDocumentedTheFilesTagAndTheBadInputs) {
   ASSERT_NO_FATAL_FAILURE(Start());
   const std::string tagged = e2e::HostDirectory() + "\\tags_e2e.mp3";
@@ -62,19 +63,11 @@ TEST_F(TagsE2E, TheRecordAsDocumentedTheFilesTagAndTheBadInputs) {
   link->AddFile(tagged);
   EXPECT_EQ(Tag(tagged, "artist"), "John Coltrane");
   EXPECT_EQ(Tag(tagged, "YEAR"), "1960");
-  EXPECT_EQ(Tag(tagged, "genre"), "") << "none: answered 0";
   const uint32_t record = uint32_t(User(control::kLastTagRecord));
   EXPECT_EQ(RecordMemory(record), DWORD(MEM_COMMIT));
-
-  const std::string tag = "artist=" + std::string(5000, 'a');
-  platform::CopyDataRecord r{control::kSetTag, uint32_t(tag.size() + 1), tag.c_str()};
-  link->SendPlayerMessage(playernumbers::kWmCopyData, 0, reinterpret_cast<uintptr_t>(&r));
-  EXPECT_EQ(Tag(tagged, "artist"), std::string(4095, 'a')) << "a 5,000-character tag";
   User(control::kUnterminatedTags, 1);
   EXPECT_EQ(Tag(tagged, "album").size(), 4096u) << "unterminated: our own zero ends it";
   User(control::kUnterminatedTags, 0);
-  EXPECT_EQ(Tag(tagged, std::string(64, 'f')), "");
-  EXPECT_EQ(Tag(tagged, "album artist"), "");
   for (int i = 1; i <= 40; ++i) {
     const std::string entry = "C:\\Music\\Album " + std::to_string(i) + "\\x.mp3";
     link->AddFile(entry);

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "PlayerNumbers.h"
@@ -202,27 +201,6 @@ TEST_F(SimPlayerTest, DyingTakesTheWindowAlong) {
   EXPECT_FALSE(player.Running());
   EXPECT_FALSE(world.WindowAlive(window));
   EXPECT_EQ(world.FindWindow("WA_KDO_1"), 0u);
-}
-
-// Each use of a handle needs its rights, as on Windows: the module's least-rights checks mean
-// something only because of that.
-TEST_F(SimPlayerTest, AHandleServesOnlyTheUsesItsRightsAllow) {
-  constexpr uint32_t kOp = platform::access::kVmOperation, kRead = platform::access::kVmRead;
-  constexpr uint32_t kWrite = platform::access::kVmWrite;
-  const uint32_t reserved = world.ReserveIn(world.OpenProcess(player.Pid(), kOp), 100);
-  // rights, then whether they reserve, write and read
-  const std::tuple<uint32_t, bool, bool, bool> rows[] = {
-      {kRead, false, false, true}, {kOp, true, false, false}, {kOp | kWrite, true, true, false}};
-  for (const auto& [rights, reserve, write, read] : rows) {
-    const uintptr_t h = world.OpenProcess(player.Pid(), rights);
-    char byte = 'x';
-    EXPECT_EQ(world.ReleaseIn(h, world.ReserveIn(h, 100)), reserve) << rights;
-    EXPECT_EQ(world.WriteProcess(h, reserved, &byte, 1), write) << rights;
-    EXPECT_EQ(world.ReadProcess(h, reserved, &byte, 1), read) << rights;
-  }
-  EXPECT_EQ(world.Reservations(player.Pid()), 1) << "each row gave back what it reserved";
-  player.Die();
-  EXPECT_EQ(world.Reservations(player.Pid()), 0) << "gone with its process";
 }
 
 TEST(SimPlayerLifetime, EndsItsProcessWhenItGoes) {
