@@ -149,7 +149,7 @@ void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
   if (window != FPlayerWindow) {
     FNotAnswering = false;
     FAnswerQuestion.Cancel();
-    ReleaseQueryMemory();
+    FQueryMemory.Release();  // a player let go of, closed or not, gets its memory back
   }
   FPlayerWindow = window;
 }
@@ -175,7 +175,6 @@ platform::SendResult TWinAmpControl::SendTo(platform::WindowHandle window, uint3
 // beside the player started in its place.
 void TWinAmpControl::ClosePlayer() {
   if (!FPlayerWindow) return;
-  ReleaseQueryMemory();  // while the player is still there to take it back
   if (FNotAnswering)
     platform::PostMessageNoWait(FPlayerWindow, WM_COMMAND_, kClose, 0);
   else

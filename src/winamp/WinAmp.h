@@ -148,8 +148,6 @@ class TWinAmpControl {
   // Asks whether the player answers again; where that cannot be asked, one send decides.
   void CheckAnswering(bool sendWhenNoQuestion);
   void ReadRemoteText(int32_t index, uint32_t which, std::string& text);
-  // Lets go of the request's memory in the player (before it is closed, or once another window is held).
-  void ReleaseQueryMemory() noexcept { FQueryMemory.Release(); }
   void ReadEntryText(int32_t index, uint32_t which, std::string& text);
 
   platform::WindowHandle FPlayerWindow = 0;

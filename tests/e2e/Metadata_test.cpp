@@ -89,7 +89,7 @@ TEST_F(TagsE2E, TheRecordAsDocumentedTheFilesTagAndTheBadInputs) {
   PostMessageA(window, playernumbers::kWmUser, 4000, control::kHang);
   User(playernumbers::user::kCount);  // given up: from now on the link leaves it alone
   link->SetWinAmpPath("");
-  EXPECT_EQ(RecordMemory(second), DWORD(MEM_FREE)) << "released before the close command";
+  EXPECT_EQ(RecordMemory(second), DWORD(MEM_FREE)) << "released while the close command waits";
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ TEST_F(Tags, AnEntryChangeAddsTwoRequestsAndAQuietPollNone) {
     polled.resize(12, {});
     if (Model(1).Count()) {
       EXPECT_EQ(polled, twelve) << what;
+      EXPECT_EQ(Traffic(1).size(), 12u + unsigned(requests)) << what << ": nothing else";
       std::vector<uint32_t> rights = {kRead, kRead};
       rights.resize(2 + std::size_t(requests), kQuery);
       EXPECT_EQ(std::vector<uint32_t>(world.OpenedRights().begin() + long(opened), world.OpenedRights().end()), rights)
@@ -150,7 +151,7 @@ TEST_F(Tags, BadInputsCostNothing) {
       world.Advance(250);
       EditSettings(1, [](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText(""); });
       EXPECT_TRUE(world.ProcessAlive(pid));
-      EXPECT_EQ(world.Reservations(pid), 0) << "released before the close command";
+      EXPECT_EQ(world.Reservations(pid), 0) << "released while the close command waits";
       p.Hang(false);
     }
     for (uint32_t rights : world.OpenedRights()) EXPECT_TRUE(rights == kRead || rights == kQuery || rights == kRelease);
