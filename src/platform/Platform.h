@@ -145,7 +145,6 @@ class RemoteMemory {
 
   bool Reserved() const { return address_ != 0; }
   uint32_t Address() const { return address_; }
-  uint32_t Size() const { return size_; }
   WindowHandle Window() const { return window_; }
   uint32_t ProcessId() const { return processId_; }
   // Gives the memory back now (when its process is still there to take it).
@@ -157,7 +156,6 @@ class RemoteMemory {
   WindowHandle window_ = 0;
   uint32_t processId_ = 0;
   uint32_t address_ = 0;
-  uint32_t size_ = 0;
 };
 
 // The size of the pages in which readable memory begins and ends.

@@ -7,7 +7,7 @@
 namespace platform {
 
 RemoteMemory::RemoteMemory(const ProcessHandle& process, WindowHandle window, uint32_t processId, uint32_t size)
-    : window_(window), processId_(processId), address_(process.Reserve(size)), size_(address_ ? size : 0) {}
+    : window_(window), processId_(processId), address_(process.Reserve(size)) {}
 
 void RemoteMemory::Release() noexcept {
   if (!address_) return;
@@ -17,14 +17,13 @@ void RemoteMemory::Release() noexcept {
     process.Release(address_);
   }
   window_ = 0;
-  processId_ = address_ = size_ = 0;
+  processId_ = address_ = 0;
 }
 
 void RemoteMemory::Swap(RemoteMemory& other) noexcept {
   std::swap(window_, other.window_);
   std::swap(processId_, other.processId_);
   std::swap(address_, other.address_);
-  std::swap(size_, other.size_);
 }
 
 }  // namespace platform

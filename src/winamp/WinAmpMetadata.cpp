@@ -28,7 +28,9 @@ struct TDeclared {
   char* ret;
   std::size_t retlen;
 };
-static_assert(sizeof(TDeclared) == sizeof(TExtendedFileInfo) && offsetof(TDeclared, ret) == offsetof(TExtendedFileInfo, Ret) &&
+static_assert(sizeof(TDeclared) == sizeof(TExtendedFileInfo));
+static_assert(offsetof(TDeclared, metadata) == offsetof(TExtendedFileInfo, Metadata) &&
+              offsetof(TDeclared, ret) == offsetof(TExtendedFileInfo, Ret) &&
               offsetof(TDeclared, retlen) == offsetof(TExtendedFileInfo, RetLen));
 #endif
 

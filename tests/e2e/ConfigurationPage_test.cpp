@@ -72,7 +72,8 @@ class PageE2E : public LoadedModuleTest {
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
     const std::vector<std::string> keys = testdata::SettingsKeys();
-    values = {"C:\\nowhere\\winamp.exe", "Pos", "Len", "File", "Title", "Vol", "Shuf", "Rep", "State", "Artist", "Album"};
+    values = {"C:\\nowhere\\winamp.exe", "Pos",   "Len",    "File",  "Title", "Vol",
+              "Shuf",                    "Rep", "State", "Artist", "Album"};
     for (std::size_t i = 0; i < keys.size(); ++i) server.SetSetting(kId, "Settings", keys[i], values[i]);
     ASSERT_EQ(server.CreateInstance(info->ModuleID, kId), KDO_S_OK);
     module = server.Instance(kId);

@@ -55,7 +55,7 @@ TEST_F(Settings, StoredTextsRoundTripUnchanged) {
   Create(3);
   TKDOWinampControlSettings got;
   EXPECT_EQ(Control(3)->GetSettings(&got), KDO_S_OK);
-  EXPECT_EQ(Texts(got), std::vector<std::string>(values.begin(), values.end() - 3)) << "stored as they are: no trimming";
+  EXPECT_EQ(Texts(got), std::vector<std::string>(values.begin(), values.end() - 3)) << "stored as they are";
 
   server.ClearSettingWrites();
   EXPECT_EQ(server.Instance(3)->SaveSettings(), KDO_S_OK);

@@ -174,8 +174,8 @@ std::optional<player::Tags> ReadId3v1(std::string_view fileName) {
   DWORD got = 0;
   LARGE_INTEGER back;
   back.QuadPart = -128;
-  const bool read = SetFilePointerEx(file, back, nullptr, FILE_END) && ReadFile(file, tail, sizeof tail, &got, nullptr) &&
-                    got == sizeof tail;
+  const bool read = SetFilePointerEx(file, back, nullptr, FILE_END) &&
+                    ReadFile(file, tail, sizeof tail, &got, nullptr) && got == sizeof tail;
   CloseHandle(file);
   return read ? player::ParseId3v1(tail) : std::nullopt;
 }
