@@ -378,8 +378,7 @@ void CountEntryChanges() {
     tags += t;
     most = std::max(most, b.world.Reservations(player.Pid()));
   }
-  std::printf("
-sends per poll (all eleven settings, one bound player):\n");
+  std::printf("\nsends per poll (all eleven settings, one bound player):\n");
   std::printf("  entry unchanged      : %d (of which tag requests: %d)\n", quiet.first, quiet.second);
   std::printf("  after an entry change: %.1f (of which tag requests: %.1f), over 40 changes\n", sends / 40.0,
               tags / 40.0);

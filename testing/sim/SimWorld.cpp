@@ -289,18 +289,27 @@ uintptr_t World::OpenProcess(uint32_t pid, uint32_t access) {
   ++openCalls_;
   openedRights_.push_back(access);
   if (!ProcessAlive(pid)) return 0;
-  const uintptr_t handle = nextHandle_;
-  nextHandle_ += 4;
-  handles_[handle] = {pid, access};
-  return handle;
+  for (std::size_t slot = 0; slot < handles_.size(); ++slot) {
+    if (handles_[slot].Pid != 0) continue;
+    handles_[slot] = {pid, access};
+    return slot + 1;
+  }
+  return 0;  // more open at once than any use of ours needs
 }
 
-void World::CloseProcess(uintptr_t handle) { handles_.erase(handle); }
+void World::CloseProcess(uintptr_t handle) {
+  if (handle >= 1 && handle <= handles_.size()) handles_[handle - 1] = {};
+}
+
+int World::OpenProcessHandles() const {
+  return int(std::count_if(handles_.begin(), handles_.end(), [](const OpenHandle& h) { return h.Pid != 0; }));
+}
 
 const World::Process* World::Through(uintptr_t handle, uint32_t rights) const {
-  auto h = handles_.find(handle);
-  if (h == handles_.end() || (h->second.Access & rights) != rights) return nullptr;
-  auto it = processes_.find(h->second.Pid);
+  if (handle < 1 || handle > handles_.size() || handles_[handle - 1].Pid == 0) return nullptr;
+  const OpenHandle& h = handles_[handle - 1];
+  if ((h.Access & rights) != rights) return nullptr;
+  auto it = processes_.find(h.Pid);
   return it == processes_.end() || !it->second.Alive ? nullptr : &it->second;
 }
 

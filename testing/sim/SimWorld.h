@@ -8,6 +8,7 @@
 // functions act on it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -108,9 +109,9 @@ class World {
   // Ends the process; its windows go with it without any message.
   void EndProcess(uint32_t pid);
   bool ProcessAlive(uint32_t pid) const;
-  int OpenProcessHandles() const { return int(handles_.size()); }  // currently open
+  int OpenProcessHandles() const;  // currently open
   int OpenProcessCalls() const { return openCalls_; }
-  // The rights each opening asked for, in order, since the world began.
+  // The rights each opening asked for, in order, since the sends were last cleared.
   const std::vector<uint32_t>& OpenedRights() const { return openedRights_; }
   // Memory that others reserved in the process and have not released (0 once it has ended).
   int Reservations(uint32_t pid) const;
@@ -147,6 +148,7 @@ class World {
   void ClearSent() {
     sent_.clear();
     traffic_.clear();
+    openedRights_.clear();
   }
   const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int Lookups() const { return lookups_; }  // window lookups by class name so far
@@ -202,8 +204,8 @@ class World {
     std::vector<uint32_t> Reserved;  // regions others reserved in it
   };
   struct OpenHandle {
-    uint32_t Pid;
-    uint32_t Access;
+    uint32_t Pid = 0;
+    uint32_t Access = 0;
   };
   // The live process behind a handle that carries all of `rights`, or null.
   Process* Through(uintptr_t handle, uint32_t rights);
@@ -233,9 +235,8 @@ class World {
   WindowHandle nextWindow_ = 0x10010;
   std::map<uint32_t, Process> processes_;
   uint32_t nextPid_ = 100;
-  std::map<uintptr_t, OpenHandle> handles_;
-  uintptr_t nextHandle_ = 0x104;
-  std::vector<uint32_t> openedRights_;
+  std::array<OpenHandle, 16> handles_{};  // a handle is its slot's number plus 1; Pid 0: a free slot
+  std::vector<uint32_t> openedRights_;    // cleared with the sends: its room stays, so opening allocates nothing
   int lookups_ = 0;
   int openCalls_ = 0;
   std::map<std::string, Launcher> files_;
