@@ -10,9 +10,9 @@
 // answering after its send stays at the head of the queue.
 enum class TKDOWinampAnnouncer::Step : uint8_t {
   // the watch over the announcement that plays
-  AskState, AskPosition, AskLength, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,
+  AskState, AskPosition, AskLength, AskChime, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,
   // its end
-  StopChime, CheckChime, AskPlaylistWindow, RemoveChime, Next,
+  StopChime, AskPlaylistWindow, CheckChime, RemoveChime, Next,
   // the next one
   LengthBefore, AddChime, LengthAfter, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
   // the music back, or what moving on gives back
@@ -31,6 +31,8 @@ std::string_view AsReported(std::string_view name) {
 }
 
 }  // namespace
+
+bool TKDOWinampAnnouncer::Held() const { return FMusic && FLink.PlayerWindow() == FMusic->Player; }
 
 // Six questions; a player that stops answering halfway leaves nothing saved.
 std::optional<TKDOPlayerState> TKDOWinampAnnouncer::Capture() {
@@ -63,7 +65,7 @@ void TKDOWinampAnnouncer::Restore(const TKDOPlayerState& s) {
 }
 
 bool TKDOWinampAnnouncer::SaveState() {
-  if (FMusic) {
+  if (Held()) {
     FSaved = FMusic->State;  // the music, not the announcement
     return true;
   }
@@ -82,10 +84,14 @@ bool TKDOWinampAnnouncer::RestoreState() {
 bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   const std::string_view file = AsReported(fileName);
   if (file.empty()) return false;
+  if (FMusic && !Held()) Drop();  // another player: nothing to put back there
   // The row as it is now, not as the last tick saw it: the room may have moved on since.
-  if (FMusic && FPlaying && !FEnding && !FGaveUp && FWork.empty() && FLink.HasAnsweringPlayer()) {
-    Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::Judge});
+  if (FMusic && !FGaveUp) {
     Run(TKDOSendBudget::Unlimited());
+    if (FMusic && FPlaying && !FEnding && FWork.empty() && FLink.HasAnsweringPlayer()) {
+      Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::AskChime, Step::Judge});
+      Run(TKDOSendBudget::Unlimited());
+    }
   }
   // What a row given up on, or a put-back, still owes the player comes first.
   if (FMusic && (FGaveUp || FEnding)) {
@@ -125,13 +131,13 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
       FWaiting.clear();
       if (FPlaying) {
         FWork.clear();
-        Then({Step::AskPosition, Step::AskLength, Step::Locate, Step::CheckChime, Step::AskPlaylistWindow,
+        Then({Step::AskPosition, Step::AskLength, Step::Locate, Step::AskPlaylistWindow, Step::CheckChime,
               Step::RemoveChime, Step::Next});
       }
     }
     return;
   }
-  if (FWork.empty() && FPlaying) Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::Judge});
+  if (FWork.empty() && FPlaying) Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::AskChime, Step::Judge});
   Run(budget);
 }
 
@@ -143,8 +149,8 @@ void TKDOWinampAnnouncer::MoveOn() {
   FGaveUp = false;
   FEnding = true;
   if (FPlaying)
-    Then({Step::StopChime, Step::AskPosition, Step::AskLength, Step::Locate, Step::CheckChime,
-          Step::AskPlaylistWindow, Step::RemoveChime, Step::EntryBack});
+    Then({Step::StopChime, Step::AskPosition, Step::AskLength, Step::Locate, Step::AskPlaylistWindow,
+          Step::CheckChime, Step::RemoveChime, Step::EntryBack});
   if (FMusic->Touched && !FMusic->ManualAdvanceGiven) FWork.push_back(Step::ManualAdvanceBack);
   if (!FMusic->VolumeGiven) FWork.push_back(Step::VolumeBack);
   FWork.push_back(Step::Done);
@@ -152,28 +158,28 @@ void TKDOWinampAnnouncer::MoveOn() {
 }
 
 std::optional<int32_t> TKDOWinampAnnouncer::MusicVolume() const {
-  if (!FMusic || FMusic->VolumeGiven) return std::nullopt;
+  if (!Held() || FMusic->VolumeGiven) return std::nullopt;
   return FMusic->State.Volume;
 }
 
 bool TKDOWinampAnnouncer::TakeMusicVolume(int32_t volume) {
-  if (!FMusic) return false;
+  if (!Held()) return false;
   FMusic->State.Volume = volume;
   return !FMusic->VolumeGiven;
 }
 
 void TKDOWinampAnnouncer::TakeMusicShuffle(bool on) {
-  if (FMusic) FMusic->State.Shuffle = on;
+  if (Held()) FMusic->State.Shuffle = on;
 }
 
 void TKDOWinampAnnouncer::TakeMusicRepeat(bool on) {
-  if (FMusic) FMusic->State.Repeat = on;
+  if (Held()) FMusic->State.Repeat = on;
 }
 
 // Our own removal: the entries after it move up by one. Where ours are is
 // only known for sure once they are found again by name, before any is removed.
 void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
-  if (!FMusic) return;
+  if (!Held()) return;
   FLength = std::max(FLength - 1, 0);
   if (index < FChimeEntry) --FChimeEntry;
   if (index < FMusic->State.Entry) --FMusic->State.Entry;
@@ -201,6 +207,13 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::AskState: FSeenState = FLink.GetPlayState(); return answered();
     case Step::AskPosition: FSeenPosition = FLink.GetPlaylistPosition(); return answered();
     case Step::AskLength: FSeenLength = FLink.GetPlaylistLength(); return answered();
+    case Step::AskChime: {
+      // Its entry by name: entries that came and went may leave the playlist as long as it was.
+      std::string there;
+      if (FChimeEntry >= 0) FLink.ReadPlaylistFileAt(FChimeEntry, there);
+      FSeenChime = FPlaying && kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
+      return answered();
+    }
     case Step::Judge: Judge(); return true;
     case Step::Locate:
       FFinding = false;
@@ -215,29 +228,38 @@ bool TKDOWinampAnnouncer::Do(Step step) {
         // Skipped in the player: the room has moved on there.
         FWaiting.clear();
         FEnding = true;
-        Then({Step::CheckChime, Step::AskPlaylistWindow, Step::RemoveChime, Step::ManualAdvanceBack,
+        Then({Step::AskPlaylistWindow, Step::CheckChime, Step::RemoveChime, Step::ManualAdvanceBack,
               Step::VolumeBack, Step::Done});
         return true;
       }
-      Then({Step::CheckChime, Step::AskPlaylistWindow, Step::RemoveChime, Step::Next});
+      Then({Step::AskPlaylistWindow, Step::CheckChime, Step::RemoveChime, Step::Next});
       return true;
     case Step::StopChime: FLink.Stop(); return answered();
+    case Step::AskPlaylistWindow:
+      FPlaylistWindow = FPlaying ? int32_t(FLink.GetPlaylistWindow()) : 0;
+      return answered();
     case Step::CheckChime: {
+      // Right before the removal, and once more after looking again if it is not where it was
+      // found: the playlist may have changed while the player did not answer.
       FChimeThere = false;
       if (FChimeEntry < 0 || !FPlaying) return true;
       std::string there;
       FLink.ReadPlaylistFileAt(FChimeEntry, there);
       if (!answered()) return false;
       FChimeThere = kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
+      if (!FChimeThere && !FLookedAgain) {
+        FLookedAgain = true;
+        Then({Step::AskPosition, Step::AskLength, Step::Locate, Step::CheckChime});
+      }
       return true;
     }
-    case Step::AskPlaylistWindow:
-      if (FChimeThere) FPlaylistWindow = int32_t(FLink.GetPlaylistWindow());
-      return answered();
     case Step::RemoveChime:
       if (FChimeThere && FPlaylistWindow != 0) {
         const bool removed = FLink.RemoveEntryVia(platform::WindowHandle(FPlaylistWindow), FChimeEntry);
-        if (!answered()) return false;
+        if (!answered()) {
+          Then({Step::CheckChime, Step::RemoveChime});  // checked again once it answers
+          return true;
+        }
         if (removed) {
           if (music.Entry > FChimeEntry) --music.Entry;
           FLength = std::max(FLength - 1, 0);
@@ -246,6 +268,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       FPlaying.reset();
       FChimeEntry = -1;
       FChimeThere = false;
+      FLookedAgain = false;
       return true;
     case Step::Next: Next(); return true;
     case Step::LengthBefore: FLengthBefore = FLink.GetPlaylistLength(); return answered();
@@ -296,8 +319,9 @@ bool TKDOWinampAnnouncer::Do(Step step) {
 // What the watch saw. Entries that came or went before ours move them: they
 // are looked for where they may be now, the likeliest places first.
 void TKDOWinampAnnouncer::Judge() {
-  const bool moved = FSeenLength != FLength || (FChimeEntry >= 0 && FSeenPosition != FChimeEntry);
-  if (moved) Then({Step::Locate, Step::JudgeEnd});
+  const bool plays = FSeenChime && FSeenPosition == FChimeEntry && FSeenState != 0;
+  // Before anything is decided, or once the playlist changed, the entries are found again by name.
+  if (!plays || FSeenLength != FLength) Then({Step::Locate, Step::JudgeEnd});
   else Then({Step::JudgeEnd});
 }
 
@@ -384,6 +408,7 @@ void TKDOWinampAnnouncer::Drop() {
   FWork.clear();
   FChimeEntry = -1;
   FChimeThere = false;
+  FLookedAgain = false;
   FGaveUp = false;
   FEnding = false;
   FFinding = false;

@@ -104,6 +104,8 @@ class TKDOWinampAnnouncer {
     bool ManualAdvanceGiven = false;  // given back
     bool VolumeGiven = false;         // the music's volume given back: from here on the player has it
   };
+  // A row is on, and on the player the link holds now: another player has nothing of it.
+  bool Held() const;
   std::optional<TKDOPlayerState> Capture();
   void Restore(const TKDOPlayerState& state);
   void StartRow();
@@ -126,7 +128,9 @@ class TKDOWinampAnnouncer {
   int32_t FLength = 0;                    // the playlist's length as last known
   // Answers that steps leave to the steps after them.
   int32_t FSeenState = 0, FSeenPosition = 0, FSeenLength = 0, FLengthBefore = 0, FPlaylistWindow = 0;
-  bool FChimeThere = false;
+  bool FSeenChime = false;    // the watch found it where it was
+  bool FChimeThere = false;   // checked right before its removal
+  bool FLookedAgain = false;  // looked for once more after a check that missed it
   // The search for a moved entry: the likeliest places, then the looks made so far.
   bool FFinding = false;
   int32_t FCandidates[4] = {};

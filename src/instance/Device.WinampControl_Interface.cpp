@@ -32,7 +32,9 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
       FModuleInfo(moduleInfo),
       FInstanceID(instanceId),
       FPlayerLink(std::make_unique<TWinAmpControl>()),
-      FSettings(FServices, FInstanceID, *FPlayerLink),
+      // A setting's fault is logged with the type of a refused service: both ask the user to act.
+      FSettings(FServices, FInstanceID, *FPlayerLink,
+                [this](std::string_view text) { Log(KDO_LOG_NO_SERVICE, text); }),
       FControlTable(*this, FSettings) {
   ObtainServices();
   FAnnouncer.emplace(*FPlayerLink);

@@ -156,7 +156,7 @@ int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint
 // The code address the server calls; nothing escapes into the server.
 void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* params, TKDOPHPParameter* result,
                                uint32_t) noexcept {
-  KDOGuard(kdo::text::Const<"the script functions' unregistration">(), [&] {
+  KDOGuard(kdo::text::Const<"the script function handler">(), [&] {
     if (object) static_cast<Control*>(object)->Handle(name, params, result);
   });
 }
@@ -178,7 +178,7 @@ TKDOWinampScript::TKDOWinampScript(const TKDOWinampServices& services, uint16_t 
 }
 
 TKDOWinampScript::~TKDOWinampScript() {
-  KDOGuard(kdo::text::Const<"the script function handler">(), [&] {
+  KDOGuard(kdo::text::Const<"the script functions' unregistration">(), [&] {
     if (!FServices.EventScripter) return;
     for (const ScriptFunction& f : kFunctions) FServices.EventScripter->UnregisterFunction(f.Name, FInstanceID);
   });

@@ -1,6 +1,7 @@
 #include "instance/Device.WinampControl_Settings.h"
 
 #include "instance/Device.WinampControl_Interface.h"  // the table and its owner, complete
+#include "platform/Platform.h"
 #include "sdk/KDOGuard.h"
 #include "winamp/WinAmp.h"
 
@@ -44,7 +45,16 @@ void TKDOWinampSettings::TakeExtra(const TKDOWinampInstanceSettings& settings) {
     if (!row.Record) FSettings.*row.Field = settings.*row.Field;
 }
 
-void TKDOWinampSettings::Apply() { FLink.SetWinAmpPath(FSettings.WinampLocation.view()); }
+void TKDOWinampSettings::Apply() {
+  const std::string_view location = FSettings.WinampLocation.view();
+  FLink.SetWinAmpPath(location);
+  // Said once per location, compared as the link compares paths: the settings are
+  // applied again at every load and every Apply, and the log must not fill up.
+  if (kdo::text::EqualIgnoringAZCase(location, FCheckedLocation)) return;
+  FCheckedLocation = location;
+  if (!location.empty() && !platform::FileExists(FCheckedLocation) && FReport)
+    FReport(">WinampLocation \"" + FCheckedLocation + "\" names no file: no player is started");
+}
 
 // ---------------------------------------------------------------- the table's settings entries
 // Kept beside the settings they hand over: the page and the server reach the

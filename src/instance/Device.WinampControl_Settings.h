@@ -8,6 +8,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "control/Device.WinampControl_Types.h"
 #include "instance/Device.WinampControl_Services.h"
@@ -16,9 +20,11 @@ class TWinAmpControl;
 
 class TKDOWinampSettings {
  public:
+  // Tells the server's log what is wrong with a setting.
+  using Report = std::function<void(std::string_view text)>;
   // `link` must outlive every call but Save.
-  TKDOWinampSettings(const TKDOWinampServices& services, uint16_t instanceId, TWinAmpControl& link)
-      : FServices(services), FInstanceID(instanceId), FLink(link) {}
+  TKDOWinampSettings(const TKDOWinampServices& services, uint16_t instanceId, TWinAmpControl& link, Report report)
+      : FServices(services), FInstanceID(instanceId), FLink(link), FReport(std::move(report)) {}
   TKDOWinampSettings(const TKDOWinampSettings&) = delete;
   TKDOWinampSettings& operator=(const TKDOWinampSettings&) = delete;
 
@@ -37,11 +43,14 @@ class TKDOWinampSettings {
   void TakeExtra(const TKDOWinampInstanceSettings& settings);
 
  private:
-  // The location goes to the link; the identifiers count from the next poll.
+  // The location goes to the link; the identifiers count from the next poll. A
+  // location that names no file is reported once, and again only once changed.
   void Apply();
 
   const TKDOWinampServices& FServices;
   uint16_t FInstanceID;
   TWinAmpControl& FLink;
+  Report FReport;
+  std::string FCheckedLocation;  // the location last looked at, reported or not
   TKDOWinampInstanceSettings FSettings;
 };

@@ -1,11 +1,12 @@
 // TKDOWinampControlTable: the IKDOWinampControl table of a control instance,
 // the binary face the server and other modules call through.
 //
-// It lives inside its instance, made first and gone last, and holds no state
-// of its own. Entries 1 to 10 are IKDOModule's (TKDOModuleTable); operations
-// 1 and 2 hand the settings record over, 3 to 17 run the classic script
-// functions in the same order. Every entry returns 0 unless an exception
-// ended it (then E_FAIL); none lets one through.
+// It lives inside its instance, made last and gone first (nothing calls
+// through it once the last reference is gone), and holds no state of its own.
+// Entries 1 to 10 are IKDOModule's (TKDOModuleTable); operations 1 and 2 hand
+// the settings record over, 3 to 17 run the classic script functions in the
+// same order. Every entry returns 0 unless an exception ended it (then
+// E_OUTOFMEMORY when memory ran out, else E_FAIL); none lets one through.
 #pragma once
 
 #include "control/Device.WinampControl_Types.h"

@@ -1,5 +1,6 @@
 #include "HostScript.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <climits>
@@ -96,7 +97,12 @@ constexpr Keyword kKeywords[] = {
     {"hide", Statement::Kind::Hide, 1, 1, "hide INSTANCE"},
     {"save", Statement::Kind::Save, 1, 1, "save INSTANCE"},
     {"screenshot", Statement::Kind::Screenshot, 2, 2, "screenshot INSTANCE FILE"},
+    {"help", Statement::Kind::Help, 0, 0, "help"},
 };
+
+const char* TypeName(int32_t type) {
+  return type == KDO_TYPE_BOOLEAN ? "boolean" : type == KDO_TYPE_INTEGER ? "integer" : "text";
+}
 
 }  // namespace
 
@@ -207,6 +213,9 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
     switch (st->kind) {
       case Statement::Kind::Empty:
         return true;
+      case Statement::Kind::Help:
+        output = Help();
+        return true;
       case Statement::Kind::Setting:
       case Statement::Kind::Create:
       case Statement::Kind::Destroy:
@@ -315,6 +324,29 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
     error = e.what();
   }
   return false;
+}
+
+// Instances that registered the same functions share one list.
+std::string ScriptRunner::Help() const {
+  std::string out = "statements:";
+  for (const Keyword& k : kKeywords) out += std::string("\n  ") + k.Usage;
+  out += "\n  quit (at the prompt; the end of its input does the same)";
+  std::vector<std::pair<std::string, std::string>> lists;  // functions, the instances that have them
+  for (uint16_t id : server_.InstanceIds()) {
+    std::string list;
+    for (const Registration* reg : server_.Functions(id)) {
+      list += "\n  " + reg->Name + "(INSTANCE";
+      for (const auto& [name, type] : reg->Params) list += ", " + name + ": " + TypeName(type);
+      list += std::string(") -> ") + TypeName(reg->ResultType);
+    }
+    if (list.empty()) continue;
+    auto same = std::find_if(lists.begin(), lists.end(), [&](const auto& l) { return l.first == list; });
+    if (same == lists.end()) lists.emplace_back(list, std::to_string(id));
+    else same->second += ", " + std::to_string(id);
+  }
+  if (lists.empty()) out += "\nfunctions: none yet; an instance registers them when it is created";
+  for (const auto& [list, ids] : lists) out += "\nfunctions of instance " + ids + ", called with its number:" + list;
+  return out;
 }
 
 bool ScriptRunner::RunInstanceStatement(const Statement& st, std::string& output, std::string& error) {

@@ -15,6 +15,8 @@
 //   show 1 / hide 1                  show or hide instance 1's configuration page
 //   save 1                           ask instance 1 to save its settings
 //   screenshot 1 "page.png"          save instance 1's configuration page as a PNG
+//   help                             list the statements, and the functions the
+//                                    instances registered, with their parameters
 //   # a comment                      blank lines and comments are skipped
 //
 // Names of functions and statements ignore letter case; arguments follow the
@@ -37,7 +39,7 @@
 namespace host {
 
 struct Statement {
-  enum class Kind { Empty, Call, Define, Set, Print, Wait, WaitFor, Setting, Create, Destroy, Show, Hide, Save, Screenshot };
+  enum class Kind { Empty, Call, Define, Set, Print, Wait, WaitFor, Setting, Create, Destroy, Show, Hide, Save, Screenshot, Help };
   Kind kind = Kind::Empty;
   std::string name;               // function or variable
   std::vector<std::string> args;  // raw arguments, quotes removed
@@ -68,6 +70,7 @@ class ScriptRunner {
 
  private:
   bool RunInstanceStatement(const Statement& st, std::string& output, std::string& error);
+  std::string Help() const;
 
   Server& server_;
   std::function<void(uint32_t)> wait_;

@@ -1,5 +1,6 @@
 #include "KDOHost.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -487,7 +488,7 @@ KDOResult Server::RegisterFunction(KDOString name, const TKDONamedVarType* param
                                    TKDOFunctionHandler code, void* object, uint32_t id) {
   return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
     if (kdo::text::View(name).empty() || !code || high < -1 || (high >= 0 && !params)) return KDO_E_FAIL;
-    Registration reg{Str(name), {}, resultType, code, object, id};
+    Registration reg{Str(name), {}, resultType, code, object, id, registrations_++};
     for (int32_t i = 0; i <= high; ++i) reg.Params.emplace_back(Str(params[i].Name), params[i].VarType);
     functionLog_.push_back(LogEntry('+', reg.Name, id));
     functions_[{kdo::text::LowerAZ(reg.Name), id}] = std::move(reg);
@@ -505,6 +506,14 @@ KDOResult Server::UnregisterFunction(KDOString name, uint32_t id) {
 const Registration* Server::Function(std::string_view name, uint32_t id) const {
   auto it = functions_.find({kdo::text::LowerAZ(name), id});
   return it == functions_.end() ? nullptr : &it->second;
+}
+
+std::vector<const Registration*> Server::Functions(uint32_t id) const {
+  std::vector<const Registration*> found;
+  for (const auto& [key, reg] : functions_)
+    if (reg.Id == id) found.push_back(&reg);
+  std::sort(found.begin(), found.end(), [](const Registration* a, const Registration* b) { return a->Order < b->Order; });
+  return found;
 }
 
 // Routes by name (letter case ignored, as scripts do) and id; the handler sees the name as called.

@@ -58,6 +58,7 @@ struct Registration {
   TKDOFunctionHandler Code;
   void* Object;
   uint32_t Id;
+  uint64_t Order = 0;  // registrations before it, over the server's life
 };
 
 // What a handler left in the result record.
@@ -124,6 +125,8 @@ class Server {
 
   // ---- script functions
   const Registration* Function(std::string_view name, uint32_t id) const;
+  // An instance's functions, in the order they were registered.
+  std::vector<const Registration*> Functions(uint32_t id) const;
   size_t FunctionCount() const { return functions_.size(); }
   // Registrations and unregistrations in the order they came: "+name#id", "-name#id".
   const std::vector<std::string>& FunctionLog() const { return functionLog_; }
@@ -175,6 +178,7 @@ class Server {
   std::map<std::string, int, std::less<>> varWrites_, varReads_;
   std::map<std::pair<std::string, uint32_t>, Registration> functions_;  // key: lower-case name, id
   std::vector<std::string> functionLog_;
+  uint64_t registrations_ = 0;
 };
 
 }  // namespace host

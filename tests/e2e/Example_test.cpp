@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ TEST(Example, ScriptsRunUnderTheStandInServerAndCloseTheirPlayers) {
     const char* TrackPositionCall = nullptr;  // its answer: where the music went on (3 s in, as the script waited)
   };
   const Script scripts[] = {
-      {"example.kdo", "WA_KDO_10",
+      {"kitchen.kdo", "WA_KDO_10",
        {"WAC_GetPlaylistLength(10) -> 2\n", "WAC_GetPlayState(10) -> 1\n",
         "WAC_GetPlaylistTitle(10, 2) -> \"Coffee Jazz\"\n", "KitchenVolume = 160\n", "KitchenState = 1\n",
         "WAC_Stop(10) -> true\n"}},
@@ -34,6 +35,11 @@ TEST(Example, ScriptsRunUnderTheStandInServerAndCloseTheirPlayers) {
   };
   for (const Script& script : scripts) {
     SCOPED_TRACE(script.File);
+    std::ifstream file(std::string(WAC_SOURCE_DIR "/examples/") + script.File);
+    std::string header, line;
+    while (std::getline(file, line) && line.rfind("#", 0) == 0) header += line + " ";
+    const std::string name(script.File, std::strlen(script.File) - 4);
+    EXPECT_NE(header.find("./run example " + name + " "), std::string::npos) << "its first comment runs it";
     const std::string command = std::string("kdohost.exe --script \"") + WAC_SOURCE_DIR "/examples/" + script.File +
                                 "\" " + WAC_DLL_NAME + " 2>&1";
     FILE* pipe = _popen(command.c_str(), "r");

@@ -74,6 +74,8 @@ TEST_F(HostScript, RunsCallsVariablesAndWaitsAgainstAnInstance) {
   ASSERT_TRUE(run.Run("set Vol 12", out, error));
   ASSERT_TRUE(run.Run("print Vol", out, error));
   EXPECT_EQ(out, "Vol = 12");
+  ASSERT_TRUE(run.Run("help", out, error));
+  EXPECT_NE(out.find("\n  WAC_SetVolume(INSTANCE, Volume [0..255]: integer) -> boolean\n"), std::string::npos) << out;
 }
 
 TEST_F(HostScript, CallsAreShownWithTheValuesTheHandlerWasGiven) {

@@ -1,6 +1,7 @@
 // Loading, saving and applying the eleven settings; construction and destruction order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -229,6 +230,27 @@ TEST_F(Settings, IdentifiersAndLocationsAreUsedByteForByte) {
             KDO_S_OK);
   EXPECT_EQ(Player(1), nullptr);
   EXPECT_EQ(farm.Launches(), 1);
+}
+
+// The link keeps looking for a location that names no file without a word: the log says so once
+// per location, naming it, and the server loading the same settings again repeats nothing.
+TEST_F(Settings, LocationNamingNoFileIsLoggedOnceAndAgainWhenChanged) {
+  const std::string missing = "C:\\Missing\\winamp.exe", folder = "C:\\Program Files\\Winamp";
+  world.AddDirectory(folder);
+  Store(8, "WinampLocation", missing);
+  Create(8, /*bind=*/false);
+  server.Instance(8)->LoadSettings();
+  const host::LogLine first{10024, "Winamp Control #8",
+                            ">WinampLocation \"" + missing + "\" names no file: no player is started"};
+  EXPECT_EQ(std::ranges::count(server.Log(), first), 1);
+  // Each location applied in turn, and the lines about locations logged so far.
+  const std::pair<std::string, size_t> rows[] = {{missing, 1}, {"c:\\MISSING\\winamp.exe", 1}, {"", 1},
+                                                 {kExe, 1},    {folder, 2},                    {missing, 3}};
+  for (const auto& [location, lines] : rows) {
+    EditSettings(8, [&](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText(location); });
+    auto aboutLocation = [](const host::LogLine& l) { return l.Text.starts_with(">WinampLocation"); };
+    EXPECT_EQ(std::ranges::count_if(server.Log(), aboutLocation), lines) << location;
+  }
 }
 
 TEST_F(Settings, EveryServiceRefusedStillLeavesAWorkingInstance) {

@@ -637,6 +637,10 @@ TEST_F(CallingBack, AnExceptionAtAnEntryLeavesOneDebugLineNamingIt) {
   EXPECT_EQ(debug.lines, (Lines{{"EXCEPTION", "IKDOWinampControl.AddFile"}}));
   world.Advance(250);
   EXPECT_EQ(variables.writes, 2) << "the instance goes on";
+  debug.lines.clear();
+  variables.onWrite = [] { throw std::runtime_error("an event script failed"); };
+  Call(1, "WAC_SetVolume", {Value::I(9)});  // the setter writes its variable at once
+  EXPECT_EQ(debug.lines, (Lines{{"EXCEPTION", "the script function handler"}}));
 }
 
 TEST_F(CallingBack, InstanceDeletedByAWriteOfItsOwnTickGoesWhenTheTickEnds) {

@@ -41,8 +41,9 @@ int Usage() {
   return 2;
 }
 
-// Prints what the server received since the last call, and a line per
-// instance whenever its mirrored variables changed (at most one a second).
+// Prints what the server received since the last call, a line per instance
+// whenever its mirrored variables changed (at most one a second), and one
+// when an instance's player window appears and when it goes.
 class Echo {
  public:
   explicit Echo(const host::Server& s) : server_(s) {}
@@ -56,10 +57,24 @@ class Echo {
       const host::DebugLine& d = server_.Debug()[debug_];
       std::printf("debug #%u %s%s%s\n", d.Id, d.Message.c_str(), d.Data.empty() ? "" : " ", d.Data.c_str());
     }
+    Players();
     std::fflush(stdout);
   }
 
  private:
+  // The window class the module gives an instance's player; watched on after
+  // the instance has gone, since its player closes after that.
+  void Players() {
+    for (uint16_t id : server_.InstanceIds()) up_.try_emplace(id, false);
+    for (auto& [id, up] : up_) {
+      const std::string cls = "WA_KDO_" + std::to_string(id);
+      if (up == (FindWindowA(cls.c_str(), nullptr) != nullptr)) continue;
+      up = !up;
+      if (up) std::printf("player #%u up: window class %s\n", id, cls.c_str());
+      else std::printf("player #%u closed\n", id);
+    }
+  }
+
   void Variables() {
     const DWORD now = GetTickCount();
     for (uint16_t id : server_.InstanceIds()) {
@@ -84,6 +99,7 @@ class Echo {
   size_t log_ = 0, debug_ = 0;
   std::map<uint16_t, std::string> shown_;
   std::map<uint16_t, DWORD> when_;
+  std::map<uint16_t, bool> up_;  // instance: its player's window is there
 };
 
 // Lines typed or piped at the prompt, handed from the reader thread to the main
@@ -119,11 +135,17 @@ struct Inbox {
 // Reads the prompt's lines on a thread of its own, so that timers keep ticking
 // while the user types, and runs each on the main thread between messages.
 // Returns at the end of input, at "quit" or "exit", or when the loop is told to quit.
+// The prompt is shown to a person at a console only: piped lines are not
+// echoed, and their prompts would stack up on one line.
 void Interactive(host::ScriptRunner& run, Echo& echo) {
   const auto inbox = std::make_shared<Inbox>();
   if (!inbox->ready) return;
-  std::printf("kdo> ");
-  std::fflush(stdout);
+  const bool console = GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR;
+  auto prompt = [console] {
+    if (console) std::printf("kdo> ");
+    std::fflush(stdout);
+  };
+  prompt();
   // Holds the inbox itself: left behind on a quit message, it may outlive this call.
   std::thread reader([inbox] {
     std::string line;
@@ -139,8 +161,7 @@ void Interactive(host::ScriptRunner& run, Echo& echo) {
       echo.Flush();  // what the server heard during the line comes before its result
       if (!ran) std::printf("error: %s\n", error.c_str());
       else if (!out.empty()) std::printf("%s\n", out.c_str());
-      std::printf("kdo> ");
-      std::fflush(stdout);
+      prompt();
       continue;
     }
     // Input already in the queue counts too, not only what came since the last look.
