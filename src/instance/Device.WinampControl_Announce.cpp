@@ -14,7 +14,7 @@ enum class TKDOWinampAnnouncer::Step : uint8_t {
   // its end
   StopChime, AskPlaylistWindow, CheckChime, RemoveChime, Next,
   // the next one
-  LengthBefore, AddChime, LengthAfter, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
+  LengthBefore, AddChime, LengthAfter, CheckAdded, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
   // the music back, or what moving on gives back
   ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, JumpBack, PauseBack, StopBack, Done,
 };
@@ -275,18 +275,26 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::AddChime:
       FLink.AddFile(FPlaying->File);
       FChimeEntry = FLengthBefore;  // where it goes, if the player takes it
-      return answered();
+      if (!answered()) Then({Step::LengthBefore, Step::AddChime});  // counted again once it answers
+      return true;
     case Step::LengthAfter: {
       const int32_t length = FLink.GetPlaylistLength();
       if (!answered()) return false;
-      if (length != FLengthBefore + 1) {  // not added: the entry there is not ours
-        FPlaying.reset();
-        FChimeEntry = -1;
-        Then({Step::Next});
-        return true;
-      }
-      FLength = length;
-      if (!m.Touched) Then({Step::ManualAdvanceOn});
+      FSeenLength = length;
+      if (length == FLengthBefore + 1) return Added();
+      // The playlist changed meanwhile (a hang in between): the last entry tells whether it is ours.
+      Then({Step::CheckAdded});
+      return true;
+    }
+    case Step::CheckAdded: {
+      std::string there;
+      if (FSeenLength > 0) FLink.ReadPlaylistFileAt(FSeenLength - 1, there);
+      if (!answered()) return false;
+      if (FSeenLength > 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added();
+      // Not added: the entry there is not ours.
+      FPlaying.reset();
+      FChimeEntry = -1;
+      Then({Step::Next});
       return true;
     }
     case Step::ManualAdvanceOn:
@@ -313,6 +321,14 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::StopBack: FLink.Stop(); return answered();
     case Step::Done: Drop(); return true;
   }
+  return true;
+}
+
+// The announcement's entry is the last one: the manual advance goes on before the first is played.
+bool TKDOWinampAnnouncer::Added() {
+  FChimeEntry = FSeenLength - 1;
+  FLength = FSeenLength;
+  if (!FMusic->Touched) Then({Step::ManualAdvanceOn});
   return true;
 }
 

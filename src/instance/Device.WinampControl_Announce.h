@@ -112,6 +112,7 @@ class TKDOWinampAnnouncer {
   void Run(const TKDOSendBudget& budget);
   bool Do(Step step);
   void Then(std::initializer_list<Step> steps);
+  bool Added();
   void Judge();
   bool Find(bool chime);
   void Next();

@@ -5,13 +5,14 @@
 #include "instance/Device.WinampControl_Announce.h"
 #include "winamp/WinAmp.h"
 
+// A fade that cannot start leaves a running one be: the call did nothing.
 bool TKDOWinampFade::Start(int32_t volume, int32_t seconds) {
-  End();
   if (!FLink.HasAnsweringPlayer()) return false;
   const int32_t to = std::clamp(volume, 0, 255);
   const std::optional<int32_t> music = FAnnouncer.MusicVolume();
   const int32_t from = music ? *music : FLink.QueryVolume();
   if (from < 0) return false;
+  End();
   const int32_t duration = std::clamp(seconds, 0, kLongestSeconds);
   if (duration == 0) return Give(to);
   FRunning = Ramp{FLink.PlayerWindow(), from, to, platform::TickMs(), uint32_t(duration) * 1000u, from};

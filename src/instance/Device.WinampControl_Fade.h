@@ -28,7 +28,8 @@ class TKDOWinampFade {
   static constexpr int32_t kLongestSeconds = 3600;
 
   // From the music's volume to `volume` (held to 0..255) over `seconds` (held
-  // to 0..3600; 0 sets it at once). False without an answering player.
+  // to 0..3600; 0 sets it at once). False without an answering player, and a
+  // running fade then goes on.
   bool Start(int32_t volume, int32_t seconds);
   void End() { FRunning.reset(); }
   bool Running() const { return FRunning.has_value(); }

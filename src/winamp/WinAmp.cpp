@@ -172,13 +172,12 @@ platform::SendResult TWinAmpControl::SendTo(platform::WindowHandle window, uint3
 
 // A player that does not answer gets the close command in its queue rather
 // than a second wait: it closes when it comes back, instead of lingering
-// beside the player started in its place.
+// beside the player started in its place. A send given up never reached the
+// window: the command is then queued as well.
 void TWinAmpControl::ClosePlayer() {
   if (!FPlayerWindow) return;
-  if (FNotAnswering)
+  if (FNotAnswering || Send(WM_COMMAND_, kClose, 0).Outcome == platform::SendOutcome::GivenUp)
     platform::PostMessageNoWait(FPlayerWindow, WM_COMMAND_, kClose, 0);
-  else
-    Send(WM_COMMAND_, kClose, 0);
 }
 
 void TWinAmpControl::StopAnswering() {

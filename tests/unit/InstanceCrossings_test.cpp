@@ -51,6 +51,7 @@ struct Expected {
   std::optional<int32_t> FadeTo;  // the last word was a fade: the volume ends exactly there
   bool Stopped = false;           // the last word was a stop
   int MovedOnAt = -1;
+  int PlayingRowAt = -1;  // the last announcement that interrupted playing music
   std::vector<std::pair<std::string, int>> Accepted;  // announcements taken, with their step
 
   void Volume(int32_t lo, int32_t hi) { Low = lo, High = hi, FadeTo.reset(); }
@@ -75,6 +76,8 @@ class Crossings : public InstanceTest {
     for (; ms > 0; ms -= 250) {
       world.Advance(std::min<int64_t>(ms, 250));
       ShortChimes();
+      if (hangAt >= 0 && world.ElapsedMs() >= hangAt && Player(1)) Hang(2500);
+      if (hangAt >= 0 && world.ElapsedMs() >= hangAt) hangAt = -1;
     }
   }
   host::CallResult Timed(const std::string& name, std::vector<Value> params = {}) {
@@ -92,6 +95,7 @@ class Crossings : public InstanceTest {
   int64_t armedHang = 0;
   int armedHangs = 0;           // how many of those began
   int64_t hangsEnd = 0;         // when the last hang ends
+  int64_t hangAt = -1;          // a hang to begin when the clock gets there
   void Hang(int64_t ms) {
     Player(1)->HangFor(ms);
     hangsEnd = world.ElapsedMs() + ms;
@@ -131,22 +135,39 @@ std::string Crossings::RunSequence(uint32_t seed) {
   std::string location = kExe;
   int music = MusicEntries(Model(1));
   for (int step = 0; step < 30; ++step) {
+    Player(1)->CatchUp();  // what the user sees and does in the player happens now
     player::PlayerModel& m = Model(1);
     const int32_t count = int32_t(m.Count());
     const int op = pick(100);
     // Adding, removing, clearing and another player change the user's entries; nothing else may.
-    bool changesEntries = (op >= 50 && op < 60) || (op >= 64 && op < 69) || (op >= 89 && op < 91);
+    bool shuffleAround = false;
+    bool changesEntries = (op >= 50 && op < 60) || (op >= 62 && op < 69) || (op >= 89 && op < 91);
     if (op < 16) {
       const int n = pick(4);
       std::string file = std::string(kChimes) + std::to_string(seed) + "_" + std::to_string(step) + ".wav";
       const std::string asGiven = n == 0 ? "" : n == 1 ? "   " : n == 2 ? file + "  " : file;
       const int32_t volume = kChimeVolumes[pick(5)];
+      const bool musicPlays = m.Count() > 0 && m.State() == PlayState::Playing &&
+                              !IsChime(m.At(std::size_t(m.CurrentIndex())).FileName);
       const int hangsBefore = armedHangs;
       const bool playsNow = Timed("WAC_Announce", {Value::S(asGiven), Value::I(volume)}).Bool != 0;
       const bool whole = armedHangs == hangsBefore && world.ElapsedMs() >= hangsEnd;  // no hang cut it short
       log << step << ": announce '" << asGiven << "' at " << volume << " -> " << playsNow << "\n";
       if (n < 2 && playsNow) return log.str() + "a blank name was taken";
       if (playsNow) ex.Accepted.push_back({file, step});
+      if (playsNow && musicPlays) ex.PlayingRowAt = step;
+      if (playsNow && whole) shuffleAround = pick(4) == 0;
+      if (playsNow && whole && pick(6) == 0 && Model(1).State() == PlayState::Playing) {  // and is stopped at once
+        Timed("WAC_Stop");
+        log << step << ": WAC_Stop\n";
+        ex.MovedOnAt = step;
+        ex.Stopped = Model(1).State() == PlayState::Stopped;
+      }
+      if (playsNow && whole && pick(4) == 0) {  // the music's entries shrink: it comes back past their end
+        log << step << ": the music's entries shrink\n";
+        for (std::size_t i = 0; i < Model(1).Count(); ++i)
+          if (!IsChime(Model(1).At(i).FileName)) Model(1).SetLength(int32_t(i), 1);
+      }
       const player::PlayerModel& now = Model(1);
       // One that plays at once plays at its volume, held to 0..255.
       if (playsNow && whole && now.Count() > 0 && now.At(std::size_t(now.CurrentIndex())).FileName == file &&
@@ -161,6 +182,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       if (which == 6) name = "WAC_SetTrackPosition", params = {Value::I(pick(100))};
       if (which == 7) name = "WAC_RestoreState";
       if (which == 8) name = pick(4) == 0 ? "WAC_ClearPlaylist" : "WAC_Play";
+      const bool wasPlaying = m.State() == PlayState::Playing;
       const bool done = Timed(name, params).Bool != 0;
       changesEntries = name == "WAC_ClearPlaylist";
       log << step << ": " << name << (params.empty() ? "" : " " + std::to_string(params[0].Int)) << "\n";
@@ -170,7 +192,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
         done ? ex.Volume(ex.Saved->first, ex.Saved->second) : ex.Widen(ex.Saved->first, ex.Saved->second);
       if (name == "WAC_RestoreState") ex.FadeTo.reset();  // a restore ends a fade
       if (name == "WAC_Play" || name == "WAC_RestoreState") ex.Stopped = false;
-      if ((name == "WAC_Stop" || name == "WAC_ClearPlaylist") && Model(1).State() == PlayState::Stopped)
+      // Seen to stop the music, a stop is the last word (a player that did not take it says nothing).
+      if ((name == "WAC_Stop" || name == "WAC_ClearPlaylist") && wasPlaying && Model(1).State() == PlayState::Stopped)
         ex.Stopped = true;
     } else if (op < 34) {
       const int32_t v = kUserVolumes[pick(4)];
@@ -186,6 +209,10 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const bool started = Timed("WAC_FadeVolume", {Value::I(to), Value::I(seconds)}).Bool != 0;
       log << step << ": fade to " << to << " over " << seconds << " s -> " << started << "\n";
       if (started) ex.Widen(to, to), ex.FadeTo = to;
+      if (started && seconds > 0 && pick(2)) {  // the player hangs as the fade's last step is due
+        hangAt = world.ElapsedMs() + seconds * 1000 - 250;
+        log << step << ": a hang as the fade ends\n";
+      }
       if (pick(3) == 0) {  // and at once the state saved before
         const bool done = Timed("WAC_RestoreState").Bool != 0;
         log << step << ": WAC_RestoreState\n";
@@ -212,8 +239,10 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const std::string file = "C:\\Music\\" + std::to_string(step) + ".mp3";
       Timed("WAC_AddFile", {Value::S(file)});
       log << step << ": add " << file << "\n";
-    } else if (op < 64) {
+    } else if (op < 62) {
       Timed(kQueries[pick(6)]);
+    } else if (op < 64) {
+      shuffleAround = true;
     } else if (op < 69 && count > 1) {
       const int32_t index = pick(count);
       const bool current = index == m.CurrentIndex();
@@ -224,9 +253,14 @@ std::string Crossings::RunSequence(uint32_t seed) {
       log << step << ": the user skips\n";
       if (IsChime(m.At(std::size_t(m.CurrentIndex())).FileName)) ex.MovedOnAt = step;
       m.OnCommand(player::command::kNext);
+      ex.Stopped = false;  // a skip plays on what played, an announcement among it
     } else if (op < 77 && count > 0) {
       log << step << ": the track ends soon\n";
       m.SetLength(m.CurrentIndex(), int32_t(m.PositionMs() / 1000) + 1);
+      // During an announcement, the music's entries shrink too: the music comes back past their end.
+      if (IsChime(m.At(std::size_t(m.CurrentIndex())).FileName))
+        for (int32_t i = 0; i < count; ++i)
+          if (!IsChime(m.At(std::size_t(i)).FileName)) m.SetLength(i, 1);
     } else if (op < 83) {
       const int64_t ms = 500 + pick(2501);
       log << step << ": hang " << ms << " ms\n";
@@ -253,9 +287,31 @@ std::string Crossings::RunSequence(uint32_t seed) {
       EditSettings(1, [&](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText(location); });
       Pass(1000);
       if (!Player(1)) return log.str() + "no player after the new location";
+      Timed("WAC_SetRepeat", {Value::B(true)});  // the new player's own setting is off
       ex.MovedOnAt = step;
       ex.Volume(player::PlayerModel::kInitialVolume, player::PlayerModel::kInitialVolume);
       ex.Stopped = false;
+    }
+    if (shuffleAround) {
+      // One entry before the announcement goes and one comes after it: the playlist is as long as it was.
+      player::PlayerModel& now = Model(1);
+      int32_t chime = -1;
+      for (int32_t i = 0; i < int32_t(now.Count()); ++i)
+        if (IsChime(now.At(std::size_t(i)).FileName)) chime = i;
+      if (chime > 0) {
+        const int32_t index = pick(chime);
+        if (index == now.CurrentIndex()) ex.MovedOnAt = step;
+        now.Remove(index);
+        Timed("WAC_AddFile", {Value::S("C:\\Music\\" + std::to_string(step) + ".mp3")});
+        log << step << ": the user removes entry " << index << " and a script adds one\n";
+        if (pick(2) && now.Count() > 0) {  // and skips on: to where the announcement was
+          if (IsChime(now.At(std::size_t(now.CurrentIndex())).FileName)) ex.MovedOnAt = step;
+          now.OnCommand(player::command::kNext);
+          ex.Stopped = false;
+          log << step << ": the user skips\n";
+        }
+      }
+      changesEntries = true;
     }
     if (changesEntries) music = MusicEntries(Model(1));
     if (MusicEntries(Model(1)) != music) return log.str() + "the user's entries changed";
@@ -266,9 +322,11 @@ std::string Crossings::RunSequence(uint32_t seed) {
     if (MusicEntries(Model(1)) != music) return log.str() + "the user's entries changed while time passed";
   }
   armedSends = -1;
+  hangAt = -1;
   Pass(60000);  // quiet: every hang is over, every announcement played
 
   worst = std::max(worst, world.LongestDispatchMs());
+  Player(1)->CatchUp();
   const player::PlayerModel& m = Model(1);
   std::ostringstream broke;
   for (std::size_t i = 0; i < m.Count(); ++i)
@@ -278,7 +336,10 @@ std::string Crossings::RunSequence(uint32_t seed) {
   if (worst > int64_t(platform::kSendTimeoutMs)) broke << "the server's thread was held " << worst << " ms\n";
   for (const auto& [file, at] : ex.Accepted)
     if (!added.count(file) && ex.MovedOnAt < at) broke << file << " was taken and never played\n";
-  if (ex.MovedOnAt < 0 && m.Count() > 0 && m.State() != PlayState::Playing) broke << "the music did not come back\n";
+  // With repeat on (unless a hang kept it from a new player) the music never stops by itself.
+  if ((ex.MovedOnAt < 0 || ex.PlayingRowAt > ex.MovedOnAt) && m.Count() > 0 && m.Repeat() &&
+      m.State() != PlayState::Playing)
+    broke << "the music did not come back\n";
   if (ex.Stopped && m.State() != PlayState::Stopped) broke << "the music plays after a stop\n";
   if (ex.FadeTo && m.Volume() != *ex.FadeTo) broke << "a fade ended at " << m.Volume() << ", not at its target\n";
   if (MusicEntries(m) != music) broke << "the user's entries changed\n";

@@ -165,6 +165,8 @@ bool SimPlayer::Running() const {
 
 player::PlayerModel& SimPlayer::Model() { return impl_->model; }
 
+void SimPlayer::CatchUp() { impl_->CatchUp(); }
+
 void SimPlayer::Hang(bool hung) {
   for (WindowHandle w : {impl_->window, impl_->playlistWindow}) impl_->world.SetHung(w, hung);
 }

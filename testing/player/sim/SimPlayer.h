@@ -31,6 +31,9 @@ class SimPlayer {
   const std::string& ClassName() const;
   bool Running() const;  // its process is alive and its window exists (if it shows one)
   player::PlayerModel& Model();
+  // Brings the model to the world's time, as a message to the player would:
+  // for a test that reads or changes it directly, as the user would in the player.
+  void CatchUp();
 
   // ---- faults
   // Both windows share one thread: these hold the playlist window's answers too.
