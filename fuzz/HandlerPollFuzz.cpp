@@ -9,6 +9,7 @@
 // references balanced and no process handle left open.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,9 +38,9 @@ const char* const kFunctions[] = {
     "WAC_Pause", "WAC_Prev", "WAC_Next", "WAC_SetVolume", "WAC_SetShuffle", "WAC_SetRepeat",
     "WAC_GetPlayState", "WAC_GetTrackPosition", "WAC_GetTrackLength", "WAC_SetTrackPosition",
     "WAC_GetVolume", "WAC_FadeVolume", "WAC_DeletePlaylistEntry", "WAC_SaveState", "WAC_RestoreState",
-    "WAC_Announce"};
+    "WAC_Announce", "WAC_GetMetadata"};
 const char* const kKeys[] = {"TrackPosVar", "TrackLenVar", "TrackFileVar", "TrackTitleVar",
-                             "VolumeVar",   "ShuffleVar",  "RepeatVar"};
+                             "VolumeVar",   "ShuffleVar",  "RepeatVar",    "ArtistVar", "AlbumVar"};
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "HandlerPollFuzz: %s\n", what);
@@ -92,6 +93,16 @@ class FuzzPlayer final : public sim::WindowProc {
       const uint32_t base = in_.ConsumeBool() ? small_ : large_;
       return int32_t(base + in_.ConsumeIntegralInRange<uint32_t>(0, 3 * platform::kPageSize));
     }
+    if (message == pn::kWmUser && lParam == 290 && in_.ConsumeBool()) {
+      // An answer of input bytes, as long as the record allows, terminated or not.
+      uint32_t record[4];
+      if (!AddressSpace() || !AddressSpace()->Read(wParam, record, sizeof record))
+        Fail("a tag request without its record");
+      std::string bytes = Text(in_, 5000);
+      bytes.resize(std::min<std::size_t>(bytes.size(), record[3]));
+      if (!AddressSpace()->Write(record[2], bytes.data(), bytes.size()))
+        Fail("a tag request's answer out of our memory");
+    }
     switch (in_.ConsumeIntegralInRange(0, 3)) {
       case 0:
         return 0;
@@ -116,6 +127,7 @@ class FuzzPlayer final : public sim::WindowProc {
       Scribble(large_, 2 * platform::kPageSize);
   }
   void Die() { world_.EndProcess(pid_); }
+  uint32_t Pid() const { return pid_; }
   sim::AddressSpace* AddressSpace() { return world_.Memory(pid_); }
   void Hang(bool hung) { world_.SetHung(window_, hung); }
 
@@ -266,5 +278,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (server.HeldReferences() != 0) Fail("references left on the server's services");
   }
   if (world.OpenProcessHandles() != 0) Fail("a process handle left open");
+  if (world.Reservations(player.Pid()) != 0) Fail("memory left reserved in the player");
   return 0;
 }

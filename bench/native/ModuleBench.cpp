@@ -146,7 +146,7 @@ class LeanKernel final : public host::CountedService<IKDOKernel> {
 };
 
 // N instances made straight from the module's code, each bound to its own
-// simulated player holding one stopped track, all nine settings chosen.
+// simulated player holding one stopped track, all eleven settings chosen.
 struct Bench {
   explicit Bench(int n) {
     farm.InstallExecutable(kExe);
@@ -349,11 +349,41 @@ void CountPollAllocations() {
     gCounting = true;
   }
   gCounting = false;
-  std::printf("\nheap allocations in a poll that changes nothing (all nine settings, one bound player):\n");
+  std::printf("\nheap allocations in a poll that changes nothing (all eleven settings, one bound player):\n");
   std::printf("  allocations per poll : %.2f   (goal 0; %ld in %d polls)\n", double(gAllocations) / kPolls,
               gAllocations, kPolls);
   std::printf("  variable reads / poll: %.1f, writes: %ld\n", double(b.kernel.variables.reads - readsBefore) / kPolls,
               b.kernel.variables.writes - writesBefore);
+}
+
+// What a poll sends with the entry unchanged and after each of 40 changes, and the memory the
+// tag requests keep in the player meanwhile.
+void CountEntryChanges() {
+  Bench b(1);
+  sim::SimPlayer& player = *b.farm.Players().front();
+  player.Model().Add("C:\\Music\\Other Album\\Other Artist - Other Song.mp3");
+  auto poll = [&] {
+    b.world.ClearSent();
+    b.probes[0]->Poll();
+    int tags = 0;
+    for (const sim::SentMessage& m : b.world.Sent()) tags += m.LParam == 290;
+    return std::make_pair(int(b.world.Sent().size()), tags);
+  };
+  const auto quiet = poll();
+  int sends = 0, tags = 0, most = 0;
+  for (int i = 0; i < 40; ++i) {
+    player.Model().OnCommand(40048);  // the next entry
+    const auto [s, t] = poll();
+    sends += s;
+    tags += t;
+    most = std::max(most, b.world.Reservations(player.Pid()));
+  }
+  std::printf("\nsends per poll (all eleven settings, one bound player):\n");
+  std::printf("  entry unchanged      : %d (of which tag requests: %d)\n", quiet.first, quiet.second);
+  std::printf("  after an entry change: %.1f (of which tag requests: %.1f), over 40 changes\n", sends / 40.0,
+              tags / 40.0);
+  std::printf("  reservations in the player over the 40 changes: at most %d; process handles left open: %d\n",
+              most, b.world.OpenProcessHandles());
 }
 
 }  // namespace
@@ -376,7 +406,7 @@ int main(int argc, char** argv) {
               f.ns["BM_ScriptCall_Dispatcher"] / bare);
   std::printf("  (a simulated send is a function call; on Windows a send to another process costs\n"
               "   microseconds, see the poll figures under Wine above)\n");
-  std::printf("\nstatus poll, cost per instance (all nine settings each, own simulated player):\n");
+  std::printf("\nstatus poll, cost per instance (all eleven settings each, own simulated player):\n");
   for (int n : {1, 5, 20}) {
     const std::string key = "BM_StatusPoll/" + std::to_string(n);
     std::printf("  %2d instance(s): %8.1f ns per instance\n", n, f.perInstance[key]);
@@ -385,5 +415,6 @@ int main(int argc, char** argv) {
     std::printf("  20 vs 1        : %8.2f   (flat is 1.00)\n",
                 f.perInstance["BM_StatusPoll/20"] / f.perInstance["BM_StatusPoll/1"]);
   CountPollAllocations();
+  CountEntryChanges();
   return 0;
 }

@@ -24,7 +24,7 @@ inline std::string BareRead(HWND w, int32_t index, UINT which) {
   const uint32_t address = uint32_t(Send(w, WM_USER, WPARAM(index), which));
   DWORD pid = 0;
   GetWindowThreadProcessId(w, &pid);
-  HANDLE p = OpenProcess(0x001F0FFF, FALSE, pid);
+  HANDLE p = OpenProcess(PROCESS_VM_READ, FALSE, pid);  // as the module opens it for a text
   SIZE_T got = 0;
   ReadProcessMemory(p, reinterpret_cast<LPCVOID>(uintptr_t(address)), buffer, 500, &got);
   CloseHandle(p);

@@ -1,5 +1,5 @@
 // An instance made from the module's code with the stand-in server's kernel,
-// all nine settings set, bound to a player.exe it started itself: shared
+// all eleven settings set, bound to a player.exe it started itself: shared
 // by the Windows benchmarks that measure the instance's poll.
 #pragma once
 

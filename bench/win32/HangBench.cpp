@@ -1,5 +1,5 @@
 // What a player that hangs or answers slowly costs the server's thread: an
-// instance with all nine settings set polls player.exe through the
+// instance with all eleven settings set polls player.exe through the
 // thread's message loop while the player (1) hangs for 8 s, (2) answers every
 // message after 300 ms, (3) after 1900 ms. For each: the longest single
 // dispatch of the loop (beside the send limit) and the share of the wall time
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   bound.Interface().AddFile(TKDOText("C:\\Music\\Some Artist - A Rather Ordinary Song Title.mp3").get());
   host::RunLoopTimed(1000);
 
-  std::printf("the server's thread under a misbehaving player (all nine settings set):\n");
+  std::printf("the server's thread under a misbehaving player (all eleven settings set):\n");
   Print("normal player, 5 s:", host::RunLoopTimed(5000));
   PostMessageA(bound.Window(), WM_USER, 8000, kHang);
   Print("player hung for 8 s, 10 s:", host::RunLoopTimed(10000));

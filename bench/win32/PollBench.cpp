@@ -1,6 +1,6 @@
 // What an instance costs over the bare Windows calls it makes, against a bound
 // player.exe:
-// - one status poll with all nine settings set, beside the twelve sends and
+// - one status poll with all eleven settings set, beside the twelve sends and
 //   two reads of the player's memory that poll needs;
 // - one script call (WAC_Play through the server's dispatcher into the
 //   handler), beside one bare send of the same message.
@@ -46,11 +46,11 @@ int main(int argc, char** argv) {
         },
         [&] { sink += bench::Send(w, WM_COMMAND, 40045, 0); });
 
-    std::printf("status poll, all nine settings (12 messages, 2 remote reads), median of %d rounds of %d:\n",
+    std::printf("status poll, all eleven settings (12 messages, 2 remote reads), median of %d rounds of %d:\n",
                 rounds, perRound);
     std::printf("  bare Windows calls : %9.1f us\n", poll.B);
     std::printf("  instance's poll    : %9.1f us\n", poll.A);
-    std::printf("  ratio poll / bare  : %9.3f   (median of the rounds' ratios; goal < 1.05)\n", poll.Ratio);
+    std::printf("  ratio poll / bare  : %9.3f   (median of the rounds' ratios; goal <= 1.03)\n", poll.Ratio);
     std::printf("  variables written during the measured polls: %d (nothing changed)\n", writesAfter - writes);
     std::printf("script call WAC_Play (server's dispatcher, handler, one send), median of %d rounds of %d:\n", rounds,
                 5 * perRound);

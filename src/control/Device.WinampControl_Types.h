@@ -43,12 +43,14 @@ struct TKDOWinampControlSettingsValue {
 static_assert(std::is_trivially_copyable_v<TKDOWinampControlSettingsValue>);
 static_assert(sizeof(TKDOWinampControlSettingsValue) == 8 * sizeof(KDOString));
 
-// The nine settings an instance keeps: the eight of the record that crosses
-// IKDOWinampControl, and the play state variable, which never crosses it (the
-// record's callers see it unchanged; the instance's own page reaches it through
-// IKDOWinampExtraSettings).
+// The eleven settings an instance keeps: the eight of the record that crosses
+// IKDOWinampControl, and the play state, artist and album variables, which
+// never cross it (the record's callers see them unchanged; the instance's own
+// page reaches them through IKDOWinampExtraSettings).
 struct TKDOWinampInstanceSettings : TKDOWinampControlSettings {
   TKDOText PlayStateVar;
+  TKDOText ArtistVar;
+  TKDOText AlbumVar;
 };
 
 // What the status mirror asks the player for a setting's value.
@@ -62,13 +64,15 @@ enum class TKDOPlayerQuery : uint8_t {
   Shuffle,
   Repeat,
   PlayState,  // 1 playing, 3 paused, 0 stopped; -1 written while there is no answering player
+  Artist,     // the current file's tags, asked only when the entry changed
+  Album,
 };
 
 using TKDOSettingsField = TKDOText TKDOWinampInstanceSettings::*;
 using TKDORecordField = TKDOText TKDOWinampControlSettings::*;
 using TKDOValueField = KDOString TKDOWinampControlSettingsValue::*;
 
-// One setting: its store key, its field among the instance's nine, in the
+// One setting: its store key, its field among the instance's eleven, in the
 // record of eight and in the by-value one (both null for a setting the record
 // does not carry), the page's field and select button, and for the mirrored
 // values the variable type (the only one the picker admits, the one the
@@ -85,15 +89,15 @@ struct TKDOSettingsKey {
 };
 
 namespace kdo::settings {
-// A setting that the record of eight carries: the same field in the instance's nine.
+// A setting that the record of eight carries: the same field in the instance's eleven.
 constexpr TKDOSettingsKey InRecord(KDOString key, TKDORecordField record, TKDOValueField value, const char* edit,
                                    const char* button, int8_t type, TKDOPlayerQuery query) {
   return {key, record, record, value, edit, button, type, query};
 }
 }  // namespace kdo::settings
 
-// The nine settings in the order they are read, written, shown and polled.
-inline constexpr std::array<TKDOSettingsKey, 9> KDOWinampControlSettingsKeys = {{
+// The eleven settings in the order they are read, written, shown and polled.
+inline constexpr std::array<TKDOSettingsKey, 11> KDOWinampControlSettingsKeys = {{
     // key, record field, by-value field, page field, select button, variable type, player query
     kdo::settings::InRecord(kdo::text::Const<"WinampLocation">(), &TKDOWinampControlSettings::WinampLocation,
                             &TKDOWinampControlSettingsValue::WinampLocation, "edLocation", "btnSelectWinamp", -1,
@@ -122,6 +126,10 @@ inline constexpr std::array<TKDOSettingsKey, 9> KDOWinampControlSettingsKeys = {
     // Outside the record: key, field, no record fields, page field, select button, variable type, player query
     {kdo::text::Const<"PlayStateVar">(), &TKDOWinampInstanceSettings::PlayStateVar, nullptr, nullptr, "edPlayState",
      "SpeedButton6", KDO_TYPE_INTEGER, TKDOPlayerQuery::PlayState},
+    {kdo::text::Const<"ArtistVar">(), &TKDOWinampInstanceSettings::ArtistVar, nullptr, nullptr, "edArtist",
+     "SpeedButton7", KDO_TYPE_STRING, TKDOPlayerQuery::Artist},
+    {kdo::text::Const<"AlbumVar">(), &TKDOWinampInstanceSettings::AlbumVar, nullptr, nullptr, "edAlbum",
+     "SpeedButton8", KDO_TYPE_STRING, TKDOPlayerQuery::Album},
 }};
 
 // The owning record's texts, borrowed for a by-value SetSettings.
@@ -152,7 +160,7 @@ enum class TKDOScriptFunction : uint8_t {
   GetPlaylistTitle, Play, Stop, Pause, Prev, Next, SetVolume, SetShuffle, SetRepeat,
   // additions
   GetPlayState, GetTrackPosition, GetTrackLength, SetTrackPosition, GetVolume, FadeVolume, DeletePlaylistEntry,
-  SaveState, RestoreState, Announce,
+  SaveState, RestoreState, Announce, GetMetadata,
   Count
 };
 inline constexpr std::size_t KDOScriptFunctionCount = std::size_t(TKDOScriptFunction::Count);

@@ -49,12 +49,12 @@ class TKDOWinampControl final : public TKDOModuleObject {
   KDOResult ShowConfigurationPage() override;
   // Hides and frees the page (once a modal dialog it runs has returned).
   KDOResult HideConfigurationPage() override;
-  // Reads the nine settings from the server's store, each into its field, and applies them.
+  // Reads the eleven settings from the server's store, each into its field, and applies them.
   KDOResult LoadSettings() override;
-  // Writes the nine settings to the server's store.
+  // Writes the eleven settings to the server's store.
   KDOResult SaveSettings() override;
 
-  // The instance's settings: its store, the record of eight, the ninth.
+  // The instance's settings: its store, the record of eight, the other three.
   TKDOWinampSettings& Settings() { return FSettings; }
   // Answers IKDOModule and the module's own identifier only.
   KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;

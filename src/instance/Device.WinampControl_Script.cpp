@@ -124,6 +124,12 @@ constexpr auto kFunctions = std::to_array<ScriptFunction>({
      [](Control& c, const Param* a, Param& r) {
        SetTrue(r, c.Announce(kdo::text::View(a[0].StringValue), a[1].IntValue));
      }, Const<"Volume">(), KDO_TYPE_INTEGER},
+    {F::GetMetadata, Const<"WAC_GetMetadata">(), Const<"GET METADATA">(), true, Const<"Field">(), KDO_TYPE_STRING,
+     kStr, [](Control& c, const Param* a, Param& r) {
+       TKDOText text;
+       c.GetMetadata(kdo::text::View(a->StringValue), text);
+       SetText(r, text);
+     }},
 });
 static_assert(kFunctions.size() == KDOScriptFunctionCount);
 static_assert([] {
@@ -336,4 +342,15 @@ bool TKDOWinampScript::RestoreState() {
 
 bool TKDOWinampScript::Announce(std::string_view fileName, int32_t volume) {
   return FAnnouncer.Announce(fileName, volume);
+}
+
+// The current entry's file, then its field: nothing goes to the player for a name that is not a field's.
+void TKDOWinampScript::GetMetadata(std::string_view field, TKDOText& value) {
+  std::string text;
+  if (TWinAmpControl::IsMetadataField(field)) {
+    std::string file;
+    FLink.GetCurrentFile(file);
+    if (!file.empty()) FLink.GetFileMetadata(file, field, text);
+  }
+  value = TKDOText(text);
 }

@@ -79,6 +79,10 @@ class TKDOWinampScript {
   bool RestoreState();
   // Returns at once; the status ticks follow the announcement.
   bool Announce(std::string_view fileName, int32_t volume);
+  // A tag field of the current entry's file, as the player names it ("artist",
+  // "album", ...); empty without an answering player, an entry or the field,
+  // and for a name that is not 1 to 63 letters or digits.
+  void GetMetadata(std::string_view field, TKDOText& value);
 
  private:
   void Debug(KDOString message, KDOString data);

@@ -1,6 +1,6 @@
-// TKDOWinampSettings: a control instance's nine settings. Read from the
+// TKDOWinampSettings: a control instance's eleven settings. Read from the
 // server's store under the section "Settings" and written back to it; the
-// record of eight handed to and taken from IKDOWinampControl, and the ninth to
+// record of eight handed to and taken from IKDOWinampControl, and the other three to
 // and from the instance's own page; the location given to the player link.
 //
 // The instance makes it after its link and keeps it for its whole life; the
@@ -30,13 +30,13 @@ class TKDOWinampSettings {
 
   const TKDOWinampInstanceSettings& Current() const { return FSettings; }
 
-  // Reads the nine from the store, each into its field, and applies them.
+  // Reads the eleven from the store, each into its field, and applies them.
   void Load();
-  // Writes the nine to the store.
+  // Writes the eleven to the store.
   void Save() const;
   // New references to the record's eight.
   void CopyRecord(TKDOWinampControlSettings& record) const;
-  // The record's eight, applied; the ninth stays as it was. The store sees them at the next Save.
+  // The record's eight, applied; the other three stay as they were. The store sees them at the next Save.
   void TakeRecord(const TKDOWinampControlSettings& record);
   // The settings outside the record, for the instance's own page; they count from the next poll.
   void CopyExtra(TKDOWinampInstanceSettings& settings) const;

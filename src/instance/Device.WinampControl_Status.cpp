@@ -41,13 +41,17 @@ enum class Outcome { More, Write, Drop };
 constexpr bool IsText(TKDOPlayerQuery q) {
   return q == TKDOPlayerQuery::PlaylistFile || q == TKDOPlayerQuery::PlaylistTitle;
 }
+constexpr bool IsTag(TKDOPlayerQuery q) { return q == TKDOPlayerQuery::Artist || q == TKDOPlayerQuery::Album; }
 
 // The mirrored settings' steps, in the settings' order.
 constexpr uint8_t kTextPhases = 4;
+constexpr uint8_t StepsOf(TKDOPlayerQuery q) {
+  return q == TKDOPlayerQuery::None ? 0 : IsText(q) ? kTextPhases : IsTag(q) ? TKDOWinampTags::kSteps : 1;
+}
 constexpr std::size_t kStepCount = [] {
   std::size_t n = 0;
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-    n += row.Query == TKDOPlayerQuery::None ? 0 : IsText(row.Query) ? kTextPhases : 1;
+    n += StepsOf(row.Query);
   return n;
 }();
 constexpr std::array<PollStep, kStepCount> kSteps = [] {
@@ -55,7 +59,7 @@ constexpr std::array<PollStep, kStepCount> kSteps = [] {
   std::size_t n = 0;
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
     if (row.Query == TKDOPlayerQuery::None) continue;
-    const uint8_t phases = IsText(row.Query) ? kTextPhases : 1;
+    const uint8_t phases = StepsOf(row.Query);
     for (uint8_t phase = 0; phase < phases; ++phase) steps[n++] = {&row, phase, phase == 0};
   }
   return steps;
@@ -71,6 +75,8 @@ Outcome Ask(const PollStep& step, L& l, TStatusPollAnswer& a, std::string& text)
     case TKDOPlayerQuery::Repeat: a.Number = l.GetRepeat(); return Outcome::Write;
     case TKDOPlayerQuery::PlayState: a.Number = l.GetPlayState(); return Outcome::Write;
     case TKDOPlayerQuery::None: return Outcome::Write;
+    case TKDOPlayerQuery::Artist:
+    case TKDOPlayerQuery::Album:  // asked through the tags' own steps
     case TKDOPlayerQuery::PlaylistFile:
     case TKDOPlayerQuery::PlaylistTitle: break;
   }
@@ -140,6 +146,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   uint8_t at = FPoll.Step < kStepCount ? FPoll.Step : 0;
   if (!FPoll.Resume) at = ItemStart(at);
   bool answering = true;
+  FTags.NewPoll();
   // One round at most: what was not reached within the budget comes first next time.
   for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
     const PollStep& step = kSteps[at];
@@ -148,7 +155,10 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
     Outcome outcome = Outcome::Write;
     if (!ident.empty()) {
       const uint32_t asked = platform::TickMs();
-      outcome = Ask(step, FLink, FAnswer, FPolledText);
+      if (IsTag(step.Row->Query))
+        outcome = FTags.Step(step.Phase, step.Row->Query, FLink, FPolledText) ? Outcome::Write : Outcome::More;
+      else
+        outcome = Ask(step, FLink, FAnswer, FPolledText);
       spent += uint32_t(platform::TickMs() - asked);
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
       if (!FLink.HasAnsweringPlayer()) {
@@ -157,6 +167,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
         break;
       }
       if (outcome == Outcome::Write) Write(*step.Row, ident.get(), FAnswer.Number, FPolledText);
+      if (outcome == Outcome::Write && IsText(step.Row->Query)) FTags.Saw(step.Row->Query, FPolledText);
     }
     // An item without identifier, complete or dropped is left for the next; otherwise its next step follows.
     const uint8_t from = at;
@@ -183,7 +194,7 @@ void TKDOWinampStatus::WriteNoPlayer() {
 void TKDOWinampStatus::Write(const TKDOSettingsKey& row, KDOString ident, int32_t number, std::string_view text) {
   if (row.Type == KDO_TYPE_INTEGER) return UpdateIntegerVariable(ident, number);
   if (row.Type == KDO_TYPE_BOOLEAN) return UpdateBooleanVariable(ident, number != 0);
-  if (IsText(row.Query)) return UpdateStringVariable(ident, text);
+  if (IsText(row.Query) || IsTag(row.Query)) return UpdateStringVariable(ident, text);
   UpdateStringVariable(ident, TimeText(number));
 }
 

@@ -15,6 +15,7 @@
 
 #include "instance/Device.WinampControl_Budget.h"
 #include "instance/Device.WinampControl_Services.h"
+#include "instance/Device.WinampControl_Tags.h"
 #include "control/Device.WinampControl_Types.h"
 #include "platform/Platform.h"
 
@@ -77,5 +78,6 @@ class TKDOWinampStatus {
   std::string FPolledText;  // the poll's text buffer, kept between ticks so that a quiet tick allocates nothing
   TStatusPollProgress FPoll;
   TStatusPollAnswer FAnswer;
+  TKDOWinampTags FTags;
   std::unique_ptr<platform::Timer> FTimer;  // last: it ticks only once the rest is made
 };

@@ -92,10 +92,18 @@ struct CopyDataRecord {
 // The process that owns the window (0 when there is none).
 uint32_t WindowProcessId(WindowHandle window);
 
+// Rights asked of another process: each opening asks only what its use needs.
+namespace access {
+constexpr uint32_t kVmOperation = 0x0008;  // PROCESS_VM_OPERATION: reserve and release memory there
+constexpr uint32_t kVmRead = 0x0010;       // PROCESS_VM_READ
+constexpr uint32_t kVmWrite = 0x0020;      // PROCESS_VM_WRITE (writing needs kVmOperation too)
+}  // namespace access
+
+class RemoteMemory;
+
 // An open handle to another process, closed when this object goes.
 class ProcessHandle {
  public:
-  static constexpr uint32_t kAllAccess = 0x001F0FFF;  // every right, as defined before Vista
   ProcessHandle(uint32_t access, uint32_t processId);
   ~ProcessHandle();
   ProcessHandle(const ProcessHandle&) = delete;
@@ -104,9 +112,50 @@ class ProcessHandle {
   bool IsOpen() const { return handle_ != 0; }
   // Copies `size` bytes at `address` in that process; all or nothing, like ReadProcessMemory.
   bool Read(uint32_t address, void* buffer, std::size_t size) const;
+  // Copies `size` bytes to `address` in that process; all or nothing.
+  bool Write(uint32_t address, const void* data, std::size_t size) const;
 
  private:
+  friend class RemoteMemory;
+  // Committed read-write memory there (0 when none could be had), and its release.
+  uint32_t Reserve(uint32_t size) const;
+  bool Release(uint32_t address) const;
+
   uintptr_t handle_ = 0;
+};
+
+// Read-write memory reserved in the process that owns a window, released when
+// this object goes. It holds no handle: each use opens the process with the
+// rights it needs and closes it again. The release opens the process by its id
+// only while the window still belongs to it: a window lives no longer than its
+// process, so the id cannot have passed to another process meanwhile; the
+// memory of a process that has ended went with it.
+class RemoteMemory {
+ public:
+  RemoteMemory() = default;
+  // Reserves `size` bytes in the window's process through `process`, opened
+  // on it with kVmOperation at least; Reserved() says whether it worked.
+  RemoteMemory(const ProcessHandle& process, WindowHandle window, uint32_t processId, uint32_t size);
+  ~RemoteMemory() { Release(); }
+  RemoteMemory(RemoteMemory&& other) noexcept { Swap(other); }
+  RemoteMemory& operator=(RemoteMemory&& other) noexcept {
+    Swap(other);  // what this held goes with `other`
+    return *this;
+  }
+
+  bool Reserved() const { return address_ != 0; }
+  uint32_t Address() const { return address_; }
+  WindowHandle Window() const { return window_; }
+  uint32_t ProcessId() const { return processId_; }
+  // Gives the memory back now (when its process is still there to take it).
+  void Release() noexcept;
+
+ private:
+  void Swap(RemoteMemory& other) noexcept;
+
+  WindowHandle window_ = 0;
+  uint32_t processId_ = 0;
+  uint32_t address_ = 0;
 };
 
 // The size of the pages in which readable memory begins and ends.

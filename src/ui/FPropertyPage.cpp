@@ -9,7 +9,7 @@ using platform::ComponentLayout;
 using platform::Picture;
 namespace f = platform::flags;
 
-constexpr platform::FormLayout kForm = {"frmPropertyPage", "WinAmp Control - Configuration", 422, 497, "MS Sans Serif",
+constexpr platform::FormLayout kForm = {"frmPropertyPage", "WinAmp Control - Configuration", 422, 561, "MS Sans Serif",
                                       11};
 
 constexpr const char* kSelectHint = "List All Variables";
@@ -29,13 +29,13 @@ constexpr ComponentLayout kLayout[] = {
      Picture::None, 0},
     {"GroupBox1", ComponentKind::GroupBox, nullptr, "WinAmp Player Location", 8, 80, 401, 73, 1, 0, nullptr,
      Picture::None, 0},
-    {"btnApply", ComponentKind::SpeedButton, nullptr, "Apply", 336, 467, 78, 22, -1, 0, nullptr, Picture::GlyphApply,
+    {"btnApply", ComponentKind::SpeedButton, nullptr, "Apply", 336, 531, 78, 22, -1, 0, nullptr, Picture::GlyphApply,
      0},
     {"Label6", ComponentKind::Label, "GroupBox1", "Location:", 16, 36, 44, 13, -1, 0, nullptr, Picture::None, 0},
-    {"btnOK", ComponentKind::SpeedButton, nullptr, "OK", 257, 467, 73, 22, -1, 0, nullptr, Picture::GlyphOk,
+    {"btnOK", ComponentKind::SpeedButton, nullptr, "OK", 257, 531, 73, 22, -1, 0, nullptr, Picture::GlyphOk,
      f::Opaque},
     {"Bevel2", ComponentKind::Bevel, "pTop", nullptr, 0, 63, 422, 2, -1, 0, nullptr, Picture::None, f::AlignBottom},
-    {"GroupBox2", ComponentKind::GroupBox, nullptr, "Player Status", 13, 168, 401, 293, 2, 0, nullptr, Picture::None,
+    {"GroupBox2", ComponentKind::GroupBox, nullptr, "Player Status", 13, 168, 401, 357, 2, 0, nullptr, Picture::None,
      0},
     {"Label4", ComponentKind::Label, "GroupBox2", "Track Pos:", 16, 36, 52, 13, -1, 0, nullptr, Picture::None, 0},
     {"btnSelectVar1", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 32, 23, 22, -1, 1, kSelectHint,
@@ -80,6 +80,16 @@ constexpr ComponentLayout kLayout[] = {
     {"edPlayState", ComponentKind::Edit, "GroupBox2", nullptr, 88, 256, 265, 21, 7, 0, nullptr, Picture::None,
      f::Disabled},
     {"SpeedButton6", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 256, 23, 22, -1, 8, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
+    {"Label13", ComponentKind::Label, "GroupBox2", "Artist:", 16, 292, 30, 13, -1, 0, nullptr, Picture::None, 0},
+    {"edArtist", ComponentKind::Edit, "GroupBox2", nullptr, 88, 288, 265, 21, 8, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"SpeedButton7", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 288, 23, 22, -1, 9, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
+    {"Label14", ComponentKind::Label, "GroupBox2", "Album:", 16, 324, 33, 13, -1, 0, nullptr, Picture::None, 0},
+    {"edAlbum", ComponentKind::Edit, "GroupBox2", nullptr, 88, 320, 265, 21, 9, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"SpeedButton8", ComponentKind::SpeedButton, "GroupBox2", nullptr, 362, 320, 23, 22, -1, 10, kSelectHint,
      Picture::GlyphList, kSelectFlags},
 };
 
@@ -129,7 +139,7 @@ void TfrmPropertyPage::FormShow() {
     FForm->SetText(row.Edit, (FSettings.*row.Field).view());
 }
 
-// Hands all nine texts over every time, changed or not; the form stays open.
+// Hands all eleven texts over every time, changed or not; the form stays open.
 void TfrmPropertyPage::btnApplyClick() {
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
     FSettings.*row.Field = TKDOText(FForm->Text(row.Edit));

@@ -54,9 +54,14 @@ int64_t WholeSecondsBetween(double a, double b) {
   return std::llround(ms) / 1000;
 }
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
-
 }  // namespace
+
+std::string_view TrimBlanksAndControls(std::string_view text) {
+  auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
 
 TWinAmpControl::TWinAmpControl() : FCheckTimer(std::make_unique<platform::Timer>()) {
   FCheckTimer->SetOnTimer([this] { CheckPlayer(); });
@@ -144,6 +149,7 @@ void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
   if (window != FPlayerWindow) {
     FNotAnswering = false;
     FAnswerQuestion.Cancel();
+    FQueryMemory.Release();  // a player let go of, closed or not, gets its memory back
   }
   FPlayerWindow = window;
 }
@@ -286,7 +292,7 @@ void TWinAmpControl::ReadEntryText(int32_t index, uint32_t which, std::string& t
   if (!FPlayerWindow) return;
   const uint32_t address = uint32_t(SendPlayerMessage(WM_USER_, uint32_t(index), which));
   if (FNotAnswering) return;  // no address was given: nothing to read
-  const platform::ProcessHandle process(platform::ProcessHandle::kAllAccess,
+  const platform::ProcessHandle process(platform::access::kVmRead,
                                         platform::WindowProcessId(FPlayerWindow));
   char buffer[kReadSize + 1] = {};
   if (!process.Read(address, buffer, kReadSize)) {
@@ -294,8 +300,5 @@ void TWinAmpControl::ReadEntryText(int32_t index, uint32_t which, std::string& t
     const uint32_t toPageEnd = platform::kPageSize - address % platform::kPageSize;
     if (toPageEnd >= kReadSize || !process.Read(address, buffer, toPageEnd)) std::memset(buffer, 0, sizeof buffer);
   }
-  std::string_view read(buffer, std::strlen(buffer));
-  while (!read.empty() && IsBlankOrControl(read.front())) read.remove_prefix(1);
-  while (!read.empty() && IsBlankOrControl(read.back())) read.remove_suffix(1);
-  text.assign(read);
+  text.assign(TrimBlanksAndControls({buffer, std::strlen(buffer)}));
 }

@@ -26,6 +26,9 @@
 
 #include "platform/Platform.h"
 
+// A text from the player without the blanks and control characters (codes 32 and below) at its ends.
+std::string_view TrimBlanksAndControls(std::string_view text);
+
 class TWinAmpControl {
  public:
   static constexpr uint32_t kWatchInterval = 30000;
@@ -107,6 +110,18 @@ class TWinAmpControl {
   // The window the link holds (0 when unbound): another value means another player.
   platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
 
+  // The player's own name of a tag field ("artist", "album", "year", ...): 1
+  // to kFieldMax letters or digits. Anything else is never sent.
+  static constexpr std::size_t kFieldMax = 63;
+  static bool IsMetadataField(std::string_view field);
+  // The longest answer taken from the player.
+  static constexpr uint32_t kMetadataMax = 4096;
+  // The field of a file as the player tells it (its extended file info
+  // request, one send): true when it has it. `value` is empty otherwise, and
+  // at most kMetadataMax characters, trimmed, when not. Nothing is sent for a
+  // field that is not a field name, or a file name too long for the request.
+  bool GetFileMetadata(std::string_view fileName, std::string_view field, std::string& value);
+
   // The entry's text without the length query, for a caller that has asked
   // the length itself (one send and one read fewer than GetPlaylistFile).
   void ReadPlaylistFileAt(int32_t index, std::string& fileName);
@@ -145,4 +160,5 @@ class TWinAmpControl {
   std::vector<platform::WindowHandle> FClosing;  // told to close, not yet gone
   platform::StartedProcess FStarted;              // the copy last started, watched
   platform::AnswerQuestion FAnswerQuestion;  // cancelled with the link
+  platform::RemoteMemory FQueryMemory;       // the tag request's memory in the bound player, made on first use
 };

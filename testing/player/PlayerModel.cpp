@@ -1,5 +1,6 @@
 #include "PlayerModel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -18,6 +19,21 @@ std::size_t FindSwitch(std::string_view line, std::string_view name) {
   for (std::size_t i = 0; i + name.size() <= line.size(); ++i)
     if ((i == 0 || IsSpace(line[i - 1])) && EqualIgnoringAZCase(line.substr(i, name.size()), name)) return i;
   return std::string_view::npos;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return lower;
+}
+
+// An ID3v1 field: up to its first zero, without the blanks that pad it.
+std::string Field(const unsigned char* at, std::size_t size) {
+  std::string text(reinterpret_cast<const char*>(at), size);
+  text.resize(std::min(text.find('\0'), text.size()));
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
 }
 
 // A reply is a signed 32-bit value; larger values wrap as two's complement.
@@ -39,6 +55,45 @@ std::string TitleFromFileName(std::string_view fileName) {
   // A leading dot names the file rather than starting an extension.
   if (dot != std::string_view::npos && dot > 0) last = last.substr(0, dot);
   return std::string(last);
+}
+
+std::optional<Tags> ParseId3v1(const unsigned char (&tail)[128]) {
+  if (std::memcmp(tail, "TAG", 3) != 0) return std::nullopt;
+  Tags tags;
+  auto put = [&](const char* name, std::string value) {
+    if (!value.empty()) tags[name] = std::move(value);
+  };
+  put("title", Field(tail + 3, 30));
+  put("artist", Field(tail + 33, 30));
+  put("album", Field(tail + 63, 30));
+  put("year", Field(tail + 93, 4));
+  const bool hasTrack = tail[125] == 0 && tail[126] != 0;  // ID3v1.1
+  put("comment", Field(tail + 97, hasTrack ? 28 : 30));
+  if (hasTrack) put("track", std::to_string(tail[126]));
+  if (tail[127] != 255) put("genre", std::to_string(tail[127]));
+  return tags;
+}
+
+Tags TagsFromFileName(std::string_view fileName) {
+  Tags tags;
+  const std::string name = TitleFromFileName(fileName);
+  const std::size_t dash = name.find(" - ");
+  if (dash != std::string::npos) tags["artist"] = name.substr(0, dash);
+  tags["title"] = dash == std::string::npos ? name : name.substr(dash + 3);
+  const std::size_t slash = fileName.find_last_of("\\/");
+  if (slash != std::string_view::npos) {
+    const std::string_view folder = fileName.substr(0, slash);
+    const std::size_t before = folder.find_last_of("\\/:");
+    const std::string_view album = before == std::string_view::npos ? folder : folder.substr(before + 1);
+    if (!album.empty()) tags["album"] = album;
+  }
+  return tags;
+}
+
+bool SetTagFromControl(PlayerModel& model, std::string_view text) {
+  const std::size_t equals = text.find('=');
+  return equals != std::string_view::npos &&
+         model.SetTag(model.CurrentIndex(), text.substr(0, equals), text.substr(equals + 1));
 }
 
 std::string ClassFromCommandLine(std::string_view commandLine) {
@@ -207,6 +262,8 @@ bool PlayerModel::Add(std::string_view fileName) {
   entry.FileName = fileName;
   entry.Title = TitleFromFileName(fileName);
   entry.LengthSeconds = LengthFromTitle(entry.Title);
+  std::optional<Tags> read = tagReader_ ? tagReader_(fileName) : std::nullopt;
+  entry.FileTags = read ? std::move(*read) : TagsFromFileName(fileName);
   entries_.push_back(std::move(entry));
   Entry& added = entries_.back();
   added.FileNameAddress = memory_.Store(added.FileName, Placement::Heap);
@@ -224,6 +281,24 @@ bool PlayerModel::SetTitle(int32_t index, std::string_view title, Placement plac
   entry.Title = std::move(text);
   entry.TitleAddress = address;
   return true;
+}
+
+bool PlayerModel::SetTag(int32_t index, std::string_view field, std::string_view value) {
+  if (!InRange(index)) return false;
+  entries_[index].FileTags[LowerCase(field)] = value;
+  return true;
+}
+
+std::optional<std::string> PlayerModel::Tag(std::string_view fileName, std::string_view field) const {
+  std::optional<Tags> read;
+  const Tags* tags = nullptr;
+  for (const Entry& entry : entries_)
+    if (EqualIgnoringAZCase(entry.FileName, fileName)) tags = &entry.FileTags;
+  if (!tags && tagReader_ && (read = tagReader_(fileName))) tags = &*read;
+  if (!tags) return std::nullopt;
+  auto it = tags->find(LowerCase(field));
+  if (it == tags->end()) return std::nullopt;
+  return it->second;
 }
 
 bool PlayerModel::SetLength(int32_t index, int32_t seconds) {
@@ -305,6 +380,9 @@ int32_t SharedControls::OnUser(PlayerModel& model, uint32_t wParam, uint32_t lPa
     case control::kSetLength:
       model.SetLength(model.CurrentIndex(), int32_t(wParam));
       return 0;
+    case control::kUnterminatedTags:
+      unterminated_ = wParam != 0;
+      return 0;
     case user::kFileAddress:
     case user::kTitleAddress: {
       const int32_t reply = model.OnUser(wParam, lParam);
@@ -312,6 +390,17 @@ int32_t SharedControls::OnUser(PlayerModel& model, uint32_t wParam, uint32_t lPa
     }
   }
   return model.OnUser(wParam, lParam);
+}
+
+SharedControls::TagAnswer SharedControls::ExtendedFileInfo(const PlayerModel& model, std::string_view fileName,
+                                                           std::string_view field, uint32_t retlen) const {
+  const std::optional<std::string> value = model.Tag(fileName, field);
+  if (!value || retlen == 0) return {};
+  if (!unterminated_) return {1, value->substr(0, retlen - 1) + '\0'};
+  std::string bytes = *value + '|';
+  while (bytes.size() < retlen) bytes += bytes;
+  bytes.resize(retlen);
+  return {1, bytes};
 }
 
 }  // namespace player

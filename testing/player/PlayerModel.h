@@ -30,6 +30,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -62,6 +65,7 @@ constexpr uint32_t kGetRepeat = 251;
 constexpr uint32_t kSetShuffle = 252;
 constexpr uint32_t kSetRepeat = 253;
 constexpr uint32_t kPlaylistWindow = 260;  // the shells answer: the model knows no windows
+constexpr uint32_t kExtendedFileInfo = 290;  // wParam: the address of the request's record, in our memory
 constexpr uint32_t kGetManualAdvance = 634;
 constexpr uint32_t kSetManualAdvance = 635;
 constexpr uint32_t kVolumeQuery = 0xFFFFFD66;  // -666 as a wParam
@@ -87,8 +91,12 @@ constexpr uint32_t kDie = 0x7002;              // WM_USER: end the process at on
 constexpr uint32_t kReplyDelay = 0x7003;       // WM_USER: delay every later reply by wParam ms
 constexpr uint32_t kGarbageAddresses = 0x7004; // WM_USER: wParam 1/0: 211/212 reply unreadable addresses
 constexpr uint32_t kSetLength = 0x7005;        // WM_USER: current entry's length := wParam seconds
+constexpr uint32_t kUnterminatedTags = 0x7006; // WM_USER: wParam 1/0: 290 fills its whole answer, no zero
+constexpr uint32_t kDieAtTagQuery = 0x7007;    // WM_USER: answer the next 290, then end the process
+constexpr uint32_t kLastTagRecord = 0x7008;    // WM_USER: the address the last 290 named (0: none yet)
 constexpr uint32_t kSetTitle = 0x7101;         // WM_COPYDATA: current entry's title := the text
 constexpr uint32_t kSetTitleAtEnd = 0x7102;    // WM_COPYDATA: same, its zero the last readable byte
+constexpr uint32_t kSetTag = 0x7103;           // WM_COPYDATA: "field=value", a tag of the current entry
 }  // namespace control
 
 enum class Placement {
@@ -108,12 +116,24 @@ class TextMemory {
 
 enum class PlayState { Stopped, Playing, Paused };
 
+// A file's tags by field name ("artist", "album", ...), names in lower case.
+using Tags = std::map<std::string, std::string>;
+
+// The ID3v1 tag in a file's last 128 bytes ("TAG", title 30, artist 30, album
+// 30, year 4, comment 30 whose last byte is the track when the one before is
+// 0, genre 1): its non-empty fields, the genre by its number; nothing without "TAG".
+std::optional<Tags> ParseId3v1(const unsigned char (&tail)[128]);
+// The stand-in's own tags when a file has none: "<folder>\<artist> - <title>.ext"
+// gives artist, title and album (the folder's name); what is missing is left out.
+Tags TagsFromFileName(std::string_view fileName);
+
 struct Entry {
   std::string FileName;
   std::string Title;
   int32_t LengthSeconds = 0;
   uint32_t FileNameAddress = 0;  // 0 when the memory could not be had
   uint32_t TitleAddress = 0;
+  Tags FileTags;
 };
 
 // The text a WM_COPYDATA carries: up to its first zero, never beyond `size` bytes.
@@ -163,6 +183,15 @@ class PlayerModel {
   bool SetTitle(int32_t index, std::string_view title, Placement placement = Placement::Heap);
   bool SetLength(int32_t index, int32_t seconds);
   bool Remove(int32_t index);
+  bool SetTag(int32_t index, std::string_view field, std::string_view value);
+  // Where a file's tags come from when it is added (player.exe: the file's own
+  // ID3v1 tag); without a reader, or for a file it finds none in, the file's name.
+  void SetTagReader(std::function<std::optional<Tags>(std::string_view fileName)> reader) {
+    tagReader_ = std::move(reader);
+  }
+  // The field of a file (A to Z compared without case): an entry's, else what
+  // the reader finds in the file; nothing when neither has it.
+  std::optional<std::string> Tag(std::string_view fileName, std::string_view field) const;
 
  private:
   bool InRange(int32_t index) const { return index >= 0 && std::size_t(index) < entries_.size(); }
@@ -183,7 +212,11 @@ class PlayerModel {
   bool repeat_ = false;
   bool manualAdvance_ = false;
   bool closeRequested_ = false;
+  std::function<std::optional<Tags>(std::string_view)> tagReader_;
 };
+
+// The test control "field=value": a tag of the current entry; false without "=" or an entry.
+bool SetTagFromControl(PlayerModel& model, std::string_view text);
 
 // The test controls that both shells answer alike (unreadable entry addresses,
 // a track's length); every other request goes to the model.
@@ -196,8 +229,21 @@ class SharedControls {
   int32_t OnUser(PlayerModel& model, uint32_t wParam, uint32_t lParam);
   void ReplyGarbageAddresses(bool on) { garbage_ = on; }
 
+  // The extended file info request, its record read by the shell: the reply,
+  // and the bytes to put at the record's answer (never more than `retlen`).
+  // 1 and the field's text, cut to leave room for its zero; 0 and nothing
+  // when the file has no such field. While unterminated, an answer fills all
+  // `retlen` bytes and carries no zero.
+  struct TagAnswer {
+    int32_t Reply = 0;
+    std::string Bytes;
+  };
+  TagAnswer ExtendedFileInfo(const PlayerModel& model, std::string_view fileName, std::string_view field,
+                             uint32_t retlen) const;
+
  private:
   bool garbage_ = false;
+  bool unterminated_ = false;
 };
 
 }  // namespace player

@@ -30,17 +30,25 @@ uint32_t TickMs() { return W() ? W()->TickMs() : 0; }
 
 uint32_t WindowProcessId(WindowHandle window) { return W() ? W()->WindowProcess(window) : 0; }
 
-ProcessHandle::ProcessHandle(uint32_t, uint32_t processId) {
-  if (W() && W()->OpenProcess(processId)) handle_ = processId;
+ProcessHandle::ProcessHandle(uint32_t access, uint32_t processId) {
+  if (W() && processId) handle_ = W()->OpenProcess(processId, access);
 }
 
 ProcessHandle::~ProcessHandle() {
-  if (handle_ && W()) W()->CloseProcess(uint32_t(handle_));
+  if (handle_ && W()) W()->CloseProcess(handle_);
 }
 
 bool ProcessHandle::Read(uint32_t address, void* buffer, std::size_t size) const {
-  return handle_ && W() && W()->ReadProcess(uint32_t(handle_), address, buffer, size);
+  return handle_ && W() && W()->ReadProcess(handle_, address, buffer, size);
 }
+
+bool ProcessHandle::Write(uint32_t address, const void* data, std::size_t size) const {
+  return handle_ && W() && W()->WriteProcess(handle_, address, data, size);
+}
+
+uint32_t ProcessHandle::Reserve(uint32_t size) const { return handle_ && W() ? W()->ReserveIn(handle_, size) : 0; }
+
+bool ProcessHandle::Release(uint32_t address) const { return handle_ && W() && W()->ReleaseIn(handle_, address); }
 
 StartedProcess ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {
   return StartedProcess(W() ? W()->Shell(file, parameters, showCommand) : 0);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace sim {
 
@@ -284,19 +285,71 @@ uint32_t World::WindowProcess(WindowHandle window) const {
   return it == windows_.end() || !it->second.Alive ? 0 : it->second.Pid;
 }
 
-bool World::OpenProcess(uint32_t pid) {
+uintptr_t World::OpenProcess(uint32_t pid, uint32_t access) {
   ++openCalls_;
-  if (!ProcessAlive(pid)) return false;
-  ++openHandles_;
+  openedRights_.push_back(access);
+  if (!ProcessAlive(pid)) return 0;
+  for (std::size_t slot = 0; slot < handles_.size(); ++slot) {
+    if (handles_[slot].Pid != 0) continue;
+    handles_[slot] = {pid, access};
+    return slot + 1;
+  }
+  return 0;  // more open at once than any use of ours needs
+}
+
+void World::CloseProcess(uintptr_t handle) {
+  if (handle >= 1 && handle <= handles_.size()) handles_[handle - 1] = {};
+}
+
+int World::OpenProcessHandles() const {
+  return int(std::count_if(handles_.begin(), handles_.end(), [](const OpenHandle& h) { return h.Pid != 0; }));
+}
+
+const World::Process* World::Through(uintptr_t handle, uint32_t rights) const {
+  if (handle < 1 || handle > handles_.size() || handles_[handle - 1].Pid == 0) return nullptr;
+  const OpenHandle& h = handles_[handle - 1];
+  if ((h.Access & rights) != rights) return nullptr;
+  auto it = processes_.find(h.Pid);
+  return it == processes_.end() || !it->second.Alive ? nullptr : &it->second;
+}
+
+World::Process* World::Through(uintptr_t handle, uint32_t rights) {
+  return const_cast<Process*>(std::as_const(*this).Through(handle, rights));
+}
+
+bool World::ReadProcess(uintptr_t handle, uint32_t address, void* buffer, std::size_t size) const {
+  const Process* p = Through(handle, platform::access::kVmRead);
+  return p && p->Memory.Read(address, buffer, size);
+}
+
+bool World::WriteProcess(uintptr_t handle, uint32_t address, const void* data, std::size_t size) {
+  Process* p = Through(handle, platform::access::kVmWrite | platform::access::kVmOperation);
+  return p && p->Memory.Write(address, data, size);
+}
+
+uint32_t World::ReserveIn(uintptr_t handle, uint32_t size) {
+  Process* p = Through(handle, platform::access::kVmOperation);
+  if (!p || size == 0) return 0;
+  const uint32_t address = p->Memory.Map((size + platform::kPageSize - 1) / platform::kPageSize);
+  p->Reserved.push_back(address);
+  return address;
+}
+
+bool World::ReleaseIn(uintptr_t handle, uint32_t address) {
+  Process* p = Through(handle, platform::access::kVmOperation);
+  if (!p || std::erase(p->Reserved, address) == 0) return false;
+  p->Memory.Unmap(address);
   return true;
 }
 
-void World::CloseProcess(uint32_t) { --openHandles_; }
-
-bool World::ReadProcess(uint32_t pid, uint32_t address, void* buffer, std::size_t size) const {
+int World::Reservations(uint32_t pid) const {
   auto it = processes_.find(pid);
-  if (it == processes_.end() || !it->second.Alive) return false;
-  return it->second.Memory.Read(address, buffer, size);
+  return it == processes_.end() || !it->second.Alive ? 0 : int(it->second.Reserved.size());
+}
+
+bool World::PeekProcess(uint32_t pid, uint32_t address, void* buffer, std::size_t size) const {
+  auto it = processes_.find(pid);
+  return it != processes_.end() && it->second.Alive && it->second.Memory.Read(address, buffer, size);
 }
 
 uint32_t World::Shell(const std::string& file, const std::string& parameters, int show) {

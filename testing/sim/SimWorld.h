@@ -8,6 +8,7 @@
 // functions act on it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -108,8 +109,12 @@ class World {
   // Ends the process; its windows go with it without any message.
   void EndProcess(uint32_t pid);
   bool ProcessAlive(uint32_t pid) const;
-  int OpenProcessHandles() const { return openHandles_; }  // currently open
+  int OpenProcessHandles() const;  // currently open
   int OpenProcessCalls() const { return openCalls_; }
+  // The rights each opening asked for, in order, since the sends were last cleared.
+  const std::vector<uint32_t>& OpenedRights() const { return openedRights_; }
+  // Memory that others reserved in the process and have not released (0 once it has ended).
+  int Reservations(uint32_t pid) const;
 
   // ---- windows
   WindowHandle CreateWindow(const std::string& className, uint32_t pid, WindowProc* proc);
@@ -143,6 +148,7 @@ class World {
   void ClearSent() {
     sent_.clear();
     traffic_.clear();
+    openedRights_.clear();
   }
   const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int Lookups() const { return lookups_; }  // window lookups by class name so far
@@ -166,9 +172,16 @@ class World {
   // window has handled it (after its reply delay, and not while it hangs).
   bool AskAnswer(WindowHandle window, uintptr_t id);
   uint32_t WindowProcess(WindowHandle window) const;
-  bool OpenProcess(uint32_t pid);
-  void CloseProcess(uint32_t pid);
-  bool ReadProcess(uint32_t pid, uint32_t address, void* buffer, std::size_t size) const;
+  // A handle to the process with those rights (0 when it has ended); each use
+  // through it fails without the rights Windows asks for that use.
+  uintptr_t OpenProcess(uint32_t pid, uint32_t access);
+  void CloseProcess(uintptr_t handle);
+  bool ReadProcess(uintptr_t handle, uint32_t address, void* buffer, std::size_t size) const;
+  bool WriteProcess(uintptr_t handle, uint32_t address, const void* data, std::size_t size);
+  uint32_t ReserveIn(uintptr_t handle, uint32_t size);
+  bool ReleaseIn(uintptr_t handle, uint32_t address);
+  // A process's memory as it is, for tests: no handle, no rights.
+  bool PeekProcess(uint32_t pid, uint32_t address, void* buffer, std::size_t size) const;
   // The process the launcher started, or 0.
   uint32_t Shell(const std::string& file, const std::string& parameters, int show);
   bool IsFile(const std::string& path) const;
@@ -188,7 +201,15 @@ class World {
   struct Process {
     AddressSpace Memory;
     bool Alive = true;
+    std::vector<uint32_t> Reserved;  // regions others reserved in it
   };
+  struct OpenHandle {
+    uint32_t Pid = 0;
+    uint32_t Access = 0;
+  };
+  // The live process behind a handle that carries all of `rights`, or null.
+  Process* Through(uintptr_t handle, uint32_t rights);
+  const Process* Through(uintptr_t handle, uint32_t rights) const;
   struct PendingAnswer {
     WindowHandle Window;
     uintptr_t Id;
@@ -214,7 +235,8 @@ class World {
   WindowHandle nextWindow_ = 0x10010;
   std::map<uint32_t, Process> processes_;
   uint32_t nextPid_ = 100;
-  int openHandles_ = 0;
+  std::array<OpenHandle, 16> handles_{};  // a handle is its slot's number plus 1; Pid 0: a free slot
+  std::vector<uint32_t> openedRights_;    // cleared with the sends: its room stays, so opening allocates nothing
   int lookups_ = 0;
   int openCalls_ = 0;
   std::map<std::string, Launcher> files_;

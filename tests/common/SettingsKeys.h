@@ -1,6 +1,6 @@
 // The instance's settings as the server's store holds them: the location's key, then the seven
 // mirrored values' keys of the record with the type of variable each is written to (an empty value
-// of it), then the play state's key, which the record does not carry.
+// of it), then the play state's, artist's and album's keys, which the record does not carry.
 #pragma once
 
 #include <string>
@@ -24,11 +24,15 @@ inline Mirrored AllMirrored() {
 // The play state, mirrored into an integer variable; the record of eight does not carry it.
 inline constexpr const char* kPlayStateKey = "PlayStateVar";
 
-// All nine keys in the order the instance reads and writes them.
+// The current file's artist and album, mirrored into text variables; nor does the record carry them.
+inline constexpr const char* kArtistKey = "ArtistVar";
+inline constexpr const char* kAlbumKey = "AlbumVar";
+
+// All eleven keys in the order the instance reads and writes them.
 inline std::vector<std::string> SettingsKeys() {
   std::vector<std::string> keys = {"WinampLocation"};
   for (const auto& item : AllMirrored()) keys.push_back(item.first);
-  keys.push_back(kPlayStateKey);
+  keys.insert(keys.end(), {kPlayStateKey, kArtistKey, kAlbumKey});
   return keys;
 }
 

@@ -28,6 +28,9 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
     HWND page = FindWindowA("KDOForm", nullptr);
     return page && host::SaveWindowPng(page, file);
   };
+  // The tagged files ./run demo writes into the folder the server and its players run in.
+  e2e::WriteId3v1File("demo-cheek.mp3", "Cheek to Cheek", "Ella Fitzgerald", "Ella and Louis", "1956");
+  e2e::WriteId3v1File("demo-summertime.mp3", "Summertime", "Louis Armstrong", "Porgy and Bess", "1957");
   std::ifstream script(WAC_SOURCE_DIR "/demo/demo.kdo");
   ASSERT_TRUE(script) << "demo/demo.kdo";
   std::string line, out, error;
@@ -56,6 +59,7 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
             "WAC_Announce(1, \"C:\\Sounds\\Doorbell (2s).wav\", 230) -> true");
   EXPECT_EQ(shown["WAC_GetPlaylistLength(1)"], "WAC_GetPlaylistLength(1) -> 3") << "the chime's entry went again";
   EXPECT_EQ(shown["WAC_SetTrackPosition(1, 30)"], "WAC_SetTrackPosition(1, 30) -> false") << "stopped";
+  EXPECT_EQ(shown["WAC_GetMetadata(2, \"year\")"], "WAC_GetMetadata(2, \"year\") -> \"1957\"") << "the file's own tag";
 
   auto var = [&](const char* name) { return *server.Variable(name); };
   EXPECT_EQ(var("Title1").Str, "Afternoon Tea");
@@ -66,6 +70,7 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   EXPECT_TRUE(var("Shuffle1").Bool);
   EXPECT_FALSE(var("Repeat1").Bool);
   EXPECT_EQ(var("Title2").Str, "Kitchen Jazz");
+  EXPECT_EQ(var("Album2").Str, "Radio") << "the entry's own: the player names it after its folder";
   EXPECT_EQ(var("Volume2").Int, 120);
   EXPECT_FALSE(var("Shuffle2").Bool);
   EXPECT_TRUE(var("Repeat2").Bool);

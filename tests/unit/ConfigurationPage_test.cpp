@@ -20,6 +20,8 @@ namespace {
 
 const char* const kEdits[] = {"edLocation",   "edTrackPos", "edTrackLen", "edTrackFile",
                               "edTrackTitle", "edVolume",   "edShuffle",  "edRepeat"};
+// The fields of the settings the record does not carry, reached by the instance's own path.
+const char* const kExtraEdits[] = {"edPlayState", "edArtist", "edAlbum"};
 
 class Page : public InstanceTest {
  protected:
@@ -63,11 +65,12 @@ TEST_F(Page, ShowBuildsOneFormWithTheLayout) {
   const platform::FormLayout& layout = sim::LayoutOf(form);
   EXPECT_STREQ(layout.Caption, "WinAmp Control - Configuration");
   EXPECT_EQ(layout.ClientWidth, 422);
-  EXPECT_EQ(layout.ClientHeight, 497);
+  EXPECT_EQ(layout.ClientHeight, 561);
   EXPECT_STREQ(layout.FontName, "MS Sans Serif");
-  EXPECT_EQ(sim::ComponentsOf(form).size(), 37u);
+  EXPECT_EQ(sim::ComponentsOf(form).size(), 43u);
   EXPECT_EQ(Fields(), Settings()) << "FormShow fills the fields from the instance";
-  EXPECT_EQ(form.Text("edPlayState"), "var8") << "and the play state's by the instance's own path";
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(form.Text(kExtraEdits[i]), "var" + std::to_string(8 + i)) << "by the instance's own path";
   EXPECT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
   EXPECT_EQ(sim::Forms().size(), 1u) << "a second show makes no second form";
   EXPECT_EQ(sim::BroughtToFront(form), 1);
@@ -139,6 +142,7 @@ TEST_P(Leaving, OkAndApplyApplyTheShownTextsTheCloseBoxNothing) {
     case Before::kEdits:
       Form().SetText("edVolume", "NewVolume");
       Form().SetText("edPlayState", "NewState");
+      Form().SetText("edAlbum", "NewAlbum");
       shown[5] = "NewVolume";
       break;
     case Before::kFileDialog:
@@ -173,6 +177,7 @@ TEST_P(Leaving, OkAndApplyApplyTheShownTextsTheCloseBoxNothing) {
     module->SaveSettings();
     EXPECT_EQ(server.Setting(1, "Settings", "PlayStateVar"), "NewState")
         << "the play state handed over with the others";
+    EXPECT_EQ(server.Setting(1, "Settings", "AlbumVar"), "NewAlbum");
   }
   if (!Form().Visible()) module->ShowConfigurationPage();
   EXPECT_EQ(Fields(), Settings()) << "the next show shows what the instance holds";
@@ -322,6 +327,7 @@ TEST_F(Page, EachSelectButtonFillsItsFieldWithItsFilter) {
       {"SpeedButton1", 3, "edVolume", 2},    {"SpeedButton2", 4, "edShuffle", 1},
       {"SpeedButton3", 5, "edRepeat", 1},    {"SpeedButton4", 6, "edTrackFile", 8},
       {"SpeedButton5", 7, "edTrackTitle", 8}, {"SpeedButton6", 8, "edPlayState", 2},
+      {"SpeedButton7", 9, "edArtist", 8},     {"SpeedButton8", 10, "edAlbum", 8},
   };
   for (const auto& [button, tag, edit, filter] : rows) {
     EXPECT_EQ(Form().Tag(button), tag);
@@ -335,18 +341,18 @@ TEST_F(Page, EachSelectButtonFillsItsFieldWithItsFilter) {
   EXPECT_EQ(Settings()[1], "var1") << "the instance keeps its settings until Apply";
 }
 
-TEST_F(Page, TagsOutsideOneToEightDoNothing) {
+TEST_F(Page, TagsOutsideOneToTenDoNothing) {
   TKDORef<IKDOInstanceControl> ic;
   ASSERT_EQ(server.Kernel()->QueryInterface(IID_IKDOInstanceControl, ic.put()), KDO_S_OK);
   TfrmPropertyPage page;
   page.SetInstanceControl(ic.get());
   page.Form().Show();
   for (const char* e : kEdits) page.Form().SetText(e, "unchanged");
-  page.Form().SetText("edPlayState", "unchanged");
-  for (int tag : {0, -1, 9, INT_MIN, INT_MAX}) page.btnSelectVar1Click(tag);
+  for (const char* e : kExtraEdits) page.Form().SetText(e, "unchanged");
+  for (int tag : {0, -1, 11, INT_MIN, INT_MAX}) page.btnSelectVar1Click(tag);
   EXPECT_EQ(selector.Created, 0) << "no server call";
   for (const char* e : kEdits) EXPECT_EQ(page.Form().Text(e), "unchanged");
-  EXPECT_EQ(page.Form().Text("edPlayState"), "unchanged");
+  for (const char* e : kExtraEdits) EXPECT_EQ(page.Form().Text(e), "unchanged");
 }
 
 TEST_F(Page, FailedSelectionLeavesTheFieldAndSuccessTakesAnyText) {

@@ -98,6 +98,7 @@ const Function kFunctions[] = {
     {"WAC_SaveState", {}, 0, {}, "SAVE STATE"},
     {"WAC_RestoreState", {}, 0, {}, "RESTORE STATE"},
     {"WAC_Announce", {{"Filename", 3}, {"Volume", 1}}, 0, {Value::S("a.wav"), Value::I(1)}, "ANNOUNCE"},
+    {"WAC_GetMetadata", {{"Field", 3}}, 3, {Value::S("artist")}, "GET METADATA"},
 };
 constexpr size_t kClassic = 15;
 
@@ -124,7 +125,7 @@ int32_t Result(const Function& f, const host::CallResult& r) { return f.ResultTy
 TEST_F(Script, AllRegisteredInOrderAndUnregisteredAtTheEnd) {
   Create(12, false);
   constexpr size_t n = std::size(kFunctions);
-  ASSERT_EQ(n, 25u);
+  ASSERT_EQ(n, 26u);
   ASSERT_EQ(server.FunctionLog().size(), n);
   for (size_t i = 0; i < n; ++i) {
     const Function& f = kFunctions[i];

@@ -27,7 +27,7 @@ class SimPlayerTest : public ::testing::Test {
     return world.Send(window, kWmCopyData, 0, reinterpret_cast<uintptr_t>(&record)).Reply;
   }
   bool Read(uint32_t address, void* buffer, std::size_t size) {
-    return world.ReadProcess(player.Pid(), address, buffer, size);
+    return world.PeekProcess(player.Pid(), address, buffer, size);
   }
   // The caller's way: 500 bytes in one piece, then up to the zero.
   std::string ReadText(int32_t address) {

@@ -11,6 +11,8 @@ namespace platform {
 static_assert(sizeof(CopyDataRecord) == sizeof(COPYDATASTRUCT));
 static_assert(offsetof(CopyDataRecord, cbData) == offsetof(COPYDATASTRUCT, cbData));
 static_assert(offsetof(CopyDataRecord, lpData) == offsetof(COPYDATASTRUCT, lpData));
+static_assert(access::kVmOperation == PROCESS_VM_OPERATION && access::kVmRead == PROCESS_VM_READ &&
+              access::kVmWrite == PROCESS_VM_WRITE);
 
 namespace {
 HWND ToHwnd(WindowHandle h) { return reinterpret_cast<HWND>(uintptr_t(h)); }
@@ -135,6 +137,25 @@ bool ProcessHandle::Read(uint32_t address, void* buffer, std::size_t size) const
   return ReadProcessMemory(reinterpret_cast<HANDLE>(handle_), reinterpret_cast<LPCVOID>(uintptr_t(address)), buffer,
                            size, &got) &&
          got == size;
+}
+
+bool ProcessHandle::Write(uint32_t address, const void* data, std::size_t size) const {
+  if (!handle_) return false;
+  SIZE_T put = 0;
+  return WriteProcessMemory(reinterpret_cast<HANDLE>(handle_), reinterpret_cast<LPVOID>(uintptr_t(address)), data,
+                            size, &put) &&
+         put == size;
+}
+
+uint32_t ProcessHandle::Reserve(uint32_t size) const {
+  if (!handle_) return 0;
+  return uint32_t(reinterpret_cast<uintptr_t>(
+      VirtualAllocEx(reinterpret_cast<HANDLE>(handle_), nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)));
+}
+
+bool ProcessHandle::Release(uint32_t address) const {
+  return handle_ &&
+         VirtualFreeEx(reinterpret_cast<HANDLE>(handle_), reinterpret_cast<LPVOID>(uintptr_t(address)), 0, MEM_RELEASE);
 }
 
 StartedProcess ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {

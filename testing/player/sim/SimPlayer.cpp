@@ -77,6 +77,8 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
             return model.SetTitle(model.CurrentIndex(), text) ? 1 : 0;
           case player::control::kSetTitleAtEnd:
             return model.SetTitle(model.CurrentIndex(), text, player::Placement::EndOfMemory) ? 1 : 0;
+          case player::control::kSetTag:
+            return player::SetTagFromControl(model, text) ? 1 : 0;
         }
         return model.OnCopyData(record->dwData, record->lpData, record->cbData);
       }
@@ -88,7 +90,28 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
   // dying and delaying are the SimPlayer's own methods.
   int32_t OnUser(uint32_t wParam, uint32_t lParam) {
     if (lParam == player::user::kPlaylistWindow) return int32_t(playlistWindow);
+    if (lParam == player::user::kExtendedFileInfo) return ExtendedFileInfo(wParam);
     return controls.OnUser(model, wParam, lParam);
+  }
+
+  // The record at `address` in our memory: four 32-bit fields, as a 32-bit player has them.
+  int32_t ExtendedFileInfo(uint32_t address) {
+    AddressSpace* memory = world.Memory(pid);
+    uint32_t record[4];
+    if (!memory || !memory->Read(address, record, sizeof record)) return 0;
+    const player::SharedControls::TagAnswer answer =
+        controls.ExtendedFileInfo(model, ReadString(*memory, record[0]), ReadString(*memory, record[1]), record[3]);
+    if (answer.Reply && !memory->Write(record[2], answer.Bytes.data(), answer.Bytes.size())) return 0;
+    if (dieAtTagQuery) Close();
+    return answer.Reply;
+  }
+
+  // A zero-terminated text of our memory, up to its zero or the end of its mapping.
+  static std::string ReadString(const AddressSpace& memory, uint32_t address) {
+    std::string text;
+    char c;
+    while (text.size() < 65536 && memory.Read(uint32_t(address + text.size()), &c, 1) && c) text += c;
+    return text;
   }
 
   void Close() {
@@ -106,6 +129,7 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
   WindowHandle playlistWindow = 0;
   Playlist playlist{*this};
   bool showWindow = true;
+  bool dieAtTagQuery = false;
   int64_t lastMs = 0;
   std::map<uint32_t, uint32_t> regions;  // text address -> its region
   player::PlayerModel model{*this};
@@ -158,6 +182,8 @@ void SimPlayer::SetReplyDelay(uint32_t ms) {
 void SimPlayer::Die() { impl_->world.EndProcess(impl_->pid); }
 
 void SimPlayer::ReplyGarbageAddresses(bool on) { impl_->controls.ReplyGarbageAddresses(on); }
+
+void SimPlayer::DieAtTagQuery() { impl_->dieAtTagQuery = true; }
 
 void SimPlayer::PlaceTitleAtEndOfMemory(int32_t index, const std::string& title) {
   impl_->model.SetTitle(index, title, player::Placement::EndOfMemory);

@@ -15,11 +15,19 @@
 //   WM_USER     lParam 0x7003  from now on, delay every reply by wParam ms
 //   WM_USER     lParam 0x7004  wParam 1/0: replies to 211/212 are unreadable, non-zero addresses
 //   WM_USER     lParam 0x7005  the current entry's length := wParam seconds
+//   WM_USER     lParam 0x7006  wParam 1/0: answers to 290 fill the whole buffer, no zero
+//   WM_USER     lParam 0x7007  answer the next 290, then die (TerminateProcess, exit code 3)
+//   WM_USER     lParam 0x7008  reply the record address the last 290 named (0: none yet)
 //   WM_COPYDATA dwData 0x7101  the current entry's title := the text (any length)
 //   WM_COPYDATA dwData 0x7102  the same, placed so that its terminating zero is
 //                              the last byte ReadProcessMemory can read: a
 //                              PAGE_NOACCESS page follows it (under Wine, which
 //                              ignores page protection there, unmapped space does)
+//   WM_COPYDATA dwData 0x7103  "field=value": a tag of the current entry
+//
+// The extended file info request (WM_USER, lParam 290) reads its record as the
+// player's documentation declares it; a file's tags are its ID3v1 tag when it
+// has one, else what its name gives (see PlayerModel.h).
 #include <windows.h>
 
 #include <algorithm>
@@ -147,8 +155,34 @@ class ProcessTextMemory final : public player::TextMemory {
   std::map<uint32_t, Block> blocks_;
 };
 
+// The extended file info request's record, as documented for 32-bit players.
+struct extendedFileInfoStruct {
+  const char* filename;
+  const char* metadata;
+  char* ret;
+  size_t retlen;
+};
+static_assert(sizeof(extendedFileInfoStruct) == 16, "the documented 32-bit layout");
+
+// The ID3v1 tag in the file's last 128 bytes, if it has one.
+std::optional<player::Tags> ReadId3v1(std::string_view fileName) {
+  const std::string name(fileName);
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  unsigned char tail[128];
+  DWORD got = 0;
+  LARGE_INTEGER back;
+  back.QuadPart = -128;
+  const bool read = SetFilePointerEx(file, back, nullptr, FILE_END) &&
+                    ReadFile(file, tail, sizeof tail, &got, nullptr) && got == sizeof tail;
+  CloseHandle(file);
+  return read ? player::ParseId3v1(tail) : std::nullopt;
+}
+
 class Player {
  public:
+  Player() { model_.SetTagReader(&ReadId3v1); }
   void SetPlaylistWindow(HWND window) { playlist_ = window; }
 
   // The playlist window's messages: the request in wParam, its data in lParam.
@@ -197,6 +231,8 @@ class Player {
         return model_.SetTitle(model_.CurrentIndex(), text) ? 1 : 0;
       case player::control::kSetTitleAtEnd:
         return model_.SetTitle(model_.CurrentIndex(), text, player::Placement::EndOfMemory) ? 1 : 0;
+      case player::control::kSetTag:
+        return player::SetTagFromControl(model_, text) ? 1 : 0;
     }
     return model_.OnCopyData(data->dwData, data->lpData, data->cbData);
   }
@@ -212,8 +248,25 @@ class Player {
         return 0;
       case player::user::kPlaylistWindow:
         return reinterpret_cast<LRESULT>(playlist_);
+      case player::control::kDieAtTagQuery:
+        dieAtTagQuery_ = true;
+        return 0;
+      case player::control::kLastTagRecord:
+        return LRESULT(lastTagRecord_);
+      case player::user::kExtendedFileInfo:
+        lastTagRecord_ = wParam;
+        return ExtendedFileInfo(reinterpret_cast<extendedFileInfoStruct*>(uintptr_t(wParam)));
     }
     return controls_.OnUser(model_, wParam, lParam);
+  }
+
+  LRESULT ExtendedFileInfo(extendedFileInfoStruct* info) {
+    if (!info || !info->filename || !info->metadata || !info->ret) return 0;
+    const player::SharedControls::TagAnswer answer =
+        controls_.ExtendedFileInfo(model_, info->filename, info->metadata, uint32_t(info->retlen));
+    std::memcpy(info->ret, answer.Bytes.data(), answer.Bytes.size());
+    if (dieAtTagQuery_) TerminateProcess(GetCurrentProcess(), kDiedExitCode);
+    return answer.Reply;
   }
 
   void CatchUp() {
@@ -226,6 +279,8 @@ class Player {
   player::PlayerModel model_{memory_};
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
   DWORD replyDelayMs_ = 0;
+  bool dieAtTagQuery_ = false;
+  uint32_t lastTagRecord_ = 0;
   player::SharedControls controls_;
   HWND playlist_ = nullptr;
 };

@@ -1,0 +1,48 @@
+#include "instance/Device.WinampControl_Tags.h"
+
+#include "winamp/WinAmp.h"
+
+void TKDOWinampTags::Saw(TKDOPlayerQuery which, std::string_view text) {
+  Text(which).assign(text);
+  FKnown |= which == TKDOPlayerQuery::PlaylistTitle ? kTitle : kFile;
+}
+
+bool TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link, std::string& value) {
+  const bool entryKnown = Knows(kFile | kTitle);
+  switch (phase) {
+    case 0:
+      if (!entryKnown && !Knows(kIndex)) FIndex = link.GetPlaylistPosition(), FKnown |= kIndex;
+      return false;
+    case 1:
+      if (!entryKnown && !Knows(kLength)) FLength = FIndex >= 0 ? link.GetPlaylistLength() : 0, FKnown |= kLength;
+      return false;
+    case 2:
+    case 3: {
+      const TKDOPlayerQuery text = phase == 2 ? TKDOPlayerQuery::PlaylistFile : TKDOPlayerQuery::PlaylistTitle;
+      if (Knows(text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle)) return false;
+      std::string& read = Text(text);
+      read.clear();
+      if (FIndex >= 0 && FIndex < FLength) {
+        if (text == TKDOPlayerQuery::PlaylistFile)
+          link.ReadPlaylistFileAt(FIndex, read);
+        else
+          link.ReadPlaylistTitleAt(FIndex, read);
+      }
+      FKnown |= text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle;
+      return false;
+    }
+  }
+  Asked& asked = FAsked[which == TKDOPlayerQuery::Album ? 1 : 0];
+  if (asked.Window != link.PlayerWindow() || asked.File != FFile || asked.Title != FTitle) {
+    if (FFile.empty())
+      asked.Answer.clear();  // no entry: no tags
+    else
+      link.GetFileMetadata(FFile, which == TKDOPlayerQuery::Album ? "album" : "artist", asked.Answer);
+    // A request the player did not answer is made again once it answers.
+    asked.Window = link.HasAnsweringPlayer() ? link.PlayerWindow() : 0;
+    asked.File = FFile;
+    asked.Title = FTitle;
+  }
+  value.assign(asked.Answer);
+  return true;
+}

@@ -1,0 +1,56 @@
+// TKDOWinampTags: the tag items of the status poll (artist, album) and what
+// they know of the current playlist entry.
+//
+// A tag needs the entry's file and title. The poll's file and title items
+// hand over what they read; a tag item asks only what the poll has not learnt
+// (the index, the length, the file, the title: one send a step), so with
+// those items chosen it sends nothing for them. The tag itself is asked of
+// the player only when the entry differs from the one it was last asked for
+// (another player, file or title: a stream's tags change under one file); a
+// poll in which the entry stayed the same writes the answer it has.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "control/Device.WinampControl_Types.h"
+#include "platform/Platform.h"
+
+class TWinAmpControl;
+
+class TKDOWinampTags {
+ public:
+  // A tag item's steps: the index, the length, the file, the title, the request.
+  static constexpr uint8_t kSteps = 5;
+
+  // At each poll's start: nothing is known of the entry yet (the texts keep their room).
+  void NewPoll() { FKnown = 0; }
+  // The file or title item's text of this poll.
+  void Saw(TKDOPlayerQuery which, std::string_view text);
+  // One step of the item `which` (Artist or Album); true at the last, with the
+  // tag as the player told it for this entry in `value` (empty when it has
+  // none, or without an entry).
+  bool Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link, std::string& value);
+
+ private:
+  static constexpr uint8_t kIndex = 1, kLength = 2, kFile = 4, kTitle = 8;
+  bool Knows(uint8_t what) const { return (FKnown & what) == what; }
+  std::string& Text(TKDOPlayerQuery which) { return which == TKDOPlayerQuery::PlaylistTitle ? FTitle : FFile; }
+
+  // What a tag was last asked for, and the answer.
+  struct Asked {
+    platform::WindowHandle Window = 0;  // 0: to be asked (again)
+    std::string File;
+    std::string Title;
+    std::string Answer;
+  };
+
+  uint8_t FKnown = 0;
+  int32_t FIndex = 0;
+  int32_t FLength = 0;
+  std::string FFile;
+  std::string FTitle;
+  std::array<Asked, 2> FAsked;
+};

@@ -1,0 +1,161 @@
+// Artist and album: asked only when the entry changed, through one reservation in the player per
+// bound player, each opening with the least rights; WAC_GetMetadata; the bad inputs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "InstanceFixture.h"
+#include "SentMessages.h"
+#include "SettingsKeys.h"
+
+namespace instancetest {
+namespace {
+
+using host::Value;
+namespace ask = sent::ask;
+constexpr uint32_t kRead = platform::access::kVmRead, kRelease = platform::access::kVmOperation;
+constexpr uint32_t kQuery = kRelease | kRead | platform::access::kVmWrite;
+
+class Tags : public InstanceTest {
+ protected:
+  // Instance 1 with the artist and album variables chosen, and with `all`, the nine others too.
+  void Make(bool all) {
+    if (all) testdata::ChooseAll(server, 1, [](const std::string& key) { return "v_" + key; });
+    for (const char* key : {testdata::kPlayStateKey, testdata::kArtistKey, testdata::kAlbumKey}) {
+      if (!all && key == testdata::kPlayStateKey) continue;
+      server.DefineVariable(key, key == testdata::kPlayStateKey ? Value::I(0) : Value::S("?"));
+      Store(1, key, key);
+    }
+    Create(1);
+  }
+  std::string Artist() { return server.Variable(testdata::kArtistKey)->Str; }
+  std::string Album() { return server.Variable(testdata::kAlbumKey)->Str; }
+  // One poll: its tag requests.
+  int Poll() {
+    world.ClearSent();
+    world.Advance(250);
+    int n = 0;
+    for (const sim::SentMessage& m : world.Sent()) n += m.Message == pn::kWmUser && m.LParam == 290;
+    return n;
+  }
+};
+
+// With all eleven chosen, a poll in which the entry stayed sends the twelve messages of before;
+// another file or title adds exactly the two requests, after them. A text read opens the player to
+// read only, a request to reserve, write and read.
+TEST_F(Tags, AnEntryChangeAddsTwoRequestsAndAQuietPollNone) {
+  Make(true);
+  const std::tuple<const char*, std::function<void()>, int, const char*, const char*> rows[] = {
+      {"an entry appears", [&] { Model(1).Add("C:\\Music\\Blue Train\\John Coltrane - Locomotion.mp3"); }, 2,
+       "John Coltrane", "Blue Train"},
+      {"nothing changed", [] {}, 0, "John Coltrane", "Blue Train"},
+      {"a tag changed under the same entry", [&] { Model(1).SetTag(0, "artist", "Trane"); }, 0, "John Coltrane",
+       "Blue Train"},
+      {"a stream's new title under one file", [&] { Model(1).SetTitle(0, "Next"); }, 2, "Trane", "Blue Train"},
+      {"an entry without tags: the player answers 0", [&] { Model(1).Add("U.mp3"), Model(1).OnUser(1, 121); }, 2,
+       "", ""},
+      {"no entry: nothing asked", [&] { Call(1, "WAC_ClearPlaylist"); }, 0, "", ""},
+  };
+  for (const auto& [what, change, requests, artist, album] : rows) {
+    change();
+    EXPECT_EQ(Poll(), requests) << what;
+    const uint32_t i = uint32_t(Model(1).CurrentIndex());
+    const sent::Sequence twelve = {ask::kPosition, ask::kLength,  ask::kCurrent, ask::kCount,
+                                   ask::File(i),   ask::kCurrent, ask::kCount,   ask::Title(i),
+                                   ask::kVolume,   ask::kShuffle, ask::kRepeat,  ask::kPlayState};
+    sent::Sequence polled = Traffic(1);
+    polled.resize(12, {});
+    if (Model(1).Count()) {
+      EXPECT_EQ(polled, twelve) << what;
+      EXPECT_EQ(Traffic(1).size(), 12u + unsigned(requests)) << what << ": nothing else";
+      std::vector<uint32_t> rights = {kRead, kRead};
+      rights.resize(2 + std::size_t(requests), kQuery);
+      EXPECT_EQ(world.OpenedRights(), rights) << what;
+    }
+    EXPECT_EQ(Artist(), artist) << what;
+    EXPECT_EQ(Album(), album) << what;
+    EXPECT_EQ(world.Reservations(Player(1)->Pid()), 1) << what << ": one, made at the first request, kept";
+  }
+}
+
+// Alone, the tag items learn the entry themselves, once a poll for both.
+TEST_F(Tags, AloneTheyAskTheEntryThemselves) {
+  Make(false);
+  Model(1).Add("C:\\Music\\Ballads\\John Coltrane - Say It.mp3");
+  EXPECT_EQ(Poll(), 2);
+  EXPECT_EQ(Album(), "Ballads");
+  EXPECT_EQ(Poll(), 0);
+  EXPECT_EQ(Traffic(1), (sent::Sequence{ask::kCurrent, ask::kCount, ask::File(0), ask::Title(0)}));
+}
+
+// The bad inputs, each on an instance and player of its own. No handle stays open, the player
+// holds at most one reservation while bound and none once let go (hung, so that it is still there
+// with the close command waiting), and no opening asks more than its use needs.
+TEST_F(Tags, BadInputsCostNothing) {
+  auto metadata = [this](std::string field) {
+    return [this, field] { return Call(1, "WAC_GetMetadata", {Value::S(field)}).Str; };
+  };
+  auto unterminated = [] {
+    std::string s;
+    while (s.size() < 4096) s += "Crescent|";
+    return s.substr(0, 4096);
+  };
+  auto none = [](sim::SimPlayer&) {};
+  auto fortyChanges = [this] {
+    int requests = 0;
+    for (int i = 1; i <= 40; ++i) {
+      Model(1).Add("C:\\Music\\Album " + std::to_string(i) + "\\x.mp3");
+      Call(1, "WAC_Next");
+      requests += Poll();
+      EXPECT_LE(world.Reservations(Player(1)->Pid()), 1);
+    }
+    world.ClearSent();
+    return Album() + " after " + std::to_string(requests);
+  };
+  using Prepare = std::function<void(sim::SimPlayer&)>;
+  const std::tuple<const char*, Prepare, std::function<std::string()>, std::string, int> rows[] = {
+      {"a 5,000-character tag", [](sim::SimPlayer& p) { p.Model().SetTag(0, "artist", std::string(5000, 'a')); },
+       metadata("artist"), std::string(4095, 'a'), 1},
+      {"answered 1, unterminated",
+       [this](sim::SimPlayer& p) { world.Send(p.Window(), pn::kWmUser, 1, player::control::kUnterminatedTags); },
+       metadata("album"), unterminated(), 1},
+      {"the player exits between the reservation and the read", [](sim::SimPlayer& p) { p.DieAtTagQuery(); },
+       metadata("artist"), "", 1},
+      {"a field of 64 characters", none, metadata(std::string(64, 'f')), "", 0},
+      {"a field with a blank", none, metadata("album artist"), "", 0},
+      {"40 entry changes in a row", none, fortyChanges, "Album 40 after 80", 0},
+  };
+  for (const auto& [what, prepare, act, expected, requests] : rows) {
+    SCOPED_TRACE(what);
+    Make(true);
+    sim::SimPlayer& p = *Player(1);
+    const uint32_t pid = p.Pid();
+    p.Model().Add("C:\\Music\\Crescent\\John Coltrane - Crescent.mp3");
+    world.Advance(250);
+    prepare(p);
+    world.ClearSent();
+    const std::string got = act();
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected) << got.substr(0, 40);
+    EXPECT_EQ(int(std::count_if(world.Sent().begin(), world.Sent().end(),
+                                [](const sim::SentMessage& m) { return m.LParam == 290; })),
+              requests);
+    EXPECT_EQ(world.OpenProcessHandles(), 0);
+    if (world.ProcessAlive(pid)) {
+      p.Hang(true);
+      world.Advance(250);
+      EditSettings(1, [](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText(""); });
+      EXPECT_TRUE(world.ProcessAlive(pid));
+      EXPECT_EQ(world.Reservations(pid), 0) << "released while the close command waits";
+      p.Hang(false);
+    }
+    for (uint32_t rights : world.OpenedRights()) EXPECT_TRUE(rights == kRead || rights == kQuery || rights == kRelease);
+    server.DestroyInstance(1);
+  }
+}
+
+}  // namespace
+}  // namespace instancetest
