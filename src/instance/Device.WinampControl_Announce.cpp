@@ -8,7 +8,8 @@
 
 namespace {
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 32; }
+bool IsBlankOrControl(char c) { return IsControl(c) || c == ' '; }
 
 // A name as the player reports it: without blanks and control characters around it.
 std::string_view AsReported(std::string_view name) {
@@ -69,8 +70,9 @@ bool TKDOWinampAnnouncer::RestoreState() {
 }
 
 bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
+  // No file name holds a control character: such a name could only add something else.
   const std::string_view file = AsReported(fileName);
-  if (file.empty()) return false;
+  if (file.empty() || std::any_of(file.begin(), file.end(), IsControl)) return false;
   if (FMusic && !Held()) Drop();  // another player: nothing to put back there
   // The row as it is now, not as the last tick saw it: the room may have moved on since.
   if (FMusic && !FGaveUp) {

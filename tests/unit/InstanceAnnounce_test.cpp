@@ -189,6 +189,33 @@ TEST_F(Room, TwoAnnouncementsFollowEachOtherAndTheMusicComesBackOnce) {
   EXPECT_EQ(Sends(pn::user::kSetRepeat), 1) << "restored once, after the last";
 }
 
+// A name that names no file, or one the player does not take: false, and the
+// music plays on as it was, its volume and manual advance untouched.
+TEST_F(Room, AnAnnouncementThatCannotPlayLeavesTheMusicAlone) {
+  for (const auto& [name, refused] : std::vector<std::pair<std::string, bool>>{
+           {"", false}, {" \t\r\n ", false}, {std::string("C:\\Sounds\\A\0B.wav", 18), false},
+           {"C:\\Sounds\\Chime.wav", true}}) {
+    SCOPED_TRACE(name);
+    MusicPlays();
+    Player(1)->RefuseFiles(refused);
+    EXPECT_EQ(Call(1, "WAC_Announce", {Value::S(name), Value::I(250)}).Bool, 0);
+    const sent::Sequence wire = Traffic(1);
+    if (!refused) {
+      EXPECT_TRUE(wire.empty()) << "nothing sent for a name that names no file";
+    }
+    // Questions and the file only: no manual advance, no jump, no volume.
+    for (const sent::Msg& m : wire)
+      EXPECT_TRUE(m.Message == pn::kWmCopyData ||
+                  (m.LParam != pn::user::kSetManualAdvance && m.LParam != pn::user::kSetCurrent &&
+                   (m.LParam != pn::user::kVolume || m.WParam == pn::user::kAskVolume)))
+          << m;
+    world.Advance(1000);
+    Player(1)->CatchUp();
+    ExpectMusicBack(1000);
+    server.DestroyInstance(1);
+  }
+}
+
 // Hung for more than 10 s: what waits is dropped; once the player answers
 // again the chime's entry goes and the music comes back.
 TEST_F(Room, AHungPlayerEndsTheAnnouncementsAndGetsTheMusicBackWhenItAnswers) {

@@ -80,6 +80,7 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
           case player::control::kSetTag:
             return player::SetTagFromControl(model, text) ? 1 : 0;
         }
+        if (refuseFiles && record->dwData == player::copydata::kAddFile) return 0;
         return model.OnCopyData(record->dwData, record->lpData, record->cbData);
       }
     }
@@ -134,6 +135,7 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
   std::map<uint32_t, uint32_t> regions;  // text address -> its region
   player::PlayerModel model{*this};
   player::SharedControls controls;
+  bool refuseFiles = false;  // files to add are answered but not taken
 };
 
 SimPlayer::SimPlayer(World& world, const std::string& className, bool showWindow)
@@ -182,6 +184,8 @@ void SimPlayer::SetReplyDelay(uint32_t ms) {
 void SimPlayer::Die() { impl_->world.EndProcess(impl_->pid); }
 
 void SimPlayer::ReplyGarbageAddresses(bool on) { impl_->controls.ReplyGarbageAddresses(on); }
+
+void SimPlayer::RefuseFiles(bool on) { impl_->refuseFiles = on; }
 
 void SimPlayer::DieAtTagQuery() { impl_->dieAtTagQuery = true; }
 

@@ -42,6 +42,7 @@ class SimPlayer {
   void SetReplyDelay(uint32_t ms);  // every answer takes this long
   void Die();                       // the process ends without closing its window cleanly
   void ReplyGarbageAddresses(bool on);  // 211/212 answer addresses that are not mapped
+  void RefuseFiles(bool on);            // a file to add is answered, but not added (a full or locked playlist)
   void DieAtTagQuery();                 // answers the next 290 (1), then the process ends
   // Places the title of playlist entry `index` so that its terminating zero is
   // the last readable byte of its memory (the next page is unmapped).
