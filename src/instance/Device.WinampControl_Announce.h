@@ -16,8 +16,9 @@
 // music comes back with; a fade runs along the music's volume; a saved state
 // is the music's. A transport or position command, or a skip in the player,
 // means the room has moved on (MoveOn): the waiting announcements are dropped,
-// the announcement's entry is removed, the volume and manual advance are the
-// user's again, and nothing else is put back.
+// the announcement is stopped and its entry removed, the player is back on the
+// music's entry (so that Next and Prev go on from the music), the volume and
+// manual advance are the user's again, and nothing else is put back.
 //
 // It follows its own entry and the music's when entries before them go: its
 // own removals it is told of; others it finds again by file name, as the
