@@ -87,6 +87,12 @@ TEST_F(TagsE2E, TheRecordAsDocumentedTheFilesTagAndTheBadInputs) {
   ASSERT_EQ(Tag("C:\\Music\\Ballads\\x.mp3", "album"), "Ballads");
   const uint32_t second = uint32_t(User(control::kLastTagRecord));
   PostMessageA(window, playernumbers::kWmUser, 4000, control::kHang);
+  // A sent message comes before a posted one: wait until the player has taken up the hang, so that
+  // neither this question nor the close command reaches it first.
+  ASSERT_TRUE(e2e::PumpUntil([&] {
+    DWORD_PTR reply = 0;
+    return !SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 100, &reply);
+  }, 3000));
   User(playernumbers::user::kCount);  // given up: from now on the link leaves it alone
   link->SetWinAmpPath("");
   EXPECT_EQ(RecordMemory(second), DWORD(MEM_FREE)) << "released while the close command waits";
