@@ -10,14 +10,16 @@
 #include <cmath>
 #include <deque>
 #include <memory>
-#include <type_traits>
 
 #include "platform/Gui.h"
+#include "platform/win32/GuiSupport.h"
 #include "platform/win32/Resources.h"
 #include "sdk/KDOGuard.h"
 #include "sdk/KDOText.h"
 
 namespace platform {
+
+using namespace win32;
 
 namespace {
 
@@ -26,35 +28,6 @@ constexpr char kContainerClass[] = "KDOContainer";
 constexpr char kButtonClass[] = "KDOSpeedButton";
 constexpr char kBevelClass[] = "KDOBevel";
 constexpr COLORREF kWhite = RGB(255, 255, 255);
-
-// Owned GDI objects and icons: each goes with its holder.
-struct GdiDeleter {
-  void operator()(HGDIOBJ h) const noexcept { DeleteObject(h); }
-};
-template <class H>
-using GdiHandle = std::unique_ptr<std::remove_pointer_t<H>, GdiDeleter>;
-struct IconDeleter {
-  void operator()(HICON h) const noexcept { DestroyIcon(h); }
-};
-using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
-
-HINSTANCE ThisModule() {
-  HMODULE m = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&ThisModule), &m);
-  return m;
-}
-
-int ResourceOf(Picture p) {
-  switch (p) {
-    case Picture::GlyphApply: return IDB_GLYPH_APPLY;
-    case Picture::GlyphOk: return IDB_GLYPH_OK;
-    case Picture::GlyphFolder: return IDB_GLYPH_FOLDER;
-    case Picture::GlyphList: return IDB_GLYPH_LIST;
-    case Picture::ModuleIcon: return IDI_MODULE;
-    default: return 0;
-  }
-}
 
 LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ContainerProc(HWND, UINT, WPARAM, LPARAM);
@@ -188,12 +161,11 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       return 1;
     }
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(hwnd, &ps);
+      const PaintDc paint(hwnd);
+      const HDC dc = paint.get();
       if (c && c->layout.Kind == ComponentKind::GroupBox) {
         // An etched frame from the middle of the caption's line down, the caption on it.
-        HFONT font = reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0));
-        HGDIOBJ old = SelectObject(dc, font);
+        const Selection font(dc, reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0)));
         TEXTMETRICA tm;
         GetTextMetricsA(dc, &tm);
         RECT r;
@@ -206,9 +178,7 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
         TextOutA(dc, MulDiv(8, GetDeviceCaps(dc, LOGPIXELSX), 96), 0, text, n);
-        SelectObject(dc, old);
       }
-      EndPaint(hwnd, &ps);
       return 0;
     }
     case WM_SETFONT:
@@ -228,8 +198,8 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void PaintButton(HWND hwnd, Form::Impl::Component& c) {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(hwnd, &ps);
+  const PaintDc paint(hwnd);
+  const HDC dc = paint.get();
   RECT r;
   GetClientRect(hwnd, &r);
   FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
@@ -240,8 +210,7 @@ void PaintButton(HWND hwnd, Form::Impl::Component& c) {
 
   char text[128];
   const int n = GetWindowTextA(hwnd, text, sizeof text);
-  HFONT font = reinterpret_cast<HFONT>(GetPropA(hwnd, "KDOFont"));
-  HGDIOBJ oldFont = SelectObject(dc, font);
+  const Selection font(dc, reinterpret_cast<HFONT>(GetPropA(hwnd, "KDOFont")));
   SIZE textSize{0, 0};
   if (n > 0) GetTextExtentPoint32A(dc, text, n, &textSize);
   BITMAP bm{};
@@ -250,12 +219,10 @@ void PaintButton(HWND hwnd, Form::Impl::Component& c) {
   const int total = bm.bmWidth + spacing + textSize.cx;
   int x = (r.right - total) / 2 + shift;
   if (c.glyph) {
-    HDC mem = CreateCompatibleDC(dc);
-    HGDIOBJ oldBmp = SelectObject(mem, c.glyph.get());
-    TransparentBlt(dc, x, (r.bottom - bm.bmHeight) / 2 + shift, bm.bmWidth, bm.bmHeight, mem, 0, 0, bm.bmWidth,
+    const MemoryDc mem(dc);
+    const Selection glyph(mem.get(), c.glyph.get());
+    TransparentBlt(dc, x, (r.bottom - bm.bmHeight) / 2 + shift, bm.bmWidth, bm.bmHeight, mem.get(), 0, 0, bm.bmWidth,
                    bm.bmHeight, c.transparent);
-    SelectObject(mem, oldBmp);
-    DeleteDC(mem);
     x += bm.bmWidth + spacing;
   }
   if (n > 0) {
@@ -263,8 +230,6 @@ void PaintButton(HWND hwnd, Form::Impl::Component& c) {
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     TextOutA(dc, x, (r.bottom - textSize.cy) / 2 + shift, text, n);
   }
-  SelectObject(dc, oldFont);
-  EndPaint(hwnd, &ps);
 }
 
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -326,15 +291,14 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT CALLBACK BevelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_ERASEBKGND) return 1;
   if (msg != WM_PAINT) return DefWindowProcA(hwnd, msg, wp, lp);
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(hwnd, &ps);
+  const PaintDc paint(hwnd);
+  const HDC dc = paint.get();
   RECT r;
   GetClientRect(hwnd, &r);
   RECT shadow{r.left, r.bottom - 2, r.right, r.bottom - 1};
   RECT light{r.left, r.bottom - 1, r.right, r.bottom};
   FillRect(dc, &shadow, GetSysColorBrush(COLOR_BTNSHADOW));
   FillRect(dc, &light, GetSysColorBrush(COLOR_BTNHIGHLIGHT));
-  EndPaint(hwnd, &ps);
   return 0;
 }
 
@@ -354,9 +318,7 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
   Impl& m = *impl_;
   m.layout = layout;
   RegisterClasses();
-  HDC screen = GetDC(nullptr);
-  m.dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  m.dpi = GetDeviceCaps(WindowDc(nullptr).get(), LOGPIXELSY);
   m.white.reset(CreateSolidBrush(kWhite));
   m.font.reset(CreateFontA(-m.Scale(layout.FontHeight), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
                            layout.FontName));
@@ -441,12 +403,12 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
       SendMessageA(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
       if (s.Kind == ComponentKind::Label && s.Text) {
         // Labels size themselves to their text: never cut where a substitute font runs wider.
-        HDC dc = GetDC(c.hwnd);
-        HGDIOBJ old = SelectObject(dc, font);
         SIZE extent{};
-        GetTextExtentPoint32A(dc, s.Text, lstrlenA(s.Text), &extent);
-        SelectObject(dc, old);
-        ReleaseDC(c.hwnd, dc);
+        {
+          const WindowDc dc(c.hwnd);
+          const Selection selected(dc.get(), font);
+          GetTextExtentPoint32A(dc.get(), s.Text, lstrlenA(s.Text), &extent);
+        }
         if (extent.cx > place.right - place.left)
           SetWindowPos(c.hwnd, nullptr, 0, 0, extent.cx, place.bottom - place.top, SWP_NOMOVE | SWP_NOZORDER);
       }
@@ -459,13 +421,11 @@ Form::Form(const FormLayout& layout, const ComponentLayout* components, std::siz
         c.glyph.reset(static_cast<HBITMAP>(
             LoadImageA(ThisModule(), MAKEINTRESOURCEA(ResourceOf(s.Pic)), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
         if (c.glyph) {  // the bottom-left pixel's colour is drawn transparent
-          HDC mem = CreateCompatibleDC(nullptr);
-          HGDIOBJ old = SelectObject(mem, c.glyph.get());
+          const MemoryDc mem(nullptr);
+          const Selection selected(mem.get(), c.glyph.get());
           BITMAP bm;
           GetObjectA(c.glyph.get(), sizeof bm, &bm);
-          c.transparent = GetPixel(mem, 0, bm.bmHeight - 1);
-          SelectObject(mem, old);
-          DeleteDC(mem);
+          c.transparent = GetPixel(mem.get(), 0, bm.bmHeight - 1);
         }
       }
       if (s.Hint && (s.Flags & flags::ShowHint)) {
