@@ -11,6 +11,13 @@ HINSTANCE ThisModule() {
   return m;
 }
 
+WindowClass::WindowClass(const WNDCLASSEXA& wc)
+    : name_(wc.lpszClassName), instance_(wc.hInstance), atom_(RegisterClassExA(&wc)) {}
+
+WindowClass::~WindowClass() {
+  if (atom_) UnregisterClassA(name_, instance_);
+}
+
 int ResourceOf(Picture picture) {
   switch (picture) {
     case Picture::GlyphApply: return IDB_GLYPH_APPLY;

@@ -92,6 +92,35 @@ class Selection {
   HGDIOBJ old_;
 };
 
+// A window class of this module, registered while this object lives.
+class WindowClass {
+ public:
+  explicit WindowClass(const WNDCLASSEXA& wc);
+  ~WindowClass();
+  WindowClass(const WindowClass&) = delete;
+  WindowClass& operator=(const WindowClass&) = delete;
+
+ private:
+  const char* name_;
+  HINSTANCE instance_;
+  ATOM atom_;
+};
+
+// Our window classes exist while any form does: a library that is unloaded and
+// loaded again must not find classes whose procedures pointed into its old
+// image. The first holder registers the set `Classes` (made by its default
+// constructor), the last one's going unregisters it; all on the one GUI thread.
+template <class Classes>
+std::shared_ptr<const Classes> SharedWhileHeld() {
+  static std::weak_ptr<const Classes> current;
+  std::shared_ptr<const Classes> held = current.lock();
+  if (!held) {
+    held = std::make_shared<const Classes>();
+    current = held;
+  }
+  return held;
+}
+
 // This library's module handle: its resources, and the instance its window classes belong to.
 HINSTANCE ThisModule();
 
