@@ -70,8 +70,10 @@ BOOL CALLBACK FindMainWindow(HWND hwnd, LPARAM lp) {
 
 }  // namespace
 
-// Its members go in the reverse of their order here, each after all that use
-// it: the form's window first (its children and the tooltip with it), then the
+// Built whole or not at all: a window class or a window that Windows refuses
+// throws, and whatever was made up to there goes with the members that hold it.
+// They go in the reverse of their order here, each after all that use it: the
+// form's window first (its children and the tooltip with it), then the
 // controls, then the fonts and the brush they drew with, then the classes.
 struct Form::Impl {
   Impl(const FormLayout& layout, const ComponentLayout* components, std::size_t count);
@@ -144,10 +146,12 @@ void Form::Impl::MakeWindow() {
   const int y = over.top + ((over.bottom - over.top) - h) / 2;
   form.reset(CreateWindowExA(exStyle, kFormClass, layout.Caption, style, x, y, w, h, owner, nullptr, ThisModule(),
                              nullptr));
+  if (!form) ThrowRefused("CreateWindowExA");
   SetPropA(form.get(), "KDOName", const_cast<char*>(layout.Name));
   tooltip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, form.get(), nullptr,
                             ThisModule(), nullptr);
+  if (!tooltip) ThrowRefused("CreateWindowExA");
 }
 
 // Each parent's children in tab order (those without one after), so that z-order is tab order;

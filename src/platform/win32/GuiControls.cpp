@@ -333,6 +333,7 @@ void Control::Create(const char* className, DWORD style, DWORD exStyle, const Co
   const RECT& p = site.Place;
   window_ = CreateWindowExA(exStyle, className, layout_.Text ? layout_.Text : "", style, p.left, p.top,
                             p.right - p.left, p.bottom - p.top, site.Parent, nullptr, ThisModule(), param);
+  if (!window_) ThrowRefused("CreateWindowExA");
   SetPropA(window_, "KDOName", const_cast<char*>(layout_.Name));
   SetPropA(window_, "KDOTag", reinterpret_cast<HANDLE>(intptr_t(layout_.Tag)));
   if (layout_.Hint) SetPropA(window_, "KDOHint", const_cast<char*>(layout_.Hint));

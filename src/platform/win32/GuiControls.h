@@ -48,7 +48,7 @@ class Control {
 
  protected:
   explicit Control(const ComponentLayout& layout) : layout_(layout) {}
-  // Makes the window; `param` is its creation parameter (a class of ours takes its object there).
+  // Makes the window, or throws; `param` is its creation parameter (a class of ours takes its object there).
   void Create(const char* className, DWORD style, DWORD exStyle, const ControlSite& site, void* param = nullptr);
 
   const ComponentLayout layout_;
@@ -56,7 +56,7 @@ class Control {
   std::function<void(int tag)> onClick_;
 };
 
-// The control of one layout row, its window made.
+// The control of one layout row, its window made; throws when Windows refuses it.
 std::unique_ptr<Control> MakeControl(const ComponentLayout& layout, const ControlSite& site);
 
 // The controls' window classes, registered while any form holds them.

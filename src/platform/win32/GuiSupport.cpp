@@ -1,5 +1,7 @@
 #include "platform/win32/GuiSupport.h"
 
+#include <system_error>
+
 #include "platform/win32/Resources.h"
 
 namespace platform::win32 {
@@ -11,8 +13,12 @@ HINSTANCE ThisModule() {
   return m;
 }
 
+void ThrowRefused(const char* call) { throw std::system_error(int(GetLastError()), std::system_category(), call); }
+
 WindowClass::WindowClass(const WNDCLASSEXA& wc)
-    : name_(wc.lpszClassName), instance_(wc.hInstance), atom_(RegisterClassExA(&wc)) {}
+    : name_(wc.lpszClassName), instance_(wc.hInstance), atom_(RegisterClassExA(&wc)) {
+  if (!atom_) ThrowRefused("RegisterClassExA");
+}
 
 WindowClass::~WindowClass() {
   if (atom_) UnregisterClassA(name_, instance_);

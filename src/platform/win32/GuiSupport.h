@@ -92,7 +92,13 @@ class Selection {
   HGDIOBJ old_;
 };
 
-// A window class of this module, registered while this object lives.
+// A window call that Windows refused, thrown with its error code: the entry's
+// guard tells it (one "EXCEPTION" line naming the entry) and answers a failure,
+// and what was made up to there goes with its owners. Never ignored, since a
+// page without its classes or windows could only fail later, and silently.
+[[noreturn]] void ThrowRefused(const char* call);
+
+// A window class of this module, registered while this object lives; throws when it cannot be.
 class WindowClass {
  public:
   explicit WindowClass(const WNDCLASSEXA& wc);
