@@ -195,10 +195,9 @@ void SpeedButton::Released(LPARAM at) {
   RECT r;
   GetClientRect(window_, &r);
   const POINT p{short(LOWORD(at)), short(HIWORD(at))};
-  if (!PtInRect(&r, p) || !onClick_) return;
-  auto handler = onClick_;  // the handler may replace itself
-  const int tag = layout_.Tag;
-  KDOGuard(kdo::text::Const<"a button of the page">(), [&] { handler(tag); });
+  if (!PtInRect(&r, p)) return;
+  // Within the guard, copy included: nothing may leave a window procedure.
+  KDOGuard(kdo::text::Const<"a button of the page">(), [&] { Click(); });
 }
 
 void SpeedButton::Paint() {
@@ -350,7 +349,7 @@ std::unique_ptr<Control> MakeControl(const ComponentLayout& layout, const Contro
     case ComponentKind::Image: return std::make_unique<Image>(layout, site);
     case ComponentKind::Edit: return std::make_unique<Edit>(layout, site);
   }
-  return nullptr;
+  return std::make_unique<Label>(layout, site);  // a kind of no known row: a static text, as a label
 }
 
 std::shared_ptr<const void> ControlClasses() { return SharedWhileHeld<ControlClassSet>(); }
