@@ -36,13 +36,13 @@
 //  5. The page: IKDOModule::ShowConfigurationPage and HideConfigurationPage
 //     ["IKDOModule.ShowConfigurationPage", "IKDOModule.HideConfigurationPage"],
 //     as often as the user opens and leaves it (ui/FPropertyPage.h). Show makes
-//     the one page if there is none, fills its fields as it turns visible, and
-//     only brings a visible one to the front; from then until the hide the page
-//     holds a reference to the instance. Apply and OK hand the texts to the
-//     instance at once ["a button of the page"], never to the store; the close
-//     box only hides. Hide hides the page and frees it (once a modal dialog of
-//     it has returned, below). A show for which Windows refuses a window class
-//     or a window answers E_FAIL, and no page stays.
+//     the one page if there is none, fills its fields as it turns visible
+//     ["the page's showing"], and only brings a visible one to the front; from
+//     then until the hide the page holds a reference to the instance. Apply and
+//     OK hand the texts to the instance at once ["a button of the page"], never
+//     to the store; the close box only hides. Hide hides the page and frees it
+//     (once a modal dialog of it has returned, below). A show for which Windows
+//     refuses a window class or a window answers E_FAIL, and no page stays.
 //
 //  6. Script calls, at any time from creation to release. The server calls the
 //     handler registered for each WAC_ function (TKDOFunctionHandler in
