@@ -2,6 +2,7 @@
 // configuration page may see of it. Its own interface, the settings records and
 // the settings table, and the names of the script functions, by which both the
 // script functions and the interface's operations find their rows.
+// When the server calls what, from load to unload: Device.WinampControl_Lifecycle.h.
 #pragma once
 
 #include <array>

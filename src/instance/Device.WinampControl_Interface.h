@@ -1,4 +1,5 @@
 // TKDOWinampControl: one configured "Winamp Control" instance, and how it lives.
+// When the server calls it, and what may come meanwhile: control/Device.WinampControl_Lifecycle.h.
 //
 // The module's OnCreateInstance makes it; from then on its counted references
 // decide its life and the last Release destroys it. Construction obtains the

@@ -1,4 +1,5 @@
-// The library's export and its module descriptor.
+// The library's export and its module descriptor. The server's calls from this
+// export to the unload, in order: control/Device.WinampControl_Lifecycle.h.
 #pragma once
 
 #include "sdk/UKDOTypes.h"

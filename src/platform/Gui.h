@@ -64,6 +64,8 @@ struct OpenDialogOptions {
 // All calls and events happen on the thread that made it.
 class Form {
  public:
+  // Builds the form, hidden. Throws when the platform refuses one of its window
+  // classes or windows; nothing of the form then stays.
   Form(const FormLayout& layout, const ComponentLayout* components, std::size_t count);
   ~Form();
   Form(const Form&) = delete;

@@ -119,8 +119,8 @@ void TfrmPropertyPage::Hide() {
 
 bool TfrmPropertyPage::StillShown(unsigned shown) const { return FHides == shown && FForm->Visible(); }
 
-// The server's windows, timers and scripts stay live during the dialog: the
-// page may be hidden, or freed by its instance, before it returns.
+// The server's calls go on during the dialog (control/Device.WinampControl_Lifecycle.h):
+// the page may be hidden, or freed by its instance, before it returns.
 template <class Dialog, class Take>
 void TfrmPropertyPage::RunModal(Dialog&& dialog, Take&& take) {
   const std::shared_ptr<TfrmPropertyPage> keep = weak_from_this().lock();

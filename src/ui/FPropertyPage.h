@@ -17,6 +17,8 @@ KDOResult PickVariable(IKDOInstanceControl* instanceControl, uint8_t filter, TKD
 // Held through a shared pointer: while one of its modal dialogs runs, the
 // handler keeps the form alive, so that a hide (or the instance's end) that
 // the server brings about meanwhile frees it only once the dialog returned.
+// The server's calls to the page and what may come during a dialog:
+// control/Device.WinampControl_Lifecycle.h.
 class TfrmPropertyPage : public std::enable_shared_from_this<TfrmPropertyPage> {
  public:
   // Builds the form, hidden; FormCreate runs.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -293,6 +294,112 @@ TEST_F(PageE2E, ShowAndHideCyclesLeaveCommittedMemoryFlat) {
   const std::ptrdiff_t grown = std::ptrdiff_t(host::CommittedBytes()) - std::ptrdiff_t(before);
   std::printf("committed memory after %d show/hide cycles: %+td bytes\n", kCycles, grown);
   EXPECT_LE(grown, 4 * 4096) << "within a few pages of where it started";
+}
+
+// ---------------------------------------------------------------- Windows refusing the page
+
+BOOL CALLBACK CountPageWindow(HWND w, LPARAM lp) {
+  char cls[64];
+  GetClassNameA(w, cls, sizeof cls);
+  if (lstrcmpiA(cls, "KDOForm") == 0 || lstrcmpiA(cls, TOOLTIPS_CLASSA) == 0) ++*reinterpret_cast<int*>(lp);
+  return TRUE;
+}
+
+// The windows of this thread of the page's kinds: the form and the tooltip are top-level, the rest its children.
+int PageWindowsOfThisThread() {
+  int count = 0;
+  EnumThreadWindows(GetCurrentThreadId(), CountPageWindow, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+bool ClassRegistered(HINSTANCE module, const char* name) {
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  return GetClassInfoExA(module, name, &wc) != FALSE;
+}
+
+// Refuses, while it lives, the first window of a class that this thread creates, as a CBT hook may.
+class RefuseFirstWindow {
+ public:
+  explicit RefuseFirstWindow(const char* cls) : hook_(SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId())) {
+    target_ = cls;
+    refused_ = 0;
+  }
+  ~RefuseFirstWindow() { UnhookWindowsHookEx(hook_); }
+  RefuseFirstWindow(const RefuseFirstWindow&) = delete;
+  RefuseFirstWindow& operator=(const RefuseFirstWindow&) = delete;
+  bool Hooked() const { return hook_ != nullptr; }
+  static int Refused() { return refused_; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_CREATEWND && refused_ == 0) {
+      char cls[64];
+      GetClassNameA(reinterpret_cast<HWND>(wp), cls, sizeof cls);
+      if (lstrcmpiA(cls, target_) == 0) {
+        ++refused_;
+        return 1;
+      }
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+  static inline const char* target_ = "";
+  static inline int refused_ = 0;
+  HHOOK hook_;
+};
+
+// A refused window class or window is never passed over: the show answers E_FAIL with the
+// guard's one line naming its entry, and nothing of the page stays, neither a window nor a
+// class nor the page's hold on the instance; the next show builds the page whole.
+TEST_F(PageE2E, ARefusedWindowClassIsReportedAndLeavesNothingBehind) {
+  const HINSTANCE dll = GetModuleHandleA(WAC_DLL_NAME);
+  ASSERT_NE(dll, nullptr);
+  ASSERT_FALSE(ClassRegistered(dll, "KDOForm"));
+  // The name taken for the library before the page registers its own: that registration is refused.
+  WNDCLASSEXA taken{};
+  taken.cbSize = sizeof taken;
+  taken.hInstance = dll;
+  taken.lpfnWndProc = DefWindowProcA;
+  taken.lpszClassName = "KDOSpeedButton";
+  ASSERT_NE(RegisterClassExA(&taken), 0);
+  server.ClearDebug();
+
+  EXPECT_EQ(module->ShowConfigurationPage(), KDO_E_FAIL);
+  EXPECT_EQ(server.Debug(), (std::vector<host::DebugLine>{{0, "EXCEPTION", "IKDOModule.ShowConfigurationPage"}}));
+  EXPECT_EQ(PageWindowsOfThisThread(), 0);
+  EXPECT_FALSE(ClassRegistered(dll, "KDOForm")) << "registered before the refusal, unregistered again";
+  EXPECT_FALSE(ClassRegistered(dll, "KDOContainer"));
+  EXPECT_EQ(module->GetReferenceCount(), 1) << "no page holds the instance";
+
+  ASSERT_TRUE(UnregisterClassA("KDOSpeedButton", dll));
+  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  EXPECT_TRUE(IsWindowVisible(FormWindow()));
+  EXPECT_EQ(Walk(FormWindow()).size(), 43u);
+  module->HideConfigurationPage();
+  EXPECT_FALSE(ClassRegistered(dll, "KDOForm")) << "the last form unregisters the classes";
+}
+
+TEST_F(PageE2E, ARefusedWindowHalfwayIsReportedAndLeavesNothingBehind) {
+  const HINSTANCE dll = GetModuleHandleA(WAC_DLL_NAME);
+  ASSERT_NE(dll, nullptr);
+  const int before = PageWindowsOfThisThread();
+  server.ClearDebug();
+  {
+    // The first edit field comes after the form, the tooltip, the containers and the buttons.
+    const RefuseFirstWindow refuse("Edit");
+    ASSERT_TRUE(refuse.Hooked());
+    EXPECT_EQ(module->ShowConfigurationPage(), KDO_E_FAIL);
+    EXPECT_EQ(RefuseFirstWindow::Refused(), 1);
+  }
+  EXPECT_EQ(server.Debug(), (std::vector<host::DebugLine>{{0, "EXCEPTION", "IKDOModule.ShowConfigurationPage"}}));
+  EXPECT_EQ(PageWindowsOfThisThread(), before) << "the form and its tooltip made before the refusal are gone";
+  EXPECT_FALSE(ClassRegistered(dll, "KDOForm"));
+  EXPECT_FALSE(ClassRegistered(dll, "KDOSpeedButton"));
+  EXPECT_EQ(module->GetReferenceCount(), 1);
+
+  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+  EXPECT_EQ(Walk(FormWindow()).size(), 43u);
+  module->HideConfigurationPage();
 }
 
 // ---------------------------------------------------------------- the page at 96, 120 and 144 dpi
