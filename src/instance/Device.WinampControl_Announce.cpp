@@ -172,6 +172,24 @@ void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
   if (index < FMusic->State.Entry) --FMusic->State.Entry;
 }
 
+// Our own insertion: the entries from `index` on move down by one. A chime
+// being added is counted with it, so that the count after tells it was taken,
+// and one to be checked is looked for where it went.
+void TKDOWinampAnnouncer::EntryInserted(int32_t index) {
+  if (!Held()) return;
+  auto owes = [this](Step step) { return std::find(FWork.begin(), FWork.end(), step) != FWork.end(); };
+  ++FLength;
+  if (owes(Step::LengthAfter)) ++FLengthBefore;
+  if (owes(Step::CheckAdded) && index < FSeenLength) ++FSeenLength;
+  if (FChimeEntry >= 0 && index <= FChimeEntry) ++FChimeEntry;
+  if (index <= FMusic->State.Entry) ++FMusic->State.Entry;
+}
+
+std::optional<int32_t> TKDOWinampAnnouncer::MusicEntry() const {
+  if (!Held()) return std::nullopt;
+  return FMusic->State.Entry;
+}
+
 void TKDOWinampAnnouncer::Then(std::initializer_list<Step> steps) { FWork.insert(FWork.begin(), steps); }
 
 // The owed sends in order, while the budget lasts and the player answers.

@@ -19,9 +19,10 @@
 // the announcement's entry is removed, the volume and manual advance are the
 // user's again, and nothing else is put back.
 //
-// It follows its own entry and the music's when entries before them go: its
-// own removals it is told of; others it finds again by file name, as the
-// player reports names. It removes only an entry that holds its file.
+// It follows its own entry and the music's when entries before them go or
+// come: the instance's own removals and insertions it is told of; others it
+// finds again by file name, as the player reports names. It removes only an
+// entry that holds its file.
 //
 // All work on the player is a queue of single sends: a tick runs them within
 // its budget and goes on at the next, and a send the player lets be given up
@@ -88,6 +89,10 @@ class TKDOWinampAnnouncer {
   void TakeMusicRepeat(bool on);
   // The entry at `index` (from 0) was removed through this instance.
   void EntryRemoved(int32_t index);
+  // An entry was inserted before `index` (from 0) through this instance.
+  void EntryInserted(int32_t index);
+  // While a row is on, the music's entry (from 0): where the put-back returns to.
+  std::optional<int32_t> MusicEntry() const;
 
  private:
   // Each step sends at most one message. A step that finds the player not
@@ -123,7 +128,7 @@ class TKDOWinampAnnouncer {
   void Run(const TKDOSendBudget& budget);
   bool Do(Step step);
   void Then(std::initializer_list<Step> steps);
-  bool Added();
+  bool Added(int32_t at);
   void Judge();
   bool Find(bool chime);
   void Next();

@@ -43,6 +43,7 @@ class SimPlayer {
   void Die();                       // the process ends without closing its window cleanly
   void ReplyGarbageAddresses(bool on);  // 211/212 answer addresses that are not mapped
   void DieAtTagQuery();                 // answers the next 290 (1), then the process ends
+  void NamePlaylistWindow(bool on);     // off: 260 answers 0, as a player without a playlist window
   // Places the title of playlist entry `index` so that its terminating zero is
   // the last readable byte of its memory (the next page is unmapped).
   void PlaceTitleAtEndOfMemory(int32_t index, const std::string& title);
