@@ -91,8 +91,9 @@ class TKDOWinampAnnouncer {
   void EntryRemoved(int32_t index);
   // An entry was inserted before `index` (from 0) through this instance.
   void EntryInserted(int32_t index);
-  // While a row is on, the music's entry (from 0): where the put-back returns to.
-  std::optional<int32_t> MusicEntry() const;
+  // While a row is on, the music's entry (from 0): where the put-back returns
+  // to. Follows the row first, as it is now.
+  std::optional<int32_t> MusicEntry();
 
  private:
   // Each step sends at most one message. A step that finds the player not
@@ -124,6 +125,7 @@ class TKDOWinampAnnouncer {
   bool Held() const;
   std::optional<TKDOPlayerState> Capture();
   void Restore(const TKDOPlayerState& state);
+  void FollowNow();
   void StartRow();
   void Run(const TKDOSendBudget& budget);
   bool Do(Step step);

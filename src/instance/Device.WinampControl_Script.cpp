@@ -215,7 +215,7 @@ void TKDOWinampScript::Run(TKDOScriptFunction function, const TKDOPHPParameter* 
   const ScriptFunction& f = kFunctions[std::size_t(function)];
   if (f.DebugLine) {
     std::string data(f.DebugData ? kdo::text::View(arg->StringValue) : std::string_view());
-    if (f.DebugData == 2) data += "|" + std::to_string(arg[1].IntValue);  // no file name holds a "|"
+    if (f.DebugData == 2) data.append(1, '|').append(std::to_string(arg[1].IntValue));  // no file name holds a '|'
     Debug(f.DebugLine, TKDOText(data).get());
   }
   if (MovesTheRoomOn(function)) FAnnouncer.MoveOn();
