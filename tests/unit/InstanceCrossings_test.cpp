@@ -302,7 +302,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       ex.MovedOnAt = step;
       ex.Volume(player::PlayerModel::kInitialVolume, player::PlayerModel::kInitialVolume);
       ex.Stopped = false;
-    } else if (op < 97 && count > 0) {  // an entry where the user wants it: anywhere (bad places too), next, now
+    } else if (op < 97) {  // an entry where the user wants it: anywhere (bad places too), next, now
       const char* name = op < 93 ? "WAC_InsertFile" : op < 95 ? "WAC_PlayNext" : "WAC_PlayNow";
       const std::string file = "C:\\Music\\" + std::to_string(step) + "_new.mp3";
       const int32_t bad[] = {0, -1, count + 2, INT_MIN, INT_MAX};
@@ -324,7 +324,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
         if (now.At(i).FileName == musicFile) after = i, ++found;
       if (done && op >= 93 && op < 95 && world.ElapsedMs() == began && (!chimes || found == 1) && now.Count() > 1 &&
           (after + 1 >= now.Count() || now.At(after + 1).FileName != file)) {
-        for (std::size_t k = 0; k < now.Count(); ++k) log << now.At(k).FileName << (int(k) == now.CurrentIndex() ? "* " : " ");
+        for (std::size_t k = 0; k < now.Count(); ++k)
+          log << now.At(k).FileName << (int(k) == now.CurrentIndex() ? "* " : " ");
         return log.str() + "\nplayed next elsewhere than after what plays";
       }
     }

@@ -57,6 +57,7 @@ TEST_F(Insert, EachLandsWhereItSaysAndTheCurrentEntryPlaysOn) {
   sent::Sequence now = next;
   now.insert(now.end(), {{kSent, kMain, pn::kWmUser, 2, pn::user::kSetCurrent},
                          {kSent, kMain, pn::kWmCommand, pn::cmd::kPlay, 0}});
+  const std::vector<std::string> next3 = {"One", "Two", "Today", "Three"};
   const struct {
     const char* Name;
     std::vector<Value> Args;
@@ -64,17 +65,18 @@ TEST_F(Insert, EachLandsWhereItSaysAndTheCurrentEntryPlaysOn) {
     sent::Sequence Wire;
     int32_t Index;
     std::vector<std::string> Titles;
-    int32_t Current;
+    int32_t Current;  // the same song, where it now is; or the new one, from its start
     int64_t PositionMs;
-    const char* NextPlays;  // once the current track ends
   } rows[] = {
-      {"WAC_InsertFile", {Value::S(kNews), Value::I(1)}, kNews + "|1", insert, 0, {"Today", "One", "Two", "Three"}, 2, 30000, "Three"},
-      {"WAC_InsertFile", {Value::S(kNews), Value::I(2)}, kNews + "|2", insert, 1, {"One", "Today", "Two", "Three"}, 2, 30000, "Three"},
-      {"WAC_InsertFile", {Value::S(kNews), Value::I(3)}, kNews + "|3", insert, 2, {"One", "Two", "Today", "Three"}, 1, 30000, "Today"},
+      {"WAC_InsertFile", {Value::S(kNews), Value::I(1)}, kNews + "|1", insert, 0, {"Today", "One", "Two", "Three"}, 2,
+       30000},
+      {"WAC_InsertFile", {Value::S(kNews), Value::I(2)}, kNews + "|2", insert, 1, {"One", "Today", "Two", "Three"}, 2,
+       30000},
+      {"WAC_InsertFile", {Value::S(kNews), Value::I(3)}, kNews + "|3", insert, 2, next3, 1, 30000},
       {"WAC_InsertFile", {Value::S(longest), Value::I(4)}, longest + "|4", insert, 3,
-       {"One", "Two", "Three", std::string(252, 'x')}, 1, 30000, "Three"},
-      {"WAC_PlayNext", {Value::S(kNews)}, kNews, next, 2, {"One", "Two", "Today", "Three"}, 1, 30000, "Today"},
-      {"WAC_PlayNow", {Value::S(kNews)}, kNews, now, 2, {"One", "Two", "Today", "Three"}, 2, 0, "Three"},
+       {"One", "Two", "Three", std::string(252, 'x')}, 1, 30000},
+      {"WAC_PlayNext", {Value::S(kNews)}, kNews, next, 2, next3, 1, 30000},
+      {"WAC_PlayNow", {Value::S(kNews)}, kNews, now, 2, next3, 2, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Debug);
@@ -88,16 +90,13 @@ TEST_F(Insert, EachLandsWhereItSaysAndTheCurrentEntryPlaysOn) {
     pn::InsertRecord record;
     std::memcpy(&record, copyData[0].data(), sizeof record);
     const std::string& file = row.Args[0].Str;
-    EXPECT_EQ(std::string(record.File, sizeof record.File), file + std::string(sizeof record.File - file.size(), '\0'));
+    EXPECT_EQ(std::string(record.File, sizeof record.File),
+              file + std::string(sizeof record.File - file.size(), '\0'));
     EXPECT_EQ(record.Index, row.Index);
     EXPECT_EQ(Titles(), row.Titles);
     EXPECT_EQ(Call(1, "WAC_GetPlaylistPosition").Int, row.Current + 1);
     EXPECT_EQ(Model(1).State(), player::PlayState::Playing);
     EXPECT_EQ(Model(1).PositionMs(), row.PositionMs);
-    Model(1).SetLength(row.Current, int32_t(row.PositionMs / 1000) + 1);
-    world.Advance(1000);
-    Player(1)->CatchUp();
-    EXPECT_EQ(Model(1).At(std::size_t(Model(1).CurrentIndex())).Title, row.NextPlays);
     server.DestroyInstance(1);
   }
 }
