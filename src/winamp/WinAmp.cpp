@@ -57,6 +57,7 @@ static_assert(sizeof(InsertRecord) == 264 && offsetof(InsertRecord, Index) == 26
 
 // The name as the record carries it and the player reads it: up to its first zero.
 std::string_view UpToZero(std::string_view text) { return text.substr(0, std::min(text.find('\0'), text.size())); }
+
 constexpr std::size_t kReadSize = 500;
 
 // Whole seconds between two day-count times, fractions dropped. Rounded to the
