@@ -8,7 +8,8 @@ add_custom_command(OUTPUT ${WAC_RELEASE_DLL}
   COMMAND ${CMAKE_STRIP} -o ${WAC_RELEASE_DLL} $<TARGET_FILE:WinampControl>
   DEPENDS WinampControl VERBATIM)
 add_custom_target(release_dll ALL DEPENDS ${WAC_RELEASE_DLL})
-set(WAC_RELEASE_FILES README.md LICENSE docs/configuration-page.png examples/kitchen.kdo examples/doorbell.kdo)
+set(WAC_RELEASE_FILES README.md LICENSE docs/configuration-page.png examples/kitchen.kdo examples/doorbell.kdo
+    examples/morning.kdo)
 list(TRANSFORM WAC_RELEASE_FILES PREPEND ${CMAKE_SOURCE_DIR}/ OUTPUT_VARIABLE WAC_RELEASE_SOURCES)
 set(WAC_RELEASE_ZIP ${WAC_DIST_DIR}/WinampControl-${PROJECT_VERSION}.zip)
 add_custom_command(OUTPUT ${WAC_RELEASE_ZIP}

@@ -38,7 +38,7 @@ const char* const kFunctions[] = {
     "WAC_Pause", "WAC_Prev", "WAC_Next", "WAC_SetVolume", "WAC_SetShuffle", "WAC_SetRepeat",
     "WAC_GetPlayState", "WAC_GetTrackPosition", "WAC_GetTrackLength", "WAC_SetTrackPosition",
     "WAC_GetVolume", "WAC_FadeVolume", "WAC_DeletePlaylistEntry", "WAC_SaveState", "WAC_RestoreState",
-    "WAC_Announce", "WAC_GetMetadata"};
+    "WAC_Announce", "WAC_GetMetadata", "WAC_InsertFile", "WAC_PlayNext", "WAC_PlayNow"};
 const char* const kKeys[] = {"TrackPosVar", "TrackLenVar", "TrackFileVar", "TrackTitleVar",
                              "VolumeVar",   "ShuffleVar",  "RepeatVar",    "ArtistVar", "AlbumVar"};
 
@@ -79,7 +79,12 @@ class FuzzPlayer final : public sim::WindowProc {
       const auto* bytes = static_cast<const unsigned char*>(record->lpData);
       unsigned sum = 0;
       for (uint32_t i = 0; i < record->cbData; ++i) sum += bytes[i];
-      if (record->cbData == 0 || bytes[record->cbData - 1] != 0) Fail("file name sent without its zero");
+      if (record->dwData == pn::copydata::kInsertFile) {  // the name ends within its MAX_PATH buffer
+        if (record->cbData != sizeof(pn::InsertRecord) || !std::memchr(bytes, 0, sizeof(pn::InsertRecord::File)))
+          Fail("an insert record not as documented");
+      } else if (record->cbData == 0 || bytes[record->cbData - 1] != 0) {
+        Fail("file name sent without its zero");
+      }
       return int32_t(sum & 1);
     }
     if (message == pn::kWmCommand && (wParam & 0xFFFF) == pn::cmd::kClose && in_.ConsumeBool()) {

@@ -73,15 +73,7 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   // No file name holds a control character: such a name could only add something else.
   const std::string_view file = AsReported(fileName);
   if (file.empty() || std::any_of(file.begin(), file.end(), IsControl)) return false;
-  if (FMusic && !Held()) Drop();  // another player: nothing to put back there
-  // The row as it is now, not as the last tick saw it: the room may have moved on since.
-  if (FMusic && !FGaveUp) {
-    Run(TKDOSendBudget::Unlimited());
-    if (FMusic && FPlaying && !FEnding && FWork.empty() && FLink.HasAnsweringPlayer()) {
-      Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::AskChime, Step::Judge});
-      Run(TKDOSendBudget::Unlimited());
-    }
-  }
+  FollowNow();
   // What a row given up on, or a put-back, still owes the player comes first.
   if (FMusic && (FGaveUp || FEnding)) {
     Run(TKDOSendBudget::Unlimited());
@@ -98,6 +90,18 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   Then({Step::Next});
   Run(TKDOSendBudget::Unlimited());
   return FMusic && FPlaying;
+}
+
+// The row as it is now, not as the last tick saw it: the room may have moved
+// on since, and entries may have come and gone before its own.
+void TKDOWinampAnnouncer::FollowNow() {
+  if (FMusic && !Held()) Drop();  // another player: nothing to put back there
+  if (!FMusic || FGaveUp) return;
+  Run(TKDOSendBudget::Unlimited());
+  if (FMusic && FPlaying && !FEnding && FWork.empty() && FLink.HasAnsweringPlayer()) {
+    Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::AskChime, Step::Judge});
+    Run(TKDOSendBudget::Unlimited());
+  }
 }
 
 // The music as it is before the first of a row, and its entry's file to find it again.
@@ -167,11 +171,41 @@ void TKDOWinampAnnouncer::TakeMusicRepeat(bool on) {
 
 // Our own removal: the entries after it move up by one. Where ours are is
 // only known for sure once they are found again by name, before any is removed.
+// What a watch under way has seen (it may span ticks) moves with them, and a
+// search under way starts again over the entries as they are now.
 void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
   if (!Held()) return;
   FLength = std::max(FLength - 1, 0);
   if (index < FChimeEntry) --FChimeEntry;
   if (index < FMusic->State.Entry) --FMusic->State.Entry;
+  if (index < FSeenLength) --FSeenLength;
+  if (index < FSeenPosition) --FSeenPosition;
+  FFinding = false;
+}
+
+// Our own insertion: the entries from `index` on move down by one. A chime
+// being added is counted with it, so that the count after tells it was taken,
+// and one to be checked as the last entry is looked for where it went.
+void TKDOWinampAnnouncer::EntryInserted(int32_t index) {
+  if (!Held()) return;
+  auto owes = [this](Step step) { return std::find(FWork.begin(), FWork.end(), step) != FWork.end(); };
+  ++FLength;
+  if (owes(Step::LengthAfter)) ++FLengthBefore;
+  if (!owes(Step::CheckAdded) || index < FSeenLength) ++FSeenLength;
+  if (index <= FSeenPosition) ++FSeenPosition;
+  if (FChimeEntry >= 0 && index <= FChimeEntry) ++FChimeEntry;
+  if (index <= FMusic->State.Entry) ++FMusic->State.Entry;
+  FFinding = false;
+}
+
+// Where that entry stands now. A music entry that went leaves its index to
+// the entry after it; where that is the chime's, the put-back returns to the
+// one after the chime.
+std::optional<int32_t> TKDOWinampAnnouncer::MusicEntry() {
+  FollowNow();
+  if (!Held()) return std::nullopt;
+  const int32_t entry = FMusic->State.Entry;
+  return FChimeEntry >= 0 && entry == FChimeEntry ? entry + 1 : entry;
 }
 
 void TKDOWinampAnnouncer::Then(std::initializer_list<Step> steps) { FWork.insert(FWork.begin(), steps); }

@@ -20,9 +20,10 @@
 // music's entry (so that Next and Prev go on from the music), the volume and
 // manual advance are the user's again, and nothing else is put back.
 //
-// It follows its own entry and the music's when entries before them go: its
-// own removals it is told of; others it finds again by file name, as the
-// player reports names. It removes only an entry that holds its file.
+// It follows its own entry and the music's when entries before them go or
+// come: the instance's own removals and insertions it is told of; others it
+// finds again by file name, as the player reports names. It removes only an
+// entry that holds its file.
 //
 // All work on the player is a queue of single sends: a tick runs them within
 // its budget and goes on at the next, and a send the player lets be given up
@@ -89,6 +90,11 @@ class TKDOWinampAnnouncer {
   void TakeMusicRepeat(bool on);
   // The entry at `index` (from 0) was removed through this instance.
   void EntryRemoved(int32_t index);
+  // An entry was inserted before `index` (from 0) through this instance.
+  void EntryInserted(int32_t index);
+  // While a row is on, the music's entry (from 0): where the put-back returns
+  // to. Follows the row first, as it is now.
+  std::optional<int32_t> MusicEntry();
 
  private:
   // Each step sends at most one message. A step that finds the player not
@@ -120,11 +126,12 @@ class TKDOWinampAnnouncer {
   bool Held() const;
   std::optional<TKDOPlayerState> Capture();
   void Restore(const TKDOPlayerState& state);
+  void FollowNow();
   void StartRow();
   void Run(const TKDOSendBudget& budget);
   bool Do(Step step);
   void Then(std::initializer_list<Step> steps);
-  bool Added();
+  bool Added(int32_t at);
   void Judge();
   bool Find(bool chime);
   void Next();

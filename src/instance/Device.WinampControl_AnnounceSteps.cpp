@@ -90,7 +90,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       const int32_t length = FLink.GetPlaylistLength();
       if (!answered()) return false;
       FSeenLength = length;
-      if (length == FLengthBefore + 1) return Added();
+      if (length == FLengthBefore + 1) return Added(FChimeEntry);  // where it went, moved by our insertions
       // The playlist changed meanwhile (a hang in between): the last entry tells whether it is ours.
       Then({Step::CheckAdded});
       return true;
@@ -99,7 +99,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       std::string there;
       if (FSeenLength > 0) FLink.ReadPlaylistFileAt(FSeenLength - 1, there);
       if (!answered()) return false;
-      if (FSeenLength > 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added();
+      if (FSeenLength > 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added(FSeenLength - 1);
       // Not added: the entry there is not ours.
       FPlaying.reset();
       FChimeEntry = -1;
@@ -133,9 +133,9 @@ bool TKDOWinampAnnouncer::Do(Step step) {
   return true;
 }
 
-// The announcement's entry is the last one: the manual advance goes on before the first is played.
-bool TKDOWinampAnnouncer::Added() {
-  FChimeEntry = FSeenLength - 1;
+// The announcement's entry is at `at`: the manual advance goes on before the first is played.
+bool TKDOWinampAnnouncer::Added(int32_t at) {
+  FChimeEntry = at;
   FLength = FSeenLength;
   if (!FMusic->Touched) Then({Step::ManualAdvanceOn});
   return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "instance/Device.WinampControl_Announce.h"
 #include "instance/Device.WinampControl_Fade.h"
@@ -26,7 +27,7 @@ struct ScriptFunction {
   F Id;  // its row: the place the interface's operations and the handler find it by
   KDOString Name;
   KDOString DebugLine;  // null when the function sends none
-  bool DebugData;       // the debug line carries the parameter's text
+  uint8_t DebugData;    // the parameters its debug line carries: 0, 1 the text, 2 the text and the position
   KDOString ParamName;  // null when the function takes none
   int8_t ParamType;
   int32_t ResultType;
@@ -130,6 +131,15 @@ constexpr auto kFunctions = std::to_array<ScriptFunction>({
        c.GetMetadata(kdo::text::View(a->StringValue), text);
        SetText(r, text);
      }},
+    // Entries where the user wants them: before a position, after the current one, and at once.
+    {F::InsertFile, Const<"WAC_InsertFile">(), Const<"INSERTFILE">(), 2, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+     [](Control& c, const Param* a, Param& r) {
+       SetTrue(r, c.InsertFile(kdo::text::View(a[0].StringValue), a[1].IntValue));
+     }, Const<"Position">(), KDO_TYPE_INTEGER},
+    {F::PlayNext, Const<"WAC_PlayNext">(), Const<"PLAY NEXT">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+     [](Control& c, const Param* a, Param& r) { SetTrue(r, c.PlayNext(kdo::text::View(a->StringValue))); }},
+    {F::PlayNow, Const<"WAC_PlayNow">(), Const<"PLAY NOW">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+     [](Control& c, const Param* a, Param& r) { SetTrue(r, c.PlayNow(kdo::text::View(a->StringValue))); }},
 });
 static_assert(kFunctions.size() == KDOScriptFunctionCount);
 static_assert([] {
@@ -144,7 +154,8 @@ static_assert([] {
 // be; the volume, shuffle, repeat and a saved state address the music.
 constexpr F kMovesTheRoomOn[] = {F::Play,         F::Pause,         F::Stop,
                                  F::Next,         F::Prev,          F::SetPlaylistPosition,
-                                 F::SetTrackPosition, F::ClearPlaylist, F::RestoreState};
+                                 F::SetTrackPosition, F::ClearPlaylist, F::RestoreState,
+                                 F::PlayNow};
 
 bool MovesTheRoomOn(F function) {
   return std::find(std::begin(kMovesTheRoomOn), std::end(kMovesTheRoomOn), function) != std::end(kMovesTheRoomOn);
@@ -203,8 +214,9 @@ void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TK
 void TKDOWinampScript::Run(TKDOScriptFunction function, const TKDOPHPParameter* arg, TKDOPHPParameter& result) {
   const ScriptFunction& f = kFunctions[std::size_t(function)];
   if (f.DebugLine) {
-    const TKDOText data = f.DebugData ? TKDOText(kdo::text::View(arg->StringValue)) : TKDOText();
-    Debug(f.DebugLine, data.get());
+    std::string data(f.DebugData ? kdo::text::View(arg->StringValue) : std::string_view());
+    if (f.DebugData == 2) data.append(1, '|').append(std::to_string(arg[1].IntValue));  // no file name holds a '|'
+    Debug(f.DebugLine, TKDOText(data).get());
   }
   if (MovesTheRoomOn(function)) FAnnouncer.MoveOn();
   f.Run(*this, arg, result);

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "instance/Device.WinampControl_Services.h"
@@ -19,7 +20,6 @@
 
 class TWinAmpControl;
 class TKDOWinampFade;
-class TKDOWinampAnnouncer;
 class TKDOWinampAnnouncer;
 
 class TKDOWinampScript {
@@ -83,9 +83,18 @@ class TKDOWinampScript {
   // "album", ...); empty without an answering player, an entry or the field,
   // and for a name that is not 1 to 63 letters or digits.
   void GetMetadata(std::string_view field, TKDOText& value);
+  // Before the entry at a position from 1 (the length + 1 appends); the music
+  // plays on. False for a position out of range, a name the player's record
+  // cannot carry, or without an answering player or its playlist window.
+  bool InsertFile(std::string_view fileName, int32_t position);
+  // Right after the current entry (during an announcement, the music's); the music plays on.
+  bool PlayNext(std::string_view fileName);
+  // Right after the current entry, then plays it from its start.
+  bool PlayNow(std::string_view fileName);
 
  private:
   void Debug(KDOString message, KDOString data);
+  std::optional<int32_t> InsertAfterCurrent(std::string_view fileName);
   bool Reached() const;
   void Command(void (TWinAmpControl::*command)());
   void Query(int32_t (TWinAmpControl::*query)(), int32_t& answer);

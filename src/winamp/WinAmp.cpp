@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "sdk/KDOText.h"
@@ -44,6 +45,19 @@ constexpr uint32_t kRemoveEntry = 104;  // lParam: the index
 constexpr uint32_t kAskVolume = uint32_t(-666);
 
 constexpr uint32_t kAddFileData = 100;  // COPYDATA dwData
+constexpr uint32_t kInsertFileData = 106;  // COPYDATA dwData, to the playlist window
+
+// The insert request's record as the player declares it: the name in a
+// MAX_PATH buffer, then the index (from 0) before which it goes.
+struct InsertRecord {
+  char File[TWinAmpControl::kInsertNameMax + 1];
+  int32_t Index;
+};
+static_assert(sizeof(InsertRecord) == 264 && offsetof(InsertRecord, Index) == 260, "the player's layout");
+
+// The name as the record carries it and the player reads it: up to its first zero.
+std::string_view UpToZero(std::string_view text) { return text.substr(0, std::min(text.find('\0'), text.size())); }
+
 constexpr std::size_t kReadSize = 500;
 
 // Whole seconds between two day-count times, fractions dropped. Rounded to the
@@ -260,6 +274,31 @@ platform::WindowHandle TWinAmpControl::GetPlaylistWindow() {
 bool TWinAmpControl::RemoveEntryVia(platform::WindowHandle playlist, int32_t index) {
   if (!FPlayerWindow || playlist == 0 || index < 0) return false;
   return SendTo(playlist, WM_USER_, kRemoveEntry, uint32_t(index)).Outcome == platform::SendOutcome::Answered;
+}
+
+bool TWinAmpControl::IsInsertable(std::string_view fileName) {
+  const std::string_view name = UpToZero(fileName);
+  return name.size() <= kInsertNameMax && !TrimBlanksAndControls(name).empty();
+}
+
+bool TWinAmpControl::InsertFile(std::string_view fileName, int32_t index) {
+  if (!IsInsertable(fileName) || index < 0 || !HasAnsweringPlayer()) return false;
+  const int32_t length = GetPlaylistLength();
+  if (!IsAnswering() || index > length) return false;
+  return InsertEntryVia(GetPlaylistWindow(), fileName, index);
+}
+
+// The record lives on our stack until the synchronous send returns; zeroed
+// first, so the name ends in its zero and nothing else of ours goes along.
+bool TWinAmpControl::InsertEntryVia(platform::WindowHandle playlist, std::string_view fileName, int32_t index) {
+  if (!FPlayerWindow || playlist == 0 || index < 0 || !IsInsertable(fileName)) return false;
+  InsertRecord record{};
+  const std::string_view name = UpToZero(fileName);
+  std::memcpy(record.File, name.data(), name.size());
+  record.Index = index;
+  const platform::CopyDataRecord data{kInsertFileData, uint32_t(sizeof record), &record};
+  return SendTo(playlist, WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&data)).Outcome ==
+         platform::SendOutcome::Answered;
 }
 
 // Only an answer tells that the track moved: a send given up counts as "not moved".

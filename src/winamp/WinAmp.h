@@ -103,6 +103,19 @@ class TWinAmpControl {
   // none or does not answer), and the removal through it, without the length check.
   platform::WindowHandle GetPlaylistWindow();
   bool RemoveEntryVia(platform::WindowHandle playlist, int32_t index);
+  // The longest file name the insert request carries: its record holds
+  // MAX_PATH bytes, the terminating zero among them.
+  static constexpr std::size_t kInsertNameMax = 259;
+  // A name the insert request carries (up to its first zero, as the player
+  // reads it): 1 to kInsertNameMax characters, not all blanks or control characters.
+  static bool IsInsertable(std::string_view fileName);
+  // Inserts a file before the entry at `index` (from 0; the length appends)
+  // through the playlist window; the player keeps its current entry current.
+  // False for a name it cannot carry, an index out of range, unbound, no
+  // playlist window, or no answer; nothing is inserted then.
+  bool InsertFile(std::string_view fileName, int32_t index);
+  // The insertion alone, for a caller that has asked the length and the playlist window itself.
+  bool InsertEntryVia(platform::WindowHandle playlist, std::string_view fileName, int32_t index);
   // The player's manual-advance setting: on, a track that ends does not go on
   // to the next entry. Asked: 1 on, 0 off, -1 without an answer.
   int32_t GetManualAdvance();

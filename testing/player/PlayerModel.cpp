@@ -211,6 +211,13 @@ int32_t PlayerModel::OnPlaylistUser(uint32_t wParam, uint32_t lParam) {
   return 0;
 }
 
+int32_t PlayerModel::OnPlaylistCopyData(uintptr_t dwData, const void* data, std::size_t size) {
+  if (dwData != copydata::kInsertFile || !data || size < insertrecord::kSize) return 0;
+  int32_t index = 0;
+  std::memcpy(&index, static_cast<const char*>(data) + insertrecord::kIndexOffset, sizeof index);
+  return Insert(index, CopyDataText(data, insertrecord::kFileSize)) ? 1 : 0;
+}
+
 int32_t PlayerModel::OnCopyData(uintptr_t dwData, const void* data, std::size_t size) {
   if (dwData != copydata::kAddFile) return 0;
   return Add(CopyDataText(data, size)) ? 1 : 0;
@@ -256,18 +263,20 @@ int32_t LengthFromTitle(std::string_view title) {
 
 }  // namespace
 
-bool PlayerModel::Add(std::string_view fileName) {
-  if (fileName.empty()) return false;
+bool PlayerModel::Add(std::string_view fileName) { return Insert(int32_t(entries_.size()), fileName); }
+
+bool PlayerModel::Insert(int32_t index, std::string_view fileName) {
+  if (fileName.empty() || index < 0 || std::size_t(index) > entries_.size()) return false;
   Entry entry;
   entry.FileName = fileName;
   entry.Title = TitleFromFileName(fileName);
   entry.LengthSeconds = LengthFromTitle(entry.Title);
   std::optional<Tags> read = tagReader_ ? tagReader_(fileName) : std::nullopt;
   entry.FileTags = read ? std::move(*read) : TagsFromFileName(fileName);
-  entries_.push_back(std::move(entry));
-  Entry& added = entries_.back();
+  Entry& added = *entries_.insert(entries_.begin() + index, std::move(entry));
   added.FileNameAddress = memory_.Store(added.FileName, Placement::Heap);
   added.TitleAddress = memory_.Store(added.Title, Placement::Heap);
+  if (entries_.size() > 1 && index <= current_) ++current_;  // the same entry stays current, where it now is
   return true;
 }
 

@@ -20,6 +20,11 @@
 //   entry current. Removing the current entry makes the one that takes its index
 //   current (the new last when it was the last) and stops playback: what played
 //   is gone. Out-of-range indexes change nothing.
+// - Inserting an entry (the playlist window's WM_COPYDATA 106) keeps the
+//   current entry current: one inserted before it, or at its index, moves the
+//   current index up by one; into an empty playlist it becomes the current one.
+//   An index past the length, a record shorter than 264 bytes or an empty name
+//   changes nothing.
 // - A negative length means a track with no known end (a stream): it never ends.
 // - A jump (lParam 106) moves a playing or paused track to the time (wParam, in
 //   ms, taken unsigned) and replies 0; stopped it replies -1 and stays. A time at
@@ -82,6 +87,16 @@ constexpr uint32_t kRemove = 104;  // lParam: the index of the entry to remove
 // WM_COPYDATA dwData.
 namespace copydata {
 constexpr uint32_t kAddFile = 100;
+constexpr uint32_t kInsertFile = 106;  // to the playlist window: the insert record below
+}
+
+// The insert record's layout as the player documents it, {char file[MAX_PATH];
+// int index;}: the name up to its zero, then the index (from 0, 32-bit) before
+// which it goes.
+namespace insertrecord {
+constexpr std::size_t kFileSize = 260;
+constexpr std::size_t kIndexOffset = 260;
+constexpr std::size_t kSize = 264;
 }
 
 // Our own messages for tests; never sent by a real client. The shells act on them.
@@ -161,6 +176,9 @@ class PlayerModel {
   int32_t OnUser(uint32_t wParam, uint32_t lParam);
   // WM_USER sent to the playlist window.
   int32_t OnPlaylistUser(uint32_t wParam, uint32_t lParam);
+  // WM_COPYDATA sent to the playlist window: the insert record, read at its
+  // documented offsets. Replies 1 when an entry was inserted, 0 otherwise.
+  int32_t OnPlaylistCopyData(uintptr_t dwData, const void* data, std::size_t size);
   // Replies 1 when the data was taken, 0 otherwise.
   int32_t OnCopyData(uintptr_t dwData, const void* data, std::size_t size);
   // Moves a playing track on; negative or zero is nothing.
@@ -180,6 +198,8 @@ class PlayerModel {
 
   // ---- changes the shells and tests make directly; false for an index out of range
   bool Add(std::string_view fileName);  // false for an empty name
+  // Before the entry at `index`; the count appends. False for an empty name or an index past the count.
+  bool Insert(int32_t index, std::string_view fileName);
   bool SetTitle(int32_t index, std::string_view title, Placement placement = Placement::Heap);
   bool SetLength(int32_t index, int32_t seconds);
   bool Remove(int32_t index);

@@ -39,6 +39,15 @@ constexpr uint32_t kRemove = 104;
 // WM_COPYDATA record kinds, by dwData.
 namespace copydata {
 constexpr uint32_t kAddFile = 100;
+constexpr uint32_t kInsertFile = 106;  // to the playlist window, with the record below
 }  // namespace copydata
+
+// The insert record as the player documents it, {char file[MAX_PATH]; int index;}: the name
+// before the entry at `Index` (from 0).
+struct InsertRecord {
+  char File[260];
+  int32_t Index;
+};
+static_assert(sizeof(InsertRecord) == 264);
 
 }  // namespace playernumbers

@@ -32,6 +32,10 @@ TEST(Example, ScriptsRunUnderTheStandInServerAndCloseTheirPlayers) {
         "LivingTitle = \"Evening Jazz\"\n", "WAC_GetPlaylistLength(20) -> 2\n", "WAC_GetPlaylistPosition(20) -> 1\n",
         "LivingState = 1\n"},
        "WAC_GetTrackPosition(20) -> "},
+      // The two queued after the song that plays come after it, in the order the script meant.
+      {"morning.kdo", "WA_KDO_30",
+       {"WAC_GetPlaylistTitle(30, 2) -> \"Weather (2s)\"\n", "WAC_GetPlaylistTitle(30, 3) -> \"News (2s)\"\n",
+        "BedroomTitle = \"News (2s)\"\n", "BedroomTitle = \"Coffee Time\"\n", "WAC_GetPlaylistLength(30) -> 4\n"}},
   };
   for (const Script& script : scripts) {
     SCOPED_TRACE(script.File);

@@ -1,4 +1,4 @@
-// The four script functions beyond the classic fifteen, on the real target:
+// Script functions beyond the classic fifteen, on the real target:
 // the loaded DLL drives a real player.exe, and the mirror shows where a seek went.
 #include <gtest/gtest.h>
 
@@ -67,6 +67,30 @@ TEST_F(ScriptAdditions, PlayStateSeekAndTrackTimesAgainstPlayerExe) {
   Call("WAC_Stop");
   EXPECT_EQ(Call("WAC_GetPlayState").Int, 0) << "stopped";
   EXPECT_EQ(server.Debug().back(), (host::DebugLine{kId, "GET PLAY STATE", ""}));
+}
+
+// player.exe reads the insert record through its documented declaration ({char file[MAX_PATH];
+// int index;}, 264 bytes on the 32-bit target): each entry lands where the index says, a name that
+// fills the buffer arrives whole, and the current entry stays current.
+TEST_F(ScriptAdditions, InsertionsLandWherePlayerExeReadsTheRecord) {
+  for (const char* f : {"C:\\Music\\One.mp3", "C:\\Music\\Two.mp3", "C:\\Music\\Three.mp3"})
+    Call("WAC_AddFile", {Value::S(f)});
+  Call("WAC_SetPlaylistPosition", {Value::I(2)});
+  Call("WAC_Play");
+  const std::string longest = "C:\\" + std::string(252, 'x') + ".mp3";
+  EXPECT_TRUE(Call("WAC_InsertFile", {Value::S("C:\\A.mp3"), Value::I(1)}).Bool);
+  EXPECT_EQ(Call("WAC_GetPlaylistPosition").Int, 3) << "Two, one place down";
+  EXPECT_TRUE(Call("WAC_PlayNext", {Value::S("C:\\B.mp3")}).Bool);
+  EXPECT_TRUE(Call("WAC_InsertFile", {Value::S(longest), Value::I(6)}).Bool);
+  EXPECT_FALSE(Call("WAC_InsertFile", {Value::S(longest + "x"), Value::I(1)}).Bool);
+  EXPECT_TRUE(Call("WAC_PlayNow", {Value::S("C:\\C.mp3")}).Bool);
+  const char* order[] = {"C:\\A.mp3", "C:\\Music\\One.mp3", "C:\\Music\\Two.mp3", "C:\\C.mp3",
+                         "C:\\B.mp3", "C:\\Music\\Three.mp3"};
+  EXPECT_EQ(Call("WAC_GetPlaylistLength").Int, 7);
+  for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(Call("WAC_GetPlaylistFile", {Value::I(i + 1)}).Str, order[i]) << i;
+  EXPECT_EQ(Call("WAC_GetPlaylistFile", {Value::I(7)}).Str, longest);
+  EXPECT_EQ(Call("WAC_GetPlaylistPosition").Int, 4) << "playing what was inserted now";
+  EXPECT_EQ(Call("WAC_GetPlayState").Int, 1);
 }
 
 }  // namespace

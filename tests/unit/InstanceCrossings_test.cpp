@@ -1,10 +1,11 @@
 // Announcements where they meet everything else: generated interleavings of
-// announcements, script calls, the user's hand in the player, track ends,
-// hangs and a new location, each sequence checked against the rules of who
+// announcements, script calls (insertions among them), the user's hand in the
+// player, track ends, hangs and a new location, each sequence checked against the rules of who
 // owns the player once the room has been quiet for a while.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -133,6 +134,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
   };
 
   std::string location = kExe;
+  std::string musicFile;  // where the row's music is, as the row began
   int music = MusicEntries(Model(1));
   for (int step = 0; step < 30; ++step) {
     Player(1)->CatchUp();  // what the user sees and does in the player happens now
@@ -150,7 +152,16 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const bool musicPlays = m.Count() > 0 && m.State() == PlayState::Playing &&
                               !IsChime(m.At(std::size_t(m.CurrentIndex())).FileName);
       const int hangsBefore = armedHangs;
+      bool chimeThere = false;
+      for (std::size_t i = 0; i < m.Count(); ++i) chimeThere |= IsChime(m.At(i).FileName);
+      const std::string current = m.Count() ? m.At(std::size_t(m.CurrentIndex())).FileName : "";
+      const std::size_t sentBefore = world.Sent().size();
       const bool playsNow = Timed("WAC_Announce", {Value::S(asGiven), Value::I(volume)}).Bool != 0;
+      // A row that starts here, with no music put back first (one entry made current: the chime's), holds
+      // this music; one that joins a row keeps its music, and a row put back here leaves it unknown.
+      const auto entries = std::count_if(world.Sent().begin() + std::ptrdiff_t(sentBefore), world.Sent().end(),
+                                         [](const sim::SentMessage& s) { return s.LParam == pn::user::kSetCurrent; });
+      if (entries > 0 || !chimeThere) musicFile = playsNow && entries == 1 && !chimeThere ? current : "";
       const bool whole = armedHangs == hangsBefore && world.ElapsedMs() >= hangsEnd;  // no hang cut it short
       log << step << ": announce '" << asGiven << "' at " << volume << " -> " << playsNow << "\n";
       if (n < 2 && playsNow) return log.str() + "a blank name was taken";
@@ -291,6 +302,32 @@ std::string Crossings::RunSequence(uint32_t seed) {
       ex.MovedOnAt = step;
       ex.Volume(player::PlayerModel::kInitialVolume, player::PlayerModel::kInitialVolume);
       ex.Stopped = false;
+    } else if (op < 97) {  // an entry where the user wants it: anywhere (bad places too), next, now
+      const char* name = op < 93 ? "WAC_InsertFile" : op < 95 ? "WAC_PlayNext" : "WAC_PlayNow";
+      const std::string file = "C:\\Music\\" + std::to_string(step) + "_new.mp3";
+      const int32_t bad[] = {0, -1, count + 2, INT_MIN, INT_MAX};
+      std::vector<Value> params = {Value::S(file)};
+      if (op < 93) params.push_back(Value::I(pick(4) ? 1 + pick(count + 1) : bad[pick(5)]));
+      const int64_t began = world.ElapsedMs();
+      const bool done = Timed(name, params).Bool != 0;
+      log << step << ": " << name << " " << (op < 93 ? std::to_string(params[1].Int) : "") << " -> " << done << "\n";
+      changesEntries = true;  // music of the user's
+      if (op >= 95) ex.MovedOnAt = step;
+      if (op >= 95 && done) ex.Stopped = false;
+      // The next entry follows what plays (asked in a call that took no time): during an announcement the
+      // music, while that is there once; in an empty playlist it is the first.
+      const player::PlayerModel& now = Model(1);
+      int chimes = 0, found = 0;
+      std::size_t after = std::size_t(now.CurrentIndex());
+      for (std::size_t i = 0; i < now.Count(); ++i) chimes += IsChime(now.At(i).FileName) ? 1 : 0;
+      for (std::size_t i = 0; chimes && i < now.Count(); ++i)
+        if (now.At(i).FileName == musicFile) after = i, ++found;
+      if (done && op >= 93 && op < 95 && world.ElapsedMs() == began && (!chimes || found == 1) && now.Count() > 1 &&
+          (after + 1 >= now.Count() || now.At(after + 1).FileName != file)) {
+        for (std::size_t k = 0; k < now.Count(); ++k)
+          log << now.At(k).FileName << (int(k) == now.CurrentIndex() ? "* " : " ");
+        return log.str() + "\nplayed next elsewhere than after what plays";
+      }
     }
     if (shuffleAround) {
       // One entry before the announcement goes and one comes after it: the playlist is as long as it was.

@@ -99,6 +99,9 @@ const Function kFunctions[] = {
     {"WAC_RestoreState", {}, 0, {}, "RESTORE STATE"},
     {"WAC_Announce", {{"Filename", 3}, {"Volume", 1}}, 0, {Value::S("a.wav"), Value::I(1)}, "ANNOUNCE"},
     {"WAC_GetMetadata", {{"Field", 3}}, 3, {Value::S("artist")}, "GET METADATA"},
+    {"WAC_InsertFile", {{"Filename", 3}, {"Position", 1}}, 0, {Value::S("a.mp3"), Value::I(1)}, "INSERTFILE"},
+    {"WAC_PlayNext", {{"Filename", 3}}, 0, {Value::S("a.mp3")}, "PLAY NEXT"},
+    {"WAC_PlayNow", {{"Filename", 3}}, 0, {Value::S("a.mp3")}, "PLAY NOW"},
 };
 constexpr size_t kClassic = 15;
 
@@ -116,6 +119,7 @@ host::DebugLine DebugLineOf(const Function& f, const std::vector<Value>& args) {
   std::string data;
   for (const Value& v : args)
     if (v.Type == host::VarType::String) data = v.Str;
+  if (f.Name == "WAC_InsertFile") data += "|" + std::to_string(args[1].Int);  // and where it goes
   return {1, f.Debug, data};
 }
 
@@ -125,7 +129,7 @@ int32_t Result(const Function& f, const host::CallResult& r) { return f.ResultTy
 TEST_F(Script, AllRegisteredInOrderAndUnregisteredAtTheEnd) {
   Create(12, false);
   constexpr size_t n = std::size(kFunctions);
-  ASSERT_EQ(n, 26u);
+  ASSERT_EQ(n, 29u);
   ASSERT_EQ(server.FunctionLog().size(), n);
   for (size_t i = 0; i < n; ++i) {
     const Function& f = kFunctions[i];
@@ -192,6 +196,9 @@ TEST_F(Script, WithoutAPlayerEachAnswersAndSendsNothing) {
       {"WAC_SaveState", {}, stale, 0},
       {"WAC_RestoreState", {}, stale, 0},
       {"WAC_Announce", {Value::S("C:\\chime.mp3"), Value::I(200)}, stale, 0},
+      {"WAC_InsertFile", {Value::S("C:\\news.mp3"), Value::I(1)}, stale, 0},
+      {"WAC_PlayNext", {Value::S("C:\\news.mp3")}, stale, 0},
+      {"WAC_PlayNow", {Value::S("C:\\news.mp3")}, stale, 0},
   };
   for (const auto& [name, args, initial, expected] : rows) {
     const Function& f = Find(name);

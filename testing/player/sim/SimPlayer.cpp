@@ -47,6 +47,10 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
     explicit Playlist(Impl& i) : impl(i) {}
     int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) override {
       impl.CatchUp();
+      if (message == platform::WM_COPYDATA_) {
+        const auto* record = reinterpret_cast<const platform::CopyDataRecord*>(lParam);
+        return record ? impl.model.OnPlaylistCopyData(record->dwData, record->lpData, record->cbData) : 0;
+      }
       return message == platform::WM_USER_ ? impl.model.OnPlaylistUser(wParam, uint32_t(lParam)) : 0;
     }
     Impl& impl;
@@ -90,7 +94,7 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
   // The test controls that make sense in a world without threads; hanging,
   // dying and delaying are the SimPlayer's own methods.
   int32_t OnUser(uint32_t wParam, uint32_t lParam) {
-    if (lParam == player::user::kPlaylistWindow) return int32_t(playlistWindow);
+    if (lParam == player::user::kPlaylistWindow) return namesPlaylist ? int32_t(playlistWindow) : 0;
     if (lParam == player::user::kExtendedFileInfo) return ExtendedFileInfo(wParam);
     return controls.OnUser(model, wParam, lParam);
   }
@@ -131,6 +135,7 @@ struct SimPlayer::Impl final : WindowProc, player::TextMemory {
   Playlist playlist{*this};
   bool showWindow = true;
   bool dieAtTagQuery = false;
+  bool namesPlaylist = true;
   int64_t lastMs = 0;
   std::map<uint32_t, uint32_t> regions;  // text address -> its region
   player::PlayerModel model{*this};
@@ -188,6 +193,8 @@ void SimPlayer::ReplyGarbageAddresses(bool on) { impl_->controls.ReplyGarbageAdd
 void SimPlayer::RefuseFiles(bool on) { impl_->refuseFiles = on; }
 
 void SimPlayer::DieAtTagQuery() { impl_->dieAtTagQuery = true; }
+
+void SimPlayer::NamePlaylistWindow(bool on) { impl_->namesPlaylist = on; }
 
 void SimPlayer::PlaceTitleAtEndOfMemory(int32_t index, const std::string& title) {
   impl_->model.SetTitle(index, title, player::Placement::EndOfMemory);

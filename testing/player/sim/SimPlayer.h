@@ -44,6 +44,7 @@ class SimPlayer {
   void ReplyGarbageAddresses(bool on);  // 211/212 answer addresses that are not mapped
   void RefuseFiles(bool on);            // a file to add is answered, but not added (a full or locked playlist)
   void DieAtTagQuery();                 // answers the next 290 (1), then the process ends
+  void NamePlaylistWindow(bool on);     // off: 260 answers 0, as a player without a playlist window
   // Places the title of playlist entry `index` so that its terminating zero is
   // the last readable byte of its memory (the next page is unmapped).
   void PlaceTitleAtEndOfMemory(int32_t index, const std::string& title);

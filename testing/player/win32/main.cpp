@@ -25,6 +25,9 @@
 //                              ignores page protection there, unmapped space does)
 //   WM_COPYDATA dwData 0x7103  "field=value": a tag of the current entry
 //
+// The playlist window inserts an entry on WM_COPYDATA dwData 106, its record
+// {char file[MAX_PATH]; int index;} read as declared (see PlayerModel.h).
+//
 // The extended file info request (WM_USER, lParam 290) reads its record as the
 // player's documentation declares it; a file's tags are its ID3v1 tag when it
 // has one, else what its name gives (see PlayerModel.h).
@@ -164,6 +167,14 @@ struct extendedFileInfoStruct {
 };
 static_assert(sizeof(extendedFileInfoStruct) == 16, "the documented 32-bit layout");
 
+// The insert request's record, as documented: the playlist window takes it as
+// WM_COPYDATA dwData 106.
+struct fileinfo {
+  char file[MAX_PATH];
+  int index;
+};
+static_assert(sizeof(fileinfo) == player::insertrecord::kSize, "the documented 32-bit layout");
+
 // The ID3v1 tag in the file's last 128 bytes, if it has one.
 std::optional<player::Tags> ReadId3v1(std::string_view fileName) {
   const std::string name(fileName);
@@ -185,12 +196,17 @@ class Player {
   Player() { model_.SetTagReader(&ReadId3v1); }
   void SetPlaylistWindow(HWND window) { playlist_ = window; }
 
-  // The playlist window's messages: the request in wParam, its data in lParam.
+  // The playlist window's messages: the request in wParam, its data in lParam;
+  // an insertion as a WM_COPYDATA record, read through its documented declaration.
   std::optional<LRESULT> HandlePlaylist(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_USER) return std::nullopt;
+    if (message != WM_USER && message != WM_COPYDATA) return std::nullopt;
     if (replyDelayMs_) Sleep(replyDelayMs_);
     CatchUp();
-    return model_.OnPlaylistUser(uint32_t(wParam), uint32_t(lParam));
+    if (message == WM_USER) return model_.OnPlaylistUser(uint32_t(wParam), uint32_t(lParam));
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    if (!data || data->dwData != player::copydata::kInsertFile || data->cbData < sizeof(fileinfo)) return 0;
+    const auto* record = static_cast<const fileinfo*>(data->lpData);
+    return model_.Insert(record->index, player::CopyDataText(record->file, sizeof record->file)) ? 1 : 0;
   }
 
   // Returns the reply when the message is one of ours.
