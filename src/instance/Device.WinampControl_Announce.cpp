@@ -9,14 +9,6 @@
 namespace {
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 32; }
-bool IsBlankOrControl(char c) { return IsControl(c) || c == ' '; }
-
-// A name as the player reports it: without blanks and control characters around it.
-std::string_view AsReported(std::string_view name) {
-  while (!name.empty() && IsBlankOrControl(name.front())) name.remove_prefix(1);
-  while (!name.empty() && IsBlankOrControl(name.back())) name.remove_suffix(1);
-  return name;
-}
 
 }  // namespace
 
@@ -71,7 +63,7 @@ bool TKDOWinampAnnouncer::RestoreState() {
 
 bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   // No file name holds a control character: such a name could only add something else.
-  const std::string_view file = AsReported(fileName);
+  const std::string_view file = TrimBlanksAndControls(fileName);  // as the player reports names
   if (file.empty() || std::any_of(file.begin(), file.end(), IsControl)) return false;
   FollowNow();
   // What a row given up on, or a put-back, still owes the player comes first.

@@ -147,7 +147,8 @@ class TKDOWinampAnnouncer {
   int32_t FChimeEntry = -1;               // where FPlaying's entry is; -1 while none
   int32_t FLength = 0;                    // the playlist's length as last known
   // Answers that steps leave to the steps after them.
-  int32_t FSeenState = 0, FSeenPosition = 0, FSeenLength = 0, FLengthBefore = 0, FPlaylistWindow = 0;
+  int32_t FSeenState = 0, FSeenPosition = 0, FSeenLength = 0, FLengthBefore = 0;
+  platform::WindowHandle FPlaylistWindow = 0;
   bool FSeenChime = false;    // the watch found it where it was
   bool FChimeThere = false;   // checked right before its removal
   bool FLookedAgain = false;  // looked for once more after a check that missed it

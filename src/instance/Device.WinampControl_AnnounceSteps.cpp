@@ -45,7 +45,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       return true;
     case Step::StopChime: FLink.Stop(); return answered();
     case Step::AskPlaylistWindow:
-      FPlaylistWindow = FPlaying ? int32_t(FLink.GetPlaylistWindow()) : 0;
+      FPlaylistWindow = FPlaying ? FLink.GetPlaylistWindow() : 0;
       return answered();
     case Step::CheckChime: {
       // Right before the removal, and once more after looking again if it is not where it was
@@ -64,7 +64,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     }
     case Step::RemoveChime:
       if (FChimeThere && FPlaylistWindow != 0) {
-        const bool removed = FLink.RemoveEntryVia(platform::WindowHandle(FPlaylistWindow), FChimeEntry);
+        const bool removed = FLink.RemoveEntryVia(FPlaylistWindow, FChimeEntry);
         if (!answered()) {
           Then({Step::CheckChime, Step::RemoveChime});  // checked again once it answers
           return true;

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <map>
 #include <string>
 
@@ -350,56 +351,50 @@ class RefuseFirstWindow {
 
 // A refused window class or window is never passed over: the show answers E_FAIL with the
 // guard's one line naming its entry, and nothing of the page stays, neither a window nor a
-// class nor the page's hold on the instance; the next show builds the page whole.
-TEST_F(PageE2E, ARefusedWindowClassIsReportedAndLeavesNothingBehind) {
+// class nor the page's hold on the instance; the next show builds the page whole. Refused: a
+// class whose name is taken for the library before the page registers it, and the first edit
+// field, which comes after the form, the tooltip, the containers and the buttons.
+TEST_F(PageE2E, ARefusedWindowClassOrWindowIsReportedAndLeavesNothingBehind) {
   const HINSTANCE dll = GetModuleHandleA(WAC_DLL_NAME);
   ASSERT_NE(dll, nullptr);
-  ASSERT_FALSE(ClassRegistered(dll, "KDOForm"));
-  // The name taken for the library before the page registers its own: that registration is refused.
-  WNDCLASSEXA taken{};
-  taken.cbSize = sizeof taken;
-  taken.hInstance = dll;
-  taken.lpfnWndProc = DefWindowProcA;
-  taken.lpszClassName = "KDOSpeedButton";
-  ASSERT_NE(RegisterClassExA(&taken), 0);
-  server.ClearDebug();
+  for (const bool refuseClass : {true, false}) {
+    SCOPED_TRACE(refuseClass ? "a class refused" : "a window refused halfway");
+    ASSERT_FALSE(ClassRegistered(dll, "KDOForm"));
+    const int before = PageWindowsOfThisThread();
+    if (refuseClass) {
+      WNDCLASSEXA taken{};
+      taken.cbSize = sizeof taken;
+      taken.hInstance = dll;
+      taken.lpfnWndProc = DefWindowProcA;
+      taken.lpszClassName = "KDOSpeedButton";
+      ASSERT_NE(RegisterClassExA(&taken), 0);
+    }
+    server.ClearDebug();
+    {
+      std::optional<RefuseFirstWindow> refuse;
+      if (!refuseClass) refuse.emplace("Edit");
+      ASSERT_TRUE(refuseClass || refuse->Hooked());
+      EXPECT_EQ(module->ShowConfigurationPage(), KDO_E_FAIL);
+      if (!refuseClass) {
+        EXPECT_EQ(RefuseFirstWindow::Refused(), 1);
+      }
+    }
+    EXPECT_EQ(server.Debug(), (std::vector<host::DebugLine>{{0, "EXCEPTION", "IKDOModule.ShowConfigurationPage"}}));
+    EXPECT_EQ(PageWindowsOfThisThread(), before) << "the windows made before the refusal are gone";
+    EXPECT_FALSE(ClassRegistered(dll, "KDOForm")) << "registered before the refusal, unregistered again";
+    EXPECT_FALSE(ClassRegistered(dll, "KDOContainer"));
+    EXPECT_EQ(module->GetReferenceCount(), 1) << "no page holds the instance";
 
-  EXPECT_EQ(module->ShowConfigurationPage(), KDO_E_FAIL);
-  EXPECT_EQ(server.Debug(), (std::vector<host::DebugLine>{{0, "EXCEPTION", "IKDOModule.ShowConfigurationPage"}}));
-  EXPECT_EQ(PageWindowsOfThisThread(), 0);
-  EXPECT_FALSE(ClassRegistered(dll, "KDOForm")) << "registered before the refusal, unregistered again";
-  EXPECT_FALSE(ClassRegistered(dll, "KDOContainer"));
-  EXPECT_EQ(module->GetReferenceCount(), 1) << "no page holds the instance";
-
-  ASSERT_TRUE(UnregisterClassA("KDOSpeedButton", dll));
-  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
-  EXPECT_TRUE(IsWindowVisible(FormWindow()));
-  EXPECT_EQ(Walk(FormWindow()).size(), 43u);
-  module->HideConfigurationPage();
-  EXPECT_FALSE(ClassRegistered(dll, "KDOForm")) << "the last form unregisters the classes";
-}
-
-TEST_F(PageE2E, ARefusedWindowHalfwayIsReportedAndLeavesNothingBehind) {
-  const HINSTANCE dll = GetModuleHandleA(WAC_DLL_NAME);
-  ASSERT_NE(dll, nullptr);
-  const int before = PageWindowsOfThisThread();
-  server.ClearDebug();
-  {
-    // The first edit field comes after the form, the tooltip, the containers and the buttons.
-    const RefuseFirstWindow refuse("Edit");
-    ASSERT_TRUE(refuse.Hooked());
-    EXPECT_EQ(module->ShowConfigurationPage(), KDO_E_FAIL);
-    EXPECT_EQ(RefuseFirstWindow::Refused(), 1);
+    if (refuseClass) {
+      ASSERT_TRUE(UnregisterClassA("KDOSpeedButton", dll));
+    }
+    ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
+    EXPECT_TRUE(IsWindowVisible(FormWindow()));
+    EXPECT_EQ(Walk(FormWindow()).size(), 43u);
+    module->HideConfigurationPage();
+    EXPECT_FALSE(ClassRegistered(dll, "KDOForm")) << "the last form unregisters the classes";
+    EXPECT_FALSE(ClassRegistered(dll, "KDOSpeedButton"));
   }
-  EXPECT_EQ(server.Debug(), (std::vector<host::DebugLine>{{0, "EXCEPTION", "IKDOModule.ShowConfigurationPage"}}));
-  EXPECT_EQ(PageWindowsOfThisThread(), before) << "the form and its tooltip made before the refusal are gone";
-  EXPECT_FALSE(ClassRegistered(dll, "KDOForm"));
-  EXPECT_FALSE(ClassRegistered(dll, "KDOSpeedButton"));
-  EXPECT_EQ(module->GetReferenceCount(), 1);
-
-  ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
-  EXPECT_EQ(Walk(FormWindow()).size(), 43u);
-  module->HideConfigurationPage();
 }
 
 // ---------------------------------------------------------------- the page at 96, 120 and 144 dpi

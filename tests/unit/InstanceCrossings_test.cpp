@@ -57,6 +57,12 @@ struct Expected {
 
   void Volume(int32_t lo, int32_t hi) { Low = lo, High = hi, FadeTo.reset(); }
   void Widen(int32_t lo, int32_t hi) { Low = std::min(Low, lo), High = std::max(High, hi); }
+  // A restore ends a fade and may play; one cut short by a hang may have set the volume (its first step) or not.
+  void Restored(bool done) {
+    if (Saved) done ? Volume(Saved->first, Saved->second) : Widen(Saved->first, Saved->second);
+    FadeTo.reset();
+    Stopped = false;
+  }
   bool Holds(int32_t v) const { return Low <= v && v <= High; }
 };
 
@@ -198,11 +204,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
       changesEntries = name == "WAC_ClearPlaylist";
       log << step << ": " << name << (params.empty() ? "" : " " + std::to_string(params[0].Int)) << "\n";
       ex.MovedOnAt = step;
-      // A restore cut short by a hang may have set the volume, its first step, or not.
-      if (name == "WAC_RestoreState" && ex.Saved)
-        done ? ex.Volume(ex.Saved->first, ex.Saved->second) : ex.Widen(ex.Saved->first, ex.Saved->second);
-      if (name == "WAC_RestoreState") ex.FadeTo.reset();  // a restore ends a fade
-      if (name == "WAC_Play" || name == "WAC_RestoreState") ex.Stopped = false;
+      if (name == "WAC_RestoreState") ex.Restored(done);
+      if (name == "WAC_Play") ex.Stopped = false;
       // Seen to stop the music, a stop is the last word (a player that did not take it says nothing).
       if ((name == "WAC_Stop" || name == "WAC_ClearPlaylist") && wasPlaying && Model(1).State() == PlayState::Stopped)
         ex.Stopped = true;
@@ -225,11 +228,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
         log << step << ": a hang as the fade ends\n";
       }
       if (pick(3) == 0) {  // and at once the state saved before
-        const bool done = Timed("WAC_RestoreState").Bool != 0;
+        ex.Restored(Timed("WAC_RestoreState").Bool != 0);
         log << step << ": WAC_RestoreState\n";
-        if (ex.Saved) done ? ex.Volume(ex.Saved->first, ex.Saved->second) : ex.Widen(ex.Saved->first, ex.Saved->second);
-        ex.FadeTo.reset();
-        ex.Stopped = false;
         ex.MovedOnAt = step;
       }
     } else if (op < 45) {
