@@ -122,7 +122,8 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
     }
     return;
   }
-  if (FWork.empty() && FPlaying) Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::AskChime, Step::Judge});
+  if (FWork.empty() && FPlaying)
+    Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::AskChime, Step::Judge});
   Run(budget);
 }
 

@@ -114,7 +114,8 @@ uint8_t ItemStart(uint8_t step) {
 }  // namespace
 
 TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
-                                   const TKDOWinampInstanceSettings& settings, std::function<void(const TKDOSendBudget&)> playerWork)
+                                   const TKDOWinampInstanceSettings& settings,
+                                   std::function<void(const TKDOSendBudget&)> playerWork)
     : FServices(services), FInstance(instance), FLink(link), FSettings(settings), FPlayerWork(std::move(playerWork)),
       FTimer(std::make_unique<platform::Timer>()) {
   FTimer->SetInterval(kTickMs);

@@ -51,7 +51,8 @@ class TKDOWinampStatus {
   // `playerWork` runs on every paced tick before the poll (a fade's step, an
   // announcement's watch) within the tick's budget, which the poll shares.
   TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
-                   const TKDOWinampInstanceSettings& settings, std::function<void(const TKDOSendBudget&)> playerWork = {});
+                   const TKDOWinampInstanceSettings& settings,
+                   std::function<void(const TKDOSendBudget&)> playerWork = {});
   TKDOWinampStatus(const TKDOWinampStatus&) = delete;
   TKDOWinampStatus& operator=(const TKDOWinampStatus&) = delete;
 

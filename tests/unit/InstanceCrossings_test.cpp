@@ -242,7 +242,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
       log << step << ": " << (shuffle ? "shuffle" : "repeat on") << "\n";
     } else if (op < 56) {
       const int32_t position = 1 + pick(std::max(count, 1));
-      const bool current = count > 0 && position - 1 == m.CurrentIndex() && !IsChime(m.At(std::size_t(position - 1)).FileName);
+      const bool current =
+          count > 0 && position - 1 == m.CurrentIndex() && !IsChime(m.At(std::size_t(position - 1)).FileName);
       const bool removed = Timed("WAC_DeletePlaylistEntry", {Value::I(position)}).Bool != 0;
       log << step << ": delete " << position << " -> " << removed << "\n";
       if (removed && current) ex.MovedOnAt = step;  // the music that played went
