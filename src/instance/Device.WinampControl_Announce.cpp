@@ -21,7 +21,7 @@ std::optional<TKDOPlayerState> TKDOWinampAnnouncer::Capture() {
   s.Entry = FLink.GetPlaylistPosition();
   s.TrackMs = FLink.GetTrackPositionMs();
   s.PlayState = FLink.GetPlayState();
-  s.Volume = FLink.QueryVolume();
+  s.Volume = FLink.AnsweredVolume();
   s.Shuffle = FLink.GetShuffle();
   s.Repeat = FLink.GetRepeat();
   if (!FLink.HasAnsweringPlayer()) return std::nullopt;
@@ -101,7 +101,7 @@ void TKDOWinampAnnouncer::StartRow() {
   const std::optional<TKDOPlayerState> state = Capture();
   if (!state) return;
   std::string file;
-  FLink.ReadPlaylistFileAt(state->Entry, file);
+  FLink.GetPlaylistFileInRange(state->Entry, file);
   const int32_t manualAdvance = FLink.GetManualAdvance();
   if (!FLink.HasAnsweringPlayer()) return;
   FMusic = Music{*state, std::move(file), manualAdvance, FLink.PlayerWindow()};

@@ -19,7 +19,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::AskChime: {
       // Its entry by name: entries that came and went may leave the playlist as long as it was.
       std::string there;
-      if (FChimeEntry >= 0) FLink.ReadPlaylistFileAt(FChimeEntry, there);
+      if (FChimeEntry >= 0) FLink.GetPlaylistFileInRange(FChimeEntry, there);
       FSeenChime = FPlaying && kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
       return answered();
     }
@@ -53,7 +53,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       FChimeThere = false;
       if (FChimeEntry < 0 || !FPlaying) return true;
       std::string there;
-      FLink.ReadPlaylistFileAt(FChimeEntry, there);
+      FLink.GetPlaylistFileInRange(FChimeEntry, there);
       if (!answered()) return false;
       FChimeThere = kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
       if (!FChimeThere && !FLookedAgain) {
@@ -97,7 +97,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     }
     case Step::CheckAdded: {
       std::string there;
-      if (FSeenLength > 0) FLink.ReadPlaylistFileAt(FSeenLength - 1, there);
+      if (FSeenLength > 0) FLink.GetPlaylistFileInRange(FSeenLength - 1, there);
       if (!answered()) return false;
       if (FSeenLength > 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added(FSeenLength - 1);
       // Not added: the entry there is not ours.
@@ -189,7 +189,7 @@ bool TKDOWinampAnnouncer::Find(bool chime) {
   const int32_t k = FCandidate - int32_t(FCandidateCount);
   const int32_t at = k < 0 ? FCandidates[FCandidate] : k <= from ? from - k : k;
   std::string there;
-  FLink.ReadPlaylistFileAt(at, there);
+  FLink.GetPlaylistFileInRange(at, there);
   if (!FLink.IsAnswering()) return false;
   if (kdo::text::EqualIgnoringAZCase(there, file)) return done(at);
   return ++FCandidate >= looks ? done(-1) : false;

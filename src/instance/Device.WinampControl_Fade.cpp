@@ -10,7 +10,7 @@ bool TKDOWinampFade::Start(int32_t volume, int32_t seconds) {
   if (!FLink.HasAnsweringPlayer()) return false;
   const int32_t to = std::clamp(volume, 0, 255);
   const std::optional<int32_t> music = FAnnouncer.MusicVolume();
-  const int32_t from = music ? *music : FLink.QueryVolume();
+  const int32_t from = music ? *music : FLink.AnsweredVolume();
   if (from < 0) return false;
   End();
   const int32_t duration = std::clamp(seconds, 0, kLongestSeconds);

@@ -34,12 +34,12 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
       FPlayerLink(std::make_unique<TWinAmpControl>()),
       // A setting's fault is logged with the type of a refused service: both ask the user to act.
       FSettings(FServices, FInstanceID, *FPlayerLink,
-                [this](std::string_view text) { Log(KDO_LOG_NO_SERVICE, text); }),
-      FControlTable(*this, FSettings) {
+                [this](std::string_view text) { Log(KDO_LOG_NO_SERVICE, text); }) {
   ObtainServices();
   FAnnouncer.emplace(*FPlayerLink);
   FFade.emplace(*FPlayerLink, *FAnnouncer);
   FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings.Current(), *FFade, *FAnnouncer);
+  FControlTable.emplace(*this, FModuleInfo, FSettings, *FScript);
   try {
     FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
     // The fade and the announcements move on the status ticks, within the poll's budget. While an
@@ -52,6 +52,7 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
     LoadSettings();
   } catch (...) {
     // The server must never call into an instance that was not made.
+    FControlTable.reset();
     FScript.reset();
     throw;
   }
@@ -61,6 +62,7 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
 TKDOWinampControl::~TKDOWinampControl() {
   Log(KDO_LOG_LIFECYCLE, "Interface Destroy");
   KDOGuard(kDestruction, [&] { HideConfigurationPage(); });
+  FControlTable.reset();  // nothing calls through it any more
   KDOGuard(kDestruction, [&] { FScript.reset(); });
   KDOGuard(kDestruction, [&] { FStatus.reset(); });
   KDOGuard(kDestruction, [&] { FFade.reset(); });
@@ -105,19 +107,8 @@ void TKDOWinampControl::Log(int32_t type, std::string_view text) noexcept {
 }
 
 IInterface* TKDOWinampControl::FindInterface(const TGUID& iid) noexcept {
-  if (iid == IID_IKDOWinampControl) return &FControlTable;
+  if (iid == IID_IKDOWinampControl && FControlTable) return &*FControlTable;
   return TKDOModuleObject::FindInterface(iid);
-}
-
-KDOResult TKDOWinampControl::ControlQueryInterface(const TGUID& iid, void** obj) noexcept {
-  if (!obj) return KDO_E_NOINTERFACE;
-  if (iid == IID_IKDOModule || (FModuleInfo && iid == FModuleInfo->ModuleID)) {
-    if (KDOSucceeded(QueryInterface(iid, obj))) return KDO_S_OK;
-    *obj = nullptr;
-    return KDO_E_FAIL;
-  }
-  *obj = nullptr;
-  return KDO_E_NOINTERFACE;
 }
 
 // ---------------------------------------------------------------- configuration page
@@ -126,7 +117,7 @@ KDOResult TKDOWinampControl::ControlQueryInterface(const TGUID& iid, void** obj)
 // instance, so the instance outlives the server's reference until the page is hidden.
 KDOResult TKDOWinampControl::ShowConfigurationPage() {
   if (!FConfigurationForm) FConfigurationForm = std::make_shared<TfrmPropertyPage>();
-  FConfigurationForm->SetWinampControl(&FControlTable, &FControlTable);
+  FConfigurationForm->SetWinampControl(&*FControlTable, &*FControlTable);
   FConfigurationForm->SetInstanceControl(FServices.InstanceControl.get());
   FConfigurationForm->Show();
   return KDO_S_OK;
@@ -153,11 +144,3 @@ KDOResult TKDOWinampControl::SaveSettings() {
   FSettings.Save();
   return KDO_S_OK;
 }
-
-// ---------------------------------------------------------------- parts
-
-void TKDOWinampControl::RunFunction(TKDOScriptFunction function, const TKDOPHPParameter* arg,
-                                    TKDOPHPParameter& result) {
-  if (FScript) FScript->Run(function, arg, result);
-}
-

@@ -15,7 +15,8 @@
 // reference: an operation that calls out holds one of its own until it returns.
 //
 // Its parts, each in its own unit: its settings (Device.WinampControl_Settings),
-// the IKDOWinampControl table (Device.WinampControl_Table), the script functions
+// the IKDOWinampControl table (Device.WinampControl_Table, which reaches the
+// settings and the script functions itself), the script functions
 // (Device.WinampControl_Script), the status mirror (Device.WinampControl_Status),
 // the volume fade (Device.WinampControl_Fade) and the saved state with the
 // announcements (Device.WinampControl_Announce), which the status ticks drive.
@@ -57,10 +58,6 @@ class TKDOWinampControl final : public TKDOModuleObject {
 
   // The instance's settings: its store, the record of eight, the other three.
   TKDOWinampSettings& Settings() { return FSettings; }
-  // Answers IKDOModule and the module's own identifier only.
-  KDOResult ControlQueryInterface(const TGUID& iid, void** obj) noexcept;
-  // Runs that script function with its debug line (see TKDOWinampScript::Run).
-  void RunFunction(TKDOScriptFunction function, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
 
  protected:
   IInterface* FindInterface(const TGUID& iid) noexcept override;
@@ -80,5 +77,5 @@ class TKDOWinampControl final : public TKDOModuleObject {
   std::optional<TKDOWinampFade> FFade;  // steps the announcer's music volume while an announcement plays
   std::optional<TKDOWinampScript> FScript;
   std::optional<TKDOWinampStatus> FStatus;
-  TKDOWinampControlTable FControlTable;
+  std::optional<TKDOWinampControlTable> FControlTable;  // made last and gone first
 };

@@ -12,11 +12,11 @@
 namespace {
 
 using kdo::text::Const;
-using Control = TKDOWinampScript;
+using Script = TKDOWinampScript;
 using Param = TKDOPHPParameter;
 
 // Result type 0 of a command that answers nothing: true, whether or not a player took it.
-void SetDone(Param& result) { result.BoolValue = 1; }
+void AlwaysTrue(Param& result) { result.BoolValue = 1; }
 
 // A string result: a reference of the result record's own.
 void SetText(Param& result, const TKDOText& text) { kdo::text::Assign(&result.StringValue, text.get()); }
@@ -32,7 +32,7 @@ struct ScriptFunction {
   int8_t ParamType;
   int32_t ResultType;
   // Runs the operation with the parameter values (as declared) and fills the result.
-  void (*Run)(Control& c, const Param* arg, Param& result);
+  void (*Run)(Script& s, const Param* arg, Param& result);
   KDOString SecondName = nullptr;  // the second parameter, for the few that take two
   int8_t SecondType = -1;
 
@@ -40,7 +40,7 @@ struct ScriptFunction {
 };
 
 // A boolean result: whether the operation did what it was asked.
-void SetTrue(Param& result, bool done) { result.BoolValue = done ? 1 : 0; }
+void TrueIfDone(Param& result, bool done) { result.BoolValue = done ? 1 : 0; }
 
 constexpr int8_t kNoParam = -1;
 constexpr int32_t kBool = KDO_TYPE_BOOLEAN;
@@ -51,95 +51,95 @@ constexpr int32_t kStr = KDO_TYPE_STRING;
 // the additions follow them.
 constexpr auto kFunctions = std::to_array<ScriptFunction>({
     {F::AddFile, Const<"WAC_AddFile">(), Const<"ADDFILE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
-     [](Control& c, const Param* a, Param& r) { c.AddFile(kdo::text::View(a->StringValue)); SetDone(r); }},
+     [](Script& s, const Param* a, Param& r) { s.AddFile(kdo::text::View(a->StringValue)); AlwaysTrue(r); }},
     {F::ClearPlaylist, Const<"WAC_ClearPlaylist">(), Const<"CLEAR PLAYLIST">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { c.ClearPlaylist(); SetDone(r); }},
+     [](Script& s, const Param*, Param& r) { s.ClearPlaylist(); AlwaysTrue(r); }},
     {F::GetPlaylistLength, Const<"WAC_GetPlaylistLength">(), Const<"GET PLAYLIST LENGTH">(), false, nullptr,
      kNoParam, kInt,
-     [](Control& c, const Param*, Param& r) { c.GetPlaylistLength(r.IntValue); }},
+     [](Script& s, const Param*, Param& r) { s.GetPlaylistLength(r.IntValue); }},
     {F::GetPlaylistPosition, Const<"WAC_GetPlaylistPosition">(), Const<"GET PLAYLIST POSITION">(), false, nullptr,
      kNoParam, kInt,
-     [](Control& c, const Param*, Param& r) { c.GetPlaylistPosition(r.IntValue); }},
+     [](Script& s, const Param*, Param& r) { s.GetPlaylistPosition(r.IntValue); }},
     {F::SetPlaylistPosition, Const<"WAC_SetPlaylistPosition">(), Const<"SET PLAYLIST POSITION">(), false,
      Const<"Position">(), KDO_TYPE_INTEGER, kBool,
-     [](Control& c, const Param* a, Param& r) { c.SetPlaylistPosition(a->IntValue); SetDone(r); }},
+     [](Script& s, const Param* a, Param& r) { s.SetPlaylistPosition(a->IntValue); AlwaysTrue(r); }},
     {F::GetPlaylistFile, Const<"WAC_GetPlaylistFile">(), Const<"GET PLAYLIST FILE">(), false, Const<"Position">(),
      KDO_TYPE_INTEGER, kStr,
-     [](Control& c, const Param* a, Param& r) {
+     [](Script& s, const Param* a, Param& r) {
        TKDOText text;
-       c.GetPlaylistFile(a->IntValue, text);
+       s.GetPlaylistFile(a->IntValue, text);
        SetText(r, text);
      }},
     {F::GetPlaylistTitle, Const<"WAC_GetPlaylistTitle">(), Const<"GET PLAYLIST TITLE">(), false, Const<"Position">(),
      KDO_TYPE_INTEGER, kStr,
-     [](Control& c, const Param* a, Param& r) {
+     [](Script& s, const Param* a, Param& r) {
        TKDOText text;
-       c.GetPlaylistTitle(a->IntValue, text);
+       s.GetPlaylistTitle(a->IntValue, text);
        SetText(r, text);
      }},
     {F::Play, Const<"WAC_Play">(), Const<"PLAY">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { c.Play(); SetDone(r); }},
+     [](Script& s, const Param*, Param& r) { s.Play(); AlwaysTrue(r); }},
     {F::Stop, Const<"WAC_Stop">(), Const<"STOP">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { c.Stop(); SetDone(r); }},
+     [](Script& s, const Param*, Param& r) { s.Stop(); AlwaysTrue(r); }},
     {F::Pause, Const<"WAC_Pause">(), Const<"PAUSE">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { c.Pause(); SetDone(r); }},
+     [](Script& s, const Param*, Param& r) { s.Pause(); AlwaysTrue(r); }},
     {F::Prev, Const<"WAC_Prev">(), Const<"PREV">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { c.Prev(); SetDone(r); }},
+     [](Script& s, const Param*, Param& r) { s.Prev(); AlwaysTrue(r); }},
     {F::Next, Const<"WAC_Next">(), Const<"NEXT">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { c.Next(); SetDone(r); }},
+     [](Script& s, const Param*, Param& r) { s.Next(); AlwaysTrue(r); }},
     {F::SetVolume, Const<"WAC_SetVolume">(), nullptr, false, Const<"Volume [0..255]">(), KDO_TYPE_INTEGER, kBool,
-     [](Control& c, const Param* a, Param& r) { c.SetVolume(a->IntValue); SetDone(r); }},
+     [](Script& s, const Param* a, Param& r) { s.SetVolume(a->IntValue); AlwaysTrue(r); }},
     {F::SetShuffle, Const<"WAC_SetShuffle">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
-     [](Control& c, const Param* a, Param& r) { c.SetShuffle(a->BoolValue != 0); SetDone(r); }},
+     [](Script& s, const Param* a, Param& r) { s.SetShuffle(a->BoolValue != 0); AlwaysTrue(r); }},
     {F::SetRepeat, Const<"WAC_SetRepeat">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
-     [](Control& c, const Param* a, Param& r) { c.SetRepeat(a->BoolValue != 0); SetDone(r); }},
+     [](Script& s, const Param* a, Param& r) { s.SetRepeat(a->BoolValue != 0); AlwaysTrue(r); }},
     // Additions beyond the classic fifteen, registered after them.
     {F::GetPlayState, Const<"WAC_GetPlayState">(), Const<"GET PLAY STATE">(), false, nullptr, kNoParam, kInt,
-     [](Control& c, const Param*, Param& r) { c.GetPlayState(r.IntValue); }},
+     [](Script& s, const Param*, Param& r) { s.GetPlayState(r.IntValue); }},
     {F::GetTrackPosition, Const<"WAC_GetTrackPosition">(), Const<"GET TRACK POSITION">(), false, nullptr, kNoParam,
      kInt,
-     [](Control& c, const Param*, Param& r) { c.GetTrackPosition(r.IntValue); }},
+     [](Script& s, const Param*, Param& r) { s.GetTrackPosition(r.IntValue); }},
     {F::GetTrackLength, Const<"WAC_GetTrackLength">(), Const<"GET TRACK LENGTH">(), false, nullptr, kNoParam, kInt,
-     [](Control& c, const Param*, Param& r) { c.GetTrackLength(r.IntValue); }},
+     [](Script& s, const Param*, Param& r) { s.GetTrackLength(r.IntValue); }},
     {F::SetTrackPosition, Const<"WAC_SetTrackPosition">(), Const<"SET TRACK POSITION">(), false, Const<"Seconds">(),
-     KDO_TYPE_INTEGER, kBool, [](Control& c, const Param* a, Param& r) {
+     KDO_TYPE_INTEGER, kBool, [](Script& s, const Param* a, Param& r) {
        bool moved = false;
-       c.SetTrackPosition(a->IntValue, moved);
+       s.SetTrackPosition(a->IntValue, moved);
        r.BoolValue = moved ? 1 : 0;
      }},
     // The volume, the playlist's entries, the player's state and announcements.
     {F::GetVolume, Const<"WAC_GetVolume">(), Const<"GET VOLUME">(), false, nullptr, kNoParam, kInt,
-     [](Control& c, const Param*, Param& r) { r.IntValue = c.GetVolume(); }},
+     [](Script& s, const Param*, Param& r) { r.IntValue = s.GetVolume(); }},
     {F::FadeVolume, Const<"WAC_FadeVolume">(), Const<"FADE VOLUME">(), false, Const<"Volume">(), KDO_TYPE_INTEGER,
      kBool,
-     [](Control& c, const Param* a, Param& r) { SetTrue(r, c.FadeVolume(a[0].IntValue, a[1].IntValue)); },
+     [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.FadeVolume(a[0].IntValue, a[1].IntValue)); },
      Const<"Seconds">(), KDO_TYPE_INTEGER},
     {F::DeletePlaylistEntry, Const<"WAC_DeletePlaylistEntry">(), Const<"DELETE PLAYLIST ENTRY">(), false,
      Const<"Position">(), KDO_TYPE_INTEGER, kBool,
-     [](Control& c, const Param* a, Param& r) { SetTrue(r, c.DeletePlaylistEntry(a->IntValue)); }},
+     [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.DeletePlaylistEntry(a->IntValue)); }},
     {F::SaveState, Const<"WAC_SaveState">(), Const<"SAVE STATE">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { SetTrue(r, c.SaveState()); }},
+     [](Script& s, const Param*, Param& r) { TrueIfDone(r, s.SaveState()); }},
     {F::RestoreState, Const<"WAC_RestoreState">(), Const<"RESTORE STATE">(), false, nullptr, kNoParam, kBool,
-     [](Control& c, const Param*, Param& r) { SetTrue(r, c.RestoreState()); }},
+     [](Script& s, const Param*, Param& r) { TrueIfDone(r, s.RestoreState()); }},
     {F::Announce, Const<"WAC_Announce">(), Const<"ANNOUNCE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
-     [](Control& c, const Param* a, Param& r) {
-       SetTrue(r, c.Announce(kdo::text::View(a[0].StringValue), a[1].IntValue));
+     [](Script& s, const Param* a, Param& r) {
+       TrueIfDone(r, s.Announce(kdo::text::View(a[0].StringValue), a[1].IntValue));
      }, Const<"Volume">(), KDO_TYPE_INTEGER},
     {F::GetMetadata, Const<"WAC_GetMetadata">(), Const<"GET METADATA">(), true, Const<"Field">(), KDO_TYPE_STRING,
-     kStr, [](Control& c, const Param* a, Param& r) {
+     kStr, [](Script& s, const Param* a, Param& r) {
        TKDOText text;
-       c.GetMetadata(kdo::text::View(a->StringValue), text);
+       s.GetMetadata(kdo::text::View(a->StringValue), text);
        SetText(r, text);
      }},
     // Entries where the user wants them: before a position, after the current one, and at once.
     {F::InsertFile, Const<"WAC_InsertFile">(), Const<"INSERTFILE">(), 2, Const<"Filename">(), KDO_TYPE_STRING, kBool,
-     [](Control& c, const Param* a, Param& r) {
-       SetTrue(r, c.InsertFile(kdo::text::View(a[0].StringValue), a[1].IntValue));
+     [](Script& s, const Param* a, Param& r) {
+       TrueIfDone(r, s.InsertFile(kdo::text::View(a[0].StringValue), a[1].IntValue));
      }, Const<"Position">(), KDO_TYPE_INTEGER},
     {F::PlayNext, Const<"WAC_PlayNext">(), Const<"PLAY NEXT">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
-     [](Control& c, const Param* a, Param& r) { SetTrue(r, c.PlayNext(kdo::text::View(a->StringValue))); }},
+     [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.PlayNext(kdo::text::View(a->StringValue))); }},
     {F::PlayNow, Const<"WAC_PlayNow">(), Const<"PLAY NOW">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
-     [](Control& c, const Param* a, Param& r) { SetTrue(r, c.PlayNow(kdo::text::View(a->StringValue))); }},
+     [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.PlayNow(kdo::text::View(a->StringValue))); }},
 });
 static_assert(kFunctions.size() == KDOScriptFunctionCount);
 static_assert([] {
@@ -168,7 +168,7 @@ int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint
 void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* params, TKDOPHPParameter* result,
                                uint32_t) noexcept {
   KDOGuard(kdo::text::Const<"the script function handler">(), [&] {
-    if (object) static_cast<Control*>(object)->Handle(name, params, result);
+    if (object) static_cast<Script*>(object)->Handle(name, params, result);
   });
 }
 
@@ -207,19 +207,17 @@ void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TK
   if (KDOParamCount(params) < match->ParamCount()) return;
   // The server, called back during the operation, may delete this instance: it goes when the call ends.
   const TKDORef<IKDOModule> self(&FInstance);
-  Run(match->Id, params, *result);
+  std::string data(match->DebugData ? kdo::text::View(params->StringValue) : std::string_view());
+  if (match->DebugData == 2) data.append(1, '|').append(std::to_string(params[1].IntValue));  // no file name holds a '|'
+  Enter(match->Id, data);
+  match->Run(*this, params, *result);
 }
 
-// A function's debug line, then its operation.
-void TKDOWinampScript::Run(TKDOScriptFunction function, const TKDOPHPParameter* arg, TKDOPHPParameter& result) {
+// Before every call of a function, a script's or through the interface.
+void TKDOWinampScript::Enter(TKDOScriptFunction function, std::string_view data) {
   const ScriptFunction& f = kFunctions[std::size_t(function)];
-  if (f.DebugLine) {
-    std::string data(f.DebugData ? kdo::text::View(arg->StringValue) : std::string_view());
-    if (f.DebugData == 2) data.append(1, '|').append(std::to_string(arg[1].IntValue));  // no file name holds a '|'
-    Debug(f.DebugLine, TKDOText(data).get());
-  }
+  if (f.DebugLine) Debug(f.DebugLine, TKDOText(f.DebugData ? data : std::string_view()).get());
   if (MovesTheRoomOn(function)) FAnnouncer.MoveOn();
-  f.Run(*this, arg, result);
 }
 
 void TKDOWinampScript::Debug(KDOString message, KDOString data) {
@@ -232,25 +230,13 @@ void TKDOWinampScript::Debug(KDOString message, KDOString data) {
 // variable never shows what a player that does not answer was not given.
 bool TKDOWinampScript::Reached() const { return !FLink.IsBound() || FLink.IsAnswering(); }
 
-// A command without an answer.
-void TKDOWinampScript::Command(void (TWinAmpControl::*command)()) {
-  (FLink.*command)();
-}
-
 void TKDOWinampScript::AddFile(std::string_view fileName) {
   FLink.AddFile(fileName);
 }
 
-void TKDOWinampScript::ClearPlaylist() { Command(&TWinAmpControl::ClearPlaylist); }
+void TKDOWinampScript::ClearPlaylist() { FLink.ClearPlaylist(); }
 
-// A query whose answer goes to the script unchanged.
-void TKDOWinampScript::Query(int32_t (TWinAmpControl::*query)(), int32_t& answer) {
-  answer = (FLink.*query)();
-}
-
-void TKDOWinampScript::GetPlaylistLength(int32_t& length) {
-  Query(&TWinAmpControl::GetPlaylistLength, length);
-}
+void TKDOWinampScript::GetPlaylistLength(int32_t& length) { length = FLink.GetPlaylistLength(); }
 
 void TKDOWinampScript::GetPlaylistPosition(int32_t& position) {
   position = Shift(FLink.GetPlaylistPosition(), 1);
@@ -276,11 +262,11 @@ void TKDOWinampScript::ReadEntry(int32_t position, void (TWinAmpControl::*read)(
   text = TKDOText(value);
 }
 
-void TKDOWinampScript::Play() { Command(&TWinAmpControl::Play); }
-void TKDOWinampScript::Stop() { Command(&TWinAmpControl::Stop); }
-void TKDOWinampScript::Pause() { Command(&TWinAmpControl::Pause); }
-void TKDOWinampScript::Prev() { Command(&TWinAmpControl::PreviousTrack); }
-void TKDOWinampScript::Next() { Command(&TWinAmpControl::NextTrack); }
+void TKDOWinampScript::Play() { FLink.Play(); }
+void TKDOWinampScript::Stop() { FLink.Stop(); }
+void TKDOWinampScript::Pause() { FLink.Pause(); }
+void TKDOWinampScript::Prev() { FLink.PreviousTrack(); }
+void TKDOWinampScript::Next() { FLink.NextTrack(); }
 // The player takes the low 8 bits; the variable receives the value as given.
 // During an announcement it is also the volume the music comes back at.
 void TKDOWinampScript::SetVolume(int32_t volume) {
@@ -313,17 +299,11 @@ void TKDOWinampScript::Switch(bool on, void (TWinAmpControl::*onCommand)(),
 
 // ---------------------------------------------------------------- additions
 
-void TKDOWinampScript::GetPlayState(int32_t& state) {
-  Query(&TWinAmpControl::GetPlayState, state);
-}
+void TKDOWinampScript::GetPlayState(int32_t& state) { state = FLink.GetPlayState(); }
 
-void TKDOWinampScript::GetTrackPosition(int32_t& seconds) {
-  Query(&TWinAmpControl::GetTrackPosition, seconds);
-}
+void TKDOWinampScript::GetTrackPosition(int32_t& seconds) { seconds = FLink.GetTrackPosition(); }
 
-void TKDOWinampScript::GetTrackLength(int32_t& seconds) {
-  Query(&TWinAmpControl::GetTrackLength, seconds);
-}
+void TKDOWinampScript::GetTrackLength(int32_t& seconds) { seconds = FLink.GetTrackLength(); }
 
 // Before the start means the start; milliseconds beyond a signed 32-bit value
 // are held at its largest rather than wrapped into a time near the start.
@@ -334,7 +314,7 @@ void TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
 
 // ---------------------------------------------------------------- the volume, entries, the state, announcements
 
-int32_t TKDOWinampScript::GetVolume() { return FLink.QueryVolume(); }
+int32_t TKDOWinampScript::GetVolume() { return FLink.AnsweredVolume(); }
 
 bool TKDOWinampScript::FadeVolume(int32_t volume, int32_t seconds) { return FFade.Start(volume, seconds); }
 

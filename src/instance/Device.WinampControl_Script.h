@@ -5,7 +5,7 @@
 // identifier; destroyed, it unregisters them. The server then calls the
 // registered handler, which runs the function of the called name. The classic
 // fifteen come first, in the order of IKDOWinampControl's operations 3 to 17,
-// which run through the same rows; the additions follow them.
+// which call the same operations after the same Enter; the additions follow them.
 //
 // It borrows the instance's services, settings and link for its whole life.
 #pragma once
@@ -37,8 +37,10 @@ class TKDOWinampScript {
   // with the first parameter value; a call that names none, brings fewer
   // values than declared or no result record runs nothing.
   void Handle(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result);
-  // Sends the function's debug line (when it has one), then runs its operation into `result`.
-  void Run(TKDOScriptFunction function, const TKDOPHPParameter* arg, TKDOPHPParameter& result);
+  // What every call of a function starts with, before its operation: its debug
+  // line (when it has one, carrying `data` when the line carries any), and an
+  // announcement given back when the function moves the room on.
+  void Enter(TKDOScriptFunction function, std::string_view data = {});
 
   // The operations behind the functions.
   // Appends a file to the playlist.
@@ -96,8 +98,6 @@ class TKDOWinampScript {
   void Debug(KDOString message, KDOString data);
   std::optional<int32_t> InsertAfterCurrent(std::string_view fileName);
   bool Reached() const;
-  void Command(void (TWinAmpControl::*command)());
-  void Query(int32_t (TWinAmpControl::*query)(), int32_t& answer);
   void ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text);
   void Switch(bool on, void (TWinAmpControl::*onCommand)(), void (TWinAmpControl::*offCommand)(),
                    const TKDOText& variable);

@@ -1,8 +1,7 @@
 #include "instance/Device.WinampControl_Settings.h"
 
-#include "instance/Device.WinampControl_Interface.h"  // the table and its owner, complete
 #include "platform/Platform.h"
-#include "sdk/KDOGuard.h"
+#include "sdk/KDOText.h"
 #include "winamp/WinAmp.h"
 
 namespace {
@@ -55,30 +54,3 @@ void TKDOWinampSettings::Apply() {
   if (!location.empty() && !platform::FileExists(FCheckedLocation) && FReport)
     FReport(">WinampLocation \"" + FCheckedLocation + "\" names no file: no player is started");
 }
-
-// ---------------------------------------------------------------- the table's settings entries
-// Kept beside the settings they hand over: the page and the server reach the
-// settings through these entries without passing through the rest of the instance.
-
-using Table = TKDOWinampControlTable;
-
-KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
-  return KDOGuard(kdo::text::Const<"IKDOWinampControl.GetSettings">(), [&] {
-    if (settings) FSettings.CopyRecord(*settings);
-    return KDO_S_OK;
-  });
-}
-
-// The caller's texts are borrowed: the instance takes references of its own.
-KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings) {
-  return KDOGuard(kdo::text::Const<"IKDOWinampControl.SetSettings">(), [&] {
-    TKDOWinampControlSettings own;
-    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
-      if (row.Record) own.*row.Record = TKDOText::Share(settings.*row.Value);
-    FSettings.TakeRecord(own);
-    return KDO_S_OK;
-  });
-}
-
-void Table::GetExtraSettings(TKDOWinampInstanceSettings& settings) { FSettings.CopyExtra(settings); }
-void Table::SetExtraSettings(const TKDOWinampInstanceSettings& settings) { FSettings.TakeExtra(settings); }

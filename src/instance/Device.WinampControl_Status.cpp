@@ -95,9 +95,9 @@ Outcome Ask(const PollStep& step, L& l, TStatusPollAnswer& a, std::string& text)
       text.clear();
       if (a.Index >= 0 && a.Index < a.Length) {
         if (step.Row->Query == TKDOPlayerQuery::PlaylistFile)
-          l.ReadPlaylistFileAt(a.Index, text);
+          l.GetPlaylistFileInRange(a.Index, text);
         else
-          l.ReadPlaylistTitleAt(a.Index, text);
+          l.GetPlaylistTitleInRange(a.Index, text);
       }
       return a.Spread ? Outcome::More : Outcome::Write;
     default:

@@ -1,103 +1,134 @@
 #include "instance/Device.WinampControl_Table.h"
 
-#include "instance/Device.WinampControl_Interface.h"
+#include <string_view>
+
+#include "instance/Device.WinampControl_Script.h"
+#include "instance/Device.WinampControl_Settings.h"
 #include "sdk/KDOGuard.h"
 #include "sdk/KDOText.h"
 
 using Table = TKDOWinampControlTable;
-
-KDOResult KDO_STDCALL Table::QueryInterface(const TGUID& iid, void** obj) {
-  return FOwner.ControlQueryInterface(iid, obj);
-}
+using F = TKDOScriptFunction;
+using kdo::text::Const;
 
 namespace {
 
-using F = TKDOScriptFunction;
-
-// An operation of IKDOWinampControl runs the script function of its name with
-// `arg` as its parameter value, and gives its result record.
-TKDOPHPParameter Run(TKDOWinampControl& c, F function, TKDOPHPParameter arg = {}) {
-  TKDOPHPParameter result{};
-  c.RunFunction(function, &arg, result);
-  return result;
-}
-
-// The parameter value of each type.
-TKDOPHPParameter TextArg(KDOString value) {
-  TKDOPHPParameter arg{};
-  arg.StringValue = value;  // borrowed for the call
-  return arg;
-}
-TKDOPHPParameter IntArg(int32_t value) {
-  TKDOPHPParameter arg{};
-  arg.IntValue = value;
-  return arg;
-}
-TKDOPHPParameter BoolArg(uint8_t value) {
-  TKDOPHPParameter arg{};
-  arg.BoolValue = value != 0 ? 1 : 0;
-  return arg;
-}
-
-// A text result handed on: the caller's out-text takes its own reference.
-KDOResult TakeText(TKDOPHPParameter result, KDOString* out) {
-  if (out) kdo::text::Assign(out, result.StringValue);
-  kdo::text::Release(result.StringValue);
-  return KDO_S_OK;
-}
-
-// An operation without output, guarded; it always answers 0.
-KDOResult Do(KDOString entry, TKDOWinampControl& c, F function, TKDOPHPParameter arg = {}) {
-  return KDOGuard(entry, [&] { return Run(c, function, arg), KDO_S_OK; });
-}
-
-// An operation whose integer output goes to the caller's out-parameter.
-KDOResult Count(KDOString entry, TKDOWinampControl& c, F function, int32_t* out) {
+// An operation runs as a script's call of its function does: the function's
+// debug line (carrying `data` where the line has any) and the rule of who owns
+// the player come first. Guarded; it answers 0.
+template <class Operation>
+KDOResult Run(KDOString entry, TKDOWinampScript& script, F function, Operation&& operation,
+              std::string_view data = {}) {
   return KDOGuard(entry, [&] {
-    const int32_t n = Run(c, function).IntValue;
-    if (out) *out = n;
+    script.Enter(function, data);
+    operation();
     return KDO_S_OK;
   });
 }
 
+// A text answer handed on: the caller's out-text takes its own reference.
+void Hand(const TKDOText& text, KDOString* out) {
+  if (out) kdo::text::Assign(out, text.get());
+}
+
 }  // namespace
 
-KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) {
-  return Do(kdo::text::Const<"IKDOWinampControl.AddFile">(), FOwner, F::AddFile, TextArg(fileName));
-}
-KDOResult KDO_STDCALL Table::ClearPlaylist() {
-  return Do(kdo::text::Const<"IKDOWinampControl.ClearPlaylist">(), FOwner, F::ClearPlaylist);
-}
-KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) {
-  return Count(kdo::text::Const<"IKDOWinampControl.GetPlaylistLength">(), FOwner, F::GetPlaylistLength, length);
-}
-KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) {
-  return Count(kdo::text::Const<"IKDOWinampControl.GetPlaylistPosition">(), FOwner, F::GetPlaylistPosition, position);
-}
-KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) {
-  return Do(kdo::text::Const<"IKDOWinampControl.SetPlaylistPosition">(),
-            FOwner, F::SetPlaylistPosition, IntArg(position));
-}
-KDOResult KDO_STDCALL Table::GetPlaylistFile(int32_t position, KDOString* fileName) {
-  return KDOGuard(kdo::text::Const<"IKDOWinampControl.GetPlaylistFile">(),
-                  [&] { return TakeText(Run(FOwner, F::GetPlaylistFile, IntArg(position)), fileName); });
-}
-KDOResult KDO_STDCALL Table::GetPlaylistTitle(int32_t position, KDOString* title) {
-  return KDOGuard(kdo::text::Const<"IKDOWinampControl.GetPlaylistTitle">(),
-                  [&] { return TakeText(Run(FOwner, F::GetPlaylistTitle, IntArg(position)), title); });
-}
-KDOResult KDO_STDCALL Table::Play() { return Do(kdo::text::Const<"IKDOWinampControl.Play">(), FOwner, F::Play); }
-KDOResult KDO_STDCALL Table::Stop() { return Do(kdo::text::Const<"IKDOWinampControl.Stop">(), FOwner, F::Stop); }
-KDOResult KDO_STDCALL Table::Pause() { return Do(kdo::text::Const<"IKDOWinampControl.Pause">(), FOwner, F::Pause); }
-KDOResult KDO_STDCALL Table::Prev() { return Do(kdo::text::Const<"IKDOWinampControl.Prev">(), FOwner, F::Prev); }
-KDOResult KDO_STDCALL Table::Next() { return Do(kdo::text::Const<"IKDOWinampControl.Next">(), FOwner, F::Next); }
-KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) {
-  return Do(kdo::text::Const<"IKDOWinampControl.SetVolume">(), FOwner, F::SetVolume, IntArg(volume));
-}
-KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) {
-  return Do(kdo::text::Const<"IKDOWinampControl.SetShuffle">(), FOwner, F::SetShuffle, BoolArg(on));
-}
-KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) {
-  return Do(kdo::text::Const<"IKDOWinampControl.SetRepeat">(), FOwner, F::SetRepeat, BoolArg(on));
+KDOResult KDO_STDCALL Table::QueryInterface(const TGUID& iid, void** obj) {
+  if (!obj) return KDO_E_NOINTERFACE;
+  if (iid == IID_IKDOModule || (FModuleInfo && iid == FModuleInfo->ModuleID)) {
+    if (KDOSucceeded(FOwner.QueryInterface(iid, obj))) return KDO_S_OK;
+    *obj = nullptr;
+    return KDO_E_FAIL;
+  }
+  *obj = nullptr;
+  return KDO_E_NOINTERFACE;
 }
 
+// ---------------------------------------------------------------- settings
+
+KDOResult KDO_STDCALL Table::GetSettings(TKDOWinampControlSettings* settings) {
+  return KDOGuard(Const<"IKDOWinampControl.GetSettings">(), [&] {
+    if (settings) FSettings.CopyRecord(*settings);
+    return KDO_S_OK;
+  });
+}
+
+// The caller's texts are borrowed: the instance takes references of its own.
+KDOResult KDO_STDCALL Table::SetSettings(TKDOWinampControlSettingsValue settings) {
+  return KDOGuard(Const<"IKDOWinampControl.SetSettings">(), [&] {
+    TKDOWinampControlSettings own;
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+      if (row.Record) own.*row.Record = TKDOText::Share(settings.*row.Value);
+    FSettings.TakeRecord(own);
+    return KDO_S_OK;
+  });
+}
+
+void Table::GetExtraSettings(TKDOWinampInstanceSettings& settings) { FSettings.CopyExtra(settings); }
+void Table::SetExtraSettings(const TKDOWinampInstanceSettings& settings) { FSettings.TakeExtra(settings); }
+
+// ---------------------------------------------------------------- the classic functions
+
+KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) {
+  const std::string_view name = kdo::text::View(fileName);
+  return Run(Const<"IKDOWinampControl.AddFile">(), FScript, F::AddFile, [&] { FScript.AddFile(name); }, name);
+}
+KDOResult KDO_STDCALL Table::ClearPlaylist() {
+  return Run(Const<"IKDOWinampControl.ClearPlaylist">(), FScript, F::ClearPlaylist, [&] { FScript.ClearPlaylist(); });
+}
+KDOResult KDO_STDCALL Table::GetPlaylistLength(int32_t* length) {
+  return Run(Const<"IKDOWinampControl.GetPlaylistLength">(), FScript, F::GetPlaylistLength, [&] {
+    int32_t n = 0;
+    FScript.GetPlaylistLength(n);
+    if (length) *length = n;
+  });
+}
+KDOResult KDO_STDCALL Table::GetPlaylistPosition(int32_t* position) {
+  return Run(Const<"IKDOWinampControl.GetPlaylistPosition">(), FScript, F::GetPlaylistPosition, [&] {
+    int32_t n = 0;
+    FScript.GetPlaylistPosition(n);
+    if (position) *position = n;
+  });
+}
+KDOResult KDO_STDCALL Table::SetPlaylistPosition(int32_t position) {
+  return Run(Const<"IKDOWinampControl.SetPlaylistPosition">(), FScript, F::SetPlaylistPosition,
+             [&] { FScript.SetPlaylistPosition(position); });
+}
+KDOResult KDO_STDCALL Table::GetPlaylistFile(int32_t position, KDOString* fileName) {
+  return Run(Const<"IKDOWinampControl.GetPlaylistFile">(), FScript, F::GetPlaylistFile, [&] {
+    TKDOText text;
+    FScript.GetPlaylistFile(position, text);
+    Hand(text, fileName);
+  });
+}
+KDOResult KDO_STDCALL Table::GetPlaylistTitle(int32_t position, KDOString* title) {
+  return Run(Const<"IKDOWinampControl.GetPlaylistTitle">(), FScript, F::GetPlaylistTitle, [&] {
+    TKDOText text;
+    FScript.GetPlaylistTitle(position, text);
+    Hand(text, title);
+  });
+}
+KDOResult KDO_STDCALL Table::Play() {
+  return Run(Const<"IKDOWinampControl.Play">(), FScript, F::Play, [&] { FScript.Play(); });
+}
+KDOResult KDO_STDCALL Table::Stop() {
+  return Run(Const<"IKDOWinampControl.Stop">(), FScript, F::Stop, [&] { FScript.Stop(); });
+}
+KDOResult KDO_STDCALL Table::Pause() {
+  return Run(Const<"IKDOWinampControl.Pause">(), FScript, F::Pause, [&] { FScript.Pause(); });
+}
+KDOResult KDO_STDCALL Table::Prev() {
+  return Run(Const<"IKDOWinampControl.Prev">(), FScript, F::Prev, [&] { FScript.Prev(); });
+}
+KDOResult KDO_STDCALL Table::Next() {
+  return Run(Const<"IKDOWinampControl.Next">(), FScript, F::Next, [&] { FScript.Next(); });
+}
+KDOResult KDO_STDCALL Table::SetVolume(int32_t volume) {
+  return Run(Const<"IKDOWinampControl.SetVolume">(), FScript, F::SetVolume, [&] { FScript.SetVolume(volume); });
+}
+KDOResult KDO_STDCALL Table::SetShuffle(uint8_t on) {
+  return Run(Const<"IKDOWinampControl.SetShuffle">(), FScript, F::SetShuffle, [&] { FScript.SetShuffle(on != 0); });
+}
+KDOResult KDO_STDCALL Table::SetRepeat(uint8_t on) {
+  return Run(Const<"IKDOWinampControl.SetRepeat">(), FScript, F::SetRepeat, [&] { FScript.SetRepeat(on != 0); });
+}

@@ -1,25 +1,29 @@
 // TKDOWinampControlTable: the IKDOWinampControl table of a control instance,
-// the binary face the server and other modules call through.
+// the binary face the server, other modules and the instance's own page call
+// through. All of its entries are here.
 //
-// It lives inside its instance, made last and gone first (nothing calls
-// through it once the last reference is gone), and holds no state of its own.
-// Entries 1 to 10 are IKDOModule's (TKDOModuleTable); operations 1 and 2 hand
-// the settings record over, 3 to 17 run the classic script functions in the
-// same order. Every entry returns 0 unless an exception ended it (then
-// E_OUTOFMEMORY when memory ran out, else E_FAIL); none lets one through.
+// It lives inside its instance, made after the parts it calls and gone before
+// them (nothing calls through it once the last reference is gone), and holds
+// no state of its own. Entries 1 to 10 are IKDOModule's (TKDOModuleTable);
+// operations 1 and 2 hand the settings record over, 3 to 17 do what a script's
+// call of the classic function of the same place does, debug line included.
+// Every entry returns 0 unless an exception ended it (then E_OUTOFMEMORY when
+// memory ran out, else E_FAIL); none lets one through.
 #pragma once
 
 #include "control/Device.WinampControl_Types.h"
 #include "sdk/KDOObjects.h"
 
-class TKDOWinampControl;
 class TKDOWinampSettings;
+class TKDOWinampScript;
 
-class TKDOWinampControlTable final : public TKDOModuleTable<IKDOWinampControl, TKDOWinampControl>,
+class TKDOWinampControlTable final : public TKDOModuleTable<IKDOWinampControl, TKDOModuleObject>,
                                      public IKDOWinampExtraSettings {
  public:
-  TKDOWinampControlTable(TKDOWinampControl& owner, TKDOWinampSettings& settings)
-      : TKDOModuleTable(owner), FSettings(settings) {}
+  // `moduleInfo` names the module's own identifier, which QueryInterface answers.
+  TKDOWinampControlTable(TKDOModuleObject& owner, const TKDOModuleInfo* moduleInfo, TKDOWinampSettings& settings,
+                         TKDOWinampScript& script)
+      : TKDOModuleTable(owner), FModuleInfo(moduleInfo), FSettings(settings), FScript(script) {}
   // IKDOModule and the module's identifier only; other identifiers get null and E_NOINTERFACE.
   KDOResult KDO_STDCALL QueryInterface(const TGUID& iid, void** obj) override;
   // New references to the eight settings into the caller's record; a null record is left alone.
@@ -45,6 +49,9 @@ class TKDOWinampControlTable final : public TKDOModuleTable<IKDOWinampControl, T
   // For the instance's own page only: the settings the record of eight does not carry.
   void GetExtraSettings(TKDOWinampInstanceSettings& settings) override;
   void SetExtraSettings(const TKDOWinampInstanceSettings& settings) override;
+
  private:
-  TKDOWinampSettings& FSettings;  // its entries are defined beside the settings (Device.WinampControl_Settings)
+  const TKDOModuleInfo* FModuleInfo;
+  TKDOWinampSettings& FSettings;
+  TKDOWinampScript& FScript;
 };

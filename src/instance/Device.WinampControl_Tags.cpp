@@ -24,9 +24,9 @@ bool TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& 
       read.clear();
       if (FIndex >= 0 && FIndex < FLength) {
         if (text == TKDOPlayerQuery::PlaylistFile)
-          link.ReadPlaylistFileAt(FIndex, read);
+          link.GetPlaylistFileInRange(FIndex, read);
         else
-          link.ReadPlaylistTitleAt(FIndex, read);
+          link.GetPlaylistTitleInRange(FIndex, read);
       }
       FKnown |= text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle;
       return false;

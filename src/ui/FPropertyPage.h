@@ -52,6 +52,7 @@ class TfrmPropertyPage : public std::enable_shared_from_this<TfrmPropertyPage> {
   void btnApplyClick();
   void btnOKClick();
   void btnSelectWinampClick();
+  // Every select button's click, whichever it is: the button's tag tells the setting.
   void btnSelectVar1Click(int tag);
 
  private:

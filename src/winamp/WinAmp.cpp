@@ -171,7 +171,7 @@ void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
 // A player that does not answer counts as none: its caller sees what it sees without a player.
 int32_t TWinAmpControl::SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) {
   if (!FPlayerWindow) return -1;
-  const platform::SendResult result = Send(message, wParam, lParam);
+  const platform::SendResult result = SendTo(FPlayerWindow, message, wParam, lParam);
   return result.Outcome == platform::SendOutcome::GivenUp ? -1 : result.Reply;
 }
 
@@ -190,7 +190,7 @@ platform::SendResult TWinAmpControl::SendTo(platform::WindowHandle window, uint3
 // window: the command is then queued as well.
 void TWinAmpControl::ClosePlayer() {
   if (!FPlayerWindow) return;
-  if (FNotAnswering || Send(WM_COMMAND_, kClose, 0).Outcome == platform::SendOutcome::GivenUp)
+  if (FNotAnswering || SendTo(FPlayerWindow, WM_COMMAND_, kClose, 0).Outcome == platform::SendOutcome::GivenUp)
     platform::PostMessageNoWait(FPlayerWindow, WM_COMMAND_, kClose, 0);
 }
 
@@ -252,7 +252,7 @@ void TWinAmpControl::GetPlaylistTitle(int32_t index, std::string& title) {
 void TWinAmpControl::GetCurrentFile(std::string& fileName) { GetPlaylistFile(GetPlaylistPosition(), fileName); }
 void TWinAmpControl::GetCurrentTitle(std::string& title) { GetPlaylistTitle(GetPlaylistPosition(), title); }
 int32_t TWinAmpControl::GetPlayState() { return SendPlayerMessage(WM_USER_, 0, kPlayState); }
-int32_t TWinAmpControl::QueryVolume() {
+int32_t TWinAmpControl::AnsweredVolume() {
   const int32_t reply = SendPlayerMessage(WM_USER_, kAskVolume, kVolume);
   return reply == -1 && !HasAnsweringPlayer() ? -1 : int32_t(uint32_t(reply) & 0xFFu);
 }
@@ -304,7 +304,7 @@ bool TWinAmpControl::InsertEntryVia(platform::WindowHandle playlist, std::string
 // Only an answer tells that the track moved: a send given up counts as "not moved".
 int32_t TWinAmpControl::JumpToTime(int32_t ms) {
   if (!FPlayerWindow) return -1;
-  const platform::SendResult result = Send(WM_USER_, uint32_t(ms), kJumpToTime);
+  const platform::SendResult result = SendTo(FPlayerWindow, WM_USER_, uint32_t(ms), kJumpToTime);
   return result.Outcome == platform::SendOutcome::Answered ? result.Reply : -1;
 }
 
@@ -316,17 +316,17 @@ void TWinAmpControl::ReadRemoteText(int32_t index, uint32_t which, std::string& 
   text.clear();
   if (index < 0) return;
   if (index >= GetPlaylistLength()) return;
-  ReadEntryText(index, which, text);
+  ReadRemoteTextInRange(index, which, text);
 }
 
-void TWinAmpControl::ReadPlaylistFileAt(int32_t index, std::string& fileName) {
-  ReadEntryText(index, kPlaylistFile, fileName);
+void TWinAmpControl::GetPlaylistFileInRange(int32_t index, std::string& fileName) {
+  ReadRemoteTextInRange(index, kPlaylistFile, fileName);
 }
-void TWinAmpControl::ReadPlaylistTitleAt(int32_t index, std::string& title) {
-  ReadEntryText(index, kPlaylistTitle, title);
+void TWinAmpControl::GetPlaylistTitleInRange(int32_t index, std::string& title) {
+  ReadRemoteTextInRange(index, kPlaylistTitle, title);
 }
 
-void TWinAmpControl::ReadEntryText(int32_t index, uint32_t which, std::string& text) {
+void TWinAmpControl::ReadRemoteTextInRange(int32_t index, uint32_t which, std::string& text) {
   text.clear();
   if (!FPlayerWindow) return;
   const uint32_t address = uint32_t(SendPlayerMessage(WM_USER_, uint32_t(index), which));

@@ -92,8 +92,9 @@ class TWinAmpControl {
   // Moves the current track to `ms`; the player's reply unchanged (0: moved
   // there), or -1 when unbound or when the player did not answer.
   int32_t JumpToTime(int32_t ms);
-  // The player's volume 0..255, or -1 when unbound or when the player did not answer.
-  int32_t QueryVolume();
+  // The volume as the player answered it, 0..255, or -1 when unbound or when
+  // the player did not answer (where GetVolume gives 255, the unbound reply's low byte).
+  int32_t AnsweredVolume();
   // The position in the current track in milliseconds: the player's reply unchanged.
   int32_t GetTrackPositionMs();
   // Removes the entry at `index` (from 0) through the player's playlist window;
@@ -135,10 +136,10 @@ class TWinAmpControl {
   // field that is not a field name, or a file name too long for the request.
   bool GetFileMetadata(std::string_view fileName, std::string_view field, std::string& value);
 
-  // The entry's text without the length query, for a caller that has asked
-  // the length itself (one send and one read fewer than GetPlaylistFile).
-  void ReadPlaylistFileAt(int32_t index, std::string& fileName);
-  void ReadPlaylistTitleAt(int32_t index, std::string& title);
+  // GetPlaylistFile and GetPlaylistTitle for an index the caller has checked
+  // against the length it asked itself: no length query (one send fewer).
+  void GetPlaylistFileInRange(int32_t index, std::string& fileName);
+  void GetPlaylistTitleInRange(int32_t index, std::string& title);
 
  private:
   void Bind();
@@ -150,18 +151,17 @@ class TWinAmpControl {
   // Holds `window` from now on; another window (or none) ends "not answering".
   void HoldWindow(platform::WindowHandle window);
   void StopAnswering();
-  // Sends to the bound player, at once as given up while it does not answer.
-  platform::SendResult Send(uint32_t message, uint32_t wParam, uintptr_t lParam) {
-    return SendTo(FPlayerWindow, message, wParam, lParam);
-  }
-  // The same for another window of the player's (its thread is the main window's).
+  // Sends to a window of the bound player's (its main window, or another of
+  // its thread's), at once as given up while the player does not answer.
   platform::SendResult SendTo(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
   // The close command: sent and waited for, or only posted to a player that does not answer.
   void ClosePlayer();
   // Asks whether the player answers again; where that cannot be asked, one send decides.
   void CheckAnswering(bool sendWhenNoQuestion);
+  // The text of an entry (which: its file or its title), read from the
+  // player's memory; with the length query, or InRange without it.
   void ReadRemoteText(int32_t index, uint32_t which, std::string& text);
-  void ReadEntryText(int32_t index, uint32_t which, std::string& text);
+  void ReadRemoteTextInRange(int32_t index, uint32_t which, std::string& text);
 
   platform::WindowHandle FPlayerWindow = 0;
   std::string FPath;
