@@ -1,8 +1,10 @@
 #include "instance/Device.WinampControl_Status.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "winamp/WinAmp.h"
@@ -65,44 +67,71 @@ constexpr std::array<PollStep, kStepCount> kSteps = [] {
   return steps;
 }();
 
-// One send of a step.
-Outcome Ask(const PollStep& step, L& l, TStatusPollAnswer& a, std::string& text) {
+// What a step asks the player (`Index`: the entry of an address); none when its answer is known without asking.
+struct Request {
+  TWinAmpQuestion Question;
+  int32_t Index = 0;
+};
+
+std::optional<Request> RequestOf(const PollStep& step, const TStatusPollAnswer& a) {
+  using Q = TWinAmpQuestion;
   switch (step.Row->Query) {
-    case TKDOPlayerQuery::TrackPosition: a.Number = l.GetTrackPosition(); return Outcome::Write;
-    case TKDOPlayerQuery::TrackLength: a.Number = l.GetTrackLength(); return Outcome::Write;
-    case TKDOPlayerQuery::Volume: a.Number = l.GetVolume(); return Outcome::Write;
-    case TKDOPlayerQuery::Shuffle: a.Number = l.GetShuffle(); return Outcome::Write;
-    case TKDOPlayerQuery::Repeat: a.Number = l.GetRepeat(); return Outcome::Write;
-    case TKDOPlayerQuery::PlayState: a.Number = l.GetPlayState(); return Outcome::Write;
-    case TKDOPlayerQuery::None: return Outcome::Write;
+    case TKDOPlayerQuery::TrackPosition: return Request{Q::TrackPosition};
+    case TKDOPlayerQuery::TrackLength: return Request{Q::TrackLength};
+    case TKDOPlayerQuery::Volume: return Request{Q::Volume};
+    case TKDOPlayerQuery::Shuffle: return Request{Q::Shuffle};
+    case TKDOPlayerQuery::Repeat: return Request{Q::Repeat};
+    case TKDOPlayerQuery::PlayState: return Request{Q::PlayState};
+    case TKDOPlayerQuery::None:
     case TKDOPlayerQuery::Artist:
-    case TKDOPlayerQuery::Album:  // asked through the tags' own steps
+    case TKDOPlayerQuery::Album: return std::nullopt;  // the tags ask through their own steps
     case TKDOPlayerQuery::PlaylistFile:
     case TKDOPlayerQuery::PlaylistTitle: break;
   }
   switch (step.Phase) {
+    case 0: return Request{Q::PlaylistPosition};
+    case 1: return a.Index < 0 ? std::nullopt : std::optional(Request{Q::PlaylistLength});  // no entry: empty
+    case 2:
+      if (a.Index < 0 || a.Index >= a.Length) return std::nullopt;  // no such entry: empty
+      return Request{step.Row->Query == TKDOPlayerQuery::PlaylistFile ? Q::PlaylistFileAddress
+                                                                      : Q::PlaylistTitleAddress, a.Index};
+    default: return Request{Q::PlaylistPosition};
+  }
+}
+
+// A step's answer taken (null when it asked nothing): complete, to be dropped, or more to come.
+Outcome Take(const PollStep& step, const int32_t* answer, L& l, TStatusPollAnswer& a, std::string& text) {
+  if (!IsText(step.Row->Query)) {
+    a.Number = answer ? *answer : 0;
+    return Outcome::Write;
+  }
+  switch (step.Phase) {
     case 0:
-      a.Index = l.GetPlaylistPosition();
+      a.Index = answer ? *answer : -1;
       a.Spread = false;
       return Outcome::More;
     case 1:
-      // An index below 0 needs no length: the text is empty.
       text.clear();
-      if (a.Index < 0) return Outcome::Write;
-      a.Length = l.GetPlaylistLength();
+      if (!answer) return Outcome::Write;
+      a.Length = *answer;
       return Outcome::More;
     case 2:
       text.clear();
-      if (a.Index >= 0 && a.Index < a.Length) {
-        if (step.Row->Query == TKDOPlayerQuery::PlaylistFile)
-          l.GetPlaylistFileInRange(a.Index, text);
-        else
-          l.GetPlaylistTitleInRange(a.Index, text);
-      }
+      if (answer) l.ReadRemoteTextAt(uint32_t(*answer), text);
       return a.Spread ? Outcome::More : Outcome::Write;
     default:
-      return l.GetPlaylistPosition() == a.Index ? Outcome::Write : Outcome::Drop;
+      return answer && *answer == a.Index ? Outcome::Write : Outcome::Drop;
   }
+}
+
+// The step after `at`: an item without identifier, complete or dropped is
+// left for the next item; otherwise the item's next step follows.
+uint8_t Next(uint8_t at, Outcome outcome, unsigned& travelled) {
+  const uint8_t from = at;
+  do at = uint8_t((at + 1) % kStepCount);
+  while (outcome != Outcome::More && !kSteps[at].First);
+  travelled += (at + kStepCount - from) % kStepCount;
+  return at;
 }
 
 // The first step of the item that `step` belongs to.
@@ -126,6 +155,8 @@ TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModul
 // A slow player gets at most a quarter of the thread: after T ms of sends, kRestFactor T ms without.
 void TKDOWinampStatus::Tick() {
   if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
+  // Nothing is sent while a question waits at the player: a send would wait behind it.
+  if (FLink.QuestionOutstanding()) return Poll();
   const TKDOSendBudget budget{platform::TickMs(), kPollBudgetMs};
   if (FPlayerWork) FPlayerWork(budget);
   Poll(budget.SpentMs());
@@ -136,9 +167,20 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   // player that does not answer is left alone like an unbound one: the
   // variables keep its last real values, and the play state shows -1.
   if (!FLink.HasAnsweringPlayer()) {
+    StopWaiting();
     if (spent) FPoll = {FPoll.Step, false, platform::TickMs(), kRestFactor * spent};  // the work before met a hang
     return WriteNoPlayer();
   }
+  if (FWaiting.Pending() && FLink.PlayerWindow() != FWaitingWindow) StopWaiting();  // asked of a player let go of
+  if (FWaiting.Pending()) {
+    if (uint32_t(platform::TickMs() - FWaitingSince) < platform::kSendTimeoutMs) return;  // its answer is to come
+    // Not answered within the send limit: a send would have been given up by now.
+    StopWaiting();
+    FLink.GiveUpWaiting(FWaitingWindow);
+    return WriteNoPlayer();
+  }
+  if (FWaitingAt) StopWaiting();  // its answer was dropped: another player, or one that stopped answering meanwhile
+  if (FLink.QuestionOutstanding()) return;  // one forgotten here may still hold the player
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
   const TKDORef<IKDOModule> self(&FInstance);
@@ -155,32 +197,79 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
     const TKDOText ident = FSettings.*step.Row->Field;
     Outcome outcome = Outcome::Write;
     if (!ident.empty()) {
+      const std::optional<Request> request = IsTag(step.Row->Query) ? std::nullopt : RequestOf(step, FAnswer);
+      // A slow player is asked without waiting: the answer goes on with the poll.
+      if (request && FSlowAnswers >= kSlowAfter && AskWithoutWaiting(at, request->Question, request->Index)) break;
       const uint32_t asked = platform::TickMs();
-      if (IsTag(step.Row->Query))
+      if (IsTag(step.Row->Query)) {
         outcome = FTags.Step(step.Phase, step.Row->Query, FLink, FPolledText) ? Outcome::Write : Outcome::More;
-      else
-        outcome = Ask(step, FLink, FAnswer, FPolledText);
-      spent += uint32_t(platform::TickMs() - asked);
+      } else {
+        const int32_t answer = request ? FLink.Ask(request->Question, request->Index) : 0;
+        if (FLink.HasAnsweringPlayer()) outcome = Take(step, request ? &answer : nullptr, FLink, FAnswer, FPolledText);
+      }
+      const uint32_t took = uint32_t(platform::TickMs() - asked);
+      spent += took;
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
       if (!FLink.HasAnsweringPlayer()) {
         answering = false;
         WriteNoPlayer();
         break;
       }
-      if (outcome == Outcome::Write) Write(*step.Row, ident.get(), FAnswer.Number, FPolledText);
-      if (outcome == Outcome::Write && IsText(step.Row->Query)) FTags.Saw(step.Row->Query, FPolledText);
+      // Answered slowly twice in a row (not once, as after a short hang): asked without waiting from now on.
+      if (took >= kPollBudgetMs)
+        FSlowAnswers = uint8_t(std::min<int>(FSlowAnswers + 1, kSlowAfter));
+      else if (request)
+        FSlowAnswers = 0;
+      if (outcome == Outcome::Write) WriteAnswer(*step.Row, ident);
     }
-    // An item without identifier, complete or dropped is left for the next; otherwise its next step follows.
-    const uint8_t from = at;
-    do at = uint8_t((at + 1) % kStepCount);
-    while (outcome != Outcome::More && !kSteps[at].First);
-    travelled += (at + kStepCount - from) % kStepCount;
+    at = Next(at, outcome, travelled);
   }
   FPoll.Step = at;
   FPoll.Resume = answering && !kSteps[at].First;
   if (FPoll.Resume) FAnswer.Spread = true;  // its text is checked against the index once more
   FPoll.EndedAt = platform::TickMs();
   FPoll.RestMs = kRestFactor * spent;
+}
+
+void TKDOWinampStatus::WriteAnswer(const TKDOSettingsKey& row, const TKDOText& ident) {
+  Write(row, ident.get(), FAnswer.Number, FPolledText);
+  if (IsText(row.Query)) FTags.Saw(row.Query, FPolledText);
+}
+
+bool TKDOWinampStatus::AskWithoutWaiting(uint8_t at, TWinAmpQuestion question, int32_t index) {
+  const uint32_t asked = platform::TickMs();
+  if (!FLink.AskWithoutWaiting(FWaiting, question, index,
+                               [this, at, asked](int32_t answer) { Answered(at, answer, asked); }))
+    return false;
+  FWaitingAt = uint8_t(at + 1);
+  FWaitingSince = asked;
+  FWaitingWindow = FLink.PlayerWindow();
+  FPoll.Step = at;
+  FPoll.Resume = true;
+  return true;
+}
+
+// The answer of a step asked without waiting. The poll goes on at the next
+// tick, after the tick's other work, which then finds the player free.
+void TKDOWinampStatus::Answered(uint8_t at, int32_t answer, uint32_t asked) {
+  FWaitingAt = 0;
+  if (uint32_t(platform::TickMs() - asked) < kPollBudgetMs) FSlowAnswers = 0;  // quick again: asked and waited for
+  const TKDORef<IKDOModule> self(&FInstance);
+  const PollStep& step = kSteps[at];
+  const Outcome outcome = Take(step, &answer, FLink, FAnswer, FPolledText);
+  FAnswer.Spread = true;  // the item's next steps come in later dispatches
+  // The identifier as it is now; one cleared meanwhile writes nothing.
+  const TKDOText ident = FSettings.*step.Row->Field;
+  if (!ident.empty() && outcome == Outcome::Write) WriteAnswer(*step.Row, ident);
+  unsigned travelled = 0;
+  FPoll.Step = Next(at, outcome, travelled);
+  FPoll.Resume = !kSteps[FPoll.Step].First;
+}
+
+void TKDOWinampStatus::StopWaiting() {
+  FWaiting.Cancel();
+  if (FWaitingAt) FPoll.Resume = false;  // the item starts afresh
+  FWaitingAt = 0;
 }
 
 // Asks the player nothing: only the variable is read, and written when it differs.

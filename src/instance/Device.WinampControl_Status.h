@@ -20,6 +20,7 @@
 #include "platform/Platform.h"
 
 class TWinAmpControl;
+enum class TWinAmpQuestion : uint8_t;
 
 // The step the next poll starts with, whether it goes on with an item left
 // unfinished, and the rest it owes the thread: three times the last poll's sending time.
@@ -66,6 +67,13 @@ class TKDOWinampStatus {
  private:
   // Without a player that answers, the play state variable says so (-1).
   void WriteNoPlayer();
+  // The answer of a complete item into its variable.
+  void WriteAnswer(const TKDOSettingsKey& row, const TKDOText& ident);
+  // A slow player's step asked without waiting; false when it cannot be.
+  bool AskWithoutWaiting(uint8_t at, TWinAmpQuestion question, int32_t index);
+  void Answered(uint8_t at, int32_t answer, uint32_t asked);
+  // Forgets a question still waited for: its item starts afresh.
+  void StopWaiting();
   void Write(const TKDOSettingsKey& row, KDOString ident, int32_t number, std::string_view text);
   void UpdateStringVariable(KDOString ident, std::string_view text);
   void UpdateIntegerVariable(KDOString ident, int32_t value);
@@ -80,5 +88,13 @@ class TKDOWinampStatus {
   TStatusPollProgress FPoll;
   TStatusPollAnswer FAnswer;
   TKDOWinampTags FTags;
+  // A player whose answers took a whole budget twice in a row is asked
+  // without waiting, one question a tick, until it answers within a budget again.
+  static constexpr uint8_t kSlowAfter = 2;
+  uint8_t FSlowAnswers = 0;
+  platform::AnswerQuestion FWaiting;  // cancelled with the mirror
+  uint8_t FWaitingAt = 0;             // the step asked, plus 1; 0: none
+  uint32_t FWaitingSince = 0;
+  platform::WindowHandle FWaitingWindow = 0;  // the player asked
   std::unique_ptr<platform::Timer> FTimer;  // last: it ticks only once the rest is made
 };

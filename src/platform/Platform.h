@@ -40,20 +40,23 @@ struct SendResult {
   int32_t Reply;  // the answer as a signed 32-bit value; 0 unless answered
 };
 
-// Sends synchronously and waits at most kSendTimeoutMs for the answer.
+// Sends synchronously and waits at most `timeoutMs` for the answer.
 // `lParam` is a value or an address in our process.
-SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam,
+                           uint32_t timeoutMs = kSendTimeoutMs);
 
 // Puts the message in the window's queue and returns at once: its thread
 // handles it whenever it answers again. False when there is no such window.
 bool PostMessageNoWait(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam);
 
-// Asks a window, without waiting, whether its thread answers (a null message
-// whose answer comes back through this thread's message loop). The handler
-// runs on this thread once the answer has arrived, unless this object has
-// gone or asked again in between. One question at a time per object. An
-// answer may come after the object, or the whole module, has gone: it then
-// runs nothing of the module's (the module stays loaded until it has come).
+// Asks a window without waiting: a message whose answer comes back through
+// this thread's message loop, whenever the window's thread has handled it. The
+// null message asks only whether that thread answers. The handler runs on this
+// thread with the window's reply once the answer has arrived, unless this
+// object has gone or asked again in between. One question at a time per
+// object. An answer may come after the object, or the whole module, has gone:
+// it then runs nothing of the module's (the module stays loaded until it has
+// come). Only messages that carry no address can be asked this way.
 class AnswerQuestion {
  public:
   AnswerQuestion() = default;
@@ -63,19 +66,21 @@ class AnswerQuestion {
 
   // False when the question could not be asked: the handler will not run.
   bool Ask(WindowHandle window, std::function<void()> onAnswer);
+  bool Ask(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam,
+           std::function<void(int32_t reply)> onAnswer);
   // Forgets the question; its answer, if one comes, is dropped.
   void Cancel();
   // Asked, and its answer has not come yet.
   bool Pending() const { return id_ != 0; }
 
   // Called by the implementation when the answer to question `id` arrives.
-  static void Answered(uintptr_t id);
+  static void Answered(uintptr_t id, int32_t reply);
 
  private:
   // Each platform's way of asking; false when it cannot.
-  static bool AskWindow(WindowHandle window, uintptr_t id);
+  static bool AskWindow(WindowHandle window, uintptr_t id, uint32_t message, uint32_t wParam, uint32_t lParam);
   uintptr_t id_ = 0;
-  std::function<void()> onAnswer_;
+  std::function<void(int32_t)> onAnswer_;
 };
 
 // A monotonic millisecond count that wraps around every 2^32 ms: only

@@ -60,6 +60,30 @@ std::string_view UpToZero(std::string_view text) { return text.substr(0, std::mi
 
 constexpr std::size_t kReadSize = 500;
 
+// Each question's message, and how its reply reads (an unbound link's -1 included).
+struct QuestionRow {
+  uint32_t WParam;  // kIndex: the entry's index
+  uint32_t LParam;
+  int32_t (*Read)(int32_t reply);
+};
+constexpr uint32_t kIndex = uint32_t(-1);
+constexpr int32_t AsItIs(int32_t reply) { return reply; }
+constexpr QuestionRow kQuestions[] = {
+    {0, kTrackTime, [](int32_t ms) { return ms / 1000; }},  // whole seconds, truncated toward zero
+    {1, kTrackTime, AsItIs},
+    {kAskVolume, kVolume, [](int32_t reply) { return int32_t(uint32_t(reply) & 0xFFu); }},  // 255 unbound
+    {0, kGetShuffle, [](int32_t reply) { return reply > 0 ? 1 : 0; }},
+    {0, kGetRepeat, [](int32_t reply) { return reply > 0 ? 1 : 0; }},
+    {0, kPlayState, AsItIs},
+    {0, kPlaylistPosition, AsItIs},
+    {0, kPlaylistLength, AsItIs},
+    {kIndex, kPlaylistFile, AsItIs},
+    {kIndex, kPlaylistTitle, AsItIs},
+};
+static_assert(std::size(kQuestions) == std::size_t(TWinAmpQuestion::PlaylistTitleAddress) + 1);
+
+uint32_t WParamOf(const QuestionRow& row, int32_t index) { return row.WParam == kIndex ? uint32_t(index) : row.WParam; }
+
 // Whole seconds between two day-count times, fractions dropped. Rounded to the
 // millisecond first, so 61.000 s is 61 and 60.999 s is 60 whatever the double's last bits.
 int64_t WholeSecondsBetween(double a, double b) {
@@ -163,6 +187,7 @@ void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
   if (window != FPlayerWindow) {
     FNotAnswering = false;
     FAnswerQuestion.Cancel();
+    FQuestionOut = false;  // it waits at the window let go of, if anywhere
     FQueryMemory.Release();  // a player let go of, closed or not, gets its memory back
   }
   FPlayerWindow = window;
@@ -179,8 +204,13 @@ platform::SendResult TWinAmpControl::SendTo(platform::WindowHandle window, uint3
                                             uintptr_t lParam) {
   // Given up at once: the limit was waited out once for this hang.
   if (FNotAnswering) return {platform::SendOutcome::GivenUp, 0};
-  const platform::SendResult result = platform::SendMessageWait(window, message, wParam, lParam);
+  uint32_t limit = platform::kSendTimeoutMs;
+  const uint32_t sent = platform::TickMs();
+  if (QuestionOutstanding() && FLastAnswerMs > sent - FQuestionAskedAt)
+    limit += std::min(FLastAnswerMs - (sent - FQuestionAskedAt), platform::kSendTimeoutMs);
+  const platform::SendResult result = platform::SendMessageWait(window, message, wParam, lParam, limit);
   if (result.Outcome == platform::SendOutcome::GivenUp) StopAnswering();
+  if (result.Outcome == platform::SendOutcome::Answered) FLastAnswerMs = uint32_t(platform::TickMs() - sent);
   return result;
 }
 
@@ -235,13 +265,20 @@ void TWinAmpControl::AddFile(std::string_view fileName) {
 
 // ---------------------------------------------------------------- queries
 
-uint8_t TWinAmpControl::GetVolume() { return uint8_t(uint32_t(SendPlayerMessage(WM_USER_, kAskVolume, kVolume))); }
-int32_t TWinAmpControl::GetTrackLength() { return SendPlayerMessage(WM_USER_, 1, kTrackTime); }
-int32_t TWinAmpControl::GetTrackPosition() { return SendPlayerMessage(WM_USER_, 0, kTrackTime) / 1000; }
-int32_t TWinAmpControl::GetPlaylistLength() { return SendPlayerMessage(WM_USER_, 0, kPlaylistLength); }
-int32_t TWinAmpControl::GetPlaylistPosition() { return SendPlayerMessage(WM_USER_, 0, kPlaylistPosition); }
-bool TWinAmpControl::GetShuffle() { return SendPlayerMessage(WM_USER_, 0, kGetShuffle) > 0; }
-bool TWinAmpControl::GetRepeat() { return SendPlayerMessage(WM_USER_, 0, kGetRepeat) > 0; }
+using Q = TWinAmpQuestion;
+
+int32_t TWinAmpControl::Ask(TWinAmpQuestion q, int32_t index) {
+  const QuestionRow& row = kQuestions[std::size_t(q)];
+  return row.Read(SendPlayerMessage(WM_USER_, WParamOf(row, index), row.LParam));
+}
+
+uint8_t TWinAmpControl::GetVolume() { return uint8_t(Ask(Q::Volume)); }
+int32_t TWinAmpControl::GetTrackLength() { return Ask(Q::TrackLength); }
+int32_t TWinAmpControl::GetTrackPosition() { return Ask(Q::TrackPosition); }
+int32_t TWinAmpControl::GetPlaylistLength() { return Ask(Q::PlaylistLength); }
+int32_t TWinAmpControl::GetPlaylistPosition() { return Ask(Q::PlaylistPosition); }
+bool TWinAmpControl::GetShuffle() { return Ask(Q::Shuffle) != 0; }
+bool TWinAmpControl::GetRepeat() { return Ask(Q::Repeat) != 0; }
 
 void TWinAmpControl::GetPlaylistFile(int32_t index, std::string& fileName) {
   ReadRemoteText(index, kPlaylistFile, fileName);
@@ -251,7 +288,7 @@ void TWinAmpControl::GetPlaylistTitle(int32_t index, std::string& title) {
 }
 void TWinAmpControl::GetCurrentFile(std::string& fileName) { GetPlaylistFile(GetPlaylistPosition(), fileName); }
 void TWinAmpControl::GetCurrentTitle(std::string& title) { GetPlaylistTitle(GetPlaylistPosition(), title); }
-int32_t TWinAmpControl::GetPlayState() { return SendPlayerMessage(WM_USER_, 0, kPlayState); }
+int32_t TWinAmpControl::GetPlayState() { return Ask(Q::PlayState); }
 int32_t TWinAmpControl::AnsweredVolume() {
   const int32_t reply = SendPlayerMessage(WM_USER_, kAskVolume, kVolume);
   return reply == -1 && !HasAnsweringPlayer() ? -1 : int32_t(uint32_t(reply) & 0xFFu);
@@ -331,6 +368,12 @@ void TWinAmpControl::ReadRemoteTextInRange(int32_t index, uint32_t which, std::s
   if (!FPlayerWindow) return;
   const uint32_t address = uint32_t(SendPlayerMessage(WM_USER_, uint32_t(index), which));
   if (FNotAnswering) return;  // no address was given: nothing to read
+  ReadRemoteTextAt(address, text);
+}
+
+void TWinAmpControl::ReadRemoteTextAt(uint32_t address, std::string& text) {
+  text.clear();
+  if (!FPlayerWindow) return;
   const platform::ProcessHandle process(platform::access::kVmRead,
                                         platform::WindowProcessId(FPlayerWindow));
   char buffer[kReadSize + 1] = {};
@@ -340,4 +383,28 @@ void TWinAmpControl::ReadRemoteTextInRange(int32_t index, uint32_t which, std::s
     if (toPageEnd >= kReadSize || !process.Read(address, buffer, toPageEnd)) std::memset(buffer, 0, sizeof buffer);
   }
   text.assign(TrimBlanksAndControls({buffer, std::strlen(buffer)}));
+}
+
+// ---------------------------------------------------------------- asking without waiting
+
+bool TWinAmpControl::AskWithoutWaiting(platform::AnswerQuestion& question, TWinAmpQuestion q, int32_t index,
+                                       std::function<void(int32_t answer)> onAnswer) {
+  if (!HasAnsweringPlayer()) return false;
+  const QuestionRow& row = kQuestions[std::size_t(q)];
+  const platform::WindowHandle asked = FPlayerWindow;
+  if (!question.Ask(FPlayerWindow, WM_USER_, WParamOf(row, index), row.LParam,
+                    [this, asked, read = row.Read, onAnswer = std::move(onAnswer)](int32_t reply) {
+                      if (FPlayerWindow != asked) return;  // never trusted once the player may have changed
+                      FQuestionOut = false;
+                      FLastAnswerMs = uint32_t(platform::TickMs() - FQuestionAskedAt);
+                      if (!FNotAnswering && onAnswer) onAnswer(read(reply));
+                    }))
+    return false;
+  FQuestionOut = true;
+  FQuestionAskedAt = platform::TickMs();
+  return true;
+}
+
+void TWinAmpControl::GiveUpWaiting(platform::WindowHandle asked) {
+  if (FPlayerWindow && FPlayerWindow == asked && !FNotAnswering) StopAnswering();
 }

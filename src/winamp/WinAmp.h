@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +29,13 @@
 
 // A text from the player without the blanks and control characters (codes 32 and below) at its ends.
 std::string_view TrimBlanksAndControls(std::string_view text);
+
+// The player's questions that a number answers, as the queries of the same
+// name ask them; the addresses are those of an entry's file and title texts.
+enum class TWinAmpQuestion : uint8_t {
+  TrackPosition, TrackLength, Volume, Shuffle, Repeat, PlayState, PlaylistPosition, PlaylistLength,
+  PlaylistFileAddress, PlaylistTitleAddress
+};
 
 class TWinAmpControl {
  public:
@@ -121,6 +129,31 @@ class TWinAmpControl {
   // to the next entry. Asked: 1 on, 0 off, -1 without an answer.
   int32_t GetManualAdvance();
   void SetManualAdvance(bool on);
+  // Sends a question (`index`: the entry of an address) and reads its answer
+  // as the query of the same name does.
+  int32_t Ask(TWinAmpQuestion q, int32_t index = 0);
+  // Asks without waiting: `onAnswer` gets
+  // the answer as the query of the same name gives it, once the player has
+  // answered, unless `question` was cancelled or asked again meanwhile. An
+  // answer from a player no longer bound, or while the player counts as not
+  // answering, is dropped: the handler does not run, and `question` is no
+  // longer pending. False, and nothing asked, without an answering player or
+  // where the platform cannot ask so. `question` must not outlive the link.
+  bool AskWithoutWaiting(platform::AnswerQuestion& question, TWinAmpQuestion q, int32_t index,
+                         std::function<void(int32_t answer)> onAnswer);
+  // A question asked without waiting that the player may still be handling
+  // (unanswered, asked less than a send limit ago): a send now waits behind it.
+  bool QuestionOutstanding() const {
+    return FQuestionOut && uint32_t(platform::TickMs() - FQuestionAskedAt) < platform::kSendTimeoutMs;
+  }
+  // A question asked of `asked` without waiting and not answered within the
+  // send limit: that player, if still bound, counts as not answering from now
+  // on, as after a send given up.
+  void GiveUpWaiting(platform::WindowHandle asked);
+  // The text at an address the player gave for an entry's file or title: read
+  // from its memory as GetPlaylistFile reads it, without asking anything.
+  void ReadRemoteTextAt(uint32_t address, std::string& text);
+
   // The window the link holds (0 when unbound): another value means another player.
   platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
 
@@ -152,7 +185,8 @@ class TWinAmpControl {
   void HoldWindow(platform::WindowHandle window);
   void StopAnswering();
   // Sends to a window of the bound player's (its main window, or another of
-  // its thread's), at once as given up while the player does not answer.
+  // its thread's), at once as given up while the player does not answer. It
+  // waits the send limit, and what an outstanding question may still take.
   platform::SendResult SendTo(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
   // The close command: sent and waited for, or only posted to a player that does not answer.
   void ClosePlayer();
@@ -173,5 +207,11 @@ class TWinAmpControl {
   std::vector<platform::WindowHandle> FClosing;  // told to close, not yet gone
   platform::StartedProcess FStarted;              // the copy last started, watched
   platform::AnswerQuestion FAnswerQuestion;  // cancelled with the link
+  // A question asked without waiting that the player may still be handling:
+  // a send meanwhile waits behind it, so its wait is longer by what the
+  // question may still take, judged by how long the player took for the last answer.
+  bool FQuestionOut = false;
+  uint32_t FQuestionAskedAt = 0;
+  uint32_t FLastAnswerMs = 0;
   platform::RemoteMemory FQueryMemory;       // the tag request's memory in the bound player, made on first use
 };

@@ -16,15 +16,19 @@ std::vector<WindowHandle> FindWindowsByClass(const std::string& className) {
   return W() ? W()->FindWindows(className) : std::vector<WindowHandle>();
 }
 
-SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
-  return W() ? W()->Send(window, message, wParam, lParam) : SendResult{SendOutcome::NoWindow, 0};
+SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam,
+                           uint32_t timeoutMs) {
+  return W() ? W()->Send(window, message, wParam, lParam, timeoutMs) : SendResult{SendOutcome::NoWindow, 0};
 }
 
 bool PostMessageNoWait(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam) {
   return W() && W()->Post(window, message, wParam, lParam);
 }
 
-bool AnswerQuestion::AskWindow(WindowHandle window, uintptr_t id) { return W() && W()->AskAnswer(window, id); }
+bool AnswerQuestion::AskWindow(WindowHandle window, uintptr_t id, uint32_t message, uint32_t wParam,
+                               uint32_t lParam) {
+  return W() && W()->AskAnswer(window, id, message, wParam, lParam);
+}
 
 uint32_t TickMs() { return W() ? W()->TickMs() : 0; }
 

@@ -110,11 +110,14 @@ void World::Advance(int64_t ms) {
     if (answer != answers_.end() && answer->Due >= 0 && answer->Due <= target &&
         (next == timers_.end() || answer->Due <= next->Due)) {
       now_ = std::max(now_, answer->Due);
+      Handle(*answer);
       const uintptr_t id = answer->Id;
+      const int32_t reply = *answer->Reply;
       answers_.erase(answer);
       const int64_t dispatched = now_;
-      platform::AnswerQuestion::Answered(id);
+      platform::AnswerQuestion::Answered(id, reply);
       longestDispatch_ = std::max(longestDispatch_, now_ - dispatched);
+      dispatchedMs_ += now_ - dispatched;
       continue;
     }
     if (next == timers_.end() || next->Due > target) break;
@@ -126,6 +129,7 @@ void World::Advance(int64_t ms) {
     const int64_t dispatched = now_;
     next->Timer->Tick();
     longestDispatch_ = std::max(longestDispatch_, now_ - dispatched);
+    dispatchedMs_ += now_ - dispatched;
   }
   now_ = std::max(now_, target);
 }
@@ -177,8 +181,10 @@ void World::SetHung(WindowHandle window, bool hung) {
   if (it == windows_.end()) return;
   it->second.Hung = hung;
   it->second.HungUntil = -1;
+  // Its thread handles the questions in the order asked, one answer time each.
+  it->second.BusyUntil = now_;
   for (PendingAnswer& a : answers_)
-    if (a.Window == window) a.Due = hung ? -1 : now_ + it->second.DelayMs;
+    if (a.Window == window) a.Due = hung ? -1 : (it->second.BusyUntil += it->second.DelayMs);
   if (hung) return;
   // Its thread runs again: it handles what was posted meanwhile. A handler may close the window.
   std::vector<SentMessage> due;
@@ -240,23 +246,29 @@ std::vector<WindowHandle> World::FindWindows(const std::string& className) {
   return found;
 }
 
-platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
+platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam,
+                                 uint32_t timeoutMs) {
   using platform::SendOutcome;
   sent_.push_back({window, message, wParam, lParam});
   traffic_.push_back({sent_.back(), false});
   if (OnSend) OnSend(sent_.back());
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return {SendOutcome::NoWindow, 0};
-  // A hang that ends within the send limit is waited out, and the send answered.
-  if (it->second.Hung && it->second.HungUntil >= 0 && it->second.HungUntil - now_ < platform::kSendTimeoutMs) {
+  // A hang that ends within the limit is waited out, and the send answered.
+  if (it->second.Hung && it->second.HungUntil >= 0 && it->second.HungUntil - now_ < int64_t(timeoutMs)) {
     Pass(it->second.HungUntil - now_);
     EndHangsDue();
   }
-  if (it->second.Hung || it->second.DelayMs >= platform::kSendTimeoutMs) {
-    Pass(platform::kSendTimeoutMs);  // the send gives up
+  // The questions asked before are handled first: their answers come, then ours.
+  const int64_t queued = std::max<int64_t>(it->second.BusyUntil - now_, 0);
+  if (it->second.Hung || queued + it->second.DelayMs >= int64_t(timeoutMs)) {
+    Pass(timeoutMs);  // the send gives up
     return {SendOutcome::GivenUp, 0};
   }
-  Pass(it->second.DelayMs);
+  // Handled before ours: their answers are dispatched once this send has returned.
+  for (PendingAnswer& a : answers_)
+    if (a.Window == window) Handle(a);
+  Pass(queued + it->second.DelayMs);
   return {SendOutcome::Answered, it->second.Proc ? it->second.Proc->OnMessage(message, wParam, lParam) : 0};
 }
 
@@ -272,11 +284,27 @@ bool World::Post(WindowHandle window, uint32_t message, uint32_t wParam, uint32_
   return true;
 }
 
-bool World::AskAnswer(WindowHandle window, uintptr_t id) {
+// The window handles a question once; its reply comes back with the answer.
+void World::Handle(PendingAnswer& a) {
+  if (a.Reply) return;
+  auto w = windows_.find(a.Message.Window);
+  const bool handles = a.Message.Message != platform::WM_NULL_ && w != windows_.end() && w->second.Proc;
+  a.Reply = handles ? w->second.Proc->OnMessage(a.Message.Message, a.Message.WParam, a.Message.LParam) : 0;
+}
+
+bool World::AskAnswer(WindowHandle window, uintptr_t id, uint32_t message, uint32_t wParam, uint32_t lParam) {
   if (!questionsPossible_ || !WindowAlive(window)) return false;
   ++questionsAsked_;
-  const Window& w = windows_.at(window);
-  answers_.push_back({window, id, w.Hung ? -1 : now_ + w.DelayMs});
+  const SentMessage m{window, message, wParam, lParam};
+  if (message != platform::WM_NULL_) {
+    sent_.push_back(m);
+    traffic_.push_back({m, false});
+    if (OnSend) OnSend(m);
+  }
+  Window& w = windows_.at(window);
+  int64_t due = -1;
+  if (!w.Hung) due = w.BusyUntil = std::max(now_, w.BusyUntil) + w.DelayMs;
+  answers_.push_back({window, id, due, m, std::nullopt});
   return true;
 }
 

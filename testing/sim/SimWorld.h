@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -158,19 +159,25 @@ class World {
   // timer's tick, a question's answer) since the last reset.
   int64_t LongestDispatchMs() const { return longestDispatch_; }
   void ResetLongestDispatch() { longestDispatch_ = 0; }
+  // How long the thread was held by the message loop's dispatches in all (its busy time).
+  int64_t DispatchedMs() const { return dispatchedMs_; }
   // Called for every send, before the window sees it (for order checks).
   std::function<void(const SentMessage&)> OnSend;
 
   // ---- the platform's side (used by the sim platform implementation)
   WindowHandle FindWindow(const std::string& className);
   std::vector<WindowHandle> FindWindows(const std::string& className);  // one lookup
-  platform::SendResult Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+  // Waits for the answer behind the questions the window has still to handle
+  // (it handles what it is sent in order), at most `timeoutMs`.
+  platform::SendResult Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam,
+                            uint32_t timeoutMs = platform::kSendTimeoutMs);
   // A posted message: handled at once by a window that answers, and by a hung
   // one when it stops hanging (in the order posted).
   bool Post(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam);
-  // Queues the question `id`; its answer is dispatched by Advance once the
-  // window has handled it (after its reply delay, and not while it hangs).
-  bool AskAnswer(WindowHandle window, uintptr_t id);
+  // Queues the question `id`; the window handles it and its answer is
+  // dispatched by Advance after the window's reply delay (not while it hangs).
+  // A question other than the null message is a send as well (Sent, Traffic, OnSend).
+  bool AskAnswer(WindowHandle window, uintptr_t id, uint32_t message, uint32_t wParam, uint32_t lParam);
   uint32_t WindowProcess(WindowHandle window) const;
   // A handle to the process with those rights (0 when it has ended); each use
   // through it fails without the rights Windows asks for that use.
@@ -197,6 +204,7 @@ class World {
     bool Hung = false;
     int64_t HungUntil = -1;  // a hang that ends by itself, when it does
     uint32_t DelayMs = 0;
+    int64_t BusyUntil = 0;  // when it has handled the questions asked of it so far
   };
   struct Process {
     AddressSpace Memory;
@@ -214,7 +222,10 @@ class World {
     WindowHandle Window;
     uintptr_t Id;
     int64_t Due;  // -1 while the window hangs
+    SentMessage Message;
+    std::optional<int32_t> Reply;  // once the window has handled it
   };
+  void Handle(PendingAnswer& a);
   struct PendingTimer {
     platform::Timer* Timer;
     int64_t Due;
@@ -228,6 +239,7 @@ class World {
 
   World* previous_;
   int64_t longestDispatch_ = 0;
+  int64_t dispatchedMs_ = 0;
   double start_ = 46363.5;  // 2026-12-07 12:00
   std::string longTimeFormat_ = "h:nn:ss";
   int64_t now_ = 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "InstanceFixture.h"
+#include "SettingsKeys.h"
 
 namespace instancetest {
 namespace {
@@ -170,6 +171,29 @@ TEST_F(Room, AnAnnouncementPlaysAndEverythingIsPutBack) {
   EXPECT_EQ(m.Volume(), 250);
   world.Advance(250);  // the chime has ended: the tick removes it and puts back the music
   ExpectMusicBack(0);
+}
+
+// A player slow enough to be asked without waiting by the mirror: the
+// announcement's sends never wait behind a question of the mirror's (the
+// ticks leave the player alone until it is answered), none is given up, and
+// the music comes back.
+TEST_F(Room, WithASlowPlayerAnAnnouncementStillPutsTheMusicBack) {
+  testdata::ChooseAll(server, 1, [](const std::string& key) { return "v_" + key; });
+  MusicPlays();
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(20000);  // two slow answers, their rests: the mirror now asks without waiting
+  world.ResetLongestDispatch();
+  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)}).Bool, 1);
+  player::PlayerModel& m = Model(1);
+  ASSERT_EQ(m.Count(), 3u) << "the script's sends reached the player";
+  m.SetLength(2, 3);
+  world.Advance(180000);  // one send of its work a tick, each followed by its rest
+  EXPECT_EQ(m.Count(), 2u) << "the chime is taken off";
+  EXPECT_EQ(m.CurrentIndex(), 0);
+  EXPECT_EQ(m.State(), PlayState::Playing);
+  EXPECT_EQ(m.Volume(), 180);
+  EXPECT_FALSE(m.ManualAdvance());
+  EXPECT_LE(world.LongestDispatchMs(), 1900) << "a tick holds the thread for one answer at most";
 }
 
 TEST_F(Room, TwoAnnouncementsFollowEachOtherAndTheMusicComesBackOnce) {

@@ -33,11 +33,12 @@ std::vector<WindowHandle> FindWindowsByClass(const std::string& className) {
 
 // Gives up on a player that does not answer within the limit, and at once on
 // one that Windows already considers hung.
-SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) {
+SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam,
+                           uint32_t timeoutMs) {
   DWORD_PTR result = 0;
   SetLastError(0);
   if (SendMessageTimeoutA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam), SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                          kSendTimeoutMs, &result))
+                          timeoutMs, &result))
     return {SendOutcome::Answered, int32_t(uint32_t(result))};
   const bool gone = GetLastError() == ERROR_INVALID_WINDOW_HANDLE || !IsWindow(ToHwnd(window));
   return {gone ? SendOutcome::NoWindow : SendOutcome::GivenUp, 0};
@@ -47,7 +48,7 @@ bool PostMessageNoWait(WindowHandle window, uint32_t message, uint32_t wParam, u
   return PostMessageA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam)) != FALSE;
 }
 
-// The null message's answer comes back as a sent-message callback, which the
+// A question's answer comes back as a sent-message callback, which the
 // server's message loop dispatches, whenever the player answers: possibly after
 // the server has unloaded this module. A question asked cannot be withdrawn, so
 // each one keeps the module loaded (a reference of its own) until its answer has
@@ -68,19 +69,21 @@ HMODULE ThisModule() {
 
 // The answer's work: the question's handler, if its asker is still there. Returns
 // the module whose reference the question held.
-extern "C" __attribute__((used)) HMODULE WacAnswerArrived(ULONG_PTR id) noexcept {
-  platform::AnswerQuestion::Answered(uintptr_t(id));
+extern "C" __attribute__((used)) HMODULE WacAnswerArrived(ULONG_PTR id, LRESULT reply) noexcept {
+  platform::AnswerQuestion::Answered(uintptr_t(id), int32_t(uint32_t(reply)));
   return platform::ThisModule();
 }
 
-// SENDASYNCPROC: (HWND, UINT, ULONG_PTR id, LRESULT), stdcall. Runs the answer's
-// work, then turns its own frame into FreeLibrary(module)'s: the return address
-// goes over the third argument, the module over the fourth, and FreeLibrary's
-// `ret 4` returns straight to the caller with all sixteen bytes of arguments popped.
+// SENDASYNCPROC: (HWND, UINT, ULONG_PTR id, LRESULT reply), stdcall. Runs the
+// answer's work with the id and the reply, then turns its own frame into
+// FreeLibrary(module)'s: the return address goes over the third argument, the
+// module over the fourth, and FreeLibrary's `ret 4` returns straight to the
+// caller with all sixteen bytes of arguments popped.
 extern "C" __attribute__((naked)) void CALLBACK WacAnswerThunk(HWND, UINT, ULONG_PTR, LRESULT) {
-  asm("pushl 12(%esp)\n\t"
+  asm("pushl 16(%esp)\n\t"  // the reply (each push moves the arguments 4 bytes further up)
+      "pushl 16(%esp)\n\t"  // the id
       "call _WacAnswerArrived\n\t"
-      "addl $4, %esp\n\t"
+      "addl $8, %esp\n\t"
       "testl %eax, %eax\n\t"
       "jz 1f\n\t"
       "movl (%esp), %ecx\n\t"
@@ -94,11 +97,13 @@ extern "C" __attribute__((naked)) void CALLBACK WacAnswerThunk(HWND, UINT, ULONG
 
 namespace platform {
 
-bool AnswerQuestion::AskWindow(WindowHandle window, uintptr_t id) {
+bool AnswerQuestion::AskWindow(WindowHandle window, uintptr_t id, uint32_t message, uint32_t wParam,
+                               uint32_t lParam) {
   HMODULE held = nullptr;  // the question's own reference to the module
   if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&WacAnswerThunk), &held))
     return false;
-  if (SendMessageCallbackA(ToHwnd(window), WM_NULL, 0, 0, &WacAnswerThunk, ULONG_PTR(id))) return true;
+  if (SendMessageCallbackA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam), &WacAnswerThunk, ULONG_PTR(id)))
+    return true;
   FreeLibrary(held);  // not asked: no answer will come to let go of it
   return false;
 }
