@@ -253,7 +253,7 @@ bool TKDOWinampStatus::AskWithoutWaiting(uint8_t at, TWinAmpQuestion question, i
 // tick, after the tick's other work, which then finds the player free.
 void TKDOWinampStatus::Answered(uint8_t at, int32_t answer, uint32_t asked) {
   FWaitingAt = 0;
-  if (uint32_t(platform::TickMs() - asked) < kPollBudgetMs) FSlowAnswers = 0;  // quick again: asked and waited for
+  const bool quick = uint32_t(platform::TickMs() - asked) < kPollBudgetMs;
   const TKDORef<IKDOModule> self(&FInstance);
   const PollStep& step = kSteps[at];
   const Outcome outcome = Take(step, &answer, FLink, FAnswer, FPolledText);
@@ -264,6 +264,11 @@ void TKDOWinampStatus::Answered(uint8_t at, int32_t answer, uint32_t asked) {
   unsigned travelled = 0;
   FPoll.Step = Next(at, outcome, travelled);
   FPoll.Resume = !kSteps[FPoll.Step].First;
+  if (!quick) return;
+  // Quick again: asked and waited for, each poll a whole round from its start.
+  FSlowAnswers = 0;
+  FPoll.Step = 0;
+  FPoll.Resume = false;
 }
 
 void TKDOWinampStatus::StopWaiting() {

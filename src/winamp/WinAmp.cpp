@@ -206,11 +206,12 @@ platform::SendResult TWinAmpControl::SendTo(platform::WindowHandle window, uint3
   if (FNotAnswering) return {platform::SendOutcome::GivenUp, 0};
   uint32_t limit = platform::kSendTimeoutMs;
   const uint32_t sent = platform::TickMs();
-  if (QuestionOutstanding() && FLastAnswerMs > sent - FQuestionAskedAt)
-    limit += std::min(FLastAnswerMs - (sent - FQuestionAskedAt), platform::kSendTimeoutMs);
+  const uint32_t answerMs = std::min(FAnswerMs[0], FAnswerMs[1]);
+  if (QuestionOutstanding() && answerMs > sent - FQuestionAskedAt)
+    limit += std::min(answerMs - (sent - FQuestionAskedAt), platform::kSendTimeoutMs);
   const platform::SendResult result = platform::SendMessageWait(window, message, wParam, lParam, limit);
   if (result.Outcome == platform::SendOutcome::GivenUp) StopAnswering();
-  if (result.Outcome == platform::SendOutcome::Answered) FLastAnswerMs = uint32_t(platform::TickMs() - sent);
+  if (result.Outcome == platform::SendOutcome::Answered) Answered(uint32_t(platform::TickMs() - sent));
   return result;
 }
 
@@ -396,7 +397,7 @@ bool TWinAmpControl::AskWithoutWaiting(platform::AnswerQuestion& question, TWinA
                     [this, asked, read = row.Read, onAnswer = std::move(onAnswer)](int32_t reply) {
                       if (FPlayerWindow != asked) return;  // never trusted once the player may have changed
                       FQuestionOut = false;
-                      FLastAnswerMs = uint32_t(platform::TickMs() - FQuestionAskedAt);
+                      Answered(uint32_t(platform::TickMs() - FQuestionAskedAt));
                       if (!FNotAnswering && onAnswer) onAnswer(read(reply));
                     }))
     return false;

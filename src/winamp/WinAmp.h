@@ -209,9 +209,11 @@ class TWinAmpControl {
   platform::AnswerQuestion FAnswerQuestion;  // cancelled with the link
   // A question asked without waiting that the player may still be handling:
   // a send meanwhile waits behind it, so its wait is longer by what the
-  // question may still take, judged by how long the player took for the last answer.
+  // question may still take, judged by the player's last two answers (the
+  // quicker: one answer slowed by a short hang does not make a player slow).
   bool FQuestionOut = false;
   uint32_t FQuestionAskedAt = 0;
-  uint32_t FLastAnswerMs = 0;
+  uint32_t FAnswerMs[2] = {};
+  void Answered(uint32_t ms) { FAnswerMs[0] = FAnswerMs[1], FAnswerMs[1] = ms; }
   platform::RemoteMemory FQueryMemory;       // the tag request's memory in the bound player, made on first use
 };

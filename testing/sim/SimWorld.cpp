@@ -254,15 +254,17 @@ platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t
   if (OnSend) OnSend(sent_.back());
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return {SendOutcome::NoWindow, 0};
-  // A hang that ends within the limit is waited out, and the send answered.
+  // A hang that ends within the limit is waited out; the limit counts from the send.
+  const int64_t sent = now_;
   if (it->second.Hung && it->second.HungUntil >= 0 && it->second.HungUntil - now_ < int64_t(timeoutMs)) {
     Pass(it->second.HungUntil - now_);
     EndHangsDue();
   }
+  const int64_t left = int64_t(timeoutMs) - (now_ - sent);
   // The questions asked before are handled first: their answers come, then ours.
   const int64_t queued = std::max<int64_t>(it->second.BusyUntil - now_, 0);
-  if (it->second.Hung || queued + it->second.DelayMs >= int64_t(timeoutMs)) {
-    Pass(timeoutMs);  // the send gives up
+  if (it->second.Hung || queued + it->second.DelayMs >= left) {
+    Pass(left);  // the send gives up
     return {SendOutcome::GivenUp, 0};
   }
   // Handled before ours: their answers are dispatched once this send has returned.
