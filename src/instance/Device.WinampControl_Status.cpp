@@ -155,10 +155,9 @@ TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModul
 // A slow player gets at most a quarter of the thread: after T ms of sends, kRestFactor T ms without.
 void TKDOWinampStatus::Tick() {
   if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
-  // Nothing is sent while a question waits at the player: a send would wait behind it.
-  if (FLink.QuestionOutstanding()) return Poll();
   const TKDOSendBudget budget{platform::TickMs(), kPollBudgetMs};
-  if (FPlayerWork) FPlayerWork(budget);
+  // Nothing is sent while a question waits at the player: a send would wait behind it.
+  if (FPlayerWork && !FLink.QuestionOutstanding()) FPlayerWork(budget);
   Poll(budget.SpentMs());
 }
 

@@ -188,6 +188,7 @@ void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
     FNotAnswering = false;
     FAnswerQuestion.Cancel();
     FQuestionOut = false;  // it waits at the window let go of, if anywhere
+    FAnswerMs[0] = FAnswerMs[1] = 0;  // the extra wait behind a question is judged by this player's answers
     FQueryMemory.Release();  // a player let go of, closed or not, gets its memory back
   }
   FPlayerWindow = window;
@@ -282,10 +283,10 @@ bool TWinAmpControl::GetShuffle() { return Ask(Q::Shuffle) != 0; }
 bool TWinAmpControl::GetRepeat() { return Ask(Q::Repeat) != 0; }
 
 void TWinAmpControl::GetPlaylistFile(int32_t index, std::string& fileName) {
-  ReadRemoteText(index, kPlaylistFile, fileName);
+  ReadRemoteText(index, Q::PlaylistFileAddress, fileName);
 }
 void TWinAmpControl::GetPlaylistTitle(int32_t index, std::string& title) {
-  ReadRemoteText(index, kPlaylistTitle, title);
+  ReadRemoteText(index, Q::PlaylistTitleAddress, title);
 }
 void TWinAmpControl::GetCurrentFile(std::string& fileName) { GetPlaylistFile(GetPlaylistPosition(), fileName); }
 void TWinAmpControl::GetCurrentTitle(std::string& title) { GetPlaylistTitle(GetPlaylistPosition(), title); }
@@ -350,24 +351,24 @@ int32_t TWinAmpControl::JumpToTime(int32_t ms) {
 // memory: at most 500 bytes, up to the first zero, trimmed of blanks and
 // control characters. A text near the end of readable memory is read up to
 // that end (the page boundary) when the whole 500 bytes cannot be.
-void TWinAmpControl::ReadRemoteText(int32_t index, uint32_t which, std::string& text) {
+void TWinAmpControl::ReadRemoteText(int32_t index, TWinAmpQuestion where, std::string& text) {
   text.clear();
   if (index < 0) return;
   if (index >= GetPlaylistLength()) return;
-  ReadRemoteTextInRange(index, which, text);
+  ReadRemoteTextInRange(index, where, text);
 }
 
 void TWinAmpControl::GetPlaylistFileInRange(int32_t index, std::string& fileName) {
-  ReadRemoteTextInRange(index, kPlaylistFile, fileName);
+  ReadRemoteTextInRange(index, Q::PlaylistFileAddress, fileName);
 }
 void TWinAmpControl::GetPlaylistTitleInRange(int32_t index, std::string& title) {
-  ReadRemoteTextInRange(index, kPlaylistTitle, title);
+  ReadRemoteTextInRange(index, Q::PlaylistTitleAddress, title);
 }
 
-void TWinAmpControl::ReadRemoteTextInRange(int32_t index, uint32_t which, std::string& text) {
+void TWinAmpControl::ReadRemoteTextInRange(int32_t index, TWinAmpQuestion where, std::string& text) {
   text.clear();
   if (!FPlayerWindow) return;
-  const uint32_t address = uint32_t(SendPlayerMessage(WM_USER_, uint32_t(index), which));
+  const uint32_t address = uint32_t(Ask(where, index));
   if (FNotAnswering) return;  // no address was given: nothing to read
   ReadRemoteTextAt(address, text);
 }

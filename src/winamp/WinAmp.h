@@ -192,10 +192,10 @@ class TWinAmpControl {
   void ClosePlayer();
   // Asks whether the player answers again; where that cannot be asked, one send decides.
   void CheckAnswering(bool sendWhenNoQuestion);
-  // The text of an entry (which: its file or its title), read from the
-  // player's memory; with the length query, or InRange without it.
-  void ReadRemoteText(int32_t index, uint32_t which, std::string& text);
-  void ReadRemoteTextInRange(int32_t index, uint32_t which, std::string& text);
+  // The text of an entry (where: its file's or its title's address), read from
+  // the player's memory; with the length query, or InRange without it.
+  void ReadRemoteText(int32_t index, TWinAmpQuestion where, std::string& text);
+  void ReadRemoteTextInRange(int32_t index, TWinAmpQuestion where, std::string& text);
 
   platform::WindowHandle FPlayerWindow = 0;
   std::string FPath;
