@@ -3,10 +3,12 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/HostScript.h"
 #include "host/KDOHost.h"
@@ -34,7 +36,8 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   std::ifstream script(WAC_SOURCE_DIR "/demo/demo.kdo");
   ASSERT_TRUE(script) << "demo/demo.kdo";
   std::string line, out, error;
-  std::map<std::string, std::string> shown;  // call line as written -> what it printed
+  std::map<std::string, std::string> shown;  // call line as written -> what it printed, the last time
+  std::vector<int> trackPositions;            // each WAC_GetTrackPosition(1) answer, in order
   for (int n = 1; std::getline(script, line); ++n) {
     ASSERT_TRUE(run.Run(line, out, error)) << n << ": " << error;
     std::string err;
@@ -43,6 +46,7 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
       // Each call is shown as written, arguments and all, then its result.
       EXPECT_EQ(out.rfind(line + " -> ", 0), 0u) << n << ": " << out;
       shown[line] = out;
+      if (line == "WAC_GetTrackPosition(1)") trackPositions.push_back(std::atoi(out.c_str() + line.size() + 4));
     }
   }
   EXPECT_EQ(shown["WAC_AddFile(1, \"C:\\Music\\Morning Song.mp3\")"],
@@ -52,8 +56,11 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   EXPECT_EQ(shown["WAC_GetPlayState(2)"], "WAC_GetPlayState(2) -> 3") << "paused";
   EXPECT_EQ(shown["WAC_GetTrackLength(1)"], "WAC_GetTrackLength(1) -> 205");
   EXPECT_EQ(shown["WAC_SetTrackPosition(1, 90)"], "WAC_SetTrackPosition(1, 90) -> true");
-  EXPECT_EQ(shown["WAC_GetTrackPosition(1)"].rfind("WAC_GetTrackPosition(1) -> 9", 0), 0u)
-      << "after the doorbell, the music where it was: " << shown["WAC_GetTrackPosition(1)"];
+  // Right after the jump to 90 s, then after the doorbell: the music where it was or later, never
+  // from its start (how much later depends on how busy the machine is).
+  ASSERT_EQ(trackPositions.size(), 2u);
+  EXPECT_GE(trackPositions[0], 90);
+  EXPECT_GE(trackPositions[1], trackPositions[0]) << "after the doorbell, the music where it was";
   EXPECT_EQ(shown["WAC_FadeVolume(2, 40, 2)"], "WAC_FadeVolume(2, 40, 2) -> true");
   EXPECT_EQ(shown["WAC_Announce(1, \"C:\\Sounds\\Doorbell (2s).wav\", 230)"],
             "WAC_Announce(1, \"C:\\Sounds\\Doorbell (2s).wav\", 230) -> true");
