@@ -6,12 +6,6 @@
 #include "sdk/KDOText.h"
 #include "winamp/WinAmp.h"
 
-namespace {
-
-bool IsControl(char c) { return static_cast<unsigned char>(c) < 32; }
-
-}  // namespace
-
 bool TKDOWinampAnnouncer::Held() const { return FMusic && FLink.PlayerWindow() == FMusic->Player; }
 
 // Six questions; a player that stops answering halfway leaves nothing saved.
@@ -62,9 +56,8 @@ bool TKDOWinampAnnouncer::RestoreState() {
 }
 
 bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
-  // No file name holds a control character: such a name could only add something else.
+  if (!TWinAmpControl::IsFileName(fileName)) return false;
   const std::string_view file = TrimBlanksAndControls(fileName);  // as the player reports names
-  if (file.empty() || std::any_of(file.begin(), file.end(), IsControl)) return false;
   FollowNow();
   // What a row given up on, or a put-back, still owes the player comes first.
   if (FMusic && (FGaveUp || FEnding)) {

@@ -51,7 +51,7 @@ constexpr int32_t kStr = KDO_TYPE_STRING;
 // the additions follow them.
 constexpr auto kFunctions = std::to_array<ScriptFunction>({
     {F::AddFile, Const<"WAC_AddFile">(), Const<"ADDFILE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
-     [](Script& s, const Param* a, Param& r) { s.AddFile(kdo::text::View(a->StringValue)); AlwaysTrue(r); }},
+     [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.AddFile(kdo::text::View(a->StringValue))); }},
     {F::ClearPlaylist, Const<"WAC_ClearPlaylist">(), Const<"CLEAR PLAYLIST">(), false, nullptr, kNoParam, kBool,
      [](Script& s, const Param*, Param& r) { s.ClearPlaylist(); AlwaysTrue(r); }},
     {F::GetPlaylistLength, Const<"WAC_GetPlaylistLength">(), Const<"GET PLAYLIST LENGTH">(), false, nullptr,
@@ -230,9 +230,7 @@ void TKDOWinampScript::Debug(KDOString message, KDOString data) {
 // variable never shows what a player that does not answer was not given.
 bool TKDOWinampScript::Reached() const { return !FLink.IsBound() || FLink.IsAnswering(); }
 
-void TKDOWinampScript::AddFile(std::string_view fileName) {
-  FLink.AddFile(fileName);
-}
+bool TKDOWinampScript::AddFile(std::string_view fileName) { return FLink.AddFile(fileName); }
 
 void TKDOWinampScript::ClearPlaylist() { FLink.ClearPlaylist(); }
 

@@ -43,8 +43,8 @@ class TKDOWinampScript {
   void Enter(TKDOScriptFunction function, std::string_view data = {});
 
   // The operations behind the functions.
-  // Appends a file to the playlist.
-  void AddFile(std::string_view fileName);
+  // Appends a file to the playlist; false, and nothing sent, for a name that is not a file name.
+  bool AddFile(std::string_view fileName);
   void ClearPlaylist();
   void GetPlaylistLength(int32_t& length);
   // Positions count from 1 here and from 0 at the player.

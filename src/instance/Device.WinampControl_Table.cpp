@@ -1,6 +1,7 @@
 #include "instance/Device.WinampControl_Table.h"
 
 #include <string_view>
+#include <type_traits>
 
 #include "instance/Device.WinampControl_Script.h"
 #include "instance/Device.WinampControl_Settings.h"
@@ -15,14 +16,19 @@ namespace {
 
 // An operation runs as a script's call of its function does: the function's
 // debug line (carrying `data` where the line has any) and the rule of who owns
-// the player come first. Guarded; it answers 0.
+// the player come first. Guarded; it answers 0, or E_FAIL where the operation
+// says it refused.
 template <class Operation>
 KDOResult Run(KDOString entry, TKDOWinampScript& script, F function, Operation&& operation,
               std::string_view data = {}) {
   return KDOGuard(entry, [&] {
     script.Enter(function, data);
-    operation();
-    return KDO_S_OK;
+    if constexpr (std::is_same_v<decltype(operation()), bool>) {
+      return operation() ? KDO_S_OK : KDO_E_FAIL;
+    } else {
+      operation();
+      return KDO_S_OK;
+    }
   });
 }
 
@@ -71,7 +77,7 @@ void Table::SetExtraSettings(const TKDOWinampInstanceSettings& settings) { FSett
 
 KDOResult KDO_STDCALL Table::AddFile(KDOString fileName) {
   const std::string_view name = kdo::text::View(fileName);
-  return Run(Const<"IKDOWinampControl.AddFile">(), FScript, F::AddFile, [&] { FScript.AddFile(name); }, name);
+  return Run(Const<"IKDOWinampControl.AddFile">(), FScript, F::AddFile, [&] { return FScript.AddFile(name); }, name);
 }
 KDOResult KDO_STDCALL Table::ClearPlaylist() {
   return Run(Const<"IKDOWinampControl.ClearPlaylist">(), FScript, F::ClearPlaylist, [&] { FScript.ClearPlaylist(); });

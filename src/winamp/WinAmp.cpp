@@ -55,8 +55,6 @@ struct InsertRecord {
 };
 static_assert(sizeof(InsertRecord) == 264 && offsetof(InsertRecord, Index) == 260, "the player's layout");
 
-// The name as the record carries it and the player reads it: up to its first zero.
-std::string_view UpToZero(std::string_view text) { return text.substr(0, std::min(text.find('\0'), text.size())); }
 
 constexpr std::size_t kReadSize = 500;
 
@@ -258,11 +256,12 @@ void TWinAmpControl::RepeatOn() { SendPlayerMessage(WM_USER_, 1, kSetRepeat); }
 void TWinAmpControl::RepeatOff() { SendPlayerMessage(WM_USER_, 0, kSetRepeat); }
 
 // The record and the text live until the synchronous send returns.
-void TWinAmpControl::AddFile(std::string_view fileName) {
-  if (fileName.size() >= UINT32_MAX) return;  // cannot be described by the record
-  const std::string text(fileName);           // zero-terminated; a single zero byte when empty
+bool TWinAmpControl::AddFile(std::string_view fileName) {
+  if (!IsFileName(fileName) || fileName.size() >= UINT32_MAX) return false;  // the record could not describe it
+  const std::string text(fileName);                                          // zero-terminated
   const platform::CopyDataRecord record{kAddFileData, uint32_t(text.size() + 1), text.c_str()};
   SendPlayerMessage(WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&record));
+  return true;
 }
 
 // ---------------------------------------------------------------- queries
@@ -315,9 +314,13 @@ bool TWinAmpControl::RemoveEntryVia(platform::WindowHandle playlist, int32_t ind
   return SendTo(playlist, WM_USER_, kRemoveEntry, uint32_t(index)).Outcome == platform::SendOutcome::Answered;
 }
 
+bool TWinAmpControl::IsFileName(std::string_view fileName) {
+  return !TrimBlanksAndControls(fileName).empty() &&
+         std::none_of(fileName.begin(), fileName.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });
+}
+
 bool TWinAmpControl::IsInsertable(std::string_view fileName) {
-  const std::string_view name = UpToZero(fileName);
-  return name.size() <= kInsertNameMax && !TrimBlanksAndControls(name).empty();
+  return IsFileName(fileName) && fileName.size() <= kInsertNameMax;
 }
 
 bool TWinAmpControl::InsertFile(std::string_view fileName, int32_t index) {
@@ -332,8 +335,7 @@ bool TWinAmpControl::InsertFile(std::string_view fileName, int32_t index) {
 bool TWinAmpControl::InsertEntryVia(platform::WindowHandle playlist, std::string_view fileName, int32_t index) {
   if (!FPlayerWindow || playlist == 0 || index < 0 || !IsInsertable(fileName)) return false;
   InsertRecord record{};
-  const std::string_view name = UpToZero(fileName);
-  std::memcpy(record.File, name.data(), name.size());
+  std::memcpy(record.File, fileName.data(), fileName.size());
   record.Index = index;
   const platform::CopyDataRecord data{kInsertFileData, uint32_t(sizeof record), &record};
   return SendTo(playlist, WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&data)).Outcome ==

@@ -89,7 +89,8 @@ class TWinAmpControl {
   void ShuffleOff();
   void RepeatOn();
   void RepeatOff();
-  void AddFile(std::string_view fileName);
+  // Appends a file: false, and nothing sent, for a name that is not a file name.
+  bool AddFile(std::string_view fileName);
   // Texts read from the player's memory; empty when out of range or unreadable.
   void GetPlaylistFile(int32_t index, std::string& fileName);
   void GetPlaylistTitle(int32_t index, std::string& title);
@@ -115,8 +116,11 @@ class TWinAmpControl {
   // The longest file name the insert request carries: its record holds
   // MAX_PATH bytes, the terminating zero among them.
   static constexpr std::size_t kInsertNameMax = 259;
-  // A name the insert request carries (up to its first zero, as the player
-  // reads it): 1 to kInsertNameMax characters, not all blanks or control characters.
+  // A name that can only name a file: not all blanks, and no control character
+  // (below 32, the zero among them) anywhere, which the player would read as
+  // the end of the name or as part of another one.
+  static bool IsFileName(std::string_view fileName);
+  // A file name the insert request carries: at most kInsertNameMax characters.
   static bool IsInsertable(std::string_view fileName);
   // Inserts a file before the entry at `index` (from 0; the length appends)
   // through the playlist window; the player keeps its current entry current.

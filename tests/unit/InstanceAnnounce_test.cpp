@@ -218,6 +218,7 @@ TEST_F(Room, TwoAnnouncementsFollowEachOtherAndTheMusicComesBackOnce) {
 TEST_F(Room, AnAnnouncementThatCannotPlayLeavesTheMusicAlone) {
   for (const auto& [name, refused] : std::vector<std::pair<std::string, bool>>{
            {"", false}, {" \t\r\n ", false}, {std::string("C:\\Sounds\\A\0B.wav", 18), false},
+           {"C:\\Sounds\\Chime.wav\r\n", false},
            {"C:\\Sounds\\Chime.wav", true}}) {
     SCOPED_TRACE(name);
     MusicPlays();

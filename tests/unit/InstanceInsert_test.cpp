@@ -118,6 +118,8 @@ TEST_F(Insert, BadInputsSendNothingToThePlaylist) {
       {"WAC_InsertFile", {Value::S(kNews), Value::I(INT_MAX)}, false, {ask::kCount}},
       {"WAC_InsertFile", {Value::S(""), Value::I(1)}, false, {}},
       {"WAC_InsertFile", {Value::S(blank), Value::I(1)}, false, {}},
+      {"WAC_InsertFile", {Value::S("C:\\News\\To\tday.mp3"), Value::I(1)}, false, {}},
+      {"WAC_PlayNext", {Value::S(kNews + "\r\n")}, false, {}},
       {"WAC_InsertFile", {Value::S(std::string(300, 'y')), Value::I(1)}, false, {}},
       {"WAC_PlayNext", {Value::S(longer)}, false, {}},
       {"WAC_PlayNow", {Value::S(zeroFirst)}, false, {}},  // the player would read an empty name

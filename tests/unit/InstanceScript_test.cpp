@@ -654,33 +654,36 @@ TEST_F(Script, JunkInTheResultIsOverwrittenOrLeftAndTheOutTextIsReleasedOnce) {
 TEST_F(Script, AddFileHandsThePlayerExactlyTheBytesItGot) {
   Create(1);
   CaptureCopyData();
-  // An empty name: the record still carries its terminating zero; the player takes no entry.
+  // A null text, blanks, or a control character anywhere (the zero among them, where the player
+  // would stop reading): false, and nothing sent. The debug line still names what was asked.
   ParamBlock empty(1);
   empty.Items[0].StringValue = nullptr;
   TKDOPHPParameter result = JunkResult(nullptr);
   Handle(1, "WAC_AddFile", empty.First(), &result);
-  EXPECT_EQ(result.BoolValue, 1);
+  EXPECT_EQ(result.BoolValue, 0);
+  for (const std::string& bad : {std::string("   "), std::string("C:\\Music\\a\tb.mp3"),
+                                 std::string("C:\\Music\\a.mp3\r\n"), std::string("\x01" "C:\\a.mp3"),
+                                 std::string("a.mp3\0b.mp3", 11)})
+    EXPECT_EQ(Call(1, "WAC_AddFile", {Value::S(bad)}, {true, 1, 0, ""}).Bool, 0) << bad;
+  EXPECT_TRUE(copyData.empty());
   EXPECT_EQ(Model(1).Count(), 0u);
-  ASSERT_EQ(server.Debug().size(), 1u);
+  ASSERT_EQ(server.Debug().size(), 6u);
   EXPECT_EQ(server.Debug()[0], (host::DebugLine{1, "ADDFILE", ""}));
+  EXPECT_EQ(server.Debug()[5].Data, std::string("a.mp3\0b.mp3", 11));
 
-  const std::string odd = "\t\x01 C:\\M\xE4\xFCsik\\\x7F\xFF\x80.mp3 \r\n";
-  Call(1, "WAC_AddFile", {Value::S(odd)});
-  const std::string withZero("a.mp3\0b.mp3", 11);
-  Call(1, "WAC_AddFile", {Value::S(withZero)});
-  ASSERT_EQ(copyData.size(), 3u);
-  EXPECT_EQ(copyData[0], std::string(1, '\0'));
-  EXPECT_EQ(copyData[1], odd + '\0');
-  EXPECT_EQ(copyData[2], withZero + '\0') << "the whole counted text, its zero included";
-  ASSERT_EQ(Model(1).Count(), 2u);
+  // Blanks inside and around, and bytes above 127 (the code page's letters, DEL): taken as they are.
+  const std::string odd = " C:\\M\xE4\xFCsik\\\x7F\xFF\x80.mp3  ";
+  EXPECT_EQ(Call(1, "WAC_AddFile", {Value::S(odd)}).Bool, 1);
+  ASSERT_EQ(copyData.size(), 1u);
+  EXPECT_EQ(copyData[0], odd + '\0');
+  ASSERT_EQ(Model(1).Count(), 1u);
   EXPECT_EQ(Model(1).At(0).FileName, odd);
-  EXPECT_EQ(Model(1).At(1).FileName, "a.mp3") << "the player reads up to the first zero";
-  EXPECT_EQ(server.Debug()[1].Data, odd);
-  EXPECT_EQ(server.Debug()[2].Data, withZero);
 
-  // Read back: blanks and control characters go at both ends only; bytes above 127 stay.
-  EXPECT_EQ(Call(1, "WAC_GetPlaylistFile", {Value::I(1)}).Str, "C:\\M\xE4\xFCsik\\\x7F\xFF\x80.mp3");
-  EXPECT_EQ(Call(1, "WAC_GetPlaylistTitle", {Value::I(1)}).Str, "\x7F\xFF\x80");
+  // Read back from an entry the player got elsewhere: blanks and control characters go at both ends
+  // only; bytes above 127 stay.
+  ASSERT_TRUE(Model(1).Add("\t\x01 C:\\M\xE4\xFCsik\\\x7F\xFF\x80.mp3 \r\n"));
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistFile", {Value::I(2)}).Str, "C:\\M\xE4\xFCsik\\\x7F\xFF\x80.mp3");
+  EXPECT_EQ(Call(1, "WAC_GetPlaylistTitle", {Value::I(2)}).Str, "\x7F\xFF\x80");
 }
 
 TEST_F(Script, AMegabyteFileNameReachesThePlayerAndComesBackCut) {

@@ -185,8 +185,9 @@ TEST_F(Settings, NullTextsAndRecordsThroughTheControlInterface) {
   Create(1);
   TKDORef<IKDOWinampControl> c = Control(1);
   CaptureCopyData();
-  EXPECT_EQ(c->AddFile(nullptr), KDO_S_OK);
-  EXPECT_EQ(copyData, std::vector<std::string>{std::string(1, '\0')});
+  EXPECT_EQ(c->AddFile(nullptr), KDO_E_FAIL) << "no file name: refused, not reported done";
+  EXPECT_EQ(c->AddFile(TKDOText("C:\\a\tb.mp3").get()), KDO_E_FAIL);
+  EXPECT_TRUE(copyData.empty());
   EXPECT_EQ(c->GetSettings(nullptr), KDO_S_OK);
   EXPECT_EQ(c->GetPlaylistLength(nullptr), KDO_S_OK);
   EXPECT_EQ(c->GetPlaylistPosition(nullptr), KDO_S_OK);

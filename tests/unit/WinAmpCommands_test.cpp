@@ -130,7 +130,6 @@ TEST_F(Commands, PlayStateAndJumpPassTheRepliesOnUnchanged) {
 TEST_F(Commands, AddFileSendsTheRecordWithItsTerminatingZero) {
   uint32_t dwData = 0, cbData = 0;
   std::string received;
-  bool singleZero = false;
   player->reply = [&](uint32_t msg, uint32_t wParam, uintptr_t lParam) {
     EXPECT_EQ(msg, pn::kWmCopyData);
     EXPECT_EQ(wParam, 0u);
@@ -139,15 +138,16 @@ TEST_F(Commands, AddFileSendsTheRecordWithItsTerminatingZero) {
     cbData = record->cbData;
     const char* data = static_cast<const char*>(record->lpData);
     received.assign(data, cbData - 1);
-    singleZero = cbData == 1 && data[0] == '\0';
+    EXPECT_EQ(data[cbData - 1], '\0');
     return 0;
   };
-  link.AddFile("C:\\Music\\song one.mp3");
+  EXPECT_TRUE(link.AddFile("C:\\Music\\song one.mp3"));
   EXPECT_EQ(dwData, pn::copydata::kAddFile);
   EXPECT_EQ(cbData, 22u);
   EXPECT_EQ(received, "C:\\Music\\song one.mp3");
-  link.AddFile("");
-  EXPECT_TRUE(singleZero);
+  cbData = 0;
+  EXPECT_FALSE(link.AddFile("")) << "no file name: nothing sent";
+  EXPECT_EQ(cbData, 0u);
 }
 
 TEST_F(Commands, TextReadComesFromThePlayersMemoryTrimmed) {
