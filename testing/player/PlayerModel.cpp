@@ -80,13 +80,6 @@ Tags TagsFromFileName(std::string_view fileName) {
   const std::size_t dash = name.find(" - ");
   if (dash != std::string::npos) tags["artist"] = name.substr(0, dash);
   tags["title"] = dash == std::string::npos ? name : name.substr(dash + 3);
-  const std::size_t slash = fileName.find_last_of("\\/");
-  if (slash != std::string_view::npos) {
-    const std::string_view folder = fileName.substr(0, slash);
-    const std::size_t before = folder.find_last_of("\\/:");
-    const std::string_view album = before == std::string_view::npos ? folder : folder.substr(before + 1);
-    if (!album.empty()) tags["album"] = album;
-  }
   return tags;
 }
 

@@ -138,8 +138,8 @@ using Tags = std::map<std::string, std::string>;
 // 30, year 4, comment 30 whose last byte is the track when the one before is
 // 0, genre 1): its non-empty fields, the genre by its number; nothing without "TAG".
 std::optional<Tags> ParseId3v1(const unsigned char (&tail)[128]);
-// The stand-in's own tags when a file has none: "<folder>\<artist> - <title>.ext"
-// gives artist, title and album (the folder's name); what is missing is left out.
+// The stand-in's own tags when a file has none: "<artist> - <title>.ext" gives
+// artist and title; what is missing is left out. No album: a folder's name says nothing of one.
 Tags TagsFromFileName(std::string_view fileName);
 
 struct Entry {
