@@ -149,7 +149,9 @@ TEST_F(Faults, PlayerHungFor8SecondsHoldsTheServerOneLimitAtMostAndIsPolledAgain
   const long long late = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - hangEnds).count();
   std::printf("[          ] longest dispatch during the hang %lld ms (send limit %u ms); polled again %lld ms after it\n",
               longest, kSendLimitMs, late);
-  EXPECT_LE(late, 1000 + 100) << "within a second of answering (our pump's step included)";
+  // Within a second of answering, where resting three times as long as it waited would take six;
+  // the slack is a busy machine's.
+  EXPECT_LE(late, 1000 + (long long)kSlackMs) << "soon after answering, not after a rest";
 }
 
 // The instance goes while its player hangs: nothing waits for the close
