@@ -1,7 +1,6 @@
 #include "winamp/WinAmp.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -14,7 +13,6 @@ using platform::WM_COPYDATA_;
 using platform::WM_USER_;
 
 // WM_COMMAND identifiers.
-constexpr uint32_t kClose = 40001;
 constexpr uint32_t kPrevious = 40044;
 constexpr uint32_t kPlay = 40045;
 constexpr uint32_t kPause = 40046;
@@ -82,14 +80,6 @@ static_assert(std::size(kQuestions) == std::size_t(TWinAmpQuestion::PlaylistTitl
 
 uint32_t WParamOf(const QuestionRow& row, int32_t index) { return row.WParam == kIndex ? uint32_t(index) : row.WParam; }
 
-// Whole seconds between two day-count times, fractions dropped. Rounded to the
-// millisecond first, so 61.000 s is 61 and 60.999 s is 60 whatever the double's last bits.
-int64_t WholeSecondsBetween(double a, double b) {
-  const double ms = std::fabs(a - b) * 86400000.0;
-  if (!(ms < 9.0e18)) return INT64_MAX;  // far apart (or not a number): always "long ago"
-  return std::llround(ms) / 1000;
-}
-
 }  // namespace
 
 std::string_view TrimBlanksAndControls(std::string_view text) {
@@ -99,143 +89,11 @@ std::string_view TrimBlanksAndControls(std::string_view text) {
   return text;
 }
 
-TWinAmpControl::TWinAmpControl() : FCheckTimer(std::make_unique<platform::Timer>()) {
-  FCheckTimer->SetOnTimer([this] { CheckPlayer(); });
-}
-
-TWinAmpControl::~TWinAmpControl() {
-  FCheckTimer.reset();  // stopped and released; not touched again
-  // A player we started may show its window only now: look once more, so that
-  // it is not left running with nobody to close it.
-  // Nothing may escape a destructor: the lookup and a close command given up
-  // (which asks after the player) can each need memory.
-  try {
-    if (!FPlayerWindow && FLaunchTime != 0 && (StartedLately() || FStarted.Running())) HoldWindow(LookUp());
-    ClosePlayer();
-  } catch (...) {
-    // Out of memory: the late player is left to the next instance of its class.
-  }
-  HoldWindow(0);
-}
-
-void TWinAmpControl::SetWinAmpPath(std::string_view path) {
-  if (kdo::text::EqualIgnoringAZCase(path, FPath)) return;
-  Unbind();
-  FPath = path;
-  FStarted = {};  // a copy of the old location that never showed its window is left to itself
-  Bind();
-  // A player found at once is watched like one the link started, so that its exit is noticed.
-  if (FPlayerWindow) {
-    FCheckTimer->SetInterval(kWatchInterval);
-    FCheckTimer->SetEnabled(true);
-  }
-}
-
-bool TWinAmpControl::StartedLately() const {
-  return WholeSecondsBetween(FLaunchTime, platform::Now()) <= kRestartAfterSeconds;
-}
-
-// A window told to close may still be closing, or hang with the command in its
-// queue: it is not our player any more, but another window of the class is.
-platform::WindowHandle TWinAmpControl::LookUp() {
-  if (FClosing.empty()) return platform::FindWindowByClass(FClassName);
-  const std::vector<platform::WindowHandle> windows = platform::FindWindowsByClass(FClassName);
-  auto listed = [](const std::vector<platform::WindowHandle>& list, platform::WindowHandle w) {
-    return std::find(list.begin(), list.end(), w) != list.end();
-  };
-  // Gone windows are forgotten: Windows may give their handles to new ones.
-  std::erase_if(FClosing, [&](platform::WindowHandle w) { return !listed(windows, w); });
-  for (platform::WindowHandle window : windows)
-    if (!listed(FClosing, window)) return window;
-  return 0;
-}
-
-void TWinAmpControl::Bind() {
-  HoldWindow(LookUp());
-  if (FPlayerWindow) return;
-  if (!platform::FileExists(FPath)) return;
-  FLaunchTime = platform::Now();
-  FCheckTimer->SetInterval(kStartInterval);
-  FCheckTimer->SetEnabled(true);
-  FStarted = platform::ShellOpen(FPath, "/CLASS=\"" + FClassName + "\"", platform::SW_MINIMIZE_);
-}
-
-void TWinAmpControl::Unbind() {
-  FCheckTimer->SetEnabled(false);
-  if (FPlayerWindow) {
-    ClosePlayer();
-    FClosing.push_back(FPlayerWindow);
-  }
-  HoldWindow(0);
-}
-
-void TWinAmpControl::CheckPlayer() {
-  HoldWindow(LookUp());
-  if (FPlayerWindow) {
-    if (FNotAnswering) CheckAnswering(true);
-    if (FCheckTimer->Interval() == kStartInterval) FCheckTimer->SetInterval(kWatchInterval);
-    return;
-  }
-  // The copy started last may still be coming up (a first-run dialog, a slow
-  // disk): another one is started only once it has ended.
-  if (!StartedLately() && !FStarted.Running()) Bind();
-}
-
-void TWinAmpControl::HoldWindow(platform::WindowHandle window) {
-  if (window != FPlayerWindow) {
-    FNotAnswering = false;
-    FAnswerQuestion.Cancel();
-    FQuestionOut = false;  // it waits at the window let go of, if anywhere
-    FAnswerMs[0] = FAnswerMs[1] = 0;  // the extra wait behind a question is judged by this player's answers
-    FQueryMemory.Release();  // a player let go of, closed or not, gets its memory back
-  }
-  FPlayerWindow = window;
-}
-
 // A player that does not answer counts as none: its caller sees what it sees without a player.
 int32_t TWinAmpControl::SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) {
-  if (!FPlayerWindow) return -1;
-  const platform::SendResult result = SendTo(FPlayerWindow, message, wParam, lParam);
+  if (!IsBound()) return -1;
+  const platform::SendResult result = FChannel.Send(FChannel.Window(), message, wParam, lParam);
   return result.Outcome == platform::SendOutcome::GivenUp ? -1 : result.Reply;
-}
-
-platform::SendResult TWinAmpControl::SendTo(platform::WindowHandle window, uint32_t message, uint32_t wParam,
-                                            uintptr_t lParam) {
-  // Given up at once: the limit was waited out once for this hang.
-  if (FNotAnswering) return {platform::SendOutcome::GivenUp, 0};
-  uint32_t limit = platform::kSendTimeoutMs;
-  const uint32_t sent = platform::TickMs();
-  const uint32_t answerMs = std::min(FAnswerMs[0], FAnswerMs[1]);
-  if (QuestionOutstanding() && answerMs > sent - FQuestionAskedAt)
-    limit += std::min(answerMs - (sent - FQuestionAskedAt), platform::kSendTimeoutMs);
-  const platform::SendResult result = platform::SendMessageWait(window, message, wParam, lParam, limit);
-  if (result.Outcome == platform::SendOutcome::GivenUp) StopAnswering();
-  if (result.Outcome == platform::SendOutcome::Answered) Answered(uint32_t(platform::TickMs() - sent));
-  return result;
-}
-
-// A player that does not answer gets the close command in its queue rather
-// than a second wait: it closes when it comes back, instead of lingering
-// beside the player started in its place. A send given up never reached the
-// window: the command is then queued as well.
-void TWinAmpControl::ClosePlayer() {
-  if (!FPlayerWindow) return;
-  if (FNotAnswering || SendTo(FPlayerWindow, WM_COMMAND_, kClose, 0).Outcome == platform::SendOutcome::GivenUp)
-    platform::PostMessageNoWait(FPlayerWindow, WM_COMMAND_, kClose, 0);
-}
-
-void TWinAmpControl::StopAnswering() {
-  FNotAnswering = true;
-  FSilentSince = platform::TickMs();
-  CheckAnswering(false);
-}
-
-void TWinAmpControl::CheckAnswering(bool sendWhenNoQuestion) {
-  if (FAnswerQuestion.Pending()) return;  // one question at a time: its answer is still to come
-  if (FAnswerQuestion.Ask(FPlayerWindow, [this] { FNotAnswering = false; })) return;
-  if (sendWhenNoQuestion &&
-      platform::SendMessageWait(FPlayerWindow, platform::WM_NULL_, 0, 0).Outcome == platform::SendOutcome::Answered)
-    FNotAnswering = false;
 }
 
 // ---------------------------------------------------------------- commands
@@ -310,8 +168,8 @@ platform::WindowHandle TWinAmpControl::GetPlaylistWindow() {
 }
 
 bool TWinAmpControl::RemoveEntryVia(platform::WindowHandle playlist, int32_t index) {
-  if (!FPlayerWindow || playlist == 0 || index < 0) return false;
-  return SendTo(playlist, WM_USER_, kRemoveEntry, uint32_t(index)).Outcome == platform::SendOutcome::Answered;
+  if (!IsBound() || playlist == 0 || index < 0) return false;
+  return FChannel.Send(playlist, WM_USER_, kRemoveEntry, uint32_t(index)).Outcome == platform::SendOutcome::Answered;
 }
 
 bool TWinAmpControl::IsFileName(std::string_view fileName) {
@@ -333,19 +191,19 @@ bool TWinAmpControl::InsertFile(std::string_view fileName, int32_t index) {
 // The record lives on our stack until the synchronous send returns; zeroed
 // first, so the name ends in its zero and nothing else of ours goes along.
 bool TWinAmpControl::InsertEntryVia(platform::WindowHandle playlist, std::string_view fileName, int32_t index) {
-  if (!FPlayerWindow || playlist == 0 || index < 0 || !IsInsertable(fileName)) return false;
+  if (!IsBound() || playlist == 0 || index < 0 || !IsInsertable(fileName)) return false;
   InsertRecord record{};
   std::memcpy(record.File, fileName.data(), fileName.size());
   record.Index = index;
   const platform::CopyDataRecord data{kInsertFileData, uint32_t(sizeof record), &record};
-  return SendTo(playlist, WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&data)).Outcome ==
+  return FChannel.Send(playlist, WM_COPYDATA_, 0, reinterpret_cast<uintptr_t>(&data)).Outcome ==
          platform::SendOutcome::Answered;
 }
 
 // Only an answer tells that the track moved: a send given up counts as "not moved".
 int32_t TWinAmpControl::JumpToTime(int32_t ms) {
-  if (!FPlayerWindow) return -1;
-  const platform::SendResult result = SendTo(FPlayerWindow, WM_USER_, uint32_t(ms), kJumpToTime);
+  if (!IsBound()) return -1;
+  const platform::SendResult result = FChannel.Send(FChannel.Window(), WM_USER_, uint32_t(ms), kJumpToTime);
   return result.Outcome == platform::SendOutcome::Answered ? result.Reply : -1;
 }
 
@@ -369,17 +227,16 @@ void TWinAmpControl::GetPlaylistTitleInRange(int32_t index, std::string& title) 
 
 void TWinAmpControl::ReadRemoteTextInRange(int32_t index, TWinAmpQuestion where, std::string& text) {
   text.clear();
-  if (!FPlayerWindow) return;
+  if (!IsBound()) return;
   const uint32_t address = uint32_t(Ask(where, index));
-  if (FNotAnswering) return;  // no address was given: nothing to read
+  if (!IsAnswering()) return;  // no address was given: nothing to read
   ReadRemoteTextAt(address, text);
 }
 
 void TWinAmpControl::ReadRemoteTextAt(uint32_t address, std::string& text) {
   text.clear();
-  if (!FPlayerWindow) return;
-  const platform::ProcessHandle process(platform::access::kVmRead,
-                                        platform::WindowProcessId(FPlayerWindow));
+  if (!IsBound()) return;
+  const platform::ProcessHandle process(platform::access::kVmRead, platform::WindowProcessId(FChannel.Window()));
   char buffer[kReadSize + 1] = {};
   if (!process.Read(address, buffer, kReadSize)) {
     std::memset(buffer, 0, sizeof buffer);
@@ -395,20 +252,8 @@ bool TWinAmpControl::AskWithoutWaiting(platform::AnswerQuestion& question, TWinA
                                        std::function<void(int32_t answer)> onAnswer) {
   if (!HasAnsweringPlayer()) return false;
   const QuestionRow& row = kQuestions[std::size_t(q)];
-  const platform::WindowHandle asked = FPlayerWindow;
-  if (!question.Ask(FPlayerWindow, WM_USER_, WParamOf(row, index), row.LParam,
-                    [this, asked, read = row.Read, onAnswer = std::move(onAnswer)](int32_t reply) {
-                      if (FPlayerWindow != asked) return;  // never trusted once the player may have changed
-                      FQuestionOut = false;
-                      Answered(uint32_t(platform::TickMs() - FQuestionAskedAt));
-                      if (!FNotAnswering && onAnswer) onAnswer(read(reply));
-                    }))
-    return false;
-  FQuestionOut = true;
-  FQuestionAskedAt = platform::TickMs();
-  return true;
-}
-
-void TWinAmpControl::GiveUpWaiting(platform::WindowHandle asked) {
-  if (FPlayerWindow && FPlayerWindow == asked && !FNotAnswering) StopAnswering();
+  return FChannel.Ask(question, WM_USER_, WParamOf(row, index), row.LParam,
+                      [read = row.Read, onAnswer = std::move(onAnswer)](int32_t reply) {
+                        if (onAnswer) onAnswer(read(reply));
+                      });
 }

@@ -1,21 +1,10 @@
 // TWinAmpControl: the link between one control instance and one Winamp
-// player, known only by the class name of its main window. It binds to that
-// window, starts the player when the window is missing and the executable
-// exists, watches it with its check timer, and wraps the player's window
-// messages as commands and queries. It never raises and never logs; an
-// unbound link sends nothing and answers -1 (or what each query makes of it).
-//
-// A player that lets a send be given up counts as not answering: from then on
-// every send is given up at once instead of waiting out the limit again, and
-// answers as an unbound link does (-1), until the player is seen to answer (a
-// question that does not wait, one at a time, or one send at the next check
-// tick where the question cannot be asked), or a lookup binds another window
-// or none.
-//
-// A window told to close is passed over by every lookup until it has gone, so
-// that a hung player keeps no hold on the link after its location changed. The
-// link watches the process it started: while that copy runs without showing
-// its window, no other copy is started.
+// player: the player's process (found by the class name of its main window,
+// started, watched and closed: TWinAmpProcess), the conversation with it
+// (TWinAmpChannel), and here the player's window messages as commands and
+// queries. It never raises and never logs; an unbound link sends nothing and
+// answers -1 (or what each query makes of it), and so does a player that
+// counts as not answering.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +15,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "winamp/WinAmpChannel.h"
+#include "winamp/WinAmpProcess.h"
 
 // A text from the player without the blanks and control characters (codes 32 and below) at its ends.
 std::string_view TrimBlanksAndControls(std::string_view text);
@@ -39,33 +30,32 @@ enum class TWinAmpQuestion : uint8_t {
 
 class TWinAmpControl {
  public:
-  static constexpr uint32_t kWatchInterval = 30000;
-  static constexpr uint32_t kStartInterval = 1000;
-  static constexpr int64_t kRestartAfterSeconds = 60;
+  static constexpr uint32_t kWatchInterval = TWinAmpProcess::kWatchInterval;
+  static constexpr uint32_t kStartInterval = TWinAmpProcess::kStartInterval;
+  static constexpr int64_t kRestartAfterSeconds = TWinAmpProcess::kRestartAfterSeconds;
 
-  TWinAmpControl();
-  ~TWinAmpControl();
+  TWinAmpControl() = default;
   TWinAmpControl(const TWinAmpControl&) = delete;
   TWinAmpControl& operator=(const TWinAmpControl&) = delete;
 
   // Takes effect at the next lookup; a held handle stays until then.
-  const std::string& WinAmpClassName() const { return FClassName; }
-  void SetWinAmpClassName(std::string_view className) { FClassName = className; }
+  const std::string& WinAmpClassName() const { return FProcess.ClassName(); }
+  void SetWinAmpClassName(std::string_view className) { FProcess.SetClassName(className); }
   // Writing a path that differs (letters A to Z compared without case) lets go
   // of the player, closing a bound one, then looks for or starts the new one.
   // Destroying the link closes its player: the bound one, or one it started
   // (at most 60 whole seconds ago, or still running) whose window has appeared
   // since the last lookup.
-  const std::string& WinAmpPath() const { return FPath; }
-  void SetWinAmpPath(std::string_view path);
+  const std::string& WinAmpPath() const { return FProcess.Path(); }
+  void SetWinAmpPath(std::string_view path) { FProcess.SetPath(path); }
 
-  bool IsBound() const { return FPlayerWindow != 0; }
+  bool IsBound() const { return FChannel.Window() != 0; }
   // False while the bound player counts as not answering.
-  bool IsAnswering() const { return !FNotAnswering; }
+  bool IsAnswering() const { return FChannel.IsAnswering(); }
   // Bound to a player that answers: one worth asking.
-  bool HasAnsweringPlayer() const { return FPlayerWindow != 0 && !FNotAnswering; }
+  bool HasAnsweringPlayer() const { return IsBound() && IsAnswering(); }
   // How long the bound player has not answered: 0 while it answers.
-  uint32_t SilentForMs() const { return FNotAnswering ? uint32_t(platform::TickMs() - FSilentSince) : 0; }
+  uint32_t SilentForMs() const { return FChannel.SilentForMs(); }
   // The player's reply; -1 when unbound (nothing sent) or when the player did not answer.
   int32_t SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam);
 
@@ -147,19 +137,17 @@ class TWinAmpControl {
                          std::function<void(int32_t answer)> onAnswer);
   // A question asked without waiting that the player may still be handling
   // (unanswered, asked less than a send limit ago): a send now waits behind it.
-  bool QuestionOutstanding() const {
-    return FQuestionOut && uint32_t(platform::TickMs() - FQuestionAskedAt) < platform::kSendTimeoutMs;
-  }
+  bool QuestionOutstanding() const { return FChannel.QuestionOutstanding(); }
   // A question asked of `asked` without waiting and not answered within the
   // send limit: that player, if still bound, counts as not answering from now
   // on, as after a send given up.
-  void GiveUpWaiting(platform::WindowHandle asked);
+  void GiveUpWaiting(platform::WindowHandle asked) { FChannel.GiveUpWaiting(asked); }
   // The text at an address the player gave for an entry's file or title: read
   // from its memory as GetPlaylistFile reads it, without asking anything.
   void ReadRemoteTextAt(uint32_t address, std::string& text);
 
   // The window the link holds (0 when unbound): another value means another player.
-  platform::WindowHandle PlayerWindow() const { return FPlayerWindow; }
+  platform::WindowHandle PlayerWindow() const { return FChannel.Window(); }
 
   // The player's own name of a tag field ("artist", "album", "year", ...): 1
   // to kFieldMax letters or digits. Anything else is never sent.
@@ -179,45 +167,12 @@ class TWinAmpControl {
   void GetPlaylistTitleInRange(int32_t index, std::string& title);
 
  private:
-  void Bind();
-  platform::WindowHandle LookUp();
-  void Unbind();
-  void CheckPlayer();
-  // The last start lies at most 60 whole seconds back: its player may still be coming up.
-  bool StartedLately() const;
-  // Holds `window` from now on; another window (or none) ends "not answering".
-  void HoldWindow(platform::WindowHandle window);
-  void StopAnswering();
-  // Sends to a window of the bound player's (its main window, or another of
-  // its thread's), at once as given up while the player does not answer. It
-  // waits the send limit, and what an outstanding question may still take.
-  platform::SendResult SendTo(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
-  // The close command: sent and waited for, or only posted to a player that does not answer.
-  void ClosePlayer();
-  // Asks whether the player answers again; where that cannot be asked, one send decides.
-  void CheckAnswering(bool sendWhenNoQuestion);
   // The text of an entry (where: its file's or its title's address), read from
   // the player's memory; with the length query, or InRange without it.
   void ReadRemoteText(int32_t index, TWinAmpQuestion where, std::string& text);
   void ReadRemoteTextInRange(int32_t index, TWinAmpQuestion where, std::string& text);
 
-  platform::WindowHandle FPlayerWindow = 0;
-  std::string FPath;
-  std::string FClassName = "Winamp v1.x";
-  double FLaunchTime = 0;
-  std::unique_ptr<platform::Timer> FCheckTimer;
-  bool FNotAnswering = false;
-  uint32_t FSilentSince = 0;  // when the send was given up
-  std::vector<platform::WindowHandle> FClosing;  // told to close, not yet gone
-  platform::StartedProcess FStarted;              // the copy last started, watched
-  platform::AnswerQuestion FAnswerQuestion;  // cancelled with the link
-  // A question asked without waiting that the player may still be handling:
-  // a send meanwhile waits behind it, so its wait is longer by what the
-  // question may still take, judged by the player's last two answers (the
-  // quicker: one answer slowed by a short hang does not make a player slow).
-  bool FQuestionOut = false;
-  uint32_t FQuestionAskedAt = 0;
-  uint32_t FAnswerMs[2] = {};
-  void Answered(uint32_t ms) { FAnswerMs[0] = FAnswerMs[1], FAnswerMs[1] = ms; }
-  platform::RemoteMemory FQueryMemory;       // the tag request's memory in the bound player, made on first use
+  // The channel outlives the process part, which closes the player through it.
+  TWinAmpChannel FChannel;
+  TWinAmpProcess FProcess{FChannel};
 };

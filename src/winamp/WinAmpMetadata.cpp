@@ -58,15 +58,17 @@ bool TWinAmpControl::IsMetadataField(std::string_view field) {
 bool TWinAmpControl::GetFileMetadata(std::string_view fileName, std::string_view field, std::string& value) {
   value.clear();
   if (!HasAnsweringPlayer() || !IsMetadataField(field) || fileName.size() > kFileMax) return false;
-  const uint32_t processId = platform::WindowProcessId(FPlayerWindow);
+  const platform::WindowHandle window = FChannel.Window();
+  const uint32_t processId = platform::WindowProcessId(window);
   const platform::ProcessHandle process(
       platform::access::kVmOperation | platform::access::kVmRead | platform::access::kVmWrite, processId);
   if (!process.IsOpen()) return false;
-  if (!FQueryMemory.Reserved() || FQueryMemory.Window() != FPlayerWindow || FQueryMemory.ProcessId() != processId)
-    FQueryMemory = platform::RemoteMemory(process, FPlayerWindow, processId, kReservation);
-  if (!FQueryMemory.Reserved()) return false;
+  platform::RemoteMemory& memory = FChannel.QueryMemory();
+  if (!memory.Reserved() || memory.Window() != window || memory.ProcessId() != processId)
+    memory = platform::RemoteMemory(process, window, processId, kReservation);
+  if (!memory.Reserved()) return false;
 
-  const uint32_t base = FQueryMemory.Address();
+  const uint32_t base = memory.Address();
   char request[kAnswerAt + 1] = {};
   const TExtendedFileInfo record{base + kFileAt, base + kFieldAt, base + kAnswerAt, kMetadataMax};
   std::memcpy(request, &record, sizeof record);
