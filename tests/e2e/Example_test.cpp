@@ -1,5 +1,5 @@
-// The example script shipped in the release zip runs under kdohost.exe the way
-// its own comment tells a user to run it, and does what its comments say.
+// The example scripts of the source tree (./run example) run under kdohost.exe the
+// way their own comments tell a developer to run them, and do what their comments say.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,7 +13,7 @@
 
 namespace {
 
-// The scripts shipped in the release zip, each with the lines that show it did what its comments say.
+// The example scripts, each with the lines that show it did what its comments say.
 TEST(Example, ScriptsRunUnderTheStandInServerAndCloseTheirPlayers) {
   struct Script {
     const char* File;
