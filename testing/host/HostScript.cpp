@@ -5,6 +5,8 @@
 #include <charconv>
 #include <climits>
 
+#include "control/Device.WinampControl_Types.h"
+
 namespace host {
 
 namespace {
@@ -17,12 +19,27 @@ std::string_view Trim(std::string_view s) {
 
 bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-std::optional<int32_t> ParseInt(std::string_view s) {
+// A whole number of 32 bits. One beyond them is refused (and `outOfRange` set), never wrapped round
+// into a number the user did not write.
+std::optional<int32_t> ParseInt(std::string_view s, bool* outOfRange = nullptr) {
   s = Trim(s);
-  int64_t v = 0;
+  int32_t v = 0;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || end != s.data() + s.size() || v < INT32_MIN || v > UINT32_MAX) return std::nullopt;
-  return int32_t(uint32_t(v));  // 0x80000000 and above wrap, as a 32-bit value does
+  if (end != s.data() + s.size()) return std::nullopt;
+  if (ec == std::errc::result_out_of_range && outOfRange) *outOfRange = true;
+  if (ec != std::errc()) return std::nullopt;
+  return v;
+}
+
+// Why a number was refused (built by appending: GCC 12 misreads "x" + string here).
+std::string NumberError(std::string_view raw) {
+  bool outOfRange = false;
+  ParseInt(raw, &outOfRange);
+  std::string error(1, '\'');
+  error += raw;
+  error += outOfRange ? "' is out of range (" + std::to_string(INT32_MIN) + " to " + std::to_string(INT32_MAX) + ")"
+                      : std::string("' is not an integer");
+  return error;
 }
 
 std::optional<bool> ParseBool(std::string_view s) {
@@ -83,6 +100,7 @@ struct Keyword {
   Statement::Kind Kind;
   std::size_t MinArgs, MaxArgs;
   const char* Usage;
+  const char* Note = "";  // what `help` adds to the usage
 };
 constexpr Keyword kKeywords[] = {
     {"wait", Statement::Kind::Wait, 1, 1, "wait MILLISECONDS"},
@@ -90,7 +108,7 @@ constexpr Keyword kKeywords[] = {
     {"print", Statement::Kind::Print, 1, 1, "print VARIABLE"},
     {"set", Statement::Kind::Set, 2, 2, "set VARIABLE VALUE"},
     {"define", Statement::Kind::Define, 2, 3, "define VARIABLE boolean|integer|text [VALUE]"},
-    {"setting", Statement::Kind::Setting, 3, 3, "setting INSTANCE KEY VALUE"},
+    {"setting", Statement::Kind::Setting, 3, 3, "setting INSTANCE KEY VALUE", "KEY: "},
     {"create", Statement::Kind::Create, 1, 1, "create INSTANCE"},
     {"destroy", Statement::Kind::Destroy, 1, 1, "destroy INSTANCE"},
     {"show", Statement::Kind::Show, 1, 1, "show INSTANCE"},
@@ -98,7 +116,41 @@ constexpr Keyword kKeywords[] = {
     {"save", Statement::Kind::Save, 1, 1, "save INSTANCE"},
     {"screenshot", Statement::Kind::Screenshot, 2, 2, "screenshot INSTANCE FILE"},
     {"help", Statement::Kind::Help, 0, 0, "help"},
+    {"quit", Statement::Kind::Quit, 0, 0, "quit", "or exit; the end of the input, Ctrl-D at a terminal, does the same"},
 };
+
+// The instance's settings table names the keys `setting` takes.
+const TKDOSettingsKey* FindSettingKey(std::string_view key) {
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    if (kdo::text::EqualIgnoringAZCase(kdo::text::View(row.Key), key)) return &row;
+  return nullptr;
+}
+
+std::string SettingKeyList() {
+  std::string list;
+  for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
+    list += (list.empty() ? "" : ", ") + std::string(kdo::text::View(row.Key));
+  return list;
+}
+
+// Appends the words to the last line of `out`, going on in lines indented by four: a console is
+// 80 columns wide.
+void AppendWrapped(std::string& out, std::string_view words) {
+  std::size_t lineStart = out.rfind('\n') + 1;  // 0 when there is none
+  for (std::size_t at = 0, end; at < words.size(); at = end + 1) {
+    end = std::min(words.find(' ', at), words.size());
+    if (out.size() - lineStart + 1 + (end - at) > 79) {
+      out += "\n   ";
+      lineStart = out.size() - 3;
+    }
+    out += ' ';
+    out += words.substr(at, end - at);
+  }
+}
+
+std::string NoInstance(uint32_t id) {
+  return "no instance " + std::to_string(id) + " (create " + std::to_string(id) + " makes it)";
+}
 
 const char* TypeName(int32_t type) {
   return type == KDO_TYPE_BOOLEAN ? "boolean" : type == KDO_TYPE_INTEGER ? "integer" : "text";
@@ -118,7 +170,8 @@ std::optional<Statement> ParseStatement(std::string_view line, std::string& erro
   }
   st.name = std::string(line.substr(0, n));
   std::string_view rest = Trim(line.substr(n));
-  const std::string word = kdo::text::LowerAZ(st.name);
+  std::string word = kdo::text::LowerAZ(st.name);
+  if (word == "exit") word = "quit";
 
   if (!rest.empty() && rest.front() == '(') {
     if (rest.back() != ')') {
@@ -155,8 +208,13 @@ std::optional<Statement> ParseStatement(std::string_view line, std::string& erro
   for (const Keyword& k : kKeywords) {
     if (word != k.Word) continue;
     const bool wantsInstance = std::string_view(k.Usage).find(" INSTANCE") != std::string_view::npos;
-    const std::optional<int32_t> parsed = words.empty() ? std::nullopt : ParseInt(words[0]);
+    bool outOfRange = false;
+    const std::optional<int32_t> parsed = words.empty() ? std::nullopt : ParseInt(words[0], &outOfRange);
     const int64_t first = parsed.value_or(-1);  // -1: no number
+    if (outOfRange && (wantsInstance || k.Kind == Statement::Kind::Wait)) {
+      error = NumberError(words[0]);
+      return std::nullopt;
+    }
     if (words.size() < k.MinArgs || words.size() > k.MaxArgs ||
         (k.Kind == Statement::Kind::Wait && first < 0) || (wantsInstance && (first < 0 || first > 65535))) {
       error = std::string("usage: ") + k.Usage;
@@ -192,7 +250,7 @@ std::optional<Value> Convert(const std::string& raw, uint8_t type, std::string& 
       return std::nullopt;
     case KDO_TYPE_INTEGER:
       if (auto i = ParseInt(raw)) return Value::I(*i);
-      error = "'" + raw + "' is not an integer";
+      error = NumberError(raw);
       return std::nullopt;
     default:
       return Value::S(raw);
@@ -216,6 +274,9 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
       case Statement::Kind::Help:
         output = Help();
         return true;
+      case Statement::Kind::Quit:
+        ended_ = true;
+        return true;
       case Statement::Kind::Setting:
       case Statement::Kind::Create:
       case Statement::Kind::Destroy:
@@ -230,7 +291,7 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
       case Statement::Kind::WaitFor: {
         const std::optional<int32_t> limit = st->args.size() == 3 ? ParseInt(st->args[2]) : 10000;
         if (!limit || *limit < 0) {
-          error = "usage: waitfor VARIABLE VALUE [MILLISECONDS]";
+          error = limit ? "usage: waitfor VARIABLE VALUE [MILLISECONDS]" : NumberError(st->args[2]);
           return false;
         }
         for (int32_t waited = 0;; waited += 100) {
@@ -295,7 +356,8 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
         const uint32_t id = uint32_t(*ParseInt(st->args[0]));
         const Registration* reg = server_.Function(st->name, id);
         if (!reg) {
-          error = "no function '" + st->name + "' for instance " + std::to_string(id);
+          error = server_.Instance(uint16_t(id)) ? "no function '" + st->name + "' for instance " + std::to_string(id)
+                                                 : NoInstance(id);
           return false;
         }
         if (st->args.size() - 1 != reg->Params.size()) {
@@ -329,8 +391,11 @@ bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& 
 // Instances that registered the same functions share one list.
 std::string ScriptRunner::Help() const {
   std::string out = "statements:";
-  for (const Keyword& k : kKeywords) out += std::string("\n  ") + k.Usage;
-  out += "\n  quit (at the prompt; the end of its input does the same)";
+  for (const Keyword& k : kKeywords) {
+    out += std::string("\n  ") + k.Usage;
+    if (*k.Note)
+      AppendWrapped(out, std::string("(") + k.Note + (k.Kind == Statement::Kind::Setting ? SettingKeyList() : "") + ")");
+  }
   std::vector<std::pair<std::string, std::string>> lists;  // functions, the instances that have them
   for (uint16_t id : server_.InstanceIds()) {
     std::string list;
@@ -352,10 +417,20 @@ std::string ScriptRunner::Help() const {
 bool ScriptRunner::RunInstanceStatement(const Statement& st, std::string& output, std::string& error) {
   const uint16_t id = uint16_t(*ParseInt(st.args[0]));
   if (st.kind == Statement::Kind::Setting) {
-    server_.SetSetting(id, "Settings", st.args[1], st.args[2]);
+    // Stored in the table's spelling, as the instance reads it: the store tells keys apart by case.
+    const TKDOSettingsKey* row = FindSettingKey(st.args[1]);
+    if (!row) {
+      error = "no setting '" + st.args[1] + "'; the keys are " + SettingKeyList();
+      return false;
+    }
+    server_.SetSetting(id, "Settings", kdo::text::View(row->Key), st.args[2]);
     return true;
   }
   if (st.kind == Statement::Kind::Create) {
+    if (server_.Instance(id)) {
+      error = "instance " + std::to_string(id) + " exists already";
+      return false;
+    }
     if (KDOFailed(server_.CreateInstance(Module, id))) {
       error = "instance " + std::to_string(id) + " could not be created";
       return false;
@@ -365,7 +440,7 @@ bool ScriptRunner::RunInstanceStatement(const Statement& st, std::string& output
   }
   IKDOModule* m = server_.Instance(id);
   if (!m) {
-    error = "no instance " + std::to_string(id);
+    error = NoInstance(id);
     return false;
   }
   switch (st.kind) {

@@ -407,6 +407,12 @@ std::optional<std::string> Server::Setting(uint32_t id, std::string_view path, s
   return it->second;
 }
 
+std::map<uint32_t, std::size_t> Server::SettingCounts() const {
+  std::map<uint32_t, std::size_t> counts;
+  for (const auto& [key, value] : settings_) ++counts[std::get<0>(key)];
+  return counts;
+}
+
 void Server::SetSetting(uint32_t id, std::string_view path, std::string_view key, std::string_view value) {
   settings_[{id, std::string(path), std::string(key)}] = std::string(value);
   SaveSettingsFile();

@@ -112,6 +112,8 @@ class Server {
   // ---- settings, per instance, under a path of section names joined by '\'
   std::optional<std::string> Setting(uint32_t id, std::string_view path, std::string_view key) const;
   void SetSetting(uint32_t id, std::string_view path, std::string_view key, std::string_view value);
+  // How many settings each instance has in the store (at start: what the file held).
+  std::map<uint32_t, std::size_t> SettingCounts() const;
   // Keys written, in the order the writes came (for order checks).
   const std::vector<std::string>& SettingWrites() const { return settingWrites_; }
   void ClearSettingWrites() { settingWrites_.clear(); }

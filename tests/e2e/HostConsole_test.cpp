@@ -31,9 +31,9 @@ class InheritedFile {
   HANDLE h_;
 };
 
-// Runs kdohost.exe --interactive with `input` as its standard input; its exit
+// Runs kdohost.exe --interactive (and `options`) with `input` as its standard input; its exit
 // code, or -1 when it had not ended after `limitMs`; `output` gets what it printed, lines ending in LF.
-int RunConsole(const std::string& input, std::string& output, DWORD limitMs) {
+int RunConsole(const std::string& input, std::string& output, DWORD limitMs, const std::string& options = "") {
   output.clear();
   const char* in = "console_input.txt";
   const char* out = "console_output.txt";
@@ -50,7 +50,7 @@ int RunConsole(const std::string& input, std::string& output, DWORD limitMs) {
     si.hStdOutput = stdoutFile.get();
     si.hStdError = stdoutFile.get();
     PROCESS_INFORMATION pi{};
-    std::string cmd = std::string("kdohost.exe --interactive ") + WAC_DLL_NAME;
+    std::string cmd = "kdohost.exe --interactive " + options + " " + WAC_DLL_NAME;
     if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return -3;
     CloseHandle(pi.hThread);
     if (WaitForSingleObject(pi.hProcess, limitMs) == WAIT_OBJECT_0) {
@@ -90,7 +90,11 @@ std::size_t Count(const std::string& text, const std::string& piece) {
 }
 
 TEST(HostConsole, APastedScriptRunsEveryLineThroughItsWaitsAndEnds) {
+  // An earlier session's setting, of an instance the script leaves alone.
+  std::ofstream("console_settings.txt", std::ios::binary) << "9\tSettings\tVolumeVar\tV9\n";
   const std::string script =
+      "WAC_Play(7)\n"
+      "create 7\n"
       "create 7\n"
       "define A integer 1\n"
       "print A\n"
@@ -102,12 +106,19 @@ TEST(HostConsole, APastedScriptRunsEveryLineThroughItsWaitsAndEnds) {
       "WAC_Bogus(7)\n"
       "WAC_SetVolume(7)\n"
       "WAC_SetTrackPosition(7, 90)\n"
+      "quit now\n"
       "set A 3\n"
       "print A\n";
   std::string printed;
-  EXPECT_EQ(RunConsole(script, printed, 60000), 0) << "ends by itself at the end of its input\n" << printed;
+  EXPECT_EQ(RunConsole(script, printed, 60000, "--settings console_settings.txt"), 0)
+      << "ends by itself at the end of its input\n" << printed;
+  DeleteFileA("console_settings.txt");
   EXPECT_TRUE(InOrder(printed, {
+                                   "stored settings read from console_settings.txt: instance 9 (1); delete the file"
+                                   " to start clean\n",
+                                   "error: no instance 7 (create 7 makes it)\n",
                                    "created instance 7",
+                                   "error: instance 7 exists already\n",
                                    "A = 1",
                                    "A = 2",
                                    "debug #7 GET PLAYLIST LENGTH",
@@ -115,11 +126,19 @@ TEST(HostConsole, APastedScriptRunsEveryLineThroughItsWaitsAndEnds) {
                                    "error: no function 'WAC_Bogus' for instance 7\n",
                                    "error: WAC_SetVolume takes 1 argument(s) after the instance\n",
                                    "WAC_SetTrackPosition(7, 90) -> false",
+                                   "error: usage: quit\n",
                                    "A = 3",
                                    "[Winamp Control #7] Interface Destroy",
                                }));
-  EXPECT_EQ(Count(printed, "error:"), 2u) << "one line per error\n" << printed;
+  EXPECT_EQ(Count(printed, "error:"), 5u) << "one line per error\n" << printed;
   EXPECT_EQ(Count(printed, "WAC_SetVolume(7"), 0u) << "the call without its argument ran nothing";
+}
+
+TEST(HostConsole, QuitEndsItBeforeTheLinesAfterIt) {
+  std::string printed;
+  EXPECT_EQ(RunConsole("define A integer 1\n  Quit\nprint A\n", printed, 60000), 0) << printed;
+  EXPECT_EQ(Count(printed, "A = "), 0u) << printed;
+  EXPECT_EQ(Count(printed, "error:"), 0u) << printed;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "host/HostScript.h"
 #include "InstanceFixture.h"
+#include "SettingsKeys.h"
 
 namespace instancetest {
 namespace {
@@ -62,9 +63,12 @@ TEST_F(HostScript, RunsCallsVariablesAndWaitsAgainstAnInstance) {
       "WAC_SetVolume(7, 300)",
       "WAC_SetShuffle(7, true)",
       "wait 250",
+      "setting 7 volumevar Vol",
   };
   for (const char* l : lines) ASSERT_TRUE(run.Run(l, out, error)) << l << ": " << error;
   EXPECT_EQ(waited, 250u);
+  EXPECT_EQ(server.Setting(7, "Settings", "VolumeVar"), "Vol") << "stored in the spelling the instance reads";
+  EXPECT_EQ(server.Setting(7, "Settings", "volumevar"), std::nullopt);
   EXPECT_EQ(Model(7).Volume(), 44);
   EXPECT_TRUE(Model(7).Shuffle());
   ASSERT_TRUE(run.Run("WAC_GetPlaylistTitle(7, 1)", out, error));
@@ -86,7 +90,7 @@ TEST_F(HostScript, CallsAreShownWithTheValuesTheHandlerWasGiven) {
       {"WAC_AddFile(7, \"C:\\Music\\Song.mp3\")", "WAC_AddFile(7, \"C:\\Music\\Song.mp3\") -> true"},
       {"wac_addfile( 7 , C:\\Music\\Other.mp3 )", "WAC_AddFile(7, \"C:\\Music\\Other.mp3\") -> true"},
       {"WAC_SetShuffle(7, on)", "WAC_SetShuffle(7, true) -> true"},
-      {"WAC_SetVolume(7, 4294967295)", "WAC_SetVolume(7, -1) -> true"},
+      {"WAC_SetVolume(7, -2147483648)", "WAC_SetVolume(7, -2147483648) -> true"},
       {"WAC_Play(7)", "WAC_Play(7) -> true"},
       {"WAC_GetPlayState(7)", "WAC_GetPlayState(7) -> 1"},
       {"WAC_SetTrackPosition(7, 90)", "WAC_SetTrackPosition(7, 90) -> true"},
@@ -105,7 +109,7 @@ TEST_F(HostScript, RunErrorsAreClear) {
   host::ScriptRunner run(server, nullptr);
   std::string out, error;
   EXPECT_FALSE(run.Run("WAC_Play(8)", out, error));
-  EXPECT_EQ(error, "no function 'WAC_Play' for instance 8");
+  EXPECT_EQ(error, "no instance 8 (create 8 makes it)");
   EXPECT_FALSE(run.Run("WAC_SetVolume(7)", out, error));
   EXPECT_EQ(error, "WAC_SetVolume takes 1 argument(s) after the instance");
   EXPECT_FALSE(run.Run("WAC_SetTrackPosition(7)", out, error));
@@ -123,6 +127,29 @@ TEST_F(HostScript, RunErrorsAreClear) {
   EXPECT_FALSE(run.Run("set Nothing 1", out, error));
   EXPECT_NE(error.find("define it first"), std::string::npos);
   EXPECT_FALSE(run.Run("define X float 1", out, error));
+}
+
+TEST_F(HostScript, RefusalsSayWhyAndRunNothing) {
+  Create(7, false);
+  host::ScriptRunner run(server, [&](uint32_t ms) { world.Advance(ms); });
+  std::string keys;
+  for (const std::string& key : testdata::SettingsKeys()) keys += (keys.empty() ? "" : ", ") + key;
+  const std::string range = " is out of range (-2147483648 to 2147483647)";
+  const std::pair<const char*, std::string> refused[] = {
+      {"WAC_SetVolume(7, 3000000000)", "'3000000000'" + range},  // not wrapped round to -1294967296
+      {"define X integer -2147483649", "'-2147483649'" + range},
+      {"wait 4294967296", "'4294967296'" + range},
+      {"setting 7 BogusKey x", "no setting 'BogusKey'; the keys are " + keys},
+      {"create 7", "instance 7 exists already"},
+      {"quit now", "usage: quit"},
+  };
+  for (const auto& [line, why] : refused) {
+    std::string out, error;
+    EXPECT_FALSE(run.Run(line, out, error)) << line;
+    EXPECT_EQ(error, why) << line;
+  }
+  EXPECT_FALSE(run.Ended());
+  EXPECT_TRUE(server.Debug().empty() && !server.Variable("X") && !server.Setting(7, "Settings", "BogusKey"));
 }
 
 }  // namespace

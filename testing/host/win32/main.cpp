@@ -108,10 +108,13 @@ class Echo {
 struct Inbox {
   std::mutex lock;
   std::deque<std::optional<std::string>> lines;  // nullopt: end of input
+  bool stopped = false;                          // the main thread takes no more lines
   HANDLE ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);  // auto-reset: set after every push
+  HANDLE next = CreateEventA(nullptr, FALSE, FALSE, nullptr);   // auto-reset: the line taken has run
   Inbox() = default;
   ~Inbox() {
     if (ready) CloseHandle(ready);
+    if (next) CloseHandle(next);
   }
   Inbox(const Inbox&) = delete;
   Inbox& operator=(const Inbox&) = delete;
@@ -130,27 +133,93 @@ struct Inbox {
     lines.pop_front();
     return line;
   }
+  // Lets the reader read the next line, or (stop) end.
+  void Release(bool stop) {
+    if (stop) {
+      std::lock_guard<std::mutex> guard(lock);
+      stopped = true;
+    }
+    SetEvent(next);
+  }
+  bool Stopped() {
+    std::lock_guard<std::mutex> guard(lock);
+    return stopped;
+  }
 };
+
+bool InputIsConsole() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+// The next line of input without its end, or nullopt at the end of the input. At a console the
+// console edits the line; Ctrl-D on an empty line ends the input, as at any terminal (on a line
+// with text it does nothing), and so does Windows' own Ctrl-Z and Enter.
+std::optional<std::string> ReadLine(bool console) {
+  if (!console) {
+    std::string line;
+    if (!std::getline(std::cin, line)) return std::nullopt;
+    return line;
+  }
+  constexpr wchar_t kCtrlD = 4, kCtrlZ = 26;
+  std::wstring line, typed;  // the line so far; the text the console goes on editing after a Ctrl-D
+  while (line.empty() || line.back() != L'\n') {
+    std::wstring chunk = typed;
+    chunk.resize(4096);
+    CONSOLE_READCONSOLE_CONTROL control{sizeof control, ULONG(typed.size()), 1u << kCtrlD, 0};
+    DWORD n = 0;
+    if (!ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), chunk.data(), DWORD(chunk.size()), &n, &control) || n == 0)
+      return std::nullopt;
+    chunk.resize(n);
+    typed.clear();
+    if (const std::size_t at = chunk.find(kCtrlD); at != std::wstring::npos) {
+      chunk.erase(at, 1);
+      if (line.empty() && chunk.empty()) {
+        std::printf("\n");
+        return std::nullopt;
+      }
+      typed = chunk;
+      continue;
+    }
+    line += chunk;
+  }
+  while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
+  if (line == std::wstring(1, kCtrlZ)) return std::nullopt;
+  // The server's texts are in the ANSI code page.
+  std::string narrow(std::size_t(WideCharToMultiByte(CP_ACP, 0, line.data(), int(line.size()), nullptr, 0,
+                                                     nullptr, nullptr)),
+                     '\0');
+  WideCharToMultiByte(CP_ACP, 0, line.data(), int(line.size()), narrow.data(), int(narrow.size()), nullptr, nullptr);
+  return narrow;
+}
 
 // Reads the prompt's lines on a thread of its own, so that timers keep ticking
 // while the user types, and runs each on the main thread between messages.
-// Returns at the end of input, at "quit" or "exit", or when the loop is told to quit.
-// The prompt is shown to a person at a console only: piped lines are not
-// echoed, and their prompts would stack up on one line.
+// The next line is read only once the one before has run and the prompt is
+// shown: a console echoes a line when it is read, so pasted lines come each
+// after its prompt, not all at once before their output. Returns at the end of
+// input, at `quit`, or when the loop is told to quit. The prompt is shown to a
+// person at a console only: piped lines are not echoed, and their prompts
+// would stack up on one line.
 void Interactive(host::ScriptRunner& run, Echo& echo) {
   const auto inbox = std::make_shared<Inbox>();
-  if (!inbox->ready) return;
-  const bool console = GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR;
+  if (!inbox->ready || !inbox->next) return;
+  const bool console = InputIsConsole();
   auto prompt = [console] {
     if (console) std::printf("kdo> ");
     std::fflush(stdout);
   };
   prompt();
   // Holds the inbox itself: left behind on a quit message, it may outlive this call.
-  std::thread reader([inbox] {
-    std::string line;
-    while (std::getline(std::cin, line) && line != "quit" && line != "exit") inbox->Push(line);
-    inbox->Push(std::nullopt);
+  std::thread reader([inbox, console] {
+    for (;;) {
+      std::optional<std::string> line = ReadLine(console);
+      const bool end = !line;
+      inbox->Push(std::move(line));
+      if (end) return;
+      WaitForSingleObject(inbox->next, INFINITE);
+      if (inbox->Stopped()) return;
+    }
   });
   bool running = true;
   while (running) {
@@ -161,7 +230,13 @@ void Interactive(host::ScriptRunner& run, Echo& echo) {
       echo.Flush();  // what the server heard during the line comes before its result
       if (!ran) std::printf("error: %s\n", error.c_str());
       else if (!out.empty()) std::printf("%s\n", out.c_str());
+      if (run.Ended()) {
+        std::fflush(stdout);
+        inbox->Release(true);
+        break;
+      }
       prompt();
+      inbox->Release(false);
       continue;
     }
     // Input already in the queue counts too, not only what came since the last look.
@@ -179,7 +254,7 @@ void Interactive(host::ScriptRunner& run, Echo& echo) {
     echo.Flush();
   }
   if (running) {
-    reader.join();
+    reader.join();  // at the end of its input, or told to stop
   } else {
     reader.detach();  // still blocked on input; the process ends without it
   }
@@ -219,6 +294,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   host::Server server(settings);
+  // What an earlier run stored applies to the instances created now: say so, since nothing else would.
+  if (const std::map<uint32_t, std::size_t> stored = server.SettingCounts(); !stored.empty()) {
+    std::string line = "stored settings read from " + settings + ":";
+    for (const auto& [id, count] : stored) line += " instance " + std::to_string(id) + " (" + std::to_string(count) + "),";
+    line.back() = ';';
+    std::printf("%s delete the file to start clean\n", line.c_str());
+  }
   // The variable selector lets a person pick from the server's variables of the admitted types.
   host::Selector selector(server);
   selector.Chooser = [](uint8_t, const std::vector<std::string>& names) {
@@ -266,9 +348,10 @@ int main(int argc, char** argv) {
         break;  // the rest would build on what failed
       }
       if (!out.empty()) std::printf("%s\n", out.c_str());
+      if (run.Ended()) break;
     }
   }
-  if (interactive) Interactive(run, echo);
+  if (interactive && !run.Ended()) Interactive(run, echo);
   host::PumpMessages(runSeconds * 1000);
 
   server.DestroyAllInstances();
