@@ -634,6 +634,7 @@ bool World::DispatchOne(bool insideSend) {
     if (best == forServer_.end()) continue;
     const ForServer f = std::move(*best);
     forServer_.erase(best);
+    handledInsideSends_ += insideSend ? 1 : 0;
     if (f.How == ForServer::Kind::Answer)
       platform::AnswerQuestion::Answered(f.Id, f.Reply);
     else if (f.Run)

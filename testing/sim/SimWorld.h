@@ -177,6 +177,8 @@ class World {
   // given up before it took them (never handled).
   int LateCompletions() const { return lateCompletions_; }
   int CancelledSends() const { return cancelledSends_; }
+  // Windows delivery: answers, and messages from other threads, this thread handled inside its sends.
+  int HandledInsideSends() const { return handledInsideSends_; }
 
   // ---- files and the shell
   // Starts what the file starts; answers the process it started (0: none).
@@ -394,6 +396,7 @@ class World {
   uint64_t forServerSeq_ = 0;
   int lateCompletions_ = 0;
   int cancelledSends_ = 0;
+  int handledInsideSends_ = 0;
   int elsewhereDepth_ = 0;
   int64_t elsewhereMs_ = 0;
   // Charges a dispatch that began at `dispatched`, with `elsewhere` spent elsewhere then, to the thread.
