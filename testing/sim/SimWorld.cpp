@@ -650,7 +650,8 @@ bool World::DispatchOne(bool insideSend) {
 }
 
 void World::AdvanceAsWindows(int64_t target) {
-  for (;;) {
+  // A dispatch that held the thread past the target leaves what is overdue to the next call.
+  while (now_ <= target) {
     RunOthers(now_);
     const int64_t dispatched = now_, elsewhere = elsewhereMs_;
     if (DispatchOne(false)) {
