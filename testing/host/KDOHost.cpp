@@ -478,14 +478,49 @@ KDOResult Server::ReadVariable(KDOString ident, VarType type, Value& out) {
 }
 
 KDOResult Server::WriteVariable(KDOString ident, const Value& v) {
-  return KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
-    std::string name = Str(ident);
+  std::string name;
+  const KDOResult r = KDOGuard(kdo::text::Const<"the server stand-in">(), [&] {
+    name = Str(ident);
     ++varWrites_[name];
     auto it = variables_.find(name);
     if (it == variables_.end() || it->second.Type != v.Type) return KDO_E_FAIL;
     it->second = v;
     return KDO_S_OK;
   });
+  if (r != KDO_S_OK) return r;
+  ++writesUnderWay_;
+  RunEvents(name, v);
+  --writesUnderWay_;
+  return r;
+}
+
+void Server::OnWrite(std::string_view ident, std::string function, uint32_t instance, std::vector<Value> params) {
+  const std::string variable(ident);
+  OnWrite(ident, [this, variable, function = std::move(function), instance, params = std::move(params)](const Value&) {
+    CallResult result = Call(function, instance, params);
+    eventCalls_.push_back({variable, function, std::move(result)});
+  });
+}
+
+void Server::OnWrite(std::string_view ident, std::function<void(const Value&)> code) {
+  events_.push_back(std::make_shared<Event>(Event{std::string(ident), std::move(code)}));
+}
+
+void Server::ClearEvents() {
+  events_.clear();
+  eventCalls_.clear();
+}
+
+// An event's code may write variables itself, or add and clear events: each is held while it runs.
+void Server::RunEvents(const std::string& ident, const Value& written) {
+  const std::vector<std::shared_ptr<Event>> events = events_;
+  for (const std::shared_ptr<Event>& event : events) {
+    if (event->Variable != ident || event->Running || !event->Code) continue;
+    event->Running = true;
+    const Value value = written;  // the writer's value may go with what the event does
+    KDOGuard(kdo::text::Const<"an event script">(), [&] { event->Code(value); });
+    event->Running = false;
+  }
 }
 
 // ---------------------------------------------------------------- script functions

@@ -125,6 +125,26 @@ class Server {
   int VariableWrites(std::string_view ident) const;
   int VariableReads(std::string_view ident) const;
 
+  // ---- events: as a real server's event scripter, the stand-in runs a variable's events on the
+  // thread that writes it, inside the write, after the value is stored and before the write returns;
+  // so a write may come back into any module, the writer and its instance included. Each write that
+  // stores a value runs them (changed or not), in the order they were added; an event does not start
+  // again while it runs.
+  // When `ident` is written, call script function `function` of instance `instance` with `params`.
+  void OnWrite(std::string_view ident, std::string function, uint32_t instance, std::vector<Value> params);
+  // When `ident` is written, run `code` with the value written (anything a script may do).
+  void OnWrite(std::string_view ident, std::function<void(const Value&)> code);
+  void ClearEvents();
+  struct EventCall {
+    std::string Variable;  // whose write ran it
+    std::string Function;
+    CallResult Result;
+  };
+  // The script calls events made, in the order they returned.
+  const std::vector<EventCall>& EventCalls() const { return eventCalls_; }
+  // Writes under way (an event's code runs at depth 1 or more).
+  int WritesUnderWay() const { return writesUnderWay_; }
+
   // ---- script functions
   const Registration* Function(std::string_view name, uint32_t id) const;
   // An instance's functions, in the order they were registered.
@@ -164,6 +184,13 @@ class Server {
 
   void LoadSettingsFile();
   void SaveSettingsFile() const;
+  void RunEvents(const std::string& ident, const Value& written);
+
+  struct Event {
+    std::string Variable;
+    std::function<void(const Value&)> Code;
+    bool Running = false;
+  };
 
   std::unique_ptr<Services> services_;
   std::set<std::string> refused_;  // service GUIDs as 16-byte keys
@@ -181,6 +208,9 @@ class Server {
   std::map<std::pair<std::string, uint32_t>, Registration> functions_;  // key: lower-case name, id
   std::vector<std::string> functionLog_;
   uint64_t registrations_ = 0;
+  std::vector<std::shared_ptr<Event>> events_;  // an event's code may add or clear events
+  std::vector<EventCall> eventCalls_;
+  int writesUnderWay_ = 0;
 };
 
 }  // namespace host

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <utility>
 
 namespace sim {
@@ -25,8 +26,13 @@ bool AddressSpace::MapAt(uint32_t address, uint32_t pages) {
   if (address == 0 || address % platform::kPageSize || pages == 0) return false;
   const uint64_t end = uint64_t(address) + uint64_t(pages) * platform::kPageSize;
   if (end > 0x100000000ull) return false;
-  for (const auto& [start, bytes] : regions_)
-    if (address < start + bytes.size() && start < end) return false;
+  // Regions never overlap: only the last one starting before the end can reach into this one.
+  auto after = regions_.lower_bound(uint32_t(end - 1));
+  if (after != regions_.end() && after->first < end) return false;
+  if (after != regions_.begin()) {
+    const auto& [start, bytes] = *std::prev(after);
+    if (address < start + bytes.size()) return false;
+  }
   regions_[address].assign(std::size_t(end - address), 0);
   return true;
 }
@@ -90,6 +96,7 @@ World* World::Current() { return gCurrent; }
 
 void World::Advance(int64_t ms) {
   const int64_t target = now_ + ms;
+  if (windowsDelivery_) return AdvanceAsWindows(target);
   for (;;) {
     // Answers to questions come through the same loop as the ticks, the earlier first.
     std::erase_if(answers_, [this](const PendingAnswer& a) { return !WindowAlive(a.Window); });
@@ -107,6 +114,20 @@ void World::Advance(int64_t ms) {
       EndHangsDue();
       continue;
     }
+    // What other threads sent or posted this thread comes in the order it fell due, before a tick due with it.
+    auto other = std::min_element(forServer_.begin(), forServer_.end(), [](const ForServer& a, const ForServer& b) {
+      return a.Due != b.Due ? a.Due < b.Due : a.Seq < b.Seq;
+    });
+    if (other != forServer_.end() && other->Due <= target && (next == timers_.end() || other->Due <= next->Due) &&
+        (answer == answers_.end() || answer->Due < 0 || other->Due <= answer->Due)) {
+      now_ = std::max(now_, other->Due);
+      const std::function<void()> run = std::move(other->Run);
+      forServer_.erase(other);
+      const int64_t dispatched = now_, elsewhere = elsewhereMs_;
+      if (run) run();
+      Charge(dispatched, elsewhere);
+      continue;
+    }
     if (answer != answers_.end() && answer->Due >= 0 && answer->Due <= target &&
         (next == timers_.end() || answer->Due <= next->Due)) {
       now_ = std::max(now_, answer->Due);
@@ -114,10 +135,9 @@ void World::Advance(int64_t ms) {
       const uintptr_t id = answer->Id;
       const int32_t reply = *answer->Reply;
       answers_.erase(answer);
-      const int64_t dispatched = now_;
+      const int64_t dispatched = now_, elsewhere = elsewhereMs_;
       platform::AnswerQuestion::Answered(id, reply);
-      longestDispatch_ = std::max(longestDispatch_, now_ - dispatched);
-      dispatchedMs_ += now_ - dispatched;
+      Charge(dispatched, elsewhere);
       continue;
     }
     if (next == timers_.end() || next->Due > target) break;
@@ -126,10 +146,9 @@ void World::Advance(int64_t ms) {
     do next->Due += next->Interval;
     while (next->Due <= now_);
     // The handler may stop, restart or destroy this timer (or others): look it up afresh next round.
-    const int64_t dispatched = now_;
+    const int64_t dispatched = now_, elsewhere = elsewhereMs_;
     next->Timer->Tick();
-    longestDispatch_ = std::max(longestDispatch_, now_ - dispatched);
-    dispatchedMs_ += now_ - dispatched;
+    Charge(dispatched, elsewhere);
   }
   now_ = std::max(now_, target);
 }
@@ -162,7 +181,10 @@ bool World::ProcessAlive(uint32_t pid) const {
 WindowHandle World::CreateWindow(const std::string& className, uint32_t pid, WindowProc* proc) {
   WindowHandle h = nextWindow_;
   nextWindow_ += 2;
-  windows_[h] = Window{className, pid, proc};
+  Window& w = windows_[h];
+  w.ClassName = className;
+  w.Pid = pid;
+  w.Proc = proc;
   return h;
 }
 
@@ -179,12 +201,20 @@ bool World::WindowAlive(WindowHandle window) const {
 void World::SetHung(WindowHandle window, bool hung) {
   auto it = windows_.find(window);
   if (it == windows_.end()) return;
+  if (windowsDelivery_) {
+    Thread& t = ThreadOf(window);
+    if (hung && Retrieving(t)) t.SilentSince = now_;
+    t.Blocked = hung;
+    t.BlockedUntil = std::min(t.BlockedUntil, now_);
+    RunOthers(now_);
+    return;
+  }
   it->second.Hung = hung;
   it->second.HungUntil = -1;
   // Its thread handles the questions in the order asked, one answer time each.
   it->second.BusyUntil = now_;
   for (PendingAnswer& a : answers_)
-    if (a.Window == window) a.Due = hung ? -1 : (it->second.BusyUntil += it->second.DelayMs);
+    if (a.Window == window) a.Due = hung ? -1 : (it->second.BusyUntil += TimeFor(a.Message));
   if (hung) return;
   // Its thread runs again: it handles what was posted meanwhile. A handler may close the window.
   std::vector<SentMessage> due;
@@ -203,6 +233,14 @@ void World::SetHung(WindowHandle window, bool hung) {
 void World::HangFor(WindowHandle window, int64_t ms) {
   auto it = windows_.find(window);
   if (it == windows_.end()) return;
+  if (windowsDelivery_) {
+    // It takes nothing new until then; a message it is inside ends as it would.
+    Thread& t = ThreadOf(window);
+    if (Retrieving(t)) t.SilentSince = now_;
+    t.Blocked = false;
+    t.BlockedUntil = now_ + std::max<int64_t>(ms, 0);
+    return;
+  }
   SetHung(window, true);
   it->second.HungUntil = now_ + std::max<int64_t>(ms, 0);
 }
@@ -227,6 +265,21 @@ void World::SetReplyDelay(WindowHandle window, uint32_t ms) {
   if (it != windows_.end()) it->second.DelayMs = ms;
 }
 
+void World::SetHandlingTime(WindowHandle window, HandlingTime time) {
+  auto it = windows_.find(window);
+  if (it != windows_.end()) it->second.Time = std::move(time);
+}
+
+uint32_t World::TimeFor(const SentMessage& m) {
+  auto it = windows_.find(m.Window);
+  if (it == windows_.end()) return 0;
+  // Asked afresh each time: the function may let go of the window.
+  const HandlingTime time = it->second.Time;
+  const uint32_t usual = windowsDelivery_ && m.Message == platform::WM_NULL_ ? 0 : it->second.DelayMs;
+  if (!time) return usual;
+  return time(m).value_or(usual);
+}
+
 void World::AddFile(const std::string& path, Launcher launcher) { files_[path] = std::move(launcher); }
 
 void World::AddDirectory(const std::string& path) { directories_.push_back(path); }
@@ -249,11 +302,12 @@ std::vector<WindowHandle> World::FindWindows(const std::string& className) {
 platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam,
                                  uint32_t timeoutMs) {
   using platform::SendOutcome;
-  sent_.push_back({window, message, wParam, lParam});
-  traffic_.push_back({sent_.back(), false});
-  if (OnSend) OnSend(sent_.back());
+  const SentMessage m{window, message, wParam, lParam};
+  ++messagesMade_;
+  Record(m, false);
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return {SendOutcome::NoWindow, 0};
+  if (windowsDelivery_) return SendAsWindows(window, m, timeoutMs);
   // A hang that ends within the limit is waited out; the limit counts from the send.
   const int64_t sent = now_;
   if (it->second.Hung && it->second.HungUntil >= 0 && it->second.HungUntil - now_ < int64_t(timeoutMs)) {
@@ -263,22 +317,27 @@ platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t
   const int64_t left = int64_t(timeoutMs) - (now_ - sent);
   // The questions asked before are handled first: their answers come, then ours.
   const int64_t queued = std::max<int64_t>(it->second.BusyUntil - now_, 0);
-  if (it->second.Hung || queued + it->second.DelayMs >= left) {
+  const uint32_t delay = TimeFor(m);
+  if (it->second.Hung || queued + delay >= left) {
     Pass(left);  // the send gives up
     return {SendOutcome::GivenUp, 0};
   }
   // Handled before ours: their answers are dispatched once this send has returned.
   for (PendingAnswer& a : answers_)
     if (a.Window == window) Handle(a);
-  Pass(queued + it->second.DelayMs);
+  Pass(queued + delay);
   return {SendOutcome::Answered, it->second.Proc ? it->second.Proc->OnMessage(message, wParam, lParam) : 0};
 }
 
 bool World::Post(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam) {
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return false;
-  posted_.push_back({window, message, wParam, lParam});
-  traffic_.push_back({posted_.back(), true});
+  ++messagesMade_;
+  Record({window, message, wParam, lParam}, true);
+  if (windowsDelivery_) {
+    Enqueue(window, Prepare(Incoming::Kind::Post, posted_.back()));
+    return true;
+  }
   if (it->second.Hung)
     waitingPosts_.push_back(posted_.back());
   else if (it->second.Proc)
@@ -297,15 +356,18 @@ void World::Handle(PendingAnswer& a) {
 bool World::AskAnswer(WindowHandle window, uintptr_t id, uint32_t message, uint32_t wParam, uint32_t lParam) {
   if (!questionsPossible_ || !WindowAlive(window)) return false;
   ++questionsAsked_;
+  ++messagesMade_;
   const SentMessage m{window, message, wParam, lParam};
-  if (message != platform::WM_NULL_) {
-    sent_.push_back(m);
-    traffic_.push_back({m, false});
-    if (OnSend) OnSend(m);
+  if (message != platform::WM_NULL_) Record(m, false);
+  if (windowsDelivery_) {
+    Incoming question = Prepare(Incoming::Kind::Question, m);
+    question.Id = id;
+    Enqueue(window, std::move(question));
+    return true;
   }
   Window& w = windows_.at(window);
   int64_t due = -1;
-  if (!w.Hung) due = w.BusyUntil = std::max(now_, w.BusyUntil) + w.DelayMs;
+  if (!w.Hung) due = w.BusyUntil = std::max(now_, w.BusyUntil) + TimeFor(m);
   answers_.push_back({window, id, due, m, std::nullopt});
   return true;
 }
@@ -407,6 +469,236 @@ std::vector<uint32_t> World::TimerIntervals() const {
 
 void World::StopTimer(platform::Timer* timer) {
   std::erase_if(timers_, [timer](const PendingTimer& t) { return t.Timer == timer; });
+}
+
+// ---------------------------------------------------------------- delivery as Windows does it
+
+namespace {
+// A thread that has retrieved no message for longer than this counts as hung (SMTO_ABORTIFHUNG).
+constexpr int64_t kHungAfterMs = 5000;
+}  // namespace
+
+void World::Charge(int64_t dispatched, int64_t elsewhere) {
+  const int64_t held = now_ - dispatched - (elsewhereMs_ - elsewhere);
+  longestDispatch_ = std::max(longestDispatch_, held);
+  dispatchedMs_ += held;
+}
+
+void World::Record(const SentMessage& m, bool posted) {
+  (posted ? posted_ : sent_).push_back(m);
+  traffic_.push_back({m, posted});
+  if (!posted && OnSend) OnSend(m);
+}
+
+void World::Pass(int64_t ms) {
+  const int64_t target = now_ + ms;
+  if (windowsDelivery_) RunOthers(target);
+  now_ = std::max(now_, target);
+}
+
+void World::SetWindowsDelivery(bool on) {
+  if (on != windowsDelivery_ && messagesMade_ > 0)
+    throw std::logic_error("the way messages travel is chosen before the first one");
+  windowsDelivery_ = on;
+}
+
+void World::SendToServerThread(int64_t at, std::function<void()> run) {
+  forServer_.push_back({ForServer::Kind::Sent, at, forServerSeq_++, 0, 0, std::move(run)});
+}
+
+void World::PostToServerThread(int64_t at, std::function<void()> run) {
+  forServer_.push_back({ForServer::Kind::Posted, at, forServerSeq_++, 0, 0, std::move(run)});
+}
+
+World::Thread& World::ThreadOf(WindowHandle window) { return threads_[windows_.at(window).Pid]; }
+
+// Waiting for messages, as opposed to inside one or hanging.
+bool World::Retrieving(const Thread& t) const { return !t.Current && !t.Blocked && t.BlockedUntil <= now_; }
+
+bool World::Hung(const Thread& t) const { return !Retrieving(t) && now_ - t.SilentSince > kHungAfterMs; }
+
+World::Incoming World::Prepare(Incoming::Kind how, const SentMessage& m) {
+  Incoming in{how, m, -1, 0, nullptr, nullptr};
+  if (m.Message == platform::WM_COPYDATA_ && m.LParam) {
+    const auto* record = reinterpret_cast<const platform::CopyDataRecord*>(m.LParam);
+    in.Copy = std::make_shared<Marshalled>();
+    const auto* data = static_cast<const uint8_t*>(record->lpData);
+    if (data) in.Copy->Data.assign(data, data + record->cbData);
+    in.Copy->Record = {record->dwData, record->cbData, data ? in.Copy->Data.data() : nullptr};
+    in.Message.LParam = reinterpret_cast<uintptr_t>(&in.Copy->Record);
+  }
+  return in;
+}
+
+void World::Enqueue(WindowHandle window, Incoming message) {
+  Thread& t = ThreadOf(window);
+  (message.How == Incoming::Kind::Post ? t.Posted : t.Sent).push_back(std::move(message));
+  RunOthers(now_);  // a thread that waits for messages takes it at once
+}
+
+int64_t World::NextOtherEvent() const {
+  int64_t earliest = -1;
+  for (const auto& [pid, t] : threads_) {
+    int64_t at = -1;
+    if (t.Current)
+      at = t.EndsAt;
+    else if (!t.Blocked && (!t.Sent.empty() || !t.Posted.empty()))
+      at = std::max(t.BlockedUntil, now_);
+    if (at >= 0 && (earliest < 0 || at < earliest)) earliest = at;
+  }
+  return earliest;
+}
+
+// The other threads' events up to `until`, each at its time, one at a time: a procedure may change
+// any thread's state.
+void World::RunOthers(int64_t until) {
+  for (;;) {
+    const int64_t at = NextOtherEvent();
+    if (at < 0 || at > until) return;
+    now_ = std::max(now_, at);
+    for (auto& [pid, t] : threads_) {
+      const bool due = t.Current ? t.EndsAt <= now_
+                                 : !t.Blocked && t.BlockedUntil <= now_ && (!t.Sent.empty() || !t.Posted.empty());
+      if (!due) continue;
+      StepThread(t);
+      break;
+    }
+  }
+}
+
+// Ends the message the thread is inside, or takes its next: what was sent before what was posted.
+void World::StepThread(Thread& t) {
+  if (t.Current) {
+    const Incoming m = std::move(*t.Current);
+    t.Current.reset();
+    auto w = windows_.find(m.Message.Window);
+    const bool alive = w != windows_.end() && w->second.Alive;
+    WindowProc* proc = alive ? w->second.Proc : nullptr;
+    const bool asks = !(m.How == Incoming::Kind::Question && m.Message.Message == platform::WM_NULL_);
+    const int32_t reply = proc && asks ? proc->OnMessage(m.Message.Message, m.Message.WParam, m.Message.LParam) : 0;
+    if (m.How == Incoming::Kind::Send) {
+      if (!m.Wait->GaveUp) {
+        m.Wait->Done = true;
+        m.Wait->Reply = reply;
+      } else if (alive) {
+        ++lateCompletions_;  // its reply is thrown away
+      }
+    }
+    if (m.How == Incoming::Kind::Question && alive)
+      forServer_.push_back({ForServer::Kind::Answer, now_, forServerSeq_++, m.Id, reply, nullptr});
+    return;
+  }
+  while (!t.Sent.empty() || !t.Posted.empty()) {
+    std::deque<Incoming>& queue = t.Sent.empty() ? t.Posted : t.Sent;
+    Incoming m = std::move(queue.front());
+    queue.pop_front();
+    if (!WindowAlive(m.Message.Window)) continue;
+    // Given up before it was taken: cancelled, never handled.
+    if (m.How == Incoming::Kind::Send && (m.Wait->GaveUp || m.Deadline <= now_)) continue;
+    if (m.Wait) m.Wait->Taken = true;
+    t.SilentSince = now_;
+    const uint32_t ms = TimeFor(m.Message);
+    t.EndsAt = now_ + ms;
+    t.Current = std::move(m);
+    return;
+  }
+}
+
+std::vector<World::PendingTimer>::iterator World::NextTimer() {
+  return std::min_element(timers_.begin(), timers_.end(), [](const PendingTimer& a, const PendingTimer& b) {
+    return a.Due != b.Due ? a.Due < b.Due : a.Seq < b.Seq;
+  });
+}
+
+int64_t World::NextForServer(bool insideSend) const {
+  int64_t earliest = -1;
+  auto consider = [&](int64_t due) {
+    if (earliest < 0 || due < earliest) earliest = due;
+  };
+  for (const ForServer& f : forServer_)
+    if (!insideSend || f.How != ForServer::Kind::Posted) consider(f.Due);
+  if (!insideSend)
+    for (const PendingTimer& t : timers_) consider(t.Due);
+  return earliest;
+}
+
+bool World::DispatchOne(bool insideSend) {
+  // What was sent (answers among it) before what was posted, each in the order it came; a tick last.
+  for (const bool posted : {false, true}) {
+    if (posted && insideSend) return false;
+    auto best = forServer_.end();
+    for (auto it = forServer_.begin(); it != forServer_.end(); ++it) {
+      if ((it->How == ForServer::Kind::Posted) != posted || it->Due > now_) continue;
+      if (best == forServer_.end() || it->Due < best->Due || (it->Due == best->Due && it->Seq < best->Seq)) best = it;
+    }
+    if (best == forServer_.end()) continue;
+    const ForServer f = std::move(*best);
+    forServer_.erase(best);
+    handledInsideSends_ += insideSend ? 1 : 0;
+    if (f.How == ForServer::Kind::Answer)
+      platform::AnswerQuestion::Answered(f.Id, f.Reply);
+    else if (f.Run)
+      f.Run();
+    return true;
+  }
+  auto next = NextTimer();
+  if (next == timers_.end() || next->Due > now_) return false;
+  do next->Due += next->Interval;
+  while (next->Due <= now_);
+  next->Timer->Tick();
+  return true;
+}
+
+void World::AdvanceAsWindows(int64_t target) {
+  // A dispatch that held the thread past the target leaves what is overdue to the next call.
+  while (now_ <= target) {
+    RunOthers(now_);
+    const int64_t dispatched = now_, elsewhere = elsewhereMs_;
+    if (DispatchOne(false)) {
+      Charge(dispatched, elsewhere);
+      continue;
+    }
+    int64_t next = NextOtherEvent();
+    const int64_t ours = NextForServer(false);
+    if (next < 0 || (ours >= 0 && ours < next)) next = ours;
+    if (next < 0 || next > target) break;
+    now_ = std::max(now_, next);
+  }
+  now_ = std::max(now_, target);
+}
+
+platform::SendResult World::SendAsWindows(WindowHandle window, const SentMessage& m, uint32_t timeoutMs) {
+  using platform::SendOutcome;
+  Thread& t = ThreadOf(window);
+  if (Hung(t)) return {SendOutcome::GivenUp, 0};  // at once, and not sent
+  const int64_t deadline = now_ + int64_t(timeoutMs);
+  Incoming send = Prepare(Incoming::Kind::Send, m);
+  send.Deadline = deadline;
+  send.Wait = std::make_shared<SendWait>();
+  const std::shared_ptr<SendWait> wait = send.Wait;
+  Enqueue(window, std::move(send));
+  auto withdraw = [&] {
+    wait->GaveUp = true;
+    std::erase_if(t.Sent, [&](const Incoming& in) { return in.Wait == wait; });
+  };
+  for (;;) {
+    RunOthers(now_);
+    if (wait->Done) return {SendOutcome::Answered, wait->Reply};
+    if (!WindowAlive(window)) {
+      withdraw();
+      return {SendOutcome::NoWindow, 0};
+    }
+    if (now_ >= deadline) {
+      if (!wait->Taken) ++cancelledSends_;
+      withdraw();
+      return {SendOutcome::GivenUp, 0};
+    }
+    if (DispatchOne(true)) continue;  // nested inside this send
+    int64_t next = deadline;
+    for (const int64_t at : {NextOtherEvent(), NextForServer(true)})
+      if (at >= 0 && at < next) next = at;
+    now_ = std::max(now_, next);
+  }
 }
 
 }  // namespace sim

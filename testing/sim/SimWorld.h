@@ -6,10 +6,15 @@
 //
 // One World is current at a time (the newest one constructed); the platform
 // functions act on it.
+//
+// Messages to other threads' windows travel in one of two ways, chosen per
+// World with SetWindowsDelivery: the kind way (the default for now), or as
+// Windows delivers them, where what a green test says holds on Windows too.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -29,6 +34,7 @@ using platform::WindowHandle;
 class WindowProc {
  public:
   virtual ~WindowProc() = default;
+  // The window's procedure; under Windows delivery it runs when the handling ends, at the world's time then.
   virtual int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) = 0;
 };
 
@@ -98,8 +104,9 @@ class World {
   // Default "h:nn:ss".
   void SetLongTimeFormat(std::string format) { longTimeFormat_ = std::move(format); }
   const std::string& LongTimeFormat() const { return longTimeFormat_; }
-  // Moves the clock without firing timers (a blocked thread does not dispatch them).
-  void Pass(int64_t ms) { now_ += ms; }
+  // Moves the clock without firing timers (a blocked thread does not dispatch them). Under Windows
+  // delivery the other threads go on meanwhile: they handle what they were sent.
+  void Pass(int64_t ms);
   // The platform's millisecond tick count: this base plus the elapsed time, cut to 32 bits.
   void SetTickBase(uint32_t ms) { tickBase_ = ms; }
   uint32_t TickMs() const { return uint32_t(tickBase_ + uint64_t(now_)); }
@@ -127,11 +134,51 @@ class World {
   // A hang that ends by itself `ms` from now: a send meanwhile waits until it
   // ends and is answered then, or gives up at the send limit if it lasts longer.
   void HangFor(WindowHandle window, int64_t ms);
-  // Every answer takes this long (a delay at or above the send limit is a give-up).
+  // Every answer takes this long (a delay at or above the send limit is a give-up). Under Windows
+  // delivery the time is spent inside the window's procedure, on every message but the null
+  // message (which asks the procedure nothing): a send given up meanwhile still takes effect.
   void SetReplyDelay(WindowHandle window, uint32_t ms);
+  // The time the window's procedure takes for one message, asked as its thread takes it; empty
+  // leaves that message to the reply delay. Null: every message to the reply delay.
+  using HandlingTime = std::function<std::optional<uint32_t>(const SentMessage&)>;
+  void SetHandlingTime(WindowHandle window, HandlingTime time);
   // Whether the platform can ask a window, without waiting, whether it answers (default yes).
   void SetQuestionsPossible(bool possible) { questionsPossible_ = possible; }
   int QuestionsAsked() const { return questionsAsked_; }
+
+  // ---- the way messages travel
+  // Off (the default, for now), the world is kinder than Windows: a send given up is never handled,
+  // nothing runs inside a send, and the loop dispatches what fell due first. On, as Windows does:
+  //  - Each process has one thread, which handles its windows' messages one at a time: what was sent
+  //    (questions too) in the order it came, then what was posted. A hang keeps it from taking any;
+  //    a message it took ends after the window's time for it, and takes effect then.
+  //  - A send given up before that thread took it is cancelled: never handled. One it had taken runs
+  //    to the end, its reply thrown away (LateCompletions counts those).
+  //  - A send to a thread that has retrieved nothing for more than five seconds gives up at once and
+  //    is not sent (SMTO_ABORTIFHUNG).
+  //  - While a send of ours waits, this thread handles the answers to its questions and what other
+  //    threads send it (SendToServerThread), nested inside the send; what was posted to it and timer
+  //    ticks wait for the message loop.
+  //  - Coming back to its loop, this thread takes what was sent to it (answers among them) before
+  //    what was posted, and that before a timer's tick, whatever fell due first.
+  //  - WM_COPYDATA's record and data are copied at the send, as Windows marshals them: the window
+  //    reads the copy, even after the sender gave up.
+  // Chosen before the world's first message.
+  void SetWindowsDelivery(bool on);
+  bool WindowsDelivery() const { return windowsDelivery_; }
+  // Another thread sends this thread a message at `at` (ms on the clock); handling it runs `run` here,
+  // whenever this thread retrieves messages: in its loop, or (Windows delivery) nested in a send
+  // that waits. The kind world runs it in the loop only. The sender is none of the windows' threads:
+  // nothing of theirs waits for it.
+  void SendToServerThread(int64_t at, std::function<void()> run);
+  // Another thread posts this thread a message at `at`: only the loop runs it.
+  void PostToServerThread(int64_t at, std::function<void()> run);
+  // Windows delivery: sends given up that their window had taken and handled afterwards; sends
+  // given up before it took them (never handled).
+  int LateCompletions() const { return lateCompletions_; }
+  int CancelledSends() const { return cancelledSends_; }
+  // Windows delivery: answers, and messages from other threads, this thread handled inside its sends.
+  int HandledInsideSends() const { return handledInsideSends_; }
 
   // ---- files and the shell
   // Starts what the file starts; answers the process it started (0: none).
@@ -161,6 +208,23 @@ class World {
   void ResetLongestDispatch() { longestDispatch_ = 0; }
   // How long the thread was held by the message loop's dispatches in all (its busy time).
   int64_t DispatchedMs() const { return dispatchedMs_; }
+  // While one lives, the time the thread spends is others' work nested in a dispatch (an event
+  // script's call, another thread's message), which the two measures above do not charge to it.
+  class Elsewhere {
+   public:
+    explicit Elsewhere(World& world) : world_(world), began_(world.now_) { ++world_.elsewhereDepth_; }
+    ~Elsewhere() {
+      if (--world_.elsewhereDepth_ == 0) world_.elsewhereMs_ += world_.now_ - began_;
+    }
+    Elsewhere(const Elsewhere&) = delete;
+    Elsewhere& operator=(const Elsewhere&) = delete;
+
+   private:
+    World& world_;
+    int64_t began_;
+  };
+  // The time spent elsewhere so far, in all.
+  int64_t ElsewhereMs() const { return elsewhereMs_; }
   // Called for every send, before the window sees it (for order checks).
   std::function<void(const SentMessage&)> OnSend;
 
@@ -205,7 +269,9 @@ class World {
     int64_t HungUntil = -1;  // a hang that ends by itself, when it does
     uint32_t DelayMs = 0;
     int64_t BusyUntil = 0;  // when it has handled the questions asked of it so far
+    HandlingTime Time;
   };
+  uint32_t TimeFor(const SentMessage& m);  // the window's time for one message
   struct Process {
     AddressSpace Memory;
     bool Alive = true;
@@ -237,6 +303,65 @@ class World {
   void EndHangsDue();
   int64_t NextHangEnd() const;
 
+  // ---- Windows delivery
+  // A message on its way to a window of another thread.
+  struct SendWait {
+    bool Taken = false;   // the window's thread has begun it
+    bool Done = false;    // and ended it while the sender still waited
+    bool GaveUp = false;  // the sender stopped waiting
+    int32_t Reply = 0;
+  };
+  // WM_COPYDATA as the receiver gets it: its own copy of the record and the data.
+  struct Marshalled {
+    platform::CopyDataRecord Record{};
+    std::vector<uint8_t> Data;
+  };
+  struct Incoming {
+    enum class Kind : uint8_t { Send, Question, Post };
+    Kind How;
+    SentMessage Message;  // as the window sees it (a copied WM_COPYDATA record)
+    int64_t Deadline = -1;  // a send: when its sender gives up unless it was taken
+    uintptr_t Id = 0;       // a question
+    std::shared_ptr<SendWait> Wait;
+    std::shared_ptr<Marshalled> Copy;
+  };
+  // A process's one thread, as its windows' messages see it.
+  struct Thread {
+    std::deque<Incoming> Sent;  // sends and questions, in the order they came
+    std::deque<Incoming> Posted;
+    std::optional<Incoming> Current;  // inside the procedure
+    int64_t EndsAt = 0;               // of the current one
+    bool Blocked = false;             // hangs until further notice
+    int64_t BlockedUntil = 0;
+    int64_t SilentSince = 0;  // when it last retrieved, while it does not
+  };
+  // This thread's own queue: answers and what other threads sent it, and what they posted.
+  struct ForServer {
+    enum class Kind : uint8_t { Answer, Sent, Posted };
+    Kind How;
+    int64_t Due;
+    uint64_t Seq;
+    uintptr_t Id = 0;
+    int32_t Reply = 0;
+    std::function<void()> Run;
+  };
+  Thread& ThreadOf(WindowHandle window);
+  bool Retrieving(const Thread& t) const;
+  bool Hung(const Thread& t) const;
+  void Enqueue(WindowHandle window, Incoming message);
+  // The other threads' next event (-1: none), and their events up to `until` in order.
+  int64_t NextOtherEvent() const;
+  void RunOthers(int64_t until);
+  void StepThread(Thread& t);
+  Incoming Prepare(Incoming::Kind how, const SentMessage& m);
+  // Dispatches one of this thread's due messages; inside a send, only those sent. Whether it did.
+  bool DispatchOne(bool insideSend);
+  int64_t NextForServer(bool insideSend) const;
+  std::vector<PendingTimer>::iterator NextTimer();
+  void AdvanceAsWindows(int64_t target);
+  platform::SendResult SendAsWindows(WindowHandle window, const SentMessage& m, uint32_t timeoutMs);
+  void Record(const SentMessage& m, bool posted);
+
   World* previous_;
   int64_t longestDispatch_ = 0;
   int64_t dispatchedMs_ = 0;
@@ -264,6 +389,18 @@ class World {
   bool questionsPossible_ = true;
   int questionsAsked_ = 0;
   uint32_t tickBase_ = 0;
+  bool windowsDelivery_ = false;
+  uint64_t messagesMade_ = 0;
+  std::map<uint32_t, Thread> threads_;  // by process id
+  std::vector<ForServer> forServer_;
+  uint64_t forServerSeq_ = 0;
+  int lateCompletions_ = 0;
+  int cancelledSends_ = 0;
+  int handledInsideSends_ = 0;
+  int elsewhereDepth_ = 0;
+  int64_t elsewhereMs_ = 0;
+  // Charges a dispatch that began at `dispatched`, with `elsewhere` spent elsewhere then, to the thread.
+  void Charge(int64_t dispatched, int64_t elsewhere);
 };
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -277,6 +278,65 @@ TEST(SimPlayerFarm, AWindowlessExecutableStartsPlayersThatNeverShowOne) {
   EXPECT_EQ(world.FindWindow("Hidden"), 0u);
   EXPECT_TRUE(farm.Players()[0]->Running());
   EXPECT_EQ(farm.Find("Hidden"), farm.Players()[0].get()) << "running, though it shows nothing";
+}
+
+// ---------------------------------------------------------------- as Windows delivers
+
+// A given-up add lands only when the player had taken it: slow inside its procedure, the file is added
+// when the procedure ends, from the copy of the record made at the send (the sender's is gone by
+// then); behind a hang it is cancelled and never added.
+TEST(SimPlayerDelivery, AGivenUpAddLandsOnlyWhenThePlayerHadTakenIt) {
+  struct Row {
+    const char* Name;
+    bool SlowAdds;
+    int64_t HangMs;
+    std::size_t Added;
+  };
+  const Row rows[] = {{"slow inside its procedure", true, 0, 1}, {"behind a hang", false, 2500, 0}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    sim::World world;
+    world.SetWindowsDelivery(true);
+    sim::SimPlayer player(world, "WA_KDO_1");
+    if (row.SlowAdds)
+      player.SetHandlingTime([](const sim::SentMessage& m) {
+        return m.Message == kWmCopyData ? std::optional<uint32_t>(2600) : std::nullopt;
+      });
+    if (row.HangMs) player.HangFor(row.HangMs);
+    {
+      const std::string file = "C:\\Music\\a.mp3";
+      const CopyDataRecord record{copydata::kAddFile, uint32_t(file.size() + 1), file.c_str()};
+      EXPECT_EQ(world.Send(player.Window(), kWmCopyData, 0, reinterpret_cast<uintptr_t>(&record)).Outcome,
+                platform::SendOutcome::GivenUp);
+    }
+    EXPECT_EQ(player.Model().Count(), 0u) << "not when the sender gave up";
+    world.Advance(1000);
+    ASSERT_EQ(player.Model().Count(), row.Added);
+    if (row.Added) {
+      EXPECT_EQ(player.Model().At(0).FileName, "C:\\Music\\a.mp3");
+    }
+    EXPECT_EQ(world.LateCompletions(), int(row.Added));
+    EXPECT_EQ(world.CancelledSends(), 1 - int(row.Added));
+  }
+}
+
+// Both windows are one thread's: a send to the playlist window waits behind a question the main window
+// is still handling, and given up there it is never handled.
+TEST(SimPlayerDelivery, ThePlaylistWindowWaitsBehindTheMainWindowsQuestion) {
+  sim::World world;
+  world.SetWindowsDelivery(true);
+  sim::SimPlayer player(world, "WA_KDO_1");
+  player.Model().Add("a.mp3");
+  player.SetReplyDelay(1500);
+  platform::AnswerQuestion question;
+  int32_t count = -1;
+  ASSERT_TRUE(question.Ask(player.Window(), kWmUser, 0, user::kCount, [&](int32_t reply) { count = reply; }));
+  const platform::SendResult r = world.Send(player.PlaylistWindow(), kWmUser, playlist::kRemove, 0, 1000);
+  EXPECT_EQ(r.Outcome, platform::SendOutcome::GivenUp);
+  EXPECT_EQ(count, -1) << "its answer comes at 1500 ms";
+  world.Advance(1000);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(player.Model().Count(), 1u) << "the removal never ran";
 }
 
 }  // namespace

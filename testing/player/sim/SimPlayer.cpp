@@ -186,6 +186,10 @@ void SimPlayer::SetReplyDelay(uint32_t ms) {
   for (WindowHandle w : {impl_->window, impl_->playlistWindow}) impl_->world.SetReplyDelay(w, ms);
 }
 
+void SimPlayer::SetHandlingTime(World::HandlingTime time) {
+  for (WindowHandle w : {impl_->window, impl_->playlistWindow}) impl_->world.SetHandlingTime(w, time);
+}
+
 void SimPlayer::Die() { impl_->world.EndProcess(impl_->pid); }
 
 void SimPlayer::ReplyGarbageAddresses(bool on) { impl_->controls.ReplyGarbageAddresses(on); }

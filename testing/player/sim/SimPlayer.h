@@ -37,9 +37,14 @@ class SimPlayer {
 
   // ---- faults
   // Both windows share one thread: these hold the playlist window's answers too.
+  // A hang comes before its thread takes a message (a send given up meanwhile is never handled);
+  // slowness is inside its procedure (under Windows delivery a send given up meanwhile still takes
+  // effect, when the procedure ends).
   void Hang(bool hung);             // stops answering (each send gives up after the send limit)
   void HangFor(int64_t ms);         // stops answering for that long
   void SetReplyDelay(uint32_t ms);  // every answer takes this long
+  // The time its procedure takes for a message to either window (empty: the reply delay).
+  void SetHandlingTime(World::HandlingTime time);
   void Die();                       // the process ends without closing its window cleanly
   void ReplyGarbageAddresses(bool on);  // 211/212 answer addresses that are not mapped
   void RefuseFiles(bool on);            // a file to add is answered, but not added (a full or locked playlist)
