@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -447,12 +448,37 @@ DWORD RunChild(const std::string& filter, DWORD dpi) {
   return code;
 }
 
+// One row per dpi: the list glyph's width there (its bullets and lines, 12 pixels as drawn for 16).
+struct DpiRow {
+  int Dpi, ListGlyphWidth;
+};
+constexpr DpiRow kDpiRows[] = {{96, 12}, {120, 15}, {144, 18}};
+
 // Changes the dpi of the whole prefix for a moment: runs alone.
 TEST(PageDpi, EveryChildInsideItsParentAndApartFromItsSiblingsAt96_120And144) {
-  for (DWORD dpi : {96u, 120u, 144u}) {
-    PrefixDpi scope(dpi);
-    EXPECT_EQ(RunChild("PageE2E.DISABLED_LayoutAtTheSystemDpi", dpi), 0u) << dpi << " dpi";
+  for (const DpiRow& row : kDpiRows) {
+    PrefixDpi scope(DWORD(row.Dpi));
+    EXPECT_EQ(RunChild("PageE2E.DISABLED_LayoutAtTheSystemDpi", DWORD(row.Dpi)), 0u) << row.Dpi << " dpi";
   }
+}
+
+// The width of what a button draws other than its face, its edge left out.
+int GlyphWidth(HWND button) {
+  RECT r;
+  GetClientRect(button, &r);
+  HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
+  HGDIOBJ old = SelectObject(mem, bitmap);
+  SendMessageA(button, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(mem), PRF_CLIENT);
+  int first = r.right, last = -1;
+  for (int y = 2; y < r.bottom - 2; ++y)
+    for (int x = 2; x < r.right - 2; ++x)
+      if (GetPixel(mem, x, y) != GetSysColor(COLOR_BTNFACE)) first = std::min(first, x), last = std::max(last, x);
+  SelectObject(mem, old);
+  DeleteObject(bitmap);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return last - first + 1;
 }
 
 // Run by the test above in a process of its own, at the dpi it names.
@@ -460,6 +486,9 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
   const char* asked = std::getenv("WAC_PAGE_DPI");
   ASSERT_NE(asked, nullptr) << "started by PageDpi";
   const int dpi = std::atoi(asked);
+  const DpiRow* row =
+      std::find_if(std::begin(kDpiRows), std::end(kDpiRows), [&](const DpiRow& r) { return r.Dpi == dpi; });
+  ASSERT_NE(row, std::end(kDpiRows));
   HDC screen = GetDC(nullptr);
   ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), dpi) << "the prefix's LogPixels took effect";
   ReleaseDC(nullptr, screen);
@@ -506,6 +535,8 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
           << rows[r][column] << ": rows of one height";
     }
   }
+  EXPECT_EQ(GlyphWidth(children["btnSelectVar1"].hwnd), row->ListGlyphWidth) << "the glyphs grow with the page";
+
   host::PumpMessages(300);
   EXPECT_TRUE(host::SaveWindowPng(form, "configuration-page-" + std::to_string(dpi) + ".png"));
   module->HideConfigurationPage();

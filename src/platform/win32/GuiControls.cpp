@@ -1,5 +1,7 @@
 #include "platform/win32/GuiControls.h"
 
+#include <algorithm>
+
 #include "sdk/KDOGuard.h"
 #include "sdk/KDOText.h"
 
@@ -116,8 +118,32 @@ void Container::PaintFrame(HDC dc) const {
   TextOutA(dc, MulDiv(8, GetDeviceCaps(dc, LOGPIXELSX), 96), 0, text, n);
 }
 
+// Each glyph's bitmap holds its picture drawn at these sizes, side by side from the left and
+// bottom-aligned (tools/make_pictures.py): a picture stretched by a fraction would blur or break
+// its one-pixel lines.
+constexpr int kGlyphSizes[] = {16, 20, 24};
+
+// Where in a glyph's bitmap the picture for a button `wanted` pixels high lies, and how large it
+// is shown: the largest whole multiple of a drawn size that is not larger than wanted (a whole
+// multiple only repeats pixels), the first drawn size when every one is larger.
+struct GlyphCut {
+  int Left, Top, Size, Shown;
+};
+GlyphCut CutGlyph(const BITMAP& bm, int wanted) {
+  GlyphCut best{0, bm.bmHeight - kGlyphSizes[0], kGlyphSizes[0], kGlyphSizes[0]};
+  int left = 0;
+  for (const int size : kGlyphSizes) {
+    if (left + size > bm.bmWidth || size > bm.bmHeight) break;
+    const int shown = std::max(1, wanted / size) * size;
+    if (shown <= wanted && shown > best.Shown) best = {left, bm.bmHeight - size, size, shown};
+    left += size;
+  }
+  return best;
+}
+
 // A flat button with a glyph and a caption: an edge only while the mouse is on it, sunken while
-// pressed. It never takes the focus; a press released over it clicks.
+// pressed. It never takes the focus; a press released over it clicks. The glyph and the space
+// after it grow with the dpi, as the caption's font does.
 class SpeedButton final : public OwnControl {
  public:
   SpeedButton(const ComponentLayout& layout, const ControlSite& site);
@@ -129,16 +155,19 @@ class SpeedButton final : public OwnControl {
 
  private:
   LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp) override;
-  void Paint();
+  void Paint(HDC dc);
   void Released(LPARAM at);
 
   GdiHandle<HBITMAP> glyph_;
+  GlyphCut cut_{};
+  int spacing_;
   COLORREF transparent_ = 0;
   bool hover_ = false;
   bool pressed_ = false;
 };
 
-SpeedButton::SpeedButton(const ComponentLayout& layout, const ControlSite& site) : OwnControl(layout) {
+SpeedButton::SpeedButton(const ComponentLayout& layout, const ControlSite& site)
+    : OwnControl(layout), spacing_(MulDiv(4, site.Dpi, 96)) {
   if (layout.Pic != Picture::None) {
     glyph_.reset(static_cast<HBITMAP>(
         LoadImageA(ThisModule(), MAKEINTRESOURCEA(ResourceOf(layout.Pic)), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
@@ -149,14 +178,20 @@ SpeedButton::SpeedButton(const ComponentLayout& layout, const ControlSite& site)
     BITMAP bm;
     GetObjectA(glyph_.get(), sizeof bm, &bm);
     transparent_ = GetPixel(mem.get(), 0, bm.bmHeight - 1);
+    cut_ = CutGlyph(bm, MulDiv(kGlyphSizes[0], site.Dpi, 96));
   }
   Create(kButtonClass, 0, site);
 }
 
 LRESULT SpeedButton::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_PAINT:
-      Paint();
+    case WM_PAINT: {
+      const PaintDc paint(window_);
+      Paint(paint.get());
+      return 0;
+    }
+    case WM_PRINTCLIENT:  // drawn into another device context: a printed window shows what the screen does
+      Paint(reinterpret_cast<HDC>(wp));
       return 0;
     case WM_ERASEBKGND:
       return 1;
@@ -200,9 +235,7 @@ void SpeedButton::Released(LPARAM at) {
   KDOGuard(kdo::text::Const<"a button of the page">(), [&] { Click(); });
 }
 
-void SpeedButton::Paint() {
-  const PaintDc paint(window_);
-  const HDC dc = paint.get();
+void SpeedButton::Paint(HDC dc) {
   RECT r;
   GetClientRect(window_, &r);
   FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
@@ -215,17 +248,16 @@ void SpeedButton::Paint() {
   const Selection font(dc, Font());
   SIZE textSize{0, 0};
   if (n > 0) GetTextExtentPoint32A(dc, text, n, &textSize);
-  BITMAP bm{};
-  if (glyph_) GetObjectA(glyph_.get(), sizeof bm, &bm);
-  const int spacing = n > 0 && glyph_ ? 4 : 0;
-  const int total = bm.bmWidth + spacing + textSize.cx;
+  const int glyph = glyph_ ? cut_.Shown : 0;
+  const int spacing = n > 0 && glyph_ ? spacing_ : 0;
+  const int total = glyph + spacing + textSize.cx;
   int x = (r.right - total) / 2 + shift;
   if (glyph_) {
     const MemoryDc mem(dc);
-    const Selection glyph(mem.get(), glyph_.get());
-    TransparentBlt(dc, x, (r.bottom - bm.bmHeight) / 2 + shift, bm.bmWidth, bm.bmHeight, mem.get(), 0, 0, bm.bmWidth,
-                   bm.bmHeight, transparent_);
-    x += bm.bmWidth + spacing;
+    const Selection selected(mem.get(), glyph_.get());
+    TransparentBlt(dc, x, (r.bottom - glyph) / 2 + shift, glyph, glyph, mem.get(), cut_.Left, cut_.Top, cut_.Size,
+                   cut_.Size, transparent_);
+    x += glyph + spacing;
   }
   if (n > 0) {
     SetBkMode(dc, TRANSPARENT);
