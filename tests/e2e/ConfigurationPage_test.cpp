@@ -130,11 +130,11 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
       {"Label2", "Static", "pTop", "You need a new WinAmp Location ", {88, 24, 256, 37}},
       {"Label3", "Static", "pTop", "for each WinAmp Control Instance", {88, 40, 250, 53}},
       {"Bevel2", "KDOBevel", "pTop", "", {0, 63, 422, 65}},
-      {"GroupBox1", "KDOContainer", "frmPropertyPage", "WinAmp Player Location", {8, 80, 409, 153}},
+      {"GroupBox1", "KDOContainer", "frmPropertyPage", "WinAmp Player Location", {8, 80, 414, 153}},
       {"Label6", "Static", "GroupBox1", "Location:", {16, 36, 60, 49}},
-      {"edLocation", "Edit", "GroupBox1", "C:\\nowhere\\winamp.exe", {88, 32, 353, 53}},
-      {"btnSelectWinamp", "KDOSpeedButton", "GroupBox1", "", {359, 32, 382, 54}},
-      {"GroupBox2", "KDOContainer", "frmPropertyPage", "Player Status", {13, 168, 414, 525}},
+      {"edLocation", "Edit", "GroupBox1", "C:\\nowhere\\winamp.exe", {88, 32, 358, 53}},
+      {"btnSelectWinamp", "KDOSpeedButton", "GroupBox1", "", {367, 32, 390, 54}},
+      {"GroupBox2", "KDOContainer", "frmPropertyPage", "Player Status", {8, 168, 414, 525}},
       {"btnApply", "KDOSpeedButton", "frmPropertyPage", "Apply", {336, 531, 414, 553}},
       {"btnOK", "KDOSpeedButton", "frmPropertyPage", "OK", {257, 531, 330, 553}},
   };
@@ -173,10 +173,10 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
     EXPECT_EQ(children[edit].parent, "GroupBox2");
     EXPECT_EQ(children[edit].rect.left, 88);
     EXPECT_EQ(children[edit].rect.top, top);
-    EXPECT_EQ(children[edit].rect.right - children[edit].rect.left, 265);
+    EXPECT_EQ(children[edit].rect.right - children[edit].rect.left, 270);
     EXPECT_EQ(children[edit].rect.bottom - children[edit].rect.top, 21);
     EXPECT_FALSE(IsWindowEnabled(children[edit].hwnd)) << edit;
-    EXPECT_EQ(children[button].rect.left, 362);
+    EXPECT_EQ(children[button].rect.left, 367);
     EXPECT_EQ(children[button].rect.top, top);
     EXPECT_EQ(children[button].tag, tag) << button;
     EXPECT_EQ(children[button].hint, "List All Variables");
@@ -534,6 +534,12 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
                 children[rows[0][column]].rect.bottom - children[rows[0][column]].rect.top)
           << rows[r][column] << ": rows of one height";
     }
+  }
+  // Both frames on the same edges, their fields and buttons in the same columns.
+  for (const auto& [one, other] : {std::pair{"GroupBox1", "GroupBox2"}, std::pair{"edLocation", "edTrackPos"},
+                                   std::pair{"btnSelectWinamp", "btnSelectVar1"}}) {
+    EXPECT_EQ(children[one].rect.left, children[other].rect.left) << one << " and " << other << " at " << dpi;
+    EXPECT_EQ(children[one].rect.right, children[other].rect.right) << one << " and " << other << " at " << dpi;
   }
   EXPECT_EQ(GlyphWidth(children["btnSelectVar1"].hwnd), row->ListGlyphWidth) << "the glyphs grow with the page";
 
