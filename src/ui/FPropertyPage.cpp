@@ -65,7 +65,7 @@ constexpr ComponentLayout kLayout[] = {
     {"edRepeat", ComponentKind::Edit, "GroupBox2", nullptr, 88, 224, 270, 21, 4, 0, nullptr, Picture::None,
      f::Disabled},
     {"edLocation", ComponentKind::Edit, "GroupBox1", nullptr, 88, 32, 270, 21, 0, 0, nullptr, Picture::None,
-     f::Disabled},
+     f::Disabled | f::PathEllipsis},
     {"btnSelectWinamp", ComponentKind::SpeedButton, "GroupBox1", nullptr, 367, 32, 23, 22, -1, 0, "Select Folder",
      Picture::GlyphFolder, f::ShowHint},
     {"Label10", ComponentKind::Label, "GroupBox2", "Track File:", 16, 100, 50, 13, -1, 0, nullptr, Picture::None, 0},

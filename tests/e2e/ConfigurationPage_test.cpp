@@ -494,6 +494,14 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
   ReleaseDC(nullptr, screen);
   auto scale = [&](int v) { return MulDiv(v, dpi, 96); };
 
+  const std::string location = "C:\\Program Files (x86)\\Winamp Living Room\\winamp.exe";
+  TKDORef<IKDOWinampControl> control;
+  ASSERT_EQ(module->QueryInterface(IID_IKDOWinampControl, control.put()), KDO_S_OK);
+  TKDOWinampControlSettings settings;
+  control->GetSettings(&settings);
+  settings.WinampLocation = TKDOText(location);
+  control->SetSettings(KDOSettingsValue(settings));
+
   ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
   HWND form = FormWindow();
   ASSERT_NE(form, nullptr);
@@ -543,8 +551,42 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
   }
   EXPECT_EQ(GlyphWidth(children["btnSelectVar1"].hwnd), row->ListGlyphWidth) << "the glyphs grow with the page";
 
+  // The location, too long for its field: its start and its file name, as much as the field's real width holds.
+  const Child& field = children["edLocation"];
+  RECT room;
+  SendMessageA(field.hwnd, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&room));
+  HDC dc = GetDC(field.hwnd);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(field.hwnd, WM_GETFONT, 0, 0)));
+  auto fits = [&](const std::string& s) {
+    SIZE size{};
+    return GetTextExtentPoint32A(dc, s.data(), int(s.size()), &size) && size.cx <= room.right - room.left;
+  };
+  const std::size_t dots = std::min(field.text.find("..."), field.text.size());
+  EXPECT_FALSE(fits(location));
+  EXPECT_TRUE(fits(field.text)) << field.text;
+  EXPECT_EQ(field.text.substr(0, dots) + "...\\winamp.exe", location.substr(0, dots) + field.text.substr(dots));
+  EXPECT_FALSE(fits(location.substr(0, dots + 1) + field.text.substr(dots))) << "one more character would not fit";
+  SelectObject(dc, old);
+  ReleaseDC(field.hwnd, dc);
+  // The whole path as the tip over the field, which its frame shows: the disabled field gets no mouse.
+  HWND tooltip = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr);
+  while (tooltip && GetWindow(tooltip, GW_OWNER) != form)
+    tooltip = FindWindowExA(nullptr, tooltip, TOOLTIPS_CLASSA, nullptr);
+  char tip[512] = {};
+  TTTOOLINFOA tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = children["GroupBox1"].hwnd;
+  tool.uId = reinterpret_cast<UINT_PTR>(field.hwnd);
+  tool.lpszText = tip;
+  ASSERT_TRUE(SendMessageA(tooltip, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&tool)));
+  EXPECT_TRUE(EqualRect(&tool.rect, &field.rect));
+  SendMessageA(tooltip, TTM_GETTEXTA, sizeof tip, reinterpret_cast<LPARAM>(&tool));
+  EXPECT_EQ(std::string(tip), location);
+
   host::PumpMessages(300);
   EXPECT_TRUE(host::SaveWindowPng(form, "configuration-page-" + std::to_string(dpi) + ".png"));
+  ClickWithMouse(children["btnApply"].hwnd);
+  EXPECT_EQ(Settings()[0], location) << "the setting stays the whole path";
   module->HideConfigurationPage();
 }
 
