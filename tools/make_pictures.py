@@ -29,43 +29,84 @@ def frame(img, x0, y0, x1, y1, c):
         img[y][x0] = img[y][x1] = c
 
 
-def tick(img, x, y, c):
-    for dx, dy in [(0, 2), (1, 3), (2, 4), (3, 3), (4, 2), (5, 1), (6, 0)]:
-        img[y + dy][x + dx] = c
-        img[y + dy + 1][x + dx] = c
+# The glyphs are drawn on a grid of 16 units, at 16, 20 and 24 pixels (96, 120 and 144 dpi):
+# a unit's edges fall on whole pixels, outlines stay one pixel wide.
+GLYPH_SIZES = (16, 20, 24)
 
 
-def folder_with_tick(bg, bottom_left=None):
-    img = canvas(16, bg)
-    rect(img, 1, 4, 10, 13, GREY)      # a grey folder
-    rect(img, 1, 3, 4, 3, GREY)
-    frame(img, 1, 4, 10, 13, DARK)
-    rect(img, 7, 7, 14, 14, WHITE)      # and a ticked box in front of it
-    frame(img, 7, 7, 14, 14, BLACK)
-    tick(img, 8, 8, GREEN)
+class Glyph:
+    def __init__(self, size, bg):
+        self.size, self.scale, self.img = size, size / 16.0, canvas(size, bg)
+
+    def px(self, unit):  # the pixel edge of a unit edge
+        return int(unit * self.scale + 0.5)
+
+    def fill(self, x0, y0, x1, y1, c):  # units x0..x1, y0..y1, inclusive
+        rect(self.img, self.px(x0), self.px(y0), self.px(x1 + 1) - 1, self.px(y1 + 1) - 1, c)
+
+    def outline(self, x0, y0, x1, y1, c):
+        frame(self.img, self.px(x0), self.px(y0), self.px(x1 + 1) - 1, self.px(y1 + 1) - 1, c)
+
+    def columns(self, x0, x1, centre, c):
+        """A stroke two units high whose middle follows centre(x) (x in units) across units x0..x1,
+        equally thick all along."""
+        height = self.px(2)
+        for x in range(self.px(x0), self.px(x1 + 1)):
+            top = int(centre((x + 0.5) / self.scale) * self.scale - height / 2 + 0.5)
+            rect(self.img, x, top, x, top + height - 1, c)
+
+
+def folder_with_tick(size, bg, bottom_left=None):
+    g = Glyph(size, bg)
+    g.fill(1, 4, 10, 13, GREY)          # a grey folder
+    g.fill(1, 3, 4, 3, GREY)
+    g.outline(1, 4, 10, 13, DARK)
+    g.fill(7, 7, 14, 14, WHITE)         # and a ticked box in front of it
+    g.outline(7, 7, 14, 14, BLACK)
+    g.columns(8, 14, lambda x: 11 + x - 8.5 if x < 10.5 else 13 - (x - 10.5), GREEN)
     if bottom_left:
-        img[15][0] = bottom_left
-    return img
+        g.img[size - 1][0] = bottom_left
+    return g.img
 
 
-def open_folder():
-    img = canvas(16, YELLOW)
-    rect(img, 1, 3, 5, 3, BROWN)
-    rect(img, 1, 4, 12, 13, TAN)
-    frame(img, 1, 4, 12, 13, BROWN)
-    for i, y in enumerate(range(8, 14)):   # the open flap, slanted
-        rect(img, 3 + i // 2, y, 14 - i // 3, y, TAN)
-        img[y][14 - i // 3] = BROWN
-    rect(img, 3, 8, 14, 8, BROWN)
-    return img
+def open_folder(size):
+    g = Glyph(size, YELLOW)
+    g.fill(1, 3, 5, 3, BROWN)
+    g.fill(1, 4, 12, 13, TAN)
+    g.outline(1, 4, 12, 13, BROWN)
+    for y in range(g.px(8), g.px(14)):  # the open flap, slanted
+        i = int((y + 0.5) / g.scale) - 8
+        right = g.px(15 - i // 3) - 1
+        rect(g.img, g.px(3 + i // 2), y, right, y, TAN)
+        g.img[y][right] = BROWN
+    rect(g.img, g.px(3), g.px(8), g.px(15) - 1, g.px(8), BROWN)
+    return g.img
 
 
-def list_lines():
-    img = canvas(16, WHITE)
-    for y in (3, 6, 9, 12):
-        rect(img, 2, y, 3, y + 1, BLUE)
-        rect(img, 5, y, 13, y + 1, BLACK)
-    return img
+def list_lines(size):
+    """Four lines with a bullet each, as thick and as far apart as the size allows evenly."""
+    g = Glyph(size, WHITE)
+    thick, gap = g.px(2), max(1, g.px(1))
+    top = (size - 4 * thick - 3 * gap + 1) // 2
+    bullet = g.px(2)
+    for i in range(4):
+        y = top + i * (thick + gap)
+        rect(g.img, bullet, y, bullet + thick - 1, y + thick - 1, BLUE)
+        rect(g.img, bullet + thick + gap, y, g.px(14) - 1, y + thick - 1, BLACK)
+    return g.img
+
+
+def strip(draw):
+    """The glyph at each size side by side, bottom-aligned, the gaps in its background: the
+    bottom-left pixel, whose colour is drawn transparent, is the 16-pixel picture's."""
+    images = [draw(n) for n in GLYPH_SIZES]
+    height = max(GLYPH_SIZES)
+    rows = [[] for _ in range(height)]
+    for img in images:
+        n, bg = len(img), img[0][0]
+        for y in range(height):
+            rows[y] += img[y - (height - n)] if y >= height - n else [bg] * n
+    return rows
 
 
 def note_icon(size):
@@ -126,8 +167,8 @@ def write_ico(name, images):
 
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
-    write_bmp("apply.bmp", folder_with_tick((0, 128, 255)))
-    write_bmp("ok.bmp", folder_with_tick(LIME, bottom_left=BLACK))
-    write_bmp("folder.bmp", open_folder())
-    write_bmp("list.bmp", list_lines())
+    write_bmp("apply.bmp", strip(lambda n: folder_with_tick(n, (0, 128, 255))))
+    write_bmp("ok.bmp", strip(lambda n: folder_with_tick(n, LIME, bottom_left=BLACK)))
+    write_bmp("folder.bmp", strip(open_folder))
+    write_bmp("list.bmp", strip(list_lines))
     write_ico("module.ico", [note_icon(16), note_icon(32)])

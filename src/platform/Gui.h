@@ -29,6 +29,8 @@ constexpr uint32_t ShowHint = 16;     // its hint shows while the mouse rests on
 constexpr uint32_t Opaque = 32;       // paints its own background (a speed button)
 constexpr uint32_t WhiteColor = 64;   // a white background of its own (a panel)
 constexpr uint32_t AutoSize = 128;    // sizes itself to its picture (an image)
+constexpr uint32_t PathEllipsis = 256;  // an edit field holding a path: a path wider than the field shows
+                                        // shortened in the middle, its file name kept, and whole as its hint
 }  // namespace flags
 
 // One row of a form's layout: positions in pixels at 96 dpi, relative to the parent's client area.

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -129,11 +130,11 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
       {"Label2", "Static", "pTop", "You need a new WinAmp Location ", {88, 24, 256, 37}},
       {"Label3", "Static", "pTop", "for each WinAmp Control Instance", {88, 40, 250, 53}},
       {"Bevel2", "KDOBevel", "pTop", "", {0, 63, 422, 65}},
-      {"GroupBox1", "KDOContainer", "frmPropertyPage", "WinAmp Player Location", {8, 80, 409, 153}},
+      {"GroupBox1", "KDOContainer", "frmPropertyPage", "WinAmp Player Location", {8, 80, 414, 153}},
       {"Label6", "Static", "GroupBox1", "Location:", {16, 36, 60, 49}},
-      {"edLocation", "Edit", "GroupBox1", "C:\\nowhere\\winamp.exe", {88, 32, 353, 53}},
-      {"btnSelectWinamp", "KDOSpeedButton", "GroupBox1", "", {359, 32, 382, 54}},
-      {"GroupBox2", "KDOContainer", "frmPropertyPage", "Player Status", {13, 168, 414, 525}},
+      {"edLocation", "Edit", "GroupBox1", "C:\\nowhere\\winamp.exe", {88, 32, 358, 53}},
+      {"btnSelectWinamp", "KDOSpeedButton", "GroupBox1", "", {367, 32, 390, 54}},
+      {"GroupBox2", "KDOContainer", "frmPropertyPage", "Player Status", {8, 168, 414, 525}},
       {"btnApply", "KDOSpeedButton", "frmPropertyPage", "Apply", {336, 531, 414, 553}},
       {"btnOK", "KDOSpeedButton", "frmPropertyPage", "OK", {257, 531, 330, 553}},
   };
@@ -172,10 +173,10 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
     EXPECT_EQ(children[edit].parent, "GroupBox2");
     EXPECT_EQ(children[edit].rect.left, 88);
     EXPECT_EQ(children[edit].rect.top, top);
-    EXPECT_EQ(children[edit].rect.right - children[edit].rect.left, 265);
+    EXPECT_EQ(children[edit].rect.right - children[edit].rect.left, 270);
     EXPECT_EQ(children[edit].rect.bottom - children[edit].rect.top, 21);
     EXPECT_FALSE(IsWindowEnabled(children[edit].hwnd)) << edit;
-    EXPECT_EQ(children[button].rect.left, 362);
+    EXPECT_EQ(children[button].rect.left, 367);
     EXPECT_EQ(children[button].rect.top, top);
     EXPECT_EQ(children[button].tag, tag) << button;
     EXPECT_EQ(children[button].hint, "List All Variables");
@@ -447,12 +448,37 @@ DWORD RunChild(const std::string& filter, DWORD dpi) {
   return code;
 }
 
+// One row per dpi: the list glyph's width there (its bullets and lines, 12 pixels as drawn for 16).
+struct DpiRow {
+  int Dpi, ListGlyphWidth;
+};
+constexpr DpiRow kDpiRows[] = {{96, 12}, {120, 15}, {144, 18}};
+
 // Changes the dpi of the whole prefix for a moment: runs alone.
 TEST(PageDpi, EveryChildInsideItsParentAndApartFromItsSiblingsAt96_120And144) {
-  for (DWORD dpi : {96u, 120u, 144u}) {
-    PrefixDpi scope(dpi);
-    EXPECT_EQ(RunChild("PageE2E.DISABLED_LayoutAtTheSystemDpi", dpi), 0u) << dpi << " dpi";
+  for (const DpiRow& row : kDpiRows) {
+    PrefixDpi scope(DWORD(row.Dpi));
+    EXPECT_EQ(RunChild("PageE2E.DISABLED_LayoutAtTheSystemDpi", DWORD(row.Dpi)), 0u) << row.Dpi << " dpi";
   }
+}
+
+// The width of what a button draws other than its face, its edge left out.
+int GlyphWidth(HWND button) {
+  RECT r;
+  GetClientRect(button, &r);
+  HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
+  HGDIOBJ old = SelectObject(mem, bitmap);
+  SendMessageA(button, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(mem), PRF_CLIENT);
+  int first = r.right, last = -1;
+  for (int y = 2; y < r.bottom - 2; ++y)
+    for (int x = 2; x < r.right - 2; ++x)
+      if (GetPixel(mem, x, y) != GetSysColor(COLOR_BTNFACE)) first = std::min(first, x), last = std::max(last, x);
+  SelectObject(mem, old);
+  DeleteObject(bitmap);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return last - first + 1;
 }
 
 // Run by the test above in a process of its own, at the dpi it names.
@@ -460,10 +486,21 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
   const char* asked = std::getenv("WAC_PAGE_DPI");
   ASSERT_NE(asked, nullptr) << "started by PageDpi";
   const int dpi = std::atoi(asked);
+  const DpiRow* row =
+      std::find_if(std::begin(kDpiRows), std::end(kDpiRows), [&](const DpiRow& r) { return r.Dpi == dpi; });
+  ASSERT_NE(row, std::end(kDpiRows));
   HDC screen = GetDC(nullptr);
   ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), dpi) << "the prefix's LogPixels took effect";
   ReleaseDC(nullptr, screen);
   auto scale = [&](int v) { return MulDiv(v, dpi, 96); };
+
+  const std::string location = "C:\\Program Files (x86)\\Winamp Living Room\\winamp.exe";
+  TKDORef<IKDOWinampControl> control;
+  ASSERT_EQ(module->QueryInterface(IID_IKDOWinampControl, control.put()), KDO_S_OK);
+  TKDOWinampControlSettings settings;
+  control->GetSettings(&settings);
+  settings.WinampLocation = TKDOText(location);
+  control->SetSettings(KDOSettingsValue(settings));
 
   ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
   HWND form = FormWindow();
@@ -506,8 +543,50 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
           << rows[r][column] << ": rows of one height";
     }
   }
+  // Both frames on the same edges, their fields and buttons in the same columns.
+  for (const auto& [one, other] : {std::pair{"GroupBox1", "GroupBox2"}, std::pair{"edLocation", "edTrackPos"},
+                                   std::pair{"btnSelectWinamp", "btnSelectVar1"}}) {
+    EXPECT_EQ(children[one].rect.left, children[other].rect.left) << one << " and " << other << " at " << dpi;
+    EXPECT_EQ(children[one].rect.right, children[other].rect.right) << one << " and " << other << " at " << dpi;
+  }
+  EXPECT_EQ(GlyphWidth(children["btnSelectVar1"].hwnd), row->ListGlyphWidth) << "the glyphs grow with the page";
+
+  // The location, too long for its field: its start and its file name, as much as the field's real width holds.
+  const Child& field = children["edLocation"];
+  RECT room;
+  SendMessageA(field.hwnd, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&room));
+  HDC dc = GetDC(field.hwnd);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(field.hwnd, WM_GETFONT, 0, 0)));
+  auto fits = [&](const std::string& s) {
+    SIZE size{};
+    return GetTextExtentPoint32A(dc, s.data(), int(s.size()), &size) && size.cx <= room.right - room.left;
+  };
+  const std::size_t dots = std::min(field.text.find("..."), field.text.size());
+  EXPECT_FALSE(fits(location));
+  EXPECT_TRUE(fits(field.text)) << field.text;
+  EXPECT_EQ(field.text.substr(0, dots) + "...\\winamp.exe", location.substr(0, dots) + field.text.substr(dots));
+  EXPECT_FALSE(fits(location.substr(0, dots + 1) + field.text.substr(dots))) << "one more character would not fit";
+  SelectObject(dc, old);
+  ReleaseDC(field.hwnd, dc);
+  // The whole path as the tip over the field, which its frame shows: the disabled field gets no mouse.
+  HWND tooltip = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr);
+  while (tooltip && GetWindow(tooltip, GW_OWNER) != form)
+    tooltip = FindWindowExA(nullptr, tooltip, TOOLTIPS_CLASSA, nullptr);
+  char tip[512] = {};
+  TTTOOLINFOA tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = children["GroupBox1"].hwnd;
+  tool.uId = reinterpret_cast<UINT_PTR>(field.hwnd);
+  tool.lpszText = tip;
+  ASSERT_TRUE(SendMessageA(tooltip, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&tool)));
+  EXPECT_TRUE(EqualRect(&tool.rect, &field.rect));
+  SendMessageA(tooltip, TTM_GETTEXTA, sizeof tip, reinterpret_cast<LPARAM>(&tool));
+  EXPECT_EQ(std::string(tip), location);
+
   host::PumpMessages(300);
   EXPECT_TRUE(host::SaveWindowPng(form, "configuration-page-" + std::to_string(dpi) + ".png"));
+  ClickWithMouse(children["btnApply"].hwnd);
+  EXPECT_EQ(Settings()[0], location) << "the setting stays the whole path";
   module->HideConfigurationPage();
 }
 

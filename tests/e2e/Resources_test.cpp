@@ -49,7 +49,7 @@ TEST(Resources, VersionAndNamesAgreeWithTheDescriptorAndThePackage) {
   EXPECT_EQ(text("Comments"), kdo::text::View(descriptor->Description));
 }
 
-TEST(Resources, GlyphsAre16By16In24BitsWithTheirBottomLeftColours) {
+TEST(Resources, GlyphsAt16_20And24PixelsIn24BitsWithTheirBottomLeftColours) {
   HMODULE dll = LoadLibraryExA(WAC_DLL_NAME, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(dll, nullptr);
   const std::pair<int, COLORREF> glyphs[] = {
@@ -62,8 +62,8 @@ TEST(Resources, GlyphsAre16By16In24BitsWithTheirBottomLeftColours) {
     HRSRC res = FindResourceA(dll, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(2));  // RT_BITMAP
     ASSERT_NE(res, nullptr) << id;
     const auto* bmp = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(dll, res)));
-    EXPECT_EQ(bmp->biWidth, 16);
-    EXPECT_EQ(bmp->biHeight, 16) << "bottom-up rows";
+    EXPECT_EQ(bmp->biWidth, 16 + 20 + 24) << "side by side";
+    EXPECT_EQ(bmp->biHeight, 24) << "bottom-up rows";
     EXPECT_EQ(bmp->biBitCount, 24);
     const auto* first = reinterpret_cast<const uint8_t*>(bmp) + bmp->biSize;  // the bottom row, blue first
     EXPECT_EQ(RGB(first[2], first[1], first[0]), corner) << id;

@@ -175,7 +175,7 @@ void Form::Impl::MakeControls(const ComponentLayout* components, std::size_t cou
     for (std::size_t i : ready) {
       const ComponentLayout& s = *order[i];
       const ControlSite site{s.Parent ? Find(s.Parent)->Window() : form.get(), Place(s),
-                             (s.Flags & flags::Bold) ? bold.get() : font.get(), white.get(), dpi};
+                             (s.Flags & flags::Bold) ? bold.get() : font.get(), white.get(), dpi, tooltip};
       controls.reserve(controls.size() + 1);  // a control made is kept: its window is already on the form
       controls.push_back(MakeControl(s, site));
       AddHint(*controls.back());
@@ -225,14 +225,11 @@ bool Form::Visible() const { return IsWindowVisible(impl_->form.get()) != FALSE;
 
 std::string Form::Text(std::string_view component) const {
   const Control* c = impl_->Find(component);
-  if (!c) return {};
-  std::string text(std::size_t(GetWindowTextLengthA(c->Window())) + 1, '\0');
-  text.resize(std::size_t(GetWindowTextA(c->Window(), text.data(), int(text.size()))));
-  return text;
+  return c ? c->Text() : std::string();
 }
 
 void Form::SetText(std::string_view component, std::string_view text) {
-  if (const Control* c = impl_->Find(component)) SetWindowTextA(c->Window(), std::string(text).c_str());
+  if (Control* c = impl_->Find(component)) c->SetText(text);
 }
 
 bool Form::Enabled(std::string_view component) const {

@@ -1,5 +1,9 @@
 #include "platform/win32/GuiControls.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
+
 #include "sdk/KDOGuard.h"
 #include "sdk/KDOText.h"
 
@@ -116,8 +120,32 @@ void Container::PaintFrame(HDC dc) const {
   TextOutA(dc, MulDiv(8, GetDeviceCaps(dc, LOGPIXELSX), 96), 0, text, n);
 }
 
+// Each glyph's bitmap holds its picture drawn at these sizes, side by side from the left and
+// bottom-aligned (tools/make_pictures.py): a picture stretched by a fraction would blur or break
+// its one-pixel lines.
+constexpr int kGlyphSizes[] = {16, 20, 24};
+
+// Where in a glyph's bitmap the picture for a button `wanted` pixels high lies, and how large it
+// is shown: the largest whole multiple of a drawn size that is not larger than wanted (a whole
+// multiple only repeats pixels), the first drawn size when every one is larger.
+struct GlyphCut {
+  int Left, Top, Size, Shown;
+};
+GlyphCut CutGlyph(const BITMAP& bm, int wanted) {
+  GlyphCut best{0, bm.bmHeight - kGlyphSizes[0], kGlyphSizes[0], kGlyphSizes[0]};
+  int left = 0;
+  for (const int size : kGlyphSizes) {
+    if (left + size > bm.bmWidth || size > bm.bmHeight) break;
+    const int shown = std::max(1, wanted / size) * size;
+    if (shown <= wanted && shown > best.Shown) best = {left, bm.bmHeight - size, size, shown};
+    left += size;
+  }
+  return best;
+}
+
 // A flat button with a glyph and a caption: an edge only while the mouse is on it, sunken while
-// pressed. It never takes the focus; a press released over it clicks.
+// pressed. It never takes the focus; a press released over it clicks. The glyph and the space
+// after it grow with the dpi, as the caption's font does.
 class SpeedButton final : public OwnControl {
  public:
   SpeedButton(const ComponentLayout& layout, const ControlSite& site);
@@ -129,16 +157,19 @@ class SpeedButton final : public OwnControl {
 
  private:
   LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp) override;
-  void Paint();
+  void Paint(HDC dc);
   void Released(LPARAM at);
 
   GdiHandle<HBITMAP> glyph_;
+  GlyphCut cut_{};
+  int spacing_;
   COLORREF transparent_ = 0;
   bool hover_ = false;
   bool pressed_ = false;
 };
 
-SpeedButton::SpeedButton(const ComponentLayout& layout, const ControlSite& site) : OwnControl(layout) {
+SpeedButton::SpeedButton(const ComponentLayout& layout, const ControlSite& site)
+    : OwnControl(layout), spacing_(MulDiv(4, site.Dpi, 96)) {
   if (layout.Pic != Picture::None) {
     glyph_.reset(static_cast<HBITMAP>(
         LoadImageA(ThisModule(), MAKEINTRESOURCEA(ResourceOf(layout.Pic)), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
@@ -149,14 +180,20 @@ SpeedButton::SpeedButton(const ComponentLayout& layout, const ControlSite& site)
     BITMAP bm;
     GetObjectA(glyph_.get(), sizeof bm, &bm);
     transparent_ = GetPixel(mem.get(), 0, bm.bmHeight - 1);
+    cut_ = CutGlyph(bm, MulDiv(kGlyphSizes[0], site.Dpi, 96));
   }
   Create(kButtonClass, 0, site);
 }
 
 LRESULT SpeedButton::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_PAINT:
-      Paint();
+    case WM_PAINT: {
+      const PaintDc paint(window_);
+      Paint(paint.get());
+      return 0;
+    }
+    case WM_PRINTCLIENT:  // drawn into another device context: a printed window shows what the screen does
+      Paint(reinterpret_cast<HDC>(wp));
       return 0;
     case WM_ERASEBKGND:
       return 1;
@@ -200,9 +237,7 @@ void SpeedButton::Released(LPARAM at) {
   KDOGuard(kdo::text::Const<"a button of the page">(), [&] { Click(); });
 }
 
-void SpeedButton::Paint() {
-  const PaintDc paint(window_);
-  const HDC dc = paint.get();
+void SpeedButton::Paint(HDC dc) {
   RECT r;
   GetClientRect(window_, &r);
   FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
@@ -215,17 +250,16 @@ void SpeedButton::Paint() {
   const Selection font(dc, Font());
   SIZE textSize{0, 0};
   if (n > 0) GetTextExtentPoint32A(dc, text, n, &textSize);
-  BITMAP bm{};
-  if (glyph_) GetObjectA(glyph_.get(), sizeof bm, &bm);
-  const int spacing = n > 0 && glyph_ ? 4 : 0;
-  const int total = bm.bmWidth + spacing + textSize.cx;
+  const int glyph = glyph_ ? cut_.Shown : 0;
+  const int spacing = n > 0 && glyph_ ? spacing_ : 0;
+  const int total = glyph + spacing + textSize.cx;
   int x = (r.right - total) / 2 + shift;
   if (glyph_) {
     const MemoryDc mem(dc);
-    const Selection glyph(mem.get(), glyph_.get());
-    TransparentBlt(dc, x, (r.bottom - bm.bmHeight) / 2 + shift, bm.bmWidth, bm.bmHeight, mem.get(), 0, 0, bm.bmWidth,
-                   bm.bmHeight, transparent_);
-    x += bm.bmWidth + spacing;
+    const Selection selected(mem.get(), glyph_.get());
+    TransparentBlt(dc, x, (r.bottom - glyph) / 2 + shift, glyph, glyph, mem.get(), cut_.Left, cut_.Top, cut_.Size,
+                   cut_.Size, transparent_);
+    x += glyph + spacing;
   }
   if (n > 0) {
     SetBkMode(dc, TRANSPARENT);
@@ -288,12 +322,85 @@ class Image final : public Control {
   IconHandle icon_;
 };
 
-class Edit final : public Control {
+class Edit : public Control {
  public:
   Edit(const ComponentLayout& layout, const ControlSite& site) : Control(layout) {
     Create("EDIT", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, site);
   }
 };
+
+// `path` as it fits `width` pixels in the font of `dc`: whole when it fits; else "..." in place of
+// the end of its folders, the file name kept; when even the file name is too wide, "..." and as
+// much of its end as fits (the extension, which tells the most). Wide characters, so that no cut
+// falls inside a character of a double-byte code page.
+std::wstring FitPath(HDC dc, const std::wstring& path, int width) {
+  auto fits = [&](const std::wstring& s) {
+    SIZE size{};
+    GetTextExtentPoint32W(dc, s.data(), int(s.size()), &size);
+    return size.cx <= width;
+  };
+  if (fits(path)) return path;
+  const std::size_t slash = path.find_last_of(L"\\/");
+  const std::wstring name = slash == std::wstring::npos ? std::wstring() : path.substr(slash);
+  std::wstring folders = path.substr(0, slash == std::wstring::npos ? path.size() : slash);
+  const std::wstring dots = L"...";
+  while (!folders.empty() && !fits(folders + dots + name)) folders.pop_back();
+  if (!folders.empty() || fits(dots + name)) return folders + dots + name;
+  std::wstring end = name;
+  while (!end.empty() && !fits(dots + end)) end.erase(0, 1);
+  return dots + end;
+}
+
+// An edit field that holds a path: the field shows it shortened to its real width (scaled, less
+// its margins) and the tooltip shows it whole. The field is disabled and so gets no mouse
+// messages: the tip belongs to its parent, over the field's rectangle.
+class PathEdit final : public Edit {
+ public:
+  PathEdit(const ComponentLayout& layout, const ControlSite& site)
+      : Edit(layout, site), parent_(site.Parent), font_(site.Font), tooltip_(site.Tooltip) {
+    TTTOOLINFOA tool = Tool();
+    tool.uFlags = TTF_SUBCLASS;
+    tool.rect = site.Place;
+    tool.lpszText = const_cast<char*>("");
+    SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    SetText(layout.Text ? layout.Text : "");
+  }
+  std::string Text() const override { return path_; }
+  void SetText(std::string_view text) override;
+
+ private:
+  TTTOOLINFOA Tool() const {
+    TTTOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = parent_;
+    tool.uId = reinterpret_cast<UINT_PTR>(window_);
+    return tool;
+  }
+
+  std::string path_;
+  HWND parent_;
+  HFONT font_;    // the form's: it outlives the field
+  HWND tooltip_;  // the form's: it outlives the field
+};
+
+void PathEdit::SetText(std::string_view text) {
+  path_.assign(text);
+  std::wstring path(std::size_t(MultiByteToWideChar(CP_ACP, 0, path_.data(), int(path_.size()), nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path_.data(), int(path_.size()), path.data(), int(path.size()));
+  RECT room{};
+  SendMessageA(window_, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&room));
+  std::wstring shown;
+  {
+    const WindowDc dc(window_);
+    const Selection font(dc.get(), font_);
+    shown = FitPath(dc.get(), path, room.right - room.left);
+  }
+  SetWindowTextW(window_, shown.c_str());
+  // A tip only where the field does not show the whole path: an empty tip never shows.
+  TTTOOLINFOA tool = Tool();
+  tool.lpszText = const_cast<char*>(shown == path ? "" : path_.c_str());
+  SendMessageA(tooltip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+}
 
 // The window classes of the controls of our own, registered while any form holds them.
 struct ControlClassSet {
@@ -321,6 +428,14 @@ LRESULT ChildColor(HDC dc, HBRUSH background, bool white) {
   return reinterpret_cast<LRESULT>(background ? background : GetSysColorBrush(COLOR_BTNFACE));
 }
 
+std::string Control::Text() const {
+  std::string text(std::size_t(GetWindowTextLengthA(window_)) + 1, '\0');
+  text.resize(std::size_t(GetWindowTextA(window_, text.data(), int(text.size()))));
+  return text;
+}
+
+void Control::SetText(std::string_view text) { SetWindowTextA(window_, std::string(text).c_str()); }
+
 void Control::Click() {
   if (!onClick_) return;
   auto handler = onClick_;
@@ -347,7 +462,9 @@ std::unique_ptr<Control> MakeControl(const ComponentLayout& layout, const Contro
     case ComponentKind::Bevel: return std::make_unique<Bevel>(layout, site);
     case ComponentKind::Label: return std::make_unique<Label>(layout, site);
     case ComponentKind::Image: return std::make_unique<Image>(layout, site);
-    case ComponentKind::Edit: return std::make_unique<Edit>(layout, site);
+    case ComponentKind::Edit:
+      if (layout.Flags & flags::PathEllipsis) return std::make_unique<PathEdit>(layout, site);
+      return std::make_unique<Edit>(layout, site);
   }
   return std::make_unique<Label>(layout, site);  // a kind of no known row: a static text, as a label
 }

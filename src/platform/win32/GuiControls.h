@@ -11,6 +11,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "platform/Gui.h"
 #include "platform/win32/GuiSupport.h"
@@ -18,13 +20,15 @@
 namespace platform::win32 {
 
 // What a control's window is made in and with: its parent, its rectangle in the
-// parent's client area (scaled already), its font, the form's white brush and the dpi.
+// parent's client area (scaled already), its font, the form's white brush, the dpi
+// and the form's tooltip, which shows the controls' hints.
 struct ControlSite {
   HWND Parent;
   RECT Place;
   HFONT Font;
   HBRUSH White;
   int Dpi;
+  HWND Tooltip;
 };
 
 // One component of a form. Its window is a child of its parent's and goes with
@@ -37,6 +41,10 @@ class Control {
 
   const ComponentLayout& Layout() const { return layout_; }
   HWND Window() const { return window_; }
+
+  // The component's text: what its window shows, unless the control shows it otherwise.
+  virtual std::string Text() const;
+  virtual void SetText(std::string_view text);
 
   void SetOnClick(std::function<void(int tag)> handler) { onClick_ = std::move(handler); }
   // The toolkit's click: the handler runs from a copy, since it may replace itself.
