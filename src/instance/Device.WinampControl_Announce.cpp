@@ -215,6 +215,7 @@ void TKDOWinampAnnouncer::Drop() {
   FChimeEntry = -1;
   FChimeThere = false;
   FLookedAgain = false;
+  FAddGivenUp = false;
   FGaveUp = false;
   FEnding = false;
   FFinding = false;

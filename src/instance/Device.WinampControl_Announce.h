@@ -152,6 +152,7 @@ class TKDOWinampAnnouncer {
   bool FSeenChime = false;    // the watch found it where it was
   bool FChimeThere = false;   // checked right before its removal
   bool FLookedAgain = false;  // looked for once more after a check that missed it
+  bool FAddGivenUp = false;   // the add was given up: it may or may not have been carried out
   // The search for a moved entry: the likeliest places, then the looks made so far.
   bool FFinding = false;
   int32_t FCandidates[4] = {};

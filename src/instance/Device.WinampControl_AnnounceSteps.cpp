@@ -84,7 +84,9 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::AddChime:
       FLink.AddFile(FPlaying->File);
       FChimeEntry = FLengthBefore;  // where it goes, if the player takes it
-      if (!answered()) Then({Step::LengthBefore, Step::AddChime});  // counted again once it answers
+      // Given up, the add may still be carried out (the player had started it): the count after it
+      // tells, once the player answers again, and only then is it made again.
+      FAddGivenUp = !answered();
       return true;
     case Step::LengthAfter: {
       const int32_t length = FLink.GetPlaylistLength();
@@ -100,6 +102,11 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       if (FSeenLength > 0) FLink.GetPlaylistFileInRange(FSeenLength - 1, there);
       if (!answered()) return false;
       if (FSeenLength > 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added(FSeenLength - 1);
+      if (FAddGivenUp) {  // it never reached the player: made again, and counted again
+        FAddGivenUp = false;
+        Then({Step::LengthBefore, Step::AddChime, Step::LengthAfter});
+        return true;
+      }
       // Not added: the entry there is not ours.
       FPlaying.reset();
       FChimeEntry = -1;

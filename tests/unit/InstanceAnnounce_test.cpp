@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -194,6 +195,31 @@ TEST_F(Room, WithASlowPlayerAnAnnouncementStillPutsTheMusicBack) {
   EXPECT_EQ(m.Volume(), 180);
   EXPECT_FALSE(m.ManualAdvance());
   EXPECT_LE(world.LongestDispatchMs(), 1900) << "a tick holds the thread for one answer at most";
+}
+
+// The player takes 2.6 s inside its procedure for the chime's add: the send is given up, yet the
+// player adds it. Counted once it answers again, the add is not made a second time, and the chime
+// leaves nothing behind.
+TEST_F(Room, AnAddGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
+  world.SetWindowsDelivery(true);
+  MusicPlays();
+  Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
+    if (m.Message == pn::kWmCopyData) return 2600;
+    return std::nullopt;
+  });
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  player::PlayerModel& m = Model(1);
+  world.Advance(5000);
+  EXPECT_EQ(world.LateCompletions(), 1) << "the add was given up and carried out";
+  ASSERT_EQ(m.Count(), 3u) << "one chime";
+  EXPECT_EQ(m.CurrentIndex(), 2) << "and it plays";
+  m.SetLength(2, 3);
+  world.Advance(5000);
+  EXPECT_EQ(m.Count(), 2u) << "nothing left behind";
+  EXPECT_EQ(m.CurrentIndex(), 0);
+  EXPECT_EQ(m.State(), PlayState::Playing);
+  EXPECT_EQ(m.Volume(), 180);
+  EXPECT_FALSE(m.ManualAdvance());
 }
 
 TEST_F(Room, TwoAnnouncementsFollowEachOtherAndTheMusicComesBackOnce) {
