@@ -154,6 +154,9 @@ class RemoteMemory {
   uint32_t ProcessId() const { return processId_; }
   // Gives the memory back now (when its process is still there to take it).
   void Release() noexcept;
+  // Lets go of the memory without giving it back: its process may still be
+  // writing into it, and it goes when that process ends.
+  void LeaveToProcess() noexcept { window_ = 0, processId_ = address_ = 0; }
 
  private:
   void Swap(RemoteMemory& other) noexcept;

@@ -9,7 +9,12 @@ void TWinAmpChannel::Hold(platform::WindowHandle window) {
     FAnswerQuestion.Cancel();
     FQuestionOut = false;  // it waits at the window let go of, if anywhere
     FAnswerMs[0] = FAnswerMs[1] = 0;  // the extra wait behind a question is judged by this player's answers
-    FQueryMemory.Release();  // a player let go of, closed or not, gets its memory back
+    // A player let go of, closed or not, gets its memory back, unless it may still be writing there.
+    if (FQueryMemoryOut)
+      FQueryMemory.LeaveToProcess();
+    else
+      FQueryMemory.Release();
+    FQueryMemoryOut = false;
   }
   FPlayerWindow = window;
 }
@@ -25,7 +30,10 @@ platform::SendResult TWinAmpChannel::Send(platform::WindowHandle window, uint32_
     limit += std::min(answerMs - (sent - FQuestionAskedAt), platform::kSendTimeoutMs);
   const platform::SendResult result = platform::SendMessageWait(window, message, wParam, lParam, limit);
   if (result.Outcome == platform::SendOutcome::GivenUp) StopAnswering();
-  if (result.Outcome == platform::SendOutcome::Answered) Answered(uint32_t(platform::TickMs() - sent));
+  if (result.Outcome == platform::SendOutcome::Answered) {
+    Answered(uint32_t(platform::TickMs() - sent));
+    FQueryMemoryOut = false;  // whatever the player was given before, it is done with
+  }
   return result;
 }
 

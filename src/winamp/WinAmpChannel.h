@@ -58,6 +58,11 @@ class TWinAmpChannel {
 
   // The tag request's memory in the held player, made on first use.
   platform::RemoteMemory& QueryMemory() { return FQueryMemory; }
+  // A send that handed the player that memory was given up: the player may
+  // still be inside it, writing its answer there. The memory stays the
+  // player's until it has answered a later send (it handles them in order),
+  // or, let go of before that, until its process ends.
+  void QueryMemoryGivenUp() { FQueryMemoryOut = true; }
 
  private:
   void StopAnswering();
@@ -75,4 +80,5 @@ class TWinAmpChannel {
   uint32_t FQuestionAskedAt = 0;
   uint32_t FAnswerMs[2] = {};
   platform::RemoteMemory FQueryMemory;
+  bool FQueryMemoryOut = false;  // handed over in a send given up, not answered after
 };

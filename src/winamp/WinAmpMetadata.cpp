@@ -76,7 +76,9 @@ bool TWinAmpControl::GetFileMetadata(std::string_view fileName, std::string_view
   std::memcpy(request + kFileAt, fileName.data(), fileName.size());
   if (!process.Write(base, request, sizeof request)) return false;
 
-  if (SendPlayerMessage(platform::WM_USER_, base, kExtendedFileInfo) != 1) return false;
+  const int32_t reply = SendPlayerMessage(platform::WM_USER_, base, kExtendedFileInfo);
+  if (!IsAnswering()) FChannel.QueryMemoryGivenUp();
+  if (reply != 1) return false;
   char answer[kMetadataMax + 1];
   if (!process.Read(base + kAnswerAt, answer, kMetadataMax)) return false;
   answer[kMetadataMax] = 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,31 @@ TEST_F(Tags, BadInputsCostNothing) {
     for (uint32_t rights : world.OpenedRights()) EXPECT_TRUE(rights == kRead || rights == kQuery || rights == kRelease);
     server.DestroyInstance(1);
   }
+}
+
+// A player that takes 2.6 s inside the tag request: the send is given up while the player is still
+// to write its answer into the reservation. Let go of at once (a new location), the reservation
+// stays the player's until the request is done and the close command ends the process; released
+// at that moment, the player would have written into memory it no longer had.
+TEST_F(Tags, TheReservationStaysWhileTheSlowPlayerMayStillWriteIntoIt) {
+  world.SetWindowsDelivery(true);
+  Make(false);
+  sim::SimPlayer& p = *Player(1);
+  const uint32_t pid = p.Pid();
+  p.Model().Add("C:\\Music\\John Coltrane - Crescent.mp3");
+  world.Advance(250);
+  EXPECT_EQ(Artist(), "John Coltrane");
+  p.SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
+    if (m.LParam == 290) return 2600;
+    return std::nullopt;
+  });
+  EXPECT_EQ(Call(1, "WAC_GetMetadata", {Value::S("year")}).Str, "") << "given up";
+  EditSettings(1, [](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText(""); });
+  EXPECT_EQ(world.LateCompletions(), 0) << "the player is still inside the request";
+  EXPECT_EQ(world.Reservations(pid), 1) << "still the player's";
+  world.Advance(1000);
+  EXPECT_EQ(world.LateCompletions(), 1);
+  EXPECT_FALSE(world.ProcessAlive(pid)) << "closed once done, the memory with it";
 }
 
 }  // namespace
