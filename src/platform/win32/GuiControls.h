@@ -66,6 +66,8 @@ class Control {
 
 // The control of one layout row, its window made; throws when Windows refuses it.
 std::unique_ptr<Control> MakeControl(const ComponentLayout& layout, const ControlSite& site);
+// An edit field's control (GuiEdits.cpp).
+std::unique_ptr<Control> MakeEdit(const ComponentLayout& layout, const ControlSite& site);
 
 // The controls' window classes, registered while any form holds them.
 std::shared_ptr<const void> ControlClasses();
