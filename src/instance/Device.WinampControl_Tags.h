@@ -25,7 +25,7 @@ class TKDOWinampTags {
   // A tag item's steps: the index, the length, the file, the title, the request.
   static constexpr uint8_t kSteps = 5;
 
-  // At each poll's start: nothing is known of the entry yet (the texts keep their room).
+  // At each round's start: nothing is known of the entry yet (the texts keep their room).
   void NewPoll() { FKnown = 0; }
   // The file or title item's text of this poll.
   void Saw(TKDOPlayerQuery which, std::string_view text);

@@ -164,6 +164,20 @@ TEST_F(Tags, BadInputsCostNothing) {
   }
 }
 
+// A slow player, asked one question a tick: the tags take the entry the file and title items read
+// earlier in the same round, so rounds in which the entry stays ask nothing that waits.
+TEST_F(Tags, WithASlowPlayerQuietRoundsWaitForNoAnswer) {
+  Make(true);
+  Model(1).Add("C:\\Music\\John Coltrane - Crescent.mp3");
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(60000);  // slow from the second answer on; the tags asked once for the entry
+  ASSERT_EQ(Artist(), "John Coltrane");
+  const int64_t busy = world.DispatchedMs();
+  world.Advance(180000);  // some rounds of twelve questions, each followed by its rest
+  EXPECT_LT(world.DispatchedMs() - busy, 1900) << "no answer waited for";
+  EXPECT_EQ(Artist(), "John Coltrane");
+}
+
 // A player that takes 2.6 s inside the tag request: the send is given up while the player is still
 // to write its answer into the reservation. Let go of at once (a new location), the reservation
 // stays the player's until the request is done and the close command ends the process; released
