@@ -8,42 +8,12 @@
 
 bool TKDOWinampAnnouncer::Held() const { return FMusic && FLink.PlayerWindow() == FMusic->Player; }
 
-// Six questions; a player that stops answering halfway leaves nothing saved.
-std::optional<TKDOPlayerState> TKDOWinampAnnouncer::Capture() {
-  if (!FLink.HasAnsweringPlayer()) return std::nullopt;
-  TKDOPlayerState s{};
-  s.Entry = FLink.GetPlaylistPosition();
-  s.TrackMs = FLink.GetTrackPositionMs();
-  s.PlayState = FLink.GetPlayState();
-  s.Volume = FLink.AnsweredVolume();
-  s.Shuffle = FLink.GetShuffle();
-  s.Repeat = FLink.GetRepeat();
-  if (!FLink.HasAnsweringPlayer()) return std::nullopt;
-  return s;
-}
-
-// In an order that is not heard: the volume first, then the entry; playing,
-// the jump follows the start, and a pause follows the jump.
-void TKDOWinampAnnouncer::Restore(const TKDOPlayerState& s) {
-  FLink.SetVolume(uint8_t(s.Volume));
-  s.Shuffle ? FLink.ShuffleOn() : FLink.ShuffleOff();
-  s.Repeat ? FLink.RepeatOn() : FLink.RepeatOff();
-  FLink.SetPlaylistPosition(s.Entry);
-  if (s.PlayState == 1 || s.PlayState == 3) {
-    FLink.Play();
-    FLink.JumpToTime(std::max(s.TrackMs, 0));
-    if (s.PlayState == 3) FLink.Pause();
-  } else {
-    FLink.Stop();
-  }
-}
-
 bool TKDOWinampAnnouncer::SaveState() {
   if (Held()) {
     FSaved = FMusic->State;  // the music, not the announcement
     return true;
   }
-  std::optional<TKDOPlayerState> state = Capture();
+  std::optional<TKDOPlayerState> state = CapturePlayerState(FLink);
   if (!state) return false;
   FSaved = state;
   return true;
@@ -51,7 +21,7 @@ bool TKDOWinampAnnouncer::SaveState() {
 
 bool TKDOWinampAnnouncer::RestoreState() {
   if (!FSaved || !FLink.HasAnsweringPlayer()) return false;
-  Restore(*FSaved);
+  RestorePlayerState(FLink, *FSaved);
   return FLink.IsAnswering();
 }
 
@@ -91,7 +61,7 @@ void TKDOWinampAnnouncer::FollowNow() {
 
 // The music as it is before the first of a row, and its entry's file to find it again.
 void TKDOWinampAnnouncer::StartRow() {
-  const std::optional<TKDOPlayerState> state = Capture();
+  const std::optional<TKDOPlayerState> state = CapturePlayerState(FLink);
   if (!state) return;
   std::string file;
   FLink.GetPlaylistFileInRange(state->Entry, file);

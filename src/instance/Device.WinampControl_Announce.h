@@ -42,19 +42,10 @@
 #include <string_view>
 
 #include "instance/Device.WinampControl_Budget.h"
+#include "instance/Device.WinampControl_State.h"
 #include "platform/Platform.h"
 
 class TWinAmpControl;
-
-// The player's state as saved: what restoring puts back.
-struct TKDOPlayerState {
-  int32_t Entry;     // the current entry, from 0
-  int32_t TrackMs;   // the position in it
-  int32_t PlayState; // 1 playing, 3 paused, 0 stopped
-  int32_t Volume;    // 0..255
-  bool Shuffle;
-  bool Repeat;
-};
 
 class TKDOWinampAnnouncer {
  public:
@@ -124,8 +115,6 @@ class TKDOWinampAnnouncer {
   };
   // A row is on, and on the player the link holds now: another player has nothing of it.
   bool Held() const;
-  std::optional<TKDOPlayerState> Capture();
-  void Restore(const TKDOPlayerState& state);
   void FollowNow();
   void StartRow();
   void Run(const TKDOSendBudget& budget);
