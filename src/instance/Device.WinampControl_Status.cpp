@@ -191,7 +191,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   // One round at most: what was not reached within the budget comes first next time.
   for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
     // What the tags know of the entry holds for a round, which a slow player's spans many ticks.
-    if (at == 0) FTags.NewPoll();
+    if (at == 0) FTags.NewPoll(FLink.PlayerWindow());
     const PollStep& step = kSteps[at];
     // The identifiers as they are now: a SetSettings between ticks counts from the next one.
     const TKDOText ident = FSettings.*step.Row->Field;

@@ -8,6 +8,7 @@ void TKDOWinampTags::Saw(TKDOPlayerQuery which, std::string_view text) {
 }
 
 bool TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link, std::string& value) {
+  if (link.PlayerWindow() != FKnownOf) NewPoll(link.PlayerWindow());  // learnt of another player
   const bool entryKnown = Knows(kFile | kTitle);
   switch (phase) {
     case 0:

@@ -25,8 +25,9 @@ class TKDOWinampTags {
   // A tag item's steps: the index, the length, the file, the title, the request.
   static constexpr uint8_t kSteps = 5;
 
-  // At each round's start: nothing is known of the entry yet (the texts keep their room).
-  void NewPoll() { FKnown = 0; }
+  // At each round's start, of the player held then: nothing is known of the entry yet (the texts
+  // keep their room). What is known holds for that player alone.
+  void NewPoll(platform::WindowHandle player) { FKnown = 0, FKnownOf = player; }
   // The file or title item's text of this poll.
   void Saw(TKDOPlayerQuery which, std::string_view text);
   // One step of the item `which` (Artist or Album); true at the last, with the
@@ -48,6 +49,7 @@ class TKDOWinampTags {
   };
 
   uint8_t FKnown = 0;
+  platform::WindowHandle FKnownOf = 0;
   int32_t FIndex = 0;
   int32_t FLength = 0;
   std::string FFile;
