@@ -1,7 +1,8 @@
+// The announcer's operations: they queue its named sequences and run the
+// queue; the steps' file does the sends.
 #include "instance/Device.WinampControl_Announce.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "sdk/KDOText.h"
 #include "winamp/WinAmp.h"
@@ -42,7 +43,7 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
     FWaiting.clear();
     return false;
   }
-  Then({Step::Next});
+  Then(Sequence::Next);
   Run(TKDOSendBudget::Unlimited());
   return FMusic && FPlaying;
 }
@@ -54,7 +55,7 @@ void TKDOWinampAnnouncer::FollowNow() {
   if (!FMusic || FGaveUp) return;
   Run(TKDOSendBudget::Unlimited());
   if (FMusic && FPlaying && !FEnding && FWork.empty() && FLink.HasAnsweringPlayer()) {
-    Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::AskChime, Step::Judge});
+    Then(Sequence::Watch);
     Run(TKDOSendBudget::Unlimited());
   }
 }
@@ -79,14 +80,12 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
       FWaiting.clear();
       if (FPlaying) {
         FWork.clear();
-        Then({Step::AskPosition, Step::AskLength, Step::Locate, Step::AskPlaylistWindow, Step::CheckChime,
-              Step::RemoveChime, Step::Next});
+        Then(Sequence::GiveUp);
       }
     }
     return;
   }
-  if (FWork.empty() && FPlaying)
-    Then({Step::AskState, Step::AskPosition, Step::AskLength, Step::AskChime, Step::Judge});
+  if (FWork.empty() && FPlaying) Then(Sequence::Watch);
   Run(budget);
 }
 
@@ -97,12 +96,8 @@ void TKDOWinampAnnouncer::MoveOn() {
   FWork.clear();
   FGaveUp = false;
   FEnding = true;
-  if (FPlaying)
-    Then({Step::StopChime, Step::AskPosition, Step::AskLength, Step::Locate, Step::AskPlaylistWindow,
-          Step::CheckChime, Step::RemoveChime, Step::EntryBack});
-  if (FMusic->Touched && !FMusic->ManualAdvanceGiven) FWork.push_back(Step::ManualAdvanceBack);
-  if (!FMusic->VolumeGiven) FWork.push_back(Step::VolumeBack);
-  FWork.push_back(Step::Done);
+  // The manual advance and the volume go back only where they are still owed.
+  ThenOwed(FPlaying ? Sequence::MoveOn : Sequence::GiveBack);
   Run(TKDOSendBudget::Unlimited());
 }
 
@@ -162,31 +157,4 @@ std::optional<int32_t> TKDOWinampAnnouncer::MusicEntry() {
   if (!Held()) return std::nullopt;
   const int32_t entry = FMusic->State.Entry;
   return FChimeEntry >= 0 && entry == FChimeEntry ? entry + 1 : entry;
-}
-
-void TKDOWinampAnnouncer::Then(std::initializer_list<Step> steps) { FWork.insert(FWork.begin(), steps); }
-
-// The owed sends in order, while the budget lasts and the player answers.
-void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
-  while (FMusic && !FWork.empty()) {
-    if (FLink.PlayerWindow() != FMusic->Player) return Drop();
-    if (!FLink.HasAnsweringPlayer() || !budget.Left()) return;
-    const Step step = FWork.front();
-    FWork.pop_front();
-    if (!Do(step)) FWork.push_front(step);
-  }
-}
-
-void TKDOWinampAnnouncer::Drop() {
-  FMusic.reset();
-  FPlaying.reset();
-  FWaiting.clear();
-  FWork.clear();
-  FChimeEntry = -1;
-  FChimeThere = false;
-  FLookedAgain = false;
-  FAddGivenUp = false;
-  FGaveUp = false;
-  FEnding = false;
-  FFinding = false;
 }

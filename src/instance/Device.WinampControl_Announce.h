@@ -33,6 +33,10 @@
 // 10 s drops the waiting announcements; once it answers again the entry is
 // removed and the music put back. The instance going ends everything without
 // a word to the player.
+//
+// The sends go in sequences named once, in _AnnounceSequences.h. The operations
+// (_Announce.cpp) only queue them and run the queue; the steps' file
+// (_AnnounceSteps.cpp) is the engine that does each send, and calls nothing back.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +45,7 @@
 #include <string>
 #include <string_view>
 
+#include "instance/Device.WinampControl_AnnounceSequences.h"
 #include "instance/Device.WinampControl_Budget.h"
 #include "instance/Device.WinampControl_State.h"
 #include "platform/Platform.h"
@@ -88,18 +93,8 @@ class TKDOWinampAnnouncer {
   std::optional<int32_t> MusicEntry();
 
  private:
-  // Each step sends at most one message. A step that finds the player not
-  // answering after its send stays at the head of the queue.
-  enum class Step : uint8_t {
-    // the watch over the announcement that plays
-    AskState, AskPosition, AskLength, AskChime, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,
-    // its end
-    StopChime, AskPlaylistWindow, CheckChime, RemoveChime, Next,
-    // the next one
-    LengthBefore, AddChime, LengthAfter, CheckAdded, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
-    // the music back, or what moving on gives back
-    ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, JumpBack, PauseBack, StopBack, Done,
-  };
+  using Step = kdo::announce::Step;
+  using Sequence = kdo::announce::Sequence;
   struct Announcement {
     std::string File;  // as the player reports names: without blanks around it
     uint8_t Volume;
@@ -117,9 +112,14 @@ class TKDOWinampAnnouncer {
   bool Held() const;
   void FollowNow();
   void StartRow();
+  // The engine, in the steps' file: it calls nothing of the operations above.
   void Run(const TKDOSendBudget& budget);
+  // The sequence's steps ahead of the work owed. ThenOwed leaves out a give-back not
+  // owed: the manual advance never turned on, or either given back already.
+  void Then(Sequence sequence);
+  void ThenOwed(Sequence sequence);
+  bool Owed(Step step) const;
   bool Do(Step step);
-  void Then(std::initializer_list<Step> steps);
   bool Added(int32_t at);
   void Judge();
   bool Find(bool chime);

@@ -1,6 +1,8 @@
-// The announcer's steps: what each single send owed to the player does, and
-// what the watch makes of the answers.
+// The announcer's engine: the queue of single sends owed to the player, what
+// each step does, and what the watch makes of the answers. It queues the
+// sequences by name and calls nothing of the operations' file.
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "instance/Device.WinampControl_Announce.h"
@@ -26,7 +28,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::Judge: Judge(); return true;
     case Step::Locate:
       FFinding = false;
-      Then({Step::FindChime, Step::FindMusic, Step::Located});
+      Then(Sequence::Find);
       return true;
     case Step::FindChime: return Find(true);
     case Step::FindMusic: return Find(false);
@@ -37,11 +39,10 @@ bool TKDOWinampAnnouncer::Do(Step step) {
         // Skipped in the player: the room has moved on there.
         FWaiting.clear();
         FEnding = true;
-        Then({Step::AskPlaylistWindow, Step::CheckChime, Step::RemoveChime, Step::ManualAdvanceBack,
-              Step::VolumeBack, Step::Done});
+        Then(Sequence::Skipped);
         return true;
       }
-      Then({Step::AskPlaylistWindow, Step::CheckChime, Step::RemoveChime, Step::Next});
+      Then(Sequence::Ended);
       return true;
     case Step::StopChime: FLink.Stop(); return answered();
     case Step::AskPlaylistWindow:
@@ -58,7 +59,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       FChimeThere = kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
       if (!FChimeThere && !FLookedAgain) {
         FLookedAgain = true;
-        Then({Step::AskPosition, Step::AskLength, Step::Locate, Step::CheckChime});
+        Then(Sequence::LookAgain);
       }
       return true;
     }
@@ -66,7 +67,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       if (FChimeThere && FPlaylistWindow != 0) {
         const bool removed = FLink.RemoveEntryVia(FPlaylistWindow, FChimeEntry);
         if (!answered()) {
-          Then({Step::CheckChime, Step::RemoveChime});  // checked again once it answers
+          Then(Sequence::RemoveAgain);  // checked again once it answers
           return true;
         }
         if (removed) {
@@ -94,7 +95,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       FSeenLength = length;
       if (length == FLengthBefore + 1) return Added(FChimeEntry);  // where it went, moved by our insertions
       // The playlist changed meanwhile (a hang in between): the last entry tells whether it is ours.
-      Then({Step::CheckAdded});
+      Then(Sequence::CheckAdded);
       return true;
     }
     case Step::CheckAdded: {
@@ -104,13 +105,13 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       if (FSeenLength > 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added(FSeenLength - 1);
       if (FAddGivenUp) {  // it never reached the player: made again, and counted again
         FAddGivenUp = false;
-        Then({Step::LengthBefore, Step::AddChime, Step::LengthAfter});
+        Then(Sequence::AddAgain);
         return true;
       }
       // Not added: the entry there is not ours.
       FPlaying.reset();
       FChimeEntry = -1;
-      Then({Step::Next});
+      Then(Sequence::Next);
       return true;
     }
     case Step::ManualAdvanceOn:
@@ -144,7 +145,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
 bool TKDOWinampAnnouncer::Added(int32_t at) {
   FChimeEntry = at;
   FLength = FSeenLength;
-  if (!FMusic->Touched) Then({Step::ManualAdvanceOn});
+  if (!FMusic->Touched) Then(Sequence::ManualAdvanceOn);
   return true;
 }
 
@@ -153,8 +154,7 @@ bool TKDOWinampAnnouncer::Added(int32_t at) {
 void TKDOWinampAnnouncer::Judge() {
   const bool plays = FSeenChime && FSeenPosition == FChimeEntry && FSeenState != 0;
   // Before anything is decided, or once the playlist changed, the entries are found again by name.
-  if (!plays || FSeenLength != FLength) Then({Step::Locate, Step::JudgeEnd});
-  else Then({Step::JudgeEnd});
+  Then(!plays || FSeenLength != FLength ? Sequence::JudgeAfterLocating : Sequence::JudgeAsSeen);
 }
 
 // One look for the announcement's entry (or the music's) at one place: the
@@ -209,26 +209,62 @@ void TKDOWinampAnnouncer::Next() {
   if (!FWaiting.empty() && !FGaveUp) {
     FPlaying = std::move(FWaiting.front());
     FWaiting.pop_front();
-    Then({Step::LengthBefore, Step::AddChime, Step::LengthAfter, Step::ChimeEntry, Step::ChimeVolume,
-          Step::ChimePlay});
+    Then(Sequence::AddNext);
     return;
   }
   if (!FMusic->Touched) return Drop();  // nothing was played: the music was left alone
   PutBack();
 }
 
-// The manual advance first, so that a track that has ended plays on as the user's setting says.
+// The music as it was; the manual advance first (the table says why).
 void TKDOWinampAnnouncer::PutBack() {
   FEnding = true;
   const int32_t state = FMusic->State.PlayState;
-  std::vector<Step> steps = {Step::ManualAdvanceBack, Step::VolumeBack, Step::ShuffleBack, Step::RepeatBack,
-                             Step::EntryBack};
-  if (state == 1 || state == 3) {
-    steps.insert(steps.end(), {Step::PlayBack, Step::JumpBack});
-    if (state == 3) steps.push_back(Step::PauseBack);
-  } else {
-    steps.push_back(Step::StopBack);
-  }
-  steps.push_back(Step::Done);
+  Then(state == 1   ? Sequence::PutBackPlaying
+       : state == 3 ? Sequence::PutBackPaused
+                    : Sequence::PutBackStopped);
+}
+
+void TKDOWinampAnnouncer::Then(Sequence sequence) {
+  const kdo::announce::Steps& steps = kdo::announce::StepsOf(sequence);
   FWork.insert(FWork.begin(), steps.begin(), steps.end());
+}
+
+void TKDOWinampAnnouncer::ThenOwed(Sequence sequence) {
+  std::vector<Step> owed;
+  std::ranges::copy_if(kdo::announce::StepsOf(sequence), std::back_inserter(owed),
+                       [this](Step step) { return Owed(step); });
+  FWork.insert(FWork.begin(), owed.begin(), owed.end());
+}
+
+// The manual advance is owed back once turned on, each give-back until it is given.
+bool TKDOWinampAnnouncer::Owed(Step step) const {
+  if (step == Step::ManualAdvanceBack) return FMusic->Touched && !FMusic->ManualAdvanceGiven;
+  if (step == Step::VolumeBack) return !FMusic->VolumeGiven;
+  return true;
+}
+
+// The owed sends in order, while the budget lasts and the player answers.
+void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
+  while (FMusic && !FWork.empty()) {
+    if (FLink.PlayerWindow() != FMusic->Player) return Drop();
+    if (!FLink.HasAnsweringPlayer() || !budget.Left()) return;
+    const Step step = FWork.front();
+    FWork.pop_front();
+    if (!Do(step)) FWork.push_front(step);
+  }
+}
+
+void TKDOWinampAnnouncer::Drop() {
+  FMusic.reset();
+  FPlaying.reset();
+  FWaiting.clear();
+  FWork.clear();
+  FChimeEntry = -1;
+  FChimeThere = false;
+  FLookedAgain = false;
+  FAddGivenUp = false;
+  FGaveUp = false;
+  FEnding = false;
+  FFinding = false;
 }

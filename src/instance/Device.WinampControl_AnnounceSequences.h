@@ -1,0 +1,108 @@
+// The announcer's steps and the sequences it queues them in, each named once:
+// the order of the messages a player gets while announcements interrupt its
+// music. The steps' file runs them; the operations only queue them by name.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+namespace kdo::announce {
+
+// Each step sends at most one message. A step that finds the player not
+// answering after its send stays at the head of the queue.
+enum class Step : uint8_t {
+  // the watch over the announcement that plays
+  AskState, AskPosition, AskLength, AskChime, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,
+  // its end
+  StopChime, AskPlaylistWindow, CheckChime, RemoveChime, Next,
+  // the next one
+  LengthBefore, AddChime, LengthAfter, CheckAdded, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
+  // the music back, or what moving on gives back
+  ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, JumpBack, PauseBack, StopBack, Done,
+};
+
+// In the table's order.
+enum class Sequence : uint8_t {
+  Watch, JudgeAfterLocating, JudgeAsSeen, Find,
+  Ended, Skipped, LookAgain, RemoveAgain, GiveUp, MoveOn, GiveBack,
+  Next, AddNext, AddAgain, CheckAdded, ManualAdvanceOn,
+  PutBackPlaying, PutBackPaused, PutBackStopped,
+};
+
+// A short run of steps, joined from parts when the table is made.
+class Steps {
+ public:
+  constexpr Steps(std::initializer_list<Step> steps) {
+    for (Step step : steps) Add(step);
+  }
+  constexpr Steps operator+(const Steps& more) const {
+    Steps all = *this;
+    for (Step step : more) all.Add(step);
+    return all;
+  }
+  constexpr const Step* begin() const { return FSteps.data(); }
+  constexpr const Step* end() const { return FSteps.data() + FCount; }
+
+ private:
+  constexpr void Add(Step step) { FSteps.at(FCount++) = step; }  // a run too long does not compile
+  std::array<Step, 12> FSteps{};
+  std::size_t FCount = 0;
+};
+
+struct NamedSteps {
+  Sequence Name;
+  Steps Sends;
+};
+
+namespace table {
+using enum Step;
+
+// Parts that several sequences share.
+inline constexpr Steps kLocate = {AskPosition, AskLength, Locate};              // where the entries are now
+inline constexpr Steps kRemove = {AskPlaylistWindow, CheckChime, RemoveChime};  // only an entry that holds its file
+inline constexpr Steps kAdd = {LengthBefore, AddChime, LengthAfter};            // the file, and where it went
+inline constexpr Steps kGiveBack = {ManualAdvanceBack, VolumeBack, Done};       // the player the user's again
+// The manual advance first, so that a track that has ended plays on as the user's setting says.
+inline constexpr Steps kBack = {ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack};
+
+inline constexpr NamedSteps kSequences[] = {
+    // The watch, at a tick with nothing owed: is the announcement still on, and where.
+    {Sequence::Watch, {AskState, AskPosition, AskLength, AskChime, Judge}},
+    {Sequence::JudgeAfterLocating, {Locate, JudgeEnd}},  // the entries found again by name first
+    {Sequence::JudgeAsSeen, {JudgeEnd}},
+    {Sequence::Find, {FindChime, FindMusic, Located}},   // what Locate looks for
+    // The announcement's end.
+    {Sequence::Ended, kRemove + Steps{Next}},
+    {Sequence::Skipped, kRemove + kGiveBack},             // in the player: the room has moved on there
+    {Sequence::LookAgain, kLocate + Steps{CheckChime}},   // not where it was found, right before its removal
+    {Sequence::RemoveAgain, {CheckChime, RemoveChime}},   // a removal given up: checked again once it answers
+    {Sequence::GiveUp, kLocate + kRemove + Steps{Next}},  // silent too long: done once it answers
+    // The room has moved on: back on the music's entry, the player given back (what is owed of it).
+    {Sequence::MoveOn, Steps{StopChime} + kLocate + kRemove + Steps{EntryBack} + kGiveBack},
+    {Sequence::GiveBack, kGiveBack},                      // moving on with no announcement on
+    // The next one.
+    {Sequence::Next, {Next}},                             // the next announcement, or the music back
+    {Sequence::AddNext, kAdd + Steps{ChimeEntry, ChimeVolume, ChimePlay}},
+    {Sequence::AddAgain, kAdd},                           // the add never reached the player
+    {Sequence::CheckAdded, {CheckAdded}},                 // the playlist changed meanwhile: is the last entry ours
+    {Sequence::ManualAdvanceOn, {ManualAdvanceOn}},       // before the first is played
+    // The music back as it was.
+    {Sequence::PutBackPlaying, kBack + Steps{PlayBack, JumpBack, Done}},
+    {Sequence::PutBackPaused, kBack + Steps{PlayBack, JumpBack, PauseBack, Done}},
+    {Sequence::PutBackStopped, kBack + Steps{StopBack, Done}},
+};
+
+constexpr bool InOrder() {
+  std::size_t at = 0;
+  for (const NamedSteps& row : kSequences)
+    if (std::size_t(row.Name) != at++) return false;
+  return at == std::size_t(Sequence::PutBackStopped) + 1;
+}
+static_assert(InOrder(), "one row for each sequence, in the enum's order");
+}  // namespace table
+
+constexpr const Steps& StepsOf(Sequence sequence) { return table::kSequences[std::size_t(sequence)].Sends; }
+
+}  // namespace kdo::announce
