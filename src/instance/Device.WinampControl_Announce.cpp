@@ -3,11 +3,13 @@
 #include "instance/Device.WinampControl_Announce.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "sdk/KDOText.h"
 #include "winamp/WinAmp.h"
 
-bool TKDOWinampAnnouncer::Held() const { return FMusic && FLink.PlayerWindow() == FMusic->Player; }
+bool TKDOWinampAnnouncer::OnPlayer() const { return FMusic && FLink.PlayerWindow() == FMusic->Player; }
+bool TKDOWinampAnnouncer::Held() const { return OnPlayer() && FMusic->Kept; }
 
 bool TKDOWinampAnnouncer::SaveState() {
   if (Held()) {
@@ -38,37 +40,22 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   if (!FLink.HasAnsweringPlayer() || FWaiting.size() >= kMostWaiting) return false;
   FWaiting.push_back({std::string(file), uint8_t(std::clamp(volume, 0, 255))});
   if (FMusic) return true;  // it follows the one that plays
-  StartRow();
-  if (!FMusic) {
-    FWaiting.clear();
-    return false;
-  }
-  Then(Sequence::Next);
+  FMusic = Music{{}, {}, 0, FLink.PlayerWindow()};
+  Then(Sequence::Start);
   Run(TKDOSendBudget::Unlimited());
-  return FMusic && FPlaying;
+  return FMusic.has_value();  // ended already: the player did not add it
 }
 
 // The row as it is now, not as the last tick saw it: the room may have moved
 // on since, and entries may have come and gone before its own.
 void TKDOWinampAnnouncer::FollowNow() {
-  if (FMusic && !Held()) Drop();  // another player: nothing to put back there
+  if (FMusic && !OnPlayer()) Drop();  // another player: nothing to put back there
   if (!FMusic || FGaveUp) return;
   Run(TKDOSendBudget::Unlimited());
   if (FMusic && FPlaying && !FEnding && FWork.empty() && FLink.HasAnsweringPlayer()) {
     Then(Sequence::Watch);
     Run(TKDOSendBudget::Unlimited());
   }
-}
-
-// The music as it is before the first of a row, and its entry's file to find it again.
-void TKDOWinampAnnouncer::StartRow() {
-  const std::optional<TKDOPlayerState> state = CapturePlayerState(FLink);
-  if (!state) return;
-  std::string file;
-  FLink.GetPlaylistFileInRange(state->Entry, file);
-  const int32_t manualAdvance = FLink.GetManualAdvance();
-  if (!FLink.HasAnsweringPlayer()) return;
-  FMusic = Music{*state, std::move(file), manualAdvance, FLink.PlayerWindow()};
 }
 
 void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
@@ -78,20 +65,25 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
     if (!FGaveUp && FLink.SilentForMs() > kGiveUpAfterMs) {
       FGaveUp = true;
       FWaiting.clear();
-      if (FPlaying) {
+      // Moving on owes what it owes as it is: only a row still on puts the music back.
+      if (FPlaying && !FEnding) {
         FWork.clear();
         Then(Sequence::GiveUp);
       }
     }
     return;
   }
-  if (FWork.empty() && FPlaying) Then(Sequence::Watch);
+  if (FWork.empty() && FPlaying) {
+    if (std::exchange(FYield, false)) return;
+    Then(Sequence::Watch);
+  }
+  const auto deferred = FLink.Deferred(FAsked, [this] { Resume(); });
   Run(budget);
 }
 
 void TKDOWinampAnnouncer::MoveOn() {
   if (!FMusic) return;
-  if (FLink.PlayerWindow() != FMusic->Player) return Drop();
+  if (!Held()) return Drop();  // another player, or nothing touched yet: only questions were asked
   FWaiting.clear();
   FWork.clear();
   FGaveUp = false;
@@ -106,18 +98,20 @@ std::optional<int32_t> TKDOWinampAnnouncer::MusicVolume() const {
   return FMusic->State.Volume;
 }
 
+// While the music is being kept, what was asked already takes the word too,
+// and the player is given it as well.
 bool TKDOWinampAnnouncer::TakeMusicVolume(int32_t volume) {
-  if (!Held()) return false;
+  if (!OnPlayer()) return false;
   FMusic->State.Volume = volume;
-  return !FMusic->VolumeGiven;
+  return FMusic->Kept && !FMusic->VolumeGiven;
 }
 
 void TKDOWinampAnnouncer::TakeMusicShuffle(bool on) {
-  if (Held()) FMusic->State.Shuffle = on;
+  if (OnPlayer()) FMusic->State.Shuffle = on;
 }
 
 void TKDOWinampAnnouncer::TakeMusicRepeat(bool on) {
-  if (Held()) FMusic->State.Repeat = on;
+  if (OnPlayer()) FMusic->State.Repeat = on;
 }
 
 // Our own removal: the entries after it move up by one. Where ours are is
@@ -125,7 +119,7 @@ void TKDOWinampAnnouncer::TakeMusicRepeat(bool on) {
 // What a watch under way has seen (it may span ticks) moves with them, and a
 // search under way starts again over the entries as they are now.
 void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
-  if (!Held()) return;
+  if (!OnPlayer()) return;
   FLength = std::max(FLength - 1, 0);
   if (index < FChimeEntry) --FChimeEntry;
   if (index < FMusic->State.Entry) --FMusic->State.Entry;
@@ -138,7 +132,7 @@ void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
 // being added is counted with it, so that the count after tells it was taken,
 // and one to be checked as the last entry is looked for where it went.
 void TKDOWinampAnnouncer::EntryInserted(int32_t index) {
-  if (!Held()) return;
+  if (!OnPlayer()) return;
   auto owes = [this](Step step) { return std::find(FWork.begin(), FWork.end(), step) != FWork.end(); };
   ++FLength;
   if (owes(Step::LengthAfter)) ++FLengthBefore;

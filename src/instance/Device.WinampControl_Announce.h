@@ -69,9 +69,14 @@ class TKDOWinampAnnouncer {
   // False without a saved state or without an answering player.
   bool RestoreState();
   // False for an empty or blank name, without an answering player, with 16
-  // waiting, or when the player did not add the file. The volume is held to 0..255.
+  // waiting, or when the player did not add the file (as far as the call's
+  // one send limit could tell: with a slow player the row goes on in ticks,
+  // and the call answers true). The volume is held to 0..255.
   bool Announce(std::string_view fileName, int32_t volume);
-  // On a status tick: follows the announcement within the tick's budget.
+  // On a status tick: follows the announcement within the tick's budget. A
+  // slow player is asked without waiting, one step at a time, the work going
+  // on as each answer comes; a watch that has seen its answers leaves the next
+  // tick's question to the mirror.
   void Tick(const TKDOSendBudget& budget);
   // The room has moved on: ends the row, giving the player back to the user.
   void MoveOn();
@@ -107,13 +112,17 @@ class TKDOWinampAnnouncer {
     bool Touched = false;             // the manual advance was turned on: it is owed back
     bool ManualAdvanceGiven = false;  // given back
     bool VolumeGiven = false;         // the music's volume given back: from here on the player has it
+    bool Kept = false;                // all of the above asked: until then the player has the music
   };
-  // A row is on, and on the player the link holds now: another player has nothing of it.
+  // A row is on, on the player the link holds now (another player has nothing
+  // of it), and its music is kept: until then the player's state is the music's.
+  bool OnPlayer() const;
   bool Held() const;
   void FollowNow();
-  void StartRow();
   // The engine, in the steps' file: it calls nothing of the operations above.
   void Run(const TKDOSendBudget& budget);
+  // Goes on with the work once an answer asked without waiting has come.
+  void Resume();
   // The sequence's steps ahead of the work owed. ThenOwed leaves out a give-back not
   // owed: the manual advance never turned on, or either given back already.
   void Then(Sequence sequence);
@@ -149,4 +158,6 @@ class TKDOWinampAnnouncer {
   uint8_t FCandidateCount = 0;
   bool FGaveUp = false;  // silent too long: the waiting are dropped, the rest put back when it answers
   bool FEnding = false;  // the row takes no more announcements: it gives the player back
+  bool FYield = false;   // a slow player's watch is done: the next tick's question is the mirror's
+  platform::AnswerQuestion FAsked;  // a slow player's step, asked without waiting; cancelled with the announcer
 };

@@ -13,6 +13,8 @@ namespace kdo::announce {
 // Each step sends at most one message. A step that finds the player not
 // answering after its send stays at the head of the queue.
 enum class Step : uint8_t {
+  // the music as it is before the first of a row, and its entry's file to find it again
+  MusicEntry, MusicTime, MusicState, MusicVolume, MusicShuffle, MusicRepeat, MusicFile, MusicManualAdvance, MusicKept,
   // the watch over the announcement that plays
   AskState, AskPosition, AskLength, AskChime, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,
   // its end
@@ -25,7 +27,7 @@ enum class Step : uint8_t {
 
 // In the table's order.
 enum class Sequence : uint8_t {
-  Watch, JudgeAfterLocating, JudgeAsSeen, Find,
+  Start, Watch, JudgeAfterLocating, JudgeAsSeen, Find,
   Ended, Skipped, LookAgain, RemoveAgain, GiveUp, MoveOn, GiveBack,
   Next, AddNext, AddAgain, CheckAdded, ManualAdvanceOn,
   PutBackPlaying, PutBackPaused, PutBackStopped,
@@ -68,6 +70,9 @@ inline constexpr Steps kGiveBack = {ManualAdvanceBack, VolumeBack, Done};       
 inline constexpr Steps kBack = {ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack};
 
 inline constexpr NamedSteps kSequences[] = {
+    // A row begins: only questions, until the first announcement is added.
+    {Sequence::Start, {MusicEntry, MusicTime, MusicState, MusicVolume, MusicShuffle, MusicRepeat, MusicFile,
+                       MusicManualAdvance, MusicKept, Next}},
     // The watch, at a tick with nothing owed: is the announcement still on, and where.
     {Sequence::Watch, {AskState, AskPosition, AskLength, AskChime, Judge}},
     {Sequence::JudgeAfterLocating, {Locate, JudgeEnd}},  // the entries found again by name first

@@ -15,6 +15,15 @@ bool TKDOWinampAnnouncer::Do(Step step) {
   TKDOPlayerState& music = m.State;
   auto answered = [this] { return FLink.IsAnswering(); };
   switch (step) {
+    case Step::MusicEntry: music.Entry = FLink.GetPlaylistPosition(); return answered();
+    case Step::MusicTime: music.TrackMs = FLink.GetTrackPositionMs(); return answered();
+    case Step::MusicState: music.PlayState = FLink.GetPlayState(); return answered();
+    case Step::MusicVolume: music.Volume = FLink.AnsweredVolume(); return answered();
+    case Step::MusicShuffle: music.Shuffle = FLink.GetShuffle(); return answered();
+    case Step::MusicRepeat: music.Repeat = FLink.GetRepeat(); return answered();
+    case Step::MusicFile: FLink.GetPlaylistFileInRange(music.Entry, m.File); return answered();
+    case Step::MusicManualAdvance: m.ManualAdvance = FLink.GetManualAdvance(); return answered();
+    case Step::MusicKept: m.Kept = true; return true;
     case Step::AskState: FSeenState = FLink.GetPlayState(); return answered();
     case Step::AskPosition: FSeenPosition = FLink.GetPlaylistPosition(); return answered();
     case Step::AskLength: FSeenLength = FLink.GetPlaylistLength(); return answered();
@@ -253,6 +262,14 @@ void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
     FWork.pop_front();
     if (!Do(step)) FWork.push_front(step);
   }
+}
+
+// Within a poll's budget, in the answer's own dispatch.
+void TKDOWinampAnnouncer::Resume() {
+  constexpr uint32_t kResumeBudgetMs = 250;
+  const auto deferred = FLink.Deferred(FAsked, [this] { Resume(); });
+  Run({platform::TickMs(), kResumeBudgetMs});
+  if (FWork.empty() && FLink.IsSlow()) FYield = true;
 }
 
 void TKDOWinampAnnouncer::Drop() {

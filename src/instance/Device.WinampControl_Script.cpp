@@ -167,6 +167,7 @@ int32_t Shift(int32_t value, int32_t by) { return int32_t(uint32_t(value) + uint
 // The code address the server calls; nothing escapes into the server.
 void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* params, TKDOPHPParameter* result,
                                uint32_t) noexcept {
+  const platform::Dispatch dispatch;  // one send limit for the whole call
   KDOGuard(kdo::text::Const<"the script function handler">(), [&] {
     if (object) static_cast<Script*>(object)->Handle(name, params, result);
   });

@@ -5,6 +5,7 @@
 
 #include "instance/Device.WinampControl_Script.h"
 #include "instance/Device.WinampControl_Settings.h"
+#include "platform/Platform.h"
 #include "sdk/KDOGuard.h"
 #include "sdk/KDOText.h"
 
@@ -17,10 +18,11 @@ namespace {
 // An operation runs as a script's call of its function does: the function's
 // debug line (carrying `data` where the line has any) and the rule of who owns
 // the player come first. Guarded; it answers 0, or E_FAIL where the operation
-// says it refused.
+// says it refused. All its sends share one send limit.
 template <class Operation>
 KDOResult Run(KDOString entry, TKDOWinampScript& script, F function, Operation&& operation,
               std::string_view data = {}) {
+  const platform::Dispatch dispatch;  // one send limit for the whole operation
   return KDOGuard(entry, [&] {
     script.Enter(function, data);
     if constexpr (std::is_same_v<decltype(operation()), bool>) {

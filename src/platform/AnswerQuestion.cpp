@@ -51,6 +51,7 @@ void AnswerQuestion::Answered(uintptr_t id, int32_t reply) {
   question->id_ = 0;
   const std::function<void(int32_t)> handler = std::move(question->onAnswer_);
   question->onAnswer_ = nullptr;
+  const Dispatch dispatch;
   KDOGuard(kdo::text::Const<"a player's answer">(), [&] {
     if (handler) handler(reply);
   });

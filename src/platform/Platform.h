@@ -40,8 +40,11 @@ struct SendResult {
   int32_t Reply;  // the answer as a signed 32-bit value; 0 unless answered
 };
 
-// Sends synchronously and waits at most `timeoutMs` for the answer.
-// `lParam` is a value or an address in our process.
+// Sends synchronously and waits at most `timeoutMs` for the answer, letting
+// nothing in meanwhile: what others send to this thread (answers to questions
+// included) waits for its message loop, so nothing of ours runs inside a send.
+// A window that sends back to this thread while handling ours holds both until
+// the limit. `lParam` is a value or an address in our process.
 SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam,
                            uint32_t timeoutMs = kSendTimeoutMs);
 
@@ -81,6 +84,24 @@ class AnswerQuestion {
   static bool AskWindow(WindowHandle window, uintptr_t id, uint32_t message, uint32_t wParam, uint32_t lParam);
   uintptr_t id_ = 0;
   std::function<void(int32_t)> onAnswer_;
+};
+
+// One dispatch of this thread by the module: a timer's tick, an answer, a
+// call from the server or a script. All the sends made within it share one
+// send limit, counted from its start; one made inside another (an event
+// script's call during a variable write) shares the outer one's.
+class Dispatch {
+ public:
+  Dispatch();
+  ~Dispatch();
+  Dispatch(const Dispatch&) = delete;
+  Dispatch& operator=(const Dispatch&) = delete;
+
+  // What is left of the send limit for the dispatch under way (the whole
+  // limit outside any); 0 once it is spent.
+  static uint32_t LeftMs();
+  // Ends the time of the dispatch under way: a send was given up for lack of it.
+  static void Spent();
 };
 
 // A monotonic millisecond count that wraps around every 2^32 ms: only

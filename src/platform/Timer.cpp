@@ -28,6 +28,7 @@ void Timer::SetOnTimer(std::function<void()> handler) {
 // Ticks come from the message loop: nothing may escape into it. The handler
 // runs from a copy, since it may end this timer's owner (and the timer with it).
 void Timer::Tick() {
+  const Dispatch dispatch;
   KDOGuard(kdo::text::Const<"a timer's tick">(), [&] {
     if (const std::function<void()> handler = onTimer_) handler();
   });

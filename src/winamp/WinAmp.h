@@ -56,6 +56,13 @@ class TWinAmpControl {
   bool HasAnsweringPlayer() const { return IsBound() && IsAnswering(); }
   // How long the bound player has not answered: 0 while it answers.
   uint32_t SilentForMs() const { return FChannel.SilentForMs(); }
+  // Its last two answers each took TWinAmpChannel::kSlowMs or more.
+  bool IsSlow() const { return FChannel.Slow(); }
+  // While the result lives, sends to a slow player are asked without waiting
+  // through `question`, and `resume` runs with each answer (TWinAmpChannel::Deferring).
+  TWinAmpChannel::Deferring Deferred(platform::AnswerQuestion& question, std::function<void()> resume) {
+    return {FChannel, question, std::move(resume)};
+  }
   // The player's reply; -1 when unbound (nothing sent) or when the player did not answer.
   int32_t SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam);
 

@@ -8,10 +8,26 @@
 // the player is seen to answer (a question that does not wait, one at a time,
 // or one send at the next check where the question cannot be asked), or
 // another window (or none) is held.
+//
+// Every dispatch of the server's thread gets one send limit in all
+// (platform::Dispatch): a send waits only what is left of it. Once it is
+// spent, the player counts as not answering until the dispatch ends, so that
+// its callers stop where they are and go on at a later tick. A send cut short
+// by that, or queued behind a question of ours, does not make the player count
+// as not answering afterwards: the time was ours, not the player's.
+//
+// Work that goes on over ticks (the announcer's) does not wait for a slow
+// player at all: within a Deferring scope, a send to a player whose last two
+// answers each took kSlowMs or more is asked without waiting instead (unless
+// it carries an address of ours). That send is not made; the player counts
+// as not answering until the scope ends, so the work stops with that step
+// still to do; and once the answer has come, the work resumes and the same
+// send takes the answer at once. One such question at a time.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "platform/Platform.h"
 
@@ -28,14 +44,33 @@ class TWinAmpChannel {
   // in the player let go of back.
   void Hold(platform::WindowHandle window);
 
-  // False while the held player counts as not answering.
-  bool IsAnswering() const { return !FNotAnswering; }
+  // False while the held player counts as not answering, once the dispatch's
+  // time is spent, and in a Deferring scope once a send was asked instead.
+  bool IsAnswering() const { return !FNotAnswering && !FDeferredAsked && platform::Dispatch::LeftMs() > 0; }
+
+  // An answer this slow, twice in a row, makes a slow player.
+  static constexpr uint32_t kSlowMs = 250;
+  bool Slow() const { return FSlowAnswers >= 2; }
+  // While it lives, sends to a slow player are asked through `question`;
+  // `resume` runs with the answer (in a scope of its own, where the same send
+  // takes it). `question` belongs to the work: gone, its answer is dropped.
+  class Deferring {
+   public:
+    Deferring(TWinAmpChannel& channel, platform::AnswerQuestion& question, std::function<void()> resume);
+    ~Deferring();
+    Deferring(const Deferring&) = delete;
+    Deferring& operator=(const Deferring&) = delete;
+
+   private:
+    TWinAmpChannel& FChannel;
+    bool FOuter;
+  };
   // How long the held player has not answered: 0 while it answers.
   uint32_t SilentForMs() const { return FNotAnswering ? uint32_t(platform::TickMs() - FSilentSince) : 0; }
 
   // Sends to a window of the held player's (its main window, or another of its
   // thread's), at once as given up while the player does not answer. It waits
-  // the send limit, and what an outstanding question may still take.
+  // what is left of the dispatch's send limit.
   platform::SendResult Send(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
 
   // Asks the held player without waiting; `onAnswer` gets its reply, unless
@@ -66,19 +101,34 @@ class TWinAmpChannel {
 
  private:
   void StopAnswering();
-  void Answered(uint32_t ms) { FAnswerMs[0] = FAnswerMs[1], FAnswerMs[1] = ms; }
+  void Timed(uint32_t since) {
+    const bool slow = uint32_t(platform::TickMs() - since) >= kSlowMs;
+    FSlowAnswers = slow ? uint8_t(FSlowAnswers < 2 ? FSlowAnswers + 1 : 2) : 0;
+  }
+  // A send within a Deferring scope to a slow player: asked instead, or answered from what came.
+  platform::SendResult Defer(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
+  struct Answer {
+    platform::WindowHandle Window;
+    uint32_t Message, WParam;
+    uintptr_t LParam;
+    int32_t Reply;
+  };
 
   platform::WindowHandle FPlayerWindow = 0;
   bool FNotAnswering = false;
   uint32_t FSilentSince = 0;                 // when the send was given up
   platform::AnswerQuestion FAnswerQuestion;  // whether it answers again; cancelled with the channel
   // A question asked without waiting that the player may still be handling:
-  // a send meanwhile waits behind it, so its wait is longer by what the
-  // question may still take, judged by the player's last two answers (the
-  // quicker: one answer slowed by a short hang does not make a player slow).
+  // a send meanwhile waits behind it.
   bool FQuestionOut = false;
   uint32_t FQuestionAskedAt = 0;
-  uint32_t FAnswerMs[2] = {};
   platform::RemoteMemory FQueryMemory;
   bool FQueryMemoryOut = false;  // handed over in a send given up, not answered after
+  uint8_t FSlowAnswers = 0;      // answers in a row that took kSlowMs or more (at most 2)
+  // The Deferring scope under way: its question and what resumes the work.
+  platform::AnswerQuestion* FDeferQuestion = nullptr;
+  std::function<void()> FResume;
+  bool FDeferredAsked = false;  // a send of this scope was asked instead: the work stops there
+  uint32_t FDeferAskedAt = 0;
+  std::optional<Answer> FDeferAnswer;  // during the resume: the answer, for the send that asked it
 };

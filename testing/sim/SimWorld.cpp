@@ -502,8 +502,10 @@ void World::SetWindowsDelivery(bool on) {
   windowsDelivery_ = on;
 }
 
-void World::SendToServerThread(int64_t at, std::function<void()> run) {
-  forServer_.push_back({ForServer::Kind::Sent, at, forServerSeq_++, 0, 0, std::move(run)});
+void World::SendToServerThread(int64_t at, std::function<void()> run, WindowHandle from) {
+  const uint32_t pid = from && windows_.count(from) ? windows_.at(from).Pid : 0;
+  if (pid) ++threads_[pid].WaitingOnServer;
+  forServer_.push_back({ForServer::Kind::Sent, at, forServerSeq_++, 0, 0, std::move(run), pid});
 }
 
 void World::PostToServerThread(int64_t at, std::function<void()> run) {
@@ -540,6 +542,8 @@ int64_t World::NextOtherEvent() const {
   int64_t earliest = -1;
   for (const auto& [pid, t] : threads_) {
     int64_t at = -1;
+    if (t.Current && t.WaitingOnServer > 0)
+      continue;  // inside a send to this thread: it waits until this thread has handled it
     if (t.Current)
       at = t.EndsAt;
     else if (!t.Blocked && (!t.Sent.empty() || !t.Posted.empty()))
@@ -557,7 +561,7 @@ void World::RunOthers(int64_t until) {
     if (at < 0 || at > until) return;
     now_ = std::max(now_, at);
     for (auto& [pid, t] : threads_) {
-      const bool due = t.Current ? t.EndsAt <= now_
+      const bool due = t.Current ? t.WaitingOnServer == 0 && t.EndsAt <= now_
                                  : !t.Blocked && t.BlockedUntil <= now_ && (!t.Sent.empty() || !t.Posted.empty());
       if (!due) continue;
       StepThread(t);
@@ -610,22 +614,19 @@ std::vector<World::PendingTimer>::iterator World::NextTimer() {
   });
 }
 
-int64_t World::NextForServer(bool insideSend) const {
+int64_t World::NextForServer() const {
   int64_t earliest = -1;
   auto consider = [&](int64_t due) {
     if (earliest < 0 || due < earliest) earliest = due;
   };
-  for (const ForServer& f : forServer_)
-    if (!insideSend || f.How != ForServer::Kind::Posted) consider(f.Due);
-  if (!insideSend)
-    for (const PendingTimer& t : timers_) consider(t.Due);
+  for (const ForServer& f : forServer_) consider(f.Due);
+  for (const PendingTimer& t : timers_) consider(t.Due);
   return earliest;
 }
 
-bool World::DispatchOne(bool insideSend) {
+bool World::DispatchOne() {
   // What was sent (answers among it) before what was posted, each in the order it came; a tick last.
   for (const bool posted : {false, true}) {
-    if (posted && insideSend) return false;
     auto best = forServer_.end();
     for (auto it = forServer_.begin(); it != forServer_.end(); ++it) {
       if ((it->How == ForServer::Kind::Posted) != posted || it->Due > now_) continue;
@@ -634,7 +635,11 @@ bool World::DispatchOne(bool insideSend) {
     if (best == forServer_.end()) continue;
     const ForServer f = std::move(*best);
     forServer_.erase(best);
-    handledInsideSends_ += insideSend ? 1 : 0;
+    if (f.From) {  // the thread that sent it goes on once it has been handled
+      Thread& sender = threads_[f.From];
+      --sender.WaitingOnServer;
+      sender.EndsAt += std::max<int64_t>(now_ - f.Due, 0);
+    }
     if (f.How == ForServer::Kind::Answer)
       platform::AnswerQuestion::Answered(f.Id, f.Reply);
     else if (f.Run)
@@ -654,12 +659,12 @@ void World::AdvanceAsWindows(int64_t target) {
   while (now_ <= target) {
     RunOthers(now_);
     const int64_t dispatched = now_, elsewhere = elsewhereMs_;
-    if (DispatchOne(false)) {
+    if (DispatchOne()) {
       Charge(dispatched, elsewhere);
       continue;
     }
     int64_t next = NextOtherEvent();
-    const int64_t ours = NextForServer(false);
+    const int64_t ours = NextForServer();
     if (next < 0 || (ours >= 0 && ours < next)) next = ours;
     if (next < 0 || next > target) break;
     now_ = std::max(now_, next);
@@ -693,11 +698,9 @@ platform::SendResult World::SendAsWindows(WindowHandle window, const SentMessage
       withdraw();
       return {SendOutcome::GivenUp, 0};
     }
-    if (DispatchOne(true)) continue;  // nested inside this send
-    int64_t next = deadline;
-    for (const int64_t at : {NextOtherEvent(), NextForServer(true)})
-      if (at >= 0 && at < next) next = at;
-    now_ = std::max(now_, next);
+    // Nothing sent to this thread runs inside the send: it waits for the loop.
+    const int64_t other = NextOtherEvent();
+    now_ = std::max(now_, other >= 0 && other < deadline ? other : deadline);
   }
 }
 

@@ -7,9 +7,9 @@
 // One World is current at a time (the newest one constructed); the platform
 // functions act on it.
 //
-// Messages to other threads' windows travel in one of two ways, chosen per
-// World with SetWindowsDelivery: the kind way (the default for now), or as
-// Windows delivers them, where what a green test says holds on Windows too.
+// Messages to other threads' windows travel as Windows delivers them (the
+// default), where what a green test says holds on Windows too, or, chosen per
+// World with SetWindowsDelivery(false), the kind way, kept for the clock's own test.
 #pragma once
 
 #include <array>
@@ -147,7 +147,7 @@ class World {
   int QuestionsAsked() const { return questionsAsked_; }
 
   // ---- the way messages travel
-  // Off (the default, for now), the world is kinder than Windows: a send given up is never handled,
+  // Off, the world is kinder than Windows: a send given up is never handled,
   // nothing runs inside a send, and the loop dispatches what fell due first. On, as Windows does:
   //  - Each process has one thread, which handles its windows' messages one at a time: what was sent
   //    (questions too) in the order it came, then what was posted. A hang keeps it from taking any;
@@ -156,29 +156,27 @@ class World {
   //    to the end, its reply thrown away (LateCompletions counts those).
   //  - A send to a thread that has retrieved nothing for more than five seconds gives up at once and
   //    is not sent (SMTO_ABORTIFHUNG).
-  //  - While a send of ours waits, this thread handles the answers to its questions and what other
-  //    threads send it (SendToServerThread), nested inside the send; what was posted to it and timer
-  //    ticks wait for the message loop.
+  //  - While a send of ours waits, this thread handles nothing (SMTO_BLOCK): answers to its
+  //    questions, what other threads send or post it and timer ticks wait for its message loop. A
+  //    window's thread that sends to this thread meanwhile waits until then, and so does our send.
   //  - Coming back to its loop, this thread takes what was sent to it (answers among them) before
   //    what was posted, and that before a timer's tick, whatever fell due first.
   //  - WM_COPYDATA's record and data are copied at the send, as Windows marshals them: the window
   //    reads the copy, even after the sender gave up.
-  // Chosen before the world's first message.
+  // On by default; chosen before the world's first message.
   void SetWindowsDelivery(bool on);
   bool WindowsDelivery() const { return windowsDelivery_; }
   // Another thread sends this thread a message at `at` (ms on the clock); handling it runs `run` here,
-  // whenever this thread retrieves messages: in its loop, or (Windows delivery) nested in a send
-  // that waits. The kind world runs it in the loop only. The sender is none of the windows' threads:
-  // nothing of theirs waits for it.
-  void SendToServerThread(int64_t at, std::function<void()> run);
+  // in its loop. Sent by the thread of window `from` (Windows delivery), from inside the message
+  // that thread handles: that message ends only once this thread has handled ours (its end moves
+  // by the wait). Otherwise the sender is none of the windows' threads.
+  void SendToServerThread(int64_t at, std::function<void()> run, WindowHandle from = 0);
   // Another thread posts this thread a message at `at`: only the loop runs it.
   void PostToServerThread(int64_t at, std::function<void()> run);
   // Windows delivery: sends given up that their window had taken and handled afterwards; sends
   // given up before it took them (never handled).
   int LateCompletions() const { return lateCompletions_; }
   int CancelledSends() const { return cancelledSends_; }
-  // Windows delivery: answers, and messages from other threads, this thread handled inside its sends.
-  int HandledInsideSends() const { return handledInsideSends_; }
 
   // ---- files and the shell
   // Starts what the file starts; answers the process it started (0: none).
@@ -334,6 +332,7 @@ class World {
     bool Blocked = false;             // hangs until further notice
     int64_t BlockedUntil = 0;
     int64_t SilentSince = 0;  // when it last retrieved, while it does not
+    int WaitingOnServer = 0;  // its sends to this thread not handled yet
   };
   // This thread's own queue: answers and what other threads sent it, and what they posted.
   struct ForServer {
@@ -344,6 +343,7 @@ class World {
     uintptr_t Id = 0;
     int32_t Reply = 0;
     std::function<void()> Run;
+    uint32_t From = 0;  // the process whose thread sent it and waits
   };
   Thread& ThreadOf(WindowHandle window);
   bool Retrieving(const Thread& t) const;
@@ -354,9 +354,9 @@ class World {
   void RunOthers(int64_t until);
   void StepThread(Thread& t);
   Incoming Prepare(Incoming::Kind how, const SentMessage& m);
-  // Dispatches one of this thread's due messages; inside a send, only those sent. Whether it did.
-  bool DispatchOne(bool insideSend);
-  int64_t NextForServer(bool insideSend) const;
+  // Dispatches one of this thread's due messages. Whether it did.
+  bool DispatchOne();
+  int64_t NextForServer() const;
   std::vector<PendingTimer>::iterator NextTimer();
   void AdvanceAsWindows(int64_t target);
   platform::SendResult SendAsWindows(WindowHandle window, const SentMessage& m, uint32_t timeoutMs);
@@ -389,14 +389,13 @@ class World {
   bool questionsPossible_ = true;
   int questionsAsked_ = 0;
   uint32_t tickBase_ = 0;
-  bool windowsDelivery_ = false;
+  bool windowsDelivery_ = true;
   uint64_t messagesMade_ = 0;
   std::map<uint32_t, Thread> threads_;  // by process id
   std::vector<ForServer> forServer_;
   uint64_t forServerSeq_ = 0;
   int lateCompletions_ = 0;
   int cancelledSends_ = 0;
-  int handledInsideSends_ = 0;
   int elsewhereDepth_ = 0;
   int64_t elsewhereMs_ = 0;
   // Charges a dispatch that began at `dispatched`, with `elsewhere` spent elsewhere then, to the thread.

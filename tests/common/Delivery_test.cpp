@@ -87,14 +87,12 @@ TEST(Delivery, ASendGivenUpIsCancelledUnlessTheWindowHadTakenIt) {
   }
 }
 
-// While a send waits (SMTO_NORMAL), this thread handles the answer to a question it asked without
-// waiting and a message another thread sends it, nested inside the send; a message posted to it and a
-// timer's tick wait for its loop, and there the posted one comes first.
-TEST(Delivery, WhileASendWaitsAnswersAndSentMessagesRunInsideItPostsAndTicksAfter) {
+// While our send waits, nothing comes in: the answer to a question asked without waiting and what
+// is posted to this thread wait for its loop, and there the answer comes first, the tick last.
+TEST(Delivery, WhileOurSendWaitsNothingRunsInsideItWhatCameMeanwhileRunsAfterInTheLoop) {
   Desktop desktop;
   auto other = desktop.StartThread();
   other->SpendInside(2, 1500);
-  other->SendsUs(2, 500, [&] { desktop.Note("sent to us"); });
   other->PostsUs(2, 700, [&] { desktop.Note("posted to us"); });
   const TickAndAnswer looped(desktop, *other, 10);
   ASSERT_TRUE(looped.asked);
@@ -106,8 +104,19 @@ TEST(Delivery, WhileASendWaitsAnswersAndSentMessagesRunInsideItPostsAndTicksAfte
         return Has(j, "tick") && Has(j, "posted to us");
       },
       kLong));
-  EXPECT_EQ(Ours(desktop.Journal()),
-            (Journal{"send 2", "answer 1001", "sent to us", "answered 2", "posted to us", "tick"}));
+  EXPECT_EQ(Ours(desktop.Journal()), (Journal{"send 2", "answered 2", "answer 1001", "posted to us", "tick"}));
+}
+
+// A window whose procedure sends this thread a message while handling ours: neither can go on until
+// our send gives up at its limit; then this thread's loop takes that message and the window ends ours,
+// its reply thrown away. Bounded by the limit, not a deadlock.
+TEST(Delivery, AWindowThatSendsUsWhileHandlingOursHoldsBothUntilOurLimit) {
+  Desktop desktop;
+  auto other = desktop.StartThread();
+  other->SendsUs(2, 300, [&] { desktop.Note("sent to us"); });
+  Send(desktop, *other, 2, 1500);
+  ASSERT_TRUE(desktop.RunLoopUntil([&] { return Has(desktop.Journal(), "end 2"); }, kLong));
+  EXPECT_EQ(desktop.Journal(), (Journal{"begin 2", "gave up 2", "sent to us", "end 2"}));
 }
 
 // Back in its loop after being busy, the thread takes an answer that is due before a tick that was

@@ -29,7 +29,7 @@ class SimThread final : public OtherThread, sim::WindowProc {
       if (auto along = along_.find(m.WParam); along != along_.end())
         for (const Along& a : along->second) {
           const int64_t at = world_.ElapsedMs() + a.AfterMs;
-          a.Sends ? world_.SendToServerThread(at, a.Code) : world_.PostToServerThread(at, a.Code);
+          a.Sends ? world_.SendToServerThread(at, a.Code, window_) : world_.PostToServerThread(at, a.Code);
         }
       auto spend = spend_.find(m.WParam);
       return spend == spend_.end() ? 0 : spend->second;

@@ -32,12 +32,14 @@ std::vector<WindowHandle> FindWindowsByClass(const std::string& className) {
 }
 
 // Gives up on a player that does not answer within the limit, and at once on
-// one that Windows already considers hung.
+// one that Windows already considers hung. SMTO_BLOCK: nothing sent to this
+// thread (a question's answer, another thread's message, an event script it
+// would start) runs inside the wait, half way through a call of ours.
 SendResult SendMessageWait(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam,
                            uint32_t timeoutMs) {
   DWORD_PTR result = 0;
   SetLastError(0);
-  if (SendMessageTimeoutA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam), SMTO_NORMAL | SMTO_ABORTIFHUNG,
+  if (SendMessageTimeoutA(ToHwnd(window), message, WPARAM(wParam), LPARAM(lParam), SMTO_BLOCK | SMTO_ABORTIFHUNG,
                           timeoutMs, &result))
     return {SendOutcome::Answered, int32_t(uint32_t(result))};
   const bool gone = GetLastError() == ERROR_INVALID_WINDOW_HANDLE || !IsWindow(ToHwnd(window));
