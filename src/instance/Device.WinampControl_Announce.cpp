@@ -22,10 +22,17 @@ bool TKDOWinampAnnouncer::SaveState() {
   return true;
 }
 
+// Put back as the music after an announcement is, step by step: what the
+// call's one send limit leaves undone goes on in the ticks, never half done.
+// Not while a row still gives the player back.
 bool TKDOWinampAnnouncer::RestoreState() {
-  if (!FSaved || !FLink.HasAnsweringPlayer()) return false;
-  RestorePlayerState(FLink, *FSaved);
-  return FLink.IsAnswering();
+  if (!FSaved || !FLink.HasAnsweringPlayer() || FMusic) return false;
+  FMusic = Music{*FSaved, {}, 0, FLink.PlayerWindow()};
+  FMusic->Kept = true;
+  FLength = -1;  // not known: the saved entry is given as it is, as saved
+  PutBack();
+  Run(TKDOSendBudget::Unlimited());
+  return true;
 }
 
 bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
@@ -37,7 +44,8 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
     Run(TKDOSendBudget::Unlimited());
     if (FMusic) return false;
   }
-  if (!FLink.HasAnsweringPlayer() || FWaiting.size() >= kMostWaiting) return false;
+  if (!FWords.empty()) Run(TKDOSendBudget::Unlimited());  // the user's commands first
+  if (!FLink.HasAnsweringPlayer() || FWaiting.size() >= kMostWaiting || !FWords.empty()) return false;
   FWaiting.push_back({std::string(file), uint8_t(std::clamp(volume, 0, 255))});
   if (FMusic) return true;  // it follows the one that plays
   FMusic = Music{{}, {}, 0, FLink.PlayerWindow()};
@@ -59,7 +67,12 @@ void TKDOWinampAnnouncer::FollowNow() {
 }
 
 void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
-  if (!FMusic) return;
+  if (FLink.IsHung()) FWords.clear();  // the user's commands to a player that stopped answering go nowhere
+  if (!FMusic) {
+    if (FWords.empty()) return;
+    const auto deferred = FLink.Deferred(FAsked, [this] { Resume(); });
+    return Run(budget);
+  }
   if (FLink.PlayerWindow() != FMusic->Player) return Drop();  // another player, or none: nothing to put back there
   if (!FLink.IsAnswering()) {
     if (!FGaveUp && FLink.SilentForMs() > kGiveUpAfterMs) {
@@ -93,6 +106,12 @@ void TKDOWinampAnnouncer::MoveOn() {
   Run(TKDOSendBudget::Unlimited());
 }
 
+void TKDOWinampAnnouncer::After(TWinAmpWord word) {
+  if (FWords.empty()) FWordsPlayer = FLink.PlayerWindow();
+  FWords.push_back(word);
+  Run(TKDOSendBudget::Unlimited());
+}
+
 std::optional<int32_t> TKDOWinampAnnouncer::MusicVolume() const {
   if (!Held() || FMusic->VolumeGiven) return std::nullopt;
   return FMusic->State.Volume;
@@ -120,7 +139,7 @@ void TKDOWinampAnnouncer::TakeMusicRepeat(bool on) {
 // search under way starts again over the entries as they are now.
 void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
   if (!OnPlayer()) return;
-  FLength = std::max(FLength - 1, 0);
+  if (FLength >= 0) FLength = std::max(FLength - 1, 0);
   if (index < FChimeEntry) --FChimeEntry;
   if (index < FMusic->State.Entry) --FMusic->State.Entry;
   if (index < FSeenLength) --FSeenLength;
@@ -134,7 +153,7 @@ void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
 void TKDOWinampAnnouncer::EntryInserted(int32_t index) {
   if (!OnPlayer()) return;
   auto owes = [this](Step step) { return std::find(FWork.begin(), FWork.end(), step) != FWork.end(); };
-  ++FLength;
+  if (FLength >= 0) ++FLength;
   if (owes(Step::LengthAfter)) ++FLengthBefore;
   if (!owes(Step::CheckAdded) || index < FSeenLength) ++FSeenLength;
   if (index <= FSeenPosition) ++FSeenPosition;

@@ -50,7 +50,7 @@
 #include "instance/Device.WinampControl_State.h"
 #include "platform/Platform.h"
 
-class TWinAmpControl;
+#include "winamp/WinAmp.h"
 
 class TKDOWinampAnnouncer {
  public:
@@ -66,7 +66,9 @@ class TKDOWinampAnnouncer {
   // The music's state while a row is on; otherwise the player's. False without
   // an answering player (a state saved before stays).
   bool SaveState();
-  // False without a saved state or without an answering player.
+  // False without a saved state, without an answering player, or while an
+  // announcement's row still gives the player back. The rest of what one
+  // send limit leaves undone goes on in the ticks.
   bool RestoreState();
   // False for an empty or blank name, without an answering player, with 16
   // waiting, or when the player did not add the file (as far as the call's
@@ -80,6 +82,12 @@ class TKDOWinampAnnouncer {
   void Tick(const TKDOSendBudget& budget);
   // The room has moved on: ends the row, giving the player back to the user.
   void MoveOn();
+  // Work is still owed to the player (a row, or words waiting for it to end):
+  // a command of the user's then waits its turn (After) rather than going first.
+  bool Owes() const { return FMusic.has_value() || !FWords.empty(); }
+  // Sent once the work owed before it is done, in the order given; once only:
+  // one given up is not sent again (the player may still carry it out).
+  void After(TWinAmpWord word);
   // A row is on: its music waits to be put back.
   bool Busy() const { return FMusic.has_value(); }
 
@@ -160,4 +168,6 @@ class TKDOWinampAnnouncer {
   bool FEnding = false;  // the row takes no more announcements: it gives the player back
   bool FYield = false;   // a slow player's watch is done: the next tick's question is the mirror's
   platform::AnswerQuestion FAsked;  // a slow player's step, asked without waiting; cancelled with the announcer
+  std::deque<TWinAmpWord> FWords;   // the user's commands waiting for the row's work
+  platform::WindowHandle FWordsPlayer = 0;  // the player they are for
 };

@@ -139,7 +139,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::ShuffleBack: music.Shuffle ? FLink.ShuffleOn() : FLink.ShuffleOff(); return answered();
     case Step::RepeatBack: music.Repeat ? FLink.RepeatOn() : FLink.RepeatOff(); return answered();
     case Step::EntryBack:
-      FLink.SetPlaylistPosition(std::clamp(music.Entry, 0, std::max(FLength - 1, 0)));
+      FLink.SetPlaylistPosition(FLength < 0 ? music.Entry : std::clamp(music.Entry, 0, std::max(FLength - 1, 0)));
       return answered();
     case Step::PlayBack: FLink.Play(); return answered();
     case Step::JumpBack: FLink.JumpToTime(std::max(music.TrackMs, 0)); return answered();
@@ -229,9 +229,9 @@ void TKDOWinampAnnouncer::Next() {
 void TKDOWinampAnnouncer::PutBack() {
   FEnding = true;
   const int32_t state = FMusic->State.PlayState;
-  Then(state == 1   ? Sequence::PutBackPlaying
-       : state == 3 ? Sequence::PutBackPaused
-                    : Sequence::PutBackStopped);
+  ThenOwed(state == 1   ? Sequence::PutBackPlaying
+           : state == 3 ? Sequence::PutBackPaused
+                        : Sequence::PutBackStopped);
 }
 
 void TKDOWinampAnnouncer::Then(Sequence sequence) {
@@ -253,7 +253,8 @@ bool TKDOWinampAnnouncer::Owed(Step step) const {
   return true;
 }
 
-// The owed sends in order, while the budget lasts and the player answers.
+// The owed sends in order, while the budget lasts and the player answers;
+// then the user's words that waited for them.
 void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
   while (FMusic && !FWork.empty()) {
     if (FLink.PlayerWindow() != FMusic->Player) return Drop();
@@ -261,6 +262,13 @@ void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
     const Step step = FWork.front();
     FWork.pop_front();
     if (!Do(step)) FWork.push_front(step);
+  }
+  while (!FMusic && !FWords.empty()) {
+    if (FLink.PlayerWindow() != FWordsPlayer) return FWords.clear();  // said to another player
+    if (!FLink.HasAnsweringPlayer() || !budget.Left()) return;
+    // Asked without waiting instead, it is made again to take its answer; given up, never again.
+    if (!FLink.Send(FWords.front()) && FLink.AskedInstead()) return;
+    FWords.pop_front();
   }
 }
 

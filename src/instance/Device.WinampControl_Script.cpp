@@ -242,7 +242,7 @@ void TKDOWinampScript::GetPlaylistPosition(int32_t& position) {
 }
 
 void TKDOWinampScript::SetPlaylistPosition(int32_t position) {
-  FLink.SetPlaylistPosition(Shift(position, -1));
+  Command({TWinAmpCommand::SetPlaylistPosition, Shift(position, -1)});
 }
 
 void TKDOWinampScript::GetPlaylistFile(int32_t position, TKDOText& fileName) {
@@ -261,11 +261,22 @@ void TKDOWinampScript::ReadEntry(int32_t position, void (TWinAmpControl::*read)(
   text = TKDOText(value);
 }
 
-void TKDOWinampScript::Play() { FLink.Play(); }
-void TKDOWinampScript::Stop() { FLink.Stop(); }
-void TKDOWinampScript::Pause() { FLink.Pause(); }
-void TKDOWinampScript::Prev() { FLink.PreviousTrack(); }
-void TKDOWinampScript::Next() { FLink.NextTrack(); }
+// A transport command while the announcer still gives the player back (what
+// moving on owes took more than the call's one send limit) waits its turn:
+// sent after that, so that it is not undone by it. Not to a player that does
+// not answer: that goes nowhere, as ever.
+void TKDOWinampScript::Command(TWinAmpWord word) {
+  if (FAnnouncer.Owes() && !FLink.IsHung())
+    FAnnouncer.After(word);
+  else
+    FLink.Send(word);
+}
+
+void TKDOWinampScript::Play() { Command({TWinAmpCommand::Play}); }
+void TKDOWinampScript::Stop() { Command({TWinAmpCommand::Stop}); }
+void TKDOWinampScript::Pause() { Command({TWinAmpCommand::Pause}); }
+void TKDOWinampScript::Prev() { Command({TWinAmpCommand::Previous}); }
+void TKDOWinampScript::Next() { Command({TWinAmpCommand::Next}); }
 // The player takes the low 8 bits; the variable receives the value as given.
 // During an announcement it is also the volume the music comes back at.
 void TKDOWinampScript::SetVolume(int32_t volume) {
@@ -308,6 +319,11 @@ void TKDOWinampScript::GetTrackLength(int32_t& seconds) { seconds = FLink.GetTra
 // are held at its largest rather than wrapped into a time near the start.
 void TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
   const int64_t ms = std::clamp<int64_t>(int64_t(seconds) * 1000, 0, INT32_MAX);
+  if (FAnnouncer.Owes() && !FLink.IsHung()) {  // not moved yet: it waits its turn
+    FAnnouncer.After({TWinAmpCommand::JumpToTime, int32_t(ms)});
+    moved = false;
+    return;
+  }
   moved = FLink.JumpToTime(int32_t(ms)) == 0;
 }
 

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "instance/Device.WinampControl_Services.h"
+#include "winamp/WinAmp.h"
 #include "control/Device.WinampControl_Types.h"
 
 class TWinAmpControl;
@@ -96,6 +97,7 @@ class TKDOWinampScript {
 
  private:
   void Debug(KDOString message, KDOString data);
+  void Command(TWinAmpWord word);
   std::optional<int32_t> InsertAfterCurrent(std::string_view fileName);
   bool Reached() const;
   void ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text);

@@ -1,5 +1,5 @@
 // The player's state as a script saves it and an announcement keeps the
-// music's: what is asked to save it, and the order in which it is put back.
+// music's, and what is asked to save it.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +17,5 @@ struct TKDOPlayerState {
 };
 
 // Six questions; nothing without an answering player, nor when it stops answering halfway.
+// (It is put back by the announcer's steps, in an order that is not heard.)
 std::optional<TKDOPlayerState> CapturePlayerState(TWinAmpControl& link);
-// In an order that is not heard: the volume first, then the entry; playing,
-// the jump follows the start, and a pause follows the jump.
-void RestorePlayerState(TWinAmpControl& link, const TKDOPlayerState& state);

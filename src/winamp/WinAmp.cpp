@@ -80,6 +80,17 @@ static_assert(std::size(kQuestions) == std::size_t(TWinAmpQuestion::PlaylistTitl
 
 uint32_t WParamOf(const QuestionRow& row, int32_t index) { return row.WParam == kIndex ? uint32_t(index) : row.WParam; }
 
+// Each command's message; kIndex: the word's value goes in wParam.
+struct CommandRow {
+  uint32_t Message, WParam, LParam;
+};
+constexpr CommandRow kCommands[] = {
+    {WM_COMMAND_, kPlay, 0},     {WM_COMMAND_, kPause, 0},          {WM_COMMAND_, kStop, 0},
+    {WM_COMMAND_, kPrevious, 0}, {WM_COMMAND_, kNext, 0},           {WM_USER_, 0, kClearPlaylist},
+    {WM_USER_, kIndex, kSetPlaylistPosition},                        {WM_USER_, kIndex, kJumpToTime},
+};
+static_assert(std::size(kCommands) == std::size_t(TWinAmpCommand::JumpToTime) + 1);
+
 }  // namespace
 
 std::string_view TrimBlanksAndControls(std::string_view text) {
@@ -98,16 +109,21 @@ int32_t TWinAmpControl::SendPlayerMessage(uint32_t message, uint32_t wParam, uin
 
 // ---------------------------------------------------------------- commands
 
-void TWinAmpControl::Play() { SendPlayerMessage(WM_COMMAND_, kPlay, 0); }
-void TWinAmpControl::Pause() { SendPlayerMessage(WM_COMMAND_, kPause, 0); }
-void TWinAmpControl::Stop() { SendPlayerMessage(WM_COMMAND_, kStop, 0); }
-void TWinAmpControl::PreviousTrack() { SendPlayerMessage(WM_COMMAND_, kPrevious, 0); }
-void TWinAmpControl::NextTrack() { SendPlayerMessage(WM_COMMAND_, kNext, 0); }
-void TWinAmpControl::SetVolume(uint8_t volume) { SendPlayerMessage(WM_USER_, volume, kVolume); }
-void TWinAmpControl::ClearPlaylist() { SendPlayerMessage(WM_USER_, 0, kClearPlaylist); }
-void TWinAmpControl::SetPlaylistPosition(int32_t index) {
-  SendPlayerMessage(WM_USER_, uint32_t(index), kSetPlaylistPosition);
+bool TWinAmpControl::Send(TWinAmpWord word) {
+  if (!IsBound()) return false;
+  const CommandRow& row = kCommands[std::size_t(word.Command)];
+  const uint32_t wParam = row.WParam == kIndex ? uint32_t(word.Value) : row.WParam;
+  return FChannel.Send(FChannel.Window(), row.Message, wParam, row.LParam).Outcome == platform::SendOutcome::Answered;
 }
+
+void TWinAmpControl::Play() { Send({TWinAmpCommand::Play}); }
+void TWinAmpControl::Pause() { Send({TWinAmpCommand::Pause}); }
+void TWinAmpControl::Stop() { Send({TWinAmpCommand::Stop}); }
+void TWinAmpControl::PreviousTrack() { Send({TWinAmpCommand::Previous}); }
+void TWinAmpControl::NextTrack() { Send({TWinAmpCommand::Next}); }
+void TWinAmpControl::SetVolume(uint8_t volume) { SendPlayerMessage(WM_USER_, volume, kVolume); }
+void TWinAmpControl::ClearPlaylist() { Send({TWinAmpCommand::ClearPlaylist}); }
+void TWinAmpControl::SetPlaylistPosition(int32_t index) { Send({TWinAmpCommand::SetPlaylistPosition, index}); }
 void TWinAmpControl::ShuffleOn() { SendPlayerMessage(WM_USER_, 1, kSetShuffle); }
 void TWinAmpControl::ShuffleOff() { SendPlayerMessage(WM_USER_, 0, kSetShuffle); }
 void TWinAmpControl::RepeatOn() { SendPlayerMessage(WM_USER_, 1, kSetRepeat); }

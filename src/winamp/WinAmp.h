@@ -28,6 +28,14 @@ enum class TWinAmpQuestion : uint8_t {
   PlaylistFileAddress, PlaylistTitleAddress
 };
 
+// The transport and playlist commands that carry a value at most, as data: a
+// command can wait its turn (behind an announcement's work) and be sent later.
+enum class TWinAmpCommand : uint8_t { Play, Pause, Stop, Previous, Next, ClearPlaylist, SetPlaylistPosition, JumpToTime };
+struct TWinAmpWord {
+  TWinAmpCommand Command;
+  int32_t Value = 0;  // the index, or the time in ms
+};
+
 class TWinAmpControl {
  public:
   static constexpr uint32_t kWatchInterval = TWinAmpProcess::kWatchInterval;
@@ -52,6 +60,8 @@ class TWinAmpControl {
   bool IsBound() const { return FChannel.Window() != 0; }
   // False while the bound player counts as not answering.
   bool IsAnswering() const { return FChannel.IsAnswering(); }
+  // Bound to a player that counts as not answering (not merely out of this dispatch's time).
+  bool IsHung() const { return IsBound() && FChannel.Silent(); }
   // Bound to a player that answers: one worth asking.
   bool HasAnsweringPlayer() const { return IsBound() && IsAnswering(); }
   // How long the bound player has not answered: 0 while it answers.
@@ -67,6 +77,10 @@ class TWinAmpControl {
   int32_t SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam);
 
   // ---- commands and queries
+  // Sends a command: true when the player answered it.
+  bool Send(TWinAmpWord word);
+  // In a Deferring scope: the last send was asked without waiting instead (it is to be made again).
+  bool AskedInstead() const { return FChannel.AskedInstead(); }
   void Play();
   void Pause();
   void Stop();

@@ -48,6 +48,8 @@ class TWinAmpChannel {
   // time is spent, and in a Deferring scope once a send was asked instead.
   bool IsAnswering() const { return !FNotAnswering && !FDeferredAsked && platform::Dispatch::LeftMs() > 0; }
 
+  // In a Deferring scope, a send was asked without waiting instead.
+  bool AskedInstead() const { return FDeferredAsked; }
   // An answer this slow, twice in a row, makes a slow player.
   static constexpr uint32_t kSlowMs = 250;
   bool Slow() const { return FSlowAnswers >= 2; }
@@ -65,6 +67,8 @@ class TWinAmpChannel {
     TWinAmpChannel& FChannel;
     bool FOuter;
   };
+  // The held player counts as not answering (its dispatch's time aside).
+  bool Silent() const { return FNotAnswering; }
   // How long the held player has not answered: 0 while it answers.
   uint32_t SilentForMs() const { return FNotAnswering ? uint32_t(platform::TickMs() - FSilentSince) : 0; }
 

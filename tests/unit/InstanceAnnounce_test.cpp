@@ -157,6 +157,49 @@ TEST_F(Room, SaveAndRestoreInEachPlayState) {
   }
 }
 
+// A restore that one send limit cannot finish (a player answering in 1.9 s) answers at once and goes
+// on in the ticks until everything is put back, in the same order.
+TEST_F(Room, ARestoreTheCallCannotFinishGoesOnInTheTicks) {
+  MusicPlays();
+  ASSERT_EQ(Call(1, "WAC_SaveState").Bool, 1);
+  Call(1, "WAC_SetPlaylistPosition", {Value::I(2)});
+  Call(1, "WAC_SetVolume", {Value::I(9)});
+  Call(1, "WAC_SetRepeat", {Value::B(false)});
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(20000);
+  const int64_t called = world.ElapsedMs();
+  ASSERT_EQ(Call(1, "WAC_RestoreState").Bool, 1);
+  EXPECT_LE(world.ElapsedMs() - called, int64_t(platform::kSendTimeoutMs));
+  const player::PlayerModel& m = Model(1);
+  auto restored = [&] {
+    return m.CurrentIndex() == 0 && m.Volume() == 180 && m.Repeat() && m.State() == PlayState::Playing &&
+           m.PositionMs() >= 30000;
+  };
+  while (!restored() && world.ElapsedMs() - called < 120000) world.Advance(250);
+  EXPECT_TRUE(restored()) << "all of it, not the part one send limit allowed";
+}
+
+// With a player answering in 1.9 s, what a skip during the chime owes (the chime stopped and taken off,
+// the music's entry back) takes longer than the call: the skip itself waits its turn and comes after,
+// neither lost nor undone by the entry put back.
+TEST_F(Room, ASkipDuringAChimeWaitsForWhatMovingOnOwesAndComesAfter) {
+  testdata::ChooseAll(server, 1, [](const std::string& key) { return "v_" + key; });
+  MusicPlays();
+  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Speech.wav"), Value::I(250)}).Bool, 1);
+  player::PlayerModel& m = Model(1);
+  m.SetLength(2, 600);
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(20000);
+  ASSERT_EQ(m.CurrentIndex(), 2) << "the speech plays";
+  const int64_t called = world.ElapsedMs();
+  Call(1, "WAC_Next");
+  EXPECT_LE(world.ElapsedMs() - called, int64_t(platform::kSendTimeoutMs));
+  world.Advance(120000);
+  EXPECT_EQ(m.Count(), 2u) << "the speech's entry went";
+  EXPECT_EQ(m.CurrentIndex(), 1) << "on from the music's entry";
+  EXPECT_FALSE(m.ManualAdvance());
+}
+
 // The chime interrupts the music, and the music goes on where it was.
 TEST_F(Room, AnAnnouncementPlaysAndEverythingIsPutBack) {
   MusicPlays();
