@@ -67,7 +67,8 @@ void TKDOWinampAnnouncer::FollowNow() {
 }
 
 void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
-  if (FLink.IsHung()) FWords.clear();  // the user's commands to a player that stopped answering go nowhere
+  // The user's commands to a player silent for that long go nowhere, as the waiting announcements.
+  if (FLink.SilentForMs() > kGiveUpAfterMs) FWords.clear();
   if (!FMusic) {
     if (FWords.empty()) return;
     const auto deferred = FLink.Deferred(FAsked, [this] { Resume(); });

@@ -87,6 +87,7 @@ class TKDOWinampAnnouncer {
   bool Owes() const { return FMusic.has_value() || !FWords.empty(); }
   // Sent once the work owed before it is done, in the order given; once only:
   // one given up is not sent again (the player may still carry it out).
+  // Dropped when the player does not answer for more than 10 s.
   void After(TWinAmpWord word);
   // A row is on: its music waits to be put back.
   bool Busy() const { return FMusic.has_value(); }

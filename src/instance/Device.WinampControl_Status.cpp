@@ -199,7 +199,8 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
     if (!ident.empty()) {
       const std::optional<Request> request = IsTag(step.Row->Query) ? std::nullopt : RequestOf(step, FAnswer);
       // A slow player is asked without waiting: the answer goes on with the poll.
-      if (request && FSlowAnswers >= kSlowAfter && AskWithoutWaiting(at, request->Question, request->Index)) break;
+      // (Slow: its last two answers each took a whole budget, not one slowed by a short hang.)
+      if (request && FLink.IsSlow() && AskWithoutWaiting(at, request->Question, request->Index)) break;
       const uint32_t asked = platform::TickMs();
       if (IsTag(step.Row->Query)) {
         outcome = FTags.Step(step.Phase, step.Row->Query, FLink, FPolledText) ? Outcome::Write : Outcome::More;
@@ -215,11 +216,6 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
         WriteNoPlayer();
         break;
       }
-      // Answered slowly twice in a row (not once, as after a short hang): asked without waiting from now on.
-      if (took >= kPollBudgetMs)
-        FSlowAnswers = uint8_t(std::min<int>(FSlowAnswers + 1, kSlowAfter));
-      else if (request)
-        FSlowAnswers = 0;
       if (outcome == Outcome::Write) WriteAnswer(*step.Row, ident);
     }
     at = Next(at, outcome, travelled);
@@ -265,8 +261,7 @@ void TKDOWinampStatus::Answered(uint8_t at, int32_t answer, uint32_t asked) {
   FPoll.Step = Next(at, outcome, travelled);
   FPoll.Resume = !kSteps[FPoll.Step].First;
   if (!quick) return;
-  // Quick again: asked and waited for, each poll a whole round from its start.
-  FSlowAnswers = 0;
+  // Quick again (the link knows it too): asked and waited for, each poll a whole round from its start.
   FPoll.Step = 0;
   FPoll.Resume = false;
 }

@@ -18,6 +18,7 @@
 #include "instance/Device.WinampControl_Tags.h"
 #include "control/Device.WinampControl_Types.h"
 #include "platform/Platform.h"
+#include "winamp/WinAmpChannel.h"
 
 class TWinAmpControl;
 enum class TWinAmpQuestion : uint8_t;
@@ -43,8 +44,9 @@ class TKDOWinampStatus {
  public:
   // The status timer's interval: four ticks a second.
   static constexpr uint32_t kTickMs = 250;
-  // Sending time after which a poll starts no further send.
+  // Sending time after which a poll starts no further send: an answer as long makes a slow one.
   static constexpr uint32_t kPollBudgetMs = 250;
+  static_assert(kPollBudgetMs == TWinAmpChannel::kSlowMs);
   // After a poll that sent for T ms, the next waits kRestFactor * T: a slow
   // player gets at most a quarter of the thread.
   static constexpr uint32_t kRestFactor = 3;
@@ -88,10 +90,9 @@ class TKDOWinampStatus {
   TStatusPollProgress FPoll;
   TStatusPollAnswer FAnswer;
   TKDOWinampTags FTags;
-  // A player whose answers took a whole budget twice in a row is asked
-  // without waiting, one question a tick, until it answers within a budget again.
-  static constexpr uint8_t kSlowAfter = 2;
-  uint8_t FSlowAnswers = 0;
+  // A slow player (the link's word: its last two answers took a whole budget
+  // each) is asked without waiting, one question a tick, until it answers
+  // within a budget again.
   platform::AnswerQuestion FWaiting;  // cancelled with the mirror
   uint8_t FWaitingAt = 0;             // the step asked, plus 1; 0: none
   uint32_t FWaitingSince = 0;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -205,6 +206,42 @@ TEST_F(Faults, SlowPlayerIsAskedWithoutWaitingAndANewEntryComesWithinAMinute) {
   EXPECT_TRUE(length == 2 || length == -1) << length;
   EXPECT_GE(ms, length == 2 ? 1900 : 0);
   EXPECT_LE(ms, kSendLimitMs + kSlackMs);
+}
+
+// A player answering in 300 ms is asked without waiting by the announcer too: the call answers within
+// one send limit, the chime plays and the music comes back, and no dispatch waits for more than one
+// answer meanwhile.
+TEST_F(Faults, ASlowPlayersAnnouncementPlaysAndTheMusicComesBackWithoutTheServerWaiting) {
+  Start({{"TrackFileVar", Value::S("")}, {"PlayStateVar", Value::I(0)}});
+  Call("WAC_AddFile", {Value::S("C:\\Music\\Song.mp3")});
+  Call("WAC_AddFile", {Value::S("C:\\Music\\Other.mp3")});
+  Call("WAC_Play");
+  ASSERT_TRUE(PumpUntil([&] { return Var("FaultPlayStateVar").Int == 1; }, 3000));
+  DWORD_PTR reply = 0;
+  ASSERT_TRUE(SendMessageTimeoutA(Window(), pn::kWmUser, 300, kReplyDelay, SMTO_NORMAL, 5000, &reply));
+  host::RunLoopTimed(5000);  // the mirror finds it slow
+  const std::string chime = "C:\\Sounds\\Bell (3s).wav";
+  long long ms = 0;
+  EXPECT_EQ(Timed(ms, "WAC_Announce", {Value::S(chime), Value::I(200)}).Bool, 1);
+  EXPECT_LE(ms, kSendLimitMs + kSlackMs);
+  double longest = 0;
+  auto loopUntil = [&](const std::function<bool()>& done) {
+    const auto began = Clock::now();
+    while (!done() && MsSince(began) < 90000) longest = std::max(longest, host::RunLoopTimed(250).LongestMs);
+    return done();
+  };
+  const auto called = Clock::now();
+  ASSERT_TRUE(loopUntil([&] { return Var("FaultTrackFileVar").Str == chime; })) << "the chime plays";
+  const long long chimeAfter = MsSince(called);
+  EXPECT_TRUE(loopUntil([&] {
+    return Var("FaultTrackFileVar").Str == "C:\\Music\\Song.mp3" && Var("FaultPlayStateVar").Int == 1;
+  })) << "the music is back";
+  std::printf("[          ] answers after 300 ms: the chime shown after %lld ms, the music back after %lld ms; "
+              "longest dispatch %.0f ms\n", chimeAfter, MsSince(called), longest);
+  EXPECT_LT(longest, double(kSendLimitMs)) << "never longer than one send limit";
+  ASSERT_TRUE(SendMessageTimeoutA(Window(), pn::kWmUser, 0, kReplyDelay, SMTO_NORMAL, 5000, &reply));
+  host::RunLoopTimed(1000);
+  EXPECT_EQ(Call("WAC_GetPlaylistLength").Int, 2) << "the chime's entry went";
 }
 
 TEST_F(Faults, KilledPlayerGivesZeroRepliesAtOnceAndANewLocationStartsAnother) {
