@@ -22,7 +22,8 @@ enum class Step : uint8_t {
   // the next one
   LengthBefore, AddChime, LengthAfter, CheckAdded, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
   // the music back, or what moving on gives back
-  ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, JumpBack, PauseBack, StopBack, Done,
+  ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, JumpBack, PauseBack, PauseUnlessPaused,
+  StopBack, Done,
 };
 
 // In the table's order.
@@ -30,7 +31,7 @@ enum class Sequence : uint8_t {
   Start, Watch, JudgeAfterLocating, JudgeAsSeen, Find,
   Ended, Skipped, LookAgain, RemoveAgain, GiveUp, MoveOn, GiveBack,
   Next, AddNext, AddAgain, CheckAdded, ManualAdvanceOn,
-  PutBackPlaying, PutBackPaused, PutBackStopped,
+  PutBackPlaying, PutBackPaused, PutBackStopped, PauseAgain,
 };
 
 // A short run of steps, joined from parts when the table is made.
@@ -97,13 +98,15 @@ inline constexpr NamedSteps kSequences[] = {
     {Sequence::PutBackPlaying, kBack + Steps{PlayBack, JumpBack, Done}},
     {Sequence::PutBackPaused, kBack + Steps{PlayBack, JumpBack, PauseBack, Done}},
     {Sequence::PutBackStopped, kBack + Steps{StopBack, Done}},
+    // A pause given up may have paused (the player had begun it): a second one would resume.
+    {Sequence::PauseAgain, {AskState, PauseUnlessPaused}},
 };
 
 constexpr bool InOrder() {
   std::size_t at = 0;
   for (const NamedSteps& row : kSequences)
     if (std::size_t(row.Name) != at++) return false;
-  return at == std::size_t(Sequence::PutBackStopped) + 1;
+  return at == std::size_t(Sequence::PauseAgain) + 1;
 }
 static_assert(InOrder(), "one row for each sequence, in the enum's order");
 }  // namespace table

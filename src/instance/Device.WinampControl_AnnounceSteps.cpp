@@ -143,7 +143,15 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       return answered();
     case Step::PlayBack: FLink.Play(); return answered();
     case Step::JumpBack: FLink.JumpToTime(std::max(music.TrackMs, 0)); return answered();
-    case Step::PauseBack: FLink.Pause(); return answered();
+    case Step::PauseUnlessPaused:
+      if (FSeenState == 3) return true;
+      [[fallthrough]];
+    case Step::PauseBack:
+      // A toggle: given up (not merely asked without waiting), it is looked at before it is made again.
+      FLink.Pause();
+      if (answered() || FLink.AskedInstead()) return answered();
+      Then(Sequence::PauseAgain);
+      return true;
     case Step::StopBack: FLink.Stop(); return answered();
     case Step::Done: Drop(); return true;
   }

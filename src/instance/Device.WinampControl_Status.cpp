@@ -156,6 +156,13 @@ TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModul
 void TKDOWinampStatus::Tick() {
   if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
   const TKDOSendBudget budget{platform::TickMs(), kPollBudgetMs};
+  // A question of the mirror's that outlived the send limit is given up first, before other work
+  // asks the player anything (and, asking, would seem to be what the player is late with).
+  if (FWaiting.Pending() && FLink.PlayerWindow() == FWaitingWindow &&
+      uint32_t(platform::TickMs() - FWaitingSince) >= platform::kSendTimeoutMs) {
+    StopWaiting();
+    FLink.GiveUpWaiting(FWaitingWindow);
+  }
   // Nothing is sent while a question waits at the player: a send would wait behind it.
   if (FPlayerWork && !FLink.QuestionOutstanding()) FPlayerWork(budget);
   Poll(budget.SpentMs());

@@ -200,6 +200,23 @@ TEST_F(Room, ASkipDuringAChimeWaitsForWhatMovingOnOwesAndComesAfter) {
   EXPECT_FALSE(m.ManualAdvance());
 }
 
+// The player takes 2.6 s inside the pause of a restore: given up, yet carried out. The pause, a
+// toggle, is not made a second time once the player answers: the music stays paused.
+TEST_F(Room, APauseGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
+  MusicPlays();
+  Call(1, "WAC_Pause");
+  ASSERT_EQ(Call(1, "WAC_SaveState").Bool, 1);
+  Call(1, "WAC_Play");
+  Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
+    if (m.Message == pn::kWmCommand && m.WParam == pn::cmd::kPause) return 2600;
+    return std::nullopt;
+  });
+  ASSERT_EQ(Call(1, "WAC_RestoreState").Bool, 1);
+  world.Advance(10000);
+  EXPECT_EQ(world.LateCompletions(), 1) << "the pause was given up and carried out";
+  EXPECT_EQ(Model(1).State(), PlayState::Paused);
+}
+
 // The chime interrupts the music, and the music goes on where it was.
 TEST_F(Room, AnAnnouncementPlaysAndEverythingIsPutBack) {
   MusicPlays();
