@@ -195,6 +195,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   uint8_t at = FPoll.Step < kStepCount ? FPoll.Step : 0;
   if (!FPoll.Resume) at = ItemStart(at);
   bool answering = true;
+  bool asking = false;  // a tag step was asked without waiting: the poll goes on at it
   // One round at most: what was not reached within the budget comes first next time.
   for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
     // What the tags know of the entry holds for a round, which a slow player's spans many ticks.
@@ -210,7 +211,17 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
       if (request && FLink.IsSlow() && AskWithoutWaiting(at, request->Question, request->Index)) break;
       const uint32_t asked = platform::TickMs();
       if (IsTag(step.Row->Query)) {
-        outcome = FTags.Step(step.Phase, step.Row->Query, FLink, FPolledText) ? Outcome::Write : Outcome::More;
+        std::optional<bool> done;
+        {
+          // A slow player is asked without waiting here too: the poll goes on from this step with the answer.
+          const auto deferred = FLink.Deferred(FTagQuestion, [this] { Poll(); });
+          done = FTags.Step(step.Phase, step.Row->Query, FLink, FPolledText);
+        }
+        if (!done) {
+          asking = true;
+          break;
+        }
+        outcome = *done ? Outcome::Write : Outcome::More;
       } else {
         const int32_t answer = request ? FLink.Ask(request->Question, request->Index) : 0;
         if (FLink.HasAnsweringPlayer()) outcome = Take(step, request ? &answer : nullptr, FLink, FAnswer, FPolledText);
@@ -228,7 +239,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
     at = Next(at, outcome, travelled);
   }
   FPoll.Step = at;
-  FPoll.Resume = answering && !kSteps[at].First;
+  FPoll.Resume = asking || (answering && !kSteps[at].First);
   if (FPoll.Resume) FAnswer.Spread = true;  // its text is checked against the index once more
   FPoll.EndedAt = platform::TickMs();
   FPoll.RestMs = kRestFactor * spent;

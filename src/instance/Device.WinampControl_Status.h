@@ -94,6 +94,7 @@ class TKDOWinampStatus {
   // each) is asked without waiting, one question a tick, until it answers
   // within a budget again.
   platform::AnswerQuestion FWaiting;  // cancelled with the mirror
+  platform::AnswerQuestion FTagQuestion;  // a tag step's, asked without waiting; cancelled with the mirror
   uint8_t FWaitingAt = 0;             // the step asked, plus 1; 0: none
   uint32_t FWaitingSince = 0;
   platform::WindowHandle FWaitingWindow = 0;  // the player asked

@@ -7,15 +7,24 @@ void TKDOWinampTags::Saw(TKDOPlayerQuery which, std::string_view text) {
   FKnown |= which == TKDOPlayerQuery::PlaylistTitle ? kTitle : kFile;
 }
 
-bool TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link, std::string& value) {
+std::optional<bool> TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link,
+                                         std::string& value) {
   if (link.PlayerWindow() != FKnownOf) NewPoll(link.PlayerWindow());  // learnt of another player
   const bool entryKnown = Knows(kFile | kTitle);
   switch (phase) {
     case 0:
-      if (!entryKnown && !Knows(kIndex)) FIndex = link.GetPlaylistPosition(), FKnown |= kIndex;
+      if (!entryKnown && !Knows(kIndex)) {
+        FIndex = link.GetPlaylistPosition();
+        if (link.AskedInstead()) return std::nullopt;
+        FKnown |= kIndex;
+      }
       return false;
     case 1:
-      if (!entryKnown && !Knows(kLength)) FLength = FIndex >= 0 ? link.GetPlaylistLength() : 0, FKnown |= kLength;
+      if (!entryKnown && !Knows(kLength)) {
+        FLength = FIndex >= 0 ? link.GetPlaylistLength() : 0;
+        if (link.AskedInstead()) return std::nullopt;
+        FKnown |= kLength;
+      }
       return false;
     case 2:
     case 3: {
@@ -28,6 +37,7 @@ bool TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& 
           link.GetPlaylistFileInRange(FIndex, read);
         else
           link.GetPlaylistTitleInRange(FIndex, read);
+        if (link.AskedInstead()) return std::nullopt;
       }
       FKnown |= text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle;
       return false;
@@ -39,6 +49,7 @@ bool TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& 
       asked.Answer.clear();  // no entry: no tags
     else
       link.GetFileMetadata(FFile, which == TKDOPlayerQuery::Album ? "album" : "artist", asked.Answer);
+    if (link.AskedInstead()) return std::nullopt;
     // A request the player did not answer is made again once it answers.
     asked.Window = link.HasAnsweringPlayer() ? link.PlayerWindow() : 0;
     asked.File = FFile;

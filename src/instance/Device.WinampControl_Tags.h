@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,8 +33,10 @@ class TKDOWinampTags {
   void Saw(TKDOPlayerQuery which, std::string_view text);
   // One step of the item `which` (Artist or Album); true at the last, with the
   // tag as the player told it for this entry in `value` (empty when it has
-  // none, or without an entry).
-  bool Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link, std::string& value);
+  // none, or without an entry). Empty when its send was asked without waiting
+  // instead (a slow player): the same step, made again once the answer has
+  // come, takes it.
+  std::optional<bool> Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link, std::string& value);
 
  private:
   static constexpr uint8_t kIndex = 1, kLength = 2, kFile = 4, kTitle = 8;

@@ -50,6 +50,11 @@ class TWinAmpChannel {
 
   // In a Deferring scope, a send was asked without waiting instead.
   bool AskedInstead() const { return FDeferredAsked; }
+  // The answer to exactly this send has come and waits for it (while the work resumes).
+  bool HasAnswerFor(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) const {
+    return FDeferAnswer && FDeferAnswer->Window == window && FDeferAnswer->Message == message &&
+           FDeferAnswer->WParam == wParam && FDeferAnswer->LParam == lParam;
+  }
   // An answer this slow, twice in a row, makes a slow player.
   static constexpr uint32_t kSlowMs = 250;
   bool Slow() const { return FSlowAnswers >= 2; }

@@ -69,15 +69,18 @@ bool TWinAmpControl::GetFileMetadata(std::string_view fileName, std::string_view
   if (!memory.Reserved()) return false;
 
   const uint32_t base = memory.Address();
-  char request[kAnswerAt + 1] = {};
-  const TExtendedFileInfo record{base + kFileAt, base + kFieldAt, base + kAnswerAt, kMetadataMax};
-  std::memcpy(request, &record, sizeof record);
-  std::memcpy(request + kFieldAt, field.data(), field.size());
-  std::memcpy(request + kFileAt, fileName.data(), fileName.size());
-  if (!process.Write(base, request, sizeof request)) return false;
+  // A request asked without waiting whose answer has come: the answer is in place; written again, it would go.
+  if (!FChannel.HasAnswerFor(window, platform::WM_USER_, base, kExtendedFileInfo)) {
+    char request[kAnswerAt + 1] = {};
+    const TExtendedFileInfo record{base + kFileAt, base + kFieldAt, base + kAnswerAt, kMetadataMax};
+    std::memcpy(request, &record, sizeof record);
+    std::memcpy(request + kFieldAt, field.data(), field.size());
+    std::memcpy(request + kFileAt, fileName.data(), fileName.size());
+    if (!process.Write(base, request, sizeof request)) return false;
+  }
 
   const int32_t reply = SendPlayerMessage(platform::WM_USER_, base, kExtendedFileInfo);
-  if (!IsAnswering()) FChannel.QueryMemoryGivenUp();
+  if (!IsAnswering()) FChannel.QueryMemoryGivenUp();  // given up, or asked without waiting: the player may write
   if (reply != 1) return false;
   char answer[kMetadataMax + 1];
   if (!process.Read(base + kAnswerAt, answer, kMetadataMax)) return false;

@@ -2,6 +2,8 @@
 // bound player, each opening with the least rights; WAC_GetMetadata; the bad inputs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -176,6 +178,33 @@ TEST_F(Tags, WithASlowPlayerQuietRoundsWaitForNoAnswer) {
   world.Advance(180000);  // some rounds of twelve questions, each followed by its rest
   EXPECT_LT(world.DispatchedMs() - busy, 1900) << "no answer waited for";
   EXPECT_EQ(Artist(), "John Coltrane");
+}
+
+// A slow player is asked without waiting by the tag items too, alone or with the file and title items:
+// a new entry's artist and album come, and the thread waits for none of their answers.
+TEST_F(Tags, WithASlowPlayerANewEntrysTagsComeWithoutTheThreadWaiting) {
+  for (const bool all : {false, true}) {
+    SCOPED_TRACE(all ? "with all eleven" : "alone");
+    Make(all);
+    Model(1).Add("C:\\Music\\John Coltrane - Crescent.mp3");
+    Model(1).Add("C:\\Music\\Miles Davis - So What.mp3");
+    Model(1).SetTag(1, "album", "Kind of Blue");
+    Player(1)->SetReplyDelay(1900);
+    world.Advance(60000);  // slow from the second answer on
+    ASSERT_EQ(Artist(), "John Coltrane");
+    world.ResetLongestDispatch();
+    Model(1).OnUser(1, pn::user::kSetCurrent);
+    const int64_t changed = world.ElapsedMs();
+    while ((Artist() != "Miles Davis" || Album() != "Kind of Blue") && world.ElapsedMs() - changed < 120000)
+      world.Advance(250);
+    EXPECT_EQ(Artist(), "Miles Davis");
+    EXPECT_EQ(Album(), "Kind of Blue");
+    EXPECT_LT(world.LongestDispatchMs(), 1900) << "no answer waited for";
+    std::printf("[          ] 1900 ms per answer (%s): the new entry's tags after %.1f s\n", all ? "all" : "alone",
+                double(world.ElapsedMs() - changed) / 1000);
+    server.DestroyInstance(1);
+    world.Advance(5000);
+  }
 }
 
 // A player that takes 2.6 s inside the tag request: the send is given up while the player is still
