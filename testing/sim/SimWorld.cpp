@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 #include <utility>
 
 namespace sim {
@@ -94,65 +93,6 @@ World::~World() {
 
 World* World::Current() { return gCurrent; }
 
-void World::Advance(int64_t ms) {
-  const int64_t target = now_ + ms;
-  if (windowsDelivery_) return AdvanceAsWindows(target);
-  for (;;) {
-    // Answers to questions come through the same loop as the ticks, the earlier first.
-    std::erase_if(answers_, [this](const PendingAnswer& a) { return !WindowAlive(a.Window); });
-    auto answer = std::min_element(answers_.begin(), answers_.end(), [](const PendingAnswer& a, const PendingAnswer& b) {
-      return (a.Due < 0) != (b.Due < 0) ? b.Due < 0 : a.Due < b.Due;
-    });
-    auto next = std::min_element(timers_.begin(), timers_.end(), [](const PendingTimer& a, const PendingTimer& b) {
-      return a.Due != b.Due ? a.Due < b.Due : a.Seq < b.Seq;
-    });
-    // A hang that ends by itself comes before what falls due at the same time: its answers may then be due.
-    const int64_t hangEnd = NextHangEnd();
-    if (hangEnd >= 0 && hangEnd <= target && (next == timers_.end() || hangEnd <= next->Due) &&
-        (answer == answers_.end() || answer->Due < 0 || hangEnd <= answer->Due)) {
-      now_ = std::max(now_, hangEnd);
-      EndHangsDue();
-      continue;
-    }
-    // What other threads sent or posted this thread comes in the order it fell due, before a tick due with it.
-    auto other = std::min_element(forServer_.begin(), forServer_.end(), [](const ForServer& a, const ForServer& b) {
-      return a.Due != b.Due ? a.Due < b.Due : a.Seq < b.Seq;
-    });
-    if (other != forServer_.end() && other->Due <= target && (next == timers_.end() || other->Due <= next->Due) &&
-        (answer == answers_.end() || answer->Due < 0 || other->Due <= answer->Due)) {
-      now_ = std::max(now_, other->Due);
-      const std::function<void()> run = std::move(other->Run);
-      forServer_.erase(other);
-      const int64_t dispatched = now_, elsewhere = elsewhereMs_;
-      if (run) run();
-      Charge(dispatched, elsewhere);
-      continue;
-    }
-    if (answer != answers_.end() && answer->Due >= 0 && answer->Due <= target &&
-        (next == timers_.end() || answer->Due <= next->Due)) {
-      now_ = std::max(now_, answer->Due);
-      Handle(*answer);
-      const uintptr_t id = answer->Id;
-      const int32_t reply = *answer->Reply;
-      answers_.erase(answer);
-      const int64_t dispatched = now_, elsewhere = elsewhereMs_;
-      platform::AnswerQuestion::Answered(id, reply);
-      Charge(dispatched, elsewhere);
-      continue;
-    }
-    if (next == timers_.end() || next->Due > target) break;
-    now_ = std::max(now_, next->Due);
-    // Periods missed while the thread was blocked make one late tick, as Windows coalesces WM_TIMER.
-    do next->Due += next->Interval;
-    while (next->Due <= now_);
-    // The handler may stop, restart or destroy this timer (or others): look it up afresh next round.
-    const int64_t dispatched = now_, elsewhere = elsewhereMs_;
-    next->Timer->Tick();
-    Charge(dispatched, elsewhere);
-  }
-  now_ = std::max(now_, target);
-}
-
 uint32_t World::CreateProcess() {
   uint32_t pid = nextPid_;
   nextPid_ += 4;
@@ -199,65 +139,21 @@ bool World::WindowAlive(WindowHandle window) const {
 }
 
 void World::SetHung(WindowHandle window, bool hung) {
-  auto it = windows_.find(window);
-  if (it == windows_.end()) return;
-  if (windowsDelivery_) {
-    Thread& t = ThreadOf(window);
-    if (hung && Retrieving(t)) t.SilentSince = now_;
-    t.Blocked = hung;
-    t.BlockedUntil = std::min(t.BlockedUntil, now_);
-    RunOthers(now_);
-    return;
-  }
-  it->second.Hung = hung;
-  it->second.HungUntil = -1;
-  // Its thread handles the questions in the order asked, one answer time each.
-  it->second.BusyUntil = now_;
-  for (PendingAnswer& a : answers_)
-    if (a.Window == window) a.Due = hung ? -1 : (it->second.BusyUntil += TimeFor(a.Message));
-  if (hung) return;
-  // Its thread runs again: it handles what was posted meanwhile. A handler may close the window.
-  std::vector<SentMessage> due;
-  std::erase_if(waitingPosts_, [&](const SentMessage& m) {
-    if (m.Window != window) return false;
-    due.push_back(m);
-    return true;
-  });
-  for (const SentMessage& m : due) {
-    auto w = windows_.find(m.Window);
-    if (w != windows_.end() && w->second.Alive && w->second.Proc)
-      w->second.Proc->OnMessage(m.Message, m.WParam, m.LParam);
-  }
+  if (!windows_.count(window)) return;
+  Thread& t = ThreadOf(window);
+  if (hung && Retrieving(t)) t.SilentSince = now_;
+  t.Blocked = hung;
+  t.BlockedUntil = std::min(t.BlockedUntil, now_);
+  RunOthers(now_);
 }
 
 void World::HangFor(WindowHandle window, int64_t ms) {
-  auto it = windows_.find(window);
-  if (it == windows_.end()) return;
-  if (windowsDelivery_) {
-    // It takes nothing new until then; a message it is inside ends as it would.
-    Thread& t = ThreadOf(window);
-    if (Retrieving(t)) t.SilentSince = now_;
-    t.Blocked = false;
-    t.BlockedUntil = now_ + std::max<int64_t>(ms, 0);
-    return;
-  }
-  SetHung(window, true);
-  it->second.HungUntil = now_ + std::max<int64_t>(ms, 0);
-}
-
-void World::EndHangsDue() {
-  for (auto& [h, w] : windows_)
-    if (w.HungUntil >= 0 && w.HungUntil <= now_) {
-      w.HungUntil = -1;
-      SetHung(h, false);
-    }
-}
-
-int64_t World::NextHangEnd() const {
-  int64_t earliest = -1;
-  for (const auto& [h, w] : windows_)
-    if (w.Alive && w.HungUntil >= 0 && (earliest < 0 || w.HungUntil < earliest)) earliest = w.HungUntil;
-  return earliest;
+  if (!windows_.count(window)) return;
+  // It takes nothing new until then; a message it is inside ends as it would.
+  Thread& t = ThreadOf(window);
+  if (Retrieving(t)) t.SilentSince = now_;
+  t.Blocked = false;
+  t.BlockedUntil = now_ + std::max<int64_t>(ms, 0);
 }
 
 void World::SetReplyDelay(WindowHandle window, uint32_t ms) {
@@ -275,7 +171,7 @@ uint32_t World::TimeFor(const SentMessage& m) {
   if (it == windows_.end()) return 0;
   // Asked afresh each time: the function may let go of the window.
   const HandlingTime time = it->second.Time;
-  const uint32_t usual = windowsDelivery_ && m.Message == platform::WM_NULL_ ? 0 : it->second.DelayMs;
+  const uint32_t usual = m.Message == platform::WM_NULL_ ? 0 : it->second.DelayMs;
   if (!time) return usual;
   return time(m).value_or(usual);
 }
@@ -303,72 +199,55 @@ platform::SendResult World::Send(WindowHandle window, uint32_t message, uint32_t
                                  uint32_t timeoutMs) {
   using platform::SendOutcome;
   const SentMessage m{window, message, wParam, lParam};
-  ++messagesMade_;
   Record(m, false);
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return {SendOutcome::NoWindow, 0};
-  if (windowsDelivery_) return SendAsWindows(window, m, timeoutMs);
-  // A hang that ends within the limit is waited out; the limit counts from the send.
-  const int64_t sent = now_;
-  if (it->second.Hung && it->second.HungUntil >= 0 && it->second.HungUntil - now_ < int64_t(timeoutMs)) {
-    Pass(it->second.HungUntil - now_);
-    EndHangsDue();
+  Thread& t = ThreadOf(window);
+  if (Hung(t)) return {SendOutcome::GivenUp, 0};  // at once, and not sent
+  const int64_t deadline = now_ + int64_t(timeoutMs);
+  Incoming send = Prepare(Incoming::Kind::Send, m);
+  send.Deadline = deadline;
+  send.Wait = std::make_shared<SendWait>();
+  const std::shared_ptr<SendWait> wait = send.Wait;
+  Enqueue(window, std::move(send));
+  auto withdraw = [&] {
+    wait->GaveUp = true;
+    std::erase_if(t.Sent, [&](const Incoming& in) { return in.Wait == wait; });
+  };
+  for (;;) {
+    RunOthers(now_);
+    if (wait->Done) return {SendOutcome::Answered, wait->Reply};
+    if (!WindowAlive(window)) {
+      withdraw();
+      return {SendOutcome::NoWindow, 0};
+    }
+    if (now_ >= deadline) {
+      if (!wait->Taken) ++cancelledSends_;
+      withdraw();
+      return {SendOutcome::GivenUp, 0};
+    }
+    // Nothing sent to this thread runs inside the send: it waits for the loop.
+    const int64_t other = NextOtherEvent();
+    now_ = std::max(now_, other >= 0 && other < deadline ? other : deadline);
   }
-  const int64_t left = int64_t(timeoutMs) - (now_ - sent);
-  // The questions asked before are handled first: their answers come, then ours.
-  const int64_t queued = std::max<int64_t>(it->second.BusyUntil - now_, 0);
-  const uint32_t delay = TimeFor(m);
-  if (it->second.Hung || queued + delay >= left) {
-    Pass(left);  // the send gives up
-    return {SendOutcome::GivenUp, 0};
-  }
-  // Handled before ours: their answers are dispatched once this send has returned.
-  for (PendingAnswer& a : answers_)
-    if (a.Window == window) Handle(a);
-  Pass(queued + delay);
-  return {SendOutcome::Answered, it->second.Proc ? it->second.Proc->OnMessage(message, wParam, lParam) : 0};
 }
 
 bool World::Post(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam) {
   auto it = windows_.find(window);
   if (it == windows_.end() || !it->second.Alive) return false;
-  ++messagesMade_;
   Record({window, message, wParam, lParam}, true);
-  if (windowsDelivery_) {
-    Enqueue(window, Prepare(Incoming::Kind::Post, posted_.back()));
-    return true;
-  }
-  if (it->second.Hung)
-    waitingPosts_.push_back(posted_.back());
-  else if (it->second.Proc)
-    it->second.Proc->OnMessage(message, wParam, lParam);
+  Enqueue(window, Prepare(Incoming::Kind::Post, posted_.back()));
   return true;
-}
-
-// The window handles a question once; its reply comes back with the answer.
-void World::Handle(PendingAnswer& a) {
-  if (a.Reply) return;
-  auto w = windows_.find(a.Message.Window);
-  const bool handles = a.Message.Message != platform::WM_NULL_ && w != windows_.end() && w->second.Proc;
-  a.Reply = handles ? w->second.Proc->OnMessage(a.Message.Message, a.Message.WParam, a.Message.LParam) : 0;
 }
 
 bool World::AskAnswer(WindowHandle window, uintptr_t id, uint32_t message, uint32_t wParam, uint32_t lParam) {
   if (!questionsPossible_ || !WindowAlive(window)) return false;
   ++questionsAsked_;
-  ++messagesMade_;
   const SentMessage m{window, message, wParam, lParam};
   if (message != platform::WM_NULL_) Record(m, false);
-  if (windowsDelivery_) {
-    Incoming question = Prepare(Incoming::Kind::Question, m);
-    question.Id = id;
-    Enqueue(window, std::move(question));
-    return true;
-  }
-  Window& w = windows_.at(window);
-  int64_t due = -1;
-  if (!w.Hung) due = w.BusyUntil = std::max(now_, w.BusyUntil) + TimeFor(m);
-  answers_.push_back({window, id, due, m, std::nullopt});
+  Incoming question = Prepare(Incoming::Kind::Question, m);
+  question.Id = id;
+  Enqueue(window, std::move(question));
   return true;
 }
 
@@ -492,14 +371,8 @@ void World::Record(const SentMessage& m, bool posted) {
 
 void World::Pass(int64_t ms) {
   const int64_t target = now_ + ms;
-  if (windowsDelivery_) RunOthers(target);
+  RunOthers(target);
   now_ = std::max(now_, target);
-}
-
-void World::SetWindowsDelivery(bool on) {
-  if (on != windowsDelivery_ && messagesMade_ > 0)
-    throw std::logic_error("the way messages travel is chosen before the first one");
-  windowsDelivery_ = on;
 }
 
 void World::SendToServerThread(int64_t at, std::function<void()> run, WindowHandle from) {
@@ -648,13 +521,15 @@ bool World::DispatchOne() {
   }
   auto next = NextTimer();
   if (next == timers_.end() || next->Due > now_) return false;
+  // Periods missed while the thread was blocked make one late tick, as Windows coalesces WM_TIMER.
   do next->Due += next->Interval;
   while (next->Due <= now_);
   next->Timer->Tick();
   return true;
 }
 
-void World::AdvanceAsWindows(int64_t target) {
+void World::Advance(int64_t ms) {
+  const int64_t target = now_ + ms;
   // A dispatch that held the thread past the target leaves what is overdue to the next call.
   while (now_ <= target) {
     RunOthers(now_);
@@ -670,38 +545,6 @@ void World::AdvanceAsWindows(int64_t target) {
     now_ = std::max(now_, next);
   }
   now_ = std::max(now_, target);
-}
-
-platform::SendResult World::SendAsWindows(WindowHandle window, const SentMessage& m, uint32_t timeoutMs) {
-  using platform::SendOutcome;
-  Thread& t = ThreadOf(window);
-  if (Hung(t)) return {SendOutcome::GivenUp, 0};  // at once, and not sent
-  const int64_t deadline = now_ + int64_t(timeoutMs);
-  Incoming send = Prepare(Incoming::Kind::Send, m);
-  send.Deadline = deadline;
-  send.Wait = std::make_shared<SendWait>();
-  const std::shared_ptr<SendWait> wait = send.Wait;
-  Enqueue(window, std::move(send));
-  auto withdraw = [&] {
-    wait->GaveUp = true;
-    std::erase_if(t.Sent, [&](const Incoming& in) { return in.Wait == wait; });
-  };
-  for (;;) {
-    RunOthers(now_);
-    if (wait->Done) return {SendOutcome::Answered, wait->Reply};
-    if (!WindowAlive(window)) {
-      withdraw();
-      return {SendOutcome::NoWindow, 0};
-    }
-    if (now_ >= deadline) {
-      if (!wait->Taken) ++cancelledSends_;
-      withdraw();
-      return {SendOutcome::GivenUp, 0};
-    }
-    // Nothing sent to this thread runs inside the send: it waits for the loop.
-    const int64_t other = NextOtherEvent();
-    now_ = std::max(now_, other >= 0 && other < deadline ? other : deadline);
-  }
 }
 
 }  // namespace sim

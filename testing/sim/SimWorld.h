@@ -7,9 +7,8 @@
 // One World is current at a time (the newest one constructed); the platform
 // functions act on it.
 //
-// Messages to other threads' windows travel as Windows delivers them (the
-// default), where what a green test says holds on Windows too, or, chosen per
-// World with SetWindowsDelivery(false), the kind way, kept for the clock's own test.
+// Messages to other threads' windows travel as Windows delivers them, so that
+// what a green test says holds on Windows too.
 #pragma once
 
 #include <array>
@@ -34,7 +33,7 @@ using platform::WindowHandle;
 class WindowProc {
  public:
   virtual ~WindowProc() = default;
-  // The window's procedure; under Windows delivery it runs when the handling ends, at the world's time then.
+  // The window's procedure; it runs when the handling ends, at the world's time then.
   virtual int32_t OnMessage(uint32_t message, uint32_t wParam, uintptr_t lParam) = 0;
 };
 
@@ -104,8 +103,8 @@ class World {
   // Default "h:nn:ss".
   void SetLongTimeFormat(std::string format) { longTimeFormat_ = std::move(format); }
   const std::string& LongTimeFormat() const { return longTimeFormat_; }
-  // Moves the clock without firing timers (a blocked thread does not dispatch them). Under Windows
-  // delivery the other threads go on meanwhile: they handle what they were sent.
+  // Moves the clock without firing timers (a blocked thread does not dispatch them). The other
+  // threads go on meanwhile: they handle what they were sent.
   void Pass(int64_t ms);
   // The platform's millisecond tick count: this base plus the elapsed time, cut to 32 bits.
   void SetTickBase(uint32_t ms) { tickBase_ = ms; }
@@ -134,9 +133,9 @@ class World {
   // A hang that ends by itself `ms` from now: a send meanwhile waits until it
   // ends and is answered then, or gives up at the send limit if it lasts longer.
   void HangFor(WindowHandle window, int64_t ms);
-  // Every answer takes this long (a delay at or above the send limit is a give-up). Under Windows
-  // delivery the time is spent inside the window's procedure, on every message but the null
-  // message (which asks the procedure nothing): a send given up meanwhile still takes effect.
+  // Every answer takes this long (a delay at or above the send limit is a give-up). The time is
+  // spent inside the window's procedure, on every message but the null message (which asks the
+  // procedure nothing): a send given up meanwhile still takes effect.
   void SetReplyDelay(WindowHandle window, uint32_t ms);
   // The time the window's procedure takes for one message, asked as its thread takes it; empty
   // leaves that message to the reply delay. Null: every message to the reply delay.
@@ -146,9 +145,7 @@ class World {
   void SetQuestionsPossible(bool possible) { questionsPossible_ = possible; }
   int QuestionsAsked() const { return questionsAsked_; }
 
-  // ---- the way messages travel
-  // Off, the world is kinder than Windows: a send given up is never handled,
-  // nothing runs inside a send, and the loop dispatches what fell due first. On, as Windows does:
+  // ---- the way messages travel, as Windows delivers them
   //  - Each process has one thread, which handles its windows' messages one at a time: what was sent
   //    (questions too) in the order it came, then what was posted. A hang keeps it from taking any;
   //    a message it took ends after the window's time for it, and takes effect then.
@@ -163,18 +160,16 @@ class World {
   //    what was posted, and that before a timer's tick, whatever fell due first.
   //  - WM_COPYDATA's record and data are copied at the send, as Windows marshals them: the window
   //    reads the copy, even after the sender gave up.
-  // On by default; chosen before the world's first message.
-  void SetWindowsDelivery(bool on);
-  bool WindowsDelivery() const { return windowsDelivery_; }
+
   // Another thread sends this thread a message at `at` (ms on the clock); handling it runs `run` here,
-  // in its loop. Sent by the thread of window `from` (Windows delivery), from inside the message
-  // that thread handles: that message ends only once this thread has handled ours (its end moves
-  // by the wait). Otherwise the sender is none of the windows' threads.
+  // in its loop. Sent by the thread of window `from`, from inside the message that thread handles:
+  // that message ends only once this thread has handled ours (its end moves by the wait). Otherwise
+  // the sender is none of the windows' threads.
   void SendToServerThread(int64_t at, std::function<void()> run, WindowHandle from = 0);
   // Another thread posts this thread a message at `at`: only the loop runs it.
   void PostToServerThread(int64_t at, std::function<void()> run);
-  // Windows delivery: sends given up that their window had taken and handled afterwards; sends
-  // given up before it took them (never handled).
+  // Sends given up that their window had taken and handled afterwards; sends given up before it
+  // took them (never handled).
   int LateCompletions() const { return lateCompletions_; }
   int CancelledSends() const { return cancelledSends_; }
 
@@ -233,8 +228,8 @@ class World {
   // (it handles what it is sent in order), at most `timeoutMs`.
   platform::SendResult Send(WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam,
                             uint32_t timeoutMs = platform::kSendTimeoutMs);
-  // A posted message: handled at once by a window that answers, and by a hung
-  // one when it stops hanging (in the order posted).
+  // A posted message: the window's thread takes it after what was sent to it, in the order posted,
+  // once it no longer hangs.
   bool Post(WindowHandle window, uint32_t message, uint32_t wParam, uint32_t lParam);
   // Queues the question `id`; the window handles it and its answer is
   // dispatched by Advance after the window's reply delay (not while it hangs).
@@ -263,10 +258,7 @@ class World {
     uint32_t Pid;
     WindowProc* Proc;
     bool Alive = true;
-    bool Hung = false;
-    int64_t HungUntil = -1;  // a hang that ends by itself, when it does
     uint32_t DelayMs = 0;
-    int64_t BusyUntil = 0;  // when it has handled the questions asked of it so far
     HandlingTime Time;
   };
   uint32_t TimeFor(const SentMessage& m);  // the window's time for one message
@@ -282,14 +274,6 @@ class World {
   // The live process behind a handle that carries all of `rights`, or null.
   Process* Through(uintptr_t handle, uint32_t rights);
   const Process* Through(uintptr_t handle, uint32_t rights) const;
-  struct PendingAnswer {
-    WindowHandle Window;
-    uintptr_t Id;
-    int64_t Due;  // -1 while the window hangs
-    SentMessage Message;
-    std::optional<int32_t> Reply;  // once the window has handled it
-  };
-  void Handle(PendingAnswer& a);
   struct PendingTimer {
     platform::Timer* Timer;
     int64_t Due;
@@ -297,11 +281,7 @@ class World {
     uint64_t Seq;
   };
 
-  // Ends the hangs whose time is up; the earliest end of one still running (-1: none).
-  void EndHangsDue();
-  int64_t NextHangEnd() const;
-
-  // ---- Windows delivery
+  // ---- delivery
   // A message on its way to a window of another thread.
   struct SendWait {
     bool Taken = false;   // the window's thread has begun it
@@ -358,8 +338,6 @@ class World {
   bool DispatchOne();
   int64_t NextForServer() const;
   std::vector<PendingTimer>::iterator NextTimer();
-  void AdvanceAsWindows(int64_t target);
-  platform::SendResult SendAsWindows(WindowHandle window, const SentMessage& m, uint32_t timeoutMs);
   void Record(const SentMessage& m, bool posted);
 
   World* previous_;
@@ -381,16 +359,12 @@ class World {
   std::vector<SentMessage> sent_;
   std::vector<SentMessage> posted_;
   std::vector<Delivery> traffic_;
-  std::vector<SentMessage> waitingPosts_;  // posted to windows that hang
   std::vector<ShellCall> shellCalls_;
   std::vector<PendingTimer> timers_;
   uint64_t timerSeq_ = 0;
-  std::vector<PendingAnswer> answers_;  // in the order asked
   bool questionsPossible_ = true;
   int questionsAsked_ = 0;
   uint32_t tickBase_ = 0;
-  bool windowsDelivery_ = true;
-  uint64_t messagesMade_ = 0;
   std::map<uint32_t, Thread> threads_;  // by process id
   std::vector<ForServer> forServer_;
   uint64_t forServerSeq_ = 0;

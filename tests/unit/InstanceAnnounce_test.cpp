@@ -272,7 +272,6 @@ TEST_F(Room, WithASlowPlayerAnAnnouncementStillPutsTheMusicBack) {
 // player adds it. Counted once it answers again, the add is not made a second time, and the chime
 // leaves nothing behind.
 TEST_F(Room, AnAddGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
-  world.SetWindowsDelivery(true);
   MusicPlays();
   Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
     if (m.Message == pn::kWmCopyData) return 2600;

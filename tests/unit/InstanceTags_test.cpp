@@ -212,7 +212,6 @@ TEST_F(Tags, WithASlowPlayerANewEntrysTagsComeWithoutTheThreadWaiting) {
 // stays the player's until the request is done and the close command ends the process; released
 // at that moment, the player would have written into memory it no longer had.
 TEST_F(Tags, TheReservationStaysWhileTheSlowPlayerMayStillWriteIntoIt) {
-  world.SetWindowsDelivery(true);
   Make(false);
   sim::SimPlayer& p = *Player(1);
   const uint32_t pid = p.Pid();

@@ -11,7 +11,6 @@
 namespace threads {
 
 struct Desktop::Impl {
-  Impl() { world.SetWindowsDelivery(true); }
   sim::World world;
   std::vector<std::string> journal;
 };

@@ -296,7 +296,6 @@ TEST(SimPlayerDelivery, AGivenUpAddLandsOnlyWhenThePlayerHadTakenIt) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.Name);
     sim::World world;
-    world.SetWindowsDelivery(true);
     sim::SimPlayer player(world, "WA_KDO_1");
     if (row.SlowAdds)
       player.SetHandlingTime([](const sim::SentMessage& m) {
@@ -324,7 +323,6 @@ TEST(SimPlayerDelivery, AGivenUpAddLandsOnlyWhenThePlayerHadTakenIt) {
 // is still handling, and given up there it is never handled.
 TEST(SimPlayerDelivery, ThePlaylistWindowWaitsBehindTheMainWindowsQuestion) {
   sim::World world;
-  world.SetWindowsDelivery(true);
   sim::SimPlayer player(world, "WA_KDO_1");
   player.Model().Add("a.mp3");
   player.SetReplyDelay(1500);

@@ -38,8 +38,8 @@ class SimPlayer {
   // ---- faults
   // Both windows share one thread: these hold the playlist window's answers too.
   // A hang comes before its thread takes a message (a send given up meanwhile is never handled);
-  // slowness is inside its procedure (under Windows delivery a send given up meanwhile still takes
-  // effect, when the procedure ends).
+  // slowness is inside its procedure (a send given up meanwhile still takes effect, when the
+  // procedure ends).
   void Hang(bool hung);             // stops answering (each send gives up after the send limit)
   void HangFor(int64_t ms);         // stops answering for that long
   void SetReplyDelay(uint32_t ms);  // every answer takes this long
