@@ -266,7 +266,10 @@ bool TKDOWinampAnnouncer::Owed(Step step) const {
 void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
   while (FMusic && !FWork.empty()) {
     if (FLink.PlayerWindow() != FMusic->Player) return Drop();
-    if (!FLink.HasAnsweringPlayer() || !budget.Left()) return;
+    // A removal follows its check in the same dispatch: a tick between them would let the user's
+    // own changes in the player move another entry to where the check found the announcement's.
+    const bool follows = FWork.front() == Step::RemoveChime;
+    if (!FLink.HasAnsweringPlayer() || (!budget.Left() && !follows)) return;
     const Step step = FWork.front();
     FWork.pop_front();
     if (!Do(step)) FWork.push_front(step);

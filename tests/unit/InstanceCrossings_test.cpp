@@ -242,7 +242,10 @@ std::string Crossings::RunSequence(uint32_t seed) {
         (op >= 16 && op < 26) || (op >= 50 && op < 60) || (op >= 62 && op < 64) || (op >= 91 && op < 97);
     const bool mayLand =
         lateUntil >= 0 || slow || world.ElapsedMs() < slowEnded + 2 * int64_t(platform::kSendTimeoutMs);
-    if (mayLand && (entryCall || op >= 97)) op = 61;  // nor does a slow spell begin
+    // Nor does the user remove entries then: in the player, a click waits for the message its thread is
+    // inside, which these direct changes to the model would not.
+    const bool userRemoves = op >= 64 && op < 69;
+    if (mayLand && (entryCall || userRemoves || op >= 97)) op = 61;  // nor does a slow spell begin
     // Adding, removing, clearing and another player change the user's entries; nothing else may.
     bool shuffleAround = false;
     bool changesEntries = (op >= 50 && op < 60) || (op >= 62 && op < 69) || (op >= 89 && op < 91);
@@ -337,10 +340,12 @@ std::string Crossings::RunSequence(uint32_t seed) {
     } else if (op < 34) {
       const int32_t v = kUserVolumes[pick(4)];
       const int32_t before = m.Volume();
+      const int sideBefore = sideCalls;
       Timed("WAC_SetVolume", {Value::I(v)});
       log << step << ": volume " << v << "\n";
-      // Seen to change, the player took it; otherwise it may have kept what it had.
-      const bool took = before != (v & 0xFF) && Model(1).Volume() == (v & 0xFF);
+      // Seen to change, the player took it; otherwise it may have kept what it had. A call an event ran
+      // inside this one (its variable's write) came after it, and may land later still.
+      const bool took = before != (v & 0xFF) && Model(1).Volume() == (v & 0xFF) && sideCalls == sideBefore;
       took ? ex.Volume(v & 0xFF, v & 0xFF) : ex.Widen(v & 0xFF, v & 0xFF);
       ex.FadeTo.reset();
     } else if (op < 40) {
