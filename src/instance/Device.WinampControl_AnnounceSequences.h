@@ -20,7 +20,7 @@ enum class Step : uint8_t {
   // its end
   StopChime, AskPlaylistWindow, CheckChime, RemoveChime, Next,
   // the next one
-  LengthBefore, AddChime, LengthAfter, CheckAdded, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
+  LengthBefore, AddChime, LengthAfter, CheckAdded, CheckAddedThere, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
   // the music back, or what moving on gives back
   ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, JumpBack, PauseBack, PauseUnlessPaused,
   StopBack, Done,
@@ -30,7 +30,7 @@ enum class Step : uint8_t {
 enum class Sequence : uint8_t {
   Start, Watch, JudgeAfterLocating, JudgeAsSeen, Find,
   Ended, Skipped, LookAgain, RemoveAgain, GiveUp, MoveOn, GiveBack,
-  Next, AddNext, AddAgain, CheckAdded, ManualAdvanceOn,
+  Next, AddNext, AddAgain, CheckAdded, CheckAddedThere, ManualAdvanceOn,
   PutBackPlaying, PutBackPaused, PutBackStopped, PauseAgain,
 };
 
@@ -93,6 +93,7 @@ inline constexpr NamedSteps kSequences[] = {
     {Sequence::AddNext, kAdd + Steps{ChimeEntry, ChimeVolume, ChimePlay}},
     {Sequence::AddAgain, kAdd},                           // the add never reached the player
     {Sequence::CheckAdded, {CheckAdded}},                 // the playlist changed meanwhile: is the last entry ours
+    {Sequence::CheckAddedThere, {CheckAddedThere}},       // or the one where it was to go
     {Sequence::ManualAdvanceOn, {ManualAdvanceOn}},       // before the first is played
     // The music back as it was.
     {Sequence::PutBackPlaying, kBack + Steps{PlayBack, JumpBack, Done}},

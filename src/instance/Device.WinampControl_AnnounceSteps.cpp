@@ -107,17 +107,25 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       Then(Sequence::CheckAdded);
       return true;
     }
-    case Step::CheckAdded: {
+    case Step::CheckAdded:
+    case Step::CheckAddedThere: {
+      // The last entry; then where it was to go, had the playlist grown only after it landed.
+      const bool last = step == Step::CheckAdded;
+      const int32_t at = last ? FSeenLength - 1 : FChimeEntry;
       std::string there;
-      if (FSeenLength > 0) FLink.GetPlaylistFileInRange(FSeenLength - 1, there);
+      if (at >= 0) FLink.GetPlaylistFileInRange(at, there);
       if (!answered()) return false;
-      if (FSeenLength > 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added(FSeenLength - 1);
+      if (at >= 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added(at);
+      if (last && FChimeEntry >= 0 && FChimeEntry < FSeenLength - 1) {
+        Then(Sequence::CheckAddedThere);
+        return true;
+      }
       if (FAddGivenUp) {  // it never reached the player: made again, and counted again
         FAddGivenUp = false;
         Then(Sequence::AddAgain);
         return true;
       }
-      // Not added: the entry there is not ours.
+      // Not added: the entries there are not ours.
       FPlaying.reset();
       FChimeEntry = -1;
       Then(Sequence::Next);

@@ -217,6 +217,26 @@ TEST_F(Room, APauseGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
   EXPECT_EQ(Model(1).State(), PlayState::Paused);
 }
 
+// The chime's add is given up and lands; then, before the player answers again, the user loads more
+// entries: the chime is not the last entry, yet it is found where it went and not added again.
+TEST_F(Room, AnAddThatLandedBeforeTheUsersEntriesIsFoundWhereItWent) {
+  MusicPlays();
+  Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
+    if (m.Message == pn::kWmCopyData) return 2600;
+    return std::nullopt;
+  });
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  player::PlayerModel& m = Model(1);
+  world.Advance(650);  // the add has landed; the player is not asked again before the next tick
+  ASSERT_EQ(m.Count(), 3u);
+  for (int i = 0; i < 5; ++i) m.Add("C:\\Music\\Later " + std::to_string(i) + ".mp3");
+  world.Advance(5000);
+  int chimes = 0;
+  for (std::size_t i = 0; i < m.Count(); ++i) chimes += m.At(i).FileName == "C:\\Sounds\\Chime.wav";
+  EXPECT_EQ(chimes, 1) << "not added a second time";
+  EXPECT_EQ(m.CurrentIndex(), 2) << "and it plays";
+}
+
 // The chime interrupts the music, and the music goes on where it was.
 TEST_F(Room, AnAnnouncementPlaysAndEverythingIsPutBack) {
   MusicPlays();
