@@ -76,7 +76,9 @@ inline constexpr NamedSteps kSequences[] = {
                        MusicManualAdvance, MusicKept, Next}},
     // The watch, at a tick with nothing owed: is the announcement still on, and where.
     {Sequence::Watch, {AskState, AskPosition, AskLength, AskChime, Judge}},
-    {Sequence::JudgeAfterLocating, {Locate, JudgeEnd}},  // the entries found again by name first
+    // The entries found again by name first, then where the player is now: what the watch saw
+    // before is stale once entries moved.
+    {Sequence::JudgeAfterLocating, {Locate, AskState, AskPosition, JudgeEnd}},
     {Sequence::JudgeAsSeen, {JudgeEnd}},
     {Sequence::Find, {FindChime, FindMusic, Located}},   // what Locate looks for
     // The announcement's end.

@@ -237,6 +237,29 @@ TEST_F(Room, AnAddThatLandedBeforeTheUsersEntriesIsFoundWhereItWent) {
   EXPECT_EQ(m.CurrentIndex(), 2) << "and it plays";
 }
 
+// While the watch reads the chime's entry, the user removes an entry before it in the player: the chime
+// moves up, and the player's position with it. Found again by name, it is judged against where the
+// player is now, not where it was before the removal: it plays on, nobody skipped it.
+TEST_F(Room, AnEntryRemovedBeforeTheChimeDuringTheWatchIsNoSkip) {
+  MusicPlays();
+  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Speech.wav"), Value::I(250)}).Bool, 1);
+  player::PlayerModel& m = Model(1);
+  m.SetLength(2, 600);
+  bool removed = false;
+  world.OnSend = [&](const sim::SentMessage& s) {
+    if (!removed && s.Message == pn::kWmUser && s.LParam == pn::user::kFileAddress && s.WParam == 2) {
+      removed = true;
+      m.Remove(0);
+    }
+  };
+  world.Advance(1000);
+  world.OnSend = nullptr;
+  ASSERT_TRUE(removed);
+  EXPECT_EQ(m.Count(), 2u) << "the speech's entry stays while it plays";
+  EXPECT_EQ(m.CurrentIndex(), 1);
+  EXPECT_EQ(m.State(), PlayState::Playing);
+}
+
 // The chime interrupts the music, and the music goes on where it was.
 TEST_F(Room, AnAnnouncementPlaysAndEverythingIsPutBack) {
   MusicPlays();
