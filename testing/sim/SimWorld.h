@@ -305,8 +305,9 @@ class World {
   };
   // A process's one thread, as its windows' messages see it.
   struct Thread {
-    std::deque<Incoming> Sent;  // sends and questions, in the order they came
-    std::deque<Incoming> Posted;
+    // Sends and questions, in the order they came, and what was posted: vectors, whose room stays.
+    std::vector<Incoming> Sent;
+    std::vector<Incoming> Posted;
     std::optional<Incoming> Current;  // inside the procedure
     int64_t EndsAt = 0;               // of the current one
     bool Blocked = false;             // hangs until further notice
@@ -325,6 +326,8 @@ class World {
     std::function<void()> Run;
     uint32_t From = 0;  // the process whose thread sent it and waits
   };
+  std::shared_ptr<SendWait> NewWait();
+  std::vector<std::shared_ptr<SendWait>> waitPool_;
   Thread& ThreadOf(WindowHandle window);
   bool Retrieving(const Thread& t) const;
   bool Hung(const Thread& t) const;
