@@ -10,7 +10,7 @@
 
 struct TKDOSendBudget {
   uint32_t Began;
-  uint32_t LimitMs;  // 0: no limit (a script's call waits for what it asked)
+  uint32_t LimitMs;  // 0: none of its own (a script's call: only the dispatch's one send limit)
 
   static TKDOSendBudget Unlimited() { return {platform::TickMs(), 0}; }
   uint32_t SpentMs() const { return uint32_t(platform::TickMs() - Began); }

@@ -35,6 +35,15 @@ class Room : public InstanceTest {
     Call(1, "WAC_SetRepeat", {Value::B(true)});
     world.ClearSent();
   }
+  // The player takes 2.6 s inside the chime's add: the send is given up, and the player still adds it.
+  void AnnounceWithASlowAdd() {
+    MusicPlays();
+    Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
+      if (m.Message == pn::kWmCopyData) return 2600;
+      return std::nullopt;
+    });
+    Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  }
   // The music as it was: the first song 30 s in (and what has played since), at its volume.
   void ExpectMusicBack(int64_t playedSinceMs) {
     player::PlayerModel& m = Model(1);
@@ -220,12 +229,7 @@ TEST_F(Room, APauseGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
 // The chime's add is given up and lands; then, before the player answers again, the user loads more
 // entries: the chime is not the last entry, yet it is found where it went and not added again.
 TEST_F(Room, AnAddThatLandedBeforeTheUsersEntriesIsFoundWhereItWent) {
-  MusicPlays();
-  Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
-    if (m.Message == pn::kWmCopyData) return 2600;
-    return std::nullopt;
-  });
-  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  AnnounceWithASlowAdd();
   player::PlayerModel& m = Model(1);
   world.Advance(650);  // the add has landed; the player is not asked again before the next tick
   ASSERT_EQ(m.Count(), 3u);
@@ -315,12 +319,7 @@ TEST_F(Room, WithASlowPlayerAnAnnouncementStillPutsTheMusicBack) {
 // player adds it. Counted once it answers again, the add is not made a second time, and the chime
 // leaves nothing behind.
 TEST_F(Room, AnAddGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
-  MusicPlays();
-  Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
-    if (m.Message == pn::kWmCopyData) return 2600;
-    return std::nullopt;
-  });
-  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  AnnounceWithASlowAdd();
   player::PlayerModel& m = Model(1);
   world.Advance(5000);
   EXPECT_EQ(world.LateCompletions(), 1) << "the add was given up and carried out";
