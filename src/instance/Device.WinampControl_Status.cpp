@@ -156,13 +156,9 @@ TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModul
 void TKDOWinampStatus::Tick() {
   if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
   const TKDOSendBudget budget{platform::TickMs(), kPollBudgetMs};
-  // A question of the mirror's that outlived the send limit is given up first, before other work
-  // asks the player anything (and, asking, would seem to be what the player is late with).
-  if (FWaiting.Pending() && FLink.PlayerWindow() == FWaitingWindow &&
-      uint32_t(platform::TickMs() - FWaitingSince) >= platform::kSendTimeoutMs) {
-    StopWaiting();
-    FLink.GiveUpWaiting(FWaitingWindow);
-  }
+  // A question that outlived the send limit is given up first, before other work asks the
+  // player anything (and, asking, would seem to be what the player is late with).
+  FLink.GiveUpOverdue();
   // Nothing is sent while a question waits at the player: a send would wait behind it.
   if (FPlayerWork && !FLink.QuestionOutstanding()) FPlayerWork(budget);
   Poll(budget.SpentMs());
@@ -172,21 +168,16 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   // The poll only asks: it never starts, binds or commands the player. A
   // player that does not answer is left alone like an unbound one: the
   // variables keep its last real values, and the play state shows -1.
+  FLink.GiveUpOverdue();  // a send would have been given up by now
   if (!FLink.HasAnsweringPlayer()) {
     StopWaiting();
     if (spent) FPoll = {FPoll.Step, false, platform::TickMs(), kRestFactor * spent};  // the work before met a hang
     return WriteNoPlayer();
   }
-  if (FWaiting.Pending() && FLink.PlayerWindow() != FWaitingWindow) StopWaiting();  // asked of a player let go of
-  if (FWaiting.Pending()) {
-    if (uint32_t(platform::TickMs() - FWaitingSince) < platform::kSendTimeoutMs) return;  // its answer is to come
-    // Not answered within the send limit: a send would have been given up by now.
-    StopWaiting();
-    FLink.GiveUpWaiting(FWaitingWindow);
-    return WriteNoPlayer();
-  }
-  if (FWaitingAt) StopWaiting();  // its answer was dropped: another player, or one that stopped answering meanwhile
-  if (FLink.QuestionOutstanding()) return;  // one forgotten here may still hold the player
+  if (FWaiting.Pending() && FLink.QuestionOutstanding()) return;  // its answer is to come
+  // Its answer was dropped: another player, or one that stopped answering meanwhile.
+  if (FWaitingAt) StopWaiting();
+  if (FLink.QuestionOutstanding()) return;  // another's question holds the player
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
   const TKDORef<IKDOModule> self(&FInstance);
@@ -196,7 +187,10 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   if (!FPoll.Resume) at = ItemStart(at);
   bool answering = true;
   bool asking = false;  // a tag step was asked without waiting: the poll goes on at it
-  // One round at most: what was not reached within the budget comes first next time.
+  // One round at most: what was not reached within the budget comes first next time. A poll that
+  // goes on with an item left unfinished ends with that item: a round begun there would end
+  // halfway through it again, and every poll after it would spread that item over two.
+  const bool finishing = FPoll.Resume;
   for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
     // What the tags know of the entry holds for a round, which a slow player's spans many ticks.
     if (at == 0) FTags.NewPoll(FLink.PlayerWindow());
@@ -237,6 +231,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
       if (outcome == Outcome::Write) WriteAnswer(*step.Row, ident);
     }
     at = Next(at, outcome, travelled);
+    if (finishing && kSteps[at].First) break;
   }
   FPoll.Step = at;
   FPoll.Resume = asking || (answering && !kSteps[at].First);
@@ -256,8 +251,6 @@ bool TKDOWinampStatus::AskWithoutWaiting(uint8_t at, TWinAmpQuestion question, i
                                [this, at, asked](int32_t answer) { Answered(at, answer, asked); }))
     return false;
   FWaitingAt = uint8_t(at + 1);
-  FWaitingSince = asked;
-  FWaitingWindow = FLink.PlayerWindow();
   FPoll.Step = at;
   FPoll.Resume = true;
   return true;

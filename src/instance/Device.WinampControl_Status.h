@@ -96,7 +96,5 @@ class TKDOWinampStatus {
   platform::AnswerQuestion FWaiting;  // cancelled with the mirror
   platform::AnswerQuestion FTagQuestion;  // a tag step's, asked without waiting; cancelled with the mirror
   uint8_t FWaitingAt = 0;             // the step asked, plus 1; 0: none
-  uint32_t FWaitingSince = 0;
-  platform::WindowHandle FWaitingWindow = 0;  // the player asked
   std::unique_ptr<platform::Timer> FTimer;  // last: it ticks only once the rest is made
 };

@@ -159,10 +159,9 @@ class TWinAmpControl {
   // A question asked without waiting that the player may still be handling
   // (unanswered, asked less than a send limit ago): a send now waits behind it.
   bool QuestionOutstanding() const { return FChannel.QuestionOutstanding(); }
-  // A question asked of `asked` without waiting and not answered within the
-  // send limit: that player, if still bound, counts as not answering from now
-  // on, as after a send given up.
-  void GiveUpWaiting(platform::WindowHandle asked) { FChannel.GiveUpWaiting(asked); }
+  // A question asked without waiting and not answered within the send limit:
+  // the player counts as not answering from now on, as after a send given up.
+  void GiveUpOverdue() { FChannel.GiveUpOverdue(); }
   // The text at an address the player gave for an entry's file or title: read
   // from its memory as GetPlaylistFile reads it, without asking anything.
   void ReadRemoteTextAt(uint32_t address, std::string& text);

@@ -4,11 +4,10 @@
 
 void TWinAmpChannel::Hold(platform::WindowHandle window) {
   if (window != FPlayerWindow) {
-    FNotAnswering = false;
+    FSilentSince.reset();
     FAnswerQuestion.Cancel();
-    FQuestionOut = false;  // it waits at the window let go of, if anywhere
+    FQuestion.reset();  // it waits at the window let go of, if anywhere
     FSlowAnswers = 0;
-    FDeferAnswer.reset();
     // A player let go of, closed or not, gets its memory back, unless it may still be writing there.
     if (FQueryMemoryOut)
       FQueryMemory.LeaveToProcess();
@@ -23,9 +22,11 @@ platform::SendResult TWinAmpChannel::Send(platform::WindowHandle window, uint32_
                                           uintptr_t lParam) {
   // Given up at once: the limit was waited out once for this hang, or this dispatch's time is spent.
   const uint32_t left = platform::Dispatch::LeftMs();
-  if (FNotAnswering || left == 0) return {platform::SendOutcome::GivenUp, 0};
-  if (FDeferQuestion && (Slow() || FDeferAnswer) && message != platform::WM_COPYDATA_)
-    return Defer(window, message, wParam, lParam);
+  if (FSilentSince || left == 0) return {platform::SendOutcome::GivenUp, 0};
+  if (FDeferQuestion && message != platform::WM_COPYDATA_) {
+    if (const auto learnt = Take(window, message, wParam, lParam)) return *learnt;
+    if (Slow()) return Defer(window, message, wParam, lParam);
+  }
   const bool behindQuestion = QuestionOutstanding();
   const uint32_t sent = platform::TickMs();
   const platform::SendResult result = platform::SendMessageWait(window, message, wParam, lParam, left);
@@ -42,43 +43,37 @@ platform::SendResult TWinAmpChannel::Send(platform::WindowHandle window, uint32_
   return result;
 }
 
+std::optional<platform::SendResult> TWinAmpChannel::Take(platform::WindowHandle window, uint32_t message,
+                                                         uint32_t wParam, uintptr_t lParam) {
+  if (!HasLearnt(window, message, wParam, lParam)) return std::nullopt;
+  const bool answered = FQuestion->State == Question::Now::Answered;
+  const int32_t reply = FQuestion->Reply;
+  FQuestion.reset();  // one send takes it; the next one is asked
+  if (answered) return platform::SendResult{platform::SendOutcome::Answered, reply};
+  // As a send given up: the work stops here, and goes on later knowing it.
+  FStopped = Stopped::GivenUp;
+  return platform::SendResult{platform::SendOutcome::GivenUp, 0};
+}
+
 platform::SendResult TWinAmpChannel::Defer(platform::WindowHandle window, uint32_t message, uint32_t wParam,
                                            uintptr_t lParam) {
   const platform::SendResult notMade{platform::SendOutcome::GivenUp, 0};
-  if (FDeferAnswer) {
-    const Answer a = *FDeferAnswer;
-    FDeferAnswer.reset();  // one send takes it; the next one is asked
-    if (a.Window == window && a.Message == message && a.WParam == wParam && a.LParam == lParam)
-      return {platform::SendOutcome::Answered, a.Reply};
-  }
-  if (FDeferredAsked) return notMade;
-  FDeferredAsked = true;
-  if (FDeferQuestion->Pending()) {
-    // Not answered within a send limit: the player counts as not answering, as after a send given up.
-    if (uint32_t(platform::TickMs() - FDeferAskedAt) >= platform::kSendTimeoutMs) {
-      FDeferQuestion->Cancel();
-      FQuestionOut = false;
-      StopAnswering();
-    }
-    return notMade;
-  }
-  if (QuestionOutstanding()) return notMade;  // one question at a time
+  if (FStopped != Stopped::No) return notMade;
+  FStopped = Stopped::AskedInstead;
+  GiveUpOverdue();
+  if (FSilentSince || Waiting()) return notMade;  // one question at a time
   const platform::WindowHandle asked = FPlayerWindow;
-  const Answer key{window, message, wParam, lParam, 0};
-  if (!FDeferQuestion->Ask(window, message, wParam, uint32_t(lParam),
-                           [this, asked, key, resume = FResume](int32_t reply) {
-                             if (FPlayerWindow != asked) return;  // never trusted once the player may have changed
-                             FQuestionOut = false;
-                             Timed(FDeferAskedAt);
-                             if (FNotAnswering) return;
-                             FDeferAnswer = key;
-                             FDeferAnswer->Reply = reply;
-                             if (resume) resume();
-                             FDeferAnswer.reset();  // not taken: asked again when the work comes to it
-                           }))
+  if (!FDeferQuestion->Ask(window, message, wParam, uint32_t(lParam), [this, asked, resume = FResume](int32_t reply) {
+        if (!Heard(asked)) return;
+        if (FSilentSince) return FQuestion.reset();
+        FQuestion->State = Question::Now::Answered;
+        FQuestion->Reply = reply;
+        if (resume) resume();
+        // Not taken: asked again when the work comes to it.
+        if (FQuestion && FQuestion->State == Question::Now::Answered) FQuestion.reset();
+      }))
     return notMade;
-  FQuestionOut = true;
-  FQuestionAskedAt = FDeferAskedAt = platform::TickMs();
+  FQuestion = Question{window, message, wParam, lParam, platform::TickMs(), true};
   return notMade;
 }
 
@@ -88,48 +83,56 @@ TWinAmpChannel::Deferring::Deferring(TWinAmpChannel& channel, platform::AnswerQu
   if (!FOuter) return;
   FChannel.FDeferQuestion = &question;
   FChannel.FResume = std::move(resume);
-  FChannel.FDeferredAsked = false;
+  FChannel.FStopped = Stopped::No;
 }
 
 TWinAmpChannel::Deferring::~Deferring() {
   if (!FOuter) return;
   FChannel.FDeferQuestion = nullptr;
   FChannel.FResume = nullptr;
-  FChannel.FDeferredAsked = false;
+  FChannel.FStopped = Stopped::No;
 }
 
 bool TWinAmpChannel::Ask(platform::AnswerQuestion& question, uint32_t message, uint32_t wParam, uint32_t lParam,
                          std::function<void(int32_t reply)> onAnswer) {
   const platform::WindowHandle asked = FPlayerWindow;
-  if (!question.Ask(FPlayerWindow, message, wParam, lParam,
-                    [this, asked, onAnswer = std::move(onAnswer)](int32_t reply) {
-                      if (FPlayerWindow != asked) return;  // never trusted once the player may have changed
-                      FQuestionOut = false;
-                      Timed(FQuestionAskedAt);
-                      if (!FNotAnswering && onAnswer) onAnswer(reply);
-                    }))
+  if (!question.Ask(FPlayerWindow, message, wParam, lParam, [this, asked, onAnswer = std::move(onAnswer)](int32_t reply) {
+        if (!Heard(asked)) return;
+        FQuestion.reset();
+        if (!FSilentSince && onAnswer) onAnswer(reply);
+      }))
     return false;
-  FQuestionOut = true;
-  FQuestionAskedAt = platform::TickMs();
+  FQuestion = Question{FPlayerWindow, message, wParam, lParam, platform::TickMs(), false};
   return true;
 }
 
-void TWinAmpChannel::GiveUpWaiting(platform::WindowHandle asked) {
-  if (FPlayerWindow && FPlayerWindow == asked && !FNotAnswering) StopAnswering();
+bool TWinAmpChannel::Heard(platform::WindowHandle asked) {
+  // Never trusted once the player may have changed; a late answer to one given up is dropped.
+  if (FPlayerWindow != asked || !Waiting()) return false;
+  Timed(FQuestion->AskedAt);
+  return true;
+}
+
+void TWinAmpChannel::GiveUpOverdue() {
+  if (!Waiting() || AgeMs() < platform::kSendTimeoutMs) return;
+  if (FQuestion->InsteadOfSend)
+    FQuestion->State = Question::Now::GivenUp;
+  else
+    FQuestion.reset();
+  if (!FSilentSince) StopAnswering();
 }
 
 void TWinAmpChannel::StopAnswering() {
-  FNotAnswering = true;
   FSilentSince = platform::TickMs();
   CheckAnswering(false);
 }
 
 void TWinAmpChannel::CheckAnswering(bool sendWhenNoQuestion) {
   if (FAnswerQuestion.Pending()) return;  // one question at a time: its answer is still to come
-  if (FAnswerQuestion.Ask(FPlayerWindow, [this] { FNotAnswering = false; })) return;
+  if (FAnswerQuestion.Ask(FPlayerWindow, [this] { FSilentSince.reset(); })) return;
   const uint32_t left = platform::Dispatch::LeftMs();
   if (sendWhenNoQuestion && left > 0 &&
       platform::SendMessageWait(FPlayerWindow, platform::WM_NULL_, 0, 0, left).Outcome ==
           platform::SendOutcome::Answered)
-    FNotAnswering = false;
+    FSilentSince.reset();
 }

@@ -16,13 +16,19 @@
 // by that, or queued behind a question of ours, does not make the player count
 // as not answering afterwards: the time was ours, not the player's.
 //
+// One question without waiting is out at a time, recorded here alone with
+// the one clock it is judged by: a send meanwhile waits behind it, and one
+// not answered within the send limit counts as a send given up.
+//
 // Work that goes on over ticks (the announcer's) does not wait for a slow
 // player at all: within a Deferring scope, a send to a player whose last two
 // answers each took kSlowMs or more is asked without waiting instead (unless
 // it carries an address of ours). That send is not made; the player counts
 // as not answering until the scope ends, so the work stops with that step
 // still to do; and once the answer has come, the work resumes and the same
-// send takes the answer at once. One such question at a time.
+// send takes the answer at once. Given up unanswered, the same send, made
+// again once the player answers, is given up at once instead of being asked
+// again: it may have been carried out.
 #pragma once
 
 #include <cstdint>
@@ -45,15 +51,16 @@ class TWinAmpChannel {
   void Hold(platform::WindowHandle window);
 
   // False while the held player counts as not answering, once the dispatch's
-  // time is spent, and in a Deferring scope once a send was asked instead.
-  bool IsAnswering() const { return !FNotAnswering && !FDeferredAsked && platform::Dispatch::LeftMs() > 0; }
+  // time is spent, and in a Deferring scope once a send was asked instead or
+  // learnt that it was given up.
+  bool IsAnswering() const { return !FSilentSince && FStopped == Stopped::No && platform::Dispatch::LeftMs() > 0; }
 
   // In a Deferring scope, a send was asked without waiting instead.
-  bool AskedInstead() const { return FDeferredAsked; }
-  // The answer to exactly this send has come and waits for it (while the work resumes).
-  bool HasAnswerFor(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) const {
-    return FDeferAnswer && FDeferAnswer->Window == window && FDeferAnswer->Message == message &&
-           FDeferAnswer->WParam == wParam && FDeferAnswer->LParam == lParam;
+  bool AskedInstead() const { return FStopped == Stopped::AskedInstead; }
+  // What exactly this send, asked instead, has learnt waits for it: its answer, or that it was given up.
+  bool HasLearnt(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) const {
+    return FQuestion && FQuestion->InsteadOfSend && FQuestion->State != Question::Now::Waiting &&
+           FQuestion->Is(window, message, wParam, lParam);
   }
   // An answer this slow, twice in a row, makes a slow player.
   static constexpr uint32_t kSlowMs = 250;
@@ -73,9 +80,9 @@ class TWinAmpChannel {
     bool FOuter;
   };
   // The held player counts as not answering (its dispatch's time aside).
-  bool Silent() const { return FNotAnswering; }
+  bool Silent() const { return FSilentSince.has_value(); }
   // How long the held player has not answered: 0 while it answers.
-  uint32_t SilentForMs() const { return FNotAnswering ? uint32_t(platform::TickMs() - FSilentSince) : 0; }
+  uint32_t SilentForMs() const { return FSilentSince ? uint32_t(platform::TickMs() - *FSilentSince) : 0; }
 
   // Sends to a window of the held player's (its main window, or another of its
   // thread's), at once as given up while the player does not answer. It waits
@@ -90,13 +97,11 @@ class TWinAmpChannel {
            std::function<void(int32_t reply)> onAnswer);
   // A question asked without waiting that the player may still be handling
   // (unanswered, asked less than a send limit ago): a send now waits behind it.
-  bool QuestionOutstanding() const {
-    return FQuestionOut && uint32_t(platform::TickMs() - FQuestionAskedAt) < platform::kSendTimeoutMs;
-  }
-  // A question asked of `asked` without waiting and not answered within the
-  // send limit: that player, if still held, counts as not answering from now
-  // on, as after a send given up.
-  void GiveUpWaiting(platform::WindowHandle asked);
+  bool QuestionOutstanding() const { return Waiting() && AgeMs() < platform::kSendTimeoutMs; }
+  // The question not answered within the send limit: the player counts as not
+  // answering from now on, as after a send given up. A send that it was asked
+  // instead of learns that it was given up, when the work makes it again.
+  void GiveUpOverdue();
   // Asks whether the player answers again; where that cannot be asked, one send decides.
   void CheckAnswering(bool sendWhenNoQuestion);
 
@@ -116,28 +121,40 @@ class TWinAmpChannel {
   }
   // A send within a Deferring scope to a slow player: asked instead, or answered from what came.
   platform::SendResult Defer(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
-  struct Answer {
+  // The one question asked without waiting, from when it is asked until its
+  // answer is dropped or taken. Instead of a send, it is that send's: the work
+  // makes the send again and takes the answer, or learns it was given up.
+  struct Question {
+    enum class Now : uint8_t { Waiting, Answered, GivenUp };
     platform::WindowHandle Window;
     uint32_t Message, WParam;
     uintptr_t LParam;
-    int32_t Reply;
+    uint32_t AskedAt;
+    bool InsteadOfSend;
+    Now State = Now::Waiting;
+    int32_t Reply = 0;
+    bool Is(platform::WindowHandle w, uint32_t m, uint32_t wp, uintptr_t lp) const {
+      return Window == w && Message == m && WParam == wp && LParam == lp;
+    }
   };
+  bool Waiting() const { return FQuestion && FQuestion->State == Question::Now::Waiting; }
+  uint32_t AgeMs() const { return uint32_t(platform::TickMs() - FQuestion->AskedAt); }
+  // The question's answer has come: false when it is not the one waited for (given up, or another player's).
+  bool Heard(platform::WindowHandle asked);
+  // What a send asked instead learnt: its answer, or that it was given up; nothing while it waits.
+  std::optional<platform::SendResult> Take(platform::WindowHandle window, uint32_t message, uint32_t wParam,
+                                           uintptr_t lParam);
 
   platform::WindowHandle FPlayerWindow = 0;
-  bool FNotAnswering = false;
-  uint32_t FSilentSince = 0;                 // when the send was given up
+  std::optional<uint32_t> FSilentSince;      // counts as not answering: since the send was given up
   platform::AnswerQuestion FAnswerQuestion;  // whether it answers again; cancelled with the channel
-  // A question asked without waiting that the player may still be handling:
-  // a send meanwhile waits behind it.
-  bool FQuestionOut = false;
-  uint32_t FQuestionAskedAt = 0;
+  std::optional<Question> FQuestion;
   platform::RemoteMemory FQueryMemory;
   bool FQueryMemoryOut = false;  // handed over in a send given up, not answered after
   uint8_t FSlowAnswers = 0;      // answers in a row that took kSlowMs or more (at most 2)
   // The Deferring scope under way: its question and what resumes the work.
   platform::AnswerQuestion* FDeferQuestion = nullptr;
   std::function<void()> FResume;
-  bool FDeferredAsked = false;  // a send of this scope was asked instead: the work stops there
-  uint32_t FDeferAskedAt = 0;
-  std::optional<Answer> FDeferAnswer;  // during the resume: the answer, for the send that asked it
+  // Where the scope's work stops: a send was asked instead, or learnt that it was given up.
+  enum class Stopped : uint8_t { No, AskedInstead, GivenUp } FStopped = Stopped::No;
 };

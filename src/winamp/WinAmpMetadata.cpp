@@ -69,8 +69,9 @@ bool TWinAmpControl::GetFileMetadata(std::string_view fileName, std::string_view
   if (!memory.Reserved()) return false;
 
   const uint32_t base = memory.Address();
-  // A request asked without waiting whose answer has come: the answer is in place; written again, it would go.
-  if (!FChannel.HasAnswerFor(window, platform::WM_USER_, base, kExtendedFileInfo)) {
+  // A request asked without waiting whose answer has come: the answer is in place; written again, it would
+  // go. Given up, the player may still be writing there.
+  if (!FChannel.HasLearnt(window, platform::WM_USER_, base, kExtendedFileInfo)) {
     char request[kAnswerAt + 1] = {};
     const TExtendedFileInfo record{base + kFileAt, base + kFieldAt, base + kAnswerAt, kMetadataMax};
     std::memcpy(request, &record, sizeof record);

@@ -507,6 +507,27 @@ TEST_F(Status, AFileItemCutByTheBudgetAsksTheCurrentEntryAgain) {
   EXPECT_EQ(Var("TrackFileVar").Str, "C:\\Second.mp3");
 }
 
+// A poll cut halfway through a text item by a slow spell: once the player is quick again, the polls
+// are whole rounds again, not each one finishing the last one's item and asking its entry twice.
+TEST_F(Status, AfterASlowSpellAQuietPollIsAsShortAsBefore) {
+  ChooseAll();
+  Create(1);
+  Call(1, "WAC_AddFile", {Value::S("C:\\Song.mp3")});
+  Call(1, "WAC_Play");
+  world.Advance(1000);
+  auto quietPoll = [&] {
+    world.ClearSent();
+    world.Advance(250);
+    return Traffic(1).size();
+  };
+  const std::size_t before = quietPoll();
+  Player(1)->SetReplyDelay(100);
+  world.Advance(250);  // position, length, the file's current entry: cut there
+  Player(1)->SetReplyDelay(0);
+  world.Advance(2000);
+  EXPECT_EQ(quietPoll(), before);
+}
+
 // A hang met halfway through a poll: what was written keeps the player's real
 // values, and the send given up writes nothing.
 TEST_F(Status, AHangHalfwayThroughAPollWritesNothingFromTheSendGivenUp) {
