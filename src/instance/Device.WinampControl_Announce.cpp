@@ -71,7 +71,6 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
   if (FLink.SilentForMs() > kGiveUpAfterMs) FWords.clear();
   if (!FMusic) {
     if (FWords.empty()) return;
-    const auto deferred = FLink.Deferred(FAsked, [this] { Resume(); });
     return Run(budget);
   }
   if (FLink.PlayerWindow() != FMusic->Player) return Drop();  // another player, or none: nothing to put back there
@@ -91,7 +90,6 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
     if (std::exchange(FYield, false)) return;
     Then(Sequence::Watch);
   }
-  const auto deferred = FLink.Deferred(FAsked, [this] { Resume(); });
   Run(budget);
 }
 

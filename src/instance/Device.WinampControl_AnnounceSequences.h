@@ -28,7 +28,7 @@ enum class Step : uint8_t {
 
 // In the table's order.
 enum class Sequence : uint8_t {
-  Start, Watch, JudgeAfterLocating, JudgeAsSeen, Find,
+  Start, Watch, JudgeAfterLocating, JudgeWhereSeen, JudgeAsSeen, Find,
   Ended, Skipped, LookAgain, RemoveAgain, GiveUp, MoveOn, GiveBack,
   Next, AddNext, AddAgain, CheckAdded, CheckAddedThere, ManualAdvanceOn,
   PutBackPlaying, PutBackPaused, PutBackStopped, PauseAgain,
@@ -79,6 +79,7 @@ inline constexpr NamedSteps kSequences[] = {
     // The entries found again by name first, then where the player is now: what the watch saw
     // before is stale once entries moved.
     {Sequence::JudgeAfterLocating, {Locate, AskState, AskPosition, JudgeEnd}},
+    {Sequence::JudgeWhereSeen, {FindMusic, JudgeEnd}},  // nothing moved: what the watch saw holds
     {Sequence::JudgeAsSeen, {JudgeEnd}},
     {Sequence::Find, {FindChime, FindMusic, Located}},   // what Locate looks for
     // The announcement's end.
@@ -92,7 +93,8 @@ inline constexpr NamedSteps kSequences[] = {
     {Sequence::GiveBack, kGiveBack},                      // moving on with no announcement on
     // The next one.
     {Sequence::Next, {Next}},                             // the next announcement, or the music back
-    {Sequence::AddNext, kAdd + Steps{ChimeEntry, ChimeVolume, ChimePlay}},
+    // The playlist window for its removal is asked while it plays: its end then waits for one answer less.
+    {Sequence::AddNext, kAdd + Steps{ChimeEntry, ChimeVolume, ChimePlay, AskPlaylistWindow}},
     {Sequence::AddAgain, kAdd},                           // the add never reached the player
     {Sequence::CheckAdded, {CheckAdded}},                 // the playlist changed meanwhile: is the last entry ours
     {Sequence::CheckAddedThere, {CheckAddedThere}},       // or the one where it was to go

@@ -43,7 +43,10 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::FindMusic: return Find(false);
     case Step::Located: FLength = FSeenLength; return true;
     case Step::JudgeEnd:
-      if (FChimeEntry >= 0 && FSeenPosition == FChimeEntry && FSeenState != 0) return true;  // it plays on
+      if (FChimeEntry >= 0 && FSeenPosition == FChimeEntry && FSeenState != 0) {
+        FYield = FLink.IsSlow();  // it plays on: a slow player's next question is the mirror's
+        return true;
+      }
       if (FChimeEntry >= 0 && FSeenPosition != FChimeEntry) {
         // Skipped in the player: the room has moved on there.
         FWaiting.clear();
@@ -55,7 +58,9 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       return true;
     case Step::StopChime: FLink.Stop(); return answered();
     case Step::AskPlaylistWindow:
-      FPlaylistWindow = FPlaying ? FLink.GetPlaylistWindow() : 0;
+      // Asked once a row: it is the player's for as long as the player is.
+      if (!FPlaying || FPlaylistWindow) return true;
+      FPlaylistWindow = FLink.GetPlaylistWindow();
       return answered();
     case Step::CheckChime: {
       // Right before the removal, and once more after looking again if it is not where it was
@@ -75,6 +80,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::RemoveChime:
       if (FChimeThere && FPlaylistWindow != 0) {
         const bool removed = FLink.RemoveEntryVia(FPlaylistWindow, FChimeEntry);
+        if (FLink.AskedInstead()) return false;  // made again to take its answer, or to learn it was given up
         if (!answered()) {
           Then(Sequence::RemoveAgain);  // checked again once it answers
           return true;
@@ -178,8 +184,11 @@ bool TKDOWinampAnnouncer::Added(int32_t at) {
 // are looked for where they may be now, the likeliest places first.
 void TKDOWinampAnnouncer::Judge() {
   const bool plays = FSeenChime && FSeenPosition == FChimeEntry && FSeenState != 0;
-  // Before anything is decided, or once the playlist changed, the entries are found again by name.
-  Then(!plays || FSeenLength != FLength ? Sequence::JudgeAfterLocating : Sequence::JudgeAsSeen);
+  const bool moved = !FSeenChime || FSeenLength != FLength;
+  // Once the playlist changed, the entries are found again by name before anything is decided; with
+  // the announcement where it was, the music's entry is looked at before its end is.
+  FFinding = false;
+  Then(moved ? Sequence::JudgeAfterLocating : plays ? Sequence::JudgeAsSeen : Sequence::JudgeWhereSeen);
 }
 
 // One look for the announcement's entry (or the music's) at one place: the
@@ -272,6 +281,8 @@ bool TKDOWinampAnnouncer::Owed(Step step) const {
 // The owed sends in order, while the budget lasts and the player answers;
 // then the user's words that waited for them.
 void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
+  // A slow player is asked without waiting, the call or tick going on at once; the work resumes with the answer.
+  const auto deferred = FLink.Deferred(FAsked, [this] { Resume(); });
   while (FMusic && !FWork.empty()) {
     if (FLink.PlayerWindow() != FMusic->Player) return Drop();
     // A removal follows its check in the same dispatch: a tick between them would let the user's
@@ -294,9 +305,7 @@ void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
 // Within a poll's budget, in the answer's own dispatch.
 void TKDOWinampAnnouncer::Resume() {
   constexpr uint32_t kResumeBudgetMs = 250;
-  const auto deferred = FLink.Deferred(FAsked, [this] { Resume(); });
   Run({platform::TickMs(), kResumeBudgetMs});
-  if (FWork.empty() && FLink.IsSlow()) FYield = true;
 }
 
 void TKDOWinampAnnouncer::Drop() {
@@ -308,6 +317,7 @@ void TKDOWinampAnnouncer::Drop() {
   FChimeThere = false;
   FLookedAgain = false;
   FAddGivenUp = false;
+  FPlaylistWindow = 0;
   FGaveUp = false;
   FEnding = false;
   FFinding = false;
