@@ -31,6 +31,7 @@ bool TKDOWinampAnnouncer::RestoreState() {
   FMusic->Kept = true;
   FLength = -1;  // not known: the saved entry is given as it is, as saved
   PutBack();
+  const auto deferred = Deferred();
   Run(TKDOSendBudget::Unlimited());
   return true;
 }
@@ -50,6 +51,9 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   if (FMusic) return true;  // it follows the one that plays
   FMusic = Music{{}, {}, 0, FLink.PlayerWindow()};
   Then(Sequence::Start);
+  // A new row asks a slow player without waiting: the call returns at once. (The row under way
+  // above was followed with sends that wait: what the call does next depends on it.)
+  const auto deferred = Deferred();
   Run(TKDOSendBudget::Unlimited());
   return FMusic.has_value();  // ended already: the player did not add it
 }
@@ -71,6 +75,7 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
   if (FLink.SilentForMs() > kGiveUpAfterMs) FWords.clear();
   if (!FMusic) {
     if (FWords.empty()) return;
+    const auto deferred = Deferred();
     return Run(budget);
   }
   if (FLink.PlayerWindow() != FMusic->Player) return Drop();  // another player, or none: nothing to put back there
@@ -90,6 +95,7 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
     if (std::exchange(FYield, false)) return;
     Then(Sequence::Watch);
   }
+  const auto deferred = Deferred();
   Run(budget);
 }
 

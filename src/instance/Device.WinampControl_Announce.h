@@ -132,6 +132,8 @@ class TKDOWinampAnnouncer {
   void Run(const TKDOSendBudget& budget);
   // Goes on with the work once an answer asked without waiting has come.
   void Resume();
+  // While it lives, a slow player is asked without waiting, and the work resumes with each answer.
+  TWinAmpChannel::Deferring Deferred() { return FLink.Deferred(FAsked, [this] { Resume(); }); }
   // The sequence's steps ahead of the work owed. ThenOwed leaves out a give-back not
   // owed: the manual advance never turned on, or either given back already.
   void Then(Sequence sequence);

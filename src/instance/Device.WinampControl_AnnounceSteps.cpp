@@ -281,8 +281,6 @@ bool TKDOWinampAnnouncer::Owed(Step step) const {
 // The owed sends in order, while the budget lasts and the player answers;
 // then the user's words that waited for them.
 void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
-  // A slow player is asked without waiting, the call or tick going on at once; the work resumes with the answer.
-  const auto deferred = FLink.Deferred(FAsked, [this] { Resume(); });
   while (FMusic && !FWork.empty()) {
     if (FLink.PlayerWindow() != FMusic->Player) return Drop();
     // A removal follows its check in the same dispatch: a tick between them would let the user's
@@ -305,6 +303,7 @@ void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
 // Within a poll's budget, in the answer's own dispatch.
 void TKDOWinampAnnouncer::Resume() {
   constexpr uint32_t kResumeBudgetMs = 250;
+  const auto deferred = Deferred();
   Run({platform::TickMs(), kResumeBudgetMs});
 }
 
