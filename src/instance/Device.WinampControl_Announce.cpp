@@ -149,7 +149,7 @@ void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
   if (index < FMusic->State.Entry) --FMusic->State.Entry;
   if (index < FSeenLength) --FSeenLength;
   if (index < FSeenPosition) --FSeenPosition;
-  FFinding = false;
+  FSearch.reset();
 }
 
 // Our own insertion: the entries from `index` on move down by one. A chime
@@ -164,7 +164,7 @@ void TKDOWinampAnnouncer::EntryInserted(int32_t index) {
   if (index <= FSeenPosition) ++FSeenPosition;
   if (FChimeEntry >= 0 && index <= FChimeEntry) ++FChimeEntry;
   if (index <= FMusic->State.Entry) ++FMusic->State.Entry;
-  FFinding = false;
+  FSearch.reset();
 }
 
 // Where that entry stands now. A music entry that went leaves its index to

@@ -162,11 +162,13 @@ class TKDOWinampAnnouncer {
   bool FChimeThere = false;   // checked right before its removal
   bool FLookedAgain = false;  // looked for once more after a check that missed it
   bool FAddGivenUp = false;   // the add was given up: it may or may not have been carried out
-  // The search for a moved entry: the likeliest places, then the looks made so far.
-  bool FFinding = false;
-  int32_t FCandidates[4] = {};
-  int32_t FCandidate = 0;
-  uint8_t FCandidateCount = 0;
+  // The search under way for a moved entry: the likeliest places, then the looks made so far.
+  struct Search {
+    int32_t Candidates[4] = {};
+    uint8_t Count = 0;
+    int32_t Looks = 0;
+  };
+  std::optional<Search> FSearch;
   bool FGaveUp = false;  // silent too long: the waiting are dropped, the rest put back when it answers
   bool FEnding = false;  // the row takes no more announcements: it gives the player back
   bool FYield = false;   // a slow player's watch is done: the next tick's question is the mirror's

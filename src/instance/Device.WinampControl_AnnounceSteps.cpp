@@ -36,7 +36,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     }
     case Step::Judge: Judge(); return true;
     case Step::Locate:
-      FFinding = false;
+      FSearch.reset();
       Then(Sequence::Find);
       return true;
     case Step::FindChime: return Find(true);
@@ -187,7 +187,7 @@ void TKDOWinampAnnouncer::Judge() {
   const bool moved = !FSeenChime || FSeenLength != FLength;
   // Once the playlist changed, the entries are found again by name before anything is decided; with
   // the announcement where it was, the music's entry is looked at before its end is.
-  FFinding = false;
+  FSearch.reset();
   Then(moved ? Sequence::JudgeAfterLocating : plays ? Sequence::JudgeAsSeen : Sequence::JudgeWhereSeen);
 }
 
@@ -201,15 +201,14 @@ bool TKDOWinampAnnouncer::Find(bool chime) {
                                 : FPlaying ? std::string_view(FPlaying->File)
                                            : std::string_view();
   const int32_t length = FSeenLength;
-  if (!FFinding) {
-    FFinding = true;
-    FCandidate = 0;
-    FCandidateCount = 0;
+  const bool fresh = !FSearch;
+  Search& search = fresh ? FSearch.emplace() : *FSearch;
+  if (fresh) {
     const int32_t shifted = old + (length - FLength);
     for (int32_t at : {chime ? FSeenPosition : -1, shifted, old, chime ? length - 1 : -1})
-      if (at >= 0 && at < length && std::find(FCandidates, FCandidates + FCandidateCount, at) ==
-                                        FCandidates + FCandidateCount)
-        FCandidates[FCandidateCount++] = at;
+      if (at >= 0 && at < length && std::find(search.Candidates, search.Candidates + search.Count, at) ==
+                                        search.Candidates + search.Count)
+        search.Candidates[search.Count++] = at;
   }
   auto done = [&](int32_t found) {
     if (chime) {
@@ -220,20 +219,20 @@ bool TKDOWinampAnnouncer::Find(bool chime) {
       music.TrackMs = 0;  // the music's entry went: the one that took its place, from its start
       FMusic->File.clear();
     }
-    FFinding = false;
+    FSearch.reset();
     return true;
   };
   if (old < 0 || file.empty()) return done(old);  // nothing to look for
   const int32_t from = std::clamp(old, 0, std::max(length - 1, 0));
-  const int32_t looks = int32_t(FCandidateCount) + std::min(length, kLongestSearch);
-  if (FCandidate >= looks) return done(-1);
-  const int32_t k = FCandidate - int32_t(FCandidateCount);
-  const int32_t at = k < 0 ? FCandidates[FCandidate] : k <= from ? from - k : k;
+  const int32_t looks = int32_t(search.Count) + std::min(length, kLongestSearch);
+  if (search.Looks >= looks) return done(-1);
+  const int32_t k = search.Looks - int32_t(search.Count);
+  const int32_t at = k < 0 ? search.Candidates[search.Looks] : k <= from ? from - k : k;
   std::string there;
   FLink.GetPlaylistFileInRange(at, there);
   if (!FLink.IsAnswering()) return false;
   if (kdo::text::EqualIgnoringAZCase(there, file)) return done(at);
-  return ++FCandidate >= looks ? done(-1) : false;
+  return ++search.Looks >= looks ? done(-1) : false;
 }
 
 // After an announcement: the next one, or the music back.
@@ -319,5 +318,5 @@ void TKDOWinampAnnouncer::Drop() {
   FPlaylistWindow = 0;
   FGaveUp = false;
   FEnding = false;
-  FFinding = false;
+  FSearch.reset();
 }
