@@ -13,7 +13,8 @@ namespace kdo::announce {
 // Each step sends at most one message. A step that finds the player not
 // answering after its send stays at the head of the queue.
 enum class Step : uint8_t {
-  // the music as it is before the first of a row, and its entry's file to find it again
+  // the music as it is before the first of a row (the six in the order of a saved state's parts),
+  // and its entry's file to find it again
   MusicEntry, MusicTime, MusicState, MusicVolume, MusicShuffle, MusicRepeat, MusicFile, MusicManualAdvance, MusicKept,
   // the watch over the announcement that plays
   AskState, AskPosition, AskLength, AskChime, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,

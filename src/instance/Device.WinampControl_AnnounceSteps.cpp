@@ -9,18 +9,23 @@
 #include "sdk/KDOText.h"
 #include "winamp/WinAmp.h"
 
+static_assert(int(kdo::announce::Step::MusicRepeat) - int(kdo::announce::Step::MusicEntry) == kPlayerStateParts - 1,
+              "the music's six steps are a saved state's six parts");
+
 // One step; false when it is to run again (given up, or more to try).
 bool TKDOWinampAnnouncer::Do(Step step) {
   Music& m = *FMusic;
   TKDOPlayerState& music = m.State;
   auto answered = [this] { return FLink.IsAnswering(); };
   switch (step) {
-    case Step::MusicEntry: music.Entry = FLink.GetPlaylistPosition(); return answered();
-    case Step::MusicTime: music.TrackMs = FLink.GetTrackPositionMs(); return answered();
-    case Step::MusicState: music.PlayState = FLink.GetPlayState(); return answered();
-    case Step::MusicVolume: music.Volume = FLink.AnsweredVolume(); return answered();
-    case Step::MusicShuffle: music.Shuffle = FLink.GetShuffle(); return answered();
-    case Step::MusicRepeat: music.Repeat = FLink.GetRepeat(); return answered();
+    case Step::MusicEntry:
+    case Step::MusicTime:
+    case Step::MusicState:
+    case Step::MusicVolume:
+    case Step::MusicShuffle:
+    case Step::MusicRepeat:
+      AskPlayerStatePart(FLink, music, int(step) - int(Step::MusicEntry));  // as a script's save asks it
+      return answered();
     case Step::MusicFile: FLink.GetPlaylistFileInRange(music.Entry, m.File); return answered();
     case Step::MusicManualAdvance: m.ManualAdvance = FLink.GetManualAdvance(); return answered();
     case Step::MusicKept: m.Kept = true; return true;

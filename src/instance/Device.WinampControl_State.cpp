@@ -2,15 +2,21 @@
 
 #include "winamp/WinAmp.h"
 
+void AskPlayerStatePart(TWinAmpControl& link, TKDOPlayerState& s, int part) {
+  switch (part) {
+    case 0: s.Entry = link.GetPlaylistPosition(); break;
+    case 1: s.TrackMs = link.GetTrackPositionMs(); break;
+    case 2: s.PlayState = link.GetPlayState(); break;
+    case 3: s.Volume = link.AnsweredVolume(); break;
+    case 4: s.Shuffle = link.GetShuffle(); break;
+    case 5: s.Repeat = link.GetRepeat(); break;
+  }
+}
+
 std::optional<TKDOPlayerState> CapturePlayerState(TWinAmpControl& link) {
   if (!link.HasAnsweringPlayer()) return std::nullopt;
   TKDOPlayerState s{};
-  s.Entry = link.GetPlaylistPosition();
-  s.TrackMs = link.GetTrackPositionMs();
-  s.PlayState = link.GetPlayState();
-  s.Volume = link.AnsweredVolume();
-  s.Shuffle = link.GetShuffle();
-  s.Repeat = link.GetRepeat();
+  for (int part = 0; part < kPlayerStateParts; ++part) AskPlayerStatePart(link, s, part);
   if (!link.HasAnsweringPlayer()) return std::nullopt;
   return s;
 }

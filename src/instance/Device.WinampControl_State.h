@@ -16,6 +16,10 @@ struct TKDOPlayerState {
   bool Repeat;
 };
 
-// Six questions; nothing without an answering player, nor when it stops answering halfway.
+// Six questions, one a part, in this order: the entry, the time, the play state, the volume,
+// shuffle, repeat. The announcer asks them one step each; a script's save all at once.
+inline constexpr int kPlayerStateParts = 6;
+void AskPlayerStatePart(TWinAmpControl& link, TKDOPlayerState& state, int part);
+// All six; nothing without an answering player, nor when it stops answering halfway.
 // (It is put back by the announcer's steps, in an order that is not heard.)
 std::optional<TKDOPlayerState> CapturePlayerState(TWinAmpControl& link);
