@@ -15,14 +15,14 @@ std::optional<bool> TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, T
     case 0:
       if (!entryKnown && !Knows(kIndex)) {
         FIndex = link.GetPlaylistPosition();
-        if (link.AskedInstead()) return std::nullopt;
+        if (!link.IsAnswering()) return std::nullopt;
         FKnown |= kIndex;
       }
       return false;
     case 1:
       if (!entryKnown && !Knows(kLength)) {
         FLength = FIndex >= 0 ? link.GetPlaylistLength() : 0;
-        if (link.AskedInstead()) return std::nullopt;
+        if (!link.IsAnswering()) return std::nullopt;
         FKnown |= kLength;
       }
       return false;
@@ -37,7 +37,7 @@ std::optional<bool> TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, T
           link.GetPlaylistFileInRange(FIndex, read);
         else
           link.GetPlaylistTitleInRange(FIndex, read);
-        if (link.AskedInstead()) return std::nullopt;
+        if (!link.IsAnswering()) return std::nullopt;
       }
       FKnown |= text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle;
       return false;
@@ -49,7 +49,7 @@ std::optional<bool> TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, T
       asked.Answer.clear();  // no entry: no tags
     else
       link.GetFileMetadata(FFile, which == TKDOPlayerQuery::Album ? "album" : "artist", asked.Answer);
-    if (link.AskedInstead()) return std::nullopt;
+    if (!link.IsAnswering()) return std::nullopt;
     // A request the player did not answer is made again once it answers.
     asked.Window = link.HasAnsweringPlayer() ? link.PlayerWindow() : 0;
     asked.File = FFile;

@@ -35,7 +35,8 @@ class TKDOWinampTags {
   // tag as the player told it for this entry in `value` (empty when it has
   // none, or without an entry). Empty when its send was asked without waiting
   // instead (a slow player): the same step, made again once the answer has
-  // come, takes it.
+  // come, takes it; empty too when the send was given up, and nothing is
+  // learnt from it: the step is made again.
   std::optional<bool> Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link, std::string& value);
 
  private:

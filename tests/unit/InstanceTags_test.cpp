@@ -207,6 +207,31 @@ TEST_F(Tags, WithASlowPlayerANewEntrysTagsComeWithoutTheThreadWaiting) {
   }
 }
 
+// A slow player takes 2.6 s inside a new entry's first tag request, asked without waiting: given up.
+// The request is made again once the player answers; meanwhile the variable is never written as if
+// the entry had no artist.
+TEST_F(Tags, ASlowPlayersTagRequestGivenUpIsMadeAgainNotWrittenAsNoTag) {
+  Make(false);
+  Model(1).Add("C:\\Music\\John Coltrane - Crescent.mp3");
+  Model(1).Add("C:\\Music\\Miles Davis - So What.mp3");
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(60000);
+  ASSERT_EQ(Artist(), "John Coltrane");
+  int slowOnes = 1;
+  Player(1)->SetHandlingTime([&](const sim::SentMessage& m) -> std::optional<uint32_t> {
+    if (m.LParam == 290 && slowOnes > 0) return --slowOnes, 2600;
+    return std::nullopt;
+  });
+  Model(1).OnUser(1, pn::user::kSetCurrent);
+  for (int i = 0; i < 480 && Artist() != "Miles Davis"; ++i) {
+    world.Advance(250);
+    ASSERT_NE(Artist(), "") << "after " << world.ElapsedMs() << " ms";
+  }
+  EXPECT_EQ(slowOnes, 0);
+  EXPECT_EQ(Artist(), "Miles Davis");
+  Player(1)->SetHandlingTime({});
+}
+
 // A player that takes 2.6 s inside the tag request: the send is given up while the player is still
 // to write its answer into the reservation. Let go of at once (a new location), the reservation
 // stays the player's until the request is done and the close command ends the process; released
