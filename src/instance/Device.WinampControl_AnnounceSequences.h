@@ -23,8 +23,8 @@ enum class Step : uint8_t {
   // the next one
   LengthBefore, AddChime, LengthAfter, CheckAdded, CheckAddedThere, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
   // the music back, or what moving on gives back
-  ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, JumpBack, PauseBack, PauseUnlessPaused,
-  StopBack, Done,
+  ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, PlayUnlessPlaying, JumpBack, PauseBack,
+  PauseUnlessPaused, StopBack, Done,
 };
 
 // In the table's order.
@@ -32,7 +32,7 @@ enum class Sequence : uint8_t {
   Start, Watch, JudgeAfterLocating, JudgeWhereSeen, JudgeAsSeen, Find,
   Ended, Skipped, LookAgain, RemoveAgain, GiveUp, MoveOn, GiveBack,
   Next, AddNext, AddAgain, CheckAdded, CheckAddedThere, ManualAdvanceOn,
-  PutBackPlaying, PutBackPaused, PutBackStopped, PauseAgain,
+  PutBackPlaying, PutBackPaused, PutBackStopped, PlayAgain, PauseAgain,
 };
 
 // A short run of steps, joined from parts when the table is made.
@@ -104,7 +104,9 @@ inline constexpr NamedSteps kSequences[] = {
     {Sequence::PutBackPlaying, kBack + Steps{PlayBack, JumpBack, Done}},
     {Sequence::PutBackPaused, kBack + Steps{PlayBack, JumpBack, PauseBack, Done}},
     {Sequence::PutBackStopped, kBack + Steps{StopBack, Done}},
-    // A pause given up may have paused (the player had begun it): a second one would resume.
+    // A play or pause given up may have been carried out (the player had begun it): a second play
+    // would start the track anew, a second pause resume it.
+    {Sequence::PlayAgain, {AskState, PlayUnlessPlaying}},
     {Sequence::PauseAgain, {AskState, PauseUnlessPaused}},
 };
 

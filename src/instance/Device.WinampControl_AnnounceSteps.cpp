@@ -17,6 +17,12 @@ bool TKDOWinampAnnouncer::Do(Step step) {
   Music& m = *FMusic;
   TKDOPlayerState& music = m.State;
   auto answered = [this] { return FLink.IsAnswering(); };
+  // A send given up (not merely asked without waiting) may have been carried out: `again` looks first.
+  auto lookedAtIfGivenUp = [&](Sequence again) {
+    if (answered() || FLink.AskedInstead()) return answered();
+    Then(again);
+    return true;
+  };
   switch (step) {
     case Step::MusicEntry:
     case Step::MusicTime:
@@ -160,17 +166,20 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::EntryBack:
       FLink.SetPlaylistPosition(FLength < 0 ? music.Entry : std::clamp(music.Entry, 0, std::max(FLength - 1, 0)));
       return answered();
-    case Step::PlayBack: FLink.Play(); return answered();
+    case Step::PlayUnlessPlaying:
+      if (FSeenState == 1) return true;
+      [[fallthrough]];
+    case Step::PlayBack:
+      // Made twice, the track starts anew: given up, it is looked at before it is made again.
+      FLink.Play();
+      return lookedAtIfGivenUp(Sequence::PlayAgain);
     case Step::JumpBack: FLink.JumpToTime(std::max(music.TrackMs, 0)); return answered();
     case Step::PauseUnlessPaused:
       if (FSeenState == 3) return true;
       [[fallthrough]];
     case Step::PauseBack:
-      // A toggle: given up (not merely asked without waiting), it is looked at before it is made again.
-      FLink.Pause();
-      if (answered() || FLink.AskedInstead()) return answered();
-      Then(Sequence::PauseAgain);
-      return true;
+      FLink.Pause();  // a toggle
+      return lookedAtIfGivenUp(Sequence::PauseAgain);
     case Step::StopBack: FLink.Stop(); return answered();
     case Step::Done: Drop(); return true;
   }

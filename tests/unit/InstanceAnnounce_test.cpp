@@ -211,27 +211,31 @@ TEST_F(Room, ASkipDuringAChimeWaitsForWhatMovingOnOwesAndComesAfter) {
   EXPECT_FALSE(m.ManualAdvance());
 }
 
-// The player takes 2.6 s inside the pause of a restore: given up, yet carried out. The pause, a
-// toggle, is not made a second time once the player answers: the music stays paused. A quick
-// player's pause is a send given up; a slow one's is asked without waiting and not answered in time.
-TEST_F(Room, APauseGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
+// The player takes 2.6 s inside the play or the pause of a restore: given up, yet carried out. Made a
+// second time once the player answers, the play would start the track anew and the pause, a toggle,
+// would resume it. A quick player's is a send given up; a slow one's is asked without waiting and
+// not answered in time.
+TEST_F(Room, APlayOrPauseGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
   MusicPlays();
-  Call(1, "WAC_Pause");
-  ASSERT_EQ(Call(1, "WAC_SaveState").Bool, 1);
-  for (const uint32_t delay : {0u, 1900u}) {
-    SCOPED_TRACE(delay);
+  for (const auto& [command, delay] : std::vector<std::pair<uint32_t, uint32_t>>{
+           {pn::cmd::kPause, 0}, {pn::cmd::kPause, 1900}, {pn::cmd::kPlay, 0}, {pn::cmd::kPlay, 1900}}) {
+    SCOPED_TRACE(testing::Message() << command << " " << delay);
+    const bool pause = command == pn::cmd::kPause;
     Call(1, "WAC_Play");
+    if (pause) Call(1, "WAC_Pause");
+    ASSERT_EQ(Call(1, "WAC_SaveState").Bool, 1);
+    Call(1, pause ? "WAC_Play" : "WAC_Stop");
     Player(1)->SetReplyDelay(delay);
     world.Advance(20000);  // slow: from here on asked without waiting
-    Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
-      if (m.Message == pn::kWmCommand && m.WParam == pn::cmd::kPause) return 2600;
+    Player(1)->SetHandlingTime([command](const sim::SentMessage& m) -> std::optional<uint32_t> {
+      if (m.Message == pn::kWmCommand && m.WParam == command) return 2600;
       return std::nullopt;
     });
     world.ClearSent();
     ASSERT_EQ(Call(1, "WAC_RestoreState").Bool, 1);
     world.Advance(60000);
-    EXPECT_EQ(std::ranges::count(world.Sent(), pn::cmd::kPause, &sim::SentMessage::WParam), 1) << "made once";
-    EXPECT_EQ(Model(1).State(), PlayState::Paused);
+    EXPECT_EQ(std::ranges::count(world.Sent(), command, &sim::SentMessage::WParam), 1) << "made once";
+    EXPECT_EQ(Model(1).State(), pause ? PlayState::Paused : PlayState::Playing);
     Player(1)->SetHandlingTime({});
     Player(1)->SetReplyDelay(0);
   }
