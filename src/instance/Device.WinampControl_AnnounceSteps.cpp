@@ -154,7 +154,9 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       return answered();
     case Step::ChimeEntry: FLink.SetPlaylistPosition(FChimeEntry); return answered();
     case Step::ChimeVolume: FLink.SetVolume(FPlaying ? FPlaying->Volume : uint8_t(music.Volume)); return answered();
-    case Step::ChimePlay: FLink.Play(); return answered();
+    case Step::ChimePlay:
+      FLink.Play();
+      return lookedAtIfGivenUp(Sequence::PlayAgain);
     case Step::ManualAdvanceBack:
       FLink.SetManualAdvance(m.ManualAdvance > 0);
       return m.ManualAdvanceGiven = answered();

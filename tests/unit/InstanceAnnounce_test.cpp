@@ -241,6 +241,26 @@ TEST_F(Room, APlayOrPauseGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
   }
 }
 
+// The player takes 2.6 s to start any track: the chime's play and the music's are each given up,
+// yet carried out, and neither is made again.
+TEST_F(Room, APlayerSlowToStartATrackIsToldToPlayOncePerTrack) {
+  MusicPlays();
+  Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
+    if (m.Message == pn::kWmCommand && m.WParam == pn::cmd::kPlay) return 2600;
+    return std::nullopt;
+  });
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  world.Advance(10000);
+  EXPECT_EQ(std::ranges::count(world.Sent(), pn::cmd::kPlay, &sim::SentMessage::WParam), 1) << "the chime's";
+  ASSERT_EQ(Model(1).CurrentIndex(), 2);
+  Model(1).SetLength(2, 3);
+  world.Advance(20000);
+  EXPECT_EQ(std::ranges::count(world.Sent(), pn::cmd::kPlay, &sim::SentMessage::WParam), 2) << "and the music's";
+  EXPECT_EQ(Model(1).Count(), 2u);
+  EXPECT_EQ(Model(1).CurrentIndex(), 0);
+  EXPECT_EQ(Model(1).State(), PlayState::Playing);
+}
+
 // The chime's add is given up and lands; then, before the player answers again, the user loads more
 // entries: the chime is not the last entry, yet it is found where it went and not added again.
 TEST_F(Room, AnAddThatLandedBeforeTheUsersEntriesIsFoundWhereItWent) {
