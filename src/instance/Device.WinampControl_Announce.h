@@ -163,10 +163,10 @@ class TKDOWinampAnnouncer {
   bool FLookedAgain = false;  // looked for once more after a check that missed it
   bool FAddGivenUp = false;   // the add was given up: it may or may not have been carried out
   // The search under way for a moved entry: the likeliest places, then the looks made so far.
-  struct Search {
-    int32_t Candidates[4] = {};
-    uint8_t Count = 0;
-    int32_t Looks = 0;
+  struct Search {  // made value-initialized: all zero
+    int32_t Candidates[4];
+    uint8_t Count;
+    int32_t Looks;
   };
   std::optional<Search> FSearch;
   bool FGaveUp = false;  // silent too long: the waiting are dropped, the rest put back when it answers
