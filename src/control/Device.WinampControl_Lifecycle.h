@@ -28,7 +28,7 @@
 //     that fails unregisters what it registered and answers a failure.
 //
 //  4. Settings load: IKDOModule::LoadSettings ["IKDOModule.LoadSettings"].
-//     Creation runs it once; the server may call it again. The eleven texts are
+//     Creation runs it once; the server may call it again. The twelve texts are
 //     read from the store's section "Settings" and applied: the location to
 //     the player link, the variables from the next poll
 //     (instance/Device.WinampControl_Settings.h).
@@ -55,7 +55,7 @@
 //     and the players' answers ["a player's answer"].
 //
 //  7. Settings save: IKDOModule::SaveSettings ["IKDOModule.SaveSettings"],
-//     when the server saves the configuration. The eleven texts go to the store.
+//     when the server saves the configuration. The twelve texts go to the store.
 //
 //  8. Release: the server's last IInterface::Release of the instance. The
 //     instance goes then, or when the page or a call still running lets go of

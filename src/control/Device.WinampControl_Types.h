@@ -44,14 +44,15 @@ struct TKDOWinampControlSettingsValue {
 static_assert(std::is_trivially_copyable_v<TKDOWinampControlSettingsValue>);
 static_assert(sizeof(TKDOWinampControlSettingsValue) == 8 * sizeof(KDOString));
 
-// The eleven settings an instance keeps: the eight of the record that crosses
-// IKDOWinampControl, and the play state, artist and album variables, which
+// The twelve settings an instance keeps: the eight of the record that crosses
+// IKDOWinampControl, and the play state, artist, album and cover variables, which
 // never cross it (the record's callers see them unchanged; the instance's own
 // page reaches them through IKDOWinampExtraSettings).
 struct TKDOWinampInstanceSettings : TKDOWinampControlSettings {
   TKDOText PlayStateVar;
   TKDOText ArtistVar;
   TKDOText AlbumVar;
+  TKDOText CoverVar;
 };
 
 // What the status mirror asks the player for a setting's value.
@@ -67,13 +68,14 @@ enum class TKDOPlayerQuery : uint8_t {
   PlayState,  // 1 playing, 3 paused, 0 stopped; -1 written while there is no answering player
   Artist,     // the current file's tags, asked only when the entry changed
   Album,
+  Cover,  // the path of a picture of the current entry's cover, looked up when the entry changed
 };
 
 using TKDOSettingsField = TKDOText TKDOWinampInstanceSettings::*;
 using TKDORecordField = TKDOText TKDOWinampControlSettings::*;
 using TKDOValueField = KDOString TKDOWinampControlSettingsValue::*;
 
-// One setting: its store key, its field among the instance's eleven, in the
+// One setting: its store key, its field among the instance's twelve, in the
 // record of eight and in the by-value one (both null for a setting the record
 // does not carry), the page's field and select button, and for the mirrored
 // values the variable type (the only one the picker admits, the one the
@@ -90,15 +92,15 @@ struct TKDOSettingsKey {
 };
 
 namespace kdo::settings {
-// A setting that the record of eight carries: the same field in the instance's eleven.
+// A setting that the record of eight carries: the same field in the instance's twelve.
 constexpr TKDOSettingsKey InRecord(KDOString key, TKDORecordField record, TKDOValueField value, const char* edit,
                                    const char* button, int8_t type, TKDOPlayerQuery query) {
   return {key, record, record, value, edit, button, type, query};
 }
 }  // namespace kdo::settings
 
-// The eleven settings in the order they are read, written, shown and polled.
-inline constexpr std::array<TKDOSettingsKey, 11> KDOWinampControlSettingsKeys = {{
+// The twelve settings in the order they are read, written, shown and polled.
+inline constexpr std::array<TKDOSettingsKey, 12> KDOWinampControlSettingsKeys = {{
     // key, record field, by-value field, page field, select button, variable type, player query
     kdo::settings::InRecord(kdo::text::Const<"WinampLocation">(), &TKDOWinampControlSettings::WinampLocation,
                             &TKDOWinampControlSettingsValue::WinampLocation, "edLocation", "btnSelectWinamp", -1,
@@ -131,6 +133,8 @@ inline constexpr std::array<TKDOSettingsKey, 11> KDOWinampControlSettingsKeys = 
      "SpeedButton7", KDO_TYPE_STRING, TKDOPlayerQuery::Artist},
     {kdo::text::Const<"AlbumVar">(), &TKDOWinampInstanceSettings::AlbumVar, nullptr, nullptr, "edAlbum",
      "SpeedButton8", KDO_TYPE_STRING, TKDOPlayerQuery::Album},
+    {kdo::text::Const<"CoverVar">(), &TKDOWinampInstanceSettings::CoverVar, nullptr, nullptr, "edCover",
+     "SpeedButton9", KDO_TYPE_STRING, TKDOPlayerQuery::Cover},
 }};
 
 // The owning record's texts, borrowed for a by-value SetSettings.

@@ -51,9 +51,9 @@ class TKDOWinampControl final : public TKDOModuleObject {
   KDOResult ShowConfigurationPage() override;
   // Hides and frees the page (once a modal dialog it runs has returned).
   KDOResult HideConfigurationPage() override;
-  // Reads the eleven settings from the server's store, each into its field, and applies them.
+  // Reads the twelve settings from the server's store, each into its field, and applies them.
   KDOResult LoadSettings() override;
-  // Writes the eleven settings to the server's store.
+  // Writes the twelve settings to the server's store.
   KDOResult SaveSettings() override;
 
   // The instance's settings: its store, the record of eight, the other three.

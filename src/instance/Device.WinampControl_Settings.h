@@ -1,4 +1,4 @@
-// TKDOWinampSettings: a control instance's eleven settings. Read from the
+// TKDOWinampSettings: a control instance's twelve settings. Read from the
 // server's store under the section "Settings" and written back to it; the
 // record of eight handed to and taken from IKDOWinampControl, and the other three to
 // and from the instance's own page; the location given to the player link.
@@ -30,9 +30,9 @@ class TKDOWinampSettings {
 
   const TKDOWinampInstanceSettings& Current() const { return FSettings; }
 
-  // Reads the eleven from the store, each into its field, and applies them.
+  // Reads the twelve from the store, each into its field, and applies them.
   void Load();
-  // Writes the eleven to the store.
+  // Writes the twelve to the store.
   void Save() const;
   // New references to the record's eight.
   void CopyRecord(TKDOWinampControlSettings& record) const;

@@ -43,7 +43,9 @@ enum class Outcome { More, Write, Drop };
 constexpr bool IsText(TKDOPlayerQuery q) {
   return q == TKDOPlayerQuery::PlaylistFile || q == TKDOPlayerQuery::PlaylistTitle;
 }
-constexpr bool IsTag(TKDOPlayerQuery q) { return q == TKDOPlayerQuery::Artist || q == TKDOPlayerQuery::Album; }
+constexpr bool IsTag(TKDOPlayerQuery q) {
+  return q == TKDOPlayerQuery::Artist || q == TKDOPlayerQuery::Album || q == TKDOPlayerQuery::Cover;
+}
 
 // The mirrored settings' steps, in the settings' order.
 constexpr uint8_t kTextPhases = 4;
@@ -84,7 +86,8 @@ std::optional<Request> RequestOf(const PollStep& step, const TStatusPollAnswer& 
     case TKDOPlayerQuery::PlayState: return Request{Q::PlayState};
     case TKDOPlayerQuery::None:
     case TKDOPlayerQuery::Artist:
-    case TKDOPlayerQuery::Album: return std::nullopt;  // the tags ask through their own steps
+    case TKDOPlayerQuery::Album:
+    case TKDOPlayerQuery::Cover: return std::nullopt;  // the tags ask through their own steps
     case TKDOPlayerQuery::PlaylistFile:
     case TKDOPlayerQuery::PlaylistTitle: break;
   }
@@ -215,7 +218,8 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
           asking = true;
           break;
         }
-        outcome = *done ? Outcome::Write : Outcome::More;
+        // A cover still looked up at the last step leaves its variable as it is.
+        outcome = *done ? Outcome::Write : step.Phase + 1 < TKDOWinampTags::kSteps ? Outcome::More : Outcome::Drop;
       } else {
         const int32_t answer = request ? FLink.Ask(request->Question, request->Index) : 0;
         if (FLink.HasAnsweringPlayer()) outcome = Take(step, request ? &answer : nullptr, FLink, FAnswer, FPolledText);
@@ -283,12 +287,13 @@ void TKDOWinampStatus::StopWaiting() {
   FWaitingAt = 0;
 }
 
-// Asks the player nothing: only the variable is read, and written when it differs.
+// Asks the player nothing: only the variables are read, and written when they differ.
 void TKDOWinampStatus::WriteNoPlayer() {
-  const TKDOText ident = FSettings.PlayStateVar;
-  if (ident.empty()) return;
+  const TKDOText state = FSettings.PlayStateVar, cover = FSettings.CoverVar;
+  if (state.empty() && cover.empty()) return;
   const TKDORef<IKDOModule> self(&FInstance);  // the write's server code may let the instance go
-  UpdateIntegerVariable(ident.get(), -1);
+  if (!state.empty()) UpdateIntegerVariable(state.get(), -1);
+  if (!cover.empty()) UpdateStringVariable(cover.get(), {});  // no player shows no picture
 }
 
 // The value in its variable's type; a time is the player's seconds.

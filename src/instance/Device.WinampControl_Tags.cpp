@@ -10,7 +10,9 @@ void TKDOWinampTags::Saw(TKDOPlayerQuery which, std::string_view text) {
 std::optional<bool> TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, TWinAmpControl& link,
                                          std::string& value) {
   if (link.PlayerWindow() != FKnownOf) NewPoll(link.PlayerWindow());  // learnt of another player
-  const bool entryKnown = Knows(kFile | kTitle);
+  // The cover needs only the file; a tag, the file and the title.
+  const bool cover = which == TKDOPlayerQuery::Cover;
+  const bool entryKnown = Knows(cover ? kFile : kFile | kTitle);
   switch (phase) {
     case 0:
       if (!entryKnown && !Knows(kIndex)) {
@@ -29,7 +31,7 @@ std::optional<bool> TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, T
     case 2:
     case 3: {
       const TKDOPlayerQuery text = phase == 2 ? TKDOPlayerQuery::PlaylistFile : TKDOPlayerQuery::PlaylistTitle;
-      if (Knows(text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle)) return false;
+      if (Knows(text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle) || (cover && phase == 3)) return false;
       std::string& read = Text(text);
       read.clear();
       if (FIndex >= 0 && FIndex < FLength) {
@@ -42,6 +44,10 @@ std::optional<bool> TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, T
       FKnown |= text == TKDOPlayerQuery::PlaylistFile ? kFile : kTitle;
       return false;
     }
+  }
+  if (cover) {
+    // Looked up off the thread: known, or to come (its variable is left alone meanwhile).
+    return FCover.Step(link.PlayerWindow(), FFile, value) ? std::optional(true) : std::optional(false);
   }
   Asked& asked = FAsked[which == TKDOPlayerQuery::Album ? 1 : 0];
   if (asked.Window != link.PlayerWindow() || asked.File != FFile || asked.Title != FTitle) {

@@ -7,7 +7,9 @@
 // those items chosen it sends nothing for them. The tag itself is asked of
 // the player only when the entry differs from the one it was last asked for
 // (another player, file or title: a stream's tags change under one file); a
-// poll in which the entry stayed the same writes the answer it has.
+// poll in which the entry stayed the same writes the answer it has. The cover
+// item takes the same steps for the file alone, and its picture is looked up
+// off the thread (TKDOWinampCover).
 #pragma once
 
 #include <array>
@@ -17,6 +19,7 @@
 #include <string_view>
 
 #include "control/Device.WinampControl_Types.h"
+#include "instance/Device.WinampControl_Cover.h"
 #include "platform/Platform.h"
 
 class TWinAmpControl;
@@ -31,9 +34,10 @@ class TKDOWinampTags {
   void NewPoll(platform::WindowHandle player) { FKnown = 0, FKnownOf = player; }
   // The file or title item's text of this poll.
   void Saw(TKDOPlayerQuery which, std::string_view text);
-  // One step of the item `which` (Artist or Album); true at the last, with the
+  // One step of the item `which` (Artist, Album or Cover); true at the last, with the
   // tag as the player told it for this entry in `value` (empty when it has
-  // none, or without an entry). Empty when its send was asked without waiting
+  // none, or without an entry), or the cover's picture; false at the last
+  // while the cover is still looked up. Empty when its send was asked without waiting
   // instead (a slow player): the same step, made again once the answer has
   // come, takes it; empty too when the send was given up, and nothing is
   // learnt from it: the step is made again.
@@ -59,4 +63,5 @@ class TKDOWinampTags {
   std::string FFile;
   std::string FTitle;
   std::array<Asked, 2> FAsked;
+  TKDOWinampCover FCover;
 };

@@ -218,6 +218,52 @@ StartedProcess ShellOpen(const std::string& file, const std::string& parameters,
 // True only for an existing file: false for a directory and for the empty text.
 bool FileExists(const std::string& path);
 
+// ---- files, for work off the server's thread: any of these may wait seconds on a sleeping disk or a share
+
+// A file opened for reading, shared with writers and deleters; closed when this object goes.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // False for a folder, a missing file or one that cannot be opened.
+  bool IsOpen() const { return handle_ != 0; }
+  // Up to `size` bytes from `offset` (fewer at the end), 0 when none could be read. Reads at the
+  // offset where the last one ended need no seek, so a pipe reads as a file does.
+  std::size_t ReadAt(uint64_t offset, void* buffer, std::size_t size);
+
+ private:
+  uintptr_t handle_ = 0;
+  uint64_t at_ = 0;  // where the next read starts without a seek
+};
+
+// A file of a folder: its name, size and when it was last written (comparable among one folder's files).
+struct FolderFile {
+  std::string Name;
+  uint64_t Size = 0;
+  uint64_t WrittenAt = 0;
+};
+// The files of a folder (its path ending in its separator), its folders left out, in no set order;
+// none when it cannot be read.
+std::vector<FolderFile> FilesIn(const std::string& folder);
+// Writes the whole file under a name of its own and moves it into place, so that no reader ever
+// sees half of it; an existing file of that name is replaced. False when that could not be done.
+bool WriteWholeFile(const std::string& path, const void* data, std::size_t size);
+// Marks the file as written now, and says whether it is there.
+bool TouchFile(const std::string& path);
+bool RemoveFile(const std::string& path);
+// The current user's folder of covers, made when missing, ending in its separator; empty when
+// there is none to be had.
+std::string CoversFolder();
+
+// Runs `work` on a thread of its own and returns at once; false when no thread could be had (the
+// work is then dropped unrun). The module stays loaded until the work has returned, even once the
+// server has let it go. The work lets no exception out, and shares with the module's thread only
+// what both hold a counted reference to.
+bool RunOffThread(std::function<void()> work);
+
 // Local date and time: days since 1899-12-30, the fraction being the time of day.
 double Now();
 

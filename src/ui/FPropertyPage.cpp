@@ -9,7 +9,7 @@ using platform::ComponentLayout;
 using platform::Picture;
 namespace f = platform::flags;
 
-constexpr platform::FormLayout kForm = {"frmPropertyPage", "WinAmp Control - Configuration", 422, 561, "MS Sans Serif",
+constexpr platform::FormLayout kForm = {"frmPropertyPage", "WinAmp Control - Configuration", 422, 593, "MS Sans Serif",
                                       11};
 
 constexpr const char* kSelectHint = "List All Variables";
@@ -31,13 +31,13 @@ constexpr ComponentLayout kLayout[] = {
      Picture::None, 0},
     {"GroupBox1", ComponentKind::GroupBox, nullptr, "WinAmp Player Location", 8, 80, 406, 73, 1, 0, nullptr,
      Picture::None, 0},
-    {"btnApply", ComponentKind::SpeedButton, nullptr, "Apply", 336, 531, 78, 22, -1, 0, nullptr, Picture::GlyphApply,
+    {"btnApply", ComponentKind::SpeedButton, nullptr, "Apply", 336, 563, 78, 22, -1, 0, nullptr, Picture::GlyphApply,
      0},
     {"Label6", ComponentKind::Label, "GroupBox1", "Location:", 16, 36, 44, 13, -1, 0, nullptr, Picture::None, 0},
-    {"btnOK", ComponentKind::SpeedButton, nullptr, "OK", 257, 531, 73, 22, -1, 0, nullptr, Picture::GlyphOk,
+    {"btnOK", ComponentKind::SpeedButton, nullptr, "OK", 257, 563, 73, 22, -1, 0, nullptr, Picture::GlyphOk,
      f::Opaque},
     {"Bevel2", ComponentKind::Bevel, "pTop", nullptr, 0, 63, 422, 2, -1, 0, nullptr, Picture::None, f::AlignBottom},
-    {"GroupBox2", ComponentKind::GroupBox, nullptr, "Player Status", 8, 168, 406, 357, 2, 0, nullptr, Picture::None,
+    {"GroupBox2", ComponentKind::GroupBox, nullptr, "Player Status", 8, 168, 406, 389, 2, 0, nullptr, Picture::None,
      0},
     {"Label4", ComponentKind::Label, "GroupBox2", "Track Pos:", 16, 36, 52, 13, -1, 0, nullptr, Picture::None, 0},
     {"btnSelectVar1", ComponentKind::SpeedButton, "GroupBox2", nullptr, 367, 32, 23, 22, -1, 1, kSelectHint,
@@ -93,6 +93,11 @@ constexpr ComponentLayout kLayout[] = {
      f::Disabled},
     {"SpeedButton8", ComponentKind::SpeedButton, "GroupBox2", nullptr, 367, 320, 23, 22, -1, 10, kSelectHint,
      Picture::GlyphList, kSelectFlags},
+    {"Label15", ComponentKind::Label, "GroupBox2", "Cover:", 16, 356, 33, 13, -1, 0, nullptr, Picture::None, 0},
+    {"edCover", ComponentKind::Edit, "GroupBox2", nullptr, 88, 352, 270, 21, 10, 0, nullptr, Picture::None,
+     f::Disabled},
+    {"SpeedButton9", ComponentKind::SpeedButton, "GroupBox2", nullptr, 367, 352, 23, 22, -1, 11, kSelectHint,
+     Picture::GlyphList, kSelectFlags},
 };
 
 constexpr uint32_t kLime = 0x00FF00;
@@ -141,7 +146,7 @@ void TfrmPropertyPage::FormShow() {
     FForm->SetText(row.Edit, (FSettings.*row.Field).view());
 }
 
-// Hands all eleven texts over every time, changed or not; the form stays open.
+// Hands all twelve texts over every time, changed or not; the form stays open.
 void TfrmPropertyPage::btnApplyClick() {
   for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys)
     FSettings.*row.Field = TKDOText(FForm->Text(row.Edit));

@@ -382,6 +382,15 @@ void World::Record(const SentMessage& m, bool posted) {
   if (!posted && OnSend) OnSend(m);
 }
 
+bool World::RunOffThread(std::function<void()> work) {
+  offThread_.push_back({now_ + std::max<int64_t>(diskMs_, 0), std::move(work)});
+  return true;
+}
+
+void World::DiskWait() {
+  if (!offThreadRunning_ && diskMs_ > 0) Pass(diskMs_);
+}
+
 void World::Pass(int64_t ms) {
   const int64_t target = now_ + ms;
   RunOthers(target);
@@ -436,6 +445,8 @@ int64_t World::NextOtherEvent() const {
       at = std::max(t.BlockedUntil, now_);
     if (at >= 0 && (earliest < 0 || at < earliest)) earliest = at;
   }
+  for (const OffThread& o : offThread_)
+    if (earliest < 0 || o.Due < earliest) earliest = std::max(o.Due, now_);
   return earliest;
 }
 
@@ -446,6 +457,16 @@ void World::RunOthers(int64_t until) {
     const int64_t at = NextOtherEvent();
     if (at < 0 || at > until) return;
     now_ = std::max(now_, at);
+    const auto due = std::find_if(offThread_.begin(), offThread_.end(), [&](const OffThread& o) { return o.Due <= now_; });
+    if (due != offThread_.end()) {
+      const std::function<void()> work = std::move(due->Work);
+      offThread_.erase(due);
+      ++offThreadRuns_;
+      offThreadRunning_ = true;
+      work();
+      offThreadRunning_ = false;
+      continue;
+    }
     for (auto& [pid, t] : threads_) {
       const bool due = t.Current ? t.WaitingOnServer == 0 && t.EndsAt <= now_
                                  : !t.Blocked && t.BlockedUntil <= now_ && (!t.Sent.empty() || !t.Posted.empty());

@@ -180,6 +180,21 @@ class World {
   void AddFile(const std::string& path, Launcher launcher = {});
   void AddDirectory(const std::string& path);
   void RemoveFile(const std::string& path);
+  // The real folder that stands for the user's folder of covers (none by default).
+  void SetCoversFolder(std::string folder) { coversFolder_ = std::move(folder); }
+  const std::string& CoversFolder() const { return coversFolder_; }
+
+  // ---- work off the server's thread, and the disk
+  // The time the disk takes to open a file or read a folder (a sleeping disk, a share). On the
+  // server's thread the clock moves on meanwhile, as a dispatch holding the thread; work handed to a
+  // thread of its own runs, as one step of the other threads, this long after it was handed over.
+  // Unrun work is dropped with the world.
+  void SetDiskMs(int64_t ms) { diskMs_ = ms; }
+  void DiskWait();
+  bool RunOffThread(std::function<void()> work);
+  int OffThreadRuns() const { return offThreadRuns_; }
+  // Handed over and not run yet.
+  std::size_t OffThreadPending() const { return offThread_.size(); }
 
   // ---- observations
   const std::vector<SentMessage>& Sent() const { return sent_; }
@@ -370,6 +385,15 @@ class World {
   uint32_t tickBase_ = 0;
   std::map<uint32_t, Thread> threads_;  // by process id
   std::vector<ForServer> forServer_;
+  struct OffThread {
+    int64_t Due;
+    std::function<void()> Work;
+  };
+  std::vector<OffThread> offThread_;  // in the order handed over
+  int64_t diskMs_ = 0;
+  bool offThreadRunning_ = false;
+  int offThreadRuns_ = 0;
+  std::string coversFolder_;
   uint64_t forServerSeq_ = 0;
   int lateCompletions_ = 0;
   int cancelledSends_ = 0;

@@ -27,12 +27,14 @@ inline constexpr const char* kPlayStateKey = "PlayStateVar";
 // The current file's artist and album, mirrored into text variables; nor does the record carry them.
 inline constexpr const char* kArtistKey = "ArtistVar";
 inline constexpr const char* kAlbumKey = "AlbumVar";
+// The path of a picture of the current entry's cover, a text variable.
+inline constexpr const char* kCoverKey = "CoverVar";
 
-// All eleven keys in the order the instance reads and writes them.
+// All twelve keys in the order the instance reads and writes them.
 inline std::vector<std::string> SettingsKeys() {
   std::vector<std::string> keys = {"WinampLocation"};
   for (const auto& item : AllMirrored()) keys.push_back(item.first);
-  keys.insert(keys.end(), {kPlayStateKey, kArtistKey, kAlbumKey});
+  keys.insert(keys.end(), {kPlayStateKey, kArtistKey, kAlbumKey, kCoverKey});
   return keys;
 }
 

@@ -76,7 +76,7 @@ class PageE2E : public LoadedModuleTest {
     ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
     const std::vector<std::string> keys = testdata::SettingsKeys();
     values = {"C:\\nowhere\\winamp.exe", "Pos",   "Len",    "File",  "Title", "Vol",
-              "Shuf",                    "Rep", "State", "Artist", "Album"};
+              "Shuf",                    "Rep", "State", "Artist", "Album", "Cover"};
     for (std::size_t i = 0; i < keys.size(); ++i) server.SetSetting(kId, "Settings", keys[i], values[i]);
     ASSERT_EQ(server.CreateInstance(info->ModuleID, kId), KDO_S_OK);
     module = server.Instance(kId);
@@ -110,7 +110,7 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
   RECT client;
   GetClientRect(form, &client);
   EXPECT_EQ(client.right, 422);
-  EXPECT_EQ(client.bottom, 561);
+  EXPECT_EQ(client.bottom, 593);
   const LONG style = GetWindowLongA(form, GWL_STYLE);
   EXPECT_TRUE(style & WS_SYSMENU) << "a close box";
   EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
@@ -134,9 +134,9 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
       {"Label6", "Static", "GroupBox1", "Location:", {16, 36, 60, 49}},
       {"edLocation", "Edit", "GroupBox1", "C:\\nowhere\\winamp.exe", {88, 32, 358, 53}},
       {"btnSelectWinamp", "KDOSpeedButton", "GroupBox1", "", {367, 32, 390, 54}},
-      {"GroupBox2", "KDOContainer", "frmPropertyPage", "Player Status", {8, 168, 414, 525}},
-      {"btnApply", "KDOSpeedButton", "frmPropertyPage", "Apply", {336, 531, 414, 553}},
-      {"btnOK", "KDOSpeedButton", "frmPropertyPage", "OK", {257, 531, 330, 553}},
+      {"GroupBox2", "KDOContainer", "frmPropertyPage", "Player Status", {8, 168, 414, 557}},
+      {"btnApply", "KDOSpeedButton", "frmPropertyPage", "Apply", {336, 563, 414, 585}},
+      {"btnOK", "KDOSpeedButton", "frmPropertyPage", "OK", {257, 563, 330, 585}},
   };
   for (const Row& r : rows) {
     ASSERT_TRUE(children.count(r.name)) << r.name;
@@ -153,7 +153,7 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
     }
     EXPECT_EQ(c.rect.bottom, r.rect.bottom) << r.name;
   }
-  // The ten rows of the player status.
+  // The eleven rows of the player status.
   const std::tuple<int, const char*, const char*, const char*, int, const char*> statusRows[] = {
       {32, "Label4", "Track Pos:", "edTrackPos", 1, "btnSelectVar1"},
       {64, "Label7", "Track Len:", "edTrackLen", 2, "btnSelectVar2"},
@@ -165,6 +165,7 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
       {256, "Label12", "Play State:", "edPlayState", 8, "SpeedButton6"},
       {288, "Label13", "Artist:", "edArtist", 9, "SpeedButton7"},
       {320, "Label14", "Album:", "edAlbum", 10, "SpeedButton8"},
+      {352, "Label15", "Cover:", "edCover", 11, "SpeedButton9"},
   };
   for (const auto& [top, label, caption, edit, tag, button] : statusRows) {
     EXPECT_EQ(children[label].text, caption);
@@ -186,6 +187,7 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
   EXPECT_EQ(children["edVolume"].text, "Vol") << "filled from the instance";
   EXPECT_EQ(children["edPlayState"].text, "State");
   EXPECT_EQ(children["edAlbum"].text, "Album");
+  EXPECT_EQ(children["edCover"].text, "Cover");
 
   // The edits' tab order is their z-order within the group box.
   std::vector<std::string> tabOrder;
@@ -193,7 +195,7 @@ TEST_F(PageE2E, TheRealWindowMatchesTheLayout) {
     if (children[Name(w)].cls == "Edit") tabOrder.push_back(Name(w));
   EXPECT_EQ(tabOrder, (std::vector<std::string>{"edTrackPos", "edTrackLen", "edVolume", "edShuffle", "edRepeat",
                                                 "edTrackFile", "edTrackTitle", "edPlayState", "edArtist",
-                                                "edAlbum"}));
+                                                "edAlbum", "edCover"}));
 
   host::PumpMessages(300);
   EXPECT_TRUE(host::SaveWindowPng(form, "configuration-page.png"));
@@ -230,11 +232,14 @@ TEST_F(PageE2E, ApplyOkAndAPickWithRealMouseMessages) {
   selector.Filters.clear();
   ClickWithMouse(children["SpeedButton8"].hwnd);
   EXPECT_EQ(selector.Filters, std::vector<uint8_t>{8}) << "the album: text variables";
+  selector.Answer = "PickedCover";
+  ClickWithMouse(children["SpeedButton9"].hwnd);
   ClickWithMouse(children["btnOK"].hwnd);
   EXPECT_EQ(Settings()[4], "PickedTitle");
   module->SaveSettings();
   EXPECT_EQ(server.Setting(kId, "Settings", "PlayStateVar"), "PickedState") << "OK hands the ninth over too";
   EXPECT_EQ(server.Setting(kId, "Settings", "AlbumVar"), "PickedAlbum") << "and the eleventh";
+  EXPECT_EQ(server.Setting(kId, "Settings", "CoverVar"), "PickedCover") << "and the twelfth";
   EXPECT_FALSE(IsWindowVisible(form)) << "OK hides";
   EXPECT_EQ(module->GetReferenceCount(), 2) << "the hidden form still holds the instance";
 
@@ -391,7 +396,7 @@ TEST_F(PageE2E, ARefusedWindowClassOrWindowIsReportedAndLeavesNothingBehind) {
     }
     ASSERT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
     EXPECT_TRUE(IsWindowVisible(FormWindow()));
-    EXPECT_EQ(Walk(FormWindow()).size(), 43u);
+    EXPECT_EQ(Walk(FormWindow()).size(), 46u);
     module->HideConfigurationPage();
     EXPECT_FALSE(ClassRegistered(dll, "KDOForm")) << "the last form unregisters the classes";
     EXPECT_FALSE(ClassRegistered(dll, "KDOSpeedButton"));
@@ -508,10 +513,10 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
   RECT client;
   GetClientRect(form, &client);
   EXPECT_EQ(client.right, scale(422));
-  EXPECT_EQ(client.bottom, scale(561));
+  EXPECT_EQ(client.bottom, scale(593));
 
   auto children = Walk(form);
-  EXPECT_EQ(children.size(), 43u);
+  EXPECT_EQ(children.size(), 46u);
   for (const auto& [name, c] : children) {
     RECT parent;
     GetClientRect(GetParent(c.hwnd), &parent);
@@ -527,12 +532,13 @@ TEST_F(PageE2E, DISABLED_LayoutAtTheSystemDpi) {
   }
   EXPECT_EQ(children["Bevel2"].rect.bottom, children["pTop"].rect.bottom - children["pTop"].rect.top)
       << "the bevel sits on the panel's bottom edge";
-  // The ten rows, top to bottom: one step between each pair, for fields, buttons and labels alike.
+  // The eleven rows, top to bottom: one step between each pair, for fields, buttons and labels alike.
   const char* rows[][3] = {{"edTrackPos", "btnSelectVar1", "Label4"}, {"edTrackLen", "btnSelectVar2", "Label7"},
                            {"edTrackFile", "SpeedButton4", "Label10"}, {"edTrackTitle", "SpeedButton5", "Label11"},
                            {"edVolume", "SpeedButton1", "Label5"},     {"edShuffle", "SpeedButton2", "Label8"},
                            {"edRepeat", "SpeedButton3", "Label9"},     {"edPlayState", "SpeedButton6", "Label12"},
-                           {"edArtist", "SpeedButton7", "Label13"},    {"edAlbum", "SpeedButton8", "Label14"}};
+                           {"edArtist", "SpeedButton7", "Label13"},    {"edAlbum", "SpeedButton8", "Label14"},
+                           {"edCover", "SpeedButton9", "Label15"}};
   for (int column = 0; column < 3; ++column) {
     const int step = children[rows[1][column]].rect.top - children[rows[0][column]].rect.top;
     EXPECT_EQ(step, scale(32)) << rows[0][column];

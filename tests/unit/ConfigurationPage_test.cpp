@@ -21,7 +21,7 @@ namespace {
 const char* const kEdits[] = {"edLocation",   "edTrackPos", "edTrackLen", "edTrackFile",
                               "edTrackTitle", "edVolume",   "edShuffle",  "edRepeat"};
 // The fields of the settings the record does not carry, reached by the instance's own path.
-const char* const kExtraEdits[] = {"edPlayState", "edArtist", "edAlbum"};
+const char* const kExtraEdits[] = {"edPlayState", "edArtist", "edAlbum", "edCover"};
 
 class Page : public InstanceTest {
  protected:
@@ -65,11 +65,11 @@ TEST_F(Page, ShowBuildsOneFormWithTheLayout) {
   const platform::FormLayout& layout = sim::LayoutOf(form);
   EXPECT_STREQ(layout.Caption, "WinAmp Control - Configuration");
   EXPECT_EQ(layout.ClientWidth, 422);
-  EXPECT_EQ(layout.ClientHeight, 561);
+  EXPECT_EQ(layout.ClientHeight, 593);
   EXPECT_STREQ(layout.FontName, "MS Sans Serif");
-  EXPECT_EQ(sim::ComponentsOf(form).size(), 43u);
+  EXPECT_EQ(sim::ComponentsOf(form).size(), 46u);
   EXPECT_EQ(Fields(), Settings()) << "FormShow fills the fields from the instance";
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < 4; ++i)
     EXPECT_EQ(form.Text(kExtraEdits[i]), "var" + std::to_string(8 + i)) << "by the instance's own path";
   EXPECT_EQ(module->ShowConfigurationPage(), KDO_S_OK);
   EXPECT_EQ(sim::Forms().size(), 1u) << "a second show makes no second form";
@@ -328,6 +328,7 @@ TEST_F(Page, EachSelectButtonFillsItsFieldWithItsFilter) {
       {"SpeedButton3", 5, "edRepeat", 1},    {"SpeedButton4", 6, "edTrackFile", 8},
       {"SpeedButton5", 7, "edTrackTitle", 8}, {"SpeedButton6", 8, "edPlayState", 2},
       {"SpeedButton7", 9, "edArtist", 8},     {"SpeedButton8", 10, "edAlbum", 8},
+      {"SpeedButton9", 11, "edCover", 8},
   };
   for (const auto& [button, tag, edit, filter] : rows) {
     EXPECT_EQ(Form().Tag(button), tag);
@@ -341,7 +342,7 @@ TEST_F(Page, EachSelectButtonFillsItsFieldWithItsFilter) {
   EXPECT_EQ(Settings()[1], "var1") << "the instance keeps its settings until Apply";
 }
 
-TEST_F(Page, TagsOutsideOneToTenDoNothing) {
+TEST_F(Page, TagsOutsideOneToElevenDoNothing) {
   TKDORef<IKDOInstanceControl> ic;
   ASSERT_EQ(server.Kernel()->QueryInterface(IID_IKDOInstanceControl, ic.put()), KDO_S_OK);
   TfrmPropertyPage page;
@@ -349,7 +350,7 @@ TEST_F(Page, TagsOutsideOneToTenDoNothing) {
   page.Form().Show();
   for (const char* e : kEdits) page.Form().SetText(e, "unchanged");
   for (const char* e : kExtraEdits) page.Form().SetText(e, "unchanged");
-  for (int tag : {0, -1, 11, INT_MIN, INT_MAX}) page.btnSelectVar1Click(tag);
+  for (int tag : {0, -1, 12, INT_MIN, INT_MAX}) page.btnSelectVar1Click(tag);
   EXPECT_EQ(selector.Created, 0) << "no server call";
   for (const char* e : kEdits) EXPECT_EQ(page.Form().Text(e), "unchanged");
   for (const char* e : kExtraEdits) EXPECT_EQ(page.Form().Text(e), "unchanged");

@@ -20,11 +20,11 @@ using host::Value;
 const std::vector<std::string> kKeyOrder = testdata::SettingsKeys();
 
 // Read through the record's named fields, not the module's table: a key paired with the wrong
-// field shows here. The keys outside the record (play state, artist, album) are loaded and saved
+// field shows here. The keys outside the record (play state, artist, album, cover) are loaded and saved
 // with the others; a caller's SetSettings leaves them as they were.
 TEST_F(Settings, EachKeyLoadsIntoItsOwnFieldAndIsSavedFromIt) {
   const std::vector<std::string> values = {"C:\\nowhere\\winamp.exe", "pos", "len", "file", "title", "vol",
-                                           "shuf", "rep", "state", "artist", "album"};
+                                           "shuf", "rep", "state", "artist", "album", "cover"};
   for (size_t i = 0; i < kKeyOrder.size(); ++i) Store(3, kKeyOrder[i], values[i]);
   Create(3, /*bind=*/false);
   TKDOWinampControlSettings got;
@@ -32,7 +32,7 @@ TEST_F(Settings, EachKeyLoadsIntoItsOwnFieldAndIsSavedFromIt) {
   const std::vector<std::string> fields = {got.WinampLocation.str(), got.TrackPosVar.str(), got.TrackLenVar.str(),
                                            got.TrackFileVar.str(),   got.TrackTitleVar.str(), got.VolumeVar.str(),
                                            got.ShuffleVar.str(),     got.RepeatVar.str()};
-  EXPECT_EQ(fields, std::vector<std::string>(values.begin(), values.end() - 3));
+  EXPECT_EQ(fields, std::vector<std::string>(values.begin(), values.end() - 4));
 
   TKDOWinampControlSettings s;
   s.WinampLocation = TKDOText(values[0]);
@@ -45,18 +45,18 @@ TEST_F(Settings, EachKeyLoadsIntoItsOwnFieldAndIsSavedFromIt) {
   s.RepeatVar = TKDOText("R");
   ASSERT_EQ(Control(3)->SetSettings(KDOSettingsValue(s)), KDO_S_OK);
   ASSERT_EQ(server.Instance(3)->SaveSettings(), KDO_S_OK);
-  const std::vector<std::string> saved = {values[0], "P", "L", "F", "T", "V", "S", "R", "state", "artist", "album"};
+  const std::vector<std::string> saved = {values[0], "P", "L", "F", "T", "V", "S", "R", "state", "artist", "album", "cover"};
   for (size_t i = 0; i < kKeyOrder.size(); ++i) EXPECT_EQ(server.Setting(3, "Settings", kKeyOrder[i]), saved[i]);
 }
 
 TEST_F(Settings, StoredTextsRoundTripUnchanged) {
   const std::vector<std::string> values = {kExe, " pos ", "len", "file", "title", "vol\t", "shuf", "", " st ", "",
-                                           "alb "};
+                                           "alb ", " cov"};
   for (size_t i = 0; i < kKeyOrder.size(); ++i) Store(3, kKeyOrder[i], values[i]);
   Create(3);
   TKDOWinampControlSettings got;
   EXPECT_EQ(Control(3)->GetSettings(&got), KDO_S_OK);
-  EXPECT_EQ(Texts(got), std::vector<std::string>(values.begin(), values.end() - 3)) << "stored as they are";
+  EXPECT_EQ(Texts(got), std::vector<std::string>(values.begin(), values.end() - 4)) << "stored as they are";
 
   server.ClearSettingWrites();
   EXPECT_EQ(server.Instance(3)->SaveSettings(), KDO_S_OK);
@@ -209,7 +209,7 @@ TEST_F(Settings, NullTextsAndRecordsThroughTheControlInterface) {
   }
   server.ClearSettingWrites();
   EXPECT_EQ(server.Instance(1)->SaveSettings(), KDO_S_OK);
-  EXPECT_EQ(server.SettingWrites().size(), 11u);
+  EXPECT_EQ(server.SettingWrites().size(), KDOWinampControlSettingsKeys.size());
   EXPECT_EQ(server.Setting(1, "Settings", "WinampLocation"), "");
   world.ClearSent();
   world.Advance(5000);
@@ -349,7 +349,7 @@ class OddStore : public OwnServicesTest {
 
 TEST_F(OddStore, ReadsThatLeaveTheOutTextAloneKeepTheCurrentSettings) {
   ASSERT_EQ(server.CreateInstance(info->ModuleID, 1), KDO_S_OK);
-  EXPECT_EQ(settings.reads, 11);
+  EXPECT_EQ(settings.reads, 12);
   EXPECT_TRUE(world.ShellCalls().empty()) << "nothing read, nothing started";
   TKDORef<IKDOWinampControl> c = Control(1);
   TKDOWinampControlSettings s;
@@ -361,7 +361,7 @@ TEST_F(OddStore, ReadsThatLeaveTheOutTextAloneKeepTheCurrentSettings) {
   world.ClearSent();
 
   EXPECT_EQ(server.Instance(1)->LoadSettings(), KDO_S_OK);
-  EXPECT_EQ(settings.reads, 22);
+  EXPECT_EQ(settings.reads, 24);
   TKDOWinampControlSettings got;
   c->GetSettings(&got);
   EXPECT_EQ(got.WinampLocation.str(), kExe);

@@ -1,0 +1,28 @@
+// Where the current entry's cover comes from: a picture beside its file, as
+// players and rippers leave them, else the picture in its tag, kept once in
+// the user's folder of covers under a name made of its content, so that the
+// tracks of one album share one file. Work for a thread of its own: every
+// step may wait on a disk or a share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kdo::cover {
+
+// The folder of covers keeps at most this many files and bytes; the ones
+// least recently used go first (a cover found there again counts as new).
+constexpr std::size_t kMaxCoverFiles = 256;
+constexpr uint64_t kMaxCoverBytes = 64u << 20;
+
+// The path of a picture showing the cover of the music file `file`, or empty
+// (a stream, no picture, a file that cannot be read). `covers`: the folder of
+// covers, ending in its separator; empty keeps no tag's picture.
+std::string FindCover(const std::string& file, const std::string& covers);
+
+// The best-named picture in the folder of `file` (the names above, in order,
+// then .jpg, .jpeg, .png; letter case aside): its path, or empty.
+std::string PictureBeside(const std::string& file);
+
+}  // namespace kdo::cover
