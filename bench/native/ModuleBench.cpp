@@ -349,7 +349,7 @@ void CountPollAllocations() {
     gCounting = true;
   }
   gCounting = false;
-  std::printf("\nheap allocations in a poll that changes nothing (all eleven settings, one bound player):\n");
+  std::printf("\nheap allocations in a poll that changes nothing (all twelve settings, one bound player):\n");
   std::printf("  allocations per poll : %.2f   (goal 0; %ld in %d polls)\n", double(gAllocations) / kPolls,
               gAllocations, kPolls);
   std::printf("  variable reads / poll: %.1f, writes: %ld\n", double(b.kernel.variables.reads - readsBefore) / kPolls,
@@ -378,7 +378,7 @@ void CountEntryChanges() {
     tags += t;
     most = std::max(most, b.world.Reservations(player.Pid()));
   }
-  std::printf("\nsends per poll (all eleven settings, one bound player):\n");
+  std::printf("\nsends per poll (all twelve settings, one bound player):\n");
   std::printf("  entry unchanged      : %d (of which tag requests: %d)\n", quiet.first, quiet.second);
   std::printf("  after an entry change: %.1f (of which tag requests: %.1f), over 40 changes\n", sends / 40.0,
               tags / 40.0);
@@ -406,7 +406,7 @@ int main(int argc, char** argv) {
               f.ns["BM_ScriptCall_Dispatcher"] / bare);
   std::printf("  (a simulated send is a function call; on Windows a send to another process costs\n"
               "   microseconds, see the poll figures under Wine above)\n");
-  std::printf("\nstatus poll, cost per instance (all eleven settings each, own simulated player):\n");
+  std::printf("\nstatus poll, cost per instance (all twelve settings each, own simulated player):\n");
   for (int n : {1, 5, 20}) {
     const std::string key = "BM_StatusPoll/" + std::to_string(n);
     std::printf("  %2d instance(s): %8.1f ns per instance\n", n, f.perInstance[key]);
