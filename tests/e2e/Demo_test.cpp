@@ -2,14 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "CoverFiles.h"
 #include "host/HostScript.h"
 #include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
@@ -17,6 +22,43 @@
 #include "host/win32/Screenshot.h"
 
 namespace {
+
+using coverfiles::Bytes;
+namespace fs = std::filesystem;
+
+// The pictures ./run demo writes: a valid 8×8 grey JPEG and a valid 1×1 orange PNG.
+const Bytes kJpeg = coverfiles::Join({{0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00}, Bytes(64, 1),
+                                      {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x08, 0x00, 0x08, 0x01, 0x01, 0x11, 0x00},
+                                      {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01}, Bytes(16, 0),
+                                      {0xFF, 0xC4, 0x00, 0x14, 0x10, 0x01}, Bytes(16, 0),
+                                      {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x3F, 0xFF, 0xD9}});
+const Bytes kPng = {0x89, 'P',  'N',  'G',  0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 'I',  'H',
+                    'D',  'R',  0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00,
+                    0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00, 0x0C, 'I',  'D',  'A',  'T',  0x78,
+                    0xDA, 0x63, 0x38, 0x91, 0x22, 0x02, 0x00, 0x03, 0x38, 0x01, 0x41, 0xFC, 0xFE, 0x1A,
+                    0xD3, 0x00, 0x00, 0x00, 0x00, 'I',  'E',  'N',  'D',  0xAE, 0x42, 0x60, 0x82};
+
+Bytes Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+void Write(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// The user's folder of covers, as the module makes it.
+std::string CoversFolder() {
+  char base[MAX_PATH] = {};
+  SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
+  return std::string(base) + "\\Winamp Control\\Covers\\";
+}
+std::set<std::string> Covers() {
+  std::set<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(CoversFolder(), error)) names.insert(entry.path().string());
+  return names;
+}
 
 TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   host::Server server;
@@ -33,18 +75,48 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   // The tagged files ./run demo writes into the folder the server and its players run in.
   e2e::WriteId3v1File("demo-cheek.mp3", "Cheek to Cheek", "Ella Fitzgerald", "Ella and Louis", "1956");
   e2e::WriteId3v1File("demo-summertime.mp3", "Summertime", "Louis Armstrong", "Porgy and Bess", "1957");
+  // And for the covers: a file with its picture in its tag, and an album folder beside the program.
+  e2e::WriteId3v1File("demo-mack.mp3", "Mack the Knife", "Ella Fitzgerald", "Ella in Berlin", "1960");
+  Write("demo-mack.mp3", coverfiles::Join({coverfiles::Id3v2(3, {coverfiles::PictureFrame(3, 3, kPng)}),
+                                           Read("demo-mack.mp3")}));
+  const std::string album = e2e::HostDirectory() + "\\demo-album";
+  fs::create_directories(album);
+  Write(album + "\\folder.jpg", kJpeg);
+  e2e::WriteId3v1File(album + "\\01 Autumn in New York.mp3", "Autumn in New York", "Ella Fitzgerald",
+                      "Ella and Louis Again", "1957");
+  // The album goes afterwards, and a kept cover that was not there before, however the test ends.
+  struct Cleanup {
+    std::set<std::string> covers;
+    std::string album;
+    ~Cleanup() {
+      for (const std::string& file : Covers())
+        if (!covers.count(file)) DeleteFileA(file.c_str());
+      std::error_code error;
+      fs::remove_all(album, error);
+    }
+  } cleanup{Covers(), album};
   std::ifstream script(WAC_SOURCE_DIR "/demo/demo.kdo");
   ASSERT_TRUE(script) << "demo/demo.kdo";
   std::string line, out, error;
   std::map<std::string, std::string> shown;  // call line as written -> what it printed, the last time
   std::vector<int> trackPositions;            // each WAC_GetTrackPosition(1) answer, in order
+  std::vector<std::string> coversShown;       // each "print Cover2" line's output, in order
   for (int n = 1; std::getline(script, line); ++n) {
+    if (line == "print Cover2") {
+      // On a busy machine the lookup may answer after the script's wait: give it longer to change.
+      const std::string before = coversShown.empty() ? "" : coversShown.back();
+      e2e::PumpUntil([&] { return "Cover2 = " + host::Show(*server.Variable("Cover2")) != before; }, 5000);
+    }
     ASSERT_TRUE(run.Run(line, out, error)) << n << ": " << error;
+    if (line == "print Cover2") coversShown.push_back(out);
     std::string err;
     const std::optional<host::Statement> st = host::ParseStatement(line, err);
     if (st && st->kind == host::Statement::Kind::Call) {
-      // Each call is shown as written, arguments and all, then its result.
-      EXPECT_EQ(out.rfind(line + " -> ", 0), 0u) << n << ": " << out;
+      // Each call is shown as written, arguments and all (the macro's value in its place), then its result.
+      std::string written = line;
+      for (std::size_t at; (at = written.find("$DIR")) != std::string::npos;)
+        written.replace(at, 4, e2e::HostDirectory());
+      EXPECT_EQ(out.rfind(written + " -> ", 0), 0u) << n << ": " << out;
       shown[line] = out;
       if (line == "WAC_GetTrackPosition(1)") trackPositions.push_back(std::atoi(out.c_str() + line.size() + 4));
     }
@@ -67,6 +139,15 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   EXPECT_EQ(shown["WAC_GetPlaylistLength(1)"], "WAC_GetPlaylistLength(1) -> 3") << "the chime's entry went again";
   EXPECT_EQ(shown["WAC_SetTrackPosition(1, 30)"], "WAC_SetTrackPosition(1, 30) -> false") << "stopped";
   EXPECT_EQ(shown["WAC_GetMetadata(2, \"year\")"], "WAC_GetMetadata(2, \"year\") -> \"1957\"") << "the file's own tag";
+  // The kitchen's cover: the album folder's picture, then the tag's, kept in the folder of covers.
+  ASSERT_EQ(coversShown.size(), 2u);
+  EXPECT_EQ(coversShown[0], "Cover2 = \"" + album + "\\folder.jpg\"");
+  const std::string start = "Cover2 = \"";
+  ASSERT_EQ(coversShown[1].rfind(start, 0), 0u) << coversShown[1];
+  const std::string kept = coversShown[1].substr(start.size(), coversShown[1].size() - start.size() - 1);
+  EXPECT_EQ(kept.rfind(CoversFolder(), 0), 0u) << kept;
+  EXPECT_TRUE(kept.size() > 4 && kept.compare(kept.size() - 4, 4, ".png") == 0) << kept;
+  EXPECT_EQ(Read(kept), kPng) << kept;
 
   auto var = [&](const char* name) { return *server.Variable(name); };
   EXPECT_EQ(var("Title1").Str, "Afternoon Tea");
