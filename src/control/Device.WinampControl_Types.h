@@ -165,7 +165,7 @@ enum class TKDOScriptFunction : uint8_t {
   GetPlaylistTitle, Play, Stop, Pause, Prev, Next, SetVolume, SetShuffle, SetRepeat,
   // additions
   GetPlayState, GetTrackPosition, GetTrackLength, SetTrackPosition, GetVolume, FadeVolume, DeletePlaylistEntry,
-  SaveState, RestoreState, Announce, GetMetadata, InsertFile, PlayNext, PlayNow,
+  SaveState, RestoreState, Announce, GetMetadata, InsertFile, PlayNext, PlayNow, TransferTo,
   Count
 };
 inline constexpr std::size_t KDOScriptFunctionCount = std::size_t(TKDOScriptFunction::Count);

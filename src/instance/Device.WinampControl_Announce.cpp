@@ -176,3 +176,11 @@ std::optional<int32_t> TKDOWinampAnnouncer::MusicEntry() {
   const int32_t entry = FMusic->State.Entry;
   return FChimeEntry >= 0 && entry == FChimeEntry ? entry + 1 : entry;
 }
+
+std::optional<TKDOPlayerState> TKDOWinampAnnouncer::MusicState() {
+  const std::optional<int32_t> entry = MusicEntry();
+  if (!entry) return std::nullopt;
+  TKDOPlayerState state = FMusic->State;
+  state.Entry = *entry;
+  return state;
+}

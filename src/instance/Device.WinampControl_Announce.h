@@ -105,6 +105,8 @@ class TKDOWinampAnnouncer {
   // While a row is on, the music's entry (from 0): where the put-back returns
   // to. Follows the row first, as it is now.
   std::optional<int32_t> MusicEntry();
+  // While a row is on, the music's state as it comes back (its entry as MusicEntry gives it).
+  std::optional<TKDOPlayerState> MusicState();
 
  private:
   using Step = kdo::announce::Step;

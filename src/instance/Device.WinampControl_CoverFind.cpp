@@ -84,13 +84,24 @@ void Prune(const std::string& covers, const std::string& keep) {
   }
 }
 
-// The picture written into the folder of covers (or found there already): its path, or empty.
+bool Holds(const std::string& covers, const std::string& name, std::size_t size) {
+  for (const platform::FolderFile& f : platform::FilesIn(covers))
+    if (f.Name == name && f.Size == size) return true;
+  return false;
+}
+
+// The picture written into the folder of covers (or found there already): its path, or empty. One
+// there already is used again, and counts as new; one that another instance wrote meanwhile, or that
+// a panel holds open as it is replaced, will do as well.
 std::string Keep(const TagPicture& picture, const std::string& covers) {
   const std::string name = ContentName(picture);
   const std::string path = covers + name;
-  for (const platform::FolderFile& f : platform::FilesIn(covers))
-    if (f.Name == name && f.Size == picture.Bytes.size()) return platform::TouchFile(path) ? path : std::string();
-  if (!platform::WriteWholeFile(path, picture.Bytes.data(), picture.Bytes.size())) return {};
+  if (Holds(covers, name, picture.Bytes.size())) {
+    platform::TouchFile(path);
+    return path;
+  }
+  if (!platform::WriteWholeFile(path, picture.Bytes.data(), picture.Bytes.size()))
+    return Holds(covers, name, picture.Bytes.size()) ? path : std::string();
   Prune(covers, name);
   return path;
 }

@@ -38,7 +38,10 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
   ObtainServices();
   FAnnouncer.emplace(*FPlayerLink);
   FFade.emplace(*FPlayerLink, *FAnnouncer);
-  FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings.Current(), *FFade, *FAnnouncer);
+  FHandover.emplace(FInstanceID, *FPlayerLink, *FAnnouncer, [this](std::string_view line) { Debug("TRANSFER", line); });
+  FRoom.emplace(FInstanceID, TKDOWinampRoom{*FPlayerLink, *FAnnouncer, *FHandover});
+  FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings.Current(), *FFade, *FAnnouncer,
+                  *FHandover);
   FControlTable.emplace(*this, FModuleInfo, FSettings, *FScript);
   try {
     FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
@@ -48,12 +51,14 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
                     [this](const TKDOSendBudget& budget) {
                       FFade->Tick(budget);
                       FAnnouncer->Tick(budget);
+                      FHandover->Tick(budget);
                     });
     LoadSettings();
   } catch (...) {
     // The server must never call into an instance that was not made.
     FControlTable.reset();
     FScript.reset();
+    FRoom.reset();
     throw;
   }
   Log(KDO_LOG_LIFECYCLE, "Interface Create");
@@ -64,6 +69,7 @@ TKDOWinampControl::~TKDOWinampControl() {
   KDOGuard(kDestruction, [&] { HideConfigurationPage(); });
   FControlTable.reset();  // nothing calls through it any more
   KDOGuard(kDestruction, [&] { FScript.reset(); });
+  KDOGuard(kDestruction, [&] { FRoom.reset(); });  // ends the handovers this room takes part in
   KDOGuard(kDestruction, [&] { FStatus.reset(); });
   KDOGuard(kDestruction, [&] { FFade.reset(); });
   KDOGuard(kDestruction, [&] { FAnnouncer.reset(); });  // ends the announcements without a word to the player
@@ -95,6 +101,14 @@ void TKDOWinampControl::ObtainServices() {
 std::string TKDOWinampControl::LogSender() const {
   std::string sender = FModuleInfo ? std::string(kdo::text::View(FModuleInfo->ModuleName)) : std::string();
   return sender + " #" + std::to_string(FInstanceID);
+}
+
+void TKDOWinampControl::Debug(std::string_view message, std::string_view data) noexcept {
+  KDOGuard(kdo::text::Const<"a debug line">(), [&] {
+    if (!FServices.DebugServer) return;
+    const TKDOText m(message), d(data);
+    FServices.DebugServer->SendDebug(FInstanceID, m.get(), d.get());
+  });
 }
 
 void TKDOWinampControl::Log(int32_t type, std::string_view text) noexcept {

@@ -18,8 +18,10 @@
 // the IKDOWinampControl table (Device.WinampControl_Table, which reaches the
 // settings and the script functions itself), the script functions
 // (Device.WinampControl_Script), the status mirror (Device.WinampControl_Status),
-// the volume fade (Device.WinampControl_Fade) and the saved state with the
-// announcements (Device.WinampControl_Announce), which the status ticks drive.
+// the volume fade (Device.WinampControl_Fade), the saved state with the
+// announcements (Device.WinampControl_Announce) and the handover of the room's
+// music to another room (Device.WinampControl_Handover), which the status ticks
+// drive; the instance is one of the module's rooms (Device.WinampControl_Rooms).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,8 @@
 
 #include "instance/Device.WinampControl_Announce.h"
 #include "instance/Device.WinampControl_Fade.h"
+#include "instance/Device.WinampControl_Handover.h"
+#include "instance/Device.WinampControl_Rooms.h"
 #include "instance/Device.WinampControl_Script.h"
 #include "instance/Device.WinampControl_Services.h"
 #include "instance/Device.WinampControl_Settings.h"
@@ -65,6 +69,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
  private:
   std::string LogSender() const;
   void Log(int32_t type, std::string_view text) noexcept;
+  void Debug(std::string_view message, std::string_view data) noexcept;
   void ObtainServices();
 
   TKDOWinampServices FServices;
@@ -75,6 +80,8 @@ class TKDOWinampControl final : public TKDOModuleObject {
   TKDOWinampSettings FSettings;
   std::optional<TKDOWinampAnnouncer> FAnnouncer;
   std::optional<TKDOWinampFade> FFade;  // steps the announcer's music volume while an announcement plays
+  std::optional<TKDOWinampHandover> FHandover;  // this room's music handed to another
+  std::optional<kdo::rooms::Entry> FRoom;       // among the rooms while the parts above live
   std::optional<TKDOWinampScript> FScript;
   std::optional<TKDOWinampStatus> FStatus;
   std::optional<TKDOWinampControlTable> FControlTable;  // made last and gone first

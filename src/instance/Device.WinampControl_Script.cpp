@@ -6,6 +6,8 @@
 
 #include "instance/Device.WinampControl_Announce.h"
 #include "instance/Device.WinampControl_Fade.h"
+#include "instance/Device.WinampControl_Handover.h"
+#include "instance/Device.WinampControl_Rooms.h"
 #include "sdk/KDOGuard.h"
 #include "winamp/WinAmp.h"
 
@@ -140,6 +142,10 @@ constexpr auto kFunctions = std::to_array<ScriptFunction>({
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.PlayNext(kdo::text::View(a->StringValue))); }},
     {F::PlayNow, Const<"WAC_PlayNow">(), Const<"PLAY NOW">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.PlayNow(kdo::text::View(a->StringValue))); }},
+    // The music handed to another room; its own lines say when it starts and ends.
+    {F::TransferTo, Const<"WAC_TransferTo">(), nullptr, false, Const<"Target">(), KDO_TYPE_INTEGER, kBool,
+     [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.TransferTo(a[0].IntValue, a[1].BoolValue != 0)); },
+     Const<"KeepPlaying">(), KDO_TYPE_BOOLEAN},
 });
 static_assert(kFunctions.size() == KDOScriptFunctionCount);
 static_assert([] {
@@ -156,6 +162,17 @@ constexpr F kMovesTheRoomOn[] = {F::Play,         F::Pause,         F::Stop,
                                  F::Next,         F::Prev,          F::SetPlaylistPosition,
                                  F::SetTrackPosition, F::ClearPlaylist, F::RestoreState,
                                  F::PlayNow};
+
+// A handover owns both rooms until a command to either takes one back: every
+// function but the questions and the room's own volume ends it.
+constexpr F kLeavesAHandover[] = {F::GetPlaylistLength, F::GetPlaylistPosition, F::GetPlaylistFile,
+                                  F::GetPlaylistTitle, F::SetVolume, F::GetPlayState, F::GetTrackPosition,
+                                  F::GetTrackLength, F::GetVolume, F::FadeVolume, F::SaveState, F::GetMetadata,
+                                  F::TransferTo};
+
+bool EndsAHandover(F function) {
+  return std::find(std::begin(kLeavesAHandover), std::end(kLeavesAHandover), function) == std::end(kLeavesAHandover);
+}
 
 bool MovesTheRoomOn(F function) {
   return std::find(std::begin(kMovesTheRoomOn), std::end(kMovesTheRoomOn), function) != std::end(kMovesTheRoomOn);
@@ -177,9 +194,10 @@ void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* p
 
 TKDOWinampScript::TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
                                    TWinAmpControl& link, const TKDOWinampControlSettings& settings,
-                                   TKDOWinampFade& fade, TKDOWinampAnnouncer& announcer)
+                                   TKDOWinampFade& fade, TKDOWinampAnnouncer& announcer,
+                                   TKDOWinampHandover& handover)
     : FServices(services), FInstanceID(instanceId), FInstance(instance), FLink(link), FSettings(settings),
-      FFade(fade), FAnnouncer(announcer) {
+      FFade(fade), FAnnouncer(announcer), FHandover(handover) {
   if (!FServices.EventScripter) return;
   for (const ScriptFunction& f : kFunctions) {
     const TKDONamedVarType params[] = {{f.ParamName, uint8_t(f.ParamType), {}},
@@ -218,6 +236,8 @@ void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TK
 void TKDOWinampScript::Enter(TKDOScriptFunction function, std::string_view data) {
   const ScriptFunction& f = kFunctions[std::size_t(function)];
   if (f.DebugLine) Debug(f.DebugLine, TKDOText(f.DebugData ? data : std::string_view()).get());
+  if (EndsAHandover(function))
+    kdo::rooms::EndHandovers(FInstanceID, "a command to room " + std::to_string(FInstanceID));
   if (MovesTheRoomOn(function)) FAnnouncer.MoveOn();
 }
 
@@ -361,3 +381,5 @@ void TKDOWinampScript::GetMetadata(std::string_view field, TKDOText& value) {
   }
   value = TKDOText(text);
 }
+
+bool TKDOWinampScript::TransferTo(int32_t target, bool keepPlaying) { return FHandover.Start(target, keepPlaying); }

@@ -22,13 +22,14 @@
 class TWinAmpControl;
 class TKDOWinampFade;
 class TKDOWinampAnnouncer;
+class TKDOWinampHandover;
 
 class TKDOWinampScript {
  public:
   // Registers the functions; without an event scripter there is nothing to register.
   TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
                    TWinAmpControl& link, const TKDOWinampControlSettings& settings, TKDOWinampFade& fade,
-                   TKDOWinampAnnouncer& announcer);
+                   TKDOWinampAnnouncer& announcer, TKDOWinampHandover& handover);
   // Unregisters the functions; a failure leaves the rest to be unregistered.
   ~TKDOWinampScript();
   TKDOWinampScript(const TKDOWinampScript&) = delete;
@@ -39,8 +40,9 @@ class TKDOWinampScript {
   // values than declared or no result record runs nothing.
   void Handle(KDOString name, const TKDOPHPParameter* params, TKDOPHPParameter* result);
   // What every call of a function starts with, before its operation: its debug
-  // line (when it has one, carrying `data` when the line carries any), and an
-  // announcement given back when the function moves the room on.
+  // line (when it has one, carrying `data` when the line carries any), an
+  // announcement given back when the function moves the room on, and a
+  // handover from or to this room ended when the function changes the room.
   void Enter(TKDOScriptFunction function, std::string_view data = {});
 
   // The operations behind the functions.
@@ -94,6 +96,9 @@ class TKDOWinampScript {
   bool PlayNext(std::string_view fileName);
   // Right after the current entry, then plays it from its start.
   bool PlayNow(std::string_view fileName);
+  // Hands this room's music to room `target` over the next ticks; false, and
+  // nothing sent, unless that is another room and both players answer.
+  bool TransferTo(int32_t target, bool keepPlaying);
 
  private:
   void Debug(KDOString message, KDOString data);
@@ -111,4 +116,5 @@ class TKDOWinampScript {
   const TKDOWinampControlSettings& FSettings;
   TKDOWinampFade& FFade;
   TKDOWinampAnnouncer& FAnnouncer;
+  TKDOWinampHandover& FHandover;
 };

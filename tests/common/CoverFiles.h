@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -137,6 +138,16 @@ inline Bytes FlacPicture(uint32_t pictureType, const Bytes& picture) {
 inline Bytes Flac(std::vector<Bytes> blocks) {
   if (!blocks.empty()) blocks.back()[0] |= 0x80;
   return Join({{'f', 'L', 'a', 'C'}, Join(blocks)});
+}
+
+// A real file's bytes, for the tests that read and write files.
+inline void Write(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+inline Bytes Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace coverfiles

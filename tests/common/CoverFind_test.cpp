@@ -18,6 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using coverfiles::Bytes;
+using coverfiles::Read;
+using coverfiles::Write;
 using kdo::cover::FindCover;
 
 #ifdef _WIN32
@@ -34,15 +36,6 @@ std::string NewFolder(const std::string& name) {
   return folder + kSep;
 }
 
-void Write(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-Bytes Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 std::size_t FilesIn(const std::string& folder) {
   std::size_t n = 0;

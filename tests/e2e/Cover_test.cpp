@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +14,7 @@
 #include <string>
 
 #include "CoverFiles.h"
+#include "Covers.h"
 #include "E2E.h"
 #include "LoadedModule.h"
 #include "SettingsKeys.h"
@@ -29,48 +29,24 @@ using host::Value;
 constexpr uint16_t kId = 40091;
 const std::string kClass = "WA_KDO_" + std::to_string(kId);
 
-void Write(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+using coverfiles::Write;
+using e2e::CoversFolder;
 
 Bytes TaggedFile(const Bytes& picture) {
   return coverfiles::Join({coverfiles::Id3v2(4, {coverfiles::PictureFrame(4, 3, picture)}), coverfiles::Audio()});
-}
-
-// The user's folder of covers, as the module makes it.
-std::string CoversFolder() {
-  char base[MAX_PATH] = {};
-  SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
-  return std::string(base) + "\\Winamp Control\\Covers\\";
-}
-
-std::set<std::string> Covers() {
-  std::set<std::string> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(CoversFolder(), error)) names.insert(entry.path().string());
-  return names;
-}
-
-// Removes the covers that were not there at the start.
-void RemoveNewCovers(const std::set<std::string>& before) {
-  for (const std::string& file : Covers())
-    if (!before.count(file)) DeleteFileA(file.c_str());
 }
 
 class CoverE2E : public LoadedModuleTest {
  protected:
   void SetUp() override {
     e2e::KillPlayers(kClass);
-    before = Covers();
     ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
   }
   void TearDown() override {
     LoadedModuleTest::TearDown();
     e2e::KillPlayers(kClass);
-    RemoveNewCovers(before);
   }
-  std::set<std::string> before;
+  e2e::NewCovers covers;
 };
 
 TEST_F(CoverE2E, AFoldersPictureThenATagsThroughThePlayer) {
@@ -105,7 +81,7 @@ TEST_F(CoverE2E, AFoldersPictureThenATagsThroughThePlayer) {
 TEST(CoverE2EUnload, ALookupHeldByAShareOutlivesTheInstanceAndTheLibrary) {
   constexpr const char* kCopy = "WinampControl_cover.dll";  // this load is the only one
   const std::string pipeName = "\\\\.\\pipe\\wac_cover_e2e";
-  const std::set<std::string> before = Covers();
+  const e2e::NewCovers covers;
   e2e::KillPlayers(kClass);
   ASSERT_TRUE(CopyFileA(WAC_DLL_NAME, kCopy, FALSE));
   // Three ends to open: the player opens the file too (for its own tags) and lets go of it at once.
@@ -175,7 +151,6 @@ TEST(CoverE2EUnload, ALookupHeldByAShareOutlivesTheInstanceAndTheLibrary) {
   EXPECT_TRUE(e2e::PumpUntil([&] { return GetModuleHandleA(kCopy) == nullptr; }, 10000)) << "and then it went";
   EXPECT_EQ(server.HeldReferences(), 0);
   e2e::KillPlayers(kClass);
-  RemoveNewCovers(before);
   DeleteFileA(kCopy);
 }
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include "host/HostScript.h"
 #include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
+#include "Covers.h"
 #include "E2E.h"
 #include "host/win32/Screenshot.h"
 
@@ -38,27 +38,9 @@ const Bytes kPng = {0x89, 'P',  'N',  'G',  0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 
                     0xDA, 0x63, 0x38, 0x91, 0x22, 0x02, 0x00, 0x03, 0x38, 0x01, 0x41, 0xFC, 0xFE, 0x1A,
                     0xD3, 0x00, 0x00, 0x00, 0x00, 'I',  'E',  'N',  'D',  0xAE, 0x42, 0x60, 0x82};
 
-Bytes Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-void Write(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-// The user's folder of covers, as the module makes it.
-std::string CoversFolder() {
-  char base[MAX_PATH] = {};
-  SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
-  return std::string(base) + "\\Winamp Control\\Covers\\";
-}
-std::set<std::string> Covers() {
-  std::set<std::string> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(CoversFolder(), error)) names.insert(entry.path().string());
-  return names;
-}
+using coverfiles::Read;
+using coverfiles::Write;
+using e2e::CoversFolder;
 
 TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   host::Server server;
@@ -85,16 +67,14 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   e2e::WriteId3v1File(album + "\\01 Autumn in New York.mp3", "Autumn in New York", "Ella Fitzgerald",
                       "Ella and Louis Again", "1957");
   // The album goes afterwards, and a kept cover that was not there before, however the test ends.
+  const e2e::NewCovers covers;
   struct Cleanup {
-    std::set<std::string> covers;
     std::string album;
     ~Cleanup() {
-      for (const std::string& file : Covers())
-        if (!covers.count(file)) DeleteFileA(file.c_str());
       std::error_code error;
       fs::remove_all(album, error);
     }
-  } cleanup{Covers(), album};
+  } cleanup{album};
   std::ifstream script(WAC_SOURCE_DIR "/demo/demo.kdo");
   ASSERT_TRUE(script) << "demo/demo.kdo";
   std::string line, out, error;

@@ -18,10 +18,7 @@ namespace fs = std::filesystem;
 using coverfiles::Bytes;
 using host::Value;
 
-void Write(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+using coverfiles::Write;
 
 class Cover : public InstanceTest {
  protected:

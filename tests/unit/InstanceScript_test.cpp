@@ -102,6 +102,7 @@ const Function kFunctions[] = {
     {"WAC_InsertFile", {{"Filename", 3}, {"Position", 1}}, 0, {Value::S("a.mp3"), Value::I(1)}, "INSERTFILE"},
     {"WAC_PlayNext", {{"Filename", 3}}, 0, {Value::S("a.mp3")}, "PLAY NEXT"},
     {"WAC_PlayNow", {{"Filename", 3}}, 0, {Value::S("a.mp3")}, "PLAY NOW"},
+    {"WAC_TransferTo", {{"Target", 1}, {"KeepPlaying", 0}}, 0, {Value::I(2), Value::B(false)}, "TRANSFER"},
 };
 constexpr size_t kClassic = 15;
 
@@ -120,6 +121,7 @@ host::DebugLine DebugLineOf(const Function& f, const std::vector<Value>& args) {
   for (const Value& v : args)
     if (v.Type == host::VarType::String) data = v.Str;
   if (f.Name == "WAC_InsertFile") data += "|" + std::to_string(args[1].Int);  // and where it goes
+  if (f.Name == "WAC_TransferTo") data = "1 to " + std::to_string(args[0].Int) + ": refused: no such other room";
   return {1, f.Debug, data};
 }
 
@@ -129,7 +131,7 @@ int32_t Result(const Function& f, const host::CallResult& r) { return f.ResultTy
 TEST_F(Script, AllRegisteredInOrderAndUnregisteredAtTheEnd) {
   Create(12, false);
   constexpr size_t n = std::size(kFunctions);
-  ASSERT_EQ(n, 29u);
+  ASSERT_EQ(n, 30u);
   ASSERT_EQ(server.FunctionLog().size(), n);
   for (size_t i = 0; i < n; ++i) {
     const Function& f = kFunctions[i];

@@ -1,0 +1,195 @@
+#include "instance/Device.WinampControl_Handover.h"
+
+#include "instance/Device.WinampControl_Announce.h"
+#include "instance/Device.WinampControl_Rooms.h"
+#include "winamp/WinAmp.h"
+
+TKDOWinampHandover::TKDOWinampHandover(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer,
+                                       DebugLine debug)
+    : FRoom(room), FLink(link), FAnnouncer(announcer), FDebug(std::move(debug)) {}
+
+std::string TKDOWinampHandover::Rooms() const {
+  return std::to_string(FRoom) + " to " + (FRun ? std::to_string(FRun->Target) : std::string("?"));
+}
+
+bool TKDOWinampHandover::Start(int32_t target, bool keepPlaying) {
+  const std::string rooms = std::to_string(FRoom) + " to " + std::to_string(target);
+  TKDOWinampRoom* to = target >= 0 && target <= 0xFFFF && target != FRoom ? kdo::rooms::Find(uint16_t(target)) : nullptr;
+  if (!to || !FLink.HasAnsweringPlayer() || !to->Link.HasAnsweringPlayer()) {
+    FDebug(rooms + ": refused: " + (!to ? "no such other room" : "a player does not answer"));
+    return false;
+  }
+  const uint16_t id = uint16_t(target);
+  kdo::rooms::EndHandovers(FRoom, "another handover");
+  kdo::rooms::EndHandovers(id, "another handover");
+  // The line's server code may have ended the target: look again.
+  to = kdo::rooms::Find(id);
+  if (!to) return false;
+  // Both rooms move on; the source's music, not its announcement, is what goes over.
+  std::optional<TKDOPlayerState> music = FAnnouncer.MusicState();
+  FAnnouncer.MoveOn();
+  to->Announcer.MoveOn();
+  FRun.emplace();
+  FRun->Target = id;
+  FRun->KeepPlaying = keepPlaying;
+  FRun->Source = FLink.PlayerWindow();
+  FRun->TargetPlayer = to->Link.PlayerWindow();
+  FRun->Music = music;
+  FDebug(rooms + ": started");
+  return true;
+}
+
+void TKDOWinampHandover::Tick(const TKDOSendBudget& budget) {
+  while (FRun) {
+    TKDOWinampRoom* target = kdo::rooms::Find(FRun->Target);
+    if (!target) return GiveUp("room " + std::to_string(FRun->Target) + " is gone");
+    if (FLink.PlayerWindow() != FRun->Source) return GiveUp("another player in room " + std::to_string(FRoom));
+    if (target->Link.PlayerWindow() != FRun->TargetPlayer)
+      return GiveUp("another player in room " + std::to_string(FRun->Target));
+    if (!Answered(FLink, FRoom) || !Answered(target->Link, FRun->Target)) return;
+    // A send would wait behind a question asked without waiting; an announcement's end goes first.
+    if (FLink.QuestionOutstanding() || target->Link.QuestionOutstanding()) return;
+    if (FAnnouncer.Owes() || target->Announcer.Owes()) return;
+    if (!budget.Left() || !Step(*target)) return;
+  }
+}
+
+// A player that does not answer ends the handover (a hang, or one gone); true while both answer.
+bool TKDOWinampHandover::Answered(TWinAmpControl& link, uint16_t room) {
+  if (link.HasAnsweringPlayer()) return true;
+  GiveUp("the player of room " + std::to_string(room) + " does not answer");
+  return false;
+}
+
+bool TKDOWinampHandover::Step(TKDOWinampRoom& target) {
+  Run& run = *FRun;
+  TWinAmpControl& to = target.Link;
+  switch (run.At) {
+    case Phase::Length:
+      run.Length = FLink.GetPlaylistLength();
+      run.At = Phase::Shuffle;
+      return Answered(FLink, FRoom);
+    case Phase::Shuffle:
+      run.Shuffle = FLink.GetShuffle();
+      run.At = Phase::Repeat;
+      return Answered(FLink, FRoom);
+    case Phase::Repeat:
+      run.Repeat = FLink.GetRepeat();
+      run.At = Phase::StopTarget;
+      return Answered(FLink, FRoom);
+    case Phase::StopTarget:
+      to.Stop();
+      run.At = Phase::ClearTarget;
+      return Answered(to, run.Target);
+    case Phase::ClearTarget:
+      to.ClearPlaylist();
+      run.At = Phase::Fill;
+      return Answered(to, run.Target);
+    case Phase::Fill:
+      if (run.Next >= run.Length) {
+        run.At = Phase::ShuffleTarget;
+        return true;
+      }
+      if (!run.Read) {
+        FLink.GetPlaylistFileInRange(run.Next, run.File);
+        run.Read = true;
+        if (!Answered(FLink, FRoom)) return false;
+        // An entry without a file: the playlist changed under the handover.
+        if (!run.File.empty()) return true;
+        GiveUp("the playlist of room " + std::to_string(FRoom) + " changed");
+        return false;
+      }
+      to.AddFile(run.File);
+      run.Read = false;
+      ++run.Next;
+      return Answered(to, run.Target);
+    case Phase::ShuffleTarget:
+      run.Shuffle ? to.ShuffleOn() : to.ShuffleOff();
+      run.At = Phase::RepeatTarget;
+      return Answered(to, run.Target);
+    case Phase::RepeatTarget:
+      run.Repeat ? to.RepeatOn() : to.RepeatOff();
+      run.At = Phase::Moment;
+      return Answered(to, run.Target);
+    case Phase::Moment:
+      return Moment(target);
+    case Phase::TargetPlays:
+      // The source stops only once the target plays.
+      run.At = Phase::Source;
+      if (run.State != 1) return true;
+      if (to.GetPlayState() == 1) return true;
+      if (Answered(to, run.Target)) GiveUp("room " + std::to_string(run.Target) + " does not play");
+      return false;
+    case Phase::Source:
+      run.At = Phase::Done;
+      if (run.KeepPlaying) {
+        PutBackMusic();  // both play on: the source's music too, if an announcement had held it
+        return Answered(FLink, FRoom);
+      }
+      // The music has gone over: an announcement's end left the source stopped already.
+      if (run.Music) {
+        run.Music.reset();
+        return true;
+      }
+      if (run.State != 0) FLink.Stop();
+      return Answered(FLink, FRoom);
+    case Phase::Done:
+      FDebug(Rooms() + ": done");
+      FRun.reset();
+      return false;
+  }
+  return false;
+}
+
+// The moment: where the source is, and the target started there, in one go.
+bool TKDOWinampHandover::Moment(TKDOWinampRoom& target) {
+  Run& run = *FRun;
+  TWinAmpControl& to = target.Link;
+  const int32_t length = FLink.GetPlaylistLength();
+  if (!Answered(FLink, FRoom)) return false;
+  if (length != run.Length) {
+    GiveUp("the playlist of room " + std::to_string(FRoom) + " changed");
+    return false;
+  }
+  const int32_t entry = FLink.GetPlaylistPosition();
+  int32_t position = 0;
+  uint32_t readAt = platform::TickMs();
+  if (run.Music) {
+    run.State = run.Music->PlayState;
+    position = run.Music->TrackMs;
+  } else {
+    run.State = FLink.GetPlayState();
+    readAt = platform::TickMs();
+    position = FLink.GetTrackPositionMs();
+  }
+  if (!Answered(FLink, FRoom)) return false;
+  to.SetPlaylistPosition(entry);
+  if (run.State == 1 || run.State == 3) {
+    to.Play();
+    // The time the sends took since the position was read: the source has played on meanwhile.
+    const int32_t since = run.State == 1 && !run.Music ? int32_t(platform::TickMs() - readAt) : 0;
+    to.JumpToTime(position + since);
+    if (run.State == 3) to.Pause();
+  }
+  run.At = Phase::TargetPlays;
+  return Answered(to, run.Target);
+}
+
+void TKDOWinampHandover::PutBackMusic() {
+  if (!FRun || !FRun->Music || FLink.PlayerWindow() != FRun->Source || !FLink.HasAnsweringPlayer()) return;
+  const TKDOPlayerState music = *FRun->Music;
+  FRun->Music.reset();
+  if (music.PlayState != 1 && music.PlayState != 3) return;
+  FLink.Play();
+  FLink.JumpToTime(music.TrackMs);
+  if (music.PlayState == 3) FLink.Pause();
+}
+
+void TKDOWinampHandover::GiveUp(std::string_view why, bool send) {
+  if (!FRun) return;
+  // The source never stays silent for a handover that did not happen.
+  if (send) PutBackMusic();
+  const std::string line = Rooms() + ": given up: " + std::string(why);
+  FRun.reset();
+  FDebug(line);
+}

@@ -1,0 +1,86 @@
+// TKDOWinampHandover: the music of this instance's room handed to another
+// room (WAC_TransferTo): its entries in order, then, at one moment, the
+// current entry, the position, shuffle, repeat and the play state; the target
+// keeps its own volume. The source plays on while the target is filled, and
+// stops (unless both are to play on) only once the target plays.
+//
+// Who owns the players: the handover moves both rooms on (an announcement in
+// either ends, and the source's music, not its announcement, is handed over),
+// and from then on it alone changes them, until a command to either room, a
+// player that does not answer or goes, another player (a new location) or
+// either instance's end takes them back: the handover then ends where it is,
+// the source left playing as it was (its music put back if an announcement
+// had held it), the target as far as it got.
+//
+// The work is single sends on the status ticks, within their budget, like an
+// announcement's; only the moment itself (the source's position read, the
+// target started there) is made in one go, so that nothing comes between.
+// A line on the debug output names the two rooms when a handover starts and
+// when it ends, or why it gave up.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "instance/Device.WinampControl_Budget.h"
+#include "instance/Device.WinampControl_State.h"
+#include "platform/Platform.h"
+
+class TWinAmpControl;
+class TKDOWinampAnnouncer;
+struct TKDOWinampRoom;
+
+class TKDOWinampHandover {
+ public:
+  using DebugLine = std::function<void(std::string_view)>;
+
+  TKDOWinampHandover(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer, DebugLine debug);
+  TKDOWinampHandover(const TKDOWinampHandover&) = delete;
+  TKDOWinampHandover& operator=(const TKDOWinampHandover&) = delete;
+
+  // Accepted (true) when room `target` is another room of the module and both
+  // have an answering player; nothing is sent otherwise. Ends any handover
+  // either room takes part in, and the announcements in both.
+  bool Start(int32_t target, bool keepPlaying);
+  // On a status tick: the next steps, within the tick's budget.
+  void Tick(const TKDOSendBudget& budget);
+  // Ends a handover under way, its line saying why; with `send`, the source's
+  // music is put back if the handover had stopped it.
+  void GiveUp(std::string_view why, bool send = true);
+  // A handover under way from or to that room.
+  bool Involves(uint16_t room) const { return FRun && (room == FRoom || room == FRun->Target); }
+
+ private:
+  enum class Phase : uint8_t {
+    Length, Shuffle, Repeat, StopTarget, ClearTarget, Fill, ShuffleTarget, RepeatTarget, Moment, TargetPlays,
+    Source, Done
+  };
+  struct Run {
+    uint16_t Target = 0;
+    bool KeepPlaying = false;
+    platform::WindowHandle Source = 0, TargetPlayer = 0;  // the players it began with
+    std::optional<TKDOPlayerState> Music;         // the source's music, held by an announcement it ended
+    Phase At = Phase::Length;
+    int32_t Length = 0, Next = 0;
+    bool Shuffle = false, Repeat = false;
+    std::string File;  // the entry read, to be added
+    bool Read = false;
+    int32_t State = 0;  // handed over: 1 playing, 3 paused, 0 stopped
+  };
+
+  // One step: false when the handover waits or ended.
+  bool Step(TKDOWinampRoom& target);
+  bool Moment(TKDOWinampRoom& target);
+  bool Answered(TWinAmpControl& link, uint16_t room);
+  void PutBackMusic();
+  std::string Rooms() const;
+
+  uint16_t FRoom;
+  TWinAmpControl& FLink;
+  TKDOWinampAnnouncer& FAnnouncer;
+  DebugLine FDebug;
+  std::optional<Run> FRun;
+};

@@ -1,0 +1,195 @@
+// A room's music handed to another room: what the target gets for each play state, what the
+// source does after, the calls refused, a long playlist within the thread's budget, and the
+// handover's end by a command, a hang, a new player or an instance's end.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "InstanceFixture.h"
+
+namespace instancetest {
+namespace {
+
+using host::Value;
+using player::PlayState;
+
+class Handover : public InstanceTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(InstanceTest::SetUp());
+    Fresh();
+  }
+  // Two rooms afresh: the living room (1) plays its fourth of five entries, 42 s in, shuffled; the
+  // kitchen (2) plays its radio at 90.
+  void Fresh() {
+    for (uint16_t id : {1, 2}) {
+      if (Player(id)) Player(id)->HangFor(0), Player(id)->SetReplyDelay(0);  // so that it closes
+      if (server.Instance(id)) server.DestroyInstance(id);
+    }
+    world.Advance(1000);
+    Create(1);
+    Create(2);
+    for (int i = 0; i < 5; ++i) Model(1).Add("C:\\Music\\" + std::to_string(i) + ".mp3");
+    Model(2).Add("C:\\Kitchen\\radio.mp3");
+    Call(1, "WAC_SetPlaylistPosition", {Value::I(3)});
+    Call(1, "WAC_Play");
+    Call(1, "WAC_SetTrackPosition", {Value::I(42)});
+    Call(1, "WAC_SetShuffle", {Value::B(true)});
+    Call(2, "WAC_SetVolume", {Value::I(90)});
+    Call(2, "WAC_Play");
+    world.Advance(500);
+    server.ClearDebug();
+  }
+  // Players that take a millisecond an answer: a long playlist then takes several ticks.
+  void Slower() {
+    for (uint16_t id : {1, 2}) Player(id)->SetReplyDelay(1);
+  }
+  bool Transfer(uint16_t from, int32_t to, bool keep) {
+    return Call(from, "WAC_TransferTo", {Value::I(to), Value::B(keep)}).Bool != 0;
+  }
+  std::vector<std::string> Files(uint16_t id) {
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < Model(id).Count(); ++i) files.push_back(Model(id).At(i).FileName);
+    return files;
+  }
+  std::vector<std::string> Lines() {
+    std::vector<std::string> lines;
+    for (const auto& d : server.Debug())
+      if (d.Message == "TRANSFER") lines.push_back(std::to_string(d.Id) + " " + d.Data);
+    return lines;
+  }
+};
+
+// The target gets the entries, the entry, the time, shuffle, repeat and the play state, at its own
+// volume; the source stops once the target plays, or plays on, and keeps its playlist.
+TEST_F(Handover, TheTargetGetsTheMusicInEachPlayState) {
+  struct Row {
+    const char* What;
+    std::function<void()> Before;
+    bool Keep;
+    PlayState Target, Source;
+  };
+  const Row rows[] = {
+      {"playing, handed over", [] {}, false, PlayState::Playing, PlayState::Stopped},
+      {"playing, both play on", [] {}, true, PlayState::Playing, PlayState::Playing},
+      {"paused", [&] { Call(1, "WAC_Pause"); }, false, PlayState::Paused, PlayState::Stopped},
+      {"stopped on its entry", [&] { Call(1, "WAC_Stop"); }, false, PlayState::Stopped, PlayState::Stopped},
+  };
+  for (const Row& row : rows) {
+    Fresh();
+    row.Before();
+    const std::vector<std::string> files = Files(1);
+    Player(1)->CatchUp();
+    const int64_t position = Model(1).PositionMs();
+    ASSERT_TRUE(Transfer(1, 2, row.Keep)) << row.What;
+    world.Advance(1000);
+    Player(1)->CatchUp();
+    Player(2)->CatchUp();
+    EXPECT_EQ(Files(2), files) << row.What;
+    EXPECT_EQ(Files(1), files) << row.What << ": the source keeps its playlist";
+    EXPECT_EQ(Model(2).CurrentIndex(), 2) << row.What;
+    EXPECT_TRUE(Model(2).Shuffle()) << row.What;
+    EXPECT_FALSE(Model(2).Repeat()) << row.What;
+    EXPECT_EQ(Model(2).Volume(), 90) << row.What << ": the target's own";
+    EXPECT_EQ(Model(2).State(), row.Target) << row.What;
+    EXPECT_EQ(Model(1).State(), row.Source) << row.What;
+    if (row.Target != PlayState::Stopped) {
+      // Time has passed for both alike since the handover; a paused one stands where the source stood.
+      const int64_t source = row.Keep ? Model(1).PositionMs() : position + (row.Target == PlayState::Playing ? 1000 : 0);
+      EXPECT_LE(std::llabs(Model(2).PositionMs() - source), 250) << row.What;
+    }
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"1 1 to 2: started", "1 1 to 2: done"})) << row.What;
+  }
+}
+
+// Refused at once, with nothing sent to either player.
+TEST_F(Handover, RefusedCallsSendNothing) {
+  world.ClearSent();
+  Call(2, "WAC_SetPlaylistPosition", {Value::I(1)});  // (something sent, then cleared)
+  world.ClearSent();
+  EXPECT_FALSE(Transfer(1, 1, false));
+  EXPECT_FALSE(Transfer(1, 7, false));
+  EXPECT_FALSE(Transfer(1, -1, true));
+  EXPECT_FALSE(Transfer(1, 65536 + 2, true)) << "not taken as room 2";
+  world.SetHung(Player(2)->Window(), true);
+  EXPECT_EQ(Call(2, "WAC_GetVolume").Int, -1);  // given up: from now on it counts as not answering
+  world.ClearSent();
+  EXPECT_FALSE(Transfer(1, 2, false)) << "a player that does not answer";
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_EQ(Lines().size(), 5u);
+  EXPECT_EQ(Lines().back(), "1 1 to 2: refused: a player does not answer");
+}
+
+// Five thousand entries go over in steps across ticks: no dispatch holds the thread past one send limit.
+TEST_F(Handover, ALongPlaylistGoesInStepsWithinTheBudget) {
+  for (int i = 0; i < 5000; ++i) Model(1).Add("C:\\Music\\Big\\" + std::to_string(i) + ".mp3");
+  Slower();
+  world.ResetLongestDispatch();
+  ASSERT_TRUE(Transfer(1, 2, false));
+  int ticks = 0;
+  while (Lines().size() < 2 && ticks < 400) world.Advance(250), ++ticks;
+  EXPECT_EQ(Lines().back(), "1 1 to 2: done");
+  EXPECT_EQ(Model(2).Count(), 5005u);
+  EXPECT_GT(ticks, 20) << "in steps";
+  EXPECT_LE(world.LongestDispatchMs(), int64_t(platform::kSendTimeoutMs));
+}
+
+// What ends a handover under way, and what each room is left with: the source as it was, the
+// target as far as it got.
+TEST_F(Handover, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
+  struct Row {
+    const char* What;
+    std::function<void()> During;
+    const char* Why;
+  };
+  const Row rows[] = {
+      {"a command to the target", [&] { Call(2, "WAC_Next"); }, "a command to room 2"},
+      {"a command to the source", [&] { Call(1, "WAC_AddFile", {Value::S("C:\\x.mp3")}); }, "a command to room 1"},
+      {"the target hangs", [&] { Player(2)->HangFor(8000); }, "the player of room 2 does not answer"},
+      {"a new location for the target",
+       [&] { EditSettings(2, [](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText("D:\\nowhere.exe"); }); },
+       "another player in room 2"},
+      {"the target goes", [&] { server.DestroyInstance(2); }, "room 2 goes"},
+  };
+  for (const Row& row : rows) {
+    Fresh();
+    for (int i = 0; i < 3000; ++i) Model(1).Add("C:\\Music\\Big\\" + std::to_string(i) + ".mp3");
+    Slower();
+    ASSERT_TRUE(Transfer(1, 2, false)) << row.What;
+    world.Advance(250);
+    row.During();
+    world.Advance(3000);
+    const std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 2u) << row.What;
+    EXPECT_EQ(lines[1], std::string("1 1 to 2: given up: ") + row.Why) << row.What;
+    Player(1)->CatchUp();
+    EXPECT_EQ(Model(1).State(), PlayState::Playing) << row.What << ": the source plays on";
+    if (Player(2)) {
+      EXPECT_LT(Model(2).Count(), 3005u) << row.What << ": the target as far as it got";
+    }
+  }
+}
+
+// An announcement in the source ends, and its music, not the chime, goes over; both play on.
+TEST_F(Handover, TheSourcesMusicNotItsAnnouncement) {
+  ASSERT_TRUE(Call(1, "WAC_Announce", {Value::S("C:\\Chime\\bell.wav"), Value::I(230)}).Bool);
+  world.Advance(500);
+  ASSERT_EQ(Model(1).At(std::size_t(Model(1).CurrentIndex())).FileName, "C:\\Chime\\bell.wav");
+  ASSERT_TRUE(Transfer(1, 2, true));
+  world.Advance(1000);
+  Player(1)->CatchUp();
+  Player(2)->CatchUp();
+  EXPECT_EQ(Files(2), Files(1));
+  EXPECT_EQ(Model(2).Count(), 5u) << "no chime among them";
+  for (uint16_t room : {1, 2}) {
+    EXPECT_EQ(Model(room).At(std::size_t(Model(room).CurrentIndex())).FileName, "C:\\Music\\2.mp3") << room;
+    EXPECT_EQ(Model(room).State(), PlayState::Playing) << room;
+    EXPECT_GE(Model(room).PositionMs(), 42000) << room << ": from where the music was";
+  }
+}
+
+}  // namespace
+}  // namespace instancetest
