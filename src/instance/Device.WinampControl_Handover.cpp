@@ -39,7 +39,9 @@ bool TKDOWinampHandover::Start(int32_t target, bool keepPlaying) {
   return true;
 }
 
+// Within the tick's budget, and of each tick's time at most a quarter: the house goes on meanwhile.
 void TKDOWinampHandover::Tick(const TKDOSendBudget& budget) {
+  const TKDOSendBudget slice{platform::TickMs(), kSliceMs};
   while (FRun) {
     TKDOWinampRoom* target = kdo::rooms::Find(FRun->Target);
     if (!target) return GiveUp("room " + std::to_string(FRun->Target) + " is gone");
@@ -50,7 +52,7 @@ void TKDOWinampHandover::Tick(const TKDOSendBudget& budget) {
     // A send would wait behind a question asked without waiting; an announcement's end goes first.
     if (FLink.QuestionOutstanding() || target->Link.QuestionOutstanding()) return;
     if (FAnnouncer.Owes() || target->Announcer.Owes()) return;
-    if (!budget.Left() || !Step(*target)) return;
+    if (!budget.Left() || !slice.Left() || !Step(*target)) return;
   }
 }
 
@@ -165,9 +167,12 @@ bool TKDOWinampHandover::Moment(TKDOWinampRoom& target) {
   if (!Answered(FLink, FRoom)) return false;
   to.SetPlaylistPosition(entry);
   if (run.State == 1 || run.State == 3) {
+    const uint32_t playAt = platform::TickMs();
     to.Play();
-    // The time the sends took since the position was read: the source has played on meanwhile.
-    const int32_t since = run.State == 1 && !run.Music ? int32_t(platform::TickMs() - readAt) : 0;
+    // The source has played on since its time was read, and goes on while the move reaches the
+    // target, which takes about what the start took.
+    const uint32_t now = platform::TickMs();
+    const int32_t since = run.State == 1 && !run.Music ? int32_t(now - readAt + (now - playAt)) : 0;
     to.JumpToTime(position + since);
     if (run.State == 3) to.Pause();
   }

@@ -12,8 +12,8 @@
 // the source left playing as it was (its music put back if an announcement
 // had held it), the target as far as it got.
 //
-// The work is single sends on the status ticks, within their budget, like an
-// announcement's; only the moment itself (the source's position read, the
+// The work is single sends on the status ticks, within their budget and a
+// quarter of each tick's period, like an announcement's; only the moment itself (the source's position read, the
 // target started there) is made in one go, so that nothing comes between.
 // A line on the debug output names the two rooms when a handover starts and
 // when it ends, or why it gave up.
@@ -36,6 +36,8 @@ struct TKDOWinampRoom;
 class TKDOWinampHandover {
  public:
   using DebugLine = std::function<void(std::string_view)>;
+  // The sending time a tick gives a handover at most: a quarter of the tick's period.
+  static constexpr uint32_t kSliceMs = 60;
 
   TKDOWinampHandover(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer, DebugLine debug);
   TKDOWinampHandover(const TKDOWinampHandover&) = delete;

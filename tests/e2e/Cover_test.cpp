@@ -26,8 +26,9 @@ namespace fs = std::filesystem;
 using coverfiles::Bytes;
 using host::Value;
 
-constexpr uint16_t kId = 40091;
-const std::string kClass = "WA_KDO_" + std::to_string(kId);
+// Each test its own instance, and so its own player: the two may run side by side.
+constexpr uint16_t kId = 40091, kUnloadId = 40092;
+const std::string kClass = "WA_KDO_" + std::to_string(kId), kUnloadClass = "WA_KDO_" + std::to_string(kUnloadId);
 
 using coverfiles::Write;
 using e2e::CoversFolder;
@@ -46,7 +47,7 @@ class CoverE2E : public LoadedModuleTest {
     LoadedModuleTest::TearDown();
     e2e::KillPlayers(kClass);
   }
-  e2e::NewCovers covers;
+  e2e::CoversOf covers{coverfiles::Png(7)};
 };
 
 TEST_F(CoverE2E, AFoldersPictureThenATagsThroughThePlayer) {
@@ -81,8 +82,8 @@ TEST_F(CoverE2E, AFoldersPictureThenATagsThroughThePlayer) {
 TEST(CoverE2EUnload, ALookupHeldByAShareOutlivesTheInstanceAndTheLibrary) {
   constexpr const char* kCopy = "WinampControl_cover.dll";  // this load is the only one
   const std::string pipeName = "\\\\.\\pipe\\wac_cover_e2e";
-  const e2e::NewCovers covers;
-  e2e::KillPlayers(kClass);
+  const e2e::CoversOf covers(coverfiles::Jpeg(9));
+  e2e::KillPlayers(kUnloadClass);
   ASSERT_TRUE(CopyFileA(WAC_DLL_NAME, kCopy, FALSE));
   // Three ends to open: the player opens the file too (for its own tags) and lets go of it at once.
   HANDLE pipes[3];
@@ -100,11 +101,11 @@ TEST(CoverE2EUnload, ALookupHeldByAShareOutlivesTheInstanceAndTheLibrary) {
       const TKDOModuleInfo* info = nullptr;
       ASSERT_EQ(server.LoadModule(lib.ModuleInfo(), &info), KDO_S_OK);
       server.DefineVariable("Cover", Value::S("?"));
-      server.SetSetting(kId, "Settings", "WinampLocation", e2e::PlayerPath());
-      server.SetSetting(kId, "Settings", testdata::kCoverKey, "Cover");
-      ASSERT_EQ(server.CreateInstance(info->ModuleID, kId), KDO_S_OK);
-      ASSERT_TRUE(e2e::PumpUntil([&] { return server.Call("WAC_GetPlaylistLength", kId, {}).Int == 0; }, 15000));
-      server.Call("WAC_AddFile", kId, {Value::S(pipeName)});
+      server.SetSetting(kUnloadId, "Settings", "WinampLocation", e2e::PlayerPath());
+      server.SetSetting(kUnloadId, "Settings", testdata::kCoverKey, "Cover");
+      ASSERT_EQ(server.CreateInstance(info->ModuleID, kUnloadId), KDO_S_OK);
+      ASSERT_TRUE(e2e::PumpUntil([&] { return server.Call("WAC_GetPlaylistLength", kUnloadId, {}).Int == 0; }, 15000));
+      server.Call("WAC_AddFile", kUnloadId, {Value::S(pipeName)});
       // Opened and held: the lookup waits in its read.
       const auto connected = [&] {
         return std::any_of(std::begin(pipes), std::end(pipes), [](HANDLE pipe) {
@@ -126,7 +127,7 @@ TEST(CoverE2EUnload, ALookupHeldByAShareOutlivesTheInstanceAndTheLibrary) {
           DispatchMessageA(&msg);
           longest = std::max(longest, Clock::now() - dispatched);
         }
-        calls += server.Call("WAC_GetPlaylistLength", kId, {}).Int == 1;
+        calls += server.Call("WAC_GetPlaylistLength", kUnloadId, {}).Int == 1;
         Sleep(10);
       }
       std::cout << "longest dispatch while the share is silent: "
@@ -150,7 +151,7 @@ TEST(CoverE2EUnload, ALookupHeldByAShareOutlivesTheInstanceAndTheLibrary) {
   EXPECT_EQ(written, 1) << "the lookup's end alone";
   EXPECT_TRUE(e2e::PumpUntil([&] { return GetModuleHandleA(kCopy) == nullptr; }, 10000)) << "and then it went";
   EXPECT_EQ(server.HeldReferences(), 0);
-  e2e::KillPlayers(kClass);
+  e2e::KillPlayers(kUnloadClass);
   DeleteFileA(kCopy);
 }
 

@@ -5,8 +5,9 @@
 #include <shlobj.h>
 
 #include <filesystem>
-#include <set>
 #include <string>
+
+#include "CoverFiles.h"
 
 namespace e2e {
 
@@ -16,26 +17,21 @@ inline std::string CoversFolder() {
   return std::string(base) + "\\Winamp Control\\Covers\\";
 }
 
-// While it lives, the covers a test makes; gone, it removes them, however the test ended.
-class NewCovers {
+// Gone, it removes the covers that hold its picture, however the test ended. Only those: tests that
+// run beside it keep theirs, each with a picture of its own.
+class CoversOf {
  public:
-  NewCovers() : before_(Files()) {}
-  ~NewCovers() {
-    for (const std::string& file : Files())
-      if (!before_.count(file)) DeleteFileA(file.c_str());
-  }
-  NewCovers(const NewCovers&) = delete;
-  NewCovers& operator=(const NewCovers&) = delete;
-
- private:
-  static std::set<std::string> Files() {
-    std::set<std::string> names;
+  explicit CoversOf(coverfiles::Bytes picture) : picture_(std::move(picture)) {}
+  ~CoversOf() {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(CoversFolder(), error))
-      names.insert(entry.path().string());
-    return names;
+      if (coverfiles::Read(entry.path().string()) == picture_) DeleteFileA(entry.path().string().c_str());
   }
-  std::set<std::string> before_;
+  CoversOf(const CoversOf&) = delete;
+  CoversOf& operator=(const CoversOf&) = delete;
+
+ private:
+  coverfiles::Bytes picture_;
 };
 
 }  // namespace e2e

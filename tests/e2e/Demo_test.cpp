@@ -67,7 +67,7 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   e2e::WriteId3v1File(album + "\\01 Autumn in New York.mp3", "Autumn in New York", "Ella Fitzgerald",
                       "Ella and Louis Again", "1957");
   // The album goes afterwards, and a kept cover that was not there before, however the test ends.
-  const e2e::NewCovers covers;
+  const e2e::CoversOf covers(kPng);
   struct Cleanup {
     std::string album;
     ~Cleanup() {

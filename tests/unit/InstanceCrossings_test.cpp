@@ -5,7 +5,8 @@
 // room has been quiet for a while. In a world that delivers messages as Windows does, four more:
 // spells of a player whose given-up sends still take effect, script calls that other threads send
 // the server's thread (nested inside our sends), script calls from inside a variable write, and a
-// playlist of a few thousand entries.
+// playlist of a few thousand entries. And a second room: the music handed over between the two,
+// checked as each handover ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -86,16 +87,17 @@ class Crossings : public InstanceTest {
   void Pass(int64_t ms) {
     for (; ms > 0; ms -= 250) {
       world.Advance(std::min<int64_t>(ms, 250));
+      CheckHandover();
       ShortChimes();
       if (hangAt >= 0 && world.ElapsedMs() >= hangAt && Player(1)) Hang(2500);
       if (hangAt >= 0 && world.ElapsedMs() >= hangAt) hangAt = -1;
     }
   }
   // A script's call gets one send limit in all, however slow the player and whatever it waits behind.
-  host::CallResult Timed(const std::string& name, std::vector<Value> params = {}) {
+  host::CallResult Timed(const std::string& name, std::vector<Value> params = {}, uint16_t room = 1) {
     const int64_t began = world.ElapsedMs(), elsewhere = world.ElsewhereMs();
     ++inStepCall;
-    host::CallResult r = server.Call(name, 1, std::move(params), {});
+    host::CallResult r = server.Call(name, room, std::move(params), {});
     --inStepCall;
     worst = std::max(worst, world.ElapsedMs() - began - (world.ElsewhereMs() - elsewhere));
     return r;
@@ -137,6 +139,31 @@ class Crossings : public InstanceTest {
     if (which == 4 && r.Bool) ex.Saved = inStepCall ? std::pair<int32_t, int32_t>{0, 255} : std::pair{ex.Low, ex.High};
   }
 
+  // A handover between the rooms, from its start to its end; what its end must show.
+  struct Transfer {
+    uint16_t From, To;
+    bool Keep;
+    bool SourcePlayed;  // the source's music played as it began
+    bool Quick;         // no hang nor slow spell began while it was under way
+  };
+  std::optional<Transfer> transfer;
+  bool entriesMoved = false;   // a handover into room 1 was under way: its entries are another room's now
+  std::size_t debugSeen = 0;
+  int64_t sourceStoppedAt = -1;  // the source's position as the handover stopped it
+  std::string transferBroke;
+  int handoversDone = 0, handoversGivenUp = 0;  // over all sequences
+  std::vector<std::string> Files(uint16_t id) {
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < Model(id).Count(); ++i) files.push_back(Model(id).At(i).FileName);
+    return files;
+  }
+  bool Plays(uint16_t id) {
+    Player(id)->CatchUp();
+    const player::PlayerModel& m = Model(id);
+    return m.Count() > 0 && m.State() == PlayState::Playing && !IsChime(m.At(std::size_t(m.CurrentIndex())).FileName);
+  }
+  void CheckHandover();
+
   Expected* live = nullptr;  // the sequence under way, for the calls from elsewhere
   std::ostringstream* liveLog = nullptr;
   int liveStep = 0;
@@ -158,10 +185,50 @@ class Crossings : public InstanceTest {
   bool slow = false;
   int64_t slowEnded = INT64_MIN / 2;  // when it answered at once again
   void Hang(int64_t ms) {
+    if (transfer) transfer->Quick = false;
     Player(1)->HangFor(ms);
     hangsEnd = world.ElapsedMs() + ms;
   }
 };
+
+// A handover's end, as its line says: done, the target holds the source's music (the same entries,
+// the same entry, and with both playing the same time within half a second); given up, the source
+// still plays, unless what ended it was the source's own (a command, its player, its end).
+void Crossings::CheckHandover() {
+  for (; debugSeen < server.Debug().size(); ++debugSeen) {
+    const host::DebugLine& line = server.Debug()[debugSeen];
+    if (line.Message != "TRANSFER" || !transfer) continue;
+    const std::string from = std::to_string(transfer->From), to = std::to_string(transfer->To);
+    const std::string rooms = from + " to " + to + ": ";
+    if (line.Data.rfind(rooms, 0) != 0 || line.Data == rooms + "started") continue;
+    if (transfer->To == 1) entriesMoved = true;
+    if (!Player(1) || !Player(2)) {
+      transfer.reset();
+      continue;
+    }
+    Player(1)->CatchUp();
+    Player(2)->CatchUp();
+    const player::PlayerModel &source = Model(transfer->From), &target = Model(transfer->To);
+    std::ostringstream broke;
+    ++(line.Data == rooms + "done" ? handoversDone : handoversGivenUp);
+    if (line.Data == rooms + "done") {
+      if (Files(transfer->To) != Files(transfer->From)) broke << "the target's entries are not the source's\n";
+      if (target.CurrentIndex() != source.CurrentIndex()) broke << "the target is on another entry\n";
+      const int64_t apart = transfer->Keep ? target.PositionMs() - source.PositionMs()
+                                           : sourceStoppedAt < 0 ? 0 : target.PositionMs() - sourceStoppedAt;
+      if (transfer->Quick && transfer->SourcePlayed && target.State() == PlayState::Playing && std::llabs(apart) > 500)
+        broke << "the target starts " << apart << " ms from where the source was\n";
+      if (transfer->SourcePlayed && target.State() != PlayState::Playing) broke << "the target does not play\n";
+    } else {
+      const std::string why = line.Data.substr(rooms.size());
+      const bool sources = why.find("room " + from) != std::string::npos || why.find("another handover") != std::string::npos;
+      if (transfer->SourcePlayed && !sources && !Plays(transfer->From))
+        broke << "a handover given up (" << why << ") left the source silent\n";
+    }
+    if (!broke.str().empty() && transferBroke.empty()) transferBroke = line.Data + ": " + broke.str();
+    transfer.reset();
+  }
+}
 
 // One sequence; the empty text when every rule held, else what broke and the steps that led there.
 std::string Crossings::RunSequence(uint32_t seed) {
@@ -192,7 +259,15 @@ std::string Crossings::RunSequence(uint32_t seed) {
   world.SetTickBase(uint32_t(0u - uint32_t(world.ElapsedMs()) - 1u - uint32_t(pick(60000))));
 
   Create(1);
-  if (!Player(1)) return log.str() + "no player at the start";
+  Create(2);
+  if (!Player(1) || !Player(2)) return log.str() + "no player at the start";
+  for (const char* f : {"C:\\Kitchen\\a.mp3", "C:\\Kitchen\\b.mp3"}) server.Call("WAC_AddFile", 2, {Value::S(f)}, {});
+  server.Call("WAC_SetRepeat", 2, {Value::B(true)}, {});
+  server.Call("WAC_Play", 2, {}, {});
+  transfer.reset();
+  transferBroke.clear();
+  debugSeen = 0;
+  entriesMoved = false;
   for (const char* f : {"C:\\Music\\1.mp3", "C:\\Music\\2.mp3", "C:\\Music\\3.mp3"})
     server.Call("WAC_AddFile", 1, {Value::S(f)}, {});
   server.Call("WAC_Play", 1, {}, {});
@@ -200,6 +275,12 @@ std::string Crossings::RunSequence(uint32_t seed) {
   server.Call("WAC_SetVolume", 1, {Value::I(180)}, {});
   server.Call("WAC_SetRepeat", 1, {Value::B(true)}, {});
   world.OnSend = [this](const sim::SentMessage& m) {
+    // The source's place as the handover stops it (the one stop sent it while a handover is on).
+    if (transfer && !transfer->Keep && Player(transfer->From) && m.Window == Player(transfer->From)->Window() &&
+        m.Message == pn::kWmCommand && m.WParam == player::command::kStop) {
+      Player(transfer->From)->CatchUp();
+      sourceStoppedAt = Model(transfer->From).PositionMs();
+    }
     if (m.Message == pn::kWmCopyData) {
       const auto* r = reinterpret_cast<const platform::CopyDataRecord*>(m.LParam);
       added.insert(std::string(static_cast<const char*>(r->lpData)));
@@ -237,7 +318,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
     int op = pick(100);
     // One step in five instead makes the player slow inside its procedure, calls the instance from
     // elsewhere or loads a big playlist.
-    const int extra = pick(5) == 0 ? pick(4) : -1;
+    const int extra = pick(5) == 0 ? pick(5) : -1;
     if (extra >= 0) op = 61;  // in place of a query
     // While a given-up send may still land (a slow spell's commands wait behind the mirror's question,
     // past the call's one send limit), the scripts neither change entries nor move the transport: the
@@ -256,6 +337,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
     if (extra == 0 && lateUntil < 0 && slowUntil < step) {
       // Slow inside its procedure: every message, or only what adds to or changes the playlist.
       lateUntil = step + 2 + pick(5);
+      if (transfer) transfer->Quick = false;
       const bool all = pick(2) != 0;
       if (all) Player(1)->SetReplyDelay(2600);
       if (!all)
@@ -277,6 +359,23 @@ std::string Crossings::RunSequence(uint32_t seed) {
         if (eventCallsLeft > 0 && eventCallsLeft--) SideCall(std::string("event on ") + key);
       });
       log << step << ": an event on " << key << " calls the instance, " << eventCallsLeft << " time(s)\n";
+    } else if (extra == 4 && !mayLand) {
+      // The music handed over, either way; now and then a command to the other room right after.
+      const uint16_t from = uint16_t(1 + pick(2)), to = uint16_t(3 - from);
+      const bool keep = pick(2) != 0;
+      const bool sourcePlayed = Plays(from);
+      const bool accepted = Timed("WAC_TransferTo", {Value::I(to), Value::B(keep)}, from).Bool != 0;
+      log << step << ": room " << from << " hands its music to room " << to << (keep ? ", playing on" : "") << " -> "
+          << accepted << "\n";
+      CheckHandover();  // what an earlier one's end said
+      if (accepted) transfer = Transfer{from, to, keep, sourcePlayed, !slow && lateUntil < 0}, sourceStoppedAt = -1;
+      if (accepted && pick(4) == 0) {
+        Timed("WAC_Next", {}, 2);
+        log << step << ": WAC_Next to room 2\n";
+      }
+      ex.MovedOnAt = step;  // both rooms have moved on, and room 1 may be stopped or another room's music
+      ex.Stopped = false;
+      changesEntries = true;
     } else if (extra == 3 && !bigPlaylist) {
       bigPlaylist = true;
       for (int i = 0; i < 3000; ++i) m.Add("C:\\Music\\Big\\" + std::to_string(i) + ".mp3");
@@ -306,7 +405,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
       if (playsNow) ex.Accepted.push_back({file, step});
       if (playsNow && musicPlays) ex.PlayingRowAt = step;
       if (playsNow && whole) shuffleAround = pick(4) == 0 && !mayLand;  // its script's add must not land later
-      if (playsNow && whole && pick(6) == 0 && Model(1).State() == PlayState::Playing) {  // and is stopped at once
+      // And is stopped at once (unless a given-up stop could land later, when the room has moved on).
+      if (playsNow && whole && !mayLand && pick(6) == 0 && Model(1).State() == PlayState::Playing) {
         Timed("WAC_Stop");
         log << step << ": WAC_Stop\n";
         ex.MovedOnAt = step;
@@ -439,6 +539,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       ex.Stopped = false;
     } else if (op >= 97) {  // slow for a while: the mirror asks it without waiting
       slowUntil = step + 2 + pick(6);
+      if (transfer) transfer->Quick = false;
       Player(1)->SetReplyDelay(1900);
       log << step << ": the player answers after 1.9 s until step " << slowUntil << "\n";
     } else if (op < 97) {  // an entry where the user wants it: anywhere (bad places too), next, now
@@ -489,12 +590,15 @@ std::string Crossings::RunSequence(uint32_t seed) {
       }
       changesEntries = true;
     }
-    if (changesEntries) music = MusicEntries(Model(1));
+    if (changesEntries || std::exchange(entriesMoved, false)) music = MusicEntries(Model(1));
     if (MusicEntries(Model(1)) != music) return log.str() + "the user's entries changed";
     const int64_t ms = 250 * (op >= 91 ? pick(13) : pick(3));
     log << "   " << ms << " ms pass\n";
+    const bool moving = transfer && transfer->To == 1;
     Pass(ms);
     if (!Player(1)) return log.str() + "the player went";
+    if (!transferBroke.empty()) return log.str() + transferBroke;
+    if (moving || std::exchange(entriesMoved, false)) music = MusicEntries(Model(1));
     if (MusicEntries(Model(1)) != music) return log.str() + "the user's entries changed while time passed";
   }
   armedSends = -1;
@@ -504,6 +608,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
   slow = false;
   lateUntil = -1;
   Pass(60000);  // quiet: every hang is over, every announcement played
+  if (!transferBroke.empty()) return log.str() + transferBroke;
+  if (std::exchange(entriesMoved, false)) music = MusicEntries(Model(1));
 
   worst = std::max(worst, world.LongestDispatchMs());
   Player(1)->CatchUp();
@@ -519,7 +625,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
   // With repeat on (unless a hang kept it from a new player) the music never stops by itself.
   if ((ex.MovedOnAt < 0 || ex.PlayingRowAt > ex.MovedOnAt) && m.Count() > 0 && m.Repeat() &&
       m.State() != PlayState::Playing)
-    broke << "the music did not come back\n";
+    broke << "the music did not come back (moved on at " << ex.MovedOnAt << ", a row over playing music at "
+          << ex.PlayingRowAt << ", stopped on entry " << m.CurrentIndex() << ")\n";
   if (ex.Stopped && m.State() != PlayState::Stopped) broke << "the music plays after a stop\n";
   if (ex.FadeTo && m.Volume() != *ex.FadeTo) broke << "a fade ended at " << m.Volume() << ", not at its target\n";
   if (MusicEntries(m) != music) broke << "the user's entries changed\n";
@@ -540,6 +647,9 @@ TEST_F(Crossings, GeneratedInterleavingsKeepWhoOwnsThePlayer) {
   // What only this world has came about: the operations were not idle.
   EXPECT_GT(world.LateCompletions(), 0) << "given-up sends that landed";
   EXPECT_GT(sideCallsInAll, 0) << "script calls from other threads and from inside variable writes";
+  EXPECT_GT(handoversDone, 0) << "handovers that were done";
+  EXPECT_GT(handoversGivenUp, 0) << "and ones given up";
+  std::printf("handovers: %d done, %d given up\n", handoversDone, handoversGivenUp);
 }
 
 // WAC_CROSSINGS_SEEDS=first-last runs others (one alone: 269-269), for a longer search or a failure's steps.
@@ -554,6 +664,7 @@ void Crossings::RunSeeds(uint32_t first, uint32_t last) {
     if (!broke.empty()) ADD_FAILURE() << "seed " << seed << "\n" << broke;
     world.OnSend = nullptr;
     server.DestroyInstance(1);
+    server.DestroyInstance(2);
   }
 }
 

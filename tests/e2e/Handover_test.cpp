@@ -1,0 +1,78 @@
+// A room's music handed to another room under Wine: two player.exe, the DLL, the stand-in server.
+// The target gets the source's entries and entry, and starts where the source is; both play on.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "E2E.h"
+#include "LoadedModule.h"
+#include "PlayerNumbers.h"
+
+namespace {
+
+using host::Value;
+
+constexpr uint16_t kFrom = 40061, kTo = 40062;
+constexpr LPARAM kTrackTime = 105;  // wParam 0: the position in ms
+
+std::string ClassOf(uint16_t id) { return "WA_KDO_" + std::to_string(id); }
+
+class HandoverE2E : public LoadedModuleTest {
+ protected:
+  void SetUp() override {
+    for (uint16_t id : {kFrom, kTo}) e2e::KillPlayers(ClassOf(id));
+    ASSERT_NO_FATAL_FAILURE(LoadedModuleTest::SetUp());
+    for (uint16_t id : {kFrom, kTo}) {
+      server.SetSetting(id, "Settings", "WinampLocation", e2e::PlayerPath());
+      ASSERT_EQ(server.CreateInstance(info->ModuleID, id), KDO_S_OK);
+    }
+    ASSERT_TRUE(e2e::PumpUntil([&] { return Call(kFrom, "WAC_GetPlaylistLength").Int == 0 &&
+                                            Call(kTo, "WAC_GetPlaylistLength").Int == 0; }, 15000));
+  }
+  void TearDown() override {
+    LoadedModuleTest::TearDown();
+    for (uint16_t id : {kFrom, kTo}) e2e::KillPlayers(ClassOf(id));
+  }
+  host::CallResult Call(uint16_t id, const std::string& name, std::vector<Value> params = {}) {
+    return server.Call(name, id, params, {});
+  }
+  int32_t PositionMs(uint16_t id) {
+    DWORD_PTR ms = 0;
+    SendMessageTimeoutA(FindWindowA(ClassOf(id).c_str(), nullptr), playernumbers::kWmUser, 0, kTrackTime,
+                        SMTO_NORMAL, 2000, &ms);
+    return int32_t(ms);
+  }
+  std::string LastLine() {
+    for (auto it = server.Debug().rbegin(); it != server.Debug().rend(); ++it)
+      if (it->Message == "TRANSFER") return it->Data;
+    return "";
+  }
+};
+
+TEST_F(HandoverE2E, BothPlayOnFromTheSamePlace) {
+  for (int i = 1; i <= 200; ++i) Call(kFrom, "WAC_AddFile", {Value::S("C:\\Music\\" + std::to_string(i) + ".mp3")});
+  Call(kFrom, "WAC_SetPlaylistPosition", {Value::I(150)});
+  Call(kFrom, "WAC_Play");
+  Call(kFrom, "WAC_SetTrackPosition", {Value::I(42)});
+  Call(kTo, "WAC_AddFile", {Value::S("C:\\Kitchen\\radio.mp3")});
+  Call(kTo, "WAC_Play");
+  host::PumpMessages(500);
+  const std::string rooms = std::to_string(kFrom) + " to " + std::to_string(kTo) + ": ";
+  ASSERT_TRUE(Call(kFrom, "WAC_TransferTo", {Value::I(kTo), Value::B(true)}).Bool);
+  ASSERT_TRUE(e2e::PumpUntil([&] { return LastLine() != rooms + "started"; }, 20000));
+  ASSERT_EQ(LastLine(), rooms + "done");
+  const int32_t from = PositionMs(kFrom), to = PositionMs(kTo);
+  std::cout << "position difference at the handover: " << to - from << " ms (source " << from << ", target " << to
+            << ")\n";
+  EXPECT_LE(std::abs(to - from), 500) << "within half a second";
+  EXPECT_EQ(Call(kTo, "WAC_GetPlaylistLength").Int, 200);
+  EXPECT_EQ(Call(kTo, "WAC_GetPlaylistPosition").Int, 150);
+  EXPECT_EQ(Call(kTo, "WAC_GetPlayState").Int, 1);
+  EXPECT_EQ(Call(kFrom, "WAC_GetPlayState").Int, 1) << "both play on";
+}
+
+}  // namespace
