@@ -85,43 +85,50 @@ bool TKDOWinampHandover::Step(TKDOWinampRoom& target) {
       return Answered(to, run.Target);
     case Phase::ClearTarget:
       to.ClearPlaylist();
-      run.At = Phase::Fill;
+      run.At = Phase::Moment;
       return Answered(to, run.Target);
-    case Phase::Fill:
-      if (run.Next >= run.Length) {
-        run.At = Phase::ShuffleTarget;
-        return true;
-      }
-      if (!run.Read) {
-        FLink.GetPlaylistFileInRange(run.Next, run.File);
-        run.Read = true;
-        if (!Answered(FLink, FRoom)) return false;
-        // An entry without a file: the playlist changed under the handover.
-        if (!run.File.empty()) return true;
-        GiveUp("the playlist of room " + std::to_string(FRoom) + " changed");
-        return false;
-      }
-      to.AddFile(run.File);
-      run.Read = false;
-      ++run.Next;
-      return Answered(to, run.Target);
+    case Phase::Moment:
+      return Moment(target);
+    case Phase::TargetPlays:
+      run.At = Phase::PlaylistWindow;
+      if (run.State != 1) return true;
+      if (to.GetPlayState() == 1) return true;
+      if (Answered(to, run.Target)) GiveUp("room " + std::to_string(run.Target) + " does not play");
+      return false;
+    case Phase::PlaylistWindow:
+      run.Playlist = run.Entry > 0 ? to.GetPlaylistWindow() : 0;
+      if (!Answered(to, run.Target)) return false;
+      run.At = Phase::Before;
+      run.Next = 0;
+      if (run.Entry == 0 || run.Playlist) return true;
+      GiveUp("room " + std::to_string(run.Target) + " has no playlist window");
+      return false;
+    case Phase::Before:
+      if (run.Next < run.Entry) return Carry(target, true);
+      run.At = Phase::After;
+      run.Next = run.Entry + 1;
+      return true;
+    case Phase::After:
+      if (run.Next < run.Length) return Carry(target, false);
+      run.At = Phase::ShuffleTarget;
+      return true;
     case Phase::ShuffleTarget:
       run.Shuffle ? to.ShuffleOn() : to.ShuffleOff();
       run.At = Phase::RepeatTarget;
       return Answered(to, run.Target);
     case Phase::RepeatTarget:
       run.Repeat ? to.RepeatOn() : to.RepeatOff();
-      run.At = Phase::Moment;
+      run.At = Phase::Unchanged;
       return Answered(to, run.Target);
-    case Phase::Moment:
-      return Moment(target);
-    case Phase::TargetPlays:
-      // The source stops only once the target plays.
+    case Phase::Unchanged: {
+      // What went over is the source's playlist only if it is the one it had all along.
+      const int32_t length = FLink.GetPlaylistLength();
+      if (!Answered(FLink, FRoom)) return false;
       run.At = Phase::Source;
-      if (run.State != 1) return true;
-      if (to.GetPlayState() == 1) return true;
-      if (Answered(to, run.Target)) GiveUp("room " + std::to_string(run.Target) + " does not play");
+      if (length == run.Length) return true;
+      GiveUp("the playlist of room " + std::to_string(FRoom) + " changed");
       return false;
+    }
     case Phase::Source:
       run.At = Phase::Done;
       if (run.KeepPlaying) {
@@ -143,17 +150,42 @@ bool TKDOWinampHandover::Step(TKDOWinampRoom& target) {
   return false;
 }
 
-// The moment: where the source is, and the target started there, in one go.
+bool TKDOWinampHandover::Carry(TKDOWinampRoom& target, bool before) {
+  Run& run = *FRun;
+  if (!run.Read) {
+    FLink.GetPlaylistFileInRange(run.Next, run.File);
+    run.Read = true;
+    if (!Answered(FLink, FRoom)) return false;
+    // An entry without a file: the playlist changed under the handover.
+    if (!run.File.empty()) return true;
+    GiveUp("the playlist of room " + std::to_string(FRoom) + " changed");
+    return false;
+  }
+  // Before what plays, through the playlist window, which keeps it current; after it, appended.
+  before ? target.Link.InsertEntryVia(run.Playlist, run.File, run.Next) : target.Link.AddFile(run.File);
+  run.Read = false;
+  ++run.Next;
+  return Answered(target.Link, run.Target);
+}
+
+// The moment: where the source is, and the target started there with that entry, in one go.
 bool TKDOWinampHandover::Moment(TKDOWinampRoom& target) {
   Run& run = *FRun;
   TWinAmpControl& to = target.Link;
   const int32_t length = FLink.GetPlaylistLength();
+  run.Entry = FLink.GetPlaylistPosition();
   if (!Answered(FLink, FRoom)) return false;
-  if (length != run.Length) {
+  if (length != run.Length || run.Entry < 0 || (run.Length > 0 && run.Entry >= run.Length)) {
     GiveUp("the playlist of room " + std::to_string(FRoom) + " changed");
     return false;
   }
-  const int32_t entry = FLink.GetPlaylistPosition();
+  run.At = Phase::TargetPlays;
+  if (run.Length == 0) {
+    run.State = 0;  // nothing plays: an empty playlist goes over
+    return true;
+  }
+  FLink.GetPlaylistFileInRange(run.Entry, run.File);
+  if (!Answered(FLink, FRoom)) return false;
   int32_t position = 0;
   uint32_t readAt = platform::TickMs();
   if (run.Music) {
@@ -165,7 +197,8 @@ bool TKDOWinampHandover::Moment(TKDOWinampRoom& target) {
     position = FLink.GetTrackPositionMs();
   }
   if (!Answered(FLink, FRoom)) return false;
-  to.SetPlaylistPosition(entry);
+  to.AddFile(run.File);
+  to.SetPlaylistPosition(0);
   if (run.State == 1 || run.State == 3) {
     const uint32_t playAt = platform::TickMs();
     to.Play();
@@ -176,7 +209,6 @@ bool TKDOWinampHandover::Moment(TKDOWinampRoom& target) {
     to.JumpToTime(position + since);
     if (run.State == 3) to.Pause();
   }
-  run.At = Phase::TargetPlays;
   return Answered(to, run.Target);
 }
 

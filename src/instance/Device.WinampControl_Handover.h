@@ -1,8 +1,10 @@
 // TKDOWinampHandover: the music of this instance's room handed to another
-// room (WAC_TransferTo): its entries in order, then, at one moment, the
-// current entry, the position, shuffle, repeat and the play state; the target
-// keeps its own volume. The source plays on while the target is filled, and
-// stops (unless both are to play on) only once the target plays.
+// room (WAC_TransferTo): at one moment the current entry, the position and the
+// play state, so that the music moves at once whatever the playlist's size;
+// then the entries before it and after it, in order, shuffle and repeat; the
+// target keeps its own volume. The source plays on until the target holds it
+// all, and then stops (unless both are to play on): a handover that ends
+// halfway never leaves the source silent.
 //
 // Who owns the players: the handover moves both rooms on (an announcement in
 // either ends, and the source's music, not its announcement, is handed over),
@@ -57,8 +59,8 @@ class TKDOWinampHandover {
 
  private:
   enum class Phase : uint8_t {
-    Length, Shuffle, Repeat, StopTarget, ClearTarget, Fill, ShuffleTarget, RepeatTarget, Moment, TargetPlays,
-    Source, Done
+    Length, Shuffle, Repeat, StopTarget, ClearTarget, Moment, TargetPlays, PlaylistWindow, Before, After,
+    ShuffleTarget, RepeatTarget, Unchanged, Source, Done
   };
   struct Run {
     uint16_t Target = 0;
@@ -66,7 +68,10 @@ class TKDOWinampHandover {
     platform::WindowHandle Source = 0, TargetPlayer = 0;  // the players it began with
     std::optional<TKDOPlayerState> Music;         // the source's music, held by an announcement it ended
     Phase At = Phase::Length;
-    int32_t Length = 0, Next = 0;
+    int32_t Length = 0;
+    int32_t Entry = 0;  // the source's entry that the target plays
+    int32_t Next = 0;   // the next entry to go over, before that one and then after it
+    platform::WindowHandle Playlist = 0;  // the target's, through which entries go before what plays
     bool Shuffle = false, Repeat = false;
     std::string File;  // the entry read, to be added
     bool Read = false;
@@ -76,6 +81,8 @@ class TKDOWinampHandover {
   // One step: false when the handover waits or ended.
   bool Step(TKDOWinampRoom& target);
   bool Moment(TKDOWinampRoom& target);
+  // One entry of the source's over to the target, where it belongs (two steps: read, put).
+  bool Carry(TKDOWinampRoom& target, bool before);
   bool Answered(TWinAmpControl& link, uint16_t room);
   void PutBackMusic();
   std::string Rooms() const;

@@ -149,7 +149,12 @@ class Crossings : public InstanceTest {
   std::optional<Transfer> transfer;
   bool entriesMoved = false;   // a handover into room 1 was under way: its entries are another room's now
   std::size_t debugSeen = 0;
-  int64_t sourceStoppedAt = -1;  // the source's position as the handover stopped it
+  // The moment, as the handover moves the target to the source's time: where the source was.
+  struct Moment {
+    int32_t Entry;
+    int64_t Position, At;
+  };
+  std::optional<Moment> moment;
   std::string transferBroke;
   int handoversDone = 0, handoversGivenUp = 0;  // over all sequences
   std::vector<std::string> Files(uint16_t id) {
@@ -208,14 +213,14 @@ void Crossings::CheckHandover() {
     }
     Player(1)->CatchUp();
     Player(2)->CatchUp();
-    const player::PlayerModel &source = Model(transfer->From), &target = Model(transfer->To);
+    const player::PlayerModel& target = Model(transfer->To);
     std::ostringstream broke;
     ++(line.Data == rooms + "done" ? handoversDone : handoversGivenUp);
     if (line.Data == rooms + "done") {
       if (Files(transfer->To) != Files(transfer->From)) broke << "the target's entries are not the source's\n";
-      if (target.CurrentIndex() != source.CurrentIndex()) broke << "the target is on another entry\n";
-      const int64_t apart = transfer->Keep ? target.PositionMs() - source.PositionMs()
-                                           : sourceStoppedAt < 0 ? 0 : target.PositionMs() - sourceStoppedAt;
+      if (moment && target.CurrentIndex() != moment->Entry) broke << "the target is on another entry\n";
+      // Both have played on since the moment, the target from where the source was then.
+      const int64_t apart = moment ? target.PositionMs() - (moment->Position + world.ElapsedMs() - moment->At) : 0;
       if (transfer->Quick && transfer->SourcePlayed && target.State() == PlayState::Playing && std::llabs(apart) > 500)
         broke << "the target starts " << apart << " ms from where the source was\n";
       if (transfer->SourcePlayed && target.State() != PlayState::Playing) broke << "the target does not play\n";
@@ -275,11 +280,12 @@ std::string Crossings::RunSequence(uint32_t seed) {
   server.Call("WAC_SetVolume", 1, {Value::I(180)}, {});
   server.Call("WAC_SetRepeat", 1, {Value::B(true)}, {});
   world.OnSend = [this](const sim::SentMessage& m) {
-    // The source's place as the handover stops it (the one stop sent it while a handover is on).
-    if (transfer && !transfer->Keep && Player(transfer->From) && m.Window == Player(transfer->From)->Window() &&
-        m.Message == pn::kWmCommand && m.WParam == player::command::kStop) {
+    // The moment: the target moved to the source's time (the one jump it is sent while a handover is on).
+    if (transfer && !moment && Player(transfer->To) && Player(transfer->From) && m.Window == Player(transfer->To)->Window() &&
+        m.Message == pn::kWmUser && m.LParam == pn::user::kJump) {
       Player(transfer->From)->CatchUp();
-      sourceStoppedAt = Model(transfer->From).PositionMs();
+      const player::PlayerModel& source = Model(transfer->From);
+      moment = Moment{source.CurrentIndex(), source.PositionMs(), world.ElapsedMs()};
     }
     if (m.Message == pn::kWmCopyData) {
       const auto* r = reinterpret_cast<const platform::CopyDataRecord*>(m.LParam);
@@ -368,7 +374,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       log << step << ": room " << from << " hands its music to room " << to << (keep ? ", playing on" : "") << " -> "
           << accepted << "\n";
       CheckHandover();  // what an earlier one's end said
-      if (accepted) transfer = Transfer{from, to, keep, sourcePlayed, !slow && lateUntil < 0}, sourceStoppedAt = -1;
+      if (accepted) transfer = Transfer{from, to, keep, sourcePlayed, !slow && lateUntil < 0}, moment.reset();
       if (accepted && pick(4) == 0) {
         Timed("WAC_Next", {}, 2);
         log << step << ": WAC_Next to room 2\n";
