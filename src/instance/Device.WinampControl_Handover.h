@@ -62,21 +62,24 @@ class TKDOWinampHandover {
     Length, Shuffle, Repeat, StopTarget, ClearTarget, Moment, TargetPlays, PlaylistWindow, Before, After,
     ShuffleTarget, RepeatTarget, Unchanged, Source, Done
   };
+  // Made value-initialized (no member initializers: clang could not make it inside its own class):
+  // all zero, at its first phase.
   struct Run {
-    uint16_t Target = 0;
-    bool KeepPlaying = false;
-    platform::WindowHandle Source = 0, TargetPlayer = 0;  // the players it began with
+    uint16_t Target;
+    bool KeepPlaying;
+    platform::WindowHandle Source, TargetPlayer;  // the players it began with
     std::optional<TKDOPlayerState> Music;         // the source's music, held by an announcement it ended
-    Phase At = Phase::Length;
-    int32_t Length = 0;
-    int32_t Entry = 0;  // the source's entry that the target plays
-    int32_t Next = 0;   // the next entry to go over, before that one and then after it
-    platform::WindowHandle Playlist = 0;  // the target's, through which entries go before what plays
-    bool Shuffle = false, Repeat = false;
-    std::string File;  // the entry read, to be added
-    bool Read = false;
-    int32_t State = 0;  // handed over: 1 playing, 3 paused, 0 stopped
+    Phase At;
+    int32_t Length;
+    int32_t Entry;  // the source's entry that the target plays
+    int32_t Next;   // the next entry to go over, before that one and then after it
+    platform::WindowHandle Playlist;  // the target's, through which entries go before what plays
+    bool Shuffle, Repeat;
+    std::string File;  // the entry read, to be put
+    bool Read;
+    int32_t State;  // handed over: 1 playing, 3 paused, 0 stopped
   };
+  static_assert(Phase{} == Phase::Length);
 
   // One step: false when the handover waits or ended.
   bool Step(TKDOWinampRoom& target);
