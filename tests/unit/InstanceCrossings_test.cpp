@@ -85,6 +85,7 @@ class Crossings : public InstanceTest {
         m.SetLength(int32_t(i), 2);
   }
   void Pass(int64_t ms) {
+    CheckHandover();  // an end that a step's own call brought
     for (; ms > 0; ms -= 250) {
       world.Advance(std::min<int64_t>(ms, 250));
       CheckHandover();
@@ -378,6 +379,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       if (accepted && pick(4) == 0) {
         Timed("WAC_Next", {}, 2);
         log << step << ": WAC_Next to room 2\n";
+        CheckHandover();
       }
       ex.MovedOnAt = step;  // both rooms have moved on, and room 1 may be stopped or another room's music
       ex.Stopped = false;
