@@ -26,7 +26,7 @@ bool TKDOWinampCover::Step(platform::WindowHandle player, const std::string& fil
     FFile = file;
     FAnswer.clear();
     // No entry, or a stream: no picture, and nothing to look up.
-    if (!file.empty() && file.find("://") == std::string::npos) {
+    if (!file.empty() && !kdo::cover::IsStream(file)) {
       auto lookup = std::make_shared<Lookup>();
       lookup->Player = player;
       lookup->File = file;

@@ -108,6 +108,8 @@ std::string Keep(const TagPicture& picture, const std::string& covers) {
 
 }  // namespace
 
+bool IsStream(const std::string& file) { return file.find("://") != std::string::npos; }
+
 std::string PictureBeside(const std::string& file) {
   const std::string folder = FolderOf(file);
   if (folder.empty()) return {};
@@ -123,7 +125,7 @@ std::string PictureBeside(const std::string& file) {
 }
 
 std::string FindCover(const std::string& file, const std::string& covers) {
-  if (file.empty() || file.find("://") != std::string::npos) return {};  // a stream has no folder
+  if (file.empty() || IsStream(file)) return {};
   std::string beside = PictureBeside(file);
   if (!beside.empty()) return beside;
   platform::InputFile input(file);

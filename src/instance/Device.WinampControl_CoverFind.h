@@ -21,6 +21,9 @@ constexpr uint64_t kMaxCoverBytes = 64u << 20;
 // covers, ending in its separator; empty keeps no tag's picture.
 std::string FindCover(const std::string& file, const std::string& covers);
 
+// A stream's address rather than a file: it has no folder and no tag to read.
+bool IsStream(const std::string& file);
+
 // The best-named picture in the folder of `file` (the names above, in order,
 // then .jpg, .jpeg, .png; letter case aside): its path, or empty.
 std::string PictureBeside(const std::string& file);

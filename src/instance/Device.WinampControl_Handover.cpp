@@ -4,6 +4,16 @@
 #include "instance/Device.WinampControl_Rooms.h"
 #include "winamp/WinAmp.h"
 
+namespace {
+// Starts the current entry `ms` in: played, or (state 3) paused there; a stopped state starts nothing.
+void StartAt(TWinAmpControl& link, int32_t state, int32_t ms) {
+  if (state != 1 && state != 3) return;
+  link.Play();
+  link.JumpToTime(ms);
+  if (state == 3) link.Pause();
+}
+}  // namespace
+
 TKDOWinampHandover::TKDOWinampHandover(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer,
                                        DebugLine debug)
     : FRoom(room), FLink(link), FAnnouncer(announcer), FDebug(std::move(debug)) {}
@@ -199,15 +209,15 @@ bool TKDOWinampHandover::Moment(TKDOWinampRoom& target) {
   if (!Answered(FLink, FRoom)) return false;
   to.AddFile(run.File);
   to.SetPlaylistPosition(0);
-  if (run.State == 1 || run.State == 3) {
-    const uint32_t playAt = platform::TickMs();
-    to.Play();
+  if (run.State == 1 && !run.Music) {
     // The source has played on since its time was read, and goes on while the move reaches the
     // target, which takes about what the start took.
+    const uint32_t playAt = platform::TickMs();
+    to.Play();
     const uint32_t now = platform::TickMs();
-    const int32_t since = run.State == 1 && !run.Music ? int32_t(now - readAt + (now - playAt)) : 0;
-    to.JumpToTime(position + since);
-    if (run.State == 3) to.Pause();
+    to.JumpToTime(position + int32_t(now - readAt + (now - playAt)));
+  } else {
+    StartAt(to, run.State, position);
   }
   return Answered(to, run.Target);
 }
@@ -216,10 +226,7 @@ void TKDOWinampHandover::PutBackMusic() {
   if (!FRun || !FRun->Music || FLink.PlayerWindow() != FRun->Source || !FLink.HasAnsweringPlayer()) return;
   const TKDOPlayerState music = *FRun->Music;
   FRun->Music.reset();
-  if (music.PlayState != 1 && music.PlayState != 3) return;
-  FLink.Play();
-  FLink.JumpToTime(music.TrackMs);
-  if (music.PlayState == 3) FLink.Pause();
+  StartAt(FLink, music.PlayState, music.TrackMs);
 }
 
 void TKDOWinampHandover::GiveUp(std::string_view why, bool send) {

@@ -47,7 +47,7 @@ std::optional<bool> TKDOWinampTags::Step(uint8_t phase, TKDOPlayerQuery which, T
   }
   if (cover) {
     // Looked up off the thread: known, or to come (its variable is left alone meanwhile).
-    return FCover.Step(link.PlayerWindow(), FFile, value) ? std::optional(true) : std::optional(false);
+    return std::optional<bool>(FCover.Step(link.PlayerWindow(), FFile, value));
   }
   Asked& asked = FAsked[which == TKDOPlayerQuery::Album ? 1 : 0];
   if (asked.Window != link.PlayerWindow() || asked.File != FFile || asked.Title != FTitle) {

@@ -106,18 +106,15 @@ TEST(CoverFind, ATagsPictureKeptOncePerContent) {
   fs::remove_all(covers);
 }
 
-// Each bad file gives no cover and leaves nothing in the folder of covers.
+// Each bad file gives no cover and leaves nothing in the folder of covers. (Every way a tag can lie is
+// the tag reader's own table; here, what only real files have, and a damaged tag read from one.)
 TEST(CoverFind, BadFilesGiveNothing) {
   using namespace coverfiles;
   const Bytes good = PictureFrame(3, 3, Jpeg());
   Bytes pastTheFile = Id3v2(3, {good});
   pastTheFile.erase(pastTheFile.end() - 5, pastTheFile.end());
-  Bytes frameTooLong = Frame(3, "APIC", PictureContent(3, 3, Jpeg()));
-  frameTooLong[7] += 40;  // its size now runs past the tag
   Bytes cutInsideAPair = UnsynchronisedId3v2(3, {good});
   cutInsideAPair.resize(20);
-  Bytes flacPastItsBlock = FlacPicture(3, Jpeg());
-  flacPastItsBlock[flacPastItsBlock.size() - Jpeg().size() - 1] += 60;  // the data's length
   struct Row {
     const char* What;
     Bytes Content;  // written as the music file, unless it is a folder or missing
@@ -126,13 +123,7 @@ TEST(CoverFind, BadFilesGiveNothing) {
   const Row rows[] = {
       {"a file of 0 bytes", {}},
       {"a tag cut short", pastTheFile},
-      {"a header alone", Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0}},
-      {"a frame's size past the tag", Join({Id3v2(3, {frameTooLong}), Audio()})},
       {"an unsynchronised tag cut inside a pair", cutInsideAPair},
-      {"a picture of no known kind", Id3v2(3, {Frame(3, "APIC", Join({{0}, Text("image/jpeg"), {3}, Text(""),
-                                                                       Bytes(40, 0x42)}))})},
-      {"a FLAC picture's data past its block", Flac({FlacStreamInfo(), flacPastItsBlock})},
-      {"a FLAC block past the file", Join({Bytes{'f', 'L', 'a', 'C', 0x86, 0x7F, 0, 0}, Jpeg()})},
       {"a folder named as the file", {}, Row::Folder},
       {"no such file", {}, Row::Missing},
   };
