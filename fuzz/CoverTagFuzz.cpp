@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "instance/Device.WinampControl_CoverTag.h"
+#include "cover/Tag.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "instance/Device.WinampControl_Status.h"
+#include "instance/Status.h"
 #include "winamp/WinAmp.h"
 
 namespace bench {

@@ -31,7 +31,7 @@
 //     Creation runs it once; the server may call it again. The twelve texts are
 //     read from the store's section "Settings" and applied: the location to
 //     the player link, the variables from the next poll
-//     (instance/Device.WinampControl_Settings.h).
+//     (instance/Settings.h).
 //
 //  5. The page: IKDOModule::ShowConfigurationPage and HideConfigurationPage
 //     ["IKDOModule.ShowConfigurationPage", "IKDOModule.HideConfigurationPage"],
@@ -49,7 +49,7 @@
 //     sdk/UKDOTypes.h) ["the script function handler"]; other modules call
 //     IKDOWinampControl's operations ["IKDOWinampControl.<operation>"], which
 //     run the same functions, and its GetSettings and SetSettings
-//     (instance/Device.WinampControl_Script.h and _Table.h). Between the calls
+//     (instance/Script.h and _Table.h). Between the calls
 //     the message loop brings the status ticks, four a second, which also move
 //     the fade and the announcements, and the link's watch ["a timer's tick"],
 //     and the players' answers ["a player's answer"].

@@ -38,10 +38,12 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
   ObtainServices();
   FAnnouncer.emplace(*FPlayerLink);
   FFade.emplace(*FPlayerLink, *FAnnouncer);
-  FHandover.emplace(FInstanceID, *FPlayerLink, *FAnnouncer, [this](std::string_view line) { Debug("TRANSFER", line); });
-  FRoom.emplace(FInstanceID, TKDOWinampRoom{*FPlayerLink, *FAnnouncer, *FHandover});
+  FTransfer.emplace(FInstanceID, *FPlayerLink, *FAnnouncer, [this](std::string_view line) { Debug("TRANSFER", line); });
+  FRoom.emplace(FInstanceID, TKDOWinampRoom{*FPlayerLink, *FAnnouncer, [this](uint16_t room, std::string_view why) {
+                  FTransfer->TakenBack(room, why);
+                }});
   FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings.Current(), *FFade, *FAnnouncer,
-                  *FHandover);
+                  *FTransfer);
   FControlTable.emplace(*this, FModuleInfo, FSettings, *FScript);
   try {
     FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
@@ -51,7 +53,7 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
                     [this](const TKDOSendBudget& budget) {
                       FFade->Tick(budget);
                       FAnnouncer->Tick(budget);
-                      FHandover->Tick(budget);
+                      FTransfer->Tick(budget);
                     });
     LoadSettings();
   } catch (...) {
@@ -69,7 +71,7 @@ TKDOWinampControl::~TKDOWinampControl() {
   KDOGuard(kDestruction, [&] { HideConfigurationPage(); });
   FControlTable.reset();  // nothing calls through it any more
   KDOGuard(kDestruction, [&] { FScript.reset(); });
-  KDOGuard(kDestruction, [&] { FRoom.reset(); });  // ends the handovers this room takes part in
+  KDOGuard(kDestruction, [&] { FRoom.reset(); });  // ends the transfers this room takes part in
   KDOGuard(kDestruction, [&] { FStatus.reset(); });
   KDOGuard(kDestruction, [&] { FFade.reset(); });
   KDOGuard(kDestruction, [&] { FAnnouncer.reset(); });  // ends the announcements without a word to the player

@@ -14,14 +14,14 @@
 // Server code called back during an operation may release the server's last
 // reference: an operation that calls out holds one of its own until it returns.
 //
-// Its parts, each in its own unit: its settings (Device.WinampControl_Settings),
-// the IKDOWinampControl table (Device.WinampControl_Table, which reaches the
+// Its parts, each in its own unit: its settings (instance/Settings),
+// the IKDOWinampControl table (instance/ControlTable, which reaches the
 // settings and the script functions itself), the script functions
-// (Device.WinampControl_Script), the status mirror (Device.WinampControl_Status),
-// the volume fade (Device.WinampControl_Fade), the saved state with the
-// announcements (Device.WinampControl_Announce) and the handover of the room's
-// music to another room (Device.WinampControl_Handover), which the status ticks
-// drive; the instance is one of the module's rooms (Device.WinampControl_Rooms).
+// (instance/Script), the status mirror (instance/Status),
+// the volume fade (announce/Fade), the saved state with the
+// announcements (announce/Announcer) and the transfer of the room's
+// music to another room (transfer/Transfer), which the status ticks
+// drive; the instance is one of the module's rooms (transfer/Rooms).
 #pragma once
 
 #include <cstdint>
@@ -30,15 +30,15 @@
 #include <string>
 #include <string_view>
 
-#include "instance/Device.WinampControl_Announce.h"
-#include "instance/Device.WinampControl_Fade.h"
-#include "instance/Device.WinampControl_Handover.h"
-#include "instance/Device.WinampControl_Rooms.h"
-#include "instance/Device.WinampControl_Script.h"
-#include "instance/Device.WinampControl_Services.h"
-#include "instance/Device.WinampControl_Settings.h"
-#include "instance/Device.WinampControl_Status.h"
-#include "instance/Device.WinampControl_Table.h"
+#include "announce/Announcer.h"
+#include "announce/Fade.h"
+#include "transfer/Transfer.h"
+#include "transfer/Rooms.h"
+#include "instance/Script.h"
+#include "instance/Services.h"
+#include "instance/Settings.h"
+#include "instance/Status.h"
+#include "instance/ControlTable.h"
 #include "control/Device.WinampControl_Types.h"
 #include "sdk/KDOObjects.h"
 
@@ -60,7 +60,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
   // Writes the twelve settings to the server's store.
   KDOResult SaveSettings() override;
 
-  // The instance's settings: its store, the record of eight, the other three.
+  // The instance's settings: its store, the record of eight, the other four.
   TKDOWinampSettings& Settings() { return FSettings; }
 
  protected:
@@ -80,7 +80,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
   TKDOWinampSettings FSettings;
   std::optional<TKDOWinampAnnouncer> FAnnouncer;
   std::optional<TKDOWinampFade> FFade;  // steps the announcer's music volume while an announcement plays
-  std::optional<TKDOWinampHandover> FHandover;  // this room's music handed to another
+  std::optional<TKDOWinampTransfer> FTransfer;  // this room's music handed to another
   std::optional<kdo::rooms::Entry> FRoom;       // among the rooms while the parts above live
   std::optional<TKDOWinampScript> FScript;
   std::optional<TKDOWinampStatus> FStatus;

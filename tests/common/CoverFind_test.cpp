@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "CoverFiles.h"
-#include "instance/Device.WinampControl_CoverFind.h"
+#include "cover/Find.h"
 
 #ifdef _WIN32
 #include <windows.h>

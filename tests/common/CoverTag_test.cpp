@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "CoverFiles.h"
-#include "instance/Device.WinampControl_CoverTag.h"
+#include "cover/Tag.h"
 
 namespace {
 

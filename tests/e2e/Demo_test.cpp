@@ -116,7 +116,7 @@ TEST(Demo, ScriptDrivesBothPlayersAndTheVariablesFollow) {
   EXPECT_EQ(shown["WAC_FadeVolume(2, 40, 2)"], "WAC_FadeVolume(2, 40, 2) -> true");
   EXPECT_EQ(shown["WAC_Announce(1, \"C:\\Sounds\\Doorbell (2s).wav\", 230)"],
             "WAC_Announce(1, \"C:\\Sounds\\Doorbell (2s).wav\", 230) -> true");
-  EXPECT_EQ(shown["WAC_GetPlaylistLength(1)"], "WAC_GetPlaylistLength(1) -> 3") << "the chime's entry went again";
+  EXPECT_EQ(shown["WAC_GetPlaylistLength(1)"], "WAC_GetPlaylistLength(1) -> 3") << "the announcement's entry went again";
   EXPECT_EQ(shown["WAC_SetTrackPosition(1, 30)"], "WAC_SetTrackPosition(1, 30) -> false") << "stopped";
   EXPECT_EQ(shown["WAC_GetMetadata(2, \"year\")"], "WAC_GetMetadata(2, \"year\") -> \"1957\"") << "the file's own tag";
   // The kitchen's cover: the album folder's picture, then the tag's, kept in the folder of covers.

@@ -209,7 +209,7 @@ TEST_F(Faults, SlowPlayerIsAskedWithoutWaitingAndANewEntryComesWithinAMinute) {
 }
 
 // A player answering in 300 ms is asked without waiting by the announcer too: the call answers within
-// one send limit, the chime plays and the music comes back, and no dispatch waits for more than one
+// one send limit, the announcement plays and the music comes back, and no dispatch waits for more than one
 // answer meanwhile.
 TEST_F(Faults, ASlowPlayersAnnouncementPlaysAndTheMusicComesBackWithoutTheServerWaiting) {
   Start({{"TrackFileVar", Value::S("")}, {"PlayStateVar", Value::I(0)}});
@@ -220,11 +220,11 @@ TEST_F(Faults, ASlowPlayersAnnouncementPlaysAndTheMusicComesBackWithoutTheServer
   DWORD_PTR reply = 0;
   ASSERT_TRUE(SendMessageTimeoutA(Window(), pn::kWmUser, 300, kReplyDelay, SMTO_NORMAL, 5000, &reply));
   host::RunLoopTimed(5000);  // the mirror finds it slow
-  const std::string chime = "C:\\Sounds\\Bell (3s).wav";
+  const std::string announcement = "C:\\Sounds\\Bell (3s).wav";
   long long ms = 0;
-  EXPECT_EQ(Timed(ms, "WAC_Announce", {Value::S(chime), Value::I(200)}).Bool, 1);
+  EXPECT_EQ(Timed(ms, "WAC_Announce", {Value::S(announcement), Value::I(200)}).Bool, 1);
   EXPECT_LE(ms, kSendLimitMs + kSlackMs);
-  // The player's own word, asked between runs of the loop (the mirror shows a 3 s chime only by chance);
+  // The player's own word, asked between runs of the loop (the mirror shows a 3 s announcement only by chance);
   // SMTO_BLOCK, so that the module's answers all come in the loop, where their dispatches are timed.
   auto ask = [&](uint32_t request) {
     DWORD_PTR answer = 0;
@@ -242,13 +242,13 @@ TEST_F(Faults, ASlowPlayersAnnouncementPlaysAndTheMusicComesBackWithoutTheServer
   };
   const auto called = Clock::now();
   ASSERT_TRUE(loopUntil([&] { return ask(pn::user::kCount) == 3 && ask(pn::user::kCurrent) == 2; }))
-      << "the chime is added and played";
-  const long long chimeAfter = MsSince(called);
+      << "the announcement is added and played";
+  const long long announcementAfter = MsSince(called);
   EXPECT_TRUE(loopUntil([&] {
     return ask(pn::user::kCount) == 2 && ask(pn::user::kCurrent) == 0 && ask(pn::user::kPlayState) == 1;
-  })) << "the chime's entry went and the music is back";
-  std::printf("[          ] answers after 300 ms: the chime played after %lld ms, the music back after %lld ms; "
-              "longest dispatch %.0f ms\n", chimeAfter, MsSince(called), longest);
+  })) << "the announcement's entry went and the music is back";
+  std::printf("[          ] answers after 300 ms: the announcement played after %lld ms, the music back after %lld ms; "
+              "longest dispatch %.0f ms\n", announcementAfter, MsSince(called), longest);
   EXPECT_LT(longest, double(kSendLimitMs)) << "never longer than one send limit";
   EXPECT_TRUE(loopUntil([&] { return Var("FaultTrackFileVar").Str == "C:\\Music\\Song.mp3"; }));
 }

@@ -35,14 +35,14 @@ class Room : public InstanceTest {
     Call(1, "WAC_SetRepeat", {Value::B(true)});
     world.ClearSent();
   }
-  // The player takes 2.6 s inside the chime's add: the send is given up, and the player still adds it.
+  // The player takes 2.6 s inside the announcement's add: the send is given up, and the player still adds it.
   void AnnounceWithASlowAdd() {
     MusicPlays();
     Player(1)->SetHandlingTime([](const sim::SentMessage& m) -> std::optional<uint32_t> {
       if (m.Message == pn::kWmCopyData) return 2600;
       return std::nullopt;
     });
-    Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+    Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Announcement.wav"), Value::I(250)});
   }
   // The music as it was: the first song 30 s in (and what has played since), at its volume.
   void ExpectMusicBack(int64_t playedSinceMs) {
@@ -70,7 +70,7 @@ TEST_F(Room, EachFunctionsMessagesOnTheWire) {
   const sent::Sequence state = {ask::kCurrent, ask::kPosition, ask::kPlayState,
                                 ask::kVolume,  ask::kShuffle,  ask::kRepeat};
   sent::Sequence announce = state;
-  // The music's file, to find its entry again; the chime's entry counted before and after it is added.
+  // The music's file, to find its entry again; the announcement's entry counted before and after it is added.
   announce.insert(announce.end(), {
                                       ask::File(0),
                                       ask::kManualAdvance,
@@ -81,7 +81,7 @@ TEST_F(Room, EachFunctionsMessagesOnTheWire) {
                                       {kSent, kMain, pn::kWmUser, 2, pn::user::kSetCurrent},
                                       {kSent, kMain, pn::kWmUser, 230, pn::user::kVolume},
                                       {kSent, kMain, pn::kWmCommand, pn::cmd::kPlay, 0},
-                                      // the playlist window for the removal, asked while the chime plays
+                                      // the playlist window for the removal, asked while the announcement plays
                                       {kSent, kMain, pn::kWmUser, pn::user::kPlaylistHandle, pn::user::kPlaylistWindow},
                                   });
   const sent::Sequence removeTheSecond = {
@@ -96,7 +96,7 @@ TEST_F(Room, EachFunctionsMessagesOnTheWire) {
            {"WAC_FadeVolume", {Value::I(70), Value::I(0)},
             {ask::kVolume, {kSent, kMain, pn::kWmUser, 70, pn::user::kVolume}}},
            {"WAC_SaveState", {}, state},
-           {"WAC_Announce", {Value::S("C:\\Chime.wav"), Value::I(230)}, announce},
+           {"WAC_Announce", {Value::S("C:\\Announcement.wav"), Value::I(230)}, announce},
            {"WAC_DeletePlaylistEntry", {Value::I(2)}, removeTheSecond}}) {
     world.ClearSent();
     Call(1, name, params);
@@ -105,8 +105,8 @@ TEST_F(Room, EachFunctionsMessagesOnTheWire) {
       if (m.Message == pn::kWmCopyData) m.LParam = 0;
     EXPECT_EQ(got, wire) << name;
   }
-  EXPECT_EQ(Model(1).Count(), 2u) << "the second went, the chime is last";
-  EXPECT_EQ(Model(1).At(1).FileName, "C:\\Chime.wav");
+  EXPECT_EQ(Model(1).Count(), 2u) << "the second went, the announcement is last";
+  EXPECT_EQ(Model(1).At(1).FileName, "C:\\Announcement.wav");
   for (int32_t position : {0, 3, -1})
     EXPECT_EQ(Call(1, "WAC_DeletePlaylistEntry", {Value::I(position)}).Bool, 0) << position;
   EXPECT_EQ(Model(1).Count(), 2u);
@@ -190,10 +190,10 @@ TEST_F(Room, ARestoreTheCallCannotFinishGoesOnInTheTicks) {
   EXPECT_TRUE(restored()) << "all of it, not the part one send limit allowed";
 }
 
-// With a player answering in 1.9 s, what a skip during the chime owes (the chime stopped and taken off,
+// With a player answering in 1.9 s, what a skip during the announcement owes (the announcement stopped and taken off,
 // the music's entry back) takes longer than the call: the skip itself waits its turn and comes after,
 // neither lost nor undone by the entry put back.
-TEST_F(Room, ASkipDuringAChimeWaitsForWhatMovingOnOwesAndComesAfter) {
+TEST_F(Room, ASkipDuringAAnnouncementWaitsForWhatMovingOnOwesAndComesAfter) {
   testdata::ChooseAll(server, 1, [](const std::string& key) { return "v_" + key; });
   MusicPlays();
   ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Speech.wav"), Value::I(250)}).Bool, 1);
@@ -241,7 +241,7 @@ TEST_F(Room, APlayOrPauseGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
   }
 }
 
-// The player takes 2.6 s to start any track: the chime's play and the music's are each given up,
+// The player takes 2.6 s to start any track: the announcement's play and the music's are each given up,
 // yet carried out, and neither is made again.
 TEST_F(Room, APlayerSlowToStartATrackIsToldToPlayOncePerTrack) {
   MusicPlays();
@@ -249,9 +249,9 @@ TEST_F(Room, APlayerSlowToStartATrackIsToldToPlayOncePerTrack) {
     if (m.Message == pn::kWmCommand && m.WParam == pn::cmd::kPlay) return 2600;
     return std::nullopt;
   });
-  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Announcement.wav"), Value::I(250)});
   world.Advance(10000);
-  EXPECT_EQ(std::ranges::count(world.Sent(), pn::cmd::kPlay, &sim::SentMessage::WParam), 1) << "the chime's";
+  EXPECT_EQ(std::ranges::count(world.Sent(), pn::cmd::kPlay, &sim::SentMessage::WParam), 1) << "the announcement's";
   ASSERT_EQ(Model(1).CurrentIndex(), 2);
   Model(1).SetLength(2, 3);
   world.Advance(20000);
@@ -261,8 +261,8 @@ TEST_F(Room, APlayerSlowToStartATrackIsToldToPlayOncePerTrack) {
   EXPECT_EQ(Model(1).State(), PlayState::Playing);
 }
 
-// The chime's add is given up and lands; then, before the player answers again, the user loads more
-// entries: the chime is not the last entry, yet it is found where it went and not added again.
+// The announcement's add is given up and lands; then, before the player answers again, the user loads more
+// entries: the announcement is not the last entry, yet it is found where it went and not added again.
 TEST_F(Room, AnAddThatLandedBeforeTheUsersEntriesIsFoundWhereItWent) {
   AnnounceWithASlowAdd();
   player::PlayerModel& m = Model(1);
@@ -270,16 +270,16 @@ TEST_F(Room, AnAddThatLandedBeforeTheUsersEntriesIsFoundWhereItWent) {
   ASSERT_EQ(m.Count(), 3u);
   for (int i = 0; i < 5; ++i) m.Add("C:\\Music\\Later " + std::to_string(i) + ".mp3");
   world.Advance(5000);
-  int chimes = 0;
-  for (std::size_t i = 0; i < m.Count(); ++i) chimes += m.At(i).FileName == "C:\\Sounds\\Chime.wav";
-  EXPECT_EQ(chimes, 1) << "not added a second time";
+  int announcements = 0;
+  for (std::size_t i = 0; i < m.Count(); ++i) announcements += m.At(i).FileName == "C:\\Sounds\\Announcement.wav";
+  EXPECT_EQ(announcements, 1) << "not added a second time";
   EXPECT_EQ(m.CurrentIndex(), 2) << "and it plays";
 }
 
-// While the watch reads the chime's entry, the user removes an entry before it in the player: the chime
+// While the watch reads the announcement's entry, the user removes an entry before it in the player: the announcement
 // moves up, and the player's position with it. Found again by name, it is judged against where the
 // player is now, not where it was before the removal: it plays on, nobody skipped it.
-TEST_F(Room, AnEntryRemovedBeforeTheChimeDuringTheWatchIsNoSkip) {
+TEST_F(Room, AnEntryRemovedBeforeTheAnnouncementDuringTheWatchIsNoSkip) {
   MusicPlays();
   ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Speech.wav"), Value::I(250)}).Bool, 1);
   player::PlayerModel& m = Model(1);
@@ -299,11 +299,11 @@ TEST_F(Room, AnEntryRemovedBeforeTheChimeDuringTheWatchIsNoSkip) {
   EXPECT_EQ(m.State(), PlayState::Playing);
 }
 
-// The chime interrupts the music, and the music goes on where it was.
+// The announcement interrupts the music, and the music goes on where it was.
 TEST_F(Room, AnAnnouncementPlaysAndEverythingIsPutBack) {
   MusicPlays();
-  Call(1, "WAC_FadeVolume", {Value::I(0), Value::I(600)});  // a slow fade, which leaves the chime alone
-  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)}).Bool, 1);
+  Call(1, "WAC_FadeVolume", {Value::I(0), Value::I(600)});  // a slow fade, which leaves the announcement alone
+  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Announcement.wav"), Value::I(250)}).Bool, 1);
   player::PlayerModel& m = Model(1);
   ASSERT_EQ(m.Count(), 3u);
   EXPECT_EQ(m.CurrentIndex(), 2);
@@ -314,12 +314,12 @@ TEST_F(Room, AnAnnouncementPlaysAndEverythingIsPutBack) {
   world.Advance(2750);
   EXPECT_EQ(m.Count(), 3u) << "still playing";
   EXPECT_EQ(m.Volume(), 250);
-  world.Advance(250);  // the chime has ended: the tick removes it and puts back the music
+  world.Advance(250);  // the announcement has ended: the tick removes it and puts back the music
   ExpectMusicBack(0);
 }
 
 // Players slow enough to be asked without waiting by the mirror: the call answers within one send
-// limit and the row goes on in ticks; the chime plays, and the music comes back after it.
+// limit and the row goes on in ticks; the announcement plays, and the music comes back after it.
 TEST_F(Room, WithASlowPlayerAnAnnouncementStillPutsTheMusicBack) {
   testdata::ChooseAll(server, 1, [](const std::string& key) { return "v_" + key; });
   MusicPlays();
@@ -330,11 +330,11 @@ TEST_F(Room, WithASlowPlayerAnAnnouncementStillPutsTheMusicBack) {
     world.ResetLongestDispatch();
     player::PlayerModel& m = Model(1);
     const int64_t called = world.ElapsedMs();
-    ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)}).Bool, 1);
+    ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Announcement.wav"), Value::I(250)}).Bool, 1);
     EXPECT_LE(world.ElapsedMs() - called, int64_t(platform::kSendTimeoutMs)) << "one send limit for the call";
     auto plays = [&] { return m.Count() == 3u && m.CurrentIndex() == 2 && m.State() == PlayState::Playing; };
     while (!plays() && world.ElapsedMs() - called < 300000) world.Advance(250);
-    ASSERT_TRUE(plays()) << "the chime plays";
+    ASSERT_TRUE(plays()) << "the announcement plays";
     const int64_t started = world.ElapsedMs();
     m.SetLength(2, 3);
     auto back = [&] {
@@ -342,23 +342,23 @@ TEST_F(Room, WithASlowPlayerAnAnnouncementStillPutsTheMusicBack) {
              !m.ManualAdvance();
     };
     while (!back() && world.ElapsedMs() - started < 300000) world.Advance(250);
-    EXPECT_TRUE(back()) << "the chime is taken off and the music is back as it was";
-    std::printf("[          ] %u ms per answer: the chime plays %.1f s after the call, the music is back %.1f s "
-                "after a 3 s chime\n",
+    EXPECT_TRUE(back()) << "the announcement is taken off and the music is back as it was";
+    std::printf("[          ] %u ms per answer: the announcement plays %.1f s after the call, the music is back %.1f s "
+                "after a 3 s announcement\n",
                 delay, double(started - called) / 1000, double(world.ElapsedMs() - started - 3000) / 1000);
     EXPECT_LE(world.LongestDispatchMs(), int64_t(platform::kSendTimeoutMs)) << "one send limit per dispatch";
   }
 }
 
-// The player takes 2.6 s inside its procedure for the chime's add: the send is given up, yet the
-// player adds it. Counted once it answers again, the add is not made a second time, and the chime
+// The player takes 2.6 s inside its procedure for the announcement's add: the send is given up, yet the
+// player adds it. Counted once it answers again, the add is not made a second time, and the announcement
 // leaves nothing behind.
 TEST_F(Room, AnAddGivenUpThatThePlayerStillCarriesOutIsNotMadeAgain) {
   AnnounceWithASlowAdd();
   player::PlayerModel& m = Model(1);
   world.Advance(5000);
   EXPECT_EQ(world.LateCompletions(), 1) << "the add was given up and carried out";
-  ASSERT_EQ(m.Count(), 3u) << "one chime";
+  ASSERT_EQ(m.Count(), 3u) << "one announcement";
   EXPECT_EQ(m.CurrentIndex(), 2) << "and it plays";
   m.SetLength(2, 3);
   world.Advance(5000);
@@ -391,8 +391,8 @@ TEST_F(Room, TwoAnnouncementsFollowEachOtherAndTheMusicComesBackOnce) {
 TEST_F(Room, AnAnnouncementThatCannotPlayLeavesTheMusicAlone) {
   for (const auto& [name, refused] : std::vector<std::pair<std::string, bool>>{
            {"", false}, {" \t\r\n ", false}, {std::string("C:\\Sounds\\A\0B.wav", 18), false},
-           {"C:\\Sounds\\Chime.wav\r\n", false},
-           {"C:\\Sounds\\Chime.wav", true}}) {
+           {"C:\\Sounds\\Announcement.wav\r\n", false},
+           {"C:\\Sounds\\Announcement.wav", true}}) {
     SCOPED_TRACE(name);
     MusicPlays();
     Player(1)->RefuseFiles(refused);
@@ -415,26 +415,26 @@ TEST_F(Room, AnAnnouncementThatCannotPlayLeavesTheMusicAlone) {
 }
 
 // Hung for more than 10 s: what waits is dropped; once the player answers
-// again the chime's entry goes and the music comes back.
+// again the announcement's entry goes and the music comes back.
 TEST_F(Room, AHungPlayerEndsTheAnnouncementsAndGetsTheMusicBackWhenItAnswers) {
   MusicPlays();
-  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Announcement.wav"), Value::I(250)});
   Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Voice.wav"), Value::I(250)});
   Player(1)->Hang(true);
   world.Advance(13000);
   Player(1)->Hang(false);
   world.Advance(1000);
-  EXPECT_EQ(Model(1).Count(), 2u) << "the chime's entry went, and the voice never came";
+  EXPECT_EQ(Model(1).Count(), 2u) << "the announcement's entry went, and the voice never came";
   EXPECT_EQ(Model(1).Volume(), 180);
   EXPECT_EQ(Model(1).CurrentIndex(), 0);
   EXPECT_FALSE(Model(1).ManualAdvance());
 }
 
-// The room moved on (a stop during the chime) and the player hangs before the chime's entry is gone:
+// The room moved on (a stop during the announcement) and the player hangs before the announcement's entry is gone:
 // silent for more than 10 s, it still owes only what moving on gives back, not the music as it was.
 TEST_F(Room, AHangAfterTheRoomMovedOnPutsNothingBackOnceItAnswers) {
   MusicPlays();
-  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(250)});
+  Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Announcement.wav"), Value::I(250)});
   world.OnSend = [&](const sim::SentMessage& m) {
     if (m.Message == pn::kWmCommand && m.WParam == pn::cmd::kStop) Player(1)->Hang(true);
   };
@@ -444,7 +444,7 @@ TEST_F(Room, AHangAfterTheRoomMovedOnPutsNothingBackOnceItAnswers) {
   Player(1)->Hang(false);
   world.Advance(2000);
   const player::PlayerModel& m = Model(1);
-  EXPECT_EQ(m.Count(), 2u) << "the chime's entry went";
+  EXPECT_EQ(m.Count(), 2u) << "the announcement's entry went";
   EXPECT_EQ(m.State(), PlayState::Stopped) << "the stop is the last word";
   EXPECT_FALSE(m.ManualAdvance());
   EXPECT_EQ(m.Volume(), 180);

@@ -71,9 +71,9 @@ class Budget : public InstanceTest {
     Call(1, "WAC_SaveState");
     world.Advance(1000);
   }
-  // The announcer owes the player a search: the music's entry went while a chime played.
+  // The announcer owes the player a search: the music's entry went while an announcement played.
   void AnnouncementWhoseMusicWent() {
-    Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Chime.wav"), Value::I(230)});
+    Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Announcement.wav"), Value::I(230)});
     Model(1).Remove(700);
   }
 };

@@ -6,7 +6,7 @@
 // spells of a player whose given-up sends still take effect, script calls that other threads send
 // the server's thread (nested inside our sends), script calls from inside a variable write, and a
 // playlist of a few thousand entries. And a second room: the music handed over between the two,
-// checked as each handover ends.
+// checked as each transfer ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,21 +30,21 @@ using host::Value;
 using player::PlayState;
 
 constexpr const char* kOtherExe = "D:\\Winamp\\winamp.exe";
-constexpr const char* kChimes = "C:\\Chime\\";
-// Chimes play at volumes no user, fade or restore gives here, so that a chime's volume left behind shows.
-constexpr int32_t kChimeVolumes[] = {-5, 20, 230, 250, 300};
+constexpr const char* kAnnouncements = "C:\\Announcement\\";
+// Announcements play at volumes no user, fade or restore gives here, so that an announcement's volume left behind shows.
+constexpr int32_t kAnnouncementVolumes[] = {-5, 20, 230, 250, 300};
 constexpr int32_t kUserVolumes[] = {40, 120, 200, 300};  // 300 wraps to 44, as the player takes it
 constexpr int32_t kFadeTargets[] = {60, 160};
 constexpr const char* kTransport[] = {"WAC_Play", "WAC_Pause", "WAC_Stop", "WAC_Next", "WAC_Prev"};
 constexpr const char* kQueries[] = {"WAC_GetPlaylistLength", "WAC_GetPlaylistPosition", "WAC_GetVolume",
                                     "WAC_GetPlayState",      "WAC_GetTrackPosition",    "WAC_GetTrackLength"};
 
-bool IsChime(const std::string& file) { return file.rfind(kChimes, 0) == 0; }
+bool IsAnnouncement(const std::string& file) { return file.rfind(kAnnouncements, 0) == 0; }
 
 // The user's entries: only the user and the scripts' adding and removing change them.
 int MusicEntries(const player::PlayerModel& m) {
   int n = 0;
-  for (std::size_t i = 0; i < m.Count(); ++i) n += IsChime(m.At(i).FileName) ? 0 : 1;
+  for (std::size_t i = 0; i < m.Count(); ++i) n += IsAnnouncement(m.At(i).FileName) ? 0 : 1;
   return n;
 }
 
@@ -76,20 +76,20 @@ class Crossings : public InstanceTest {
   static std::string Name(const std::string& key) { return "v_" + key; }
   host::Value Var(const char* key) { return *server.Variable(Name(key)); }
 
-  // Chimes last two seconds: long enough to meet what the sequence does, short enough to end.
-  void ShortChimes() {
+  // Announcements last two seconds: long enough to meet what the sequence does, short enough to end.
+  void ShortAnnouncements() {
     if (!Player(1)) return;
     player::PlayerModel& m = Model(1);
     for (std::size_t i = 0; i < m.Count(); ++i)
-      if (IsChime(m.At(i).FileName) && m.At(i).LengthSeconds == player::PlayerModel::kDefaultLengthSeconds)
+      if (IsAnnouncement(m.At(i).FileName) && m.At(i).LengthSeconds == player::PlayerModel::kDefaultLengthSeconds)
         m.SetLength(int32_t(i), 2);
   }
   void Pass(int64_t ms) {
-    CheckHandover();  // an end that a step's own call brought
+    CheckTransfer();  // an end that a step's own call brought
     for (; ms > 0; ms -= 250) {
       world.Advance(std::min<int64_t>(ms, 250));
-      CheckHandover();
-      ShortChimes();
+      CheckTransfer();
+      ShortAnnouncements();
       if (hangAt >= 0 && world.ElapsedMs() >= hangAt && Player(1)) Hang(2500);
       if (hangAt >= 0 && world.ElapsedMs() >= hangAt) hangAt = -1;
     }
@@ -119,8 +119,8 @@ class Crossings : public InstanceTest {
     std::vector<Value> params;
     std::string file;
     if (which == 0) {
-      file = std::string(kChimes) + "side_" + std::to_string(sideCalls) + ".wav";
-      name = "WAC_Announce", params = {Value::S(file), Value::I(kChimeVolumes[sideRng() % 5])};
+      file = std::string(kAnnouncements) + "side_" + std::to_string(sideCalls) + ".wav";
+      name = "WAC_Announce", params = {Value::S(file), Value::I(kAnnouncementVolumes[sideRng() % 5])};
     }
     if (which == 1) name = "WAC_SetVolume", params = {Value::I(kUserVolumes[sideRng() % 4])};
     if (which == 2) name = "WAC_Next";
@@ -140,7 +140,7 @@ class Crossings : public InstanceTest {
     if (which == 4 && r.Bool) ex.Saved = inStepCall ? std::pair<int32_t, int32_t>{0, 255} : std::pair{ex.Low, ex.High};
   }
 
-  // A handover between the rooms, from its start to its end; what its end must show.
+  // A transfer between the rooms, from its start to its end; what its end must show.
   struct Transfer {
     uint16_t From, To;
     bool Keep;
@@ -148,16 +148,16 @@ class Crossings : public InstanceTest {
     bool Quick;         // no hang nor slow spell began while it was under way
   };
   std::optional<Transfer> transfer;
-  bool entriesMoved = false;   // a handover into room 1 was under way: its entries are another room's now
+  bool entriesMoved = false;   // a transfer into room 1 was under way: its entries are another room's now
   std::size_t debugSeen = 0;
-  // The moment, as the handover moves the target to the source's time: where the source was.
+  // The moment, as the transfer moves the target to the source's time: where the source was.
   struct Moment {
     int32_t Entry;
     int64_t Position, At;
   };
   std::optional<Moment> moment;
   std::string transferBroke;
-  int handoversDone = 0, handoversGivenUp = 0;  // over all sequences
+  int transfersDone = 0, transfersGivenUp = 0;  // over all sequences
   std::vector<std::string> Files(uint16_t id) {
     std::vector<std::string> files;
     for (std::size_t i = 0; i < Model(id).Count(); ++i) files.push_back(Model(id).At(i).FileName);
@@ -166,9 +166,9 @@ class Crossings : public InstanceTest {
   bool Plays(uint16_t id) {
     Player(id)->CatchUp();
     const player::PlayerModel& m = Model(id);
-    return m.Count() > 0 && m.State() == PlayState::Playing && !IsChime(m.At(std::size_t(m.CurrentIndex())).FileName);
+    return m.Count() > 0 && m.State() == PlayState::Playing && !IsAnnouncement(m.At(std::size_t(m.CurrentIndex())).FileName);
   }
-  void CheckHandover();
+  void CheckTransfer();
 
   Expected* live = nullptr;  // the sequence under way, for the calls from elsewhere
   std::ostringstream* liveLog = nullptr;
@@ -197,10 +197,10 @@ class Crossings : public InstanceTest {
   }
 };
 
-// A handover's end, as its line says: done, the target holds the source's music (the same entries,
+// A transfer's end, as its line says: done, the target holds the source's music (the same entries,
 // the same entry, and with both playing the same time within half a second); given up, the source
 // still plays, unless what ended it was the source's own (a command, its player, its end).
-void Crossings::CheckHandover() {
+void Crossings::CheckTransfer() {
   for (; debugSeen < server.Debug().size(); ++debugSeen) {
     const host::DebugLine& line = server.Debug()[debugSeen];
     if (line.Message != "TRANSFER" || !transfer) continue;
@@ -216,7 +216,7 @@ void Crossings::CheckHandover() {
     Player(2)->CatchUp();
     const player::PlayerModel& target = Model(transfer->To);
     std::ostringstream broke;
-    ++(line.Data == rooms + "done" ? handoversDone : handoversGivenUp);
+    ++(line.Data == rooms + "done" ? transfersDone : transfersGivenUp);
     if (line.Data == rooms + "done") {
       if (Files(transfer->To) != Files(transfer->From)) broke << "the target's entries are not the source's\n";
       if (moment && target.CurrentIndex() != moment->Entry) broke << "the target is on another entry\n";
@@ -227,9 +227,9 @@ void Crossings::CheckHandover() {
       if (transfer->SourcePlayed && target.State() != PlayState::Playing) broke << "the target does not play\n";
     } else {
       const std::string why = line.Data.substr(rooms.size());
-      const bool sources = why.find("room " + from) != std::string::npos || why.find("another handover") != std::string::npos;
+      const bool sources = why.find("room " + from) != std::string::npos || why.find("another transfer") != std::string::npos;
       if (transfer->SourcePlayed && !sources && !Plays(transfer->From))
-        broke << "a handover given up (" << why << ") left the source silent\n";
+        broke << "a transfer given up (" << why << ") left the source silent\n";
     }
     if (!broke.str().empty() && transferBroke.empty()) transferBroke = line.Data + ": " + broke.str();
     transfer.reset();
@@ -281,7 +281,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
   server.Call("WAC_SetVolume", 1, {Value::I(180)}, {});
   server.Call("WAC_SetRepeat", 1, {Value::B(true)}, {});
   world.OnSend = [this](const sim::SentMessage& m) {
-    // The moment: the target moved to the source's time (the one jump it is sent while a handover is on).
+    // The moment: the target moved to the source's time (the one jump it is sent while a transfer is on).
     if (transfer && !moment && Player(transfer->To) && Player(transfer->From) && m.Window == Player(transfer->To)->Window() &&
         m.Message == pn::kWmUser && m.LParam == pn::user::kJump) {
       Player(transfer->From)->CatchUp();
@@ -374,12 +374,12 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const bool accepted = Timed("WAC_TransferTo", {Value::I(to), Value::B(keep)}, from).Bool != 0;
       log << step << ": room " << from << " hands its music to room " << to << (keep ? ", playing on" : "") << " -> "
           << accepted << "\n";
-      CheckHandover();  // what an earlier one's end said
+      CheckTransfer();  // what an earlier one's end said
       if (accepted) transfer = Transfer{from, to, keep, sourcePlayed, !slow && lateUntil < 0}, moment.reset();
       if (accepted && pick(4) == 0) {
         Timed("WAC_Next", {}, 2);
         log << step << ": WAC_Next to room 2\n";
-        CheckHandover();
+        CheckTransfer();
       }
       ex.MovedOnAt = step;  // both rooms have moved on, and room 1 may be stopped or another room's music
       ex.Stopped = false;
@@ -391,22 +391,22 @@ std::string Crossings::RunSequence(uint32_t seed) {
       log << step << ": the user loads 3000 entries\n";
     } else if (op < 16) {
       const int n = pick(4);
-      std::string file = std::string(kChimes) + std::to_string(seed) + "_" + std::to_string(step) + ".wav";
+      std::string file = std::string(kAnnouncements) + std::to_string(seed) + "_" + std::to_string(step) + ".wav";
       const std::string asGiven = n == 0 ? "" : n == 1 ? "   " : n == 2 ? file + "  " : file;
-      const int32_t volume = kChimeVolumes[pick(5)];
+      const int32_t volume = kAnnouncementVolumes[pick(5)];
       const bool musicPlays = m.Count() > 0 && m.State() == PlayState::Playing &&
-                              !IsChime(m.At(std::size_t(m.CurrentIndex())).FileName);
+                              !IsAnnouncement(m.At(std::size_t(m.CurrentIndex())).FileName);
       const int hangsBefore = armedHangs;
-      bool chimeThere = false;
-      for (std::size_t i = 0; i < m.Count(); ++i) chimeThere |= IsChime(m.At(i).FileName);
+      bool announcementThere = false;
+      for (std::size_t i = 0; i < m.Count(); ++i) announcementThere |= IsAnnouncement(m.At(i).FileName);
       const std::string current = m.Count() ? m.At(std::size_t(m.CurrentIndex())).FileName : "";
       const std::size_t sentBefore = world.Sent().size();
       const bool playsNow = Timed("WAC_Announce", {Value::S(asGiven), Value::I(volume)}).Bool != 0;
-      // A row that starts here, with no music put back first (one entry made current: the chime's), holds
+      // A row that starts here, with no music put back first (one entry made current: the announcement's), holds
       // this music; one that joins a row keeps its music, and a row put back here leaves it unknown.
       const auto entries = std::count_if(world.Sent().begin() + std::ptrdiff_t(sentBefore), world.Sent().end(),
                                          [](const sim::SentMessage& s) { return s.LParam == pn::user::kSetCurrent; });
-      if (entries > 0 || !chimeThere) musicFile = playsNow && entries == 1 && !chimeThere ? current : "";
+      if (entries > 0 || !announcementThere) musicFile = playsNow && entries == 1 && !announcementThere ? current : "";
       const bool whole = armedHangs == hangsBefore && world.ElapsedMs() >= hangsEnd;  // no hang cut it short
       log << step << ": announce '" << asGiven << "' at " << volume << " -> " << playsNow << "\n";
       if (n < 2 && playsNow) return log.str() + "a blank name was taken";
@@ -423,13 +423,13 @@ std::string Crossings::RunSequence(uint32_t seed) {
       if (playsNow && whole && pick(4) == 0) {  // the music's entries shrink: it comes back past their end
         log << step << ": the music's entries shrink\n";
         for (std::size_t i = 0; i < Model(1).Count(); ++i)
-          if (!IsChime(Model(1).At(i).FileName)) Model(1).SetLength(int32_t(i), 1);
+          if (!IsAnnouncement(Model(1).At(i).FileName)) Model(1).SetLength(int32_t(i), 1);
       }
       const player::PlayerModel& now = Model(1);
       // One that plays at once plays at its volume, held to 0..255.
       if (playsNow && whole && now.Count() > 0 && now.At(std::size_t(now.CurrentIndex())).FileName == file &&
           now.Volume() != std::clamp(volume, 0, 255))
-        return log.str() + "the chime plays at " + std::to_string(now.Volume());
+        return log.str() + "the announcement plays at " + std::to_string(now.Volume());
     } else if (op < 26) {
       const int which = pick(9);
       std::vector<Value> params;
@@ -485,7 +485,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
     } else if (op < 56) {
       const int32_t position = 1 + pick(std::max(count, 1));
       const bool current =
-          count > 0 && position - 1 == m.CurrentIndex() && !IsChime(m.At(std::size_t(position - 1)).FileName);
+          count > 0 && position - 1 == m.CurrentIndex() && !IsAnnouncement(m.At(std::size_t(position - 1)).FileName);
       const bool removed = Timed("WAC_DeletePlaylistEntry", {Value::I(position)}).Bool != 0;
       log << step << ": delete " << position << " -> " << removed << "\n";
       if (removed && current) ex.MovedOnAt = step;  // the music that played went
@@ -501,20 +501,20 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const int32_t index = pick(count);
       const bool current = index == m.CurrentIndex();
       log << step << ": the user removes entry " << index << (current ? " (current)" : "") << "\n";
-      if (current && !IsChime(m.At(std::size_t(index)).FileName)) ex.MovedOnAt = step;
+      if (current && !IsAnnouncement(m.At(std::size_t(index)).FileName)) ex.MovedOnAt = step;
       m.Remove(index);
     } else if (op < 72 && count > 0) {  // (the model keeps its current index within the playlist)
       log << step << ": the user skips\n";
-      if (IsChime(m.At(std::size_t(m.CurrentIndex())).FileName)) ex.MovedOnAt = step;
+      if (IsAnnouncement(m.At(std::size_t(m.CurrentIndex())).FileName)) ex.MovedOnAt = step;
       m.OnCommand(player::command::kNext);
       ex.Stopped = false;  // a skip plays on what played, an announcement among it
     } else if (op < 77 && count > 0) {
       log << step << ": the track ends soon\n";
       m.SetLength(m.CurrentIndex(), int32_t(m.PositionMs() / 1000) + 1);
       // During an announcement, the music's entries shrink too: the music comes back past their end.
-      if (IsChime(m.At(std::size_t(m.CurrentIndex())).FileName))
+      if (IsAnnouncement(m.At(std::size_t(m.CurrentIndex())).FileName))
         for (int32_t i = 0; i < count; ++i)
-          if (!IsChime(m.At(std::size_t(i)).FileName)) m.SetLength(i, 1);
+          if (!IsAnnouncement(m.At(std::size_t(i)).FileName)) m.SetLength(i, 1);
     } else if (op < 83) {
       const int64_t ms = 500 + pick(2501);
       log << step << ": hang " << ms << " ms\n";
@@ -565,12 +565,12 @@ std::string Crossings::RunSequence(uint32_t seed) {
       // The next entry follows what plays (asked in a call that took no time): during an announcement the
       // music, while that is there once; in an empty playlist it is the first.
       const player::PlayerModel& now = Model(1);
-      int chimes = 0, found = 0;
+      int announcements = 0, found = 0;
       std::size_t after = std::size_t(now.CurrentIndex());
-      for (std::size_t i = 0; i < now.Count(); ++i) chimes += IsChime(now.At(i).FileName) ? 1 : 0;
-      for (std::size_t i = 0; chimes && i < now.Count(); ++i)
+      for (std::size_t i = 0; i < now.Count(); ++i) announcements += IsAnnouncement(now.At(i).FileName) ? 1 : 0;
+      for (std::size_t i = 0; announcements && i < now.Count(); ++i)
         if (now.At(i).FileName == musicFile) after = i, ++found;
-      if (done && op >= 93 && op < 95 && world.ElapsedMs() == began && (!chimes || found == 1) && now.Count() > 1 &&
+      if (done && op >= 93 && op < 95 && world.ElapsedMs() == began && (!announcements || found == 1) && now.Count() > 1 &&
           (after + 1 >= now.Count() || now.At(after + 1).FileName != file)) {
         for (std::size_t k = 0; k < now.Count(); ++k)
           log << now.At(k).FileName << (int(k) == now.CurrentIndex() ? "* " : " ");
@@ -580,17 +580,17 @@ std::string Crossings::RunSequence(uint32_t seed) {
     if (shuffleAround) {
       // One entry before the announcement goes and one comes after it: the playlist is as long as it was.
       player::PlayerModel& now = Model(1);
-      int32_t chime = -1;
+      int32_t announcement = -1;
       for (int32_t i = 0; i < int32_t(now.Count()); ++i)
-        if (IsChime(now.At(std::size_t(i)).FileName)) chime = i;
-      if (chime > 0) {
-        const int32_t index = pick(chime);
+        if (IsAnnouncement(now.At(std::size_t(i)).FileName)) announcement = i;
+      if (announcement > 0) {
+        const int32_t index = pick(announcement);
         if (index == now.CurrentIndex()) ex.MovedOnAt = step;
         now.Remove(index);
         Timed("WAC_AddFile", {Value::S("C:\\Music\\" + std::to_string(step) + ".mp3")});
         log << step << ": the user removes entry " << index << " and a script adds one\n";
         if (pick(2) && now.Count() > 0) {  // and skips on: to where the announcement was
-          if (IsChime(now.At(std::size_t(now.CurrentIndex())).FileName)) ex.MovedOnAt = step;
+          if (IsAnnouncement(now.At(std::size_t(now.CurrentIndex())).FileName)) ex.MovedOnAt = step;
           now.OnCommand(player::command::kNext);
           ex.Stopped = false;
           log << step << ": the user skips\n";
@@ -624,7 +624,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
   const player::PlayerModel& m = Model(1);
   std::ostringstream broke;
   for (std::size_t i = 0; i < m.Count(); ++i)
-    if (IsChime(m.At(i).FileName)) broke << "an announcement's entry is left: " << m.At(i).FileName << "\n";
+    if (IsAnnouncement(m.At(i).FileName)) broke << "an announcement's entry is left: " << m.At(i).FileName << "\n";
   if (m.ManualAdvance()) broke << "the manual advance was not given back\n";
   if (!ex.Holds(m.Volume())) broke << "the volume is " << m.Volume() << ", which was not the last word\n";
   if (worst > int64_t(platform::kSendTimeoutMs)) broke << "the server's thread was held " << worst << " ms\n";
@@ -655,9 +655,9 @@ TEST_F(Crossings, GeneratedInterleavingsKeepWhoOwnsThePlayer) {
   // What only this world has came about: the operations were not idle.
   EXPECT_GT(world.LateCompletions(), 0) << "given-up sends that landed";
   EXPECT_GT(sideCallsInAll, 0) << "script calls from other threads and from inside variable writes";
-  EXPECT_GT(handoversDone, 0) << "handovers that were done";
-  EXPECT_GT(handoversGivenUp, 0) << "and ones given up";
-  std::printf("handovers: %d done, %d given up\n", handoversDone, handoversGivenUp);
+  EXPECT_GT(transfersDone, 0) << "transfers that were done";
+  EXPECT_GT(transfersGivenUp, 0) << "and ones given up";
+  std::printf("transfers: %d done, %d given up\n", transfersDone, transfersGivenUp);
 }
 
 // WAC_CROSSINGS_SEEDS=first-last runs others (one alone: 269-269), for a longer search or a failure's steps.

@@ -1,4 +1,4 @@
-// The WAC_ functions through the server's dispatcher: the classic fifteen and the four additions.
+// The WAC_ functions through the server's dispatcher: the classic fifteen and the fifteen additions.
 #include <gtest/gtest.h>
 
 #include <algorithm>

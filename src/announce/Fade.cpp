@@ -1,8 +1,8 @@
-#include "instance/Device.WinampControl_Fade.h"
+#include "announce/Fade.h"
 
 #include <algorithm>
 
-#include "instance/Device.WinampControl_Announce.h"
+#include "announce/Announcer.h"
 #include "winamp/WinAmp.h"
 
 // A fade that cannot start leaves a running one be: the call did nothing.

@@ -1,4 +1,4 @@
-#include "instance/Device.WinampControl_Status.h"
+#include "instance/Status.h"
 
 #include <algorithm>
 #include <array>

@@ -17,11 +17,11 @@ enum class Step : uint8_t {
   // and its entry's file to find it again
   MusicEntry, MusicTime, MusicState, MusicVolume, MusicShuffle, MusicRepeat, MusicFile, MusicManualAdvance, MusicKept,
   // the watch over the announcement that plays
-  AskState, AskPosition, AskLength, AskChime, Judge, Locate, FindChime, FindMusic, Located, JudgeEnd,
+  AskState, AskPosition, AskLength, AskAnnouncement, Judge, Locate, FindAnnouncement, FindMusic, Located, JudgeEnd,
   // its end
-  StopChime, AskPlaylistWindow, CheckChime, RemoveChime, Next,
+  StopAnnouncement, AskPlaylistWindow, CheckAnnouncement, RemoveAnnouncement, Next,
   // the next one
-  LengthBefore, AddChime, LengthAfter, CheckAdded, CheckAddedThere, ManualAdvanceOn, ChimeEntry, ChimeVolume, ChimePlay,
+  LengthBefore, AddAnnouncement, LengthAfter, CheckAdded, CheckAddedThere, ManualAdvanceOn, AnnouncementEntry, AnnouncementVolume, AnnouncementPlay,
   // the music back, or what moving on gives back
   ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack, PlayBack, PlayUnlessPlaying, JumpBack, PauseBack,
   PauseUnlessPaused, StopBack, Done,
@@ -65,8 +65,8 @@ using enum Step;
 
 // Parts that several sequences share.
 inline constexpr Steps kLocate = {AskPosition, AskLength, Locate};              // where the entries are now
-inline constexpr Steps kRemove = {AskPlaylistWindow, CheckChime, RemoveChime};  // only an entry that holds its file
-inline constexpr Steps kAdd = {LengthBefore, AddChime, LengthAfter};            // the file, and where it went
+inline constexpr Steps kRemove = {AskPlaylistWindow, CheckAnnouncement, RemoveAnnouncement};  // only an entry that holds its file
+inline constexpr Steps kAdd = {LengthBefore, AddAnnouncement, LengthAfter};            // the file, and where it went
 inline constexpr Steps kGiveBack = {ManualAdvanceBack, VolumeBack, Done};       // the player the user's again
 // The manual advance first, so that a track that has ended plays on as the user's setting says.
 inline constexpr Steps kBack = {ManualAdvanceBack, VolumeBack, ShuffleBack, RepeatBack, EntryBack};
@@ -76,26 +76,26 @@ inline constexpr NamedSteps kSequences[] = {
     {Sequence::Start, {MusicEntry, MusicTime, MusicState, MusicVolume, MusicShuffle, MusicRepeat, MusicFile,
                        MusicManualAdvance, MusicKept, Next}},
     // The watch, at a tick with nothing owed: is the announcement still on, and where.
-    {Sequence::Watch, {AskState, AskPosition, AskLength, AskChime, Judge}},
+    {Sequence::Watch, {AskState, AskPosition, AskLength, AskAnnouncement, Judge}},
     // The entries found again by name first, then where the player is now: what the watch saw
     // before is stale once entries moved.
     {Sequence::JudgeAfterLocating, {Locate, AskState, AskPosition, JudgeEnd}},
     {Sequence::JudgeWhereSeen, {FindMusic, JudgeEnd}},  // nothing moved: what the watch saw holds
     {Sequence::JudgeAsSeen, {JudgeEnd}},
-    {Sequence::Find, {FindChime, FindMusic, Located}},   // what Locate looks for
+    {Sequence::Find, {FindAnnouncement, FindMusic, Located}},   // what Locate looks for
     // The announcement's end.
     {Sequence::Ended, kRemove + Steps{Next}},
     {Sequence::Skipped, kRemove + kGiveBack},             // in the player: the room has moved on there
-    {Sequence::LookAgain, kLocate + Steps{CheckChime}},   // not where it was found, right before its removal
-    {Sequence::RemoveAgain, {CheckChime, RemoveChime}},   // a removal given up: checked again once it answers
+    {Sequence::LookAgain, kLocate + Steps{CheckAnnouncement}},   // not where it was found, right before its removal
+    {Sequence::RemoveAgain, {CheckAnnouncement, RemoveAnnouncement}},   // a removal given up: checked again once it answers
     {Sequence::GiveUp, kLocate + kRemove + Steps{Next}},  // silent too long: done once it answers
     // The room has moved on: back on the music's entry, the player given back (what is owed of it).
-    {Sequence::MoveOn, Steps{StopChime} + kLocate + kRemove + Steps{EntryBack} + kGiveBack},
+    {Sequence::MoveOn, Steps{StopAnnouncement} + kLocate + kRemove + Steps{EntryBack} + kGiveBack},
     {Sequence::GiveBack, kGiveBack},                      // moving on with no announcement on
     // The next one.
     {Sequence::Next, {Next}},                             // the next announcement, or the music back
     // The playlist window for its removal is asked while it plays: its end then waits for one answer less.
-    {Sequence::AddNext, kAdd + Steps{ChimeEntry, ChimeVolume, ChimePlay, AskPlaylistWindow}},
+    {Sequence::AddNext, kAdd + Steps{AnnouncementEntry, AnnouncementVolume, AnnouncementPlay, AskPlaylistWindow}},
     {Sequence::AddAgain, kAdd},                           // the add never reached the player
     {Sequence::CheckAdded, {CheckAdded}},                 // the playlist changed meanwhile: is the last entry ours
     {Sequence::CheckAddedThere, {CheckAddedThere}},       // or the one where it was to go

@@ -1,4 +1,4 @@
-#include "instance/Device.WinampControl_Tags.h"
+#include "instance/Tags.h"
 
 #include "winamp/WinAmp.h"
 

@@ -1,6 +1,6 @@
 // A room's music handed to another room (WAC_TransferTo) under Wine, two player.exe and the DLL:
 // for 10, 1,000 and 5,000 entries, the time from the call until the target plays and until the
-// handover's end, the longest
+// transfer's end, the longest
 // single dispatch of the server's thread meanwhile (beside the send limit), and how far apart the
 // two players are right after it, both playing on. Figures, not pass/fail.
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "instance/Device.WinampControl_State.h"
+#include "announce/PlayerState.h"
 
 #include "winamp/WinAmp.h"
 

@@ -21,7 +21,7 @@ constexpr LPARAM kTrackTime = 105;  // wParam 0: the position in ms
 
 std::string ClassOf(uint16_t id) { return "WA_KDO_" + std::to_string(id); }
 
-class HandoverE2E : public LoadedModuleTest {
+class TransferE2E : public LoadedModuleTest {
  protected:
   void SetUp() override {
     for (uint16_t id : {kFrom, kTo}) e2e::KillPlayers(ClassOf(id));
@@ -53,7 +53,7 @@ class HandoverE2E : public LoadedModuleTest {
   }
 };
 
-TEST_F(HandoverE2E, BothPlayOnFromTheSamePlace) {
+TEST_F(TransferE2E, BothPlayOnFromTheSamePlace) {
   for (int i = 1; i <= 200; ++i) Call(kFrom, "WAC_AddFile", {Value::S("C:\\Music\\" + std::to_string(i) + ".mp3")});
   Call(kFrom, "WAC_SetPlaylistPosition", {Value::I(150)});
   Call(kFrom, "WAC_Play");
@@ -66,7 +66,7 @@ TEST_F(HandoverE2E, BothPlayOnFromTheSamePlace) {
   ASSERT_TRUE(e2e::PumpUntil([&] { return LastLine() != rooms + "started"; }, 20000));
   ASSERT_EQ(LastLine(), rooms + "done");
   const int32_t from = PositionMs(kFrom), to = PositionMs(kTo);
-  std::cout << "position difference at the handover: " << to - from << " ms (source " << from << ", target " << to
+  std::cout << "position difference at the transfer: " << to - from << " ms (source " << from << ", target " << to
             << ")\n";
   EXPECT_LE(std::abs(to - from), 500) << "within half a second";
   EXPECT_EQ(Call(kTo, "WAC_GetPlaylistLength").Int, 200);

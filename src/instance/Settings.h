@@ -1,6 +1,6 @@
 // TKDOWinampSettings: a control instance's twelve settings. Read from the
 // server's store under the section "Settings" and written back to it; the
-// record of eight handed to and taken from IKDOWinampControl, and the other three to
+// record of eight handed to and taken from IKDOWinampControl, and the other four to
 // and from the instance's own page; the location given to the player link.
 //
 // The instance makes it after its link and keeps it for its whole life; the
@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "control/Device.WinampControl_Types.h"
-#include "instance/Device.WinampControl_Services.h"
+#include "instance/Services.h"
 
 class TWinAmpControl;
 
@@ -36,7 +36,7 @@ class TKDOWinampSettings {
   void Save() const;
   // New references to the record's eight.
   void CopyRecord(TKDOWinampControlSettings& record) const;
-  // The record's eight, applied; the other three stay as they were. The store sees them at the next Save.
+  // The record's eight, applied; the other four stay as they were. The store sees them at the next Save.
   void TakeRecord(const TKDOWinampControlSettings& record);
   // The settings outside the record, for the instance's own page; they count from the next poll.
   void CopyExtra(TKDOWinampInstanceSettings& settings) const;

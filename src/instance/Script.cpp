@@ -1,13 +1,13 @@
-#include "instance/Device.WinampControl_Script.h"
+#include "instance/Script.h"
 
 #include <algorithm>
 #include <array>
 #include <string>
 
-#include "instance/Device.WinampControl_Announce.h"
-#include "instance/Device.WinampControl_Fade.h"
-#include "instance/Device.WinampControl_Handover.h"
-#include "instance/Device.WinampControl_Rooms.h"
+#include "announce/Announcer.h"
+#include "announce/Fade.h"
+#include "transfer/Transfer.h"
+#include "transfer/Rooms.h"
 #include "sdk/KDOGuard.h"
 #include "winamp/WinAmp.h"
 
@@ -25,11 +25,14 @@ void SetText(Param& result, const TKDOText& text) { kdo::text::Assign(&result.St
 
 using F = TKDOScriptFunction;
 
+// What a function's debug line carries of its parameters.
+enum class Carries : uint8_t { Nothing, Text, TextAndPosition };
+
 struct ScriptFunction {
   F Id;  // its row: the place the interface's operations and the handler find it by
   KDOString Name;
   KDOString DebugLine;  // null when the function sends none
-  uint8_t DebugData;    // the parameters its debug line carries: 0, 1 the text, 2 the text and the position
+  Carries DebugData;
   KDOString ParamName;  // null when the function takes none
   int8_t ParamType;
   int32_t ResultType;
@@ -44,6 +47,7 @@ struct ScriptFunction {
 // A boolean result: whether the operation did what it was asked.
 void TrueIfDone(Param& result, bool done) { result.BoolValue = done ? 1 : 0; }
 
+constexpr Carries kNothing = Carries::Nothing, kText = Carries::Text, kTextAndPosition = Carries::TextAndPosition;
 constexpr int8_t kNoParam = -1;
 constexpr int32_t kBool = KDO_TYPE_BOOLEAN;
 constexpr int32_t kInt = KDO_TYPE_INTEGER;
@@ -52,98 +56,99 @@ constexpr int32_t kStr = KDO_TYPE_STRING;
 // The classic fifteen are IKDOWinampControl's operations 3 to 17, in order;
 // the additions follow them.
 constexpr auto kFunctions = std::to_array<ScriptFunction>({
-    {F::AddFile, Const<"WAC_AddFile">(), Const<"ADDFILE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+    {F::AddFile, Const<"WAC_AddFile">(), Const<"ADDFILE">(), kText, Const<"Filename">(), KDO_TYPE_STRING, kBool,
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.AddFile(kdo::text::View(a->StringValue))); }},
-    {F::ClearPlaylist, Const<"WAC_ClearPlaylist">(), Const<"CLEAR PLAYLIST">(), false, nullptr, kNoParam, kBool,
+    {F::ClearPlaylist, Const<"WAC_ClearPlaylist">(), Const<"CLEAR PLAYLIST">(), kNothing, nullptr, kNoParam, kBool,
      [](Script& s, const Param*, Param& r) { s.ClearPlaylist(); AlwaysTrue(r); }},
-    {F::GetPlaylistLength, Const<"WAC_GetPlaylistLength">(), Const<"GET PLAYLIST LENGTH">(), false, nullptr,
+    {F::GetPlaylistLength, Const<"WAC_GetPlaylistLength">(), Const<"GET PLAYLIST LENGTH">(), kNothing, nullptr,
      kNoParam, kInt,
      [](Script& s, const Param*, Param& r) { s.GetPlaylistLength(r.IntValue); }},
-    {F::GetPlaylistPosition, Const<"WAC_GetPlaylistPosition">(), Const<"GET PLAYLIST POSITION">(), false, nullptr,
+    {F::GetPlaylistPosition, Const<"WAC_GetPlaylistPosition">(), Const<"GET PLAYLIST POSITION">(), kNothing, nullptr,
      kNoParam, kInt,
      [](Script& s, const Param*, Param& r) { s.GetPlaylistPosition(r.IntValue); }},
-    {F::SetPlaylistPosition, Const<"WAC_SetPlaylistPosition">(), Const<"SET PLAYLIST POSITION">(), false,
+    {F::SetPlaylistPosition, Const<"WAC_SetPlaylistPosition">(), Const<"SET PLAYLIST POSITION">(), kNothing,
      Const<"Position">(), KDO_TYPE_INTEGER, kBool,
      [](Script& s, const Param* a, Param& r) { s.SetPlaylistPosition(a->IntValue); AlwaysTrue(r); }},
-    {F::GetPlaylistFile, Const<"WAC_GetPlaylistFile">(), Const<"GET PLAYLIST FILE">(), false, Const<"Position">(),
+    {F::GetPlaylistFile, Const<"WAC_GetPlaylistFile">(), Const<"GET PLAYLIST FILE">(), kNothing, Const<"Position">(),
      KDO_TYPE_INTEGER, kStr,
      [](Script& s, const Param* a, Param& r) {
        TKDOText text;
        s.GetPlaylistFile(a->IntValue, text);
        SetText(r, text);
      }},
-    {F::GetPlaylistTitle, Const<"WAC_GetPlaylistTitle">(), Const<"GET PLAYLIST TITLE">(), false, Const<"Position">(),
+    {F::GetPlaylistTitle, Const<"WAC_GetPlaylistTitle">(), Const<"GET PLAYLIST TITLE">(), kNothing, Const<"Position">(),
      KDO_TYPE_INTEGER, kStr,
      [](Script& s, const Param* a, Param& r) {
        TKDOText text;
        s.GetPlaylistTitle(a->IntValue, text);
        SetText(r, text);
      }},
-    {F::Play, Const<"WAC_Play">(), Const<"PLAY">(), false, nullptr, kNoParam, kBool,
+    {F::Play, Const<"WAC_Play">(), Const<"PLAY">(), kNothing, nullptr, kNoParam, kBool,
      [](Script& s, const Param*, Param& r) { s.Play(); AlwaysTrue(r); }},
-    {F::Stop, Const<"WAC_Stop">(), Const<"STOP">(), false, nullptr, kNoParam, kBool,
+    {F::Stop, Const<"WAC_Stop">(), Const<"STOP">(), kNothing, nullptr, kNoParam, kBool,
      [](Script& s, const Param*, Param& r) { s.Stop(); AlwaysTrue(r); }},
-    {F::Pause, Const<"WAC_Pause">(), Const<"PAUSE">(), false, nullptr, kNoParam, kBool,
+    {F::Pause, Const<"WAC_Pause">(), Const<"PAUSE">(), kNothing, nullptr, kNoParam, kBool,
      [](Script& s, const Param*, Param& r) { s.Pause(); AlwaysTrue(r); }},
-    {F::Prev, Const<"WAC_Prev">(), Const<"PREV">(), false, nullptr, kNoParam, kBool,
+    {F::Prev, Const<"WAC_Prev">(), Const<"PREV">(), kNothing, nullptr, kNoParam, kBool,
      [](Script& s, const Param*, Param& r) { s.Prev(); AlwaysTrue(r); }},
-    {F::Next, Const<"WAC_Next">(), Const<"NEXT">(), false, nullptr, kNoParam, kBool,
+    {F::Next, Const<"WAC_Next">(), Const<"NEXT">(), kNothing, nullptr, kNoParam, kBool,
      [](Script& s, const Param*, Param& r) { s.Next(); AlwaysTrue(r); }},
-    {F::SetVolume, Const<"WAC_SetVolume">(), nullptr, false, Const<"Volume [0..255]">(), KDO_TYPE_INTEGER, kBool,
+    {F::SetVolume, Const<"WAC_SetVolume">(), nullptr, kNothing, Const<"Volume [0..255]">(), KDO_TYPE_INTEGER, kBool,
      [](Script& s, const Param* a, Param& r) { s.SetVolume(a->IntValue); AlwaysTrue(r); }},
-    {F::SetShuffle, Const<"WAC_SetShuffle">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
+    {F::SetShuffle, Const<"WAC_SetShuffle">(), nullptr, kNothing, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
      [](Script& s, const Param* a, Param& r) { s.SetShuffle(a->BoolValue != 0); AlwaysTrue(r); }},
-    {F::SetRepeat, Const<"WAC_SetRepeat">(), nullptr, false, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
+    {F::SetRepeat, Const<"WAC_SetRepeat">(), nullptr, kNothing, Const<"Value">(), KDO_TYPE_BOOLEAN, kBool,
      [](Script& s, const Param* a, Param& r) { s.SetRepeat(a->BoolValue != 0); AlwaysTrue(r); }},
     // Additions beyond the classic fifteen, registered after them.
-    {F::GetPlayState, Const<"WAC_GetPlayState">(), Const<"GET PLAY STATE">(), false, nullptr, kNoParam, kInt,
+    {F::GetPlayState, Const<"WAC_GetPlayState">(), Const<"GET PLAY STATE">(), kNothing, nullptr, kNoParam, kInt,
      [](Script& s, const Param*, Param& r) { s.GetPlayState(r.IntValue); }},
-    {F::GetTrackPosition, Const<"WAC_GetTrackPosition">(), Const<"GET TRACK POSITION">(), false, nullptr, kNoParam,
+    {F::GetTrackPosition, Const<"WAC_GetTrackPosition">(), Const<"GET TRACK POSITION">(), kNothing, nullptr, kNoParam,
      kInt,
      [](Script& s, const Param*, Param& r) { s.GetTrackPosition(r.IntValue); }},
-    {F::GetTrackLength, Const<"WAC_GetTrackLength">(), Const<"GET TRACK LENGTH">(), false, nullptr, kNoParam, kInt,
+    {F::GetTrackLength, Const<"WAC_GetTrackLength">(), Const<"GET TRACK LENGTH">(), kNothing, nullptr, kNoParam, kInt,
      [](Script& s, const Param*, Param& r) { s.GetTrackLength(r.IntValue); }},
-    {F::SetTrackPosition, Const<"WAC_SetTrackPosition">(), Const<"SET TRACK POSITION">(), false, Const<"Seconds">(),
+    {F::SetTrackPosition, Const<"WAC_SetTrackPosition">(), Const<"SET TRACK POSITION">(), kNothing, Const<"Seconds">(),
      KDO_TYPE_INTEGER, kBool, [](Script& s, const Param* a, Param& r) {
        bool moved = false;
        s.SetTrackPosition(a->IntValue, moved);
        r.BoolValue = moved ? 1 : 0;
      }},
     // The volume, the playlist's entries, the player's state and announcements.
-    {F::GetVolume, Const<"WAC_GetVolume">(), Const<"GET VOLUME">(), false, nullptr, kNoParam, kInt,
+    {F::GetVolume, Const<"WAC_GetVolume">(), Const<"GET VOLUME">(), kNothing, nullptr, kNoParam, kInt,
      [](Script& s, const Param*, Param& r) { r.IntValue = s.GetVolume(); }},
-    {F::FadeVolume, Const<"WAC_FadeVolume">(), Const<"FADE VOLUME">(), false, Const<"Volume">(), KDO_TYPE_INTEGER,
+    {F::FadeVolume, Const<"WAC_FadeVolume">(), Const<"FADE VOLUME">(), kNothing, Const<"Volume">(), KDO_TYPE_INTEGER,
      kBool,
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.FadeVolume(a[0].IntValue, a[1].IntValue)); },
      Const<"Seconds">(), KDO_TYPE_INTEGER},
-    {F::DeletePlaylistEntry, Const<"WAC_DeletePlaylistEntry">(), Const<"DELETE PLAYLIST ENTRY">(), false,
+    {F::DeletePlaylistEntry, Const<"WAC_DeletePlaylistEntry">(), Const<"DELETE PLAYLIST ENTRY">(), kNothing,
      Const<"Position">(), KDO_TYPE_INTEGER, kBool,
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.DeletePlaylistEntry(a->IntValue)); }},
-    {F::SaveState, Const<"WAC_SaveState">(), Const<"SAVE STATE">(), false, nullptr, kNoParam, kBool,
+    {F::SaveState, Const<"WAC_SaveState">(), Const<"SAVE STATE">(), kNothing, nullptr, kNoParam, kBool,
      [](Script& s, const Param*, Param& r) { TrueIfDone(r, s.SaveState()); }},
-    {F::RestoreState, Const<"WAC_RestoreState">(), Const<"RESTORE STATE">(), false, nullptr, kNoParam, kBool,
+    {F::RestoreState, Const<"WAC_RestoreState">(), Const<"RESTORE STATE">(), kNothing, nullptr, kNoParam, kBool,
      [](Script& s, const Param*, Param& r) { TrueIfDone(r, s.RestoreState()); }},
-    {F::Announce, Const<"WAC_Announce">(), Const<"ANNOUNCE">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+    {F::Announce, Const<"WAC_Announce">(), Const<"ANNOUNCE">(), kText, Const<"Filename">(), KDO_TYPE_STRING, kBool,
      [](Script& s, const Param* a, Param& r) {
        TrueIfDone(r, s.Announce(kdo::text::View(a[0].StringValue), a[1].IntValue));
      }, Const<"Volume">(), KDO_TYPE_INTEGER},
-    {F::GetMetadata, Const<"WAC_GetMetadata">(), Const<"GET METADATA">(), true, Const<"Field">(), KDO_TYPE_STRING,
+    {F::GetMetadata, Const<"WAC_GetMetadata">(), Const<"GET METADATA">(), kText, Const<"Field">(), KDO_TYPE_STRING,
      kStr, [](Script& s, const Param* a, Param& r) {
        TKDOText text;
        s.GetMetadata(kdo::text::View(a->StringValue), text);
        SetText(r, text);
      }},
     // Entries where the user wants them: before a position, after the current one, and at once.
-    {F::InsertFile, Const<"WAC_InsertFile">(), Const<"INSERTFILE">(), 2, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+    {F::InsertFile, Const<"WAC_InsertFile">(), Const<"INSERTFILE">(), kTextAndPosition, Const<"Filename">(),
+     KDO_TYPE_STRING, kBool,
      [](Script& s, const Param* a, Param& r) {
        TrueIfDone(r, s.InsertFile(kdo::text::View(a[0].StringValue), a[1].IntValue));
      }, Const<"Position">(), KDO_TYPE_INTEGER},
-    {F::PlayNext, Const<"WAC_PlayNext">(), Const<"PLAY NEXT">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+    {F::PlayNext, Const<"WAC_PlayNext">(), Const<"PLAY NEXT">(), kText, Const<"Filename">(), KDO_TYPE_STRING, kBool,
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.PlayNext(kdo::text::View(a->StringValue))); }},
-    {F::PlayNow, Const<"WAC_PlayNow">(), Const<"PLAY NOW">(), true, Const<"Filename">(), KDO_TYPE_STRING, kBool,
+    {F::PlayNow, Const<"WAC_PlayNow">(), Const<"PLAY NOW">(), kText, Const<"Filename">(), KDO_TYPE_STRING, kBool,
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.PlayNow(kdo::text::View(a->StringValue))); }},
     // The music handed to another room; its own lines say when it starts and ends.
-    {F::TransferTo, Const<"WAC_TransferTo">(), nullptr, false, Const<"Target">(), KDO_TYPE_INTEGER, kBool,
+    {F::TransferTo, Const<"WAC_TransferTo">(), nullptr, kNothing, Const<"Target">(), KDO_TYPE_INTEGER, kBool,
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.TransferTo(a[0].IntValue, a[1].BoolValue != 0)); },
      Const<"KeepPlaying">(), KDO_TYPE_BOOLEAN},
 });
@@ -163,15 +168,15 @@ constexpr F kMovesTheRoomOn[] = {F::Play,         F::Pause,         F::Stop,
                                  F::SetTrackPosition, F::ClearPlaylist, F::RestoreState,
                                  F::PlayNow};
 
-// A handover owns both rooms until a command to either takes one back: every
+// A transfer owns both rooms until a command to either takes one back: every
 // function but the questions and the room's own volume ends it.
-constexpr F kLeavesAHandover[] = {F::GetPlaylistLength, F::GetPlaylistPosition, F::GetPlaylistFile,
+constexpr F kLeavesATransfer[] = {F::GetPlaylistLength, F::GetPlaylistPosition, F::GetPlaylistFile,
                                   F::GetPlaylistTitle, F::SetVolume, F::GetPlayState, F::GetTrackPosition,
                                   F::GetTrackLength, F::GetVolume, F::FadeVolume, F::SaveState, F::GetMetadata,
                                   F::TransferTo};
 
-bool EndsAHandover(F function) {
-  return std::find(std::begin(kLeavesAHandover), std::end(kLeavesAHandover), function) == std::end(kLeavesAHandover);
+bool EndsATransfer(F function) {
+  return std::find(std::begin(kLeavesATransfer), std::end(kLeavesATransfer), function) == std::end(kLeavesATransfer);
 }
 
 bool MovesTheRoomOn(F function) {
@@ -195,9 +200,9 @@ void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* p
 TKDOWinampScript::TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
                                    TWinAmpControl& link, const TKDOWinampControlSettings& settings,
                                    TKDOWinampFade& fade, TKDOWinampAnnouncer& announcer,
-                                   TKDOWinampHandover& handover)
+                                   TKDOWinampTransfer& transfer)
     : FServices(services), FInstanceID(instanceId), FInstance(instance), FLink(link), FSettings(settings),
-      FFade(fade), FAnnouncer(announcer), FHandover(handover) {
+      FFade(fade), FAnnouncer(announcer), FTransfer(transfer) {
   if (!FServices.EventScripter) return;
   for (const ScriptFunction& f : kFunctions) {
     const TKDONamedVarType params[] = {{f.ParamName, uint8_t(f.ParamType), {}},
@@ -226,8 +231,9 @@ void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TK
   if (KDOParamCount(params) < match->ParamCount()) return;
   // The server, called back during the operation, may delete this instance: it goes when the call ends.
   const TKDORef<IKDOModule> self(&FInstance);
-  std::string data(match->DebugData ? kdo::text::View(params->StringValue) : std::string_view());
-  if (match->DebugData == 2) data.append(1, '|').append(std::to_string(params[1].IntValue));  // no file name holds a '|'
+  std::string data(match->DebugData != kNothing ? kdo::text::View(params->StringValue) : std::string_view());
+  // No file name holds a '|'.
+  if (match->DebugData == kTextAndPosition) data.append(1, '|').append(std::to_string(params[1].IntValue));
   Enter(match->Id, data);
   match->Run(*this, params, *result);
 }
@@ -235,9 +241,9 @@ void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TK
 // Before every call of a function, a script's or through the interface.
 void TKDOWinampScript::Enter(TKDOScriptFunction function, std::string_view data) {
   const ScriptFunction& f = kFunctions[std::size_t(function)];
-  if (f.DebugLine) Debug(f.DebugLine, TKDOText(f.DebugData ? data : std::string_view()).get());
-  if (EndsAHandover(function))
-    kdo::rooms::EndHandovers(FInstanceID, "a command to room " + std::to_string(FInstanceID));
+  if (f.DebugLine) Debug(f.DebugLine, TKDOText(f.DebugData != kNothing ? data : std::string_view()).get());
+  if (EndsATransfer(function))
+    kdo::rooms::TakeBack(FInstanceID, "a command to room " + std::to_string(FInstanceID));
   if (MovesTheRoomOn(function)) FAnnouncer.MoveOn();
 }
 
@@ -382,4 +388,46 @@ void TKDOWinampScript::GetMetadata(std::string_view field, TKDOText& value) {
   value = TKDOText(text);
 }
 
-bool TKDOWinampScript::TransferTo(int32_t target, bool keepPlaying) { return FHandover.Start(target, keepPlaying); }
+bool TKDOWinampScript::TransferTo(int32_t target, bool keepPlaying) { return FTransfer.Start(target, keepPlaying); }
+
+// ---------------------------------------------------------------- insertions
+//
+// The functions that put an entry where the user wants it: before a
+// position, right after the current entry, or there and played at once.
+// Each goes through the player's playlist window, which keeps the current
+// entry current, and tells the announcer, whose entries may have moved.
+
+// Positions below 1 are refused before anything is sent: 64-bit, so INT_MIN does not wrap round into range.
+bool TKDOWinampScript::InsertFile(std::string_view fileName, int32_t position) {
+  const int64_t index = int64_t(position) - 1;
+  if (index < 0 || !FLink.InsertFile(fileName, int32_t(index))) return false;
+  FAnnouncer.EntryInserted(int32_t(index));
+  return true;
+}
+
+bool TKDOWinampScript::PlayNext(std::string_view fileName) { return InsertAfterCurrent(fileName).has_value(); }
+
+// A transport command: an announcement has given the player back before this runs.
+bool TKDOWinampScript::PlayNow(std::string_view fileName) {
+  const std::optional<int32_t> index = InsertAfterCurrent(fileName);
+  if (!index) return false;
+  FLink.SetPlaylistPosition(*index);
+  FLink.Play();
+  return FLink.IsAnswering();
+}
+
+// Right after the current entry, or during an announcement after the entry
+// the music comes back to, so that it follows the music rather than the
+// announcement; first in an empty playlist, and last when the entry lies past the
+// end. Where it went, or nothing when it was not inserted.
+std::optional<int32_t> TKDOWinampScript::InsertAfterCurrent(std::string_view fileName) {
+  if (!TWinAmpControl::IsInsertable(fileName) || !FLink.HasAnsweringPlayer()) return std::nullopt;
+  const std::optional<int32_t> music = FAnnouncer.MusicEntry();
+  const int32_t current = music ? *music : FLink.GetPlaylistPosition();
+  const int32_t length = FLink.GetPlaylistLength();
+  if (!FLink.IsAnswering() || length < 0) return std::nullopt;
+  const int32_t index = int32_t(std::clamp<int64_t>(int64_t(current) + 1, 0, length));
+  if (!FLink.InsertEntryVia(FLink.GetPlaylistWindow(), fileName, index)) return std::nullopt;
+  FAnnouncer.EntryInserted(index);
+  return index;
+}

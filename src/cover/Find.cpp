@@ -1,4 +1,4 @@
-#include "instance/Device.WinampControl_CoverFind.h"
+#include "cover/Find.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "instance/Device.WinampControl_CoverTag.h"
+#include "cover/Tag.h"
 #include "platform/Platform.h"
 #include "sdk/KDOText.h"
 

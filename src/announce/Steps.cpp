@@ -5,7 +5,7 @@
 #include <iterator>
 #include <vector>
 
-#include "instance/Device.WinampControl_Announce.h"
+#include "announce/Announcer.h"
 #include "sdk/KDOText.h"
 #include "winamp/WinAmp.h"
 
@@ -20,7 +20,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
   // A send given up (not merely asked without waiting) may have been carried out: `again` looks first.
   auto lookedAtIfGivenUp = [&](Sequence again) {
     if (answered() || FLink.AskedInstead()) return answered();
-    Then(again);
+    DoFirst(again);
     return true;
   };
   switch (step) {
@@ -38,79 +38,79 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::AskState: FSeenState = FLink.GetPlayState(); return answered();
     case Step::AskPosition: FSeenPosition = FLink.GetPlaylistPosition(); return answered();
     case Step::AskLength: FSeenLength = FLink.GetPlaylistLength(); return answered();
-    case Step::AskChime: {
+    case Step::AskAnnouncement: {
       // Its entry by name: entries that came and went may leave the playlist as long as it was.
       std::string there;
-      if (FChimeEntry >= 0) FLink.GetPlaylistFileInRange(FChimeEntry, there);
-      FSeenChime = FPlaying && kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
+      if (FAnnouncementEntry >= 0) FLink.GetPlaylistFileInRange(FAnnouncementEntry, there);
+      FSeenAnnouncement = FPlaying && kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
       return answered();
     }
     case Step::Judge: Judge(); return true;
     case Step::Locate:
       FSearch.reset();
-      Then(Sequence::Find);
+      DoFirst(Sequence::Find);
       return true;
-    case Step::FindChime: return Find(true);
+    case Step::FindAnnouncement: return Find(true);
     case Step::FindMusic: return Find(false);
     case Step::Located: FLength = FSeenLength; return true;
     case Step::JudgeEnd:
-      if (FChimeEntry >= 0 && FSeenPosition == FChimeEntry && FSeenState != 0) {
+      if (FAnnouncementEntry >= 0 && FSeenPosition == FAnnouncementEntry && FSeenState != 0) {
         FYield = FLink.IsSlow();  // it plays on: a slow player's next question is the mirror's
         return true;
       }
-      if (FChimeEntry >= 0 && FSeenPosition != FChimeEntry) {
+      if (FAnnouncementEntry >= 0 && FSeenPosition != FAnnouncementEntry) {
         // Skipped in the player: the room has moved on there.
         FWaiting.clear();
         FEnding = true;
-        Then(Sequence::Skipped);
+        DoFirst(Sequence::Skipped);
         return true;
       }
-      Then(Sequence::Ended);
+      DoFirst(Sequence::Ended);
       return true;
-    case Step::StopChime: FLink.Stop(); return answered();
+    case Step::StopAnnouncement: FLink.Stop(); return answered();
     case Step::AskPlaylistWindow:
       // Asked once a row: it is the player's for as long as the player is.
       if (!FPlaying || FPlaylistWindow) return true;
       FPlaylistWindow = FLink.GetPlaylistWindow();
       return answered();
-    case Step::CheckChime: {
+    case Step::CheckAnnouncement: {
       // Right before the removal, and once more after looking again if it is not where it was
       // found: the playlist may have changed while the player did not answer.
-      FChimeThere = false;
-      if (FChimeEntry < 0 || !FPlaying) return true;
+      FAnnouncementThere = false;
+      if (FAnnouncementEntry < 0 || !FPlaying) return true;
       std::string there;
-      FLink.GetPlaylistFileInRange(FChimeEntry, there);
+      FLink.GetPlaylistFileInRange(FAnnouncementEntry, there);
       if (!answered()) return false;
-      FChimeThere = kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
-      if (!FChimeThere && !FLookedAgain) {
+      FAnnouncementThere = kdo::text::EqualIgnoringAZCase(there, FPlaying->File);
+      if (!FAnnouncementThere && !FLookedAgain) {
         FLookedAgain = true;
-        Then(Sequence::LookAgain);
+        DoFirst(Sequence::LookAgain);
       }
       return true;
     }
-    case Step::RemoveChime:
-      if (FChimeThere && FPlaylistWindow != 0) {
-        const bool removed = FLink.RemoveEntryVia(FPlaylistWindow, FChimeEntry);
+    case Step::RemoveAnnouncement:
+      if (FAnnouncementThere && FPlaylistWindow != 0) {
+        const bool removed = FLink.RemoveEntryVia(FPlaylistWindow, FAnnouncementEntry);
         if (FLink.AskedInstead()) return false;  // made again to take its answer, or to learn it was given up
         if (!answered()) {
-          Then(Sequence::RemoveAgain);  // checked again once it answers
+          DoFirst(Sequence::RemoveAgain);  // checked again once it answers
           return true;
         }
         if (removed) {
-          if (music.Entry > FChimeEntry) --music.Entry;
+          if (music.Entry > FAnnouncementEntry) --music.Entry;
           FLength = std::max(FLength - 1, 0);
         }
       }
       FPlaying.reset();
-      FChimeEntry = -1;
-      FChimeThere = false;
+      FAnnouncementEntry = -1;
+      FAnnouncementThere = false;
       FLookedAgain = false;
       return true;
     case Step::Next: Next(); return true;
     case Step::LengthBefore: FLengthBefore = FLink.GetPlaylistLength(); return answered();
-    case Step::AddChime:
+    case Step::AddAnnouncement:
       FLink.AddFile(FPlaying->File);
-      FChimeEntry = FLengthBefore;  // where it goes, if the player takes it
+      FAnnouncementEntry = FLengthBefore;  // where it goes, if the player takes it
       // Given up, the add may still be carried out (the player had started it): the count after it
       // tells, once the player answers again, and only then is it made again.
       FAddGivenUp = !answered();
@@ -119,42 +119,42 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       const int32_t length = FLink.GetPlaylistLength();
       if (!answered()) return false;
       FSeenLength = length;
-      if (length == FLengthBefore + 1) return Added(FChimeEntry);  // where it went, moved by our insertions
+      if (length == FLengthBefore + 1) return Added(FAnnouncementEntry);  // where it went, moved by our insertions
       // The playlist changed meanwhile (a hang in between): the last entry tells whether it is ours.
-      Then(Sequence::CheckAdded);
+      DoFirst(Sequence::CheckAdded);
       return true;
     }
     case Step::CheckAdded:
     case Step::CheckAddedThere: {
       // The last entry; then where it was to go, had the playlist grown only after it landed.
       const bool last = step == Step::CheckAdded;
-      const int32_t at = last ? FSeenLength - 1 : FChimeEntry;
+      const int32_t at = last ? FSeenLength - 1 : FAnnouncementEntry;
       std::string there;
       if (at >= 0) FLink.GetPlaylistFileInRange(at, there);
       if (!answered()) return false;
       if (at >= 0 && kdo::text::EqualIgnoringAZCase(there, FPlaying->File)) return Added(at);
-      if (last && FChimeEntry >= 0 && FChimeEntry < FSeenLength - 1) {
-        Then(Sequence::CheckAddedThere);
+      if (last && FAnnouncementEntry >= 0 && FAnnouncementEntry < FSeenLength - 1) {
+        DoFirst(Sequence::CheckAddedThere);
         return true;
       }
       if (FAddGivenUp) {  // it never reached the player: made again, and counted again
         FAddGivenUp = false;
-        Then(Sequence::AddAgain);
+        DoFirst(Sequence::AddAgain);
         return true;
       }
       // Not added: the entries there are not ours.
       FPlaying.reset();
-      FChimeEntry = -1;
-      Then(Sequence::Next);
+      FAnnouncementEntry = -1;
+      DoFirst(Sequence::Next);
       return true;
     }
     case Step::ManualAdvanceOn:
       m.Touched = true;  // from here on the manual advance is owed back
       FLink.SetManualAdvance(true);
       return answered();
-    case Step::ChimeEntry: FLink.SetPlaylistPosition(FChimeEntry); return answered();
-    case Step::ChimeVolume: FLink.SetVolume(FPlaying ? FPlaying->Volume : uint8_t(music.Volume)); return answered();
-    case Step::ChimePlay:
+    case Step::AnnouncementEntry: FLink.SetPlaylistPosition(FAnnouncementEntry); return answered();
+    case Step::AnnouncementVolume: FLink.SetVolume(FPlaying ? FPlaying->Volume : uint8_t(music.Volume)); return answered();
+    case Step::AnnouncementPlay:
       FLink.Play();
       return lookedAtIfGivenUp(Sequence::PlayAgain);
     case Step::ManualAdvanceBack:
@@ -190,30 +190,30 @@ bool TKDOWinampAnnouncer::Do(Step step) {
 
 // The announcement's entry is at `at`: the manual advance goes on before the first is played.
 bool TKDOWinampAnnouncer::Added(int32_t at) {
-  FChimeEntry = at;
+  FAnnouncementEntry = at;
   FLength = FSeenLength;
-  if (!FMusic->Touched) Then(Sequence::ManualAdvanceOn);
+  if (!FMusic->Touched) DoFirst(Sequence::ManualAdvanceOn);
   return true;
 }
 
 // What the watch saw. Entries that came or went before ours move them: they
 // are looked for where they may be now, the likeliest places first.
 void TKDOWinampAnnouncer::Judge() {
-  const bool plays = FSeenChime && FSeenPosition == FChimeEntry && FSeenState != 0;
-  const bool moved = !FSeenChime || FSeenLength != FLength;
+  const bool plays = FSeenAnnouncement && FSeenPosition == FAnnouncementEntry && FSeenState != 0;
+  const bool moved = !FSeenAnnouncement || FSeenLength != FLength;
   // Once the playlist changed, the entries are found again by name before anything is decided; with
   // the announcement where it was, the music's entry is looked at before its end is.
   FSearch.reset();
-  Then(moved ? Sequence::JudgeAfterLocating : plays ? Sequence::JudgeAsSeen : Sequence::JudgeWhereSeen);
+  DoFirst(moved ? Sequence::JudgeAfterLocating : plays ? Sequence::JudgeAsSeen : Sequence::JudgeWhereSeen);
 }
 
 // One look for the announcement's entry (or the music's) at one place: the
 // likeliest places first, then every entry from where it was down to the
 // first and on to the last. True once found or given up.
-bool TKDOWinampAnnouncer::Find(bool chime) {
+bool TKDOWinampAnnouncer::Find(bool announcement) {
   TKDOPlayerState& music = FMusic->State;
-  const int32_t old = chime ? FChimeEntry : music.Entry;
-  const std::string_view file = !chime ? std::string_view(FMusic->File)
+  const int32_t old = announcement ? FAnnouncementEntry : music.Entry;
+  const std::string_view file = !announcement ? std::string_view(FMusic->File)
                                 : FPlaying ? std::string_view(FPlaying->File)
                                            : std::string_view();
   const int32_t length = FSeenLength;
@@ -221,14 +221,14 @@ bool TKDOWinampAnnouncer::Find(bool chime) {
   Search& search = fresh ? FSearch.emplace() : *FSearch;
   if (fresh) {
     const int32_t shifted = old + (length - FLength);
-    for (int32_t at : {chime ? FSeenPosition : -1, shifted, old, chime ? length - 1 : -1})
+    for (int32_t at : {announcement ? FSeenPosition : -1, shifted, old, announcement ? length - 1 : -1})
       if (at >= 0 && at < length && std::find(search.Candidates, search.Candidates + search.Count, at) ==
                                         search.Candidates + search.Count)
         search.Candidates[search.Count++] = at;
   }
   auto done = [&](int32_t found) {
-    if (chime) {
-      FChimeEntry = found;
+    if (announcement) {
+      FAnnouncementEntry = found;
     } else if (found >= 0) {
       music.Entry = found;
     } else if (!file.empty()) {
@@ -254,11 +254,11 @@ bool TKDOWinampAnnouncer::Find(bool chime) {
 // After an announcement: the next one, or the music back.
 void TKDOWinampAnnouncer::Next() {
   FPlaying.reset();
-  FChimeEntry = -1;
+  FAnnouncementEntry = -1;
   if (!FWaiting.empty() && !FGaveUp) {
     FPlaying = std::move(FWaiting.front());
     FWaiting.pop_front();
-    Then(Sequence::AddNext);
+    DoFirst(Sequence::AddNext);
     return;
   }
   if (!FMusic->Touched) return Drop();  // nothing was played: the music was left alone
@@ -269,17 +269,17 @@ void TKDOWinampAnnouncer::Next() {
 void TKDOWinampAnnouncer::PutBack() {
   FEnding = true;
   const int32_t state = FMusic->State.PlayState;
-  ThenOwed(state == 1   ? Sequence::PutBackPlaying
+  DoFirstOwed(state == 1   ? Sequence::PutBackPlaying
            : state == 3 ? Sequence::PutBackPaused
                         : Sequence::PutBackStopped);
 }
 
-void TKDOWinampAnnouncer::Then(Sequence sequence) {
+void TKDOWinampAnnouncer::DoFirst(Sequence sequence) {
   const kdo::announce::Steps& steps = kdo::announce::StepsOf(sequence);
   FWork.insert(FWork.begin(), steps.begin(), steps.end());
 }
 
-void TKDOWinampAnnouncer::ThenOwed(Sequence sequence) {
+void TKDOWinampAnnouncer::DoFirstOwed(Sequence sequence) {
   std::vector<Step> owed;
   std::ranges::copy_if(kdo::announce::StepsOf(sequence), std::back_inserter(owed),
                        [this](Step step) { return Owed(step); });
@@ -300,7 +300,7 @@ void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
     if (FLink.PlayerWindow() != FMusic->Player) return Drop();
     // A removal follows its check in the same dispatch: a tick between them would let the user's
     // own changes in the player move another entry to where the check found the announcement's.
-    const bool follows = FWork.front() == Step::RemoveChime;
+    const bool follows = FWork.front() == Step::RemoveAnnouncement;
     if (!FLink.HasAnsweringPlayer() || (!budget.Left() && !follows)) return;
     const Step step = FWork.front();
     FWork.pop_front();
@@ -327,8 +327,8 @@ void TKDOWinampAnnouncer::Drop() {
   FPlaying.reset();
   FWaiting.clear();
   FWork.clear();
-  FChimeEntry = -1;
-  FChimeThere = false;
+  FAnnouncementEntry = -1;
+  FAnnouncementThere = false;
   FLookedAgain = false;
   FAddGivenUp = false;
   FPlaylistWindow = 0;

@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "instance/Device.WinampControl_Budget.h"
-#include "instance/Device.WinampControl_Services.h"
-#include "instance/Device.WinampControl_Tags.h"
+#include "winamp/SendBudget.h"
+#include "instance/Services.h"
+#include "instance/Tags.h"
 #include "control/Device.WinampControl_Types.h"
 #include "platform/Platform.h"
 #include "winamp/WinAmpChannel.h"

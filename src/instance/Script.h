@@ -15,21 +15,21 @@
 #include <optional>
 #include <string_view>
 
-#include "instance/Device.WinampControl_Services.h"
+#include "instance/Services.h"
 #include "winamp/WinAmp.h"
 #include "control/Device.WinampControl_Types.h"
 
 class TWinAmpControl;
 class TKDOWinampFade;
 class TKDOWinampAnnouncer;
-class TKDOWinampHandover;
+class TKDOWinampTransfer;
 
 class TKDOWinampScript {
  public:
   // Registers the functions; without an event scripter there is nothing to register.
   TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
                    TWinAmpControl& link, const TKDOWinampControlSettings& settings, TKDOWinampFade& fade,
-                   TKDOWinampAnnouncer& announcer, TKDOWinampHandover& handover);
+                   TKDOWinampAnnouncer& announcer, TKDOWinampTransfer& transfer);
   // Unregisters the functions; a failure leaves the rest to be unregistered.
   ~TKDOWinampScript();
   TKDOWinampScript(const TKDOWinampScript&) = delete;
@@ -42,7 +42,7 @@ class TKDOWinampScript {
   // What every call of a function starts with, before its operation: its debug
   // line (when it has one, carrying `data` when the line carries any), an
   // announcement given back when the function moves the room on, and a
-  // handover from or to this room ended when the function changes the room.
+  // transfer from or to this room ended when the function changes the room.
   void Enter(TKDOScriptFunction function, std::string_view data = {});
 
   // The operations behind the functions.
@@ -116,5 +116,5 @@ class TKDOWinampScript {
   const TKDOWinampControlSettings& FSettings;
   TKDOWinampFade& FFade;
   TKDOWinampAnnouncer& FAnnouncer;
-  TKDOWinampHandover& FHandover;
+  TKDOWinampTransfer& FTransfer;
 };

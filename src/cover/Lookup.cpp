@@ -1,8 +1,8 @@
-#include "instance/Device.WinampControl_Cover.h"
+#include "cover/Lookup.h"
 
 #include <atomic>
 
-#include "instance/Device.WinampControl_CoverFind.h"
+#include "cover/Find.h"
 
 // What the lookup's thread shares with the poll: the question, then the
 // answer, which the poll reads only once Done says it is there.

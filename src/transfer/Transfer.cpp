@@ -1,7 +1,7 @@
-#include "instance/Device.WinampControl_Handover.h"
+#include "transfer/Transfer.h"
 
-#include "instance/Device.WinampControl_Announce.h"
-#include "instance/Device.WinampControl_Rooms.h"
+#include "announce/Announcer.h"
+#include "transfer/Rooms.h"
 #include "winamp/WinAmp.h"
 
 namespace {
@@ -14,15 +14,15 @@ void StartAt(TWinAmpControl& link, int32_t state, int32_t ms) {
 }
 }  // namespace
 
-TKDOWinampHandover::TKDOWinampHandover(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer,
+TKDOWinampTransfer::TKDOWinampTransfer(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer,
                                        DebugLine debug)
     : FRoom(room), FLink(link), FAnnouncer(announcer), FDebug(std::move(debug)) {}
 
-std::string TKDOWinampHandover::Rooms() const {
+std::string TKDOWinampTransfer::Rooms() const {
   return std::to_string(FRoom) + " to " + (FRun ? std::to_string(FRun->Target) : std::string("?"));
 }
 
-bool TKDOWinampHandover::Start(int32_t target, bool keepPlaying) {
+bool TKDOWinampTransfer::Start(int32_t target, bool keepPlaying) {
   const std::string rooms = std::to_string(FRoom) + " to " + std::to_string(target);
   TKDOWinampRoom* to = target >= 0 && target <= 0xFFFF && target != FRoom ? kdo::rooms::Find(uint16_t(target)) : nullptr;
   if (!to || !FLink.HasAnsweringPlayer() || !to->Link.HasAnsweringPlayer()) {
@@ -30,8 +30,8 @@ bool TKDOWinampHandover::Start(int32_t target, bool keepPlaying) {
     return false;
   }
   const uint16_t id = uint16_t(target);
-  kdo::rooms::EndHandovers(FRoom, "another handover");
-  kdo::rooms::EndHandovers(id, "another handover");
+  kdo::rooms::TakeBack(FRoom, "another transfer");
+  kdo::rooms::TakeBack(id, "another transfer");
   // The line's server code may have ended the target: look again.
   to = kdo::rooms::Find(id);
   if (!to) return false;
@@ -50,7 +50,7 @@ bool TKDOWinampHandover::Start(int32_t target, bool keepPlaying) {
 }
 
 // Within the tick's budget, and of each tick's time at most a quarter: the house goes on meanwhile.
-void TKDOWinampHandover::Tick(const TKDOSendBudget& budget) {
+void TKDOWinampTransfer::Tick(const TKDOSendBudget& budget) {
   const TKDOSendBudget slice{platform::TickMs(), kSliceMs};
   while (FRun) {
     TKDOWinampRoom* target = kdo::rooms::Find(FRun->Target);
@@ -66,14 +66,20 @@ void TKDOWinampHandover::Tick(const TKDOSendBudget& budget) {
   }
 }
 
-// A player that does not answer ends the handover (a hang, or one gone); true while both answer.
-bool TKDOWinampHandover::Answered(TWinAmpControl& link, uint16_t room) {
+// A room taken back ends a transfer it takes part in; when this room is the one gone, nothing more
+// is sent to its player.
+void TKDOWinampTransfer::TakenBack(uint16_t room, std::string_view why) {
+  if (Involves(room)) GiveUp(why, kdo::rooms::Find(FRoom) != nullptr);
+}
+
+// A player that does not answer ends the transfer (a hang, or one gone); true while both answer.
+bool TKDOWinampTransfer::Answered(TWinAmpControl& link, uint16_t room) {
   if (link.HasAnsweringPlayer()) return true;
   GiveUp("the player of room " + std::to_string(room) + " does not answer");
   return false;
 }
 
-bool TKDOWinampHandover::Step(TKDOWinampRoom& target) {
+bool TKDOWinampTransfer::Step(TKDOWinampRoom& target) {
   Run& run = *FRun;
   TWinAmpControl& to = target.Link;
   switch (run.At) {
@@ -160,13 +166,13 @@ bool TKDOWinampHandover::Step(TKDOWinampRoom& target) {
   return false;
 }
 
-bool TKDOWinampHandover::Carry(TKDOWinampRoom& target, bool before) {
+bool TKDOWinampTransfer::Carry(TKDOWinampRoom& target, bool before) {
   Run& run = *FRun;
   if (!run.Read) {
     FLink.GetPlaylistFileInRange(run.Next, run.File);
     run.Read = true;
     if (!Answered(FLink, FRoom)) return false;
-    // An entry without a file: the playlist changed under the handover.
+    // An entry without a file: the playlist changed under the transfer.
     if (!run.File.empty()) return true;
     GiveUp("the playlist of room " + std::to_string(FRoom) + " changed");
     return false;
@@ -179,7 +185,7 @@ bool TKDOWinampHandover::Carry(TKDOWinampRoom& target, bool before) {
 }
 
 // The moment: where the source is, and the target started there with that entry, in one go.
-bool TKDOWinampHandover::Moment(TKDOWinampRoom& target) {
+bool TKDOWinampTransfer::Moment(TKDOWinampRoom& target) {
   Run& run = *FRun;
   TWinAmpControl& to = target.Link;
   const int32_t length = FLink.GetPlaylistLength();
@@ -222,16 +228,16 @@ bool TKDOWinampHandover::Moment(TKDOWinampRoom& target) {
   return Answered(to, run.Target);
 }
 
-void TKDOWinampHandover::PutBackMusic() {
+void TKDOWinampTransfer::PutBackMusic() {
   if (!FRun || !FRun->Music || FLink.PlayerWindow() != FRun->Source || !FLink.HasAnsweringPlayer()) return;
   const TKDOPlayerState music = *FRun->Music;
   FRun->Music.reset();
   StartAt(FLink, music.PlayState, music.TrackMs);
 }
 
-void TKDOWinampHandover::GiveUp(std::string_view why, bool send) {
+void TKDOWinampTransfer::GiveUp(std::string_view why, bool send) {
   if (!FRun) return;
-  // The source never stays silent for a handover that did not happen.
+  // The source never stays silent for a transfer that did not happen.
   if (send) PutBackMusic();
   const std::string line = Rooms() + ": given up: " + std::string(why);
   FRun.reset();

@@ -1,23 +1,23 @@
-// TKDOWinampHandover: the music of this instance's room handed to another
+// TKDOWinampTransfer: the music of this instance's room handed to another
 // room (WAC_TransferTo): at one moment the current entry, the position and the
 // play state, so that the music moves at once whatever the playlist's size;
 // then the entries before it and after it, in order, shuffle and repeat; the
 // target keeps its own volume. The source plays on until the target holds it
-// all, and then stops (unless both are to play on): a handover that ends
+// all, and then stops (unless both are to play on): a transfer that ends
 // halfway never leaves the source silent.
 //
-// Who owns the players: the handover moves both rooms on (an announcement in
+// Who owns the players: the transfer moves both rooms on (an announcement in
 // either ends, and the source's music, not its announcement, is handed over),
 // and from then on it alone changes them, until a command to either room, a
 // player that does not answer or goes, another player (a new location) or
-// either instance's end takes them back: the handover then ends where it is,
+// either instance's end takes them back: the transfer then ends where it is,
 // the source left playing as it was (its music put back if an announcement
 // had held it), the target as far as it got.
 //
 // The work is single sends on the status ticks, within their budget and a
 // quarter of each tick's period, like an announcement's; only the moment itself (the source's position read, the
 // target started there) is made in one go, so that nothing comes between.
-// A line on the debug output names the two rooms when a handover starts and
+// A line on the debug output names the two rooms when a transfer starts and
 // when it ends, or why it gave up.
 #pragma once
 
@@ -27,34 +27,36 @@
 #include <string>
 #include <string_view>
 
-#include "instance/Device.WinampControl_Budget.h"
-#include "instance/Device.WinampControl_State.h"
+#include "winamp/SendBudget.h"
+#include "announce/PlayerState.h"
 #include "platform/Platform.h"
 
 class TWinAmpControl;
 class TKDOWinampAnnouncer;
 struct TKDOWinampRoom;
 
-class TKDOWinampHandover {
+class TKDOWinampTransfer {
  public:
   using DebugLine = std::function<void(std::string_view)>;
-  // The sending time a tick gives a handover at most: a quarter of the tick's period.
+  // The sending time a tick gives a transfer at most: a quarter of the tick's period.
   static constexpr uint32_t kSliceMs = 60;
 
-  TKDOWinampHandover(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer, DebugLine debug);
-  TKDOWinampHandover(const TKDOWinampHandover&) = delete;
-  TKDOWinampHandover& operator=(const TKDOWinampHandover&) = delete;
+  TKDOWinampTransfer(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer, DebugLine debug);
+  TKDOWinampTransfer(const TKDOWinampTransfer&) = delete;
+  TKDOWinampTransfer& operator=(const TKDOWinampTransfer&) = delete;
 
   // Accepted (true) when room `target` is another room of the module and both
-  // have an answering player; nothing is sent otherwise. Ends any handover
+  // have an answering player; nothing is sent otherwise. Ends any transfer
   // either room takes part in, and the announcements in both.
   bool Start(int32_t target, bool keepPlaying);
   // On a status tick: the next steps, within the tick's budget.
   void Tick(const TKDOSendBudget& budget);
-  // Ends a handover under way, its line saying why; with `send`, the source's
-  // music is put back if the handover had stopped it.
+  // Ends a transfer under way, its line saying why; with `send`, the source's
+  // music is put back if the transfer had stopped it.
   void GiveUp(std::string_view why, bool send = true);
-  // A handover under way from or to that room.
+  // Room `room` is taken back (a command to it, or its end): a transfer it takes part in ends.
+  void TakenBack(uint16_t room, std::string_view why);
+  // A transfer under way from or to that room.
   bool Involves(uint16_t room) const { return FRun && (room == FRoom || room == FRun->Target); }
 
  private:
@@ -62,8 +64,8 @@ class TKDOWinampHandover {
     Length, Shuffle, Repeat, StopTarget, ClearTarget, Moment, TargetPlays, PlaylistWindow, Before, After,
     ShuffleTarget, RepeatTarget, Unchanged, Source, Done
   };
-  // Made value-initialized (no member initializers: clang could not make it inside its own class):
-  // all zero, at its first phase.
+  // Value-initialized: all zero, at its first phase. No member initializers, so that the optional
+  // below can make it while this class is still incomplete.
   struct Run {
     uint16_t Target;
     bool KeepPlaying;
@@ -81,7 +83,7 @@ class TKDOWinampHandover {
   };
   static_assert(Phase{} == Phase::Length);
 
-  // One step: false when the handover waits or ended.
+  // One step: false when the transfer waits or ended.
   bool Step(TKDOWinampRoom& target);
   bool Moment(TKDOWinampRoom& target);
   // One entry of the source's over to the target, where it belongs (two steps: read, put).

@@ -1,6 +1,6 @@
 // The announcer's operations: they queue its named sequences and run the
 // queue; the steps' file does the sends.
-#include "instance/Device.WinampControl_Announce.h"
+#include "announce/Announcer.h"
 
 #include <algorithm>
 #include <utility>
@@ -50,7 +50,7 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   FWaiting.push_back({std::string(file), uint8_t(std::clamp(volume, 0, 255))});
   if (FMusic) return true;  // it follows the one that plays
   FMusic = Music{{}, {}, 0, FLink.PlayerWindow()};
-  Then(Sequence::Start);
+  DoFirst(Sequence::Start);
   // A new row asks a slow player without waiting: the call returns at once. (The row under way
   // above was followed with sends that wait: what the call does next depends on it.)
   const auto deferred = Deferred();
@@ -65,7 +65,7 @@ void TKDOWinampAnnouncer::FollowNow() {
   if (!FMusic || FGaveUp) return;
   Run(TKDOSendBudget::Unlimited());
   if (FMusic && FPlaying && !FEnding && FWork.empty() && FLink.HasAnsweringPlayer()) {
-    Then(Sequence::Watch);
+    DoFirst(Sequence::Watch);
     Run(TKDOSendBudget::Unlimited());
   }
 }
@@ -86,14 +86,14 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
       // Moving on owes what it owes as it is: only a row still on puts the music back.
       if (FPlaying && !FEnding) {
         FWork.clear();
-        Then(Sequence::GiveUp);
+        DoFirst(Sequence::GiveUp);
       }
     }
     return;
   }
   if (FWork.empty() && FPlaying) {
     if (std::exchange(FYield, false)) return;
-    Then(Sequence::Watch);
+    DoFirst(Sequence::Watch);
   }
   const auto deferred = Deferred();
   Run(budget);
@@ -107,7 +107,7 @@ void TKDOWinampAnnouncer::MoveOn() {
   FGaveUp = false;
   FEnding = true;
   // The manual advance and the volume go back only where they are still owed.
-  ThenOwed(FPlaying ? Sequence::MoveOn : Sequence::GiveBack);
+  DoFirstOwed(FPlaying ? Sequence::MoveOn : Sequence::GiveBack);
   Run(TKDOSendBudget::Unlimited());
 }
 
@@ -145,14 +145,14 @@ void TKDOWinampAnnouncer::TakeMusicRepeat(bool on) {
 void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
   if (!OnPlayer()) return;
   if (FLength >= 0) FLength = std::max(FLength - 1, 0);
-  if (index < FChimeEntry) --FChimeEntry;
+  if (index < FAnnouncementEntry) --FAnnouncementEntry;
   if (index < FMusic->State.Entry) --FMusic->State.Entry;
   if (index < FSeenLength) --FSeenLength;
   if (index < FSeenPosition) --FSeenPosition;
   FSearch.reset();
 }
 
-// Our own insertion: the entries from `index` on move down by one. A chime
+// Our own insertion: the entries from `index` on move down by one. An announcement
 // being added is counted with it, so that the count after tells it was taken,
 // and one to be checked as the last entry is looked for where it went.
 void TKDOWinampAnnouncer::EntryInserted(int32_t index) {
@@ -162,19 +162,19 @@ void TKDOWinampAnnouncer::EntryInserted(int32_t index) {
   if (owes(Step::LengthAfter)) ++FLengthBefore;
   if (!owes(Step::CheckAdded) || index < FSeenLength) ++FSeenLength;
   if (index <= FSeenPosition) ++FSeenPosition;
-  if (FChimeEntry >= 0 && index <= FChimeEntry) ++FChimeEntry;
+  if (FAnnouncementEntry >= 0 && index <= FAnnouncementEntry) ++FAnnouncementEntry;
   if (index <= FMusic->State.Entry) ++FMusic->State.Entry;
   FSearch.reset();
 }
 
 // Where that entry stands now. A music entry that went leaves its index to
-// the entry after it; where that is the chime's, the put-back returns to the
-// one after the chime.
+// the entry after it; where that is the announcement's, the put-back returns to the
+// one after the announcement.
 std::optional<int32_t> TKDOWinampAnnouncer::MusicEntry() {
   FollowNow();
   if (!Held()) return std::nullopt;
   const int32_t entry = FMusic->State.Entry;
-  return FChimeEntry >= 0 && entry == FChimeEntry ? entry + 1 : entry;
+  return FAnnouncementEntry >= 0 && entry == FAnnouncementEntry ? entry + 1 : entry;
 }
 
 std::optional<TKDOPlayerState> TKDOWinampAnnouncer::MusicState() {

@@ -45,9 +45,9 @@
 #include <string>
 #include <string_view>
 
-#include "instance/Device.WinampControl_AnnounceSequences.h"
-#include "instance/Device.WinampControl_Budget.h"
-#include "instance/Device.WinampControl_State.h"
+#include "announce/Sequences.h"
+#include "winamp/SendBudget.h"
+#include "announce/PlayerState.h"
 #include "platform/Platform.h"
 
 #include "winamp/WinAmp.h"
@@ -136,15 +136,15 @@ class TKDOWinampAnnouncer {
   void Resume();
   // While it lives, a slow player is asked without waiting, and the work resumes with each answer.
   TWinAmpChannel::Deferring Deferred() { return FLink.Deferred(FAsked, [this] { Resume(); }); }
-  // The sequence's steps ahead of the work owed. ThenOwed leaves out a give-back not
+  // The sequence's steps put first, ahead of the work owed. DoFirstOwed leaves out a give-back not
   // owed: the manual advance never turned on, or either given back already.
-  void Then(Sequence sequence);
-  void ThenOwed(Sequence sequence);
+  void DoFirst(Sequence sequence);
+  void DoFirstOwed(Sequence sequence);
   bool Owed(Step step) const;
   bool Do(Step step);
   bool Added(int32_t at);
   void Judge();
-  bool Find(bool chime);
+  bool Find(bool announcement);
   void Next();
   void PutBack();
   void Drop();
@@ -155,13 +155,13 @@ class TKDOWinampAnnouncer {
   std::optional<Announcement> FPlaying;   // added, or being added
   std::deque<Announcement> FWaiting;
   std::deque<Step> FWork;                 // sends owed to the player, in order
-  int32_t FChimeEntry = -1;               // where FPlaying's entry is; -1 while none
+  int32_t FAnnouncementEntry = -1;               // where FPlaying's entry is; -1 while none
   int32_t FLength = 0;                    // the playlist's length as last known
   // Answers that steps leave to the steps after them.
   int32_t FSeenState = 0, FSeenPosition = 0, FSeenLength = 0, FLengthBefore = 0;
   platform::WindowHandle FPlaylistWindow = 0;
-  bool FSeenChime = false;    // the watch found it where it was
-  bool FChimeThere = false;   // checked right before its removal
+  bool FSeenAnnouncement = false;    // the watch found it where it was
+  bool FAnnouncementThere = false;   // checked right before its removal
   bool FLookedAgain = false;  // looked for once more after a check that missed it
   bool FAddGivenUp = false;   // the add was given up: it may or may not have been carried out
   // The search under way for a moved entry: the likeliest places, then the looks made so far.

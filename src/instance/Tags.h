@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "control/Device.WinampControl_Types.h"
-#include "instance/Device.WinampControl_Cover.h"
+#include "cover/Lookup.h"
 #include "platform/Platform.h"
 
 class TWinAmpControl;

@@ -1,4 +1,4 @@
-#include "instance/Device.WinampControl_Settings.h"
+#include "instance/Settings.h"
 
 #include "platform/Platform.h"
 #include "sdk/KDOText.h"

@@ -1,4 +1,4 @@
-#include "instance/Device.WinampControl_CoverTag.h"
+#include "cover/Tag.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 // A room's music handed to another room: what the target gets for each play state, what the
 // source does after, the calls refused, a long playlist within the thread's budget, and the
-// handover's end by a command, a hang, a new player or an instance's end.
+// transfer's end by a command, a hang, a new player or an instance's end.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,7 +16,7 @@ namespace {
 using host::Value;
 using player::PlayState;
 
-class Handover : public InstanceTest {
+class Transfer : public InstanceTest {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(InstanceTest::SetUp());
@@ -47,7 +47,7 @@ class Handover : public InstanceTest {
   void Slower() {
     for (uint16_t id : {1, 2}) Player(id)->SetReplyDelay(1);
   }
-  bool Transfer(uint16_t from, int32_t to, bool keep) {
+  bool TransferTo(uint16_t from, int32_t to, bool keep) {
     return Call(from, "WAC_TransferTo", {Value::I(to), Value::B(keep)}).Bool != 0;
   }
   std::vector<std::string> Files(uint16_t id) {
@@ -65,7 +65,7 @@ class Handover : public InstanceTest {
 
 // The target gets the entries, the entry, the time, shuffle, repeat and the play state, at its own
 // volume; the source stops once the target plays, or plays on, and keeps its playlist.
-TEST_F(Handover, TheTargetGetsTheMusicInEachPlayState) {
+TEST_F(Transfer, TheTargetGetsTheMusicInEachPlayState) {
   struct Row {
     const char* What;
     std::function<void()> Before;
@@ -84,7 +84,7 @@ TEST_F(Handover, TheTargetGetsTheMusicInEachPlayState) {
     const std::vector<std::string> files = Files(1);
     Player(1)->CatchUp();
     const int64_t position = Model(1).PositionMs();
-    ASSERT_TRUE(Transfer(1, 2, row.Keep)) << row.What;
+    ASSERT_TRUE(TransferTo(1, 2, row.Keep)) << row.What;
     world.Advance(1000);
     Player(1)->CatchUp();
     Player(2)->CatchUp();
@@ -97,7 +97,7 @@ TEST_F(Handover, TheTargetGetsTheMusicInEachPlayState) {
     EXPECT_EQ(Model(2).State(), row.Target) << row.What;
     EXPECT_EQ(Model(1).State(), row.Source) << row.What;
     if (row.Target != PlayState::Stopped) {
-      // Time has passed for both alike since the handover; a paused one stands where the source stood.
+      // Time has passed for both alike since the transfer; a paused one stands where the source stood.
       const int64_t source = row.Keep ? Model(1).PositionMs() : position + (row.Target == PlayState::Playing ? 1000 : 0);
       EXPECT_LE(std::llabs(Model(2).PositionMs() - source), 250) << row.What;
     }
@@ -106,18 +106,18 @@ TEST_F(Handover, TheTargetGetsTheMusicInEachPlayState) {
 }
 
 // Refused at once, with nothing sent to either player.
-TEST_F(Handover, RefusedCallsSendNothing) {
+TEST_F(Transfer, RefusedCallsSendNothing) {
   world.ClearSent();
   Call(2, "WAC_SetPlaylistPosition", {Value::I(1)});  // (something sent, then cleared)
   world.ClearSent();
-  EXPECT_FALSE(Transfer(1, 1, false));
-  EXPECT_FALSE(Transfer(1, 7, false));
-  EXPECT_FALSE(Transfer(1, -1, true));
-  EXPECT_FALSE(Transfer(1, 65536 + 2, true)) << "not taken as room 2";
+  EXPECT_FALSE(TransferTo(1, 1, false));
+  EXPECT_FALSE(TransferTo(1, 7, false));
+  EXPECT_FALSE(TransferTo(1, -1, true));
+  EXPECT_FALSE(TransferTo(1, 65536 + 2, true)) << "not taken as room 2";
   world.SetHung(Player(2)->Window(), true);
   EXPECT_EQ(Call(2, "WAC_GetVolume").Int, -1);  // given up: from now on it counts as not answering
   world.ClearSent();
-  EXPECT_FALSE(Transfer(1, 2, false)) << "a player that does not answer";
+  EXPECT_FALSE(TransferTo(1, 2, false)) << "a player that does not answer";
   EXPECT_TRUE(world.Sent().empty());
   EXPECT_EQ(Lines().size(), 5u);
   EXPECT_EQ(Lines().back(), "1 1 to 2: refused: a player does not answer");
@@ -125,11 +125,11 @@ TEST_F(Handover, RefusedCallsSendNothing) {
 
 // Five thousand entries go over in steps across ticks, after the song that plays: no dispatch holds
 // the thread past one send limit.
-TEST_F(Handover, ALongPlaylistGoesInStepsWithinTheBudget) {
+TEST_F(Transfer, ALongPlaylistGoesInStepsWithinTheBudget) {
   for (int i = 0; i < 5000; ++i) Model(1).Add("C:\\Music\\Big\\" + std::to_string(i) + ".mp3");
   Slower();
   world.ResetLongestDispatch();
-  ASSERT_TRUE(Transfer(1, 2, false));
+  ASSERT_TRUE(TransferTo(1, 2, false));
   world.Advance(250);
   Player(2)->CatchUp();
   // The music moves first: the song that plays, at once; the rest follows while both rooms play.
@@ -145,9 +145,9 @@ TEST_F(Handover, ALongPlaylistGoesInStepsWithinTheBudget) {
   EXPECT_LE(world.LongestDispatchMs(), int64_t(platform::kSendTimeoutMs));
 }
 
-// What ends a handover under way, and what each room is left with: the source as it was, the
+// What ends a transfer under way, and what each room is left with: the source as it was, the
 // target as far as it got.
-TEST_F(Handover, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
+TEST_F(Transfer, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
   struct Row {
     const char* What;
     std::function<void()> During;
@@ -166,7 +166,7 @@ TEST_F(Handover, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
     Fresh();
     for (int i = 0; i < 3000; ++i) Model(1).Add("C:\\Music\\Big\\" + std::to_string(i) + ".mp3");
     Slower();
-    ASSERT_TRUE(Transfer(1, 2, false)) << row.What;
+    ASSERT_TRUE(TransferTo(1, 2, false)) << row.What;
     world.Advance(250);
     row.During();
     world.Advance(3000);
@@ -181,17 +181,17 @@ TEST_F(Handover, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
   }
 }
 
-// An announcement in the source ends, and its music, not the chime, goes over; both play on.
-TEST_F(Handover, TheSourcesMusicNotItsAnnouncement) {
-  ASSERT_TRUE(Call(1, "WAC_Announce", {Value::S("C:\\Chime\\bell.wav"), Value::I(230)}).Bool);
+// An announcement in the source ends, and its music, not the announcement, goes over; both play on.
+TEST_F(Transfer, TheSourcesMusicNotItsAnnouncement) {
+  ASSERT_TRUE(Call(1, "WAC_Announce", {Value::S("C:\\Announcement\\bell.wav"), Value::I(230)}).Bool);
   world.Advance(500);
-  ASSERT_EQ(Model(1).At(std::size_t(Model(1).CurrentIndex())).FileName, "C:\\Chime\\bell.wav");
-  ASSERT_TRUE(Transfer(1, 2, true));
+  ASSERT_EQ(Model(1).At(std::size_t(Model(1).CurrentIndex())).FileName, "C:\\Announcement\\bell.wav");
+  ASSERT_TRUE(TransferTo(1, 2, true));
   world.Advance(1000);
   Player(1)->CatchUp();
   Player(2)->CatchUp();
   EXPECT_EQ(Files(2), Files(1));
-  EXPECT_EQ(Model(2).Count(), 5u) << "no chime among them";
+  EXPECT_EQ(Model(2).Count(), 5u) << "no announcement among them";
   for (uint16_t room : {1, 2}) {
     EXPECT_EQ(Model(room).At(std::size_t(Model(room).CurrentIndex())).FileName, "C:\\Music\\2.mp3") << room;
     EXPECT_EQ(Model(room).State(), PlayState::Playing) << room;

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "instance/Device.WinampControl_Budget.h"
+#include "winamp/SendBudget.h"
 #include "platform/Platform.h"
 
 class TWinAmpControl;

@@ -1,10 +1,10 @@
-#include "instance/Device.WinampControl_Table.h"
+#include "instance/ControlTable.h"
 
 #include <string_view>
 #include <type_traits>
 
-#include "instance/Device.WinampControl_Script.h"
-#include "instance/Device.WinampControl_Settings.h"
+#include "instance/Script.h"
+#include "instance/Settings.h"
 #include "platform/Platform.h"
 #include "sdk/KDOGuard.h"
 #include "sdk/KDOText.h"
