@@ -118,6 +118,38 @@ struct CopyDataRecord {
 // The process that owns the window (0 when there is none).
 uint32_t WindowProcessId(WindowHandle window);
 
+// The kinds of kernel handle the module holds: a process opened for its memory, a process it started
+// and watches, a file, a search of a folder. Each platform closes each kind its own way.
+enum class HandleKind : uint8_t { Process, Started, File, Search };
+void CloseHandleOf(HandleKind kind, uintptr_t value) noexcept;
+
+// The one owner of a kernel handle (0 when none): closed when its owner goes, or takes another or
+// none, and moved, never copied. A handle it held before a move goes at once.
+template <HandleKind Kind>
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(uintptr_t value) noexcept : value_(value) {}
+  ~Handle() { Close(); }
+  Handle(Handle&& other) noexcept : value_(std::exchange(other.value_, 0)) {}
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      value_ = std::exchange(other.value_, 0);
+    }
+    return *this;
+  }
+
+  explicit operator bool() const { return value_ != 0; }
+  uintptr_t Get() const { return value_; }
+
+ private:
+  void Close() noexcept {
+    if (value_) CloseHandleOf(Kind, std::exchange(value_, 0));
+  }
+  uintptr_t value_ = 0;
+};
+
 // Rights asked of another process: each opening asks only what its use needs.
 namespace access {
 constexpr uint32_t kVmOperation = 0x0008;  // PROCESS_VM_OPERATION: reserve and release memory there
@@ -131,11 +163,10 @@ class RemoteMemory;
 class ProcessHandle {
  public:
   ProcessHandle(uint32_t access, uint32_t processId);
-  ~ProcessHandle();
   ProcessHandle(const ProcessHandle&) = delete;
   ProcessHandle& operator=(const ProcessHandle&) = delete;
 
-  bool IsOpen() const { return handle_ != 0; }
+  bool IsOpen() const { return bool(handle_); }
   // Copies `size` bytes at `address` in that process; all or nothing, like ReadProcessMemory.
   bool Read(uint32_t address, void* buffer, std::size_t size) const;
   // Copies `size` bytes to `address` in that process; all or nothing.
@@ -147,7 +178,7 @@ class ProcessHandle {
   uint32_t Reserve(uint32_t size) const;
   bool Release(uint32_t address) const;
 
-  uintptr_t handle_ = 0;
+  Handle<HandleKind::Process> handle_;
 };
 
 // Read-write memory reserved in the process that owns a window, released when
@@ -196,18 +227,12 @@ class StartedProcess {
  public:
   StartedProcess() = default;
   explicit StartedProcess(uintptr_t handle) : handle_(handle) {}
-  ~StartedProcess();
-  StartedProcess(StartedProcess&& other) noexcept : handle_(other.handle_) { other.handle_ = 0; }
-  StartedProcess& operator=(StartedProcess&& other) noexcept {
-    std::swap(handle_, other.handle_);  // the old watch ends with `other`
-    return *this;
-  }
 
   // True while the process runs; false once it has ended, or when the shell named none.
   bool Running() const;
 
  private:
-  uintptr_t handle_ = 0;
+  Handle<HandleKind::Started> handle_;
 };
 
 // ShellExecuteExA(null, null, file, parameters, null, show): the process it
@@ -224,18 +249,15 @@ bool FileExists(const std::string& path);
 class InputFile {
  public:
   explicit InputFile(const std::string& path);
-  ~InputFile();
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
 
   // False for a folder, a missing file or one that cannot be opened.
-  bool IsOpen() const { return handle_ != 0; }
+  bool IsOpen() const { return bool(handle_); }
   // Up to `size` bytes from `offset` (fewer at the end), 0 when none could be read. Reads at the
   // offset where the last one ended need no seek, so a pipe reads as a file does.
   std::size_t ReadAt(uint64_t offset, void* buffer, std::size_t size);
 
  private:
-  uintptr_t handle_ = 0;
+  Handle<HandleKind::File> handle_;
   uint64_t at_ = 0;  // where the next read starts without a seek
 };
 

@@ -28,18 +28,14 @@ InputFile::InputFile(const std::string& path) {
     ::close(fd);
     return;
   }
-  handle_ = uintptr_t(fd) + 1;
-}
-
-InputFile::~InputFile() {
-  if (handle_) ::close(Fd(handle_));
+  handle_ = Handle<HandleKind::File>(uintptr_t(fd) + 1);
 }
 
 std::size_t InputFile::ReadAt(uint64_t offset, void* buffer, std::size_t size) {
   if (!handle_) return 0;
   std::size_t got = 0;
   while (got < size) {
-    const ssize_t n = ::pread(Fd(handle_), static_cast<char*>(buffer) + got, size - got, off_t(offset + got));
+    const ssize_t n = ::pread(Fd(handle_.Get()), static_cast<char*>(buffer) + got, size - got, off_t(offset + got));
     if (n <= 0) break;
     got += std::size_t(n);
   }
@@ -52,6 +48,7 @@ std::vector<FolderFile> FilesIn(const std::string& folder) {
   if (W()) W()->DiskWait();
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return files;
+  const Handle<HandleKind::Search> search(reinterpret_cast<uintptr_t>(dir));  // closed however this ends
   while (const dirent* entry = ::readdir(dir)) {
     struct stat st {};
     const std::string name = entry->d_name;
@@ -59,7 +56,6 @@ std::vector<FolderFile> FilesIn(const std::string& folder) {
     files.push_back({name, uint64_t(st.st_size),
                      uint64_t(st.st_mtim.tv_sec) * 1000000000u + uint64_t(st.st_mtim.tv_nsec)});
   }
-  ::closedir(dir);
   return files;
 }
 

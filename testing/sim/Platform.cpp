@@ -1,5 +1,8 @@
 // The platform on the simulated world (native build). With no world, every
 // lookup finds nothing and every send fails, as on an empty desktop.
+#include <dirent.h>
+#include <unistd.h>
+
 #include "platform/Platform.h"
 
 #include "sim/SimWorld.h"
@@ -34,33 +37,39 @@ uint32_t TickMs() { return W() ? W()->TickMs() : 0; }
 
 uint32_t WindowProcessId(WindowHandle window) { return W() ? W()->WindowProcess(window) : 0; }
 
-ProcessHandle::ProcessHandle(uint32_t access, uint32_t processId) {
-  if (W() && processId) handle_ = W()->OpenProcess(processId, access);
+// A process opened for its memory is one of the world's handles, and a started one is watched by its
+// id; a file (its descriptor plus 1) and a search are the machine's own (Files.cpp).
+void CloseHandleOf(HandleKind kind, uintptr_t value) noexcept {
+  switch (kind) {
+    case HandleKind::Process:
+      if (W()) W()->CloseProcess(value);
+      break;
+    case HandleKind::Started: break;
+    case HandleKind::File: ::close(int(value) - 1); break;
+    case HandleKind::Search: ::closedir(reinterpret_cast<DIR*>(value)); break;
+  }
 }
 
-ProcessHandle::~ProcessHandle() {
-  if (handle_ && W()) W()->CloseProcess(handle_);
-}
+ProcessHandle::ProcessHandle(uint32_t access, uint32_t processId)
+    : handle_(W() && processId ? W()->OpenProcess(processId, access) : 0) {}
 
 bool ProcessHandle::Read(uint32_t address, void* buffer, std::size_t size) const {
-  return handle_ && W() && W()->ReadProcess(handle_, address, buffer, size);
+  return handle_ && W() && W()->ReadProcess(handle_.Get(), address, buffer, size);
 }
 
 bool ProcessHandle::Write(uint32_t address, const void* data, std::size_t size) const {
-  return handle_ && W() && W()->WriteProcess(handle_, address, data, size);
+  return handle_ && W() && W()->WriteProcess(handle_.Get(), address, data, size);
 }
 
-uint32_t ProcessHandle::Reserve(uint32_t size) const { return handle_ && W() ? W()->ReserveIn(handle_, size) : 0; }
+uint32_t ProcessHandle::Reserve(uint32_t size) const { return handle_ && W() ? W()->ReserveIn(handle_.Get(), size) : 0; }
 
-bool ProcessHandle::Release(uint32_t address) const { return handle_ && W() && W()->ReleaseIn(handle_, address); }
+bool ProcessHandle::Release(uint32_t address) const { return handle_ && W() && W()->ReleaseIn(handle_.Get(), address); }
 
 StartedProcess ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {
   return StartedProcess(W() ? W()->Shell(file, parameters, showCommand) : 0);
 }
 
-StartedProcess::~StartedProcess() = default;  // a simulated process needs no handle closed
-
-bool StartedProcess::Running() const { return handle_ && W() && W()->ProcessAlive(uint32_t(handle_)); }
+bool StartedProcess::Running() const { return handle_ && W() && W()->ProcessAlive(uint32_t(handle_.Get())); }
 
 bool FileExists(const std::string& path) { return W() && W()->IsFile(path); }
 

@@ -20,11 +20,7 @@ uint64_t Join(DWORD high, DWORD low) { return (uint64_t(high) << 32) | low; }
 InputFile::InputFile(const std::string& path) {
   const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h != INVALID_HANDLE_VALUE) handle_ = reinterpret_cast<uintptr_t>(h);
-}
-
-InputFile::~InputFile() {
-  if (handle_) CloseHandle(H(handle_));
+  if (h != INVALID_HANDLE_VALUE) handle_ = Handle<HandleKind::File>(reinterpret_cast<uintptr_t>(h));
 }
 
 // A pipe cannot seek: reads that follow on from the last one do not ask to. A pipe hands its
@@ -34,14 +30,14 @@ std::size_t InputFile::ReadAt(uint64_t offset, void* buffer, std::size_t size) {
   if (offset != at_) {
     LARGE_INTEGER to;
     to.QuadPart = LONGLONG(offset);
-    if (!SetFilePointerEx(H(handle_), to, nullptr, FILE_BEGIN)) return 0;
+    if (!SetFilePointerEx(H(handle_.Get()), to, nullptr, FILE_BEGIN)) return 0;
     at_ = offset;
   }
   std::size_t got = 0;
   while (got < size) {
     DWORD n = 0;
     const DWORD ask = DWORD(std::min<std::size_t>(size - got, 1u << 20));
-    if (!::ReadFile(H(handle_), static_cast<char*>(buffer) + got, ask, &n, nullptr) || n == 0) break;
+    if (!::ReadFile(H(handle_.Get()), static_cast<char*>(buffer) + got, ask, &n, nullptr) || n == 0) break;
     got += n;
   }
   at_ += got;
@@ -51,14 +47,14 @@ std::size_t InputFile::ReadAt(uint64_t offset, void* buffer, std::size_t size) {
 std::vector<FolderFile> FilesIn(const std::string& folder) {
   std::vector<FolderFile> files;
   WIN32_FIND_DATAA found;
-  const HANDLE find = FindFirstFileA((folder + "*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return files;
+  const HANDLE first = FindFirstFileA((folder + "*").c_str(), &found);
+  if (first == INVALID_HANDLE_VALUE) return files;
+  const Handle<HandleKind::Search> search(reinterpret_cast<uintptr_t>(first));  // closed however this ends
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     files.push_back({found.cFileName, Join(found.nFileSizeHigh, found.nFileSizeLow),
                      Join(found.ftLastWriteTime.dwHighDateTime, found.ftLastWriteTime.dwLowDateTime)});
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
+  } while (FindNextFileA(first, &found));
   return files;
 }
 

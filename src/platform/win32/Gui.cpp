@@ -98,7 +98,7 @@ struct Form::Impl {
   GdiHandle<HBRUSH> white;
   std::vector<std::unique_ptr<Control>> controls;
   std::function<void()> onShow;
-  WindowHandle form;
+  OwnedWindow form;
   HWND tooltip = nullptr;  // owned by the form
 };
 

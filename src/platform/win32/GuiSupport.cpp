@@ -6,13 +6,6 @@
 
 namespace platform::win32 {
 
-HINSTANCE ThisModule() {
-  HMODULE m = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&ThisModule), &m);
-  return m;
-}
-
 void ThrowRefused(const char* call) { throw std::system_error(int(GetLastError()), std::system_category(), call); }
 
 WindowClass::WindowClass(const WNDCLASSEXA& wc)

@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "platform/Gui.h"
+#include "platform/win32/ThisModule.h"
 
 namespace platform::win32 {
 
@@ -29,7 +30,7 @@ using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
 struct WindowDeleter {
   void operator()(HWND h) const noexcept { DestroyWindow(h); }
 };
-using WindowHandle = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
+using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
 
 // A window's painting, from BeginPaint to EndPaint.
 class PaintDc {
@@ -126,9 +127,6 @@ std::shared_ptr<const Classes> SharedWhileHeld() {
   }
   return held;
 }
-
-// This library's module handle: its resources, and the instance its window classes belong to.
-HINSTANCE ThisModule();
 
 // The resource of a picture (0 for none).
 int ResourceOf(Picture picture);

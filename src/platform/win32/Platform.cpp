@@ -6,6 +6,8 @@
 
 #include <map>
 
+#include "platform/win32/ThisModule.h"
+
 namespace platform {
 
 static_assert(sizeof(CopyDataRecord) == sizeof(COPYDATASTRUCT));
@@ -57,7 +59,7 @@ bool PostMessageNoWait(WindowHandle window, uint32_t message, uint32_t wParam, u
 // come, and the answer routine lets go of that reference on its way out: its last
 // instruction jumps to FreeLibrary with the caller's return address, so that no
 // instruction of the module runs after the module may have been unmapped.
-namespace {
+namespace win32 {
 
 HMODULE ThisModule() {
   HMODULE self = nullptr;
@@ -66,14 +68,14 @@ HMODULE ThisModule() {
   return self;
 }
 
-}  // namespace
+}  // namespace win32
 }  // namespace platform
 
 // The answer's work: the question's handler, if its asker is still there. Returns
 // the module whose reference the question held.
 extern "C" __attribute__((used)) HMODULE WacAnswerArrived(ULONG_PTR id, LRESULT reply) noexcept {
   platform::AnswerQuestion::Answered(uintptr_t(id), int32_t(uint32_t(reply)));
-  return platform::ThisModule();
+  return platform::win32::ThisModule();
 }
 
 // SENDASYNCPROC: (HWND, UINT, ULONG_PTR id, LRESULT reply), stdcall. Runs the
@@ -130,18 +132,21 @@ uint32_t WindowProcessId(WindowHandle window) {
   return pid;
 }
 
-ProcessHandle::ProcessHandle(uint32_t access, uint32_t processId) {
-  if (processId) handle_ = reinterpret_cast<uintptr_t>(OpenProcess(access, FALSE, processId));
+// Every kind the module holds is a kernel object's handle but a search's.
+void CloseHandleOf(HandleKind kind, uintptr_t value) noexcept {
+  if (kind == HandleKind::Search)
+    FindClose(reinterpret_cast<HANDLE>(value));
+  else
+    CloseHandle(reinterpret_cast<HANDLE>(value));
 }
 
-ProcessHandle::~ProcessHandle() {
-  if (handle_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-}
+ProcessHandle::ProcessHandle(uint32_t access, uint32_t processId)
+    : handle_(processId ? reinterpret_cast<uintptr_t>(OpenProcess(access, FALSE, processId)) : 0) {}
 
 bool ProcessHandle::Read(uint32_t address, void* buffer, std::size_t size) const {
   if (!handle_) return false;
   SIZE_T got = 0;
-  return ReadProcessMemory(reinterpret_cast<HANDLE>(handle_), reinterpret_cast<LPCVOID>(uintptr_t(address)), buffer,
+  return ReadProcessMemory(reinterpret_cast<HANDLE>(handle_.Get()), reinterpret_cast<LPCVOID>(uintptr_t(address)), buffer,
                            size, &got) &&
          got == size;
 }
@@ -149,7 +154,7 @@ bool ProcessHandle::Read(uint32_t address, void* buffer, std::size_t size) const
 bool ProcessHandle::Write(uint32_t address, const void* data, std::size_t size) const {
   if (!handle_) return false;
   SIZE_T put = 0;
-  return WriteProcessMemory(reinterpret_cast<HANDLE>(handle_), reinterpret_cast<LPVOID>(uintptr_t(address)), data,
+  return WriteProcessMemory(reinterpret_cast<HANDLE>(handle_.Get()), reinterpret_cast<LPVOID>(uintptr_t(address)), data,
                             size, &put) &&
          put == size;
 }
@@ -157,12 +162,12 @@ bool ProcessHandle::Write(uint32_t address, const void* data, std::size_t size) 
 uint32_t ProcessHandle::Reserve(uint32_t size) const {
   if (!handle_) return 0;
   return uint32_t(reinterpret_cast<uintptr_t>(
-      VirtualAllocEx(reinterpret_cast<HANDLE>(handle_), nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)));
+      VirtualAllocEx(reinterpret_cast<HANDLE>(handle_.Get()), nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)));
 }
 
 bool ProcessHandle::Release(uint32_t address) const {
   return handle_ &&
-         VirtualFreeEx(reinterpret_cast<HANDLE>(handle_), reinterpret_cast<LPVOID>(uintptr_t(address)), 0, MEM_RELEASE);
+         VirtualFreeEx(reinterpret_cast<HANDLE>(handle_.Get()), reinterpret_cast<LPVOID>(uintptr_t(address)), 0, MEM_RELEASE);
 }
 
 StartedProcess ShellOpen(const std::string& file, const std::string& parameters, int showCommand) {
@@ -176,12 +181,8 @@ StartedProcess ShellOpen(const std::string& file, const std::string& parameters,
   return StartedProcess(reinterpret_cast<uintptr_t>(info.hProcess));
 }
 
-StartedProcess::~StartedProcess() {
-  if (handle_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-}
-
 bool StartedProcess::Running() const {
-  return handle_ && WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_TIMEOUT;
+  return handle_ && WaitForSingleObject(reinterpret_cast<HANDLE>(handle_.Get()), 0) == WAIT_TIMEOUT;
 }
 
 bool FileExists(const std::string& path) {
