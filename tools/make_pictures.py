@@ -47,25 +47,24 @@ class Glyph:
     def outline(self, x0, y0, x1, y1, c):
         frame(self.img, self.px(x0), self.px(y0), self.px(x1 + 1) - 1, self.px(y1 + 1) - 1, c)
 
-    def columns(self, x0, x1, centre, c):
+    def columns(self, x0, x1, y0, y1, centre, c):
         """A stroke two units high whose middle follows centre(x) (x in units) across units x0..x1,
-        equally thick all along."""
+        equally thick all along, and kept within units y0..y1 however the size rounds."""
         height = self.px(2)
         for x in range(self.px(x0), self.px(x1 + 1)):
             top = int(centre((x + 0.5) / self.scale) * self.scale - height / 2 + 0.5)
+            top = min(max(top, self.px(y0)), self.px(y1 + 1) - height)
             rect(self.img, x, top, x, top + height - 1, c)
 
 
-def folder_with_tick(size, bg, bottom_left=None):
+def folder_with_tick(size, bg):
     g = Glyph(size, bg)
     g.fill(1, 4, 10, 13, GREY)          # a grey folder
     g.fill(1, 3, 4, 3, GREY)
     g.outline(1, 4, 10, 13, DARK)
-    g.fill(7, 7, 14, 14, WHITE)         # and a ticked box in front of it
+    g.fill(7, 7, 14, 14, WHITE)         # and a ticked box in front of it, the tick inside its outline
     g.outline(7, 7, 14, 14, BLACK)
-    g.columns(8, 14, lambda x: 11 + x - 8.5 if x < 10.5 else 13 - (x - 10.5), GREEN)
-    if bottom_left:
-        g.img[size - 1][0] = bottom_left
+    g.columns(8, 13, 8, 13, lambda x: 11 + x - 8.5 if x < 9.5 else 12 - (x - 9.5) * 0.9, GREEN)
     return g.img
 
 
@@ -168,7 +167,7 @@ def write_ico(name, images):
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
     write_bmp("apply.bmp", strip(lambda n: folder_with_tick(n, (0, 128, 255))))
-    write_bmp("ok.bmp", strip(lambda n: folder_with_tick(n, LIME, bottom_left=BLACK)))
+    write_bmp("ok.bmp", strip(lambda n: folder_with_tick(n, LIME)))
     write_bmp("folder.bmp", strip(open_folder))
     write_bmp("list.bmp", strip(list_lines))
     write_ico("module.ico", [note_icon(16), note_icon(32)])

@@ -26,7 +26,7 @@ bool TKDOWinampTransfer::Start(int32_t target, bool keepPlaying) {
   const std::string rooms = std::to_string(FRoom) + " to " + std::to_string(target);
   TKDOWinampRoom* to = target >= 0 && target <= 0xFFFF && target != FRoom ? kdo::rooms::Find(uint16_t(target)) : nullptr;
   if (!to || !FLink.HasAnsweringPlayer() || !to->Link.HasAnsweringPlayer()) {
-    FDebug(rooms + ": refused: " + (!to ? "no such other room" : "a player does not answer"));
+    FDebug(rooms + ": refused: " + (target == FRoom ? "the same room" : !to ? "no such other room" : "a player does not answer"));
     return false;
   }
   const uint16_t id = uint16_t(target);

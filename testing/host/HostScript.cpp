@@ -156,6 +156,12 @@ const char* TypeName(int32_t type) {
   return type == KDO_TYPE_BOOLEAN ? "boolean" : type == KDO_TYPE_INTEGER ? "integer" : "text";
 }
 
+// A setting that names a variable the server does not have, said with how to make it; empty otherwise.
+std::string MissingVariable(const Server& server, const TKDOSettingsKey& row, const std::string& name) {
+  if (row.Type < 0 || name.empty() || server.Variable(name)) return {};
+  return "no variable '" + name + "' (define " + name + " " + TypeName(row.Type) + " makes it)";
+}
+
 }  // namespace
 
 std::optional<Statement> ParseStatement(std::string_view line, std::string& error) {
@@ -215,6 +221,10 @@ std::optional<Statement> ParseStatement(std::string_view line, std::string& erro
       error = NumberError(words[0]);
       return std::nullopt;
     }
+    if (wantsInstance && parsed && (first < 0 || first > 65535)) {
+      error = "instance identifier '" + words[0] + "' is out of range (0 to 65535)";
+      return std::nullopt;
+    }
     if (words.size() < k.MinArgs || words.size() > k.MaxArgs ||
         (k.Kind == Statement::Kind::Wait && first < 0) || (wantsInstance && (first < 0 || first > 65535))) {
       error = std::string("usage: ") + k.Usage;
@@ -223,8 +233,24 @@ std::optional<Statement> ParseStatement(std::string_view line, std::string& erro
     st.kind = k.Kind;
     return st;
   }
-  error = "unknown statement '" + st.name + "' (a call needs parentheses)";
+  // The whole first word: a name followed by a control character is not the name alone.
+  error = "unknown statement '" + std::string(line.substr(0, line.find_first_of(" \t(", n))) +
+          "' (a call needs parentheses)";
   return std::nullopt;
+}
+
+std::string Escaped(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) {
+      shown += c;
+      continue;
+    }
+    const char hex[] = "0123456789abcdef";
+    shown += {'\\', 'x', hex[u >> 4], hex[u & 15]};
+  }
+  return shown;
 }
 
 std::string Show(const Value& v) {
@@ -234,7 +260,7 @@ std::string Show(const Value& v) {
     case VarType::Integer:
       return std::to_string(v.Int);
     case VarType::String:
-      return "\"" + v.Str + "\"";
+      return "\"" + Escaped(v.Str) + "\"";
   }
   return {};
 }
@@ -260,6 +286,13 @@ std::optional<Value> Convert(const std::string& raw, uint8_t type, std::string& 
 }  // namespace
 
 bool ScriptRunner::Run(std::string_view line, std::string& output, std::string& error) {
+  const bool ran = RunLine(line, output, error);
+  // Errors echo what was typed: a control character in it must not reach the terminal raw.
+  error = Escaped(error);
+  return ran;
+}
+
+bool ScriptRunner::RunLine(std::string_view line, std::string& output, std::string& error) {
   output.clear();
   error.clear();
   try {
@@ -423,7 +456,26 @@ bool ScriptRunner::RunInstanceStatement(const Statement& st, std::string& output
       error = "no setting '" + st.args[1] + "'; the keys are " + SettingKeyList();
       return false;
     }
-    server_.SetSetting(id, "Settings", kdo::text::View(row->Key), st.args[2]);
+    const std::string key(kdo::text::View(row->Key)), ids = std::to_string(id);
+    server_.SetSetting(id, "Settings", key, st.args[2]);
+    std::vector<std::string> notes;
+    // A running instance takes the record's eight through its interface, as the server's page applies
+    // them; the other four reach it from its own page, or from the store when it is created.
+    if (IKDOModule* m = server_.Instance(id)) {
+      TKDORef<IKDOWinampControl> control;
+      if (row->Record && KDOSucceeded(m->QueryInterface(IID_IKDOWinampControl, control.put()))) {
+        TKDOWinampControlSettings settings;
+        control->GetSettings(&settings);
+        settings.*row->Record = TKDOText(st.args[2]);
+        control->SetSettings(KDOSettingsValue(settings));
+        notes.push_back("instance " + ids + " takes " + key + " now");
+      } else {
+        notes.push_back("instance " + ids + " takes " + key + " when it is created again (destroy " + ids +
+                        ", then create " + ids + ")");
+      }
+    }
+    if (std::string missing = MissingVariable(server_, *row, st.args[2]); !missing.empty()) notes.push_back(missing);
+    for (const std::string& note : notes) output += (output.empty() ? "" : "; ") + note;
     return true;
   }
   if (st.kind == Statement::Kind::Create) {
@@ -436,6 +488,13 @@ bool ScriptRunner::RunInstanceStatement(const Statement& st, std::string& output
       return false;
     }
     output = "created instance " + std::to_string(id);
+    // What it read from the store may name variables that are not there: their items stay empty.
+    for (const TKDOSettingsKey& row : KDOWinampControlSettingsKeys) {
+      const std::string key(kdo::text::View(row.Key));
+      if (std::string missing = MissingVariable(server_, row, server_.Setting(id, "Settings", key).value_or(""));
+          !missing.empty())
+        output += "; " + key + ": " + missing;
+    }
     return true;
   }
   IKDOModule* m = server_.Instance(id);

@@ -14,7 +14,11 @@
 //   waitfor Vol 255 10000            let it run until variable Vol holds 255 (at most 10 s)
 //   setting 1 WinampLocation "C:\x"  store a setting of instance 1 (section "Settings"); the key is
 //                                    one of the instance's settings table, in any case, and is
-//                                    stored in the table's spelling
+//                                    stored in the table's spelling; a running instance takes the
+//                                    eight of IKDOWinampControl's record at once, through
+//                                    SetSettings as the server's page does, and the other four
+//                                    when it is created again; a variable that does not exist is
+//                                    named, here and at create
 //   create 1 / destroy 1             create or destroy instance 1 of the loaded module
 //   show 1 / hide 1                  show or hide instance 1's configuration page
 //   save 1                           ask instance 1 to save its settings
@@ -59,6 +63,8 @@ std::optional<Statement> ParseStatement(std::string_view line, std::string& erro
 
 // Formats a value the way `print` shows it.
 std::string Show(const Value& v);
+// The text with each control character written as \xHH, for a terminal.
+std::string Escaped(std::string_view text);
 
 class ScriptRunner {
  public:
@@ -79,6 +85,7 @@ class ScriptRunner {
   bool Ended() const { return ended_; }
 
  private:
+  bool RunLine(std::string_view line, std::string& output, std::string& error);
   bool RunInstanceStatement(const Statement& st, std::string& output, std::string& error);
   std::string Help() const;
 

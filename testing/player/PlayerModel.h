@@ -161,6 +161,22 @@ std::string ClassFromCommandLine(std::string_view commandLine);
 // Whether a switch such as "/NOWINDOW" appears as a word, in any letter case.
 bool HasSwitch(std::string_view commandLine, std::string_view name);
 
+// Whole milliseconds of a finer clock (the caller's microseconds), each handed out once: the rest below
+// a millisecond waits for the next call, so a player asked thousands of times a second keeps true time.
+class MillisecondClock {
+ public:
+  explicit MillisecondClock(int64_t startUs) : handedOutUs_(startUs) {}
+  // The whole milliseconds since the last call (or the start).
+  int64_t Elapsed(int64_t nowUs) {
+    const int64_t ms = (nowUs - handedOutUs_) / 1000;
+    handedOutUs_ += ms * 1000;
+    return ms;
+  }
+
+ private:
+  int64_t handedOutUs_;
+};
+
 class PlayerModel {
  public:
   static constexpr int32_t kDefaultLengthSeconds = 205;

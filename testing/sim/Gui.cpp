@@ -46,7 +46,7 @@ std::function<void()> gDuring;
 uint32_t BottomLeftColor(Picture p) {
   switch (p) {
     case Picture::GlyphApply: return 0xFF8000;  // red 0, green 128, blue 255
-    case Picture::GlyphOk: return 0x000000;     // black
+    case Picture::GlyphOk: return 0x00FF00;     // lime
     case Picture::GlyphFolder: return 0x00FFFF; // yellow
     case Picture::GlyphList: return 0xFFFFFF;   // white
     default: return 0;

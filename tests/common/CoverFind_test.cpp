@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CoverFiles.h"
+#include "TestFolder.h"
 #include "cover/Find.h"
 
 #ifdef _WIN32
@@ -30,7 +31,7 @@ constexpr char kSep = '/';
 
 // A fresh folder of the test's own, ending in its separator.
 std::string NewFolder(const std::string& name) {
-  const std::string folder = ::testing::TempDir() + "wac_cover_" + name;
+  const std::string folder = testfolder::Own() + name;
   fs::remove_all(folder);
   fs::create_directories(folder);
   return folder + kSep;

@@ -18,6 +18,7 @@
 #include "E2E.h"
 #include "LoadedModule.h"
 #include "SettingsKeys.h"
+#include "TestFolder.h"
 #include "host/win32/ModuleLibrary.h"
 
 namespace {
@@ -51,7 +52,7 @@ class CoverE2E : public LoadedModuleTest {
 };
 
 TEST_F(CoverE2E, AFoldersPictureThenATagsThroughThePlayer) {
-  const std::string album = e2e::HostDirectory() + "\\cover_e2e";
+  const std::string album = testfolder::Own() + "cover_e2e";
   fs::create_directories(album + "\\tagged");
   Write(album + "\\Folder.jpg", coverfiles::Jpeg(7));
   Write(album + "\\01 Intro.mp3", coverfiles::Audio());

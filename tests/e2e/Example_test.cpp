@@ -29,13 +29,13 @@ TEST(Example, ScriptsRunUnderTheStandInServerAndCloseTheirPlayers) {
         "WAC_GetPlaylistTitle(10, 2) -> \"Coffee Jazz\"\n", "KitchenVolume = 160\n", "KitchenState = 1\n",
         "WAC_Stop(10) -> true\n"}},
       // The announcement interrupts the music, and the music goes on at its volume where it was.
-      {"doorbell.kdo", "WA_KDO_20",
+      {"doorbell-demo.kdo", "WA_KDO_20",
        {"WAC_Announce(20, \"C:\\Sounds\\Doorbell (2s).wav\", 230) -> true\n", "LivingTitle = \"Doorbell (2s)\"\n",
         "LivingTitle = \"Evening Jazz\"\n", "WAC_GetPlaylistLength(20) -> 2\n", "WAC_GetPlaylistPosition(20) -> 1\n",
         "LivingState = 1\n"},
        "WAC_GetTrackPosition(20) -> "},
       // The two queued after the song that plays come after it, in the order the script meant.
-      {"morning.kdo", "WA_KDO_30",
+      {"morning-demo.kdo", "WA_KDO_30",
        {"WAC_GetPlaylistTitle(30, 2) -> \"Weather (2s)\"\n", "WAC_GetPlaylistTitle(30, 3) -> \"News (2s)\"\n",
         "BedroomTitle = \"News (2s)\"\n", "BedroomTitle = \"Coffee Time\"\n", "WAC_GetPlaylistLength(30) -> 4\n"}},
       // The kitchen takes the living room's music from where it was, and hands it back.

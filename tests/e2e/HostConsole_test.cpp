@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "TestFolder.h"
+
 namespace {
 
 // A file handle that the started program inherits; closed on the way out.
@@ -35,8 +37,9 @@ class InheritedFile {
 // code, or -1 when it had not ended after `limitMs`; `output` gets what it printed, lines ending in LF.
 int RunConsole(const std::string& input, std::string& output, DWORD limitMs, const std::string& options = "") {
   output.clear();
-  const char* in = "console_input.txt";
-  const char* out = "console_output.txt";
+  const std::string inFile = testfolder::Own() + "console_input.txt", outFile = testfolder::Own() + "console_output.txt";
+  const char* in = inFile.c_str();
+  const char* out = outFile.c_str();
   std::ofstream(in, std::ios::binary) << input;
   int code = -1;
   {
@@ -91,7 +94,8 @@ std::size_t Count(const std::string& text, const std::string& piece) {
 
 TEST(HostConsole, APastedScriptRunsEveryLineThroughItsWaitsAndEnds) {
   // An earlier session's setting, of an instance the script leaves alone.
-  std::ofstream("console_settings.txt", std::ios::binary) << "9\tSettings\tVolumeVar\tV9\n";
+  const std::string settings = testfolder::Own() + "console_settings.txt";
+  std::ofstream(settings, std::ios::binary) << "9\tSettings\tVolumeVar\tV9\n";
   const std::string script =
       "WAC_Play(7)\n"
       "create 7\n"
@@ -110,11 +114,10 @@ TEST(HostConsole, APastedScriptRunsEveryLineThroughItsWaitsAndEnds) {
       "set A 3\n"
       "print A\n";
   std::string printed;
-  EXPECT_EQ(RunConsole(script, printed, 60000, "--settings console_settings.txt"), 0)
+  EXPECT_EQ(RunConsole(script, printed, 60000, "--settings \"" + settings + "\""), 0)
       << "ends by itself at the end of its input\n" << printed;
-  DeleteFileA("console_settings.txt");
   EXPECT_TRUE(InOrder(printed, {
-                                   "stored settings read from console_settings.txt: instance 9 (1); delete the file"
+                                   "stored settings read from " + settings + ": instance 9 (1); delete the file"
                                    " to start clean\n",
                                    "error: no instance 7 (create 7 makes it)\n",
                                    "created instance 7",

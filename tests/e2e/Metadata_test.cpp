@@ -9,6 +9,7 @@
 
 #include "E2E.h"
 #include "PlayerNumbers.h"
+#include "TestFolder.h"
 #include "player/PlayerModel.h"
 #include "winamp/WinAmp.h"
 
@@ -58,7 +59,7 @@ class TagsE2E : public ::testing::Test {
 // (hung, so that it is still there), and a player dying between the reservation and the read.
 TEST_F(TagsE2E, TheRecordAsDocumentedTheFilesTagAndTheBadInputs) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  const std::string tagged = e2e::HostDirectory() + "\\tags_e2e.mp3";
+  const std::string tagged = testfolder::Own() + "tags_e2e.mp3";
   e2e::WriteId3v1File(tagged, "Naima", "John Coltrane", "Giant Steps", "1960");
   link->AddFile(tagged);
   EXPECT_EQ(Tag(tagged, "artist"), "John Coltrane");

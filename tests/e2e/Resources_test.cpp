@@ -54,7 +54,7 @@ TEST(Resources, GlyphsAt16_20And24PixelsIn24BitsWithTheirBottomLeftColours) {
   ASSERT_NE(dll, nullptr);
   const std::pair<int, COLORREF> glyphs[] = {
       {IDB_GLYPH_APPLY, RGB(0, 128, 255)},
-      {IDB_GLYPH_OK, RGB(0, 0, 0)},  // drawn on lime, but its corner is black
+      {IDB_GLYPH_OK, RGB(0, 255, 0)},  // drawn on lime, its corner too: nothing stray shows there
       {IDB_GLYPH_FOLDER, RGB(255, 255, 0)},
       {IDB_GLYPH_LIST, RGB(255, 255, 255)},
   };

@@ -5,13 +5,19 @@
 # Arguments: cmake (which reads the zip), the zip, the DLL built, the source and the build folder.
 CMAKE="$1"; ZIP="$2"; DLL="$3"; SOURCE="$4"; BUILD="$5"
 [ -f "$ZIP" ] || { echo "FAIL: no zip at $ZIP"; exit 1; }
-dir=$(mktemp -d) || exit 1
-trap 'rm -rf "$dir"' EXIT
-(cd "$dir" && "$CMAKE" -E tar xf "$ZIP") || { echo "FAIL: cannot unpack $ZIP"; exit 1; }
-listing=$(cd "$dir" && find . -type f | sed 's|^\./||' | sort)
-echo "the zip holds:" $listing
+unpacked=$(mktemp -d) || exit 1
+trap 'rm -rf "$unpacked"' EXIT
+(cd "$unpacked" && "$CMAKE" -E tar xf "$ZIP") || { echo "FAIL: cannot unpack $ZIP"; exit 1; }
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
+# One folder, named like the zip, holds everything: the zip unpacks into a folder of its own.
+top=$(basename "$ZIP" .zip)
+outside=$(cd "$unpacked" && find . -mindepth 1 -maxdepth 1 ! -name "$top")
+[ -z "$outside" ] || fail "outside the folder $top:" $outside
+[ -d "$unpacked/$top" ] || { echo "FAIL: no folder $top in the zip"; exit 1; }
+dir="$unpacked/$top"
+listing=$(cd "$dir" && find . -type f | sed 's|^\./||' | sort)
+echo "the zip holds, in $top/:" $listing
 
 for file in WinampControl.dll user-guide.md LICENSE; do
   echo "$listing" | grep -qx "$file" || fail "no $file"

@@ -129,6 +129,18 @@ TEST_F(HostScript, RunErrorsAreClear) {
   EXPECT_FALSE(run.Run("define X float 1", out, error));
 }
 
+// As the server's page applies it: through the running instance's interface; a missing variable is named.
+TEST_F(HostScript, ASettingReachesTheRunningInstance) {
+  Create(7, false);
+  host::ScriptRunner run(server, [&](uint32_t ms) { world.Advance(ms); });
+  std::string out, error;
+  ASSERT_TRUE(run.Run("setting 7 TrackTitleVar T", out, error)) << error;
+  EXPECT_EQ(out, "instance 7 takes TrackTitleVar now; no variable 'T' (define T text makes it)");
+  TKDOWinampControlSettings settings;
+  Control(7)->GetSettings(&settings);
+  EXPECT_EQ(settings.TrackTitleVar.view(), "T");
+}
+
 TEST_F(HostScript, RefusalsSayWhyAndRunNothing) {
   Create(7, false);
   host::ScriptRunner run(server, [&](uint32_t ms) { world.Advance(ms); });
@@ -141,6 +153,9 @@ TEST_F(HostScript, RefusalsSayWhyAndRunNothing) {
       {"wait 4294967296", "'4294967296'" + range},
       {"setting 7 BogusKey x", "no setting 'BogusKey'; the keys are " + keys},
       {"create 7", "instance 7 exists already"},
+      {"create 70000", "instance identifier '70000' is out of range (0 to 65535)"},
+      {"print A\x1b[2J", "no variable 'A\\x1b[2J'"},  // shown escaped, never sent raw to the terminal
+      {"WAC_Play\x1b(7)", "unknown statement 'WAC_Play\\x1b' (a call needs parentheses)"},
       {"quit now", "usage: quit"},
   };
   for (const auto& [line, why] : refused) {

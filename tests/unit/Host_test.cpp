@@ -6,6 +6,7 @@
 
 #include "host/KDOHost.h"
 #include "ModuleUnderTest.h"
+#include "TestFolder.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ struct PathText {
 };
 
 TEST(HostSettings, SurviveARestartThroughTheFile) {
-  std::string file = ::testing::TempDir() + "host_settings.txt";
+  std::string file = testfolder::Own() + "host_settings.txt";
   std::remove(file.c_str());
   PathText p;
   TKDOText key("WinampLocation"), value("C:\\Program Files\\Winamp\\winamp.exe\twith\ttabs\nand lines");

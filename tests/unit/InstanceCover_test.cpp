@@ -10,6 +10,7 @@
 #include "CoverFiles.h"
 #include "InstanceFixture.h"
 #include "SettingsKeys.h"
+#include "TestFolder.h"
 
 namespace instancetest {
 namespace {
@@ -24,7 +25,7 @@ class Cover : public InstanceTest {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(InstanceTest::SetUp());
-    root = ::testing::TempDir() + "wac_instance_cover/";
+    root = testfolder::Own() + "instance_cover/";
     fs::remove_all(root);
     fs::create_directories(root + "album");
     fs::create_directories(root + "covers");

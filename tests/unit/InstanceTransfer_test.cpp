@@ -111,6 +111,7 @@ TEST_F(Transfer, RefusedCallsSendNothing) {
   Call(2, "WAC_SetPlaylistPosition", {Value::I(1)});  // (something sent, then cleared)
   world.ClearSent();
   EXPECT_FALSE(TransferTo(1, 1, false));
+  EXPECT_EQ(Lines().back(), "1 1 to 1: refused: the same room");
   EXPECT_FALSE(TransferTo(1, 7, false));
   EXPECT_FALSE(TransferTo(1, -1, true));
   EXPECT_FALSE(TransferTo(1, 65536 + 2, true)) << "not taken as room 2";

@@ -416,6 +416,13 @@ TEST_F(PlayerModelTest, TimeBeyondATracksEndIsDropped) {
   });
 }
 
+TEST(PlayerClock, KeepsTheRestBelowAMillisecond) {
+  player::MillisecondClock clock(0);
+  int64_t handedOut = 0;
+  for (int64_t us = 500; us <= 2'000'000; us += 500) handedOut += clock.Elapsed(us);  // asked 2,000 times a second
+  EXPECT_EQ(handedOut, 2000);
+}
+
 TEST_F(PlayerModelTest, AfterTheLastTrackItStopsUnlessRepeatIsOn) {
   AddThree();
   model.SetLength(2, 1);

@@ -285,15 +285,15 @@ class Player {
     return answer.Reply;
   }
 
-  void CatchUp() {
-    const auto now = std::chrono::steady_clock::now();
-    model_.AdvanceTime(std::chrono::duration_cast<std::chrono::milliseconds>(now - last_).count());
-    last_ = now;
+  void CatchUp() { model_.AdvanceTime(clock_.Elapsed(NowUs())); }
+  static int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
   }
 
   ProcessTextMemory memory_;
   player::PlayerModel model_{memory_};
-  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+  player::MillisecondClock clock_{NowUs()};
   DWORD replyDelayMs_ = 0;
   bool dieAtTagQuery_ = false;
   uint32_t lastTagRecord_ = 0;
