@@ -63,20 +63,22 @@ std::string ContentName(const TagPicture& picture) {
   return std::string(name) + std::string(picture.Extension);
 }
 
-// Removes the least recently written files until the folder is within its bounds; `keep` stays.
-void Prune(const std::string& covers, const std::string& keep) {
+// Removes the least recently written files until the folder is within its bounds; `keep` stays, and
+// counts first.
+void Prune(const std::string& covers, const std::string& keep, CoverBounds bounds) {
   std::vector<platform::FolderFile> files = platform::FilesIn(covers);
-  if (files.size() <= kMaxCoverFiles) {
-    uint64_t bytes = 0;
-    for (const platform::FolderFile& f : files) bytes += f.Size;
-    if (bytes <= kMaxCoverBytes) return;
+  uint64_t all = 0, kept = 0;
+  for (const platform::FolderFile& f : files) {
+    all += f.Size;
+    if (f.Name == keep) kept = f.Size;
   }
+  if (files.size() <= bounds.Files && all <= bounds.Bytes) return;
   std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.WrittenAt > b.WrittenAt; });
-  std::size_t count = 0;
-  uint64_t bytes = 0;
+  std::size_t count = 1;
+  uint64_t bytes = kept;
   for (const platform::FolderFile& f : files) {
     if (f.Name == keep) continue;
-    if (count + 1 < kMaxCoverFiles && bytes + f.Size <= kMaxCoverBytes) {
+    if (count < bounds.Files && bytes + f.Size <= bounds.Bytes) {
       ++count, bytes += f.Size;  // the newest that fit beside the one kept
       continue;
     }
@@ -93,7 +95,7 @@ bool Holds(const std::string& covers, const std::string& name, std::size_t size)
 // The picture written into the folder of covers (or found there already): its path, or empty. One
 // there already is used again, and counts as new; one that another instance wrote meanwhile, or that
 // a panel holds open as it is replaced, will do as well.
-std::string Keep(const TagPicture& picture, const std::string& covers) {
+std::string Keep(const TagPicture& picture, const std::string& covers, CoverBounds bounds) {
   const std::string name = ContentName(picture);
   const std::string path = covers + name;
   if (Holds(covers, name, picture.Bytes.size())) {
@@ -102,7 +104,7 @@ std::string Keep(const TagPicture& picture, const std::string& covers) {
   }
   if (!platform::WriteWholeFile(path, picture.Bytes.data(), picture.Bytes.size()))
     return Holds(covers, name, picture.Bytes.size()) ? path : std::string();
-  Prune(covers, name);
+  Prune(covers, name, bounds);
   return path;
 }
 
@@ -124,7 +126,8 @@ std::string PictureBeside(const std::string& file) {
   return best ? folder + found : std::string();
 }
 
-std::string FindCover(const std::string& file, const std::string& covers) {
+std::string FindCover(const std::string& file, const std::string& covers, CoverBounds bounds,
+                      const std::function<bool()>& wanted) {
   if (file.empty() || IsStream(file)) return {};
   std::string beside = PictureBeside(file);
   if (!beside.empty()) return beside;
@@ -132,8 +135,8 @@ std::string FindCover(const std::string& file, const std::string& covers) {
   if (!input.IsOpen()) return {};
   const std::optional<TagPicture> picture = PictureInTag(
       [&input](uint64_t offset, uint8_t* buffer, std::size_t size) { return input.ReadAt(offset, buffer, size); });
-  if (!picture || covers.empty()) return {};
-  return Keep(*picture, covers);
+  if (!picture || covers.empty() || (wanted && !wanted())) return {};
+  return Keep(*picture, covers, bounds);
 }
 
 }  // namespace kdo::cover

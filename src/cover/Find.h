@@ -7,19 +7,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kdo::cover {
 
-// The folder of covers keeps at most this many files and bytes; the ones
-// least recently used go first (a cover found there again counts as new).
+// The folder of covers keeps at most this many files and bytes, the one just
+// kept among them; the ones least recently used go first (a cover found there
+// again counts as new).
+struct CoverBounds {
+  std::size_t Files;
+  uint64_t Bytes;
+};
 constexpr std::size_t kMaxCoverFiles = 256;
 constexpr uint64_t kMaxCoverBytes = 64u << 20;
+constexpr CoverBounds kCoverBounds{kMaxCoverFiles, kMaxCoverBytes};
 
 // The path of a picture showing the cover of the music file `file`, or empty
 // (a stream, no picture, a file that cannot be read). `covers`: the folder of
 // covers, ending in its separator; empty keeps no tag's picture.
-std::string FindCover(const std::string& file, const std::string& covers);
+// `wanted` is asked before a tag's picture is kept: false (the lookup's owner
+// has gone) leaves the folder alone and finds nothing.
+std::string FindCover(const std::string& file, const std::string& covers, CoverBounds bounds = kCoverBounds,
+                      const std::function<bool()>& wanted = nullptr);
 
 // A stream's address rather than a file: it has no folder and no tag to read.
 bool IsStream(const std::string& file);

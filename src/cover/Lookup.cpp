@@ -11,7 +11,12 @@ struct TKDOWinampCover::Lookup {
   std::string File;
   std::string Answer;
   std::atomic<bool> Done{false};
+  std::atomic<bool> Wanted{true};  // false once the mirror has gone
 };
+
+TKDOWinampCover::~TKDOWinampCover() {
+  if (FLookup) FLookup->Wanted.store(false, std::memory_order_release);
+}
 
 bool TKDOWinampCover::Step(platform::WindowHandle player, const std::string& file, std::string& value) {
   if (FLookup && FLookup->Done.load(std::memory_order_acquire)) {
@@ -32,7 +37,8 @@ bool TKDOWinampCover::Step(platform::WindowHandle player, const std::string& fil
       lookup->File = file;
       const bool started = platform::RunOffThread([lookup] {
         try {
-          lookup->Answer = kdo::cover::FindCover(lookup->File, platform::CoversFolder());
+          lookup->Answer = kdo::cover::FindCover(lookup->File, platform::CoversFolder(), kdo::cover::kCoverBounds,
+                                                 [&lookup] { return lookup->Wanted.load(std::memory_order_acquire); });
         } catch (...) {
           lookup->Answer.clear();  // out of memory: no cover
         }

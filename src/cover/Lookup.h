@@ -4,7 +4,8 @@
 // poll, which alone writes the variable. One lookup at a time: the entry
 // after it waits for it. An answer that no longer belongs to the entry and
 // player the poll holds then is dropped; one that comes after the mirror has
-// gone falls to the lookup itself, which nothing else holds any more.
+// gone falls to the lookup itself, which nothing else holds any more, and
+// which then keeps no picture in the folder of covers.
 #pragma once
 
 #include <memory>
@@ -15,6 +16,7 @@
 class TKDOWinampCover {
  public:
   TKDOWinampCover() = default;
+  ~TKDOWinampCover();
   TKDOWinampCover(const TKDOWinampCover&) = delete;
   TKDOWinampCover& operator=(const TKDOWinampCover&) = delete;
 

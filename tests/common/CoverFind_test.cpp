@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <chrono>
 #include <vector>
 
 #include "CoverFiles.h"
@@ -169,6 +170,36 @@ TEST(CoverFind, TheFolderOfCoversStaysBounded) {
   EXPECT_TRUE(fs::exists(last));
   fs::remove_all(music);
   fs::remove_all(covers);
+}
+
+// Three covers of 100 bytes, written an hour ago in turn; the first found again (so used last), then a
+// fourth kept. Whichever bound is reached, the one just kept counts, and the one used longest ago goes.
+TEST(CoverFind, TheLeastRecentlyUsedCoverGoesFirst) {
+  struct Row {
+    kdo::cover::CoverBounds Bounds;
+    const char* What;
+  } const rows[] = {{{3, 1000}, "three files"}, {{10, 300}, "300 bytes"}, {{3, 300}, "both"}};
+  for (const Row& row : rows) {
+    const std::string music = NewFolder("lru"), covers = NewFolder("lru_covers");
+    std::vector<std::string> kept;
+    for (int i = 0; i < 4; ++i) {
+      Bytes picture = coverfiles::Jpeg(uint8_t(i));
+      picture.resize(100, uint8_t(i));
+      Write(music + std::to_string(i) + ".mp3", Tagged(picture));
+    }
+    for (int i = 0; i < 3; ++i) {
+      kept.push_back(FindCover(music + std::to_string(i) + ".mp3", covers, row.Bounds));
+      fs::last_write_time(kept.back(), fs::file_time_type::clock::now() - std::chrono::hours(1) +
+                                           std::chrono::seconds(i));
+    }
+    EXPECT_EQ(FindCover(music + "0.mp3", covers, row.Bounds), kept[0]) << row.What;
+    kept.push_back(FindCover(music + "3.mp3", covers, row.Bounds));
+    EXPECT_TRUE(fs::exists(kept[0]) && fs::exists(kept[2]) && fs::exists(kept[3])) << row.What;
+    EXPECT_FALSE(fs::exists(kept[1])) << row.What << ": the one used longest ago";
+    EXPECT_EQ(FilesIn(covers), 3u) << row.What;
+    fs::remove_all(music);
+    fs::remove_all(covers);
+  }
 }
 
 }  // namespace

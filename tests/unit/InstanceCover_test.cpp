@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 
@@ -117,6 +118,8 @@ TEST_F(Cover, ALookupCrossedWithAnEntryChangeAndTheInstancesEnd) {
   world.Advance(6000);  // the lookup ends with nothing left to hand its answer to
   EXPECT_EQ(world.OffThreadPending(), 0u);
   EXPECT_EQ(Covered(), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root + "covers"), fs::directory_iterator()), 1)
+      << "a lookup left alone keeps no picture";
 }
 
 }  // namespace
