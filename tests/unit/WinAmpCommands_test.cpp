@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "LinkFixture.h"
+#include "platform/Platform.h"
 
 namespace linktest {
 namespace {
@@ -83,6 +84,21 @@ TEST_F(Commands, TransportAndSettersSendTheirMessages) {
       {kSent, kMain, pn::kWmUser, 0x7FFFFFFFu, user::kSetCurrent},
   };
   EXPECT_EQ(Traffic(), expected);
+}
+
+// A dispatch's time belongs to the outermost one: one inside it (an event script in a tick's variable
+// write) has only what is left, and once that is spent nothing more is sent.
+TEST_F(Commands, ADispatchInsideAnotherSharesItsTimeAndOnceSpentSendsNothing) {
+  const platform::Dispatch outer;
+  world.Advance(1500);
+  {
+    const platform::Dispatch inner;
+    EXPECT_EQ(platform::Dispatch::LeftMs(), platform::kSendTimeoutMs - 1500);
+  }
+  platform::Dispatch::Spent();
+  world.ClearSent();
+  link.Play();
+  EXPECT_EQ(Traffic(), sent::Sequence{}) << "nothing sent once the time is spent";
 }
 
 TEST_F(Commands, TrackPositionIsTruncatedToWholeSeconds) {
