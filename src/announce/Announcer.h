@@ -34,9 +34,9 @@
 // removed and the music put back. The instance going ends everything without
 // a word to the player.
 //
-// The sends go in sequences named once, in _AnnounceSequences.h. The operations
-// (_Announce.cpp) only queue them and run the queue; the steps' file
-// (_AnnounceSteps.cpp) is the engine that does each send, and calls nothing back.
+// The sends go in sequences named once, in Sequences.h. The operations
+// (Announcer.cpp) only queue them and run the queue; the steps' file
+// (Steps.cpp) is the engine that does each send, and calls nothing back.
 #pragma once
 
 #include <cstdint>

@@ -49,7 +49,7 @@
 //     sdk/UKDOTypes.h) ["the script function handler"]; other modules call
 //     IKDOWinampControl's operations ["IKDOWinampControl.<operation>"], which
 //     run the same functions, and its GetSettings and SetSettings
-//     (instance/Script.h and _Table.h). Between the calls
+//     (instance/Script.h and instance/ControlTable.h). Between the calls
 //     the message loop brings the status ticks, four a second, which also move
 //     the fade and the announcements, and the link's watch ["a timer's tick"],
 //     and the players' answers ["a player's answer"].
