@@ -84,10 +84,10 @@ bool TouchFile(const std::string& path) {
   const HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  const Handle<HandleKind::File> file(reinterpret_cast<uintptr_t>(h));
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   SetFileTime(h, nullptr, nullptr, &now);
-  CloseHandle(h);
   return true;
 }
 
