@@ -8,12 +8,11 @@
 #include <new>
 #include <string>
 
+#include "TestFolder.h"
 #include "platform/Platform.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 namespace {
@@ -32,15 +31,6 @@ std::size_t OpenHandles() {
 #endif
 }
 
-std::filesystem::path UniqueFolder() {
-#ifdef _WIN32
-  const auto id = std::to_string(GetCurrentProcessId());
-#else
-  const auto id = std::to_string(::getpid());
-#endif
-  return std::filesystem::temp_directory_path() / ("wac_alloc_" + id);
-}
-
 }  // namespace
 
 void* operator new(std::size_t size) {
@@ -53,10 +43,8 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 // Each allocation of the read made to fail in turn, until one read gets through.
 TEST(FailingAllocation, AFolderReadThatRunsOutOfMemoryLeavesNoSearchOpen) {
-  const std::filesystem::path folder = UniqueFolder();
-  std::filesystem::create_directories(folder);
-  for (const char* name : {"a.jpg", "b.png", "c.mp3"}) std::ofstream(folder / name) << name;
-  const std::string path = folder.string() + char(std::filesystem::path::preferred_separator);
+  const std::string path = testfolder::Own();
+  for (const char* name : {"a.jpg", "b.png", "c.mp3"}) std::ofstream(path + name) << name;
   const std::size_t before = OpenHandles();
   int failed = 0;
   for (long fail = 1; fail < 1000; ++fail) {
@@ -73,5 +61,4 @@ TEST(FailingAllocation, AFolderReadThatRunsOutOfMemoryLeavesNoSearchOpen) {
     EXPECT_EQ(OpenHandles(), before) << "after allocation " << fail << " failed";
   }
   EXPECT_GT(failed, 0) << "no allocation of the read was made to fail";
-  std::filesystem::remove_all(folder);
 }
