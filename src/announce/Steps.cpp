@@ -308,7 +308,8 @@ void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
   }
   while (!FMusic && !FWords.empty()) {
     if (FLink.PlayerWindow() != FWordsPlayer) return FWords.clear();  // said to another player
-    if (!FLink.HasAnsweringPlayer() || !budget.Left()) return;
+    // A send would wait behind a question of ours: the words go once its answer is in.
+    if (!FLink.HasAnsweringPlayer() || FLink.QuestionOutstanding() || !budget.Left()) return;
     // Asked without waiting instead, it is made again to take its answer; given up, never again.
     if (!FLink.Send(FWords.front()) && FLink.AskedInstead()) return;
     FWords.pop_front();

@@ -39,7 +39,7 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
   FAnnouncer.emplace(*FPlayerLink);
   FFade.emplace(*FPlayerLink, *FAnnouncer);
   FTransfer.emplace(FInstanceID, *FPlayerLink, *FAnnouncer, [this](std::string_view line) { Debug("TRANSFER", line); });
-  FRoom.emplace(FInstanceID, TKDOWinampRoom{*FPlayerLink, *FAnnouncer, [this](uint16_t room, std::string_view why) {
+  FRoom.emplace(FInstanceID, TKDOWinampRoom{*FPlayerLink, *FAnnouncer, *FTransfer, [this](uint16_t room, std::string_view why) {
                   FTransfer->TakenBack(room, why);
                 }});
   FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings.Current(), *FFade, *FAnnouncer,
@@ -72,6 +72,7 @@ TKDOWinampControl::~TKDOWinampControl() {
   FControlTable.reset();  // nothing calls through it any more
   KDOGuard(kDestruction, [&] { FScript.reset(); });
   KDOGuard(kDestruction, [&] { FRoom.reset(); });  // ends the transfers this room takes part in
+  KDOGuard(kDestruction, [&] { FTransfer.reset(); });  // its questions go before the link
   KDOGuard(kDestruction, [&] { FStatus.reset(); });
   KDOGuard(kDestruction, [&] { FFade.reset(); });
   KDOGuard(kDestruction, [&] { FAnnouncer.reset(); });  // ends the announcements without a word to the player

@@ -289,10 +289,16 @@ void TKDOWinampScript::ReadEntry(int32_t position, void (TWinAmpControl::*read)(
 
 // A transport command while the announcer still gives the player back (what
 // moving on owes took more than the call's one send limit) waits its turn:
-// sent after that, so that it is not undone by it. Not to a player that does
-// not answer: that goes nowhere, as ever.
+// sent after that, so that it is not undone by it. So does one to a slow
+// player while a question of ours is out: it would wait behind that, past the
+// call's limit, and an event script's call, with less time left, would be
+// lost. Not to a player that does not answer: that goes nowhere, as ever.
+bool TKDOWinampScript::WaitsItsTurn() const {
+  return (FAnnouncer.Owes() || FLink.QuestionOutstanding()) && !FLink.IsHung();
+}
+
 void TKDOWinampScript::Command(TWinAmpWord word) {
-  if (FAnnouncer.Owes() && !FLink.IsHung())
+  if (WaitsItsTurn())
     FAnnouncer.After(word);
   else
     FLink.Send(word);
@@ -345,7 +351,7 @@ void TKDOWinampScript::GetTrackLength(int32_t& seconds) { seconds = FLink.GetTra
 // are held at its largest rather than wrapped into a time near the start.
 void TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
   const int64_t ms = std::clamp<int64_t>(int64_t(seconds) * 1000, 0, INT32_MAX);
-  if (FAnnouncer.Owes() && !FLink.IsHung()) {  // not moved yet: it waits its turn
+  if (WaitsItsTurn()) {  // not moved yet
     FAnnouncer.After({TWinAmpCommand::JumpToTime, int32_t(ms)});
     moved = false;
     return;

@@ -103,6 +103,8 @@ class TKDOWinampScript {
  private:
   void Debug(KDOString message, KDOString data);
   void Command(TWinAmpWord word);
+  // A command now would go before work owed, or wait behind a question of ours: it waits its turn.
+  bool WaitsItsTurn() const;
   std::optional<int32_t> InsertAfterCurrent(std::string_view fileName);
   bool Reached() const;
   void ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text);

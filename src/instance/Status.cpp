@@ -175,7 +175,9 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   if (!FLink.HasAnsweringPlayer()) {
     StopWaiting();
     if (spent) FPoll = {FPoll.Step, false, platform::TickMs(), kRestFactor * spent};  // the work before met a hang
-    return WriteNoPlayer();
+    // Out of this dispatch's time only (another room's slow player took it), the player is still there.
+    if (NoPlayer()) WriteNoPlayer();
+    return;
   }
   if (FWaiting.Pending() && FLink.QuestionOutstanding()) return;  // its answer is to come
   // Its answer was dropped: another player, or one that stopped answering meanwhile.
@@ -229,7 +231,7 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
       // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
       if (!FLink.HasAnsweringPlayer()) {
         answering = false;
-        WriteNoPlayer();
+        if (NoPlayer()) WriteNoPlayer();
         break;
       }
       if (outcome == Outcome::Write) WriteAnswer(*step.Row, ident);
@@ -245,7 +247,9 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
 }
 
 void TKDOWinampStatus::WriteAnswer(const TKDOSettingsKey& row, const TKDOText& ident) {
-  Write(row, ident.get(), FAnswer.Number, FPolledText);
+  // The play state is ours to say: a player whose window has gone is none, whatever the link holds still.
+  const bool none = row.Query == TKDOPlayerQuery::PlayState && FLink.IsGone();
+  Write(row, ident.get(), none ? -1 : FAnswer.Number, FPolledText);
   if (IsText(row.Query)) FTags.Saw(row.Query, FPolledText);
 }
 
@@ -286,6 +290,8 @@ void TKDOWinampStatus::StopWaiting() {
   if (FWaitingAt) FPoll.Resume = false;  // the item starts afresh
   FWaitingAt = 0;
 }
+
+bool TKDOWinampStatus::NoPlayer() const { return !FLink.IsBound() || FLink.IsHung(); }
 
 // Asks the player nothing: only the variables are read, and written when they differ.
 void TKDOWinampStatus::WriteNoPlayer() {

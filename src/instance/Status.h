@@ -69,6 +69,8 @@ class TKDOWinampStatus {
  private:
   // Without a player that answers, the play state variable says so (-1).
   void WriteNoPlayer();
+  // None bound, or the bound one does not answer: not merely this dispatch's time spent.
+  bool NoPlayer() const;
   // The answer of a complete item into its variable.
   void WriteAnswer(const TKDOSettingsKey& row, const TKDOText& ident);
   // A slow player's step asked without waiting; false when it cannot be.

@@ -1,26 +1,33 @@
 // TKDOWinampTransfer: the music of this instance's room handed to another
-// room (WAC_TransferTo): at one moment the current entry, the position and the
-// play state, so that the music moves at once whatever the playlist's size;
-// then the entries before it and after it, in order, shuffle and repeat; the
-// target keeps its own volume. The source plays on until the target holds it
-// all, and then stops (unless both are to play on): a transfer that ends
-// halfway never leaves the source silent.
+// room (WAC_TransferTo): first the current entry, the position and the play
+// state, so that the music moves at once whatever the playlist's size; then the
+// entries before it and after it, in order, shuffle and repeat; the target
+// keeps its own volume. The source plays on until the target holds it all,
+// and then stops (unless both are to play on): a transfer that ends halfway
+// never leaves the source silent.
 //
 // Who owns the players: the transfer moves both rooms on (an announcement in
 // either ends, and the source's music, not its announcement, is handed over),
 // and from then on it alone changes them, until a command to either room, a
-// player that does not answer or goes, another player (a new location) or
-// either instance's end takes them back: the transfer then ends where it is,
-// the source left playing as it was (its music put back if an announcement
-// had held it), the target as far as it got.
+// player that does not answer for 10 s or goes, another player (a new
+// location) or either instance's end takes them back: the transfer then ends
+// where it is, the source left playing as it was (its music put back if an
+// announcement had held it), the target as far as it got: untouched until the
+// source's music is known, then playing that from its first moments. A room still
+// being filled by a transfer hands nothing on (the call answers false): its
+// playlist is not whole yet.
 //
 // The work is single sends on the status ticks, within their budget and a
-// quarter of each tick's period, like an announcement's; only the moment itself (the source's position read, the
-// target started there) is made in one go, so that nothing comes between.
-// A line on the debug output names the two rooms when a transfer starts and
-// when it ends, or why it gave up.
+// quarter of each tick's period, as an announcement's: a slow player is asked
+// without waiting and the work goes on with its answer; a send given up may
+// have been carried out, so an entry's put is confirmed by the target's count
+// before it is made again. The target is moved to the source's time last, the
+// time the source's music has played since it was read, and the time the
+// target took to start, added. A line on the debug output names the two rooms
+// when a transfer starts and when it ends, or why it gave up.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -40,16 +47,22 @@ class TKDOWinampTransfer {
   using DebugLine = std::function<void(std::string_view)>;
   // The sending time a tick gives a transfer at most: a quarter of the tick's period.
   static constexpr uint32_t kSliceMs = 60;
+  // A player silent for longer ends the transfer, as it drops an announcement.
+  static constexpr uint32_t kGiveUpAfterMs = 10000;
+  // A player that lets this many messages be given up while one step waits does not answer within the limit.
+  static constexpr uint32_t kMostMisses = 3;
 
   TKDOWinampTransfer(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer, DebugLine debug);
   TKDOWinampTransfer(const TKDOWinampTransfer&) = delete;
   TKDOWinampTransfer& operator=(const TKDOWinampTransfer&) = delete;
 
-  // Accepted (true) when room `target` is another room of the module and both
-  // have an answering player; nothing is sent otherwise. Ends any transfer
-  // either room takes part in, and the announcements in both.
+  // Accepted (true) when room `target` is another room of the module, both
+  // have an answering player and this room is not being filled by a transfer;
+  // nothing is sent otherwise. Ends any transfer either room takes part in,
+  // and the announcements in both.
   bool Start(int32_t target, bool keepPlaying);
-  // On a status tick: the next steps, within the tick's budget.
+  // On a status tick: the next steps of this room's transfer, and of the one filling this room,
+  // within the tick's budget.
   void Tick(const TKDOSendBudget& budget);
   // Ends a transfer under way, its line saying why; with `send`, the source's
   // music is put back if the transfer had stopped it.
@@ -58,11 +71,21 @@ class TKDOWinampTransfer {
   void TakenBack(uint16_t room, std::string_view why);
   // A transfer under way from or to that room.
   bool Involves(uint16_t room) const { return FRun && (room == FRoom || room == FRun->Target); }
+  // What a transfer asks this room's player without waiting: the room's own, so that it goes with the player's link.
+  platform::AnswerQuestion& Asked() { return FAsked; }
+  // This room is the target of a transfer under way from room `from`, until that one ends.
+  void Filling(uint16_t from) { FFilledBy = from; }
+  void Filled(uint16_t from) {
+    if (FFilledBy == from) FFilledBy.reset();
+  }
 
  private:
+  // One send each, in order.
   enum class Phase : uint8_t {
-    Length, Shuffle, Repeat, StopTarget, ClearTarget, Moment, TargetPlays, PlaylistWindow, Before, After,
-    ShuffleTarget, RepeatTarget, Unchanged, Source, Done
+    Length, Shuffle, Repeat, Entry, File, State,                        // what goes
+    StopTarget, ClearTarget, AddEntry, FirstEntry, PlayTarget, Time, Jump, Pause, Recheck,  // the music itself
+    TargetPlays, PlaylistWindow, Before, After, ShuffleTarget, RepeatTarget, Unchanged, Source,
+    SourcePlay, SourceJump, SourcePause, Done
   };
   // Value-initialized: all zero, at its first phase. No member initializers, so that the optional
   // below can make it while this class is still incomplete.
@@ -72,6 +95,8 @@ class TKDOWinampTransfer {
     platform::WindowHandle Source, TargetPlayer;  // the players it began with
     std::optional<TKDOPlayerState> Music;         // the source's music, held by an announcement it ended
     Phase At;
+    std::array<uint32_t, 2> GiveUpsAtStep;  // the source's and the target's give-ups as the last step was done
+    bool Look;            // its send was given up and may have been carried out: looked at first
     int32_t Length;
     int32_t Entry;  // the source's entry that the target plays
     int32_t Next;   // the next entry to go over, before that one and then after it
@@ -79,17 +104,42 @@ class TKDOWinampTransfer {
     bool Shuffle, Repeat;
     std::string File;  // the entry read, to be put
     bool Read;
-    int32_t State;  // handed over: 1 playing, 3 paused, 0 stopped
+    int32_t State;     // handed over: 1 playing, 3 paused, 0 stopped
+    int32_t Position;  // the source's time, in ms
+    uint32_t ReadAt;   // when it was read
+    uint32_t Startup;  // how long the target took to start playing
+    std::optional<int32_t> JumpTo;  // the time the target is moved to, made again as it was asked
+    std::optional<std::string> Ending;  // the line's end ("done", or why it gave up), said once the sends are over
   };
   static_assert(Phase{} == Phase::Length);
 
-  // One step: false when the transfer waits or ended.
+  // The next steps of this room's transfer.
+  void Turn(const TKDOSendBudget& budget);
+  void Work(TKDOWinampRoom& target, const TKDOSendBudget& budget);
+  // Goes on with the work once an answer asked without waiting has come.
+  void Resume();
+  // One step: false when the transfer waits or ends.
   bool Step(TKDOWinampRoom& target);
-  bool Moment(TKDOWinampRoom& target);
+  bool To(Phase next);
+  // The next step sends to the target's player (else to the source's).
+  bool ToTarget() const;
+  // A step done: the players' give-ups are counted from here.
+  void Stepped();
+  // Ends the transfer once the step's sends are over (`why` empty: done).
+  bool End(std::string why);
+  // The send a step made was answered. One given up that `mayHaveLanded` is looked at before it is made again.
+  bool Made(TWinAmpControl& link, bool mayHaveLanded);
+  // The target's count of entries is `expected` plus one (the put landed), or `expected` (made again).
+  bool Landed(TWinAmpControl& to, int32_t expected, bool& landed);
   // One entry of the source's over to the target, where it belongs (two steps: read, put).
   bool Carry(TKDOWinampRoom& target, bool before);
-  bool Answered(TWinAmpControl& link, uint16_t room);
+  // The music's time on the target, or on the source put back: played, jumped there, paused.
+  bool Jump(TWinAmpControl& link, int32_t ms, Phase next);
+  bool PauseUnlessPaused(TWinAmpControl& link, Phase next);
+  // Both players there and answering, or waiting; false when the transfer cannot go on now.
+  bool Ready(TKDOWinampRoom& target);
   void PutBackMusic();
+  void Finish(std::string_view line);
   std::string Rooms() const;
 
   uint16_t FRoom;
@@ -97,4 +147,6 @@ class TKDOWinampTransfer {
   TKDOWinampAnnouncer& FAnnouncer;
   DebugLine FDebug;
   std::optional<Run> FRun;
+  std::optional<uint16_t> FFilledBy;  // the room whose transfer fills this one
+  platform::AnswerQuestion FAsked;    // cancelled with the transfer, before the link goes
 };

@@ -68,6 +68,12 @@ class TWinAmpControl {
   uint32_t SilentForMs() const { return FChannel.SilentForMs(); }
   // Its last two answers each took TWinAmpChannel::kSlowMs or more.
   bool IsSlow() const { return FChannel.Slow(); }
+  // A send found the bound player's window gone; the link lets go of it only at its next watch.
+  bool IsGone() const { return FChannel.Gone(); }
+  // How many times the bound player has let a message be given up (TWinAmpChannel::GiveUps).
+  uint32_t GiveUps() const { return FChannel.GiveUps(); }
+  // How long the player took for the last message it answered.
+  uint32_t LastAnswerMs() const { return FChannel.LastAnswerMs(); }
   // While the result lives, sends to a slow player are asked without waiting
   // through `question`, and `resume` runs with each answer (TWinAmpChannel::Deferring).
   TWinAmpChannel::Deferring Deferred(platform::AnswerQuestion& question, std::function<void()> resume) {

@@ -8,6 +8,7 @@ void TWinAmpChannel::Hold(platform::WindowHandle window) {
     FAnswerQuestion.Cancel();
     FQuestion.reset();  // it waits at the window let go of, if anywhere
     FSlowAnswers = 0;
+    FGone = false;
     // A player let go of, closed or not, gets its memory back, unless it may still be writing there.
     if (FQueryMemoryOut)
       FQueryMemory.LeaveToProcess();
@@ -36,6 +37,7 @@ platform::SendResult TWinAmpChannel::Send(platform::WindowHandle window, uint32_
     else
       platform::Dispatch::Spent();
   }
+  if (result.Outcome == platform::SendOutcome::NoWindow && window == FPlayerWindow) FGone = true;
   if (result.Outcome == platform::SendOutcome::Answered) {
     FQueryMemoryOut = false;  // whatever the player was given before, it is done with
     if (!behindQuestion) Timed(sent);
@@ -123,6 +125,7 @@ void TWinAmpChannel::GiveUpOverdue() {
 }
 
 void TWinAmpChannel::StopAnswering() {
+  ++FGiveUps;
   FSilentSince = platform::TickMs();
   CheckAnswering(false);
 }

@@ -65,6 +65,12 @@ class TWinAmpChannel {
   // An answer this slow, twice in a row, makes a slow player.
   static constexpr uint32_t kSlowMs = 250;
   bool Slow() const { return FSlowAnswers >= 2; }
+  // A send found the held window gone (the player ended): known long before the process watch looks again.
+  bool Gone() const { return FGone; }
+  // How many times the player has let a send or a question be given up, in all.
+  uint32_t GiveUps() const { return FGiveUps; }
+  // How long the last answer took, from the send or the question to its reply.
+  uint32_t LastAnswerMs() const { return FLastAnswerMs; }
   // While it lives, sends to a slow player are asked through `question`;
   // `resume` runs with the answer (in a scope of its own, where the same send
   // takes it). `question` belongs to the work: gone, its answer is dropped.
@@ -116,7 +122,8 @@ class TWinAmpChannel {
  private:
   void StopAnswering();
   void Timed(uint32_t since) {
-    const bool slow = uint32_t(platform::TickMs() - since) >= kSlowMs;
+    FLastAnswerMs = uint32_t(platform::TickMs() - since);
+    const bool slow = FLastAnswerMs >= kSlowMs;
     FSlowAnswers = slow ? uint8_t(FSlowAnswers < 2 ? FSlowAnswers + 1 : 2) : 0;
   }
   // A send within a Deferring scope to a slow player: asked instead, or answered from what came.
@@ -152,6 +159,9 @@ class TWinAmpChannel {
   platform::RemoteMemory FQueryMemory;
   bool FQueryMemoryOut = false;  // handed over in a send given up, not answered after
   uint8_t FSlowAnswers = 0;      // answers in a row that took kSlowMs or more (at most 2)
+  uint32_t FLastAnswerMs = 0;
+  bool FGone = false;
+  uint32_t FGiveUps = 0;
   // The Deferring scope under way: its question and what resumes the work.
   platform::AnswerQuestion* FDeferQuestion = nullptr;
   std::function<void()> FResume;

@@ -1,9 +1,11 @@
 // A room's music handed to another room under Wine: two player.exe, the DLL, the stand-in server.
-// The target gets the source's entries and entry, and starts where the source is; both play on.
+// The target gets the source's entries and entry, and starts where the source is; both play on, with
+// quick players and with slow ones.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -11,6 +13,8 @@
 #include "E2E.h"
 #include "LoadedModule.h"
 #include "PlayerNumbers.h"
+#include "host/win32/LoopLoad.h"
+#include "player/PlayerModel.h"
 
 namespace {
 
@@ -73,6 +77,45 @@ TEST_F(TransferE2E, BothPlayOnFromTheSamePlace) {
   EXPECT_EQ(Call(kTo, "WAC_GetPlaylistPosition").Int, 150);
   EXPECT_EQ(Call(kTo, "WAC_GetPlayState").Int, 1);
   EXPECT_EQ(Call(kFrom, "WAC_GetPlayState").Int, 1) << "both play on";
+}
+
+// A source answering in 1.9 s and a target in 0.3 s: waited for, never taken for hung ones; the
+// server's thread waits for one answer at a time at most.
+TEST_F(TransferE2E, SlowPlayersAreWaitedFor) {
+  for (const char* file : {"C:\\Music\\1.mp3", "C:\\Music\\2.mp3", "C:\\Music\\3.mp3", "C:\\Music\\4.mp3", "C:\\Music\\5.mp3"})
+    Call(kFrom, "WAC_AddFile", {Value::S(file)});
+  Call(kFrom, "WAC_SetPlaylistPosition", {Value::I(3)});
+  Call(kFrom, "WAC_Play");
+  Call(kFrom, "WAC_SetTrackPosition", {Value::I(42)});
+  const struct {
+    uint16_t Room;
+    DWORD Ms;
+  } delays[] = {{kFrom, 1900}, {kTo, 300}};
+  for (const auto& d : delays) {
+    DWORD_PTR reply = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(FindWindowA(ClassOf(d.Room).c_str(), nullptr), playernumbers::kWmUser, d.Ms,
+                                    player::control::kReplyDelay, SMTO_NORMAL, 5000, &reply));
+  }
+  const std::string rooms = std::to_string(kFrom) + " to " + std::to_string(kTo) + ": ";
+  ASSERT_TRUE(Call(kFrom, "WAC_TransferTo", {Value::I(kTo), Value::B(true)}).Bool);
+  double longest = 0;
+  const DWORD began = GetTickCount();
+  while (LastLine() == rooms + "started" && GetTickCount() - began < 240000)
+    longest = std::max(longest, host::RunLoopTimed(250).LongestMs);
+  std::cout << "5 entries from a 1.9 s player to a 0.3 s one: " << GetTickCount() - began
+            << " ms, longest dispatch " << longest << " ms\n";
+  ASSERT_EQ(LastLine(), rooms + "done");
+  EXPECT_LT(longest, 1900.0 + 250.0) << "one answer per dispatch at most";
+  for (const auto& d : delays) {
+    DWORD_PTR reply = 0;
+    SendMessageTimeoutA(FindWindowA(ClassOf(d.Room).c_str(), nullptr), playernumbers::kWmUser, 0,
+                        player::control::kReplyDelay, SMTO_NORMAL, 5000, &reply);
+  }
+  const int32_t from = PositionMs(kFrom), to = PositionMs(kTo);
+  std::cout << "position difference: " << to - from << " ms\n";
+  EXPECT_LE(std::abs(to - from), 500) << "within half a second";
+  EXPECT_EQ(Call(kTo, "WAC_GetPlaylistLength").Int, 5);
+  EXPECT_EQ(Call(kTo, "WAC_GetPlaylistPosition").Int, 3);
 }
 
 }  // namespace

@@ -118,6 +118,23 @@ TEST_F(Budget, NoDispatchHoldsTheThreadLongerThanOneSendLimit) {
   }
 }
 
+// Commands to a player answering in 1.9 s while the mirror's question is out: none waits behind it
+// (an event script's, with less of its dispatch left, would be lost there); they wait their turn and
+// are carried out in order once the player has answered.
+TEST_F(Budget, CommandsBehindTheMirrorsQuestionWaitTheirTurnInOrder) {
+  Room();
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(20000);  // slow: the mirror asks without waiting
+  for (const int asked = world.QuestionsAsked(); world.QuestionsAsked() == asked;) world.Advance(10);
+  const int64_t called = world.ElapsedMs();
+  for (const char* name : {"WAC_Next", "WAC_Next", "WAC_Pause"}) EXPECT_EQ(Call(1, name).Bool, 1) << name;
+  EXPECT_EQ(world.ElapsedMs(), called) << "no call waited behind the mirror's question";
+  world.Advance(30000);
+  Player(1)->CatchUp();
+  EXPECT_EQ(Model(1).CurrentIndex(), 702);
+  EXPECT_EQ(Model(1).State(), player::PlayState::Paused);
+}
+
 // A tick whose first answer takes 240 ms and whose player then hangs: the rest of its one send limit, no more.
 TEST_F(Budget, ATickWhosePlayerHangsHalfwayWaitsTheRestOfOneLimit) {
   Room();

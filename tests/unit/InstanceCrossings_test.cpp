@@ -5,8 +5,8 @@
 // room has been quiet for a while. In a world that delivers messages as Windows does, four more:
 // spells of a player whose given-up sends still take effect, script calls that other threads send
 // the server's thread (nested inside our sends), script calls from inside a variable write, and a
-// playlist of a few thousand entries. And a second room: the music handed over between the two,
-// checked as each transfer ends.
+// playlist of a few thousand entries. And two more rooms, whose players may answer in 0.3 or 1.9 s:
+// the music handed over among the three, checked as each transfer ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +22,7 @@
 
 #include "InstanceFixture.h"
 #include "SettingsKeys.h"
+#include "transfer/Transfer.h"
 
 namespace instancetest {
 namespace {
@@ -146,9 +147,11 @@ class Crossings : public InstanceTest {
     bool Keep;
     bool SourcePlayed;  // the source's music played as it began
     bool Quick;         // no hang nor slow spell began while it was under way
+    bool Answering = true;  // no player went silent for 10 s, nor answered after the send limit, meanwhile
   };
   std::optional<Transfer> transfer;
   bool entriesMoved = false;   // a transfer into room 1 was under way: its entries are another room's now
+  int64_t landUntil = -1;      // until then a put of a transfer into room 1 that ended may still land
   std::size_t debugSeen = 0;
   // The moment, as the transfer moves the target to the source's time: where the source was.
   struct Moment {
@@ -158,6 +161,7 @@ class Crossings : public InstanceTest {
   std::optional<Moment> moment;
   std::string transferBroke;
   int transfersDone = 0, transfersGivenUp = 0;  // over all sequences
+  static constexpr uint16_t kRooms[] = {1, 2, 3};
   std::vector<std::string> Files(uint16_t id) {
     std::vector<std::string> files;
     for (std::size_t i = 0; i < Model(id).Count(); ++i) files.push_back(Model(id).At(i).FileName);
@@ -192,6 +196,8 @@ class Crossings : public InstanceTest {
   int64_t slowEnded = INT64_MIN / 2;  // when it answered at once again
   void Hang(int64_t ms) {
     if (transfer) transfer->Quick = false;
+    if (transfer && ms > int64_t(TKDOWinampTransfer::kGiveUpAfterMs) - int64_t(platform::kSendTimeoutMs))
+      transfer->Answering = false;
     Player(1)->HangFor(ms);
     hangsEnd = world.ElapsedMs() + ms;
   }
@@ -207,13 +213,16 @@ void Crossings::CheckTransfer() {
     const std::string from = std::to_string(transfer->From), to = std::to_string(transfer->To);
     const std::string rooms = from + " to " + to + ": ";
     if (line.Data.rfind(rooms, 0) != 0 || line.Data == rooms + "started") continue;
-    if (transfer->To == 1) entriesMoved = true;
-    if (!Player(1) || !Player(2)) {
+    // A put given up may still land: room 1's entries may change for a while yet.
+    if (transfer->To == 1) entriesMoved = true, landUntil = world.ElapsedMs() + 2 * int64_t(platform::kSendTimeoutMs) + 2600;
+    for (uint16_t room : kRooms)
+      if (Player(room) && room != 1) Player(room)->SetReplyDelay(0);  // its slow spell lasts for the transfer
+    if (!Player(transfer->From) || !Player(transfer->To)) {
       transfer.reset();
       continue;
     }
-    Player(1)->CatchUp();
-    Player(2)->CatchUp();
+    Player(transfer->From)->CatchUp();
+    Player(transfer->To)->CatchUp();
     const player::PlayerModel& target = Model(transfer->To);
     std::ostringstream broke;
     ++(line.Data == rooms + "done" ? transfersDone : transfersGivenUp);
@@ -230,6 +239,9 @@ void Crossings::CheckTransfer() {
       const bool sources = why.find("room " + from) != std::string::npos || why.find("another transfer") != std::string::npos;
       if (transfer->SourcePlayed && !sources && !Plays(transfer->From))
         broke << "a transfer given up (" << why << ") left the source silent\n";
+      // A slow player, or a short hang, is waited for.
+      if (transfer->Answering && why.find("does not answer") != std::string::npos)
+        broke << "a transfer with players that answer was given up: " << why << "\n";
     }
     if (!broke.str().empty() && transferBroke.empty()) transferBroke = line.Data + ": " + broke.str();
     transfer.reset();
@@ -264,16 +276,19 @@ std::string Crossings::RunSequence(uint32_t seed) {
   // Real tick counts are large, and wrap: this sequence's wrap comes within its first minute.
   world.SetTickBase(uint32_t(0u - uint32_t(world.ElapsedMs()) - 1u - uint32_t(pick(60000))));
 
-  Create(1);
-  Create(2);
-  if (!Player(1) || !Player(2)) return log.str() + "no player at the start";
+  for (uint16_t room : kRooms) Create(room);
+  if (!Player(1) || !Player(2) || !Player(3)) return log.str() + "no player at the start";
   for (const char* f : {"C:\\Kitchen\\a.mp3", "C:\\Kitchen\\b.mp3"}) server.Call("WAC_AddFile", 2, {Value::S(f)}, {});
-  server.Call("WAC_SetRepeat", 2, {Value::B(true)}, {});
-  server.Call("WAC_Play", 2, {}, {});
+  server.Call("WAC_AddFile", 3, {Value::S("C:\\Porch\\radio.mp3")}, {});
+  for (uint16_t room : {2, 3}) {
+    server.Call("WAC_SetRepeat", room, {Value::B(true)}, {});
+    server.Call("WAC_Play", room, {}, {});
+  }
   transfer.reset();
   transferBroke.clear();
   debugSeen = 0;
   entriesMoved = false;
+  landUntil = -1;
   for (const char* f : {"C:\\Music\\1.mp3", "C:\\Music\\2.mp3", "C:\\Music\\3.mp3"})
     server.Call("WAC_AddFile", 1, {Value::S(f)}, {});
   server.Call("WAC_Play", 1, {}, {});
@@ -281,8 +296,8 @@ std::string Crossings::RunSequence(uint32_t seed) {
   server.Call("WAC_SetVolume", 1, {Value::I(180)}, {});
   server.Call("WAC_SetRepeat", 1, {Value::B(true)}, {});
   world.OnSend = [this](const sim::SentMessage& m) {
-    // The moment: the target moved to the source's time (the one jump it is sent while a transfer is on).
-    if (transfer && !moment && Player(transfer->To) && Player(transfer->From) && m.Window == Player(transfer->To)->Window() &&
+    // The moment: the target moved to the source's time (made again if the source moved on meanwhile).
+    if (transfer && Player(transfer->To) && Player(transfer->From) && m.Window == Player(transfer->To)->Window() &&
         m.Message == pn::kWmUser && m.LParam == pn::user::kJump) {
       Player(transfer->From)->CatchUp();
       const player::PlayerModel& source = Model(transfer->From);
@@ -344,7 +359,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
     if (extra == 0 && lateUntil < 0 && slowUntil < step) {
       // Slow inside its procedure: every message, or only what adds to or changes the playlist.
       lateUntil = step + 2 + pick(5);
-      if (transfer) transfer->Quick = false;
+      if (transfer) transfer->Quick = false, transfer->Answering = false;
       const bool all = pick(2) != 0;
       if (all) Player(1)->SetReplyDelay(2600);
       if (!all)
@@ -366,24 +381,37 @@ std::string Crossings::RunSequence(uint32_t seed) {
         if (eventCallsLeft > 0 && eventCallsLeft--) SideCall(std::string("event on ") + key);
       });
       log << step << ": an event on " << key << " calls the instance, " << eventCallsLeft << " time(s)\n";
-    } else if (extra == 4 && !mayLand) {
-      // The music handed over, either way; now and then a command to the other room right after.
-      const uint16_t from = uint16_t(1 + pick(2)), to = uint16_t(3 - from);
+    } else if (extra == 4 && lateUntil < 0) {
+      // The music handed over among the rooms, room 1 slow or not, and another room's player slow for
+      // the while; now and then a command to room 2 right after.
+      const uint16_t from = kRooms[pick(3)], to = kRooms[(from + pick(2)) % 3];
       const bool keep = pick(2) != 0;
+      const uint32_t delays[] = {0, 0, 300, 1900};
+      const uint16_t other = from != 1 ? from : to;
+      const uint32_t delay = delays[pick(4)];
       const bool sourcePlayed = Plays(from);
+      CheckTransfer();
+      const bool filling = transfer && transfer->To == from;
       const bool accepted = Timed("WAC_TransferTo", {Value::I(to), Value::B(keep)}, from).Bool != 0;
       log << step << ": room " << from << " hands its music to room " << to << (keep ? ", playing on" : "") << " -> "
           << accepted << "\n";
+      if (filling && accepted) return log.str() + "a room still being filled handed its music on";
       CheckTransfer();  // what an earlier one's end said
-      if (accepted) transfer = Transfer{from, to, keep, sourcePlayed, !slow && lateUntil < 0}, moment.reset();
+      if (accepted) transfer = Transfer{from, to, keep, sourcePlayed, lateUntil < 0}, moment.reset();
+      if (accepted && delay) {
+        Player(other)->SetReplyDelay(delay);
+        log << step << ": room " << other << "'s player answers after " << delay << " ms meanwhile\n";
+      }
       if (accepted && pick(4) == 0) {
         Timed("WAC_Next", {}, 2);
         log << step << ": WAC_Next to room 2\n";
         CheckTransfer();
       }
-      ex.MovedOnAt = step;  // both rooms have moved on, and room 1 may be stopped or another room's music
-      ex.Stopped = false;
-      changesEntries = true;
+      if (from == 1 || to == 1) {
+        ex.MovedOnAt = step;  // room 1 has moved on, and may be stopped or another room's music
+        ex.Stopped = false;
+        changesEntries = true;
+      }
     } else if (extra == 3 && !bigPlaylist) {
       bigPlaylist = true;
       for (int i = 0; i < 3000; ++i) m.Add("C:\\Music\\Big\\" + std::to_string(i) + ".mp3");
@@ -598,7 +626,9 @@ std::string Crossings::RunSequence(uint32_t seed) {
       }
       changesEntries = true;
     }
-    if (changesEntries || std::exchange(entriesMoved, false)) music = MusicEntries(Model(1));
+    // A transfer into room 1 puts entries there whenever its sends land (a slow player's, late).
+    const bool landing = (transfer && transfer->To == 1) || world.ElapsedMs() < landUntil;
+    if (changesEntries || landing || std::exchange(entriesMoved, false)) music = MusicEntries(Model(1));
     if (MusicEntries(Model(1)) != music) return log.str() + "the user's entries changed";
     const int64_t ms = 250 * (op >= 91 ? pick(13) : pick(3));
     log << "   " << ms << " ms pass\n";
@@ -606,13 +636,16 @@ std::string Crossings::RunSequence(uint32_t seed) {
     Pass(ms);
     if (!Player(1)) return log.str() + "the player went";
     if (!transferBroke.empty()) return log.str() + transferBroke;
-    if (moving || std::exchange(entriesMoved, false)) music = MusicEntries(Model(1));
+    if (moving || world.ElapsedMs() < landUntil + 250 || std::exchange(entriesMoved, false))
+      music = MusicEntries(Model(1));
     if (MusicEntries(Model(1)) != music) return log.str() + "the user's entries changed while time passed";
   }
   armedSends = -1;
   hangAt = -1;
   if (Player(1)) Player(1)->SetReplyDelay(0);
   if (Player(1)) Player(1)->SetHandlingTime(nullptr);
+  for (uint16_t room : {2, 3})
+    if (Player(room)) Player(room)->SetReplyDelay(0);
   slow = false;
   lateUntil = -1;
   Pass(60000);  // quiet: every hang is over, every announcement played
@@ -671,8 +704,7 @@ void Crossings::RunSeeds(uint32_t first, uint32_t last) {
     const std::string broke = RunSequence(seed);
     if (!broke.empty()) ADD_FAILURE() << "seed " << seed << "\n" << broke;
     world.OnSend = nullptr;
-    server.DestroyInstance(1);
-    server.DestroyInstance(2);
+    for (uint16_t room : kRooms) server.DestroyInstance(room);
   }
 }
 

@@ -240,6 +240,7 @@ TEST_F(Status, UnboundLinkAsksNothingAndVariablesKeepTheirValues) {
 
 TEST_F(Status, PlayerGoneShowsZerosUntilTheLinkLooksAgain) {
   ChooseAll();
+  DefineAndChoose(1, testdata::kPlayStateKey, Name(testdata::kPlayStateKey), host::Value::I(0));
   Create(1);
   Call(1, "WAC_SetRepeat", {host::Value::B(true)});
   world.Advance(250);
@@ -249,6 +250,7 @@ TEST_F(Status, PlayerGoneShowsZerosUntilTheLinkLooksAgain) {
   EXPECT_EQ(Var("VolumeVar").Int, 0);
   EXPECT_EQ(Var("RepeatVar").Bool, false);
   EXPECT_EQ(Var("TrackPosVar").Str, "0:00:00");
+  EXPECT_EQ(Var("PlayStateVar").Int, -1) << "the play state says there is none";
 }
 
 TEST_F(Status, FailedReadsOfTheWrongTypeAreWrittenAnyway) {

@@ -3,12 +3,16 @@
 // transfer's end by a command, a hang, a new player or an instance's end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "InstanceFixture.h"
+#include "SettingsKeys.h"
+#include "transfer/Transfer.h"
 
 namespace instancetest {
 namespace {
@@ -30,6 +34,10 @@ class Transfer : public InstanceTest {
       if (server.Instance(id)) server.DestroyInstance(id);
     }
     world.Advance(1000);
+    for (uint16_t id : {1, 2}) {
+      server.DefineVariable(StateVar(id), Value::I(0));
+      Store(id, testdata::kPlayStateKey, StateVar(id));
+    }
     Create(1);
     Create(2);
     for (int i = 0; i < 5; ++i) Model(1).Add("C:\\Music\\" + std::to_string(i) + ".mp3");
@@ -43,6 +51,7 @@ class Transfer : public InstanceTest {
     world.Advance(500);
     server.ClearDebug();
   }
+  static std::string StateVar(uint16_t id) { return "state" + std::to_string(id); }
   // Players that take a millisecond an answer: a long playlist then takes several ticks.
   void Slower() {
     for (uint16_t id : {1, 2}) Player(id)->SetReplyDelay(1);
@@ -146,6 +155,78 @@ TEST_F(Transfer, ALongPlaylistGoesInStepsWithinTheBudget) {
   EXPECT_LE(world.LongestDispatchMs(), int64_t(platform::kSendTimeoutMs));
 }
 
+// A slow player in either room is waited for, never taken for a hung one, nor is a short hang: the
+// transfer completes, the target where the source is, and no dispatch holds the thread longer than one
+// answer and a slice. A put given up that lands later is counted, not made twice.
+TEST_F(Transfer, ASlowOrBrieflyHungPlayerIsWaitedFor) {
+  struct Row {
+    const char* What;
+    uint32_t Source, Target;  // each player's time for an answer
+    std::function<void()> Also;
+  };
+  const Row rows[] = {
+      {"a target at 300 ms", 0, 300, {}},
+      {"a target at 1.9 s", 0, 1900, {}},
+      {"a source at 1.9 s", 1900, 0, {}},
+      {"both at 300 ms", 300, 300, {}},
+      {"both at 1.9 s", 1900, 1900, {}},
+      {"a target hung for 9 s", 0, 0, [&] { Player(2)->HangFor(9000); }},
+      {"a target taking 2.6 s for its first jump", 0, 0, [&] {
+         Player(2)->SetHandlingTime([jumps = std::make_shared<int>()](const sim::SentMessage& m) {
+           const bool first = m.Message == pn::kWmUser && m.LParam == pn::user::kJump && (*jumps)++ == 0;
+           return first ? std::optional<uint32_t>(2600) : std::nullopt;
+         });
+       }},
+      {"a target taking 2.6 s for an entry", 0, 0, [&] {
+         Player(2)->SetHandlingTime([](const sim::SentMessage& m) {
+           return m.Message == pn::kWmCopyData ? std::optional<uint32_t>(2600) : std::nullopt;
+         });
+       }},
+  };
+  for (const Row& row : rows) {
+    Fresh();
+    const std::vector<std::string> files = Files(1);
+    Player(1)->SetReplyDelay(row.Source);
+    Player(2)->SetReplyDelay(row.Target);
+    if (row.Also) row.Also();
+    world.ResetLongestDispatch();
+    bool none[3] = {};  // a room whose player answers never shows as without one
+    for (uint16_t id : {1, 2}) server.OnWrite(StateVar(id), [&none, id](const Value& v) { none[id] |= v.Int == -1; });
+    ASSERT_TRUE(TransferTo(1, 2, true)) << row.What;
+    for (int ticks = 0; Lines().size() < 2 && ticks < 2000; ++ticks) world.Advance(250);
+    EXPECT_EQ(Lines().back(), "1 1 to 2: done") << row.What;
+    EXPECT_FALSE(none[1]) << row.What << ": the play state shows -1 only for a player that did not answer";
+    EXPECT_EQ(none[2], !!row.Also) << row.What;
+    server.ClearEvents();
+    Player(2)->SetHandlingTime(nullptr);
+    Player(1)->CatchUp();
+    Player(2)->CatchUp();
+    EXPECT_EQ(Files(2), files) << row.What;
+    EXPECT_EQ(Model(2).CurrentIndex(), 2) << row.What;
+    EXPECT_EQ(Model(2).State(), PlayState::Playing) << row.What;
+    EXPECT_LE(std::llabs(Model(2).PositionMs() - Model(1).PositionMs()), 500) << row.What;
+    const uint32_t answer = std::max({row.Source, row.Target, uint32_t(platform::kSendTimeoutMs) * !!row.Also});
+    EXPECT_LE(world.LongestDispatchMs(), int64_t(answer + TKDOWinampTransfer::kSliceMs)) << row.What;
+  }
+}
+
+// Handed back before the first transfer is done, the music would come back without the entries
+// still on their way: refused, and the room keeps them all.
+TEST_F(Transfer, AHandBackBeforeTheFirstIsDoneIsRefused) {
+  for (int i = 0; i < 300; ++i) Model(1).Add("C:\\Music\\Big\\" + std::to_string(i) + ".mp3");
+  const std::vector<std::string> files = Files(1);
+  Slower();
+  ASSERT_TRUE(TransferTo(1, 2, false));
+  world.Advance(750);
+  world.ClearSent();
+  EXPECT_FALSE(TransferTo(2, 1, false));
+  EXPECT_TRUE(world.Sent().empty());
+  EXPECT_EQ(Lines().back(), "2 2 to 1: refused: its own transfer has not finished");
+  for (int ticks = 0; Lines().back() != "1 1 to 2: done" && ticks < 400; ++ticks) world.Advance(250);
+  EXPECT_EQ(Files(1), files);
+  EXPECT_TRUE(TransferTo(2, 1, false)) << "once it is done";
+}
+
 // What ends a transfer under way, and what each room is left with: the source as it was, the
 // target as far as it got.
 TEST_F(Transfer, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
@@ -157,7 +238,9 @@ TEST_F(Transfer, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
   const Row rows[] = {
       {"a command to the target", [&] { Call(2, "WAC_Next"); }, "a command to room 2"},
       {"a command to the source", [&] { Call(1, "WAC_AddFile", {Value::S("C:\\x.mp3")}); }, "a command to room 1"},
-      {"the target hangs", [&] { Player(2)->HangFor(8000); }, "the player of room 2 does not answer"},
+      {"the target hangs past 10 s", [&] { Player(2)->HangFor(15000); }, "the player of room 2 does not answer"},
+      {"the target takes 2.6 s for each message", [&] { Player(2)->SetReplyDelay(2600); },
+       "the player of room 2 does not answer"},
       {"a new location for the target",
        [&] { EditSettings(2, [](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText("D:\\nowhere.exe"); }); },
        "another player in room 2"},
@@ -170,7 +253,7 @@ TEST_F(Transfer, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
     ASSERT_TRUE(TransferTo(1, 2, false)) << row.What;
     world.Advance(250);
     row.During();
-    world.Advance(3000);
+    world.Advance(30000);
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 2u) << row.What;
     EXPECT_EQ(lines[1], std::string("1 1 to 2: given up: ") + row.Why) << row.What;
@@ -182,21 +265,30 @@ TEST_F(Transfer, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
   }
 }
 
-// An announcement in the source ends, and its music, not the announcement, goes over; both play on.
+// An announcement in the source ends, and its music, not the announcement, goes over; both play on,
+// also where the source answers in 1.9 s and the announcement's end takes several ticks.
 TEST_F(Transfer, TheSourcesMusicNotItsAnnouncement) {
-  ASSERT_TRUE(Call(1, "WAC_Announce", {Value::S("C:\\Announcement\\bell.wav"), Value::I(230)}).Bool);
-  world.Advance(500);
-  ASSERT_EQ(Model(1).At(std::size_t(Model(1).CurrentIndex())).FileName, "C:\\Announcement\\bell.wav");
-  ASSERT_TRUE(TransferTo(1, 2, true));
-  world.Advance(1000);
-  Player(1)->CatchUp();
-  Player(2)->CatchUp();
-  EXPECT_EQ(Files(2), Files(1));
-  EXPECT_EQ(Model(2).Count(), 5u) << "no announcement among them";
-  for (uint16_t room : {1, 2}) {
-    EXPECT_EQ(Model(room).At(std::size_t(Model(room).CurrentIndex())).FileName, "C:\\Music\\2.mp3") << room;
-    EXPECT_EQ(Model(room).State(), PlayState::Playing) << room;
-    EXPECT_GE(Model(room).PositionMs(), 42000) << room << ": from where the music was";
+  for (const uint32_t delay : {0u, 1900u}) {
+    Fresh();
+    ASSERT_TRUE(Call(1, "WAC_Announce", {Value::S("C:\\Announcement\\bell.wav"), Value::I(230)}).Bool) << delay;
+    world.Advance(500);
+    ASSERT_EQ(Model(1).At(std::size_t(Model(1).CurrentIndex())).FileName, "C:\\Announcement\\bell.wav") << delay;
+    Player(1)->SetReplyDelay(delay);
+    world.Advance(10000);  // found slow
+    ASSERT_TRUE(TransferTo(1, 2, true)) << delay;
+    for (int ticks = 0; Lines().size() < 2 && ticks < 2000; ++ticks) world.Advance(250);
+    EXPECT_EQ(Lines().back(), "1 1 to 2: done") << delay;
+    Player(1)->SetReplyDelay(0);
+    world.Advance(1000);
+    Player(1)->CatchUp();
+    Player(2)->CatchUp();
+    EXPECT_EQ(Files(2), Files(1)) << delay;
+    EXPECT_EQ(Model(2).Count(), 5u) << delay << ": no announcement among them";
+    for (uint16_t room : {1, 2}) {
+      EXPECT_EQ(Model(room).At(std::size_t(Model(room).CurrentIndex())).FileName, "C:\\Music\\2.mp3") << room;
+      EXPECT_EQ(Model(room).State(), PlayState::Playing) << room;
+      EXPECT_GE(Model(room).PositionMs(), 42000) << room << ": from where the music was";
+    }
   }
 }
 
