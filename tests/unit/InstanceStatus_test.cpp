@@ -367,6 +367,19 @@ TEST_F(Status, PlayerAnsweringIn1900MsStaysBoundAndPolled) {
   EXPECT_EQ(world.LongestDispatchMs(), 0) << "asked without waiting";
 }
 
+// One slow answer (a stall) does not make a slow player: the mirror goes on asking and waiting.
+TEST_F(Status, OneSlowAnswerIsNotASlowPlayer) {
+  server.DefineVariable("vol", host::Value::I(0));
+  Store(1, "VolumeVar", "vol");
+  Create(1);
+  world.Advance(250);
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(250);
+  Player(1)->SetReplyDelay(0);
+  world.Advance(10000);
+  EXPECT_EQ(world.QuestionsAsked(), 0);
+}
+
 // A slow player asked without waiting that stops answering counts as not
 // answering once the send limit has passed, as after a send given up.
 TEST_F(Status, ASlowPlayerThatHangsWhileAskedWithoutWaitingShowsNoPlayer) {
