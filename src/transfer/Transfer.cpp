@@ -248,15 +248,16 @@ bool TKDOWinampTransfer::Step(TKDOWinampRoom& target) {
     case Phase::PlaylistWindow:
       run.Playlist = run.Entry > 0 ? to.GetPlaylistWindow() : 0;
       if (!Made(to, false)) return false;
-      run.Next = 0;
+      run.Next = run.Entry + 1;
       if (run.Entry > 0 && !run.Playlist) return End("room " + std::to_string(run.Target) + " has no playlist window");
+      return To(Phase::After);
+    // What follows the song first: with a slow player the entries take long, and the song ends meanwhile.
+    case Phase::After:
+      if (run.Next < run.Length) return Carry(target, false);
+      run.Next = 0;
       return To(Phase::Before);
     case Phase::Before:
       if (run.Next < run.Entry) return Carry(target, true);
-      run.Next = run.Entry + 1;
-      return To(Phase::After);
-    case Phase::After:
-      if (run.Next < run.Length) return Carry(target, false);
       return To(Phase::ShuffleTarget);
     case Phase::ShuffleTarget:
       run.Shuffle ? to.ShuffleOn() : to.ShuffleOff();
@@ -338,7 +339,9 @@ bool TKDOWinampTransfer::Carry(TKDOWinampRoom& target, bool before) {
     return true;
   }
   bool landed = false;
-  if (run.Look && !Landed(to, before ? run.Next + 1 : run.Next, landed)) return false;
+  // The target holds the song and what went after it so far, and then what went before it so far.
+  const int32_t holds = before ? run.Length - run.Entry + run.Next : run.Next - run.Entry;
+  if (run.Look && !Landed(to, holds, landed)) return false;
   if (!landed) {
     before ? to.InsertEntryVia(run.Playlist, run.File, run.Next) : to.AddFile(run.File);
     if (!Made(to, true)) return false;

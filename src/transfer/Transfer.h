@@ -1,7 +1,7 @@
 // TKDOWinampTransfer: the music of this instance's room handed to another
 // room (WAC_TransferTo): first the current entry, the position and the play
 // state, so that the music moves at once whatever the playlist's size; then the
-// entries before it and after it, in order, shuffle and repeat; the target
+// entries after it and before it, in order, shuffle and repeat; the target
 // keeps its own volume. The source plays on until the target holds it all,
 // and then stops (unless both are to play on): a transfer that ends halfway
 // never leaves the source silent.
@@ -84,7 +84,7 @@ class TKDOWinampTransfer {
   enum class Phase : uint8_t {
     Length, Shuffle, Repeat, Entry, File, State,                        // what goes
     StopTarget, ClearTarget, AddEntry, FirstEntry, PlayTarget, Time, Jump, Pause, Recheck,  // the music itself
-    TargetPlays, PlaylistWindow, Before, After, ShuffleTarget, RepeatTarget, Unchanged, Source,
+    TargetPlays, PlaylistWindow, After, Before, ShuffleTarget, RepeatTarget, Unchanged, Source,
     SourcePlay, SourceJump, SourcePause, Done
   };
   // Value-initialized: all zero, at its first phase. No member initializers, so that the optional
@@ -99,7 +99,7 @@ class TKDOWinampTransfer {
     bool Look;            // its send was given up and may have been carried out: looked at first
     int32_t Length;
     int32_t Entry;  // the source's entry that the target plays
-    int32_t Next;   // the next entry to go over, before that one and then after it
+    int32_t Next;   // the next entry to go over, after that one and then before it
     platform::WindowHandle Playlist;  // the target's, through which entries go before what plays
     bool Shuffle, Repeat;
     std::string File;  // the entry read, to be put

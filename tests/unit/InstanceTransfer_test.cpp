@@ -210,6 +210,24 @@ TEST_F(Transfer, ASlowOrBrieflyHungPlayerIsWaitedFor) {
   }
 }
 
+// With a slow target the entries take minutes: those after the song that plays go first, so that the
+// target plays on when the song ends.
+TEST_F(Transfer, WithASlowTargetTheNextSongIsThereWhenThisOneEnds) {
+  for (int i = 0; i < 100; ++i) Model(1).Add("C:\\Music\\Big\\" + std::to_string(i) + ".mp3");
+  Call(1, "WAC_SetPlaylistPosition", {Value::I(100)});
+  Call(1, "WAC_Play");
+  Player(2)->SetReplyDelay(1900);
+  ASSERT_TRUE(TransferTo(1, 2, true));
+  auto song = [&] { return Model(2).Count() ? Model(2).At(std::size_t(Model(2).CurrentIndex())).FileName : ""; };
+  for (int ticks = 0; song() != "C:\\Music\\Big\\94.mp3" && ticks < 400; ++ticks) world.Advance(250);
+  Model(2).SetLength(Model(2).CurrentIndex(), 60);
+  world.Advance(70000);
+  Player(2)->CatchUp();
+  EXPECT_EQ(song(), "C:\\Music\\Big\\95.mp3");
+  EXPECT_EQ(Model(2).State(), PlayState::Playing);
+  EXPECT_EQ(Lines().back(), "1 1 to 2: started") << "still under way";
+}
+
 // Handed back before the first transfer is done, the music would come back without the entries
 // still on their way: refused, and the room keeps them all.
 TEST_F(Transfer, AHandBackBeforeTheFirstIsDoneIsRefused) {
