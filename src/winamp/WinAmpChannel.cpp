@@ -9,6 +9,7 @@ void TWinAmpChannel::Hold(platform::WindowHandle window) {
     FQuestion.reset();  // it waits at the window let go of, if anywhere
     FSlowAnswers = 0;
     FGone = false;
+    FBusyUntil = platform::TickMs();
     // A player let go of, closed or not, gets its memory back, unless it may still be writing there.
     if (FQueryMemoryOut)
       FQueryMemory.LeaveToProcess();
@@ -35,7 +36,7 @@ platform::SendResult TWinAmpChannel::Send(platform::WindowHandle window, uint32_
     if (left >= platform::kSendTimeoutMs && !behindQuestion)
       StopAnswering();
     else
-      platform::Dispatch::Spent();
+      platform::Dispatch::Spent(), MayStillHandle();
   }
   if (result.Outcome == platform::SendOutcome::NoWindow && window == FPlayerWindow) FGone = true;
   if (result.Outcome == platform::SendOutcome::Answered) {
@@ -75,7 +76,7 @@ platform::SendResult TWinAmpChannel::Defer(platform::WindowHandle window, uint32
         if (FQuestion && FQuestion->State == Question::Now::Answered) FQuestion.reset();
       }))
     return notMade;
-  FQuestion = Question{window, message, wParam, lParam, platform::TickMs(), true};
+  FQuestion = Question{window, message, wParam, lParam, platform::TickMs(), DueFromNow(), true};
   return notMade;
 }
 
@@ -97,6 +98,7 @@ TWinAmpChannel::Deferring::~Deferring() {
 
 bool TWinAmpChannel::Ask(platform::AnswerQuestion& question, uint32_t message, uint32_t wParam, uint32_t lParam,
                          std::function<void(int32_t reply)> onAnswer) {
+  if (QuestionOutstanding()) return false;  // one question at a time, whoever asks
   const platform::WindowHandle asked = FPlayerWindow;
   if (!question.Ask(FPlayerWindow, message, wParam, lParam, [this, asked, onAnswer = std::move(onAnswer)](int32_t reply) {
         if (!Heard(asked)) return;
@@ -104,14 +106,25 @@ bool TWinAmpChannel::Ask(platform::AnswerQuestion& question, uint32_t message, u
         if (!FSilentSince && onAnswer) onAnswer(reply);
       }))
     return false;
-  FQuestion = Question{FPlayerWindow, message, wParam, lParam, platform::TickMs(), false};
+  FQuestion = Question{FPlayerWindow, message, wParam, lParam, platform::TickMs(), DueFromNow(), false};
   return true;
+}
+
+void TWinAmpChannel::MayStillHandle() {
+  // Behind a question still out, it comes after that one's answer.
+  uint32_t from = platform::TickMs();
+  if (Waiting()) {
+    const uint32_t answered = FQuestion->DueFrom + FLastAnswerMs;
+    if (int32_t(answered - from) > 0) from = answered;
+  }
+  FBusyUntil = from + FLastAnswerMs;
 }
 
 bool TWinAmpChannel::Heard(platform::WindowHandle asked) {
   // Never trusted once the player may have changed; a late answer to one given up is dropped.
   if (FPlayerWindow != asked || !Waiting()) return false;
-  Timed(FQuestion->AskedAt);
+  // The player's pace: from when it could come to the question.
+  Timed(int32_t(platform::TickMs() - FQuestion->DueFrom) >= 0 ? FQuestion->DueFrom : FQuestion->AskedAt);
   return true;
 }
 

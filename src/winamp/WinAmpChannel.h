@@ -98,7 +98,8 @@ class TWinAmpChannel {
   // Asks the held player without waiting; `onAnswer` gets its reply, unless
   // `question` was cancelled or asked again meanwhile. An answer from a player
   // no longer held, or while the player counts as not answering, is dropped.
-  // False, and nothing asked, where the platform cannot ask so.
+  // False, and nothing asked, where the platform cannot ask so, or while a
+  // question is outstanding (whoever asked it).
   bool Ask(platform::AnswerQuestion& question, uint32_t message, uint32_t wParam, uint32_t lParam,
            std::function<void(int32_t reply)> onAnswer);
   // A question asked without waiting that the player may still be handling
@@ -137,6 +138,7 @@ class TWinAmpChannel {
     uint32_t Message, WParam;
     uintptr_t LParam;
     uint32_t AskedAt;
+    uint32_t DueFrom;  // when the player can come to it: after what of ours it may still be handling
     bool InsteadOfSend;
     Now State = Now::Waiting;
     int32_t Reply = 0;
@@ -145,7 +147,19 @@ class TWinAmpChannel {
     }
   };
   bool Waiting() const { return FQuestion && FQuestion->State == Question::Now::Waiting; }
-  uint32_t AgeMs() const { return uint32_t(platform::TickMs() - FQuestion->AskedAt); }
+  // How long the player has had the question: its send limit counts from when it could come to it.
+  uint32_t AgeMs() const {
+    const int32_t age = int32_t(platform::TickMs() - FQuestion->DueFrom);
+    return age > 0 ? uint32_t(age) : 0;
+  }
+  // A send given up for want of our time, not the player's, may still be in its queue: until it
+  // has handled that, at about its usual pace, it cannot come to a question asked meanwhile.
+  void MayStillHandle();
+  // When a question asked now can be come to.
+  uint32_t DueFromNow() const {
+    const uint32_t now = platform::TickMs();
+    return int32_t(FBusyUntil - now) > 0 ? FBusyUntil : now;
+  }
   // The question's answer has come: false when it is not the one waited for (given up, or another player's).
   bool Heard(platform::WindowHandle asked);
   // What a send asked instead learnt: its answer, or that it was given up; nothing while it waits.
@@ -160,6 +174,7 @@ class TWinAmpChannel {
   bool FQueryMemoryOut = false;  // handed over in a send given up, not answered after
   uint8_t FSlowAnswers = 0;      // answers in a row that took kSlowMs or more (at most 2)
   uint32_t FLastAnswerMs = 0;
+  uint32_t FBusyUntil = 0;  // the player may be handling a send of ours given up until then
   bool FGone = false;
   uint32_t FGiveUps = 0;
   // The Deferring scope under way: its question and what resumes the work.

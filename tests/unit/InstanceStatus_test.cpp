@@ -367,6 +367,30 @@ TEST_F(Status, PlayerAnsweringIn1900MsStaysBoundAndPolled) {
   EXPECT_EQ(world.LongestDispatchMs(), 0) << "asked without waiting";
 }
 
+// A script's query to a player answering in 1.9 s waits behind the mirror's question and is given up,
+// yet the player still handles it: the mirror's next question waits behind that in turn. Its answer
+// comes more than a send limit after it was asked, but the player never failed to answer: it is never
+// shown as without a player.
+TEST_F(Status, AQueryGivenUpBehindTheMirrorsQuestionDoesNotMakeTheNextLookHung) {
+  DefineAndChoose(1, testdata::kPlayStateKey, "state", host::Value::I(0));
+  DefineAndChoose(1, "VolumeVar", "vol", host::Value::I(0));
+  Create(1);
+  Call(1, "WAC_AddFile", {Value::S("a.mp3")});
+  Call(1, "WAC_Play");
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(20000);  // slow: the mirror asks without waiting
+  bool none = false;
+  server.OnWrite("state", [&](const Value& v) { none |= v.Int == -1; });
+  for (int i = 0; i < 5; ++i) {
+    for (const int asked = world.QuestionsAsked(); world.QuestionsAsked() == asked;) world.Advance(10);
+    Call(1, "WAC_GetPlaylistLength");
+    world.Advance(3000);
+  }
+  world.Advance(20000);
+  EXPECT_FALSE(none);
+  EXPECT_EQ(server.Variable("state")->Int, 1);
+}
+
 // One slow answer (a stall) does not make a slow player: the mirror goes on asking and waiting.
 TEST_F(Status, OneSlowAnswerIsNotASlowPlayer) {
   server.DefineVariable("vol", host::Value::I(0));

@@ -97,6 +97,20 @@ TEST_F(Hang, SlowPlayerAnsweringWithinTheLimitIsNeverGivenUp) {
   EXPECT_EQ(world.QuestionsAsked(), 0);
 }
 
+// One question at a time per player, whoever asks: a second is refused until the first is answered.
+TEST_F(Hang, ASecondQuestionWaitsForTheFirstsAnswer) {
+  world.SetReplyDelay(player->handle, 300);
+  platform::AnswerQuestion first, second;
+  int answers = 0;
+  const auto count = [&](int32_t) { ++answers; };
+  EXPECT_TRUE(link.AskWithoutWaiting(first, TWinAmpQuestion::Volume, 0, count));
+  EXPECT_FALSE(link.AskWithoutWaiting(second, TWinAmpQuestion::Shuffle, 0, count));
+  world.Advance(300);
+  EXPECT_EQ(answers, 1);
+  EXPECT_TRUE(link.AskWithoutWaiting(second, TWinAmpQuestion::Shuffle, 0, count));
+  EXPECT_EQ(world.QuestionsAsked(), 2);
+}
+
 TEST_F(Hang, ASlowAnswerToTheQuestionEndsTheStateOnlyWhenItArrives) {
   GiveUpOnce();
   world.SetHandlingTime(player->handle, [](const sim::SentMessage& m) {
