@@ -39,7 +39,10 @@ bool TKDOWinampAnnouncer::RestoreState() {
 bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   if (!TWinAmpControl::IsFileName(fileName)) return false;
   const std::string_view file = TrimBlanksAndControls(fileName);  // as the player reports names
-  FollowNow();
+  // With a slow player, a row that plays is followed in the ticks, not in the call: sends that wait
+  // would spend the call's time (an event script's, inside a write, has little) and refuse it.
+  const bool joins = OnPlayer() && FPlaying && !FGaveUp && !FEnding && FLink.IsSlow();
+  if (!joins) FollowNow();
   // What a row given up on, or a put-back, still owes the player comes first.
   if (FMusic && (FGaveUp || FEnding)) {
     Run(TKDOSendBudget::Unlimited());

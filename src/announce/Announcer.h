@@ -73,7 +73,9 @@ class TKDOWinampAnnouncer {
   // False for an empty or blank name, without an answering player, with 16
   // waiting, or when the player did not add the file (as far as the call's
   // one send limit could tell: with a slow player the row goes on in ticks,
-  // and the call answers true). The volume is held to 0..255.
+  // and the call answers true). The volume is held to 0..255. With a slow
+  // player, one that comes while a row plays joins it at once; the row is
+  // followed in the ticks.
   bool Announce(std::string_view fileName, int32_t volume);
   // On a status tick: follows the announcement within the tick's budget. A
   // slow player is asked without waiting, one step at a time, the work going

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "InstanceFixture.h"
@@ -348,6 +349,45 @@ TEST_F(Room, WithASlowPlayerAnAnnouncementStillPutsTheMusicBack) {
                 delay, double(started - called) / 1000, double(world.ElapsedMs() - started - 3000) / 1000);
     EXPECT_LE(world.LongestDispatchMs(), int64_t(platform::kSendTimeoutMs)) << "one send limit per dispatch";
   }
+}
+
+// With a player answering in 1.9 s, an event script on the volume variable announces again while the
+// first plays (its volume shows): both ring, in order, the music comes back, and the play state never
+// shows a player that does not answer.
+TEST_F(Room, WithASlowPlayerAnAnnouncementFromAnEventScriptDuringAnotherRingsToo) {
+  testdata::ChooseAll(server, 1, [](const std::string& key) { return "v_" + key; });
+  server.DefineVariable("v_state", Value::I(0));
+  Store(1, testdata::kPlayStateKey, "v_state");
+  MusicPlays();
+  player::PlayerModel& m = Model(1);
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(20000);
+  bool none = false, second = false;
+  server.OnWrite("v_state", [&](const Value& v) { none |= v.Int == -1; });
+  server.OnWrite("v_VolumeVar", [&](const Value& v) {
+    if (v.Int == 250 && !std::exchange(second, true))
+      EXPECT_EQ(server.Call("WAC_Announce", 1, {Value::S("C:\\Sounds\\Voice.wav"), Value::I(200)}, {}).Bool, 1);
+  });
+  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Bell.wav"), Value::I(250)}).Bool, 1);
+  std::vector<std::string> rang;  // the announcements the player played, in order
+  for (int tick = 0; tick < 2400; ++tick) {
+    world.Advance(250);
+    Player(1)->CatchUp();
+    const std::string& current = m.At(std::size_t(m.CurrentIndex())).FileName;
+    if (current.rfind("C:\\Sounds\\", 0) == 0 && (rang.empty() || rang.back() != current)) rang.push_back(current);
+    for (std::size_t i = 0; i < m.Count(); ++i)
+      if (m.At(i).FileName.rfind("C:\\Sounds\\", 0) == 0 && m.At(i).LengthSeconds == player::PlayerModel::kDefaultLengthSeconds)
+        m.SetLength(int32_t(i), m.At(i).FileName == "C:\\Sounds\\Bell.wav" ? 120 : 20);  // the mirror is slow to show it
+    if (tick % 60 == 0) Call(1, "WAC_GetVolume");
+  }
+  server.ClearEvents();
+  EXPECT_TRUE(second) << "the event script announced";
+  EXPECT_EQ(rang, (std::vector<std::string>{"C:\\Sounds\\Bell.wav", "C:\\Sounds\\Voice.wav"}));
+  EXPECT_EQ(m.Count(), 2u);
+  EXPECT_EQ(m.State(), PlayState::Playing);
+  EXPECT_EQ(m.Volume(), 180);
+  EXPECT_FALSE(m.ManualAdvance());
+  EXPECT_FALSE(none) << "the play state showed -1";
 }
 
 // The player takes 2.6 s inside its procedure for the announcement's add: the send is given up, yet the
