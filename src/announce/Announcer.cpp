@@ -67,7 +67,7 @@ void TKDOWinampAnnouncer::FollowNow() {
   if (FMusic && !OnPlayer()) Drop();  // another player: nothing to put back there
   if (!FMusic || FGaveUp) return;
   Run(TKDOSendBudget::Unlimited());
-  if (FMusic && FPlaying && !FEnding && FWork.empty() && FLink.HasAnsweringPlayer()) {
+  if (FMusic && FPlaying && !FEnding && FWork.Idle() && FLink.HasAnsweringPlayer()) {
     DoFirst(Sequence::Watch);
     Run(TKDOSendBudget::Unlimited());
   }
@@ -75,7 +75,7 @@ void TKDOWinampAnnouncer::FollowNow() {
 
 void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
   // The user's commands to a player silent for that long go nowhere, as the waiting announcements.
-  if (FLink.SilentForMs() > kGiveUpAfterMs) FWords.clear();
+  if (FLink.SilentForMs() > kdo::pace::kGiveUpAfterMs) FWords.clear();
   if (!FMusic) {
     if (FWords.empty()) return;
     const auto deferred = Deferred();
@@ -83,30 +83,33 @@ void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
   }
   if (FLink.PlayerWindow() != FMusic->Player) return Drop();  // another player, or none: nothing to put back there
   if (!FLink.IsAnswering()) {
-    if (!FGaveUp && FLink.SilentForMs() > kGiveUpAfterMs) {
+    if (!FGaveUp && FLink.SilentForMs() > kdo::pace::kGiveUpAfterMs) {
       FGaveUp = true;
       FWaiting.clear();
       // Moving on owes what it owes as it is: only a row still on puts the music back.
       if (FPlaying && !FEnding) {
-        FWork.clear();
+        FWork.Clear();
         DoFirst(Sequence::GiveUp);
       }
     }
     return;
   }
-  if (FWork.empty() && FPlaying) {
-    if (std::exchange(FYield, false)) return;
-    DoFirst(Sequence::Watch);
-  }
+  if (FWork.Idle() && FPlaying) DoFirst(Sequence::Watch);
   const auto deferred = Deferred();
   Run(budget);
+}
+
+bool TKDOWinampAnnouncer::Urgent() const {
+  if (!FMusic) return !FWords.empty();
+  // A watch while it plays is not, until it sees the player stopped: the announcement has ended.
+  return !FWork.Idle() && !(FWork.Owes(Step::Judge) && FSeenState != 0);
 }
 
 void TKDOWinampAnnouncer::MoveOn() {
   if (!FMusic) return;
   if (!Held()) return Drop();  // another player, or nothing touched yet: only questions were asked
   FWaiting.clear();
-  FWork.clear();
+  FWork.Clear();
   FGaveUp = false;
   FEnding = true;
   // The manual advance and the volume go back only where they are still owed.
@@ -160,7 +163,7 @@ void TKDOWinampAnnouncer::EntryRemoved(int32_t index) {
 // and one to be checked as the last entry is looked for where it went.
 void TKDOWinampAnnouncer::EntryInserted(int32_t index) {
   if (!OnPlayer()) return;
-  auto owes = [this](Step step) { return std::find(FWork.begin(), FWork.end(), step) != FWork.end(); };
+  auto owes = [this](Step step) { return FWork.Owes(step); };
   if (FLength >= 0) ++FLength;
   if (owes(Step::LengthAfter)) ++FLengthBefore;
   if (!owes(Step::CheckAdded) || index < FSeenLength) ++FSeenLength;

@@ -25,9 +25,10 @@
 // finds again by file name, as the player reports names. It removes only an
 // entry that holds its file.
 //
-// All work on the player is a queue of single sends: a tick runs them within
-// its budget and goes on at the next, and a send the player lets be given up
-// is sent again once it answers, so a hang halfway leaves nothing half done.
+// All work on the player is a queue of single sends on the engine of work over
+// ticks (TKDOWork): a turn runs them within its budget and goes on at the
+// next, and a send the player lets be given up is sent again once it answers,
+// so a hang halfway leaves nothing half done.
 // Another player (a new location, the player gone) ends everything at once,
 // with nothing put back there. A player that does not answer for more than
 // 10 s drops the waiting announcements; once it answers again the entry is
@@ -36,7 +37,7 @@
 //
 // The sends go in sequences named once, in Sequences.h. The operations
 // (Announcer.cpp) only queue them and run the queue; the steps' file
-// (Steps.cpp) is the engine that does each send, and calls nothing back.
+// (Steps.cpp) does each send, and calls nothing back.
 #pragma once
 
 #include <cstdint>
@@ -45,21 +46,20 @@
 #include <string>
 #include <string_view>
 
-#include "announce/Sequences.h"
-#include "winamp/SendBudget.h"
 #include "announce/PlayerState.h"
+#include "announce/Sequences.h"
 #include "platform/Platform.h"
-
 #include "winamp/WinAmp.h"
+#include "work/Pace.h"
+#include "work/Work.h"
 
 class TKDOWinampAnnouncer {
  public:
   static constexpr std::size_t kMostWaiting = 16;
-  static constexpr uint32_t kGiveUpAfterMs = 10000;
   // Entries looked at, at most, to find a moved entry again by its name.
   static constexpr int32_t kLongestSearch = 1024;
 
-  explicit TKDOWinampAnnouncer(TWinAmpControl& link) : FLink(link) {}
+  explicit TKDOWinampAnnouncer(TWinAmpControl& link) : FLink(link), FWork([this] { Resume(); }) {}
   TKDOWinampAnnouncer(const TKDOWinampAnnouncer&) = delete;
   TKDOWinampAnnouncer& operator=(const TKDOWinampAnnouncer&) = delete;
 
@@ -77,10 +77,9 @@ class TKDOWinampAnnouncer {
   // player, one that comes while a row plays joins it at once; the row is
   // followed in the ticks.
   bool Announce(std::string_view fileName, int32_t volume);
-  // On a status tick: follows the announcement within the tick's budget. A
-  // slow player is asked without waiting, one step at a time, the work going
-  // on as each answer comes; a watch that has seen its answers leaves the next
-  // tick's question to the mirror.
+  // At its turn: follows the announcement within the turn's budget. A slow
+  // player is asked without waiting, one step a turn, the work taking each
+  // answer as it comes.
   void Tick(const TKDOSendBudget& budget);
   // The room has moved on: ends the row, giving the player back to the user.
   void MoveOn();
@@ -93,6 +92,8 @@ class TKDOWinampAnnouncer {
   void After(TWinAmpWord word);
   // A row is on: its music waits to be put back.
   bool Busy() const { return FMusic.has_value(); }
+  // Its next send acts for the user (not merely watching an announcement play): it goes first.
+  bool Urgent() const;
 
   // The user's word on the music while a row is on. The volume: true when the
   // music will come back at it (the player is then left alone).
@@ -137,7 +138,7 @@ class TKDOWinampAnnouncer {
   // Goes on with the work once an answer asked without waiting has come.
   void Resume();
   // While it lives, a slow player is asked without waiting, and the work resumes with each answer.
-  TWinAmpChannel::Deferring Deferred() { return FLink.Deferred(FAsked, [this] { Resume(); }); }
+  TWinAmpChannel::Deferring Deferred() { return FWork.Deferred(FLink); }
   // The sequence's steps put first, ahead of the work owed. DoFirstOwed leaves out a give-back not
   // owed: the manual advance never turned on, or either given back already.
   void DoFirst(Sequence sequence);
@@ -156,7 +157,7 @@ class TKDOWinampAnnouncer {
   std::optional<Music> FMusic;            // a row is on
   std::optional<Announcement> FPlaying;   // added, or being added
   std::deque<Announcement> FWaiting;
-  std::deque<Step> FWork;                 // sends owed to the player, in order
+  TKDOWork<Step> FWork;                   // sends owed to the player, in order
   int32_t FAnnouncementEntry = -1;               // where FPlaying's entry is; -1 while none
   int32_t FLength = 0;                    // the playlist's length as last known
   // Answers that steps leave to the steps after them.
@@ -175,8 +176,6 @@ class TKDOWinampAnnouncer {
   std::optional<Search> FSearch;
   bool FGaveUp = false;  // silent too long: the waiting are dropped, the rest put back when it answers
   bool FEnding = false;  // the row takes no more announcements: it gives the player back
-  bool FYield = false;   // a slow player's watch is done: the next tick's question is the mirror's
-  platform::AnswerQuestion FAsked;  // a slow player's step, asked without waiting; cancelled with the announcer
   std::deque<TWinAmpWord> FWords;   // the user's commands waiting for the row's work
   platform::WindowHandle FWordsPlayer = 0;  // the player they are for
 };

@@ -29,12 +29,15 @@ bool TKDOWinampFade::Give(int32_t volume) {
 // The volume due now, on the straight line from the start to the target: each
 // tick sets it, so the steps are even however the ticks fall, and a tick that
 // was skipped is not made up for.
-void TKDOWinampFade::Tick(const TKDOSendBudget& budget) {
+void TKDOWinampFade::Tick(const TKDOSendBudget& budget, bool asks) {
   if (!FRunning) return;
   Ramp& f = *FRunning;
   if (FLink.PlayerWindow() != f.Player) return End();
   const uint32_t elapsed = std::min(uint32_t(platform::TickMs() - f.StartedAt), f.DurationMs);
   const int32_t due = f.From + int32_t(int64_t(f.To - f.From) * elapsed / f.DurationMs);
-  if (due != f.Sent && budget.Left() && Give(due)) f.Sent = due;
+  if (due != f.Sent && budget.Left()) {
+    const auto deferred = FAsker.Deferred(FLink, asks);
+    if (Give(due)) f.Sent = due;
+  }
   if (elapsed == f.DurationMs && f.Sent == f.To) End();
 }

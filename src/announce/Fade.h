@@ -7,21 +7,24 @@
 // A later volume command, a new fade, a restored state, another player (a
 // change of location, a player gone) and the instance's end end it. While the
 // player does not answer its steps wait; a fade ends only once its target has
-// reached the player (or the music that is put back).
+// reached the player (or the music that is put back). A slow player is asked
+// without waiting, and the step goes on with the answer.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
-#include "winamp/SendBudget.h"
 #include "platform/Platform.h"
+#include "work/Pace.h"
+#include "work/Work.h"
 
 class TWinAmpControl;
 class TKDOWinampAnnouncer;
 
 class TKDOWinampFade {
  public:
-  TKDOWinampFade(TWinAmpControl& link, TKDOWinampAnnouncer& announcer) : FLink(link), FAnnouncer(announcer) {}
+  TKDOWinampFade(TWinAmpControl& link, TKDOWinampAnnouncer& announcer)
+      : FLink(link), FAnnouncer(announcer), FAsker([this] { Tick(TKDOSendBudget::Of(kdo::pace::kResumeBudgetMs), false); }) {}
   TKDOWinampFade(const TKDOWinampFade&) = delete;
   TKDOWinampFade& operator=(const TKDOWinampFade&) = delete;
 
@@ -33,8 +36,8 @@ class TKDOWinampFade {
   bool Start(int32_t volume, int32_t seconds);
   void End() { FRunning.reset(); }
   bool Running() const { return FRunning.has_value(); }
-  // One step, on a status tick, within its budget.
-  void Tick(const TKDOSendBudget& budget);
+  // One step, at its turn, within its budget.
+  void Tick(const TKDOSendBudget& budget, bool asks = true);
 
  private:
   struct Ramp {
@@ -51,4 +54,5 @@ class TKDOWinampFade {
   TWinAmpControl& FLink;
   TKDOWinampAnnouncer& FAnnouncer;
   std::optional<Ramp> FRunning;
+  TKDOAsker FAsker;  // cancelled with the fade
 };

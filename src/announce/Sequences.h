@@ -3,10 +3,10 @@
 // music. The steps' file runs them; the operations only queue them by name.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
+
+#include "work/Steps.h"
 
 namespace kdo::announce {
 
@@ -35,30 +35,8 @@ enum class Sequence : uint8_t {
   PutBackPlaying, PutBackPaused, PutBackStopped, PlayAgain, PauseAgain,
 };
 
-// A short run of steps, joined from parts when the table is made.
-class Steps {
- public:
-  constexpr Steps(std::initializer_list<Step> steps) {
-    for (Step step : steps) Add(step);
-  }
-  constexpr Steps operator+(const Steps& more) const {
-    Steps all = *this;
-    for (Step step : more) all.Add(step);
-    return all;
-  }
-  constexpr const Step* begin() const { return FSteps.data(); }
-  constexpr const Step* end() const { return FSteps.data() + FCount; }
-
- private:
-  constexpr void Add(Step step) { FSteps.at(FCount++) = step; }  // a run too long does not compile
-  std::array<Step, 12> FSteps{};
-  std::size_t FCount = 0;
-};
-
-struct NamedSteps {
-  Sequence Name;
-  Steps Sends;
-};
+using Steps = kdo::work::Steps<Step>;
+using NamedSteps = kdo::work::NamedSteps<Sequence, Step>;
 
 namespace table {
 using enum Step;
@@ -110,13 +88,7 @@ inline constexpr NamedSteps kSequences[] = {
     {Sequence::PauseAgain, {AskState, PauseUnlessPaused}},
 };
 
-constexpr bool InOrder() {
-  std::size_t at = 0;
-  for (const NamedSteps& row : kSequences)
-    if (std::size_t(row.Name) != at++) return false;
-  return at == std::size_t(Sequence::PauseAgain) + 1;
-}
-static_assert(InOrder(), "one row for each sequence, in the enum's order");
+static_assert(kdo::work::InOrder(kSequences, Sequence::PauseAgain), "one row for each sequence, in the enum's order");
 }  // namespace table
 
 constexpr const Steps& StepsOf(Sequence sequence) { return table::kSequences[std::size_t(sequence)].Sends; }

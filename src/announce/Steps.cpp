@@ -2,8 +2,6 @@
 // each step does, and what the watch makes of the answers. It queues the
 // sequences by name and calls nothing of the operations' file.
 #include <algorithm>
-#include <iterator>
-#include <vector>
 
 #include "announce/Announcer.h"
 #include "sdk/KDOText.h"
@@ -54,10 +52,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::FindMusic: return Find(false);
     case Step::Located: FLength = FSeenLength; return true;
     case Step::JudgeEnd:
-      if (FAnnouncementEntry >= 0 && FSeenPosition == FAnnouncementEntry && FSeenState != 0) {
-        FYield = FLink.IsSlow();  // it plays on: a slow player's next question is the mirror's
-        return true;
-      }
+      if (FAnnouncementEntry >= 0 && FSeenPosition == FAnnouncementEntry && FSeenState != 0) return true;
       if (FAnnouncementEntry >= 0 && FSeenPosition != FAnnouncementEntry) {
         // Skipped in the player: the room has moved on there.
         FWaiting.clear();
@@ -274,16 +269,10 @@ void TKDOWinampAnnouncer::PutBack() {
                         : Sequence::PutBackStopped);
 }
 
-void TKDOWinampAnnouncer::DoFirst(Sequence sequence) {
-  const kdo::announce::Steps& steps = kdo::announce::StepsOf(sequence);
-  FWork.insert(FWork.begin(), steps.begin(), steps.end());
-}
+void TKDOWinampAnnouncer::DoFirst(Sequence sequence) { FWork.DoFirst(kdo::announce::StepsOf(sequence)); }
 
 void TKDOWinampAnnouncer::DoFirstOwed(Sequence sequence) {
-  std::vector<Step> owed;
-  std::ranges::copy_if(kdo::announce::StepsOf(sequence), std::back_inserter(owed),
-                       [this](Step step) { return Owed(step); });
-  FWork.insert(FWork.begin(), owed.begin(), owed.end());
+  FWork.DoFirstIf(kdo::announce::StepsOf(sequence), [this](Step step) { return Owed(step); });
 }
 
 // The manual advance is owed back once turned on, each give-back until it is given.
@@ -296,16 +285,18 @@ bool TKDOWinampAnnouncer::Owed(Step step) const {
 // The owed sends in order, while the budget lasts and the player answers;
 // then the user's words that waited for them.
 void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
-  while (FMusic && !FWork.empty()) {
-    if (FLink.PlayerWindow() != FMusic->Player) return Drop();
-    // A removal follows its check in the same dispatch: a tick between them would let the user's
-    // own changes in the player move another entry to where the check found the announcement's.
-    const bool follows = FWork.front() == Step::RemoveAnnouncement;
-    if (!FLink.HasAnsweringPlayer() || (!budget.Left() && !follows)) return;
-    const Step step = FWork.front();
-    FWork.pop_front();
-    if (!Do(step)) FWork.push_front(step);
-  }
+  FWork.Run(
+      [&](Step next) {
+        if (!FMusic) return false;
+        if (FLink.PlayerWindow() != FMusic->Player) {
+          Drop();
+          return false;
+        }
+        // A removal follows its check in the same dispatch: a turn between them would let the user's
+        // own changes in the player move another entry to where the check found the announcement's.
+        return FLink.HasAnsweringPlayer() && (budget.Left() || next == Step::RemoveAnnouncement);
+      },
+      [this](Step step) { return Do(step); });
   while (!FMusic && !FWords.empty()) {
     if (FLink.PlayerWindow() != FWordsPlayer) return FWords.clear();  // said to another player
     // A send would wait behind a question of ours: the words go once its answer is in.
@@ -318,16 +309,15 @@ void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
 
 // Within a poll's budget, in the answer's own dispatch.
 void TKDOWinampAnnouncer::Resume() {
-  constexpr uint32_t kResumeBudgetMs = 250;
-  const auto deferred = Deferred();
-  Run({platform::TickMs(), kResumeBudgetMs});
+  const auto deferred = FWork.Deferred(FLink, Urgent());
+  Run(TKDOSendBudget::Of(kdo::pace::kResumeBudgetMs));
 }
 
 void TKDOWinampAnnouncer::Drop() {
   FMusic.reset();
   FPlaying.reset();
   FWaiting.clear();
-  FWork.clear();
+  FWork.Clear();
   FAnnouncementEntry = -1;
   FAnnouncementThere = false;
   FLookedAgain = false;

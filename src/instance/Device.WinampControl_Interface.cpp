@@ -1,6 +1,7 @@
 #include "instance/Device.WinampControl_Interface.h"
 
 #include <array>
+#include <vector>
 
 #include "sdk/KDOGuard.h"
 #include "sdk/KDOText.h"
@@ -47,17 +48,21 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
   FControlTable.emplace(*this, FModuleInfo, FSettings, *FScript);
   try {
     FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
-    // The fade and the announcements move on the status ticks, within the poll's budget. While an
-    // announcement plays, the fade moves the music's volume that comes back after it.
-    FStatus.emplace(FServices, *ModuleInterface(), *FPlayerLink, FSettings.Current(),
-                    [this](const TKDOSendBudget& budget) {
-                      FFade->Tick(budget);
-                      FAnnouncer->Tick(budget);
-                      FTransfer->Tick(budget);
-                    });
+    FStatus.emplace(FServices, *ModuleInterface(), *FPlayerLink, FSettings.Current());
+    // The work on the player, in the order of its turns. While an announcement plays, the fade
+    // moves the music's volume that comes back after it.
+    FPacer.emplace(*ModuleInterface(), *FPlayerLink, std::vector<TKDOPacer::Turn>{
+                                     {[this](const TKDOSendBudget& budget) { FFade->Tick(budget); }},
+                                     {[this](const TKDOSendBudget& budget) { FAnnouncer->Tick(budget); }, 0,
+                                      [this] { return FAnnouncer->Urgent(); }},
+                                     {[this](const TKDOSendBudget& budget) { FTransfer->Tick(budget); },
+                                      kdo::pace::kSliceMs, [this] { return FTransfer->Urgent(); }},
+                                     {[this](const TKDOSendBudget& budget) { FStatus->Poll(budget); }},
+                                 });
     LoadSettings();
   } catch (...) {
     // The server must never call into an instance that was not made.
+    FPacer.reset();
     FControlTable.reset();
     FScript.reset();
     FRoom.reset();
@@ -70,6 +75,7 @@ TKDOWinampControl::~TKDOWinampControl() {
   Log(KDO_LOG_LIFECYCLE, "Interface Destroy");
   KDOGuard(kDestruction, [&] { HideConfigurationPage(); });
   FControlTable.reset();  // nothing calls through it any more
+  FPacer.reset();         // no more turns
   KDOGuard(kDestruction, [&] { FScript.reset(); });
   KDOGuard(kDestruction, [&] { FRoom.reset(); });  // ends the transfers this room takes part in
   KDOGuard(kDestruction, [&] { FTransfer.reset(); });  // its questions go before the link

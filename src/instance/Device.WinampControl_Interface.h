@@ -39,6 +39,7 @@
 #include "instance/Settings.h"
 #include "instance/Status.h"
 #include "instance/ControlTable.h"
+#include "work/Pacer.h"
 #include "control/Device.WinampControl_Types.h"
 #include "sdk/KDOObjects.h"
 
@@ -84,5 +85,6 @@ class TKDOWinampControl final : public TKDOModuleObject {
   std::optional<kdo::rooms::Entry> FRoom;       // among the rooms while the parts above live
   std::optional<TKDOWinampScript> FScript;
   std::optional<TKDOWinampStatus> FStatus;
+  std::optional<TKDOPacer> FPacer;  // gives the work above its turns; made after it, gone before it
   std::optional<TKDOWinampControlTable> FControlTable;  // made last and gone first
 };

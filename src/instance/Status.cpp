@@ -146,43 +146,21 @@ uint8_t ItemStart(uint8_t step) {
 }  // namespace
 
 TKDOWinampStatus::TKDOWinampStatus(const TKDOWinampServices& services, IKDOModule& instance, TWinAmpControl& link,
-                                   const TKDOWinampInstanceSettings& settings,
-                                   std::function<void(const TKDOSendBudget&)> playerWork)
-    : FServices(services), FInstance(instance), FLink(link), FSettings(settings), FPlayerWork(std::move(playerWork)),
-      FTimer(std::make_unique<platform::Timer>()) {
-  FTimer->SetInterval(kTickMs);
-  FTimer->SetOnTimer([this] { Tick(); });
-  FTimer->SetEnabled(true);
-}
+                                   const TKDOWinampInstanceSettings& settings)
+    : FServices(services), FInstance(instance), FLink(link), FSettings(settings),
+      FAsker([this] { Poll(TKDOSendBudget::Of(kdo::pace::kResumeBudgetMs), false); }) {}
 
-// A slow player gets at most a quarter of the thread: after T ms of sends, kRestFactor T ms without.
-void TKDOWinampStatus::Tick() {
-  if (uint32_t(platform::TickMs() - FPoll.EndedAt) < FPoll.RestMs) return;
-  const TKDOSendBudget budget{platform::TickMs(), kPollBudgetMs};
-  // A question that outlived the send limit is given up first, before other work asks the
-  // player anything (and, asking, would seem to be what the player is late with).
-  FLink.GiveUpOverdue();
-  // Nothing is sent while a question waits at the player: a send would wait behind it.
-  if (FPlayerWork && !FLink.QuestionOutstanding()) FPlayerWork(budget);
-  Poll(budget.SpentMs());
-}
-
-void TKDOWinampStatus::Poll(uint32_t spent) {
+void TKDOWinampStatus::Poll(const TKDOSendBudget& budget, bool asks) {
   // The poll only asks: it never starts, binds or commands the player. A
   // player that does not answer is left alone like an unbound one: the
   // variables keep its last real values, and the play state shows -1.
   FLink.GiveUpOverdue();  // a send would have been given up by now
   if (!FLink.HasAnsweringPlayer()) {
-    StopWaiting();
-    if (spent) FPoll = {FPoll.Step, false, platform::TickMs(), kRestFactor * spent};  // the work before met a hang
     // Out of this dispatch's time only (another room's slow player took it), the player is still there.
     if (NoPlayer()) WriteNoPlayer();
     return;
   }
-  if (FWaiting.Pending() && FLink.QuestionOutstanding()) return;  // its answer is to come
-  // Its answer was dropped: another player, or one that stopped answering meanwhile.
-  if (FWaitingAt) StopWaiting();
-  if (FLink.QuestionOutstanding()) return;  // another's question holds the player
+  if (FLink.QuestionOutstanding()) return;  // its answer is to come
   // A write runs server code that may release the server's reference (an event
   // script deleting this instance): the instance then goes when the tick ends.
   const TKDORef<IKDOModule> self(&FInstance);
@@ -191,12 +169,12 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   uint8_t at = FPoll.Step < kStepCount ? FPoll.Step : 0;
   if (!FPoll.Resume) at = ItemStart(at);
   bool answering = true;
-  bool asking = false;  // a tag step was asked without waiting: the poll goes on at it
+  bool asking = false;  // a step was asked without waiting: the poll goes on at it
   // One round at most: what was not reached within the budget comes first next time. A poll that
   // goes on with an item left unfinished ends with that item: a round begun there would end
   // halfway through it again, and every poll after it would spread that item over two.
   const bool finishing = FPoll.Resume;
-  for (unsigned travelled = 0; travelled < kStepCount && spent < kPollBudgetMs;) {
+  for (unsigned travelled = 0; travelled < kStepCount && budget.Left();) {
     // What the tags know of the entry holds for a round, which a slow player's spans many ticks.
     if (at == 0) FTags.NewPoll(FLink.PlayerWindow());
     const PollStep& step = kSteps[at];
@@ -205,34 +183,33 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
     Outcome outcome = Outcome::Write;
     if (!ident.empty()) {
       const std::optional<Request> request = IsTag(step.Row->Query) ? std::nullopt : RequestOf(step, FAnswer);
-      // A slow player is asked without waiting: the answer goes on with the poll.
-      // (Slow: its last two answers each took a whole budget, not one slowed by a short hang.)
-      if (request && FLink.IsSlow() && AskWithoutWaiting(at, request->Question, request->Index)) break;
-      const uint32_t asked = platform::TickMs();
-      if (IsTag(step.Row->Query)) {
-        std::optional<bool> done;
-        {
-          // A slow player is asked without waiting here too: the poll goes on from this step with the answer.
-          const auto deferred = FLink.Deferred(FTagQuestion, [this] { Poll(); });
+      std::optional<bool> done;
+      int32_t answer = 0;
+      {
+        // Only the send: a write's event script asks in its own way.
+        const auto deferred = FAsker.Deferred(FLink, asks);
+        if (IsTag(step.Row->Query))
           done = FTags.Step(step.Phase, step.Row->Query, FLink, FPolledText);
-        }
-        if (!done) {
+        else if (request)
+          answer = FLink.Ask(request->Question, request->Index);
+        asking = FLink.AskedInstead();
+      }
+      if (asking) break;
+      // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
+      if (!FLink.HasAnsweringPlayer()) {
+        answering = false;
+        if (NoPlayer()) WriteNoPlayer();
+        break;
+      }
+      if (IsTag(step.Row->Query)) {
+        if (!done) {  // learnt that it was given up: made again
           asking = true;
           break;
         }
         // A cover still looked up at the last step leaves its variable as it is.
         outcome = *done ? Outcome::Write : step.Phase + 1 < TKDOWinampTags::kSteps ? Outcome::More : Outcome::Drop;
       } else {
-        const int32_t answer = request ? FLink.Ask(request->Question, request->Index) : 0;
-        if (FLink.HasAnsweringPlayer()) outcome = Take(step, request ? &answer : nullptr, FLink, FAnswer, FPolledText);
-      }
-      const uint32_t took = uint32_t(platform::TickMs() - asked);
-      spent += took;
-      // Given up (or let go of by a write's server code): the item starts afresh when the player answers.
-      if (!FLink.HasAnsweringPlayer()) {
-        answering = false;
-        if (NoPlayer()) WriteNoPlayer();
-        break;
+        outcome = Take(step, request ? &answer : nullptr, FLink, FAnswer, FPolledText);
       }
       if (outcome == Outcome::Write) WriteAnswer(*step.Row, ident);
     }
@@ -242,8 +219,6 @@ void TKDOWinampStatus::Poll(uint32_t spent) {
   FPoll.Step = at;
   FPoll.Resume = asking || (answering && !kSteps[at].First);
   if (FPoll.Resume) FAnswer.Spread = true;  // its text is checked against the index once more
-  FPoll.EndedAt = platform::TickMs();
-  FPoll.RestMs = kRestFactor * spent;
 }
 
 void TKDOWinampStatus::WriteAnswer(const TKDOSettingsKey& row, const TKDOText& ident) {
@@ -251,44 +226,6 @@ void TKDOWinampStatus::WriteAnswer(const TKDOSettingsKey& row, const TKDOText& i
   const bool none = row.Query == TKDOPlayerQuery::PlayState && FLink.IsGone();
   Write(row, ident.get(), none ? -1 : FAnswer.Number, FPolledText);
   if (IsText(row.Query)) FTags.Saw(row.Query, FPolledText);
-}
-
-bool TKDOWinampStatus::AskWithoutWaiting(uint8_t at, TWinAmpQuestion question, int32_t index) {
-  const uint32_t asked = platform::TickMs();
-  if (!FLink.AskWithoutWaiting(FWaiting, question, index,
-                               [this, at, asked](int32_t answer) { Answered(at, answer, asked); }))
-    return false;
-  FWaitingAt = uint8_t(at + 1);
-  FPoll.Step = at;
-  FPoll.Resume = true;
-  return true;
-}
-
-// The answer of a step asked without waiting. The poll goes on at the next
-// tick, after the tick's other work, which then finds the player free.
-void TKDOWinampStatus::Answered(uint8_t at, int32_t answer, uint32_t asked) {
-  FWaitingAt = 0;
-  const bool quick = uint32_t(platform::TickMs() - asked) < kPollBudgetMs;
-  const TKDORef<IKDOModule> self(&FInstance);
-  const PollStep& step = kSteps[at];
-  const Outcome outcome = Take(step, &answer, FLink, FAnswer, FPolledText);
-  FAnswer.Spread = true;  // the item's next steps come in later dispatches
-  // The identifier as it is now; one cleared meanwhile writes nothing.
-  const TKDOText ident = FSettings.*step.Row->Field;
-  if (!ident.empty() && outcome == Outcome::Write) WriteAnswer(*step.Row, ident);
-  unsigned travelled = 0;
-  FPoll.Step = Next(at, outcome, travelled);
-  FPoll.Resume = !kSteps[FPoll.Step].First;
-  if (!quick) return;
-  // Quick again (the link knows it too): asked and waited for, each poll a whole round from its start.
-  FPoll.Step = 0;
-  FPoll.Resume = false;
-}
-
-void TKDOWinampStatus::StopWaiting() {
-  FWaiting.Cancel();
-  if (FWaitingAt) FPoll.Resume = false;  // the item starts afresh
-  FWaitingAt = 0;
 }
 
 bool TKDOWinampStatus::NoPlayer() const { return !FLink.IsBound() || FLink.IsHung(); }

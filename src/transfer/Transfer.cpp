@@ -10,7 +10,11 @@ std::string Changed(uint16_t room) { return "the playlist of room " + std::to_st
 
 TKDOWinampTransfer::TKDOWinampTransfer(uint16_t room, TWinAmpControl& link, TKDOWinampAnnouncer& announcer,
                                        DebugLine debug)
-    : FRoom(room), FLink(link), FAnnouncer(announcer), FDebug(std::move(debug)) {}
+    : FRoom(room), FLink(link), FAnnouncer(announcer), FDebug(std::move(debug)), FWork([room] {
+        // An answer's own dispatch: wherever the rooms are by then.
+        if (TKDOWinampRoom* self = kdo::rooms::Find(room))
+          self->Transfer.Tick(TKDOSendBudget::Unlimited(), self->Transfer.Urgent());
+      }) {}
 
 std::string TKDOWinampTransfer::Rooms() const {
   return std::to_string(FRoom) + " to " + (FRun ? std::to_string(FRun->Target) : std::string("?"));
@@ -40,6 +44,8 @@ bool TKDOWinampTransfer::Start(int32_t target, bool keepPlaying) {
   FAnnouncer.MoveOn();
   to->Announcer.MoveOn();
   FRun.emplace();
+  FWork.Clear();
+  FWork.DoFirst(kdo::transfer::StepsOf(Sequence::Start));
   FRun->Target = id;
   FRun->KeepPlaying = keepPlaying;
   FRun->Source = FLink.PlayerWindow();
@@ -51,39 +57,45 @@ bool TKDOWinampTransfer::Start(int32_t target, bool keepPlaying) {
   return true;
 }
 
-void TKDOWinampTransfer::Tick(const TKDOSendBudget& budget) {
-  Turn(budget);
+void TKDOWinampTransfer::Tick(const TKDOSendBudget& budget, bool asks) {
+  Turn(budget, asks);
   // The transfer filling this room has a turn on this room's ticks too: its player is free now,
   // before this room's mirror asks it again; on the source's ticks alone, the mirror's questions
   // could keep it waiting for ever.
   if (!FFilledBy) return;
-  if (TKDOWinampRoom* source = kdo::rooms::Find(*FFilledBy)) source->Transfer.Turn(budget);
+  if (TKDOWinampRoom* source = kdo::rooms::Find(*FFilledBy)) source->Transfer.Turn(budget, asks);
 }
 
-void TKDOWinampTransfer::Turn(const TKDOSendBudget& budget) {
+bool TKDOWinampTransfer::Urgent() const {
+  if (FRun && !FWork.Idle()) return FWork.Next() != Step::After && FWork.Next() != Step::Before;
+  const TKDOWinampRoom* source = FFilledBy ? kdo::rooms::Find(*FFilledBy) : nullptr;
+  return source && source->Transfer.FRun && source->Transfer.Urgent();
+}
+
+void TKDOWinampTransfer::Turn(const TKDOSendBudget& budget, bool asks) {
   if (!FRun) return;
   TKDOWinampRoom* target = kdo::rooms::Find(FRun->Target);
   if (!target) return GiveUp("room " + std::to_string(FRun->Target) + " is gone");
-  Work(*target, budget);
+  Work(*target, budget, asks);
 }
 
-void TKDOWinampTransfer::Resume() {
-  if (!FRun) return;
-  if (TKDOWinampRoom* target = kdo::rooms::Find(FRun->Target)) Work(*target, TKDOSendBudget::Unlimited());
-}
-
-// Within the tick's budget, and of each tick's time at most a quarter: the house goes on meanwhile. A
+// Within the turn's budget, and of each tick's time at most a quarter: the house goes on meanwhile. A
 // slow player is asked without waiting, and the work goes on with its answer, wherever the rooms are by then.
-void TKDOWinampTransfer::Work(TKDOWinampRoom& target, const TKDOSendBudget& budget) {
-  const TKDOSendBudget slice{platform::TickMs(), kSliceMs};
+void TKDOWinampTransfer::Work(TKDOWinampRoom& target, const TKDOSendBudget& budget, bool asks) {
+  const TKDOSendBudget slice = TKDOSendBudget::Of(kdo::pace::kSliceMs);
   {
-    const auto resume = [room = FRoom] {
-      if (TKDOWinampRoom* self = kdo::rooms::Find(room)) self->Transfer.Resume();
-    };
-    const auto source = FLink.Deferred(FAsked, resume);
-    const auto there = target.Link.Deferred(target.Transfer.Asked(), resume);
-    while (FRun && !FRun->Ending && Ready(target) && budget.Left() && slice.Left() && Step(target)) {
-    }
+    const auto source = Deferred(asks);
+    const auto there = target.Transfer.Deferred(asks);
+    FWork.Run(
+        [&](Step next) {
+          return FRun && !FRun->Ending && Ready(target, next) && budget.Left() && slice.Left();
+        },
+        [&](Step step) {
+          if (!Do(step, target)) return false;
+          FRun->Look = false;
+          Stepped();
+          return true;
+        });
   }
   // Said once the sends are over: the line's server code may end rooms.
   if (FRun && FRun->Ending) {
@@ -95,7 +107,7 @@ void TKDOWinampTransfer::Work(TKDOWinampRoom& target, const TKDOSendBudget& budg
 // Both players still the ones it began with, and either answering or within their time: a slow
 // answer, a question of another's still out or a dispatch's time spent are waited for. A player
 // silent for 10 s ends it, and so does one that lets three sends be given up while one step waits.
-bool TKDOWinampTransfer::Ready(TKDOWinampRoom& target) {
+bool TKDOWinampTransfer::Ready(TKDOWinampRoom& target, Step next) {
   Run& run = *FRun;
   const struct {
     TWinAmpControl& Link;
@@ -105,33 +117,31 @@ bool TKDOWinampTransfer::Ready(TKDOWinampRoom& target) {
   for (const auto& room : rooms) {
     if (room.Link.PlayerWindow() != room.Player) return End("another player in room " + std::to_string(room.Room));
     const bool missing = room.Link.GiveUps() - run.GiveUpsAtStep[&room.Link == &FLink ? 0 : 1] >= kMostMisses;
-    if ((room.Link.IsHung() && room.Link.SilentForMs() > kGiveUpAfterMs) || missing)
+    if ((room.Link.IsHung() && room.Link.SilentForMs() > kdo::pace::kGiveUpAfterMs) || missing)
       return End("the player of room " + std::to_string(room.Room) + " does not answer");
   }
   // The player the next step asks must be free: a send would wait behind a question.
-  TWinAmpControl& asked = ToTarget() ? target.Link : FLink;
+  TWinAmpControl& asked = ToTarget(next) ? target.Link : FLink;
   if (!asked.IsAnswering() || asked.QuestionOutstanding()) return false;
   // An announcement's end goes first.
   return !FAnnouncer.Owes() && !target.Announcer.Owes();
 }
 
-bool TKDOWinampTransfer::ToTarget() const {
-  switch (FRun->At) {
-    case Phase::Length: case Phase::Shuffle: case Phase::Repeat: case Phase::Entry: case Phase::File:
-    case Phase::State: case Phase::Time: case Phase::Recheck: case Phase::Unchanged: case Phase::Source:
-    case Phase::SourcePlay: case Phase::SourceJump: case Phase::SourcePause: case Phase::Done:
+bool TKDOWinampTransfer::ToTarget(Step step) const {
+  switch (step) {
+    case Step::Length: case Step::Shuffle: case Step::Repeat: case Step::Entry: case Step::File:
+    case Step::State: case Step::Time: case Step::Recheck: case Step::Unchanged: case Step::Source:
+    case Step::SourcePlay: case Step::SourceJump: case Step::SourcePause: case Step::Done:
       return false;
-    case Phase::Before: case Phase::After:
+    case Step::Before: case Step::After:
       return FRun->Read;  // read from the source, put to the target
     default:
       return true;
   }
 }
 
-bool TKDOWinampTransfer::To(Phase next) {
-  FRun->At = next;
-  FRun->Look = false;
-  Stepped();
+bool TKDOWinampTransfer::Then(Sequence sequence) {
+  FWork.DoFirst(kdo::transfer::StepsOf(sequence));
   return true;
 }
 
@@ -162,59 +172,57 @@ bool TKDOWinampTransfer::Landed(TWinAmpControl& to, int32_t expected, bool& land
   return true;
 }
 
-bool TKDOWinampTransfer::Step(TKDOWinampRoom& target) {
+bool TKDOWinampTransfer::Do(Step step, TKDOWinampRoom& target) {
   Run& run = *FRun;
   TWinAmpControl& to = target.Link;
-  switch (run.At) {
-    case Phase::Length:
+  switch (step) {
+    case Step::Length:
       run.Length = FLink.GetPlaylistLength();
-      return Made(FLink, false) && To(Phase::Shuffle);
-    case Phase::Shuffle:
+      return Made(FLink, false);
+    case Step::Shuffle:
       run.Shuffle = FLink.GetShuffle();
-      return Made(FLink, false) && To(Phase::Repeat);
-    case Phase::Repeat:
+      return Made(FLink, false);
+    case Step::Repeat:
       run.Repeat = FLink.GetRepeat();
-      return Made(FLink, false) && To(Phase::Entry);
-    case Phase::Entry:
+      return Made(FLink, false);
+    case Step::Entry:
       run.Entry = FLink.GetPlaylistPosition();
       if (!Made(FLink, false)) return false;
-      if (run.Length == 0) return To(Phase::StopTarget);  // nothing plays: an empty playlist goes over
+      if (run.Length == 0) return Then(Sequence::Empty);  // nothing plays: an empty playlist goes over
       if (run.Entry < 0 || run.Entry >= run.Length) return End(Changed(FRoom));
-      return To(Phase::File);
-    case Phase::File:
+      return Then(Sequence::Moment);
+    case Step::File:
       FLink.GetPlaylistFileInRange(run.Entry, run.File);
       if (!Made(FLink, false)) return false;
-      return run.File.empty() ? End(Changed(FRoom)) : To(Phase::State);
-    case Phase::State:
+      return run.File.empty() ? End(Changed(FRoom)) : true;
+    case Step::State:
       run.State = run.Music ? run.Music->PlayState : FLink.GetPlayState();
-      return Made(FLink, false) && To(Phase::StopTarget);
-    // The target is touched only once the source's music is known: until then, given up, it plays on.
-    case Phase::StopTarget:
+      return Made(FLink, false);
+    case Step::StopTarget:
       to.Stop();
-      return Made(to, false) && To(Phase::ClearTarget);
-    case Phase::ClearTarget:
+      return Made(to, false);
+    case Step::ClearTarget:
       to.ClearPlaylist();
-      if (!Made(to, false)) return false;
-      return To(run.Length == 0 ? Phase::TargetPlays : Phase::AddEntry);
-    case Phase::AddEntry:
+      return Made(to, false);
+    case Step::AddEntry:
       if (run.Look) {
         bool landed = false;
         if (!Landed(to, 0, landed)) return false;
-        if (landed) return To(Phase::FirstEntry);
+        if (landed) return true;
       }
       to.AddFile(run.File);
-      return Made(to, true) && To(Phase::FirstEntry);
-    case Phase::FirstEntry:
+      return Made(to, true);
+    case Step::FirstEntry:
       to.SetPlaylistPosition(0);
       if (!Made(to, false)) return false;
-      return To(run.State == 1 || run.State == 3 ? Phase::PlayTarget : Phase::Recheck);
-    case Phase::PlayTarget:
+      return Then(run.State == 1 || run.State == 3 ? Sequence::Playing : Sequence::Still);
+    case Step::PlayTarget:
       // Made again, it starts the track anew: the jump after it sets the time.
       to.Play();
       if (!Made(to, false)) return false;
       run.Startup = to.LastAnswerMs();
-      return To(Phase::Time);
-    case Phase::Time:
+      return true;
+    case Step::Time:
       if (run.Music) {
         run.Position = run.Music->TrackMs;  // held by the announcement: it has not moved since
       } else {
@@ -222,60 +230,61 @@ bool TKDOWinampTransfer::Step(TKDOWinampRoom& target) {
         if (!Made(FLink, false)) return false;
       }
       run.ReadAt = platform::TickMs();
-      return To(Phase::Jump);
-    case Phase::Jump: {
+      return true;
+    case Step::Jump: {
       // The source has played on since its time was read, and goes on while the jump reaches the
       // target, which takes about what the start took.
       const bool moves = run.State == 1 && !run.Music;
       const int32_t ms = run.Position + (moves ? int32_t(platform::TickMs() - run.ReadAt + run.Startup) : 0);
-      return Jump(to, ms, Phase::Pause);
+      return Jump(to, ms);
     }
-    case Phase::Pause:
-      return run.State == 3 ? PauseUnlessPaused(to, Phase::Recheck) : To(Phase::Recheck);
-    case Phase::Recheck: {
-      // With a slow player the moment spans ticks: skipped in the player meanwhile, the source is on
-      // another entry than the one its time was read for, and the moment is made again.
+    case Step::Pause:
+      return run.State != 3 || PauseUnlessPaused(to);
+    case Step::Recheck: {
       const int32_t entry = FLink.GetPlaylistPosition();
       if (!Made(FLink, false)) return false;
-      return To(entry == run.Entry ? Phase::TargetPlays : Phase::Entry);
+      return Then(entry == run.Entry ? Sequence::Rest : Sequence::Again);
     }
-    case Phase::TargetPlays: {
-      if (run.State != 1) return To(Phase::PlaylistWindow);
+    case Step::TargetPlays: {
+      if (run.State != 1) return true;
       const int32_t state = to.GetPlayState();
       if (!Made(to, false)) return false;
-      return state == 1 ? To(Phase::PlaylistWindow) : End("room " + std::to_string(run.Target) + " does not play");
+      return state == 1 || End("room " + std::to_string(run.Target) + " does not play");
     }
-    case Phase::PlaylistWindow:
+    case Step::PlaylistWindow:
       run.Playlist = run.Entry > 0 ? to.GetPlaylistWindow() : 0;
       if (!Made(to, false)) return false;
       run.Next = run.Entry + 1;
       if (run.Entry > 0 && !run.Playlist) return End("room " + std::to_string(run.Target) + " has no playlist window");
-      return To(Phase::After);
-    // What follows the song first: with a slow player the entries take long, and the song ends meanwhile.
-    case Phase::After:
-      if (run.Next < run.Length) return Carry(target, false);
+      return true;
+    // One entry a time, the step staying until all have gone.
+    case Step::After:
+      if (run.Next < run.Length) {
+        Carry(target, false);
+        return false;
+      }
       run.Next = 0;
-      return To(Phase::Before);
-    case Phase::Before:
-      if (run.Next < run.Entry) return Carry(target, true);
-      return To(Phase::ShuffleTarget);
-    case Phase::ShuffleTarget:
+      return true;
+    case Step::Before:
+      if (run.Next >= run.Entry) return true;
+      Carry(target, true);
+      return false;
+    case Step::ShuffleTarget:
       run.Shuffle ? to.ShuffleOn() : to.ShuffleOff();
-      return Made(to, false) && To(Phase::RepeatTarget);
-    case Phase::RepeatTarget:
+      return Made(to, false);
+    case Step::RepeatTarget:
       run.Repeat ? to.RepeatOn() : to.RepeatOff();
-      return Made(to, false) && To(Phase::Unchanged);
-    case Phase::Unchanged: {
+      return Made(to, false);
+    case Step::Unchanged: {
       // What went over is the source's playlist only if it is the one it had all along.
       const int32_t length = FLink.GetPlaylistLength();
       if (!Made(FLink, false)) return false;
-      return length == run.Length ? To(Phase::Source) : End(Changed(FRoom));
+      return length == run.Length || End(Changed(FRoom));
     }
-    case Phase::Source:
+    case Step::Source:
       if (run.KeepPlaying) {
-        // Both play on: the source's music too, if an announcement had held it.
-        if (!run.Music) return To(Phase::Done);
-        return To(run.Music->PlayState == 1 || run.Music->PlayState == 3 ? Phase::SourcePlay : Phase::Done);
+        const bool held = run.Music && (run.Music->PlayState == 1 || run.Music->PlayState == 3);
+        return !held || Then(Sequence::SourceBack);
       }
       // The music has gone over: an announcement's end left the source stopped already.
       if (!run.Music && run.State != 0) {
@@ -283,16 +292,15 @@ bool TKDOWinampTransfer::Step(TKDOWinampRoom& target) {
         if (!Made(FLink, false)) return false;
       }
       run.Music.reset();
-      return To(Phase::Done);
-    case Phase::SourcePlay:
+      return true;
+    case Step::SourcePlay:
       FLink.Play();
-      return Made(FLink, false) && To(Phase::SourceJump);
-    case Phase::SourceJump:
-      return Jump(FLink, run.Music->TrackMs, Phase::SourcePause);
-    case Phase::SourcePause:
-      if (run.Music->PlayState != 3) return To(Phase::Done);
-      return PauseUnlessPaused(FLink, Phase::Done);
-    case Phase::Done:
+      return Made(FLink, false);
+    case Step::SourceJump:
+      return Jump(FLink, run.Music->TrackMs);
+    case Step::SourcePause:
+      return run.Music->PlayState != 3 || PauseUnlessPaused(FLink);
+    case Step::Done:
       run.Music.reset();
       return End({});
   }
@@ -301,7 +309,7 @@ bool TKDOWinampTransfer::Step(TKDOWinampRoom& target) {
 
 // The time is worked out once, and made again as it was: asked without waiting, the same send
 // takes its answer. Given up, it is worked out afresh.
-bool TKDOWinampTransfer::Jump(TWinAmpControl& link, int32_t ms, Phase next) {
+bool TKDOWinampTransfer::Jump(TWinAmpControl& link, int32_t ms) {
   Run& run = *FRun;
   if (!run.JumpTo) run.JumpTo = ms;
   link.JumpToTime(*run.JumpTo);
@@ -310,47 +318,46 @@ bool TKDOWinampTransfer::Jump(TWinAmpControl& link, int32_t ms, Phase next) {
     return false;
   }
   run.JumpTo.reset();
-  return To(next);
+  return true;
 }
 
 // A pause given up may have been carried out: a second one would play on.
-bool TKDOWinampTransfer::PauseUnlessPaused(TWinAmpControl& link, Phase next) {
+bool TKDOWinampTransfer::PauseUnlessPaused(TWinAmpControl& link) {
   if (FRun->Look) {
     const int32_t state = link.GetPlayState();
     if (!Made(link, false)) return false;
     FRun->Look = false;
-    if (state == 3) return To(next);
+    if (state == 3) return true;
   }
   link.Pause();
-  return Made(link, true) && To(next);
+  return Made(link, true);
 }
 
 // Read from the source, then put: before what plays through the playlist window, which keeps it
 // current; after it, appended. A put given up is counted in the target before it is made again.
-bool TKDOWinampTransfer::Carry(TKDOWinampRoom& target, bool before) {
+void TKDOWinampTransfer::Carry(TKDOWinampRoom& target, bool before) {
   Run& run = *FRun;
   TWinAmpControl& to = target.Link;
   if (!run.Read) {
     FLink.GetPlaylistFileInRange(run.Next, run.File);
-    if (!Made(FLink, false)) return false;
+    if (!Made(FLink, false)) return;
     // An entry without a file: the playlist changed under the transfer.
-    if (run.File.empty()) return End(Changed(FRoom));
+    if (run.File.empty()) return void(End(Changed(FRoom)));
     run.Read = true;
-    return true;
+    return;
   }
   bool landed = false;
   // The target holds the song and what went after it so far, and then what went before it so far.
   const int32_t holds = before ? run.Length - run.Entry + run.Next : run.Next - run.Entry;
-  if (run.Look && !Landed(to, holds, landed)) return false;
+  if (run.Look && !Landed(to, holds, landed)) return;
   if (!landed) {
     before ? to.InsertEntryVia(run.Playlist, run.File, run.Next) : to.AddFile(run.File);
-    if (!Made(to, true)) return false;
+    if (!Made(to, true)) return;
   }
   run.Read = false;
   run.Look = false;
   Stepped();
   ++run.Next;
-  return true;
 }
 
 void TKDOWinampTransfer::TakenBack(uint16_t room, std::string_view why) {
@@ -379,5 +386,6 @@ void TKDOWinampTransfer::Finish(std::string_view line) {
   const std::string said = Rooms() + ": " + std::string(line);
   if (TKDOWinampRoom* target = kdo::rooms::Find(FRun->Target)) target->Transfer.Filled(FRoom);
   FRun.reset();
+  FWork.Clear();
   FDebug(said);
 }

@@ -17,9 +17,10 @@
 // being filled by a transfer hands nothing on (the call answers false): its
 // playlist is not whole yet.
 //
-// The work is single sends on the status ticks, within their budget and a
-// quarter of each tick's period, as an announcement's: a slow player is asked
-// without waiting and the work goes on with its answer; a send given up may
+// The work is single sends in sequences named once (Sequences.h), on the
+// engine of work over ticks as an announcement's: at its turns, within a
+// quarter of each tick's period; a slow player is asked without waiting and
+// the work goes on with its answer; a send given up may
 // have been carried out, so an entry's put is confirmed by the target's count
 // before it is made again. The target is moved to the source's time last, the
 // time the source's music has played since it was read, and the time the
@@ -34,9 +35,11 @@
 #include <string>
 #include <string_view>
 
-#include "winamp/SendBudget.h"
 #include "announce/PlayerState.h"
 #include "platform/Platform.h"
+#include "transfer/Sequences.h"
+#include "work/Pace.h"
+#include "work/Work.h"
 
 class TWinAmpControl;
 class TKDOWinampAnnouncer;
@@ -45,10 +48,6 @@ struct TKDOWinampRoom;
 class TKDOWinampTransfer {
  public:
   using DebugLine = std::function<void(std::string_view)>;
-  // The sending time a tick gives a transfer at most: a quarter of the tick's period.
-  static constexpr uint32_t kSliceMs = 60;
-  // A player silent for longer ends the transfer, as it drops an announcement.
-  static constexpr uint32_t kGiveUpAfterMs = 10000;
   // A player that lets this many messages be given up while one step waits does not answer within the limit.
   static constexpr uint32_t kMostMisses = 3;
 
@@ -61,18 +60,22 @@ class TKDOWinampTransfer {
   // nothing is sent otherwise. Ends any transfer either room takes part in,
   // and the announcements in both.
   bool Start(int32_t target, bool keepPlaying);
-  // On a status tick: the next steps of this room's transfer, and of the one filling this room,
-  // within the tick's budget.
-  void Tick(const TKDOSendBudget& budget);
+  // At this room's turn: the next steps of this room's transfer, and of the one filling this room,
+  // within the turn's budget.
+  void Tick(const TKDOSendBudget& budget, bool asks = true);
   // Ends a transfer under way, its line saying why; with `send`, the source's
   // music is put back if the transfer had stopped it.
   void GiveUp(std::string_view why, bool send = true);
   // Room `room` is taken back (a command to it, or its end): a transfer it takes part in ends.
   void TakenBack(uint16_t room, std::string_view why);
+  // The next send of this room's transfer, or the one filling it, puts the music itself over (not
+  // the entries around it): it goes first.
+  bool Urgent() const;
   // A transfer under way from or to that room.
   bool Involves(uint16_t room) const { return FRun && (room == FRoom || room == FRun->Target); }
-  // What a transfer asks this room's player without waiting: the room's own, so that it goes with the player's link.
-  platform::AnswerQuestion& Asked() { return FAsked; }
+  // While it lives, this room's slow player is asked without waiting: the question is the room's
+  // own, so that it goes with the player's link, and its answer goes on with this room's transfer and the one filling it.
+  TWinAmpChannel::Deferring Deferred(bool asks) { return FWork.Deferred(FLink, asks); }
   // This room is the target of a transfer under way from room `from`, until that one ends.
   void Filling(uint16_t from) { FFilledBy = from; }
   void Filled(uint16_t from) {
@@ -80,21 +83,15 @@ class TKDOWinampTransfer {
   }
 
  private:
-  // One send each, in order.
-  enum class Phase : uint8_t {
-    Length, Shuffle, Repeat, Entry, File, State,                        // what goes
-    StopTarget, ClearTarget, AddEntry, FirstEntry, PlayTarget, Time, Jump, Pause, Recheck,  // the music itself
-    TargetPlays, PlaylistWindow, After, Before, ShuffleTarget, RepeatTarget, Unchanged, Source,
-    SourcePlay, SourceJump, SourcePause, Done
-  };
-  // Value-initialized: all zero, at its first phase. No member initializers, so that the optional
-  // below can make it while this class is still incomplete.
+  using Step = kdo::transfer::Step;
+  using Sequence = kdo::transfer::Sequence;
+  // Value-initialized: all zero. No member initializers, so that the optional below can make it
+  // while this class is still incomplete.
   struct Run {
     uint16_t Target;
     bool KeepPlaying;
     platform::WindowHandle Source, TargetPlayer;  // the players it began with
     std::optional<TKDOPlayerState> Music;         // the source's music, held by an announcement it ended
-    Phase At;
     std::array<uint32_t, 2> GiveUpsAtStep;  // the source's and the target's give-ups as the last step was done
     bool Look;            // its send was given up and may have been carried out: looked at first
     int32_t Length;
@@ -111,18 +108,16 @@ class TKDOWinampTransfer {
     std::optional<int32_t> JumpTo;  // the time the target is moved to, made again as it was asked
     std::optional<std::string> Ending;  // the line's end ("done", or why it gave up), said once the sends are over
   };
-  static_assert(Phase{} == Phase::Length);
 
   // The next steps of this room's transfer.
-  void Turn(const TKDOSendBudget& budget);
-  void Work(TKDOWinampRoom& target, const TKDOSendBudget& budget);
-  // Goes on with the work once an answer asked without waiting has come.
-  void Resume();
-  // One step: false when the transfer waits or ends.
-  bool Step(TKDOWinampRoom& target);
-  bool To(Phase next);
-  // The next step sends to the target's player (else to the source's).
-  bool ToTarget() const;
+  void Turn(const TKDOSendBudget& budget, bool asks);
+  void Work(TKDOWinampRoom& target, const TKDOSendBudget& budget, bool asks);
+  // One step: false while it is to be made again, or the transfer ends.
+  bool Do(Step step, TKDOWinampRoom& target);
+  // Done, with the sequence to go on with.
+  bool Then(Sequence sequence);
+  // The step sends to the target's player (else to the source's).
+  bool ToTarget(Step step) const;
   // A step done: the players' give-ups are counted from here.
   void Stepped();
   // Ends the transfer once the step's sends are over (`why` empty: done).
@@ -132,12 +127,12 @@ class TKDOWinampTransfer {
   // The target's count of entries is `expected` plus one (the put landed), or `expected` (made again).
   bool Landed(TWinAmpControl& to, int32_t expected, bool& landed);
   // One entry of the source's over to the target, where it belongs (two steps: read, put).
-  bool Carry(TKDOWinampRoom& target, bool before);
+  void Carry(TKDOWinampRoom& target, bool before);
   // The music's time on the target, or on the source put back: played, jumped there, paused.
-  bool Jump(TWinAmpControl& link, int32_t ms, Phase next);
-  bool PauseUnlessPaused(TWinAmpControl& link, Phase next);
+  bool Jump(TWinAmpControl& link, int32_t ms);
+  bool PauseUnlessPaused(TWinAmpControl& link);
   // Both players there and answering, or waiting; false when the transfer cannot go on now.
-  bool Ready(TKDOWinampRoom& target);
+  bool Ready(TKDOWinampRoom& target, Step next);
   void PutBackMusic();
   void Finish(std::string_view line);
   std::string Rooms() const;
@@ -148,5 +143,5 @@ class TKDOWinampTransfer {
   DebugLine FDebug;
   std::optional<Run> FRun;
   std::optional<uint16_t> FFilledBy;  // the room whose transfer fills this one
-  platform::AnswerQuestion FAsked;    // cancelled with the transfer, before the link goes
+  TKDOWork<Step> FWork;               // cancelled with the transfer, before the link goes
 };

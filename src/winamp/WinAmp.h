@@ -76,8 +76,9 @@ class TWinAmpControl {
   uint32_t LastAnswerMs() const { return FChannel.LastAnswerMs(); }
   // While the result lives, sends to a slow player are asked without waiting
   // through `question`, and `resume` runs with each answer (TWinAmpChannel::Deferring).
-  TWinAmpChannel::Deferring Deferred(platform::AnswerQuestion& question, std::function<void()> resume) {
-    return {FChannel, question, std::move(resume)};
+  TWinAmpChannel::Deferring Deferred(platform::AnswerQuestion& question, std::function<void()> resume,
+                                     bool asks = true) {
+    return {FChannel, question, std::move(resume), asks};
   }
   // The player's reply; -1 when unbound (nothing sent) or when the player did not answer.
   int32_t SendPlayerMessage(uint32_t message, uint32_t wParam, uintptr_t lParam);

@@ -63,6 +63,7 @@ platform::SendResult TWinAmpChannel::Defer(platform::WindowHandle window, uint32
   const platform::SendResult notMade{platform::SendOutcome::GivenUp, 0};
   if (FStopped != Stopped::No) return notMade;
   FStopped = Stopped::AskedInstead;
+  if (!FAsks) return notMade;
   GiveUpOverdue();
   if (FSilentSince || Waiting()) return notMade;  // one question at a time
   const platform::WindowHandle asked = FPlayerWindow;
@@ -81,11 +82,12 @@ platform::SendResult TWinAmpChannel::Defer(platform::WindowHandle window, uint32
 }
 
 TWinAmpChannel::Deferring::Deferring(TWinAmpChannel& channel, platform::AnswerQuestion& question,
-                                     std::function<void()> resume)
+                                     std::function<void()> resume, bool asks)
     : FChannel(channel), FOuter(channel.FDeferQuestion == nullptr) {
   if (!FOuter) return;
   FChannel.FDeferQuestion = &question;
   FChannel.FResume = std::move(resume);
+  FChannel.FAsks = asks;
   FChannel.FStopped = Stopped::No;
 }
 
@@ -93,6 +95,7 @@ TWinAmpChannel::Deferring::~Deferring() {
   if (!FOuter) return;
   FChannel.FDeferQuestion = nullptr;
   FChannel.FResume = nullptr;
+  FChannel.FAsks = true;
   FChannel.FStopped = Stopped::No;
 }
 

@@ -74,9 +74,13 @@ class TWinAmpChannel {
   // While it lives, sends to a slow player are asked through `question`;
   // `resume` runs with the answer (in a scope of its own, where the same send
   // takes it). `question` belongs to the work: gone, its answer is dropped.
+  // Without `asks` (an answer's own dispatch), a send takes what was asked
+  // but asks nothing new: the work stops there, and the player's next
+  // question is whoever's turn it is.
   class Deferring {
    public:
-    Deferring(TWinAmpChannel& channel, platform::AnswerQuestion& question, std::function<void()> resume);
+    Deferring(TWinAmpChannel& channel, platform::AnswerQuestion& question, std::function<void()> resume,
+              bool asks = true);
     ~Deferring();
     Deferring(const Deferring&) = delete;
     Deferring& operator=(const Deferring&) = delete;
@@ -180,6 +184,7 @@ class TWinAmpChannel {
   // The Deferring scope under way: its question and what resumes the work.
   platform::AnswerQuestion* FDeferQuestion = nullptr;
   std::function<void()> FResume;
+  bool FAsks = true;
   // Where the scope's work stops: a send was asked instead, or learnt that it was given up.
   enum class Stopped : uint8_t { No, AskedInstead, GivenUp } FStopped = Stopped::No;
 };

@@ -196,7 +196,7 @@ class Crossings : public InstanceTest {
   int64_t slowEnded = INT64_MIN / 2;  // when it answered at once again
   void Hang(int64_t ms) {
     if (transfer) transfer->Quick = false;
-    if (transfer && ms > int64_t(TKDOWinampTransfer::kGiveUpAfterMs) - int64_t(platform::kSendTimeoutMs))
+    if (transfer && ms > int64_t(kdo::pace::kGiveUpAfterMs) - int64_t(platform::kSendTimeoutMs))
       transfer->Answering = false;
     Player(1)->HangFor(ms);
     hangsEnd = world.ElapsedMs() + ms;

@@ -206,7 +206,7 @@ TEST_F(Transfer, ASlowOrBrieflyHungPlayerIsWaitedFor) {
     EXPECT_EQ(Model(2).State(), PlayState::Playing) << row.What;
     EXPECT_LE(std::llabs(Model(2).PositionMs() - Model(1).PositionMs()), 500) << row.What;
     const uint32_t answer = std::max({row.Source, row.Target, uint32_t(platform::kSendTimeoutMs) * !!row.Also});
-    EXPECT_LE(world.LongestDispatchMs(), int64_t(answer + TKDOWinampTransfer::kSliceMs)) << row.What;
+    EXPECT_LE(world.LongestDispatchMs(), int64_t(answer + kdo::pace::kSliceMs)) << row.What;
   }
 }
 
