@@ -26,7 +26,7 @@ class MirrorProbe {
   MirrorProbe& operator=(const MirrorProbe&) = delete;
 
   bool Bound() const { return link_.IsBound(); }
-  void Poll() { status_->Poll(); }
+  void Poll() { status_->Poll(TKDOSendBudget::Of(kdo::pace::kTickBudgetMs)); }
 
  private:
   TKDOWinampServices services_;

@@ -75,7 +75,7 @@ void TKDOWinampAnnouncer::FollowNow() {
 
 void TKDOWinampAnnouncer::Tick(const TKDOSendBudget& budget) {
   // The user's commands to a player silent for that long go nowhere, as the waiting announcements.
-  if (FLink.SilentForMs() > kdo::pace::kGiveUpAfterMs) FWords.clear();
+  if (FLink.SilentForMs() > kdo::pace::kGiveUpAfterMs) FWords.clear(), FWordLength = -1, FWordPlaylist = 0;
   if (!FMusic) {
     if (FWords.empty()) return;
     const auto deferred = Deferred();
@@ -119,7 +119,14 @@ void TKDOWinampAnnouncer::MoveOn() {
 
 void TKDOWinampAnnouncer::After(TWinAmpWord word) {
   if (FWords.empty()) FWordsPlayer = FLink.PlayerWindow();
-  FWords.push_back(word);
+  FWords.push_back({word, {}, false, false});
+  Run(TKDOSendBudget::Unlimited());
+}
+
+void TKDOWinampAnnouncer::InsertAfter(std::string_view file, int32_t index, bool plays) {
+  if (FWords.empty()) FWordsPlayer = FLink.PlayerWindow();
+  FWords.push_back({{TWinAmpCommand::SetPlaylistPosition, index}, std::string(file), index < 0, plays});
+  const auto deferred = Deferred();
   Run(TKDOSendBudget::Unlimited());
 }
 

@@ -86,12 +86,16 @@ class TKDOWinampAnnouncer {
   // Work is still owed to the player (a row, or words waiting for it to end):
   // a command of the user's then waits its turn (After) rather than going first.
   bool Owes() const { return FMusic.has_value() || !FWords.empty(); }
+  // The user's words wait their turn.
+  bool Waits() const { return !FWords.empty(); }
   // Sent once the work owed before it is done, in the order given; once only:
   // one given up is not sent again (the player may still carry it out).
   // Dropped when the player does not answer for more than 10 s.
   void After(TWinAmpWord word);
-  // A row is on: its music waits to be put back.
-  bool Busy() const { return FMusic.has_value(); }
+  // An entry put before `index` (-1: right after the current entry; past the end, last), and with
+  // `plays` made current and played, in its turn among the commands: one send a turn, a slow player
+  // asked without waiting. Not put when `index` lies past the end, or the player gives no playlist window.
+  void InsertAfter(std::string_view file, int32_t index, bool plays);
   // Its next send acts for the user (not merely watching an announcement play): it goes first.
   bool Urgent() const;
 
@@ -176,6 +180,18 @@ class TKDOWinampAnnouncer {
   std::optional<Search> FSearch;
   bool FGaveUp = false;  // silent too long: the waiting are dropped, the rest put back when it answers
   bool FEnding = false;  // the row takes no more announcements: it gives the player back
-  std::deque<TWinAmpWord> FWords;   // the user's commands waiting for the row's work
+  // The user's word waiting its turn: a command, or an entry to put (`Inserts` not empty).
+  struct Word {
+    TWinAmpWord Command;  // an insertion's index in its value (-1 until the current entry is known)
+    std::string Inserts;
+    bool AfterCurrent = false;  // past the end it goes last, where an index past the end is refused
+    bool Plays = false;
+  };
+  // One send of the word at the head: Again (asked instead: made again), On (more to send), Done.
+  enum class Said : uint8_t { Again, On, Done };
+  Said Say(Word& word);
+  std::deque<Word> FWords;                  // the user's words waiting for the row's work
   platform::WindowHandle FWordsPlayer = 0;  // the player they are for
+  int32_t FWordLength = -1;                 // an insertion's: the playlist's length, once asked
+  platform::WindowHandle FWordPlaylist = 0; // and the playlist window
 };

@@ -298,13 +298,49 @@ void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
       },
       [this](Step step) { return Do(step); });
   while (!FMusic && !FWords.empty()) {
-    if (FLink.PlayerWindow() != FWordsPlayer) return FWords.clear();  // said to another player
+    if (FLink.PlayerWindow() != FWordsPlayer) {  // said to another player
+      FWords.clear(), FWordLength = -1, FWordPlaylist = 0;
+      return;
+    }
     // A send would wait behind a question of ours: the words go once its answer is in.
     if (!FLink.HasAnsweringPlayer() || FLink.QuestionOutstanding() || !budget.Left()) return;
-    // Asked without waiting instead, it is made again to take its answer; given up, never again.
-    if (!FLink.Send(FWords.front()) && FLink.AskedInstead()) return;
-    FWords.pop_front();
+    const Said said = Say(FWords.front());
+    if (said == Said::Again) return;
+    if (said == Said::Done) FWords.pop_front(), FWordLength = -1, FWordPlaylist = 0;
   }
+}
+
+// Asked without waiting instead, a send is made again to take its answer; given up, never again.
+TKDOWinampAnnouncer::Said TKDOWinampAnnouncer::Say(Word& word) {
+  auto made = [this] { return FLink.AskedInstead() ? Said::Again : FLink.IsAnswering() ? Said::On : Said::Done; };
+  if (word.Inserts.empty()) {
+    FLink.Send(word.Command);
+    return made() == Said::Again ? Said::Again : Said::Done;
+  }
+  // An insertion: where, the length, the playlist window, then the entry put there (and played).
+  int32_t& index = word.Command.Value;
+  if (index < 0) {
+    const int32_t current = FLink.GetPlaylistPosition();
+    if (made() == Said::On) index = std::max(current + 1, 0);
+    return made();
+  }
+  if (FWordLength < 0) {
+    const int32_t length = FLink.GetPlaylistLength();
+    if (made() != Said::On) return made();
+    FWordLength = length;
+    return index > length && !word.AfterCurrent ? Said::Done : Said::On;
+  }
+  if (!FWordPlaylist) {
+    FWordPlaylist = FLink.GetPlaylistWindow();
+    return made() != Said::On ? made() : FWordPlaylist ? Said::On : Said::Done;
+  }
+  if (!FLink.InsertEntryVia(FWordPlaylist, word.Inserts, std::min(index, FWordLength)) || !word.Plays)
+    return Said::Done;
+  // Played at once: its own commands, next in turn.
+  const int32_t at = std::min(index, FWordLength);
+  FWords.insert(FWords.begin() + 1, {Word{{TWinAmpCommand::SetPlaylistPosition, at}, {}, false, false},
+                                     Word{{TWinAmpCommand::Play}, {}, false, false}});
+  return Said::Done;
 }
 
 // Within a poll's budget, in the answer's own dispatch.

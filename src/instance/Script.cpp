@@ -406,15 +406,29 @@ bool TKDOWinampScript::TransferTo(int32_t target, bool keepPlaying) { return FTr
 // Positions below 1 are refused before anything is sent: 64-bit, so INT_MIN does not wrap round into range.
 bool TKDOWinampScript::InsertFile(std::string_view fileName, int32_t position) {
   const int64_t index = int64_t(position) - 1;
-  if (index < 0 || !FLink.InsertFile(fileName, int32_t(index))) return false;
+  if (index < 0 || index > INT32_MAX) return false;
+  if (InsertsLater(fileName, int32_t(index), false)) return true;
+  if (!FLink.InsertFile(fileName, int32_t(index))) return false;
   FAnnouncer.EntryInserted(int32_t(index));
   return true;
 }
 
-bool TKDOWinampScript::PlayNext(std::string_view fileName) { return InsertAfterCurrent(fileName).has_value(); }
+bool TKDOWinampScript::PlayNext(std::string_view fileName) {
+  return InsertsLater(fileName, -1, false) || InsertAfterCurrent(fileName).has_value();
+}
+
+// Several sends, more than a slow player answers within the call's one send limit, or one behind a
+// question of ours: in its turn. Later commands then wait behind it, as they do behind commands.
+bool TKDOWinampScript::InsertsLater(std::string_view fileName, int32_t index, bool plays) {
+  if (!TWinAmpControl::IsInsertable(fileName) || !FLink.HasAnsweringPlayer()) return false;
+  if (!FLink.IsSlow() && !FLink.QuestionOutstanding() && !FAnnouncer.Waits()) return false;
+  FAnnouncer.InsertAfter(fileName, index, plays);
+  return true;
+}
 
 // A transport command: an announcement has given the player back before this runs.
 bool TKDOWinampScript::PlayNow(std::string_view fileName) {
+  if (InsertsLater(fileName, -1, true)) return true;
   const std::optional<int32_t> index = InsertAfterCurrent(fileName);
   if (!index) return false;
   FLink.SetPlaylistPosition(*index);

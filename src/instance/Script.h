@@ -90,7 +90,9 @@ class TKDOWinampScript {
   void GetMetadata(std::string_view field, TKDOText& value);
   // Before the entry at a position from 1 (the length + 1 appends); the music
   // plays on. False for a position out of range, a name the player's record
-  // cannot carry, or without an answering player or its playlist window.
+  // cannot carry, or without an answering player or its playlist window. To a
+  // slow player, or behind a question of ours or commands waiting their turn,
+  // the three insertions wait their turn too: true once taken, put in order.
   bool InsertFile(std::string_view fileName, int32_t position);
   // Right after the current entry (during an announcement, the music's); the music plays on.
   bool PlayNext(std::string_view fileName);
@@ -106,6 +108,8 @@ class TKDOWinampScript {
   // A command now would go before work owed, or wait behind a question of ours: it waits its turn.
   bool WaitsItsTurn() const;
   std::optional<int32_t> InsertAfterCurrent(std::string_view fileName);
+  // An insertion that waits its turn (index -1: after the current entry); false when it goes now.
+  bool InsertsLater(std::string_view fileName, int32_t index, bool plays);
   bool Reached() const;
   void ReadEntry(int32_t position, void (TWinAmpControl::*read)(int32_t, std::string&), TKDOText& text);
   void Switch(bool on, void (TWinAmpControl::*onCommand)(), void (TWinAmpControl::*offCommand)(),

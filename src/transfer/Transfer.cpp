@@ -1,5 +1,7 @@
 #include "transfer/Transfer.h"
 
+#include <algorithm>
+
 #include "announce/Announcer.h"
 #include "transfer/Rooms.h"
 #include "winamp/WinAmp.h"
@@ -128,16 +130,11 @@ bool TKDOWinampTransfer::Ready(TKDOWinampRoom& target, Step next) {
 }
 
 bool TKDOWinampTransfer::ToTarget(Step step) const {
-  switch (step) {
-    case Step::Length: case Step::Shuffle: case Step::Repeat: case Step::Entry: case Step::File:
-    case Step::State: case Step::Time: case Step::Recheck: case Step::Unchanged: case Step::Source:
-    case Step::SourcePlay: case Step::SourceJump: case Step::SourcePause: case Step::Done:
-      return false;
-    case Step::Before: case Step::After:
-      return FRun->Read;  // read from the source, put to the target
-    default:
-      return true;
-  }
+  using enum Step;
+  if (step == Before || step == After) return FRun->Read;  // read from the source, put to the target
+  static constexpr Step kAtSource[] = {Length, Shuffle, Repeat, Entry, File, State, Time, Recheck, Unchanged,
+                                       Source, SourcePlay, SourceJump, SourcePause, Done};
+  return std::ranges::find(kAtSource, step) == std::end(kAtSource);
 }
 
 bool TKDOWinampTransfer::Then(Sequence sequence) {

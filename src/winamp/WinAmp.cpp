@@ -261,15 +261,3 @@ void TWinAmpControl::ReadRemoteTextAt(uint32_t address, std::string& text) {
   }
   text.assign(TrimBlanksAndControls({buffer, std::strlen(buffer)}));
 }
-
-// ---------------------------------------------------------------- asking without waiting
-
-bool TWinAmpControl::AskWithoutWaiting(platform::AnswerQuestion& question, TWinAmpQuestion q, int32_t index,
-                                       std::function<void(int32_t answer)> onAnswer) {
-  if (!HasAnsweringPlayer()) return false;
-  const QuestionRow& row = kQuestions[std::size_t(q)];
-  return FChannel.Ask(question, WM_USER_, WParamOf(row, index), row.LParam,
-                      [read = row.Read, onAnswer = std::move(onAnswer)](int32_t reply) {
-                        if (onAnswer) onAnswer(read(reply));
-                      });
-}

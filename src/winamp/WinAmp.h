@@ -154,15 +154,6 @@ class TWinAmpControl {
   // Sends a question (`index`: the entry of an address) and reads its answer
   // as the query of the same name does.
   int32_t Ask(TWinAmpQuestion q, int32_t index = 0);
-  // Asks without waiting: `onAnswer` gets
-  // the answer as the query of the same name gives it, once the player has
-  // answered, unless `question` was cancelled or asked again meanwhile. An
-  // answer from a player no longer bound, or while the player counts as not
-  // answering, is dropped: the handler does not run, and `question` is no
-  // longer pending. False, and nothing asked, without an answering player or
-  // where the platform cannot ask so. `question` must not outlive the link.
-  bool AskWithoutWaiting(platform::AnswerQuestion& question, TWinAmpQuestion q, int32_t index,
-                         std::function<void(int32_t answer)> onAnswer);
   // A question asked without waiting that the player may still be handling
   // (unanswered, asked less than a send limit ago): a send now waits behind it.
   bool QuestionOutstanding() const { return FChannel.QuestionOutstanding(); }

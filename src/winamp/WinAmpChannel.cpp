@@ -77,7 +77,7 @@ platform::SendResult TWinAmpChannel::Defer(platform::WindowHandle window, uint32
         if (FQuestion && FQuestion->State == Question::Now::Answered) FQuestion.reset();
       }))
     return notMade;
-  FQuestion = Question{window, message, wParam, lParam, platform::TickMs(), DueFromNow(), true};
+  FQuestion = Question{window, message, wParam, lParam, platform::TickMs(), DueFromNow()};
   return notMade;
 }
 
@@ -97,20 +97,6 @@ TWinAmpChannel::Deferring::~Deferring() {
   FChannel.FResume = nullptr;
   FChannel.FAsks = true;
   FChannel.FStopped = Stopped::No;
-}
-
-bool TWinAmpChannel::Ask(platform::AnswerQuestion& question, uint32_t message, uint32_t wParam, uint32_t lParam,
-                         std::function<void(int32_t reply)> onAnswer) {
-  if (QuestionOutstanding()) return false;  // one question at a time, whoever asks
-  const platform::WindowHandle asked = FPlayerWindow;
-  if (!question.Ask(FPlayerWindow, message, wParam, lParam, [this, asked, onAnswer = std::move(onAnswer)](int32_t reply) {
-        if (!Heard(asked)) return;
-        FQuestion.reset();
-        if (!FSilentSince && onAnswer) onAnswer(reply);
-      }))
-    return false;
-  FQuestion = Question{FPlayerWindow, message, wParam, lParam, platform::TickMs(), DueFromNow(), false};
-  return true;
 }
 
 void TWinAmpChannel::MayStillHandle() {
@@ -133,10 +119,7 @@ bool TWinAmpChannel::Heard(platform::WindowHandle asked) {
 
 void TWinAmpChannel::GiveUpOverdue() {
   if (!Waiting() || AgeMs() < platform::kSendTimeoutMs) return;
-  if (FQuestion->InsteadOfSend)
-    FQuestion->State = Question::Now::GivenUp;
-  else
-    FQuestion.reset();
+  FQuestion->State = Question::Now::GivenUp;
   if (!FSilentSince) StopAnswering();
 }
 

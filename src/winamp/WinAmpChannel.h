@@ -59,7 +59,7 @@ class TWinAmpChannel {
   bool AskedInstead() const { return FStopped == Stopped::AskedInstead; }
   // What exactly this send, asked instead, has learnt waits for it: its answer, or that it was given up.
   bool HasLearnt(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam) const {
-    return FQuestion && FQuestion->InsteadOfSend && FQuestion->State != Question::Now::Waiting &&
+    return FQuestion && FQuestion->State != Question::Now::Waiting &&
            FQuestion->Is(window, message, wParam, lParam);
   }
   // An answer this slow, twice in a row, makes a slow player.
@@ -99,13 +99,6 @@ class TWinAmpChannel {
   // what is left of the dispatch's send limit.
   platform::SendResult Send(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
 
-  // Asks the held player without waiting; `onAnswer` gets its reply, unless
-  // `question` was cancelled or asked again meanwhile. An answer from a player
-  // no longer held, or while the player counts as not answering, is dropped.
-  // False, and nothing asked, where the platform cannot ask so, or while a
-  // question is outstanding (whoever asked it).
-  bool Ask(platform::AnswerQuestion& question, uint32_t message, uint32_t wParam, uint32_t lParam,
-           std::function<void(int32_t reply)> onAnswer);
   // A question asked without waiting that the player may still be handling
   // (unanswered, asked less than a send limit ago): a send now waits behind it.
   bool QuestionOutstanding() const { return Waiting() && AgeMs() < platform::kSendTimeoutMs; }
@@ -134,8 +127,8 @@ class TWinAmpChannel {
   // A send within a Deferring scope to a slow player: asked instead, or answered from what came.
   platform::SendResult Defer(platform::WindowHandle window, uint32_t message, uint32_t wParam, uintptr_t lParam);
   // The one question asked without waiting, from when it is asked until its
-  // answer is dropped or taken. Instead of a send, it is that send's: the work
-  // makes the send again and takes the answer, or learns it was given up.
+  // answer is dropped or taken. It is a send's: the work makes the send again
+  // and takes the answer, or learns it was given up.
   struct Question {
     enum class Now : uint8_t { Waiting, Answered, GivenUp };
     platform::WindowHandle Window;
@@ -143,7 +136,6 @@ class TWinAmpChannel {
     uintptr_t LParam;
     uint32_t AskedAt;
     uint32_t DueFrom;  // when the player can come to it: after what of ours it may still be handling
-    bool InsteadOfSend;
     Now State = Now::Waiting;
     int32_t Reply = 0;
     bool Is(platform::WindowHandle w, uint32_t m, uint32_t wp, uintptr_t lp) const {

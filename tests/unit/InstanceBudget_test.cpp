@@ -127,12 +127,29 @@ TEST_F(Budget, CommandsBehindTheMirrorsQuestionWaitTheirTurnInOrder) {
   world.Advance(20000);  // slow: the mirror asks without waiting
   for (const int asked = world.QuestionsAsked(); world.QuestionsAsked() == asked;) world.Advance(10);
   const int64_t called = world.ElapsedMs();
-  for (const char* name : {"WAC_Next", "WAC_Next", "WAC_Pause"}) EXPECT_EQ(Call(1, name).Bool, 1) << name;
+  const struct {
+    const char* Name;
+    std::vector<Value> Params;
+  } calls[] = {
+      {"WAC_Next", {}},
+      {"WAC_PlayNext", {Value::S("C:\\Music\\next.mp3")}},
+      {"WAC_InsertFile", {Value::S("C:\\Music\\first.mp3"), Value::I(1)}},
+      {"WAC_InsertFile", {Value::S("C:\\Music\\nowhere.mp3"), Value::I(5000)}},  // past the end: not put
+      {"WAC_Next", {}},
+      {"WAC_PlayNow", {Value::S("C:\\Music\\now.mp3")}},
+      {"WAC_Pause", {}},
+  };
+  for (const auto& call : calls) EXPECT_EQ(Call(1, call.Name, call.Params).Bool, 1) << call.Name;
   EXPECT_EQ(world.ElapsedMs(), called) << "no call waited behind the mirror's question";
-  world.Advance(30000);
+  world.Advance(60000);
   Player(1)->CatchUp();
-  EXPECT_EQ(Model(1).CurrentIndex(), 702);
-  EXPECT_EQ(Model(1).State(), player::PlayState::Paused);
+  const player::PlayerModel& m = Model(1);
+  ASSERT_EQ(m.Count(), 1503u);
+  EXPECT_EQ(m.At(0).FileName, "C:\\Music\\first.mp3");
+  EXPECT_EQ(m.At(703).FileName, "C:\\Music\\next.mp3");
+  EXPECT_EQ(m.At(704).FileName, "C:\\Music\\now.mp3");
+  EXPECT_EQ(m.CurrentIndex(), 704) << "in the order given";
+  EXPECT_EQ(m.State(), player::PlayState::Paused);
 }
 
 // A tick whose first answer takes 240 ms and whose player then hangs: the rest of its one send limit, no more.

@@ -75,6 +75,7 @@ struct Expected {
 class Crossings : public InstanceTest {
  protected:
   static std::string Name(const std::string& key) { return "v_" + key; }
+  static std::string OtherState(uint16_t room) { return "r" + std::to_string(room) + "_state"; }
   host::Value Var(const char* key) { return *server.Variable(Name(key)); }
 
   // Announcements last two seconds: long enough to meet what the sequence does, short enough to end.
@@ -112,9 +113,24 @@ class Crossings : public InstanceTest {
   // in whatever the server's thread is doing, or from an event inside a variable write. What it may
   // change, the expectations learn; it draws from an engine of its own, so that however often it
   // comes the steps stay those of the seed.
-  void SideCall(const std::string& from) {
+  void SideCall(const std::string& from, uint16_t room = 1) {
     if (!live) return;
     const sim::World::Elsewhere away(world);  // not the time of whatever it came inside
+    if (room != 1) {
+      // Another room's commands, which take it back from a transfer it is in.
+      static constexpr const char* kCommands[] = {"WAC_Next", "WAC_Pause", "WAC_Announce"};
+      const char* name = kCommands[sideRng() % 3];
+      const bool announces = name == std::string("WAC_Announce");
+      std::vector<Value> params;
+      if (announces) params = {Value::S("C:\\Sounds\\bell.wav"), Value::I(200)};
+      const host::CallResult r = server.Call(name, room, params, {});
+      *liveLog << "   " << from << ": " << name << " -> " << int(r.Bool) << "\n";
+      // Before its end the room is taken back; after it, the room is the user's: either way, what the
+      // transfer's end shows is not the transfer's alone.
+      if (transfer && (transfer->From == room || transfer->To == room)) transfer->Commanded = true;
+      ++sideCallsInAll;
+      return;
+    }
     const int which = int(sideRng() % 6);
     std::string name;
     std::vector<Value> params;
@@ -148,6 +164,7 @@ class Crossings : public InstanceTest {
     bool SourcePlayed;  // the source's music played as it began
     bool Quick;         // no hang nor slow spell began while it was under way
     bool Answering = true;  // no player went silent for 10 s, nor answered after the send limit, meanwhile
+    bool Commanded = false;  // an event script commanded either room meanwhile
   };
   std::optional<Transfer> transfer;
   bool entriesMoved = false;   // a transfer into room 1 was under way: its entries are another room's now
@@ -226,6 +243,10 @@ void Crossings::CheckTransfer() {
     const player::PlayerModel& target = Model(transfer->To);
     std::ostringstream broke;
     ++(line.Data == rooms + "done" ? transfersDone : transfersGivenUp);
+    if (transfer->Commanded) {
+      transfer.reset();
+      continue;
+    }
     if (line.Data == rooms + "done") {
       if (Files(transfer->To) != Files(transfer->From)) broke << "the target's entries are not the source's\n";
       if (moment && target.CurrentIndex() != moment->Entry) broke << "the target is on another entry\n";
@@ -375,20 +396,22 @@ std::string Crossings::RunSequence(uint32_t seed) {
     } else if (extra == 2) {
       static constexpr const char* kWatched[] = {"PlayStateVar", "VolumeVar", "TrackFileVar", "TrackPosVar"};
       const char* key = kWatched[pick(4)];
+      const uint16_t room = kRooms[pick(3)];  // another room's: its own commands, a transfer crossed
+      const std::string variable = room == 1 ? Name(key) : OtherState(room);
       server.ClearEvents();
       eventCallsLeft = 1 + pick(3);
-      server.OnWrite(Name(key), [this, key](const Value&) {
-        if (eventCallsLeft > 0 && eventCallsLeft--) SideCall(std::string("event on ") + key);
+      server.OnWrite(variable, [this, key, room](const Value&) {
+        if (eventCallsLeft > 0 && eventCallsLeft--) SideCall("event on " + (room == 1 ? Name(key) : OtherState(room)), room);
       });
-      log << step << ": an event on " << key << " calls the instance, " << eventCallsLeft << " time(s)\n";
+      log << step << ": an event on " << variable << " calls the instance, " << eventCallsLeft << " time(s)\n";
     } else if (extra == 4 && lateUntil < 0) {
       // The music handed over among the rooms, room 1 slow or not, and another room's player slow for
       // the while; now and then a command to room 2 right after.
       const uint16_t from = kRooms[pick(3)], to = kRooms[(from + pick(2)) % 3];
       const bool keep = pick(2) != 0;
-      const uint32_t delays[] = {0, 0, 300, 1900};
+      const uint32_t delays[] = {0, 0, 300, 1900, 2600};  // the last inside its procedure: past the send limit
       const uint16_t other = from != 1 ? from : to;
-      const uint32_t delay = delays[pick(4)];
+      const uint32_t delay = delays[pick(5)];
       const bool sourcePlayed = Plays(from);
       CheckTransfer();
       const bool filling = transfer && transfer->To == from;
@@ -397,7 +420,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
           << accepted << "\n";
       if (filling && accepted) return log.str() + "a room still being filled handed its music on";
       CheckTransfer();  // what an earlier one's end said
-      if (accepted) transfer = Transfer{from, to, keep, sourcePlayed, lateUntil < 0}, moment.reset();
+      if (accepted) transfer = Transfer{from, to, keep, sourcePlayed, lateUntil < 0 && delay < 2600, delay < 2600}, moment.reset();
       if (accepted && delay) {
         Player(other)->SetReplyDelay(delay);
         log << step << ": room " << other << "'s player answers after " << delay << " ms meanwhile\n";
@@ -699,6 +722,10 @@ void Crossings::RunSeeds(uint32_t first, uint32_t last) {
   testdata::ChooseAll(server, 1, Name);
   server.DefineVariable(Name(testdata::kPlayStateKey), Value::I(0));
   Store(1, testdata::kPlayStateKey, Name(testdata::kPlayStateKey));
+  for (uint16_t room : {2, 3}) {
+    server.DefineVariable(OtherState(room), Value::I(0));
+    Store(room, testdata::kPlayStateKey, OtherState(room));
+  }
   if (const char* seeds = std::getenv("WAC_CROSSINGS_SEEDS")) std::sscanf(seeds, "%u-%u", &first, &last);
   for (uint32_t seed = first; seed <= last; ++seed) {
     const std::string broke = RunSequence(seed);
