@@ -50,7 +50,7 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
   }
   if (!FWords.empty()) Run(TKDOSendBudget::Unlimited());  // the user's commands first
   if (!FLink.HasAnsweringPlayer() || FWaiting.size() >= kMostWaiting || !FWords.empty()) return false;
-  FWaiting.push_back({std::string(file), uint8_t(std::clamp(volume, 0, 255))});
+  FWaiting.push_back({std::string(file), uint8_t(std::clamp(volume, 0, 255)), platform::TickMs()});
   if (FMusic) return true;  // it follows the one that plays
   FMusic = Music{{}, {}, 0, FLink.PlayerWindow()};
   DoFirst(Sequence::Start);

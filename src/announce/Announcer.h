@@ -121,6 +121,7 @@ class TKDOWinampAnnouncer {
   struct Announcement {
     std::string File;  // as the player reports names: without blanks around it
     uint8_t Volume;
+    uint32_t TakenAt;
   };
   struct Music {
     TKDOPlayerState State;
@@ -166,6 +167,9 @@ class TKDOWinampAnnouncer {
   int32_t FLength = 0;                    // the playlist's length as last known
   // Answers that steps leave to the steps after them.
   int32_t FSeenState = 0, FSeenPosition = 0, FSeenLength = 0, FLengthBefore = 0;
+  // When the position was last answered, and when the announcement was last known to play on its entry:
+  // a skip came after that.
+  uint32_t FSeenPositionAt = 0, FSeenPlayingAt = 0;
   platform::WindowHandle FPlaylistWindow = 0;
   bool FSeenAnnouncement = false;    // the watch found it where it was
   bool FAnnouncementThere = false;   // checked right before its removal

@@ -2,6 +2,7 @@
 // each step does, and what the watch makes of the answers. It queues the
 // sequences by name and calls nothing of the operations' file.
 #include <algorithm>
+#include <utility>
 
 #include "announce/Announcer.h"
 #include "sdk/KDOText.h"
@@ -34,7 +35,10 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::MusicManualAdvance: m.ManualAdvance = FLink.GetManualAdvance(); return answered();
     case Step::MusicKept: m.Kept = true; return true;
     case Step::AskState: FSeenState = FLink.GetPlayState(); return answered();
-    case Step::AskPosition: FSeenPosition = FLink.GetPlaylistPosition(); return answered();
+    case Step::AskPosition:
+      FSeenPosition = FLink.GetPlaylistPosition();
+      FSeenPositionAt = platform::TickMs();
+      return answered();
     case Step::AskLength: FSeenLength = FLink.GetPlaylistLength(); return answered();
     case Step::AskAnnouncement: {
       // Its entry by name: entries that came and went may leave the playlist as long as it was.
@@ -52,10 +56,14 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::FindMusic: return Find(false);
     case Step::Located: FLength = FSeenLength; return true;
     case Step::JudgeEnd:
-      if (FAnnouncementEntry >= 0 && FSeenPosition == FAnnouncementEntry && FSeenState != 0) return true;
+      if (FAnnouncementEntry >= 0 && FSeenPosition == FAnnouncementEntry && FSeenState != 0) {
+        FSeenPlayingAt = FSeenPositionAt;
+        return true;
+      }
       if (FAnnouncementEntry >= 0 && FSeenPosition != FAnnouncementEntry) {
-        // Skipped in the player: the room has moved on there.
-        FWaiting.clear();
+        // Skipped in the player: the room has moved on there. What was taken before is dropped; what
+        // may have come after the skip is a row of its own once the player is the user's again.
+        std::erase_if(FWaiting, [this](const Announcement& a) { return int32_t(a.TakenAt - FSeenPlayingAt) <= 0; });
         FEnding = true;
         DoFirst(Sequence::Skipped);
         return true;
@@ -151,6 +159,7 @@ bool TKDOWinampAnnouncer::Do(Step step) {
     case Step::AnnouncementVolume: FLink.SetVolume(FPlaying ? FPlaying->Volume : uint8_t(music.Volume)); return answered();
     case Step::AnnouncementPlay:
       FLink.Play();
+      FSeenPlayingAt = platform::TickMs();
       return lookedAtIfGivenUp(Sequence::PlayAgain);
     case Step::ManualAdvanceBack:
       FLink.SetManualAdvance(m.ManualAdvance > 0);
@@ -178,7 +187,15 @@ bool TKDOWinampAnnouncer::Do(Step step) {
       FLink.Pause();  // a toggle
       return lookedAtIfGivenUp(Sequence::PauseAgain);
     case Step::StopBack: FLink.Stop(); return answered();
-    case Step::Done: Drop(); return true;
+    case Step::Done: {
+      std::deque<Announcement> after = std::exchange(FWaiting, {});
+      Drop();
+      if (after.empty() || !FLink.HasAnsweringPlayer()) return true;
+      FWaiting = std::move(after);
+      FMusic = Music{{}, {}, 0, FLink.PlayerWindow()};
+      DoFirst(Sequence::Start);
+      return true;
+    }
   }
   return true;
 }

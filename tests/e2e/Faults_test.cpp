@@ -206,6 +206,14 @@ TEST_F(Faults, SlowPlayerIsAskedWithoutWaitingAndANewEntryComesWithinAMinute) {
   EXPECT_TRUE(length == 2 || length == -1) << length;
   EXPECT_GE(ms, length == 2 ? 1900 : 0);
   EXPECT_LE(ms, kSendLimitMs + kSlackMs);
+  // An insertion takes more messages than a slow player answers within the limit: it waits its turn,
+  // taken at once, and is put and played one message at a time.
+  EXPECT_EQ(Timed(ms, "WAC_PlayNow", {Value::S("C:\\Music\\Inserted.mp3")}).Bool, 1);
+  EXPECT_LE(ms, kSendLimitMs + kSlackMs);
+  const auto inserted = Clock::now();
+  EXPECT_TRUE(PumpUntil([&] { return Var("FaultTrackFileVar").Str == "C:\\Music\\Inserted.mp3"; }, 120000))
+      << "put after the current entry and played";
+  std::printf("[          ] answers after 1900 ms: an entry played now shows after %lld ms\n", MsSince(inserted));
 }
 
 // A player answering in 300 ms is asked without waiting by the announcer too: the call answers within

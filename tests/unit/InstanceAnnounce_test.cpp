@@ -212,6 +212,36 @@ TEST_F(Room, ASkipDuringAAnnouncementWaitsForWhatMovingOnOwesAndComesAfter) {
   EXPECT_FALSE(m.ManualAdvance());
 }
 
+// With a player answering in 1.9 s the user skips the announcement in the player, and an event script
+// announces again before the watch has seen the skip: the first is taken off and the room is the
+// user's, and the second, taken after the skip, still rings, and the music after it is the user's.
+TEST_F(Room, AnAnnouncementTakenAfterAnUnnoticedSkipStillRings) {
+  MusicPlays();
+  player::PlayerModel& m = Model(1);
+  Player(1)->SetReplyDelay(1900);
+  world.Advance(20000);
+  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Speech.wav"), Value::I(250)}).Bool, 1);
+  for (int tick = 0; tick < 400 && !(m.Count() == 3u && m.CurrentIndex() == 2); ++tick) world.Advance(250);
+  m.SetLength(2, 600);
+  world.Advance(20000);  // watched while it plays
+  Player(1)->CatchUp();
+  m.OnCommand(player::command::kNext);  // the user skips it: on to the first entry, with repeat on
+  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Bell.wav"), Value::I(200)}).Bool, 1);
+  bool rang = false;
+  for (int tick = 0; tick < 1200; ++tick) {
+    world.Advance(250);
+    Player(1)->CatchUp();
+    for (std::size_t i = 0; i < m.Count(); ++i)
+      if (m.At(i).FileName == "C:\\Sounds\\Bell.wav") m.SetLength(int32_t(i), 3);
+    rang |= m.Count() && m.At(std::size_t(m.CurrentIndex())).FileName == "C:\\Sounds\\Bell.wav" &&
+            m.State() == PlayState::Playing;
+  }
+  EXPECT_TRUE(rang) << "taken, so it rings";
+  ASSERT_EQ(m.Count(), 2u) << "both announcements' entries went";
+  EXPECT_EQ(m.State(), PlayState::Playing) << "the music the user skipped to, played on";
+  EXPECT_FALSE(m.ManualAdvance());
+}
+
 // The player takes 2.6 s inside the play or the pause of a restore: given up, yet carried out. Made a
 // second time once the player answers, the play would start the track anew and the pause, a toggle,
 // would resume it. A quick player's is a send given up; a slow one's is asked without waiting and
@@ -347,6 +377,9 @@ TEST_F(Room, WithASlowPlayerAnAnnouncementStillPutsTheMusicBack) {
     std::printf("[          ] %u ms per answer: the announcement plays %.1f s after the call, the music is back %.1f s "
                 "after a 3 s announcement\n",
                 delay, double(started - called) / 1000, double(world.ElapsedMs() - started - 3000) / 1000);
+    // Starting it and putting the music back go first: the mirror's questions wait.
+    EXPECT_LE(started - called, 15 * int64_t(delay) + 1000) << "the announcement's own messages, and no more";
+    EXPECT_LE(world.ElapsedMs() - started - 3000, 17 * int64_t(delay) + 2500) << "noticed, taken off, put back";
     EXPECT_LE(world.LongestDispatchMs(), int64_t(platform::kSendTimeoutMs)) << "one send limit per dispatch";
   }
 }
@@ -365,8 +398,9 @@ TEST_F(Room, WithASlowPlayerAnAnnouncementFromAnEventScriptDuringAnotherRingsToo
   bool none = false, second = false;
   server.OnWrite("v_state", [&](const Value& v) { none |= v.Int == -1; });
   server.OnWrite("v_VolumeVar", [&](const Value& v) {
-    if (v.Int == 250 && !std::exchange(second, true))
+    if (v.Int == 250 && !std::exchange(second, true)) {
       EXPECT_EQ(server.Call("WAC_Announce", 1, {Value::S("C:\\Sounds\\Voice.wav"), Value::I(200)}, {}).Bool, 1);
+    }
   });
   ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Bell.wav"), Value::I(250)}).Bool, 1);
   std::vector<std::string> rang;  // the announcements the player played, in order

@@ -5,8 +5,9 @@
 // room has been quiet for a while. In a world that delivers messages as Windows does, four more:
 // spells of a player whose given-up sends still take effect, script calls that other threads send
 // the server's thread (nested inside our sends), script calls from inside a variable write, and a
-// playlist of a few thousand entries. And two more rooms, whose players may answer in 0.3 or 1.9 s:
-// the music handed over among the three, checked as each transfer ends.
+// playlist of a few thousand entries. And two more rooms, whose players may answer in 0.3 or 1.9 s
+// or take 2.6 s inside every message, and whose variables' event scripts command them: the music
+// handed over among the three, checked as each transfer ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -208,7 +209,7 @@ class Crossings : public InstanceTest {
   int armedHangs = 0;           // how many of those began
   int64_t hangsEnd = 0;         // when the last hang ends
   int64_t hangAt = -1;          // a hang to begin when the clock gets there
-  int slowUntil = -1;           // the player answers after 1.9 s until this step
+  int slowUntil = -1;           // the player answers after 0.3 or 1.9 s until this step
   bool slow = false;
   int64_t slowEnded = INT64_MIN / 2;  // when it answered at once again
   void Hang(int64_t ms) {
@@ -599,8 +600,9 @@ std::string Crossings::RunSequence(uint32_t seed) {
     } else if (op >= 97) {  // slow for a while: the mirror asks it without waiting
       slowUntil = step + 2 + pick(6);
       if (transfer) transfer->Quick = false;
-      Player(1)->SetReplyDelay(1900);
-      log << step << ": the player answers after 1.9 s until step " << slowUntil << "\n";
+      const uint32_t delay = pick(3) == 0 ? 300 : 1900;
+      Player(1)->SetReplyDelay(delay);
+      log << step << ": the player answers after " << delay << " ms until step " << slowUntil << "\n";
     } else if (op < 97) {  // an entry where the user wants it: anywhere (bad places too), next, now
       const char* name = op < 93 ? "WAC_InsertFile" : op < 95 ? "WAC_PlayNext" : "WAC_PlayNow";
       const std::string file = "C:\\Music\\" + std::to_string(step) + "_new.mp3";
