@@ -11,7 +11,7 @@
 namespace kdo::transfer {
 
 enum class Step : uint8_t {
-  Length, Shuffle, Repeat, Entry, File, State,                                            // what goes
+  Length, Shuffle, Repeat, Entry, File, State, TargetState,                               // what goes
   StopTarget, ClearTarget, AddEntry, FirstEntry, PlayTarget, Time, Jump, Pause, Recheck,  // the music itself
   TargetPlays, PlaylistWindow, After, Before, ShuffleTarget, RepeatTarget, Unchanged,     // the rest of it
   Source, SourcePlay, SourceJump, SourcePause, Done,                                      // the source after it
@@ -35,7 +35,7 @@ inline constexpr NamedSteps kSequences[] = {
     // The source's playlist as it is; Entry decides what the moment is.
     {Sequence::Start, {Length, Shuffle, Repeat, Entry}},
     // The target is touched only once the source's music is known: until then, given up, it plays on.
-    {Sequence::Moment, {File, State, StopTarget, ClearTarget, AddEntry, FirstEntry}},
+    {Sequence::Moment, {File, State, TargetState, StopTarget, ClearTarget, AddEntry, FirstEntry}},
     {Sequence::Empty, Steps{StopTarget, ClearTarget} + kRest},  // an empty playlist goes over
     // Played, then moved to the source's time last; then the source looked at again: skipped in
     // the player meanwhile (the moment spans ticks with a slow player), it is made again.

@@ -195,20 +195,26 @@ bool TKDOWinampTransfer::Do(Step step, TKDOWinampRoom& target) {
     case Step::State:
       run.State = run.Music ? run.Music->PlayState : FLink.GetPlayState();
       return Made(FLink, false);
+    case Step::TargetState:
+      run.TargetState = to.GetPlayState();
+      return Made(to, false);
     case Step::StopTarget:
       to.Stop();
+      run.Stopped = true;  // given up, it may have been carried out
+      run.Started = false;
       return Made(to, false);
     case Step::ClearTarget:
       to.ClearPlaylist();
+      run.Cleared = true;
       return Made(to, false);
     case Step::AddEntry:
       if (run.Look) {
         bool landed = false;
         if (!Landed(to, 0, landed)) return false;
-        if (landed) return true;
+        if (landed) return run.Got = true;
       }
       to.AddFile(run.File);
-      return Made(to, true);
+      return run.Got = Made(to, true);
     case Step::FirstEntry:
       to.SetPlaylistPosition(0);
       if (!Made(to, false)) return false;
@@ -218,7 +224,7 @@ bool TKDOWinampTransfer::Do(Step step, TKDOWinampRoom& target) {
       to.Play();
       if (!Made(to, false)) return false;
       run.Startup = to.LastAnswerMs();
-      return true;
+      return run.Started = true;
     case Step::Time:
       if (run.Music) {
         run.Position = run.Music->TrackMs;  // held by the announcement: it has not moved since
@@ -362,20 +368,33 @@ void TKDOWinampTransfer::TakenBack(uint16_t room, std::string_view why) {
   if (Involves(room)) GiveUp(why, kdo::rooms::Find(FRoom) != nullptr);
 }
 
+// In turn, as the user's commands wait theirs: a slow player is given them as it can take them.
 void TKDOWinampTransfer::PutBackMusic() {
   if (!FRun || !FRun->Music || FLink.PlayerWindow() != FRun->Source || !FLink.HasAnsweringPlayer()) return;
   const TKDOPlayerState music = *FRun->Music;
   FRun->Music.reset();
   if (music.PlayState != 1 && music.PlayState != 3) return;
-  FLink.Play();
-  FLink.JumpToTime(music.TrackMs);
-  if (music.PlayState == 3) FLink.Pause();
+  FAnnouncer.After({TWinAmpCommand::Play});
+  FAnnouncer.After({TWinAmpCommand::JumpToTime, std::max(music.TrackMs, 0)});
+  if (music.PlayState == 3) FAnnouncer.After({TWinAmpCommand::Pause});
+}
+
+void TKDOWinampTransfer::PutBackTarget() {
+  const Run& run = *FRun;
+  TKDOWinampRoom* target = kdo::rooms::Find(run.Target);
+  if (!target || run.TargetState != 1 || !run.Stopped || run.Started) return;
+  if (target->Link.PlayerWindow() != run.TargetPlayer || !target->Link.HasAnsweringPlayer()) return;
+  TKDOWinampAnnouncer& to = target->Announcer;
+  // A cleared playlist is on its first entry: the one it got, or the song that was on its way.
+  if (run.Cleared && !run.Got) return to.InsertAfter(run.File, 0, true);
+  to.After({TWinAmpCommand::Play});
 }
 
 void TKDOWinampTransfer::GiveUp(std::string_view why, bool send) {
   if (!FRun) return;
-  // The source never stays silent for a transfer that did not happen.
+  // Neither room stays silent for a transfer that did not happen.
   if (send) PutBackMusic();
+  PutBackTarget();
   Finish("given up: " + std::string(why));
 }
 

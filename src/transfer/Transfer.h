@@ -107,6 +107,8 @@ class TKDOWinampTransfer {
     uint32_t Startup;  // how long the target took to start playing
     std::optional<int32_t> JumpTo;  // the time the target is moved to, made again as it was asked
     std::optional<std::string> Ending;  // the line's end ("done", or why it gave up), said once the sends are over
+    int32_t TargetState;  // the target's play state before the moment
+    bool Stopped, Cleared, Got, Started;  // what the moment has done to the target so far
   };
 
   // The next steps of this room's transfer.
@@ -134,6 +136,8 @@ class TKDOWinampTransfer {
   // Both players there and answering, or waiting; false when the transfer cannot go on now.
   bool Ready(TKDOWinampRoom& target, Step next);
   void PutBackMusic();
+  // A target that played, stopped by the moment and not started again, plays: the entry it got, or its own.
+  void PutBackTarget();
   void Finish(std::string_view line);
   std::string Rooms() const;
 

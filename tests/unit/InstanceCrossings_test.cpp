@@ -166,6 +166,8 @@ class Crossings : public InstanceTest {
     bool Quick;         // no hang nor slow spell began while it was under way
     bool Answering = true;  // no player went silent for 10 s, nor answered after the send limit, meanwhile
     bool Commanded = false;  // an event script commanded either room meanwhile
+    bool TargetPlayed = false;  // the target's own music played as it began
+    bool BothQuick = false;     // and neither player was slow: what a give-up sends has landed at its line
   };
   std::optional<Transfer> transfer;
   bool entriesMoved = false;   // a transfer into room 1 was under way: its entries are another room's now
@@ -261,6 +263,10 @@ void Crossings::CheckTransfer() {
       const bool sources = why.find("room " + from) != std::string::npos || why.find("another transfer") != std::string::npos;
       if (transfer->SourcePlayed && !sources && !Plays(transfer->From))
         broke << "a transfer given up (" << why << ") left the source silent\n";
+      // Nor the target, unless it was the target's doing: it plays what it got, or what it had.
+      const bool targets = why.find("room " + to) != std::string::npos;
+      if (transfer->TargetPlayed && transfer->BothQuick && !targets && Model(transfer->To).State() != PlayState::Playing)
+        broke << "a transfer given up (" << why << ") left the target silent\n";
       // A slow player, or a short hang, is waited for.
       if (transfer->Answering && why.find("does not answer") != std::string::npos)
         broke << "a transfer with players that answer was given up: " << why << "\n";
@@ -413,7 +419,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const uint32_t delays[] = {0, 0, 300, 1900, 2600};  // the last inside its procedure: past the send limit
       const uint16_t other = from != 1 ? from : to;
       const uint32_t delay = delays[pick(5)];
-      const bool sourcePlayed = Plays(from);
+      const bool sourcePlayed = Plays(from), targetPlayed = Plays(to);
       CheckTransfer();
       const bool filling = transfer && transfer->To == from;
       const bool accepted = Timed("WAC_TransferTo", {Value::I(to), Value::B(keep)}, from).Bool != 0;
@@ -421,7 +427,12 @@ std::string Crossings::RunSequence(uint32_t seed) {
           << accepted << "\n";
       if (filling && accepted) return log.str() + "a room still being filled handed its music on";
       CheckTransfer();  // what an earlier one's end said
-      if (accepted) transfer = Transfer{from, to, keep, sourcePlayed, lateUntil < 0 && delay < 2600, delay < 2600}, moment.reset();
+      if (accepted) {
+        transfer = Transfer{from, to, keep, sourcePlayed, lateUntil < 0 && delay < 2600, delay < 2600};
+        transfer->TargetPlayed = targetPlayed;
+        transfer->BothQuick = delay == 0 && transfer->Quick && !slow;
+        moment.reset();
+      }
       if (accepted && delay) {
         Player(other)->SetReplyDelay(delay);
         log << step << ": room " << other << "'s player answers after " << delay << " ms meanwhile\n";

@@ -252,10 +252,22 @@ TEST_F(Transfer, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
     const char* What;
     std::function<void()> During;
     const char* Why;
+    uint32_t Target = 1;  // the target's time for an answer
+  };
+  // With a slow target the moment spans ticks: the source commanded while the target is stopped.
+  const auto whileStopped = [&](const char* name, std::vector<Value> params) {
+    return [this, name, params] {
+      for (int i = 0; i < 400 && (Player(2)->CatchUp(), Model(2).State() != PlayState::Stopped); ++i) world.Advance(50);
+      Call(1, name, params);
+    };
   };
   const Row rows[] = {
       {"a command to the target", [&] { Call(2, "WAC_Next"); }, "a command to room 2"},
       {"a command to the source", [&] { Call(1, "WAC_AddFile", {Value::S("C:\\x.mp3")}); }, "a command to room 1"},
+      {"a command to the source while the target is stopped", whileStopped("WAC_AddFile", {Value::S("C:\\x.mp3")}),
+       "a command to room 1", 300},
+      {"a command to the source while the target is stopped and cleared", whileStopped("WAC_SetShuffle", {Value::B(false)}),
+       "a command to room 1", 1900},
       {"the target hangs past 10 s", [&] { Player(2)->HangFor(15000); }, "the player of room 2 does not answer"},
       {"the target takes 2.6 s for each message", [&] { Player(2)->SetReplyDelay(2600); },
        "the player of room 2 does not answer"},
@@ -268,6 +280,8 @@ TEST_F(Transfer, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
     Fresh();
     for (int i = 0; i < 3000; ++i) Model(1).Add("C:\\Music\\Big\\" + std::to_string(i) + ".mp3");
     Slower();
+    Player(2)->SetReplyDelay(row.Target);
+    world.Advance(5000);  // a slow target found slow
     ASSERT_TRUE(TransferTo(1, 2, false)) << row.What;
     world.Advance(250);
     row.During();
@@ -278,7 +292,11 @@ TEST_F(Transfer, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
     Player(1)->CatchUp();
     EXPECT_EQ(Model(1).State(), PlayState::Playing) << row.What << ": the source plays on";
     if (Player(2)) {
+      Player(2)->CatchUp();
       EXPECT_LT(Model(2).Count(), 3005u) << row.What << ": the target as far as it got";
+      if (std::string_view(row.Why).find("room 2") == std::string_view::npos) {
+        EXPECT_EQ(Model(2).State(), PlayState::Playing) << row.What << ": the target plays what it got, or had";
+      }
     }
   }
 }
