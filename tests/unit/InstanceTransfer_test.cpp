@@ -268,6 +268,15 @@ TEST_F(Transfer, EndsByACommandAHangANewPlayerOrAnInstancesEnd) {
        "a command to room 1", 300},
       {"a command to the source while the target is stopped and cleared", whileStopped("WAC_SetShuffle", {Value::B(false)}),
        "a command to room 1", 1900},
+      {"the target's playlist changed by hand while a put given up lands",
+       [&] {
+         Player(2)->SetHandlingTime([](const sim::SentMessage& m) {
+           return m.Message == pn::kWmCopyData ? std::optional<uint32_t>(2600) : std::nullopt;
+         });
+         world.Advance(3000);
+         Model(2).Add("C:\\Kitchen\\by hand.mp3");
+       },
+       "the playlist of room 2 changed"},
       {"the target hangs past 10 s", [&] { Player(2)->HangFor(15000); }, "the player of room 2 does not answer"},
       {"the target takes 2.6 s for each message", [&] { Player(2)->SetReplyDelay(2600); },
        "the player of room 2 does not answer"},
