@@ -6,10 +6,10 @@
 #include "winamp/WinAmp.h"
 
 // A fade that cannot start leaves a running one be: the call did nothing.
-bool TKDOWinampFade::Start(int32_t volume, int32_t seconds) {
+bool TKDOWinampFade::Start(int32_t volume, int32_t seconds, std::optional<int32_t> given) {
   if (!FLink.HasAnsweringPlayer()) return false;
   const int32_t to = std::clamp(volume, 0, 255);
-  const std::optional<int32_t> music = FAnnouncer.MusicVolume();
+  const std::optional<int32_t> music = given ? given : FAnnouncer.MusicVolume();
   const int32_t from = music ? *music : FLink.AnsweredVolume();
   if (from < 0) return false;
   End();

@@ -30,10 +30,10 @@ class TKDOWinampFade {
 
   static constexpr int32_t kLongestSeconds = 3600;
 
-  // From the music's volume to `volume` (held to 0..255) over `seconds` (held
-  // to 0..3600; 0 sets it at once). False without an answering player, and a
-  // running fade then goes on.
-  bool Start(int32_t volume, int32_t seconds);
+  // From the music's volume (or `from`) to `volume` (held to 0..255) over
+  // `seconds` (held to 0..3600; 0 sets it at once). False without an answering
+  // player, and a running fade then goes on.
+  bool Start(int32_t volume, int32_t seconds, std::optional<int32_t> from = std::nullopt);
   void End() { FRunning.reset(); }
   bool Running() const { return FRunning.has_value(); }
   // One step, at its turn, within its budget.

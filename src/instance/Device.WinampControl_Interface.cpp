@@ -39,12 +39,13 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
   ObtainServices();
   FAnnouncer.emplace(*FPlayerLink);
   FFade.emplace(*FPlayerLink, *FAnnouncer);
+  FNight.emplace(*FPlayerLink, *FAnnouncer, *FFade);
   FTransfer.emplace(FInstanceID, *FPlayerLink, *FAnnouncer, [this](std::string_view line) { Debug("TRANSFER", line); });
-  FRoom.emplace(FInstanceID, TKDOWinampRoom{*FPlayerLink, *FAnnouncer, *FTransfer, [this](uint16_t room, std::string_view why) {
+  FRoom.emplace(FInstanceID, TKDOWinampRoom{*FPlayerLink, *FAnnouncer, *FTransfer, *FNight, [this](uint16_t room, std::string_view why) {
                   FTransfer->TakenBack(room, why);
                 }});
   FScript.emplace(FServices, FInstanceID, *ModuleInterface(), *FPlayerLink, FSettings.Current(), *FFade, *FAnnouncer,
-                  *FTransfer);
+                  *FTransfer, *FNight);
   FControlTable.emplace(*this, FModuleInfo, FSettings, *FScript);
   try {
     FPlayerLink->SetWinAmpClassName("WA_KDO_" + std::to_string(FInstanceID));
@@ -53,6 +54,7 @@ TKDOWinampControl::TKDOWinampControl(IKDOKernel* kernel, uint16_t instanceId, co
     // moves the music's volume that comes back after it.
     FPacer.emplace(*ModuleInterface(), *FPlayerLink, std::vector<TKDOPacer::Turn>{
                                      {[this](const TKDOSendBudget& budget) { FFade->Tick(budget); }},
+                                     {[this](const TKDOSendBudget& budget) { FNight->Tick(budget); }},
                                      {[this](const TKDOSendBudget& budget) { FAnnouncer->Tick(budget); }, 0,
                                       [this] { return FAnnouncer->Urgent(); }},
                                      {[this](const TKDOSendBudget& budget) { FTransfer->Tick(budget); },
@@ -80,6 +82,7 @@ TKDOWinampControl::~TKDOWinampControl() {
   KDOGuard(kDestruction, [&] { FRoom.reset(); });  // ends the transfers this room takes part in
   KDOGuard(kDestruction, [&] { FTransfer.reset(); });  // its questions go before the link
   KDOGuard(kDestruction, [&] { FStatus.reset(); });
+  KDOGuard(kDestruction, [&] { FNight.reset(); });
   KDOGuard(kDestruction, [&] { FFade.reset(); });
   KDOGuard(kDestruction, [&] { FAnnouncer.reset(); });  // ends the announcements without a word to the player
   KDOGuard(kDestruction, [&] { FPlayerLink.reset(); });  // closes a bound player

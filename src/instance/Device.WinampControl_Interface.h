@@ -32,6 +32,7 @@
 
 #include "announce/Announcer.h"
 #include "announce/Fade.h"
+#include "night/Night.h"
 #include "transfer/Transfer.h"
 #include "transfer/Rooms.h"
 #include "instance/Script.h"
@@ -81,6 +82,7 @@ class TKDOWinampControl final : public TKDOModuleObject {
   TKDOWinampSettings FSettings;
   std::optional<TKDOWinampAnnouncer> FAnnouncer;
   std::optional<TKDOWinampFade> FFade;  // steps the announcer's music volume while an announcement plays
+  std::optional<TKDOWinampNight> FNight;  // the volume ceiling and the sleep timer
   std::optional<TKDOWinampTransfer> FTransfer;  // this room's music handed to another
   std::optional<kdo::rooms::Entry> FRoom;       // among the rooms while the parts above live
   std::optional<TKDOWinampScript> FScript;

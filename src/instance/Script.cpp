@@ -6,6 +6,7 @@
 
 #include "announce/Announcer.h"
 #include "announce/Fade.h"
+#include "night/Night.h"
 #include "transfer/Transfer.h"
 #include "transfer/Rooms.h"
 #include "sdk/KDOGuard.h"
@@ -151,6 +152,12 @@ constexpr auto kFunctions = std::to_array<ScriptFunction>({
     {F::TransferTo, Const<"WAC_TransferTo">(), nullptr, kNothing, Const<"Target">(), KDO_TYPE_INTEGER, kBool,
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.TransferTo(a[0].IntValue, a[1].BoolValue != 0)); },
      Const<"KeepPlaying">(), KDO_TYPE_BOOLEAN},
+    // The night: a ceiling on the volume, and the music faded out and stopped.
+    {F::SetVolumeLimit, Const<"WAC_SetVolumeLimit">(), Const<"SET VOLUME LIMIT">(), kNothing, Const<"Volume">(),
+     KDO_TYPE_INTEGER, kBool, [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.SetVolumeLimit(a->IntValue)); }},
+    {F::SleepTimer, Const<"WAC_SleepTimer">(), Const<"SLEEP TIMER">(), kNothing, Const<"Minutes">(), KDO_TYPE_INTEGER,
+     kBool, [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.SleepTimer(a[0].IntValue, a[1].IntValue)); },
+     Const<"FadeSeconds">(), KDO_TYPE_INTEGER},
 });
 static_assert(kFunctions.size() == KDOScriptFunctionCount);
 static_assert([] {
@@ -173,7 +180,16 @@ constexpr F kMovesTheRoomOn[] = {F::Play,         F::Pause,         F::Stop,
 constexpr F kLeavesATransfer[] = {F::GetPlaylistLength, F::GetPlaylistPosition, F::GetPlaylistFile,
                                   F::GetPlaylistTitle, F::SetVolume, F::GetPlayState, F::GetTrackPosition,
                                   F::GetTrackLength, F::GetVolume, F::FadeVolume, F::SaveState, F::GetMetadata,
+                                  F::SetVolumeLimit, F::SleepTimer,
                                   F::TransferTo};
+
+// A sleep timer ends with the music moved on or a volume of the user's: after a transport
+// command the volume its fade took away comes back, after a volume command the command's stays.
+constexpr struct {
+  F Function;
+  bool GivesBack;
+} kWakes[] = {{F::Play, true},  {F::Pause, true},     {F::Stop, true},       {F::Next, true},
+              {F::Prev, true},  {F::SetVolume, false}, {F::FadeVolume, false}};
 
 bool EndsATransfer(F function) {
   return std::find(std::begin(kLeavesATransfer), std::end(kLeavesATransfer), function) == std::end(kLeavesATransfer);
@@ -200,9 +216,9 @@ void KDO_STDCALL ScriptHandler(void* object, KDOString name, TKDOPHPParameter* p
 TKDOWinampScript::TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
                                    TWinAmpControl& link, const TKDOWinampControlSettings& settings,
                                    TKDOWinampFade& fade, TKDOWinampAnnouncer& announcer,
-                                   TKDOWinampTransfer& transfer)
+                                   TKDOWinampTransfer& transfer, TKDOWinampNight& night)
     : FServices(services), FInstanceID(instanceId), FInstance(instance), FLink(link), FSettings(settings),
-      FFade(fade), FAnnouncer(announcer), FTransfer(transfer) {
+      FFade(fade), FAnnouncer(announcer), FTransfer(transfer), FNight(night) {
   if (!FServices.EventScripter) return;
   for (const ScriptFunction& f : kFunctions) {
     const TKDONamedVarType params[] = {{f.ParamName, uint8_t(f.ParamType), {}},
@@ -245,6 +261,8 @@ void TKDOWinampScript::Enter(TKDOScriptFunction function, std::string_view data)
   if (EndsATransfer(function))
     kdo::rooms::TakeBack(FInstanceID, "a command to room " + std::to_string(FInstanceID));
   if (MovesTheRoomOn(function)) FAnnouncer.MoveOn();
+  for (const auto& wakes : kWakes)
+    if (wakes.Function == function) FNight.Wake(wakes.GivesBack);
 }
 
 void TKDOWinampScript::Debug(KDOString message, KDOString data) {
@@ -309,16 +327,23 @@ void TKDOWinampScript::Stop() { Command({TWinAmpCommand::Stop}); }
 void TKDOWinampScript::Pause() { Command({TWinAmpCommand::Pause}); }
 void TKDOWinampScript::Prev() { Command({TWinAmpCommand::Previous}); }
 void TKDOWinampScript::Next() { Command({TWinAmpCommand::Next}); }
-// The player takes the low 8 bits; the variable receives the value as given.
-// During an announcement it is also the volume the music comes back at.
+// The player takes the low 8 bits; the variable receives the value as given, or the
+// ceiling it was held to. During an announcement it is also the volume the music comes back at.
 void TKDOWinampScript::SetVolume(int32_t volume) {
   FFade.End();  // the script's volume is the last word
   const uint8_t byte = uint8_t(uint32_t(volume) & 0xFFu);
-  FLink.SetVolume(byte);
-  if (!Reached()) return;
+  const TWinAmpWord word{TWinAmpCommand::SetVolume, byte};
+  // Behind a question of ours it would wait past the call's limit: it waits its turn instead.
+  if (FLink.QuestionOutstanding() && !FLink.IsHung()) {
+    FAnnouncer.After(word);
+  } else {
+    FLink.Send(word);
+    if (!Reached()) return;
+  }
   FAnnouncer.TakeMusicVolume(byte);
   if (FServices.VariableManager && !FSettings.VolumeVar.empty())
-    FServices.VariableManager->WriteVariableInteger(FSettings.VolumeVar.get(), volume);
+    FServices.VariableManager->WriteVariableInteger(FSettings.VolumeVar.get(),
+                                                    byte > FLink.VolumeCeiling() ? FLink.VolumeCeiling() : volume);
 }
 
 void TKDOWinampScript::SetShuffle(bool on) {
@@ -364,6 +389,13 @@ void TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
 int32_t TKDOWinampScript::GetVolume() { return FLink.AnsweredVolume(); }
 
 bool TKDOWinampScript::FadeVolume(int32_t volume, int32_t seconds) { return FFade.Start(volume, seconds); }
+
+bool TKDOWinampScript::SetVolumeLimit(int32_t volume) {
+  FNight.SetCeiling(volume);
+  return true;
+}
+
+bool TKDOWinampScript::SleepTimer(int32_t minutes, int32_t fadeSeconds) { return FNight.Sleep(minutes, fadeSeconds); }
 
 bool TKDOWinampScript::DeletePlaylistEntry(int32_t position) {
   const int32_t index = Shift(position, -1);

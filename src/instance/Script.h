@@ -23,13 +23,14 @@ class TWinAmpControl;
 class TKDOWinampFade;
 class TKDOWinampAnnouncer;
 class TKDOWinampTransfer;
+class TKDOWinampNight;
 
 class TKDOWinampScript {
  public:
   // Registers the functions; without an event scripter there is nothing to register.
   TKDOWinampScript(const TKDOWinampServices& services, uint16_t instanceId, IKDOModule& instance,
                    TWinAmpControl& link, const TKDOWinampControlSettings& settings, TKDOWinampFade& fade,
-                   TKDOWinampAnnouncer& announcer, TKDOWinampTransfer& transfer);
+                   TKDOWinampAnnouncer& announcer, TKDOWinampTransfer& transfer, TKDOWinampNight& night);
   // Unregisters the functions; a failure leaves the rest to be unregistered.
   ~TKDOWinampScript();
   TKDOWinampScript(const TKDOWinampScript&) = delete;
@@ -101,6 +102,10 @@ class TKDOWinampScript {
   // Hands this room's music to room `target` over the next ticks; false, and
   // nothing sent, unless that is another room and both players answer.
   bool TransferTo(int32_t target, bool keepPlaying);
+  // No volume given to the player above `volume` (held to 0..255; 255: none) until the instance ends.
+  bool SetVolumeLimit(int32_t volume);
+  // The music faded out and stopped after `minutes` (0 cancels); false, and nothing changes, out of range or without a player.
+  bool SleepTimer(int32_t minutes, int32_t fadeSeconds);
 
  private:
   void Debug(KDOString message, KDOString data);
@@ -123,4 +128,5 @@ class TKDOWinampScript {
   TKDOWinampFade& FFade;
   TKDOWinampAnnouncer& FAnnouncer;
   TKDOWinampTransfer& FTransfer;
+  TKDOWinampNight& FNight;
 };

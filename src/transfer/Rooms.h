@@ -1,6 +1,6 @@
 // The rooms: every control instance of the module, by the identifier the
 // server gave it, with what another room's work may use of it (its player
-// link, its announcer and its transfer). A room is taken back from what it takes part in by
+// link, its announcer, its transfer and its night). A room is taken back from what it takes part in by
 // a command to it, or by its end; each room is told, and whatever it runs
 // decides for itself whether that concerns it. All on the server's thread.
 #pragma once
@@ -12,11 +12,13 @@
 class TWinAmpControl;
 class TKDOWinampAnnouncer;
 class TKDOWinampTransfer;
+class TKDOWinampNight;
 
 struct TKDOWinampRoom {
   TWinAmpControl& Link;
   TKDOWinampAnnouncer& Announcer;
   TKDOWinampTransfer& Transfer;  // the room's own, from it
+  TKDOWinampNight& Night;
   // Room `id` is taken back, `why` saying by what. It may run server code, which may end rooms.
   std::function<void(uint16_t id, std::string_view why)> TakenBack;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "announce/Announcer.h"
+#include "night/Night.h"
 #include "transfer/Rooms.h"
 #include "winamp/WinAmp.h"
 
@@ -45,6 +46,9 @@ bool TKDOWinampTransfer::Start(int32_t target, bool keepPlaying) {
   std::optional<TKDOPlayerState> music = FAnnouncer.MusicState();
   FAnnouncer.MoveOn();
   to->Announcer.MoveOn();
+  // Neither room's music is what a sleep timer was set for: the volume its fade took comes back.
+  if (TKDOWinampRoom* self = kdo::rooms::Find(FRoom)) self->Night.Wake(true);
+  to->Night.Wake(true);
   FRun.emplace();
   FWork.Clear();
   FWork.DoFirst(kdo::transfer::StepsOf(Sequence::Start));

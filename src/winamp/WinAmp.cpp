@@ -88,8 +88,9 @@ constexpr CommandRow kCommands[] = {
     {WM_COMMAND_, kPlay, 0},     {WM_COMMAND_, kPause, 0},          {WM_COMMAND_, kStop, 0},
     {WM_COMMAND_, kPrevious, 0}, {WM_COMMAND_, kNext, 0},           {WM_USER_, 0, kClearPlaylist},
     {WM_USER_, kIndex, kSetPlaylistPosition},                        {WM_USER_, kIndex, kJumpToTime},
+    {WM_USER_, kIndex, kVolume},
 };
-static_assert(std::size(kCommands) == std::size_t(TWinAmpCommand::JumpToTime) + 1);
+static_assert(std::size(kCommands) == std::size_t(TWinAmpCommand::SetVolume) + 1);
 
 }  // namespace
 
@@ -112,7 +113,9 @@ int32_t TWinAmpControl::SendPlayerMessage(uint32_t message, uint32_t wParam, uin
 bool TWinAmpControl::Send(TWinAmpWord word) {
   if (!IsBound()) return false;
   const CommandRow& row = kCommands[std::size_t(word.Command)];
-  const uint32_t wParam = row.WParam == kIndex ? uint32_t(word.Value) : row.WParam;
+  uint32_t wParam = row.WParam == kIndex ? uint32_t(word.Value) : row.WParam;
+  if (word.Command == TWinAmpCommand::SetVolume)
+    wParam = std::min(wParam & 0xFFu, uint32_t(FVolumeCeiling)), ++FVolumesGiven;
   return FChannel.Send(FChannel.Window(), row.Message, wParam, row.LParam).Outcome == platform::SendOutcome::Answered;
 }
 
@@ -121,7 +124,7 @@ void TWinAmpControl::Pause() { Send({TWinAmpCommand::Pause}); }
 void TWinAmpControl::Stop() { Send({TWinAmpCommand::Stop}); }
 void TWinAmpControl::PreviousTrack() { Send({TWinAmpCommand::Previous}); }
 void TWinAmpControl::NextTrack() { Send({TWinAmpCommand::Next}); }
-void TWinAmpControl::SetVolume(uint8_t volume) { SendPlayerMessage(WM_USER_, volume, kVolume); }
+void TWinAmpControl::SetVolume(uint8_t volume) { Send({TWinAmpCommand::SetVolume, volume}); }
 void TWinAmpControl::ClearPlaylist() { Send({TWinAmpCommand::ClearPlaylist}); }
 void TWinAmpControl::SetPlaylistPosition(int32_t index) { Send({TWinAmpCommand::SetPlaylistPosition, index}); }
 void TWinAmpControl::ShuffleOn() { SendPlayerMessage(WM_USER_, 1, kSetShuffle); }

@@ -30,10 +30,12 @@ enum class TWinAmpQuestion : uint8_t {
 
 // The transport and playlist commands that carry a value at most, as data: a
 // command can wait its turn (behind an announcement's work) and be sent later.
-enum class TWinAmpCommand : uint8_t { Play, Pause, Stop, Previous, Next, ClearPlaylist, SetPlaylistPosition, JumpToTime };
+enum class TWinAmpCommand : uint8_t {
+  Play, Pause, Stop, Previous, Next, ClearPlaylist, SetPlaylistPosition, JumpToTime, SetVolume
+};
 struct TWinAmpWord {
   TWinAmpCommand Command;
-  int32_t Value = 0;  // the index, or the time in ms
+  int32_t Value = 0;  // the index, the time in ms, or the volume (its low 8 bits)
 };
 
 class TWinAmpControl {
@@ -93,8 +95,14 @@ class TWinAmpControl {
   void Stop();
   void PreviousTrack();
   void NextTrack();
+  // Held to the ceiling, whatever asks for it.
   void SetVolume(uint8_t volume);
   uint8_t GetVolume();
+  // The most volume the player is given (255: no limit). It stays with the link, whichever player it holds.
+  uint8_t VolumeCeiling() const { return FVolumeCeiling; }
+  void SetVolumeCeiling(uint8_t ceiling) { FVolumeCeiling = ceiling; }
+  // How many volumes have been sent: a volume asked before the last of them is no longer the player's.
+  uint32_t VolumesGiven() const { return FVolumesGiven; }
   int32_t GetTrackLength();    // seconds
   int32_t GetTrackPosition();  // whole seconds, truncated toward zero
   void ClearPlaylist();
@@ -193,4 +201,6 @@ class TWinAmpControl {
   // The channel outlives the process part, which closes the player through it.
   TWinAmpChannel FChannel;
   TWinAmpProcess FProcess{FChannel};
+  uint8_t FVolumeCeiling = 255;
+  uint32_t FVolumesGiven = 0;
 };

@@ -214,7 +214,8 @@ TEST_F(Room, ASkipDuringAAnnouncementWaitsForWhatMovingOnOwesAndComesAfter) {
 
 // With a player answering in 1.9 s the user skips the announcement in the player, and an event script
 // announces again before the watch has seen the skip: the first is taken off and the room is the
-// user's, and the second, taken after the skip, still rings, and the music after it is the user's.
+// user's, and the second, taken after the skip, still rings, and the music after it is the user's;
+// one taken before the skip, waiting behind the first, went with the room's move.
 TEST_F(Room, AnAnnouncementTakenAfterAnUnnoticedSkipStillRings) {
   MusicPlays();
   player::PlayerModel& m = Model(1);
@@ -224,19 +225,23 @@ TEST_F(Room, AnAnnouncementTakenAfterAnUnnoticedSkipStillRings) {
   for (int tick = 0; tick < 400 && !(m.Count() == 3u && m.CurrentIndex() == 2); ++tick) world.Advance(250);
   m.SetLength(2, 600);
   world.Advance(20000);  // watched while it plays
+  ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Early.wav"), Value::I(200)}).Bool, 1);
+  world.Advance(20000);  // waits behind it, which is seen playing since
   Player(1)->CatchUp();
   m.OnCommand(player::command::kNext);  // the user skips it: on to the first entry, with repeat on
   ASSERT_EQ(Call(1, "WAC_Announce", {Value::S("C:\\Sounds\\Bell.wav"), Value::I(200)}).Bool, 1);
-  bool rang = false;
+  bool rang = false, early = false;
   for (int tick = 0; tick < 1200; ++tick) {
     world.Advance(250);
     Player(1)->CatchUp();
+    for (std::size_t i = 0; i < m.Count(); ++i) early |= m.At(i).FileName == "C:\\Sounds\\Early.wav";
     for (std::size_t i = 0; i < m.Count(); ++i)
       if (m.At(i).FileName == "C:\\Sounds\\Bell.wav") m.SetLength(int32_t(i), 3);
     rang |= m.Count() && m.At(std::size_t(m.CurrentIndex())).FileName == "C:\\Sounds\\Bell.wav" &&
             m.State() == PlayState::Playing;
   }
   EXPECT_TRUE(rang) << "taken, so it rings";
+  EXPECT_FALSE(early) << "taken before the skip: the room moved on past it";
   ASSERT_EQ(m.Count(), 2u) << "both announcements' entries went";
   EXPECT_EQ(m.State(), PlayState::Playing) << "the music the user skipped to, played on";
   EXPECT_FALSE(m.ManualAdvance());

@@ -55,6 +55,7 @@ int MusicEntries(const player::PlayerModel& m) {
 // that let an announcement go unplayed or the music stay stopped.
 struct Expected {
   int32_t Low = 180, High = 180;  // the music's volume lies between (a fade may be on its way)
+  int32_t Ceiling = 255;          // no volume given the player is above it
   std::optional<std::pair<int32_t, int32_t>> Saved;
   std::optional<int32_t> FadeTo;  // the last word was a fade: the volume ends exactly there
   bool Stopped = false;           // the last word was a stop
@@ -62,8 +63,14 @@ struct Expected {
   int PlayingRowAt = -1;  // the last announcement that interrupted playing music
   std::vector<std::pair<std::string, int>> Accepted;  // announcements taken, with their step
 
-  void Volume(int32_t lo, int32_t hi) { Low = lo, High = hi, FadeTo.reset(); }
-  void Widen(int32_t lo, int32_t hi) { Low = std::min(Low, lo), High = std::max(High, hi); }
+  void Volume(int32_t lo, int32_t hi) { Low = std::min(lo, Ceiling), High = std::min(hi, Ceiling), FadeTo.reset(); }
+  void Widen(int32_t lo, int32_t hi) { Low = std::min({Low, lo, Ceiling}), High = std::max(High, std::min(hi, Ceiling)); }
+  // Lowered, it brings the music down; raised, music an announcement held may come back above the old one.
+  void Limit(int32_t ceiling) {
+    if (ceiling < Ceiling) Low = std::min(Low, ceiling), High = std::min(High, ceiling);
+    if (ceiling > Ceiling) High = ceiling;
+    Ceiling = ceiling;
+  }
   // A restore ends a fade and may play; one cut short by a hang may have set the volume (its first step) or not.
   void Restored(bool done) {
     if (Saved) done ? Volume(Saved->first, Saved->second) : Widen(Saved->first, Saved->second);
@@ -148,6 +155,7 @@ class Crossings : public InstanceTest {
     ++sideCalls;
     ++sideCallsInAll;
     const host::CallResult r = server.Call(name, 1, params, {});
+    if (transfer && (transfer->From == 1 || transfer->To == 1) && which != 5) transfer->Commanded = true;
     *liveLog << "   " << from << ": " << name << (params.size() > 1 ? " " + file : "") << " -> "
              << (which == 5 ? r.Int : int(r.Bool)) << "\n";
     Expected& ex = *live;
@@ -180,6 +188,7 @@ class Crossings : public InstanceTest {
   };
   std::optional<Moment> moment;
   std::string transferBroke;
+  int32_t ceiling = 255, overCeiling = -1;  // room 1's, and a volume given above it
   int transfersDone = 0, transfersGivenUp = 0;  // over all sequences
   static constexpr uint16_t kRooms[] = {1, 2, 3};
   std::vector<std::string> Files(uint16_t id) {
@@ -314,6 +323,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
   }
   transfer.reset();
   transferBroke.clear();
+  ceiling = 255, overCeiling = -1;
   debugSeen = 0;
   entriesMoved = false;
   landUntil = -1;
@@ -335,6 +345,9 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const auto* r = reinterpret_cast<const platform::CopyDataRecord*>(m.LParam);
       added.insert(std::string(static_cast<const char*>(r->lpData)));
     }
+    if (Player(1) && m.Window == Player(1)->Window() && m.Message == pn::kWmUser && m.LParam == pn::user::kVolume &&
+        m.WParam <= 255 && int32_t(m.WParam) > ceiling)
+      overCeiling = int32_t(m.WParam);
     // Not in a dispatch that has just waited for another hang to end: one hang per dispatch.
     if (armedSends >= 0 && armedSends-- == 0 && Player(1) && world.ElapsedMs() > hangsEnd) {
       Hang(armedHang);
@@ -491,7 +504,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const player::PlayerModel& now = Model(1);
       // One that plays at once plays at its volume, held to 0..255.
       if (playsNow && whole && now.Count() > 0 && now.At(std::size_t(now.CurrentIndex())).FileName == file &&
-          now.Volume() != std::clamp(volume, 0, 255))
+          now.Volume() != std::min(std::clamp(volume, 0, 255), ceiling))
         return log.str() + "the announcement plays at " + std::to_string(now.Volume());
     } else if (op < 26) {
       const int which = pick(9);
@@ -512,6 +525,15 @@ std::string Crossings::RunSequence(uint32_t seed) {
       // Seen to stop the music, a stop is the last word (a player that did not take it says nothing).
       if ((name == "WAC_Stop" || name == "WAC_ClearPlaylist") && wasPlaying && Model(1).State() == PlayState::Stopped)
         ex.Stopped = true;
+    } else if (op < 34 && pick(6) == 0) {
+      // A ceiling above what users give here, below the loudest announcements; 255 lifts it.
+      static constexpr int32_t kCeilings[] = {210, 240, 255};
+      const int32_t c = kCeilings[pick(3)];
+      ceiling = std::max(ceiling, c);  // while the call lowers it, nothing goes above the old one
+      Timed("WAC_SetVolumeLimit", {Value::I(c)});
+      ceiling = c;
+      ex.Limit(c);
+      log << step << ": volume limit " << c << "\n";
     } else if (op < 34) {
       const int32_t v = kUserVolumes[pick(4)];
       const int32_t before = m.Volume();
@@ -528,6 +550,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
       const bool started = Timed("WAC_FadeVolume", {Value::I(to), Value::I(seconds)}).Bool != 0;
       log << step << ": fade to " << to << " over " << seconds << " s -> " << started << "\n";
       if (started) ex.Widen(to, to), ex.FadeTo = to;
+      if (!started && seconds == 0) ex.Widen(to, to);  // at once, given up by a hang: it may land still
       if (started && seconds > 0 && pick(2)) {  // the player hangs as the fade's last step is due
         hangAt = world.ElapsedMs() + seconds * 1000 - 250;
         log << step << ": a hang as the fade ends\n";
@@ -696,6 +719,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
     if (IsAnnouncement(m.At(i).FileName)) broke << "an announcement's entry is left: " << m.At(i).FileName << "\n";
   if (m.ManualAdvance()) broke << "the manual advance was not given back\n";
   if (!ex.Holds(m.Volume())) broke << "the volume is " << m.Volume() << ", which was not the last word\n";
+  if (overCeiling >= 0) broke << "the player was given " << overCeiling << " above the ceiling\n";
   if (worst > int64_t(platform::kSendTimeoutMs)) broke << "the server's thread was held " << worst << " ms\n";
   for (const auto& [file, at] : ex.Accepted)
     if (!added.count(file) && ex.MovedOnAt < at) broke << file << " was taken and never played\n";

@@ -103,6 +103,8 @@ const Function kFunctions[] = {
     {"WAC_PlayNext", {{"Filename", 3}}, 0, {Value::S("a.mp3")}, "PLAY NEXT"},
     {"WAC_PlayNow", {{"Filename", 3}}, 0, {Value::S("a.mp3")}, "PLAY NOW"},
     {"WAC_TransferTo", {{"Target", 1}, {"KeepPlaying", 0}}, 0, {Value::I(2), Value::B(false)}, "TRANSFER"},
+    {"WAC_SetVolumeLimit", {{"Volume", 1}}, 0, {Value::I(255)}, "SET VOLUME LIMIT"},
+    {"WAC_SleepTimer", {{"Minutes", 1}, {"FadeSeconds", 1}}, 0, {Value::I(0), Value::I(0)}, "SLEEP TIMER"},
 };
 constexpr size_t kClassic = 15;
 
@@ -131,7 +133,7 @@ int32_t Result(const Function& f, const host::CallResult& r) { return f.ResultTy
 TEST_F(Script, AllRegisteredInOrderAndUnregisteredAtTheEnd) {
   Create(12, false);
   constexpr size_t n = std::size(kFunctions);
-  ASSERT_EQ(n, 30u);
+  ASSERT_EQ(n, 32u);
   ASSERT_EQ(server.FunctionLog().size(), n);
   for (size_t i = 0; i < n; ++i) {
     const Function& f = kFunctions[i];
