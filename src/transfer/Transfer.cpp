@@ -16,7 +16,7 @@ TKDOWinampTransfer::TKDOWinampTransfer(uint16_t room, TWinAmpControl& link, TKDO
     : FRoom(room), FLink(link), FAnnouncer(announcer), FDebug(std::move(debug)), FWork([room] {
         // An answer's own dispatch: wherever the rooms are by then.
         if (TKDOWinampRoom* self = kdo::rooms::Find(room))
-          self->Transfer.Tick(TKDOSendBudget::Unlimited(), self->Transfer.Urgent());
+          self->Transfer.Tick(TKDOSendBudget::Unlimited(), self->Transfer.Urgent(), false);
       }) {}
 
 std::string TKDOWinampTransfer::Rooms() const {
@@ -63,13 +63,13 @@ bool TKDOWinampTransfer::Start(int32_t target, bool keepPlaying) {
   return true;
 }
 
-void TKDOWinampTransfer::Tick(const TKDOSendBudget& budget, bool asks) {
-  Turn(budget, asks);
+void TKDOWinampTransfer::Tick(const TKDOSendBudget& budget, bool asks, bool pacer) {
+  Turn(budget, asks, !pacer);
   // The transfer filling this room has a turn on this room's ticks too: its player is free now,
   // before this room's mirror asks it again; on the source's ticks alone, the mirror's questions
   // could keep it waiting for ever.
   if (!FFilledBy) return;
-  if (TKDOWinampRoom* source = kdo::rooms::Find(*FFilledBy)) source->Transfer.Turn(budget, asks);
+  if (TKDOWinampRoom* source = kdo::rooms::Find(*FFilledBy)) source->Transfer.Turn(budget, asks, true);
 }
 
 bool TKDOWinampTransfer::Urgent() const {
@@ -78,22 +78,24 @@ bool TKDOWinampTransfer::Urgent() const {
   return source && source->Transfer.FRun && source->Transfer.Urgent();
 }
 
-void TKDOWinampTransfer::Turn(const TKDOSendBudget& budget, bool asks) {
+void TKDOWinampTransfer::Turn(const TKDOSendBudget& budget, bool asks, bool atTarget) {
   if (!FRun) return;
   TKDOWinampRoom* target = kdo::rooms::Find(FRun->Target);
   if (!target) return GiveUp("room " + std::to_string(FRun->Target) + " is gone");
-  Work(*target, budget, asks);
+  Work(*target, budget, asks, atTarget);
 }
 
 // Within the turn's budget, and of each tick's time at most a quarter: the house goes on meanwhile. A
 // slow player is asked without waiting, and the work goes on with its answer, wherever the rooms are by then.
-void TKDOWinampTransfer::Work(TKDOWinampRoom& target, const TKDOSendBudget& budget, bool asks) {
+void TKDOWinampTransfer::Work(TKDOWinampRoom& target, const TKDOSendBudget& budget, bool asks, bool atTarget) {
   const TKDOSendBudget slice = TKDOSendBudget::Of(kdo::pace::kSliceMs);
   {
     const auto source = Deferred(asks);
     const auto there = target.Transfer.Deferred(asks);
     FWork.Run(
         [&](Step next) {
+          // A slow target is asked on its own room's ticks, and in its answers': there its mirror has turns too.
+          if (!atTarget && target.Link.IsSlow() && ToTarget(next)) return false;
           return FRun && !FRun->Ending && Ready(target, next) && budget.Left() && slice.Left();
         },
         [&](Step step) {

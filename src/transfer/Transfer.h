@@ -61,8 +61,8 @@ class TKDOWinampTransfer {
   // and the announcements in both.
   bool Start(int32_t target, bool keepPlaying);
   // At this room's turn: the next steps of this room's transfer, and of the one filling this room,
-  // within the turn's budget.
-  void Tick(const TKDOSendBudget& budget, bool asks = true);
+  // within the turn's budget. Not `pacer`: an answer's own dispatch.
+  void Tick(const TKDOSendBudget& budget, bool asks = true, bool pacer = true);
   // Ends a transfer under way, its line saying why; with `send`, the source's
   // music is put back if the transfer had stopped it.
   void GiveUp(std::string_view why, bool send = true);
@@ -112,8 +112,9 @@ class TKDOWinampTransfer {
   };
 
   // The next steps of this room's transfer.
-  void Turn(const TKDOSendBudget& budget, bool asks);
-  void Work(TKDOWinampRoom& target, const TKDOSendBudget& budget, bool asks);
+  // `atTarget` false: on the source's own tick, where a slow target is not asked.
+  void Turn(const TKDOSendBudget& budget, bool asks, bool atTarget);
+  void Work(TKDOWinampRoom& target, const TKDOSendBudget& budget, bool asks, bool atTarget);
   // One step: false while it is to be made again, or the transfer ends.
   bool Do(Step step, TKDOWinampRoom& target);
   // Done, with the sequence to go on with.

@@ -137,6 +137,7 @@ TEST_F(Budget, CommandsBehindTheMirrorsQuestionWaitTheirTurnInOrder) {
       {"WAC_InsertFile", {Value::S("C:\\Music\\nowhere.mp3"), Value::I(5000)}},  // past the end: not put
       {"WAC_Next", {}},
       {"WAC_PlayNow", {Value::S("C:\\Music\\now.mp3")}},
+      {"WAC_SetVolume", {Value::I(77)}},
       {"WAC_Pause", {}},
   };
   for (const auto& call : calls) EXPECT_EQ(Call(1, call.Name, call.Params).Bool, 1) << call.Name;
@@ -150,6 +151,7 @@ TEST_F(Budget, CommandsBehindTheMirrorsQuestionWaitTheirTurnInOrder) {
   EXPECT_EQ(m.At(704).FileName, "C:\\Music\\now.mp3");
   EXPECT_EQ(m.CurrentIndex(), 704) << "in the order given";
   EXPECT_EQ(m.State(), player::PlayState::Paused);
+  EXPECT_EQ(m.Volume(), 77);
 }
 
 // A tick whose first answer takes 240 ms and whose player then hangs: the rest of its one send limit, no more.
