@@ -36,7 +36,8 @@ bool TKDOWinampAnnouncer::RestoreState() {
   return true;
 }
 
-bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
+bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume,
+                                   std::shared_ptr<TKDOStartTogether> together, const TKDOSendBudget& budget) {
   if (!TWinAmpControl::IsFileName(fileName)) return false;
   const std::string_view file = TrimBlanksAndControls(fileName);  // as the player reports names
   // With a slow player, a row that plays is followed in the ticks, not in the call: sends that wait
@@ -49,16 +50,31 @@ bool TKDOWinampAnnouncer::Announce(std::string_view fileName, int32_t volume) {
     if (FMusic) return false;
   }
   if (!FWords.empty()) Run(TKDOSendBudget::Unlimited());  // the user's commands first
-  if (!FLink.HasAnsweringPlayer() || FWaiting.size() >= kMostWaiting || !FWords.empty()) return false;
+  // In a group, a room the call has no time left for starts in its own ticks.
+  const bool answers = FLink.HasAnsweringPlayer() || (together && FLink.IsBound() && !FLink.IsHung());
+  if (!answers || FWaiting.size() >= kMostWaiting || !FWords.empty()) return false;
   FWaiting.push_back({std::string(file), uint8_t(std::clamp(volume, 0, 255)), platform::TickMs()});
   if (FMusic) return true;  // it follows the one that plays
+  if (together) together->Expect(), FWaiting.back().Together = std::move(together);
   FMusic = Music{{}, {}, 0, FLink.PlayerWindow()};
   DoFirst(Sequence::Start);
   // A new row asks a slow player without waiting: the call returns at once. (The row under way
   // above was followed with sends that wait: what the call does next depends on it.)
   const auto deferred = Deferred();
-  Run(TKDOSendBudget::Unlimited());
+  Run(budget);
+  // A player that has just answered slowly is not waited for: its room starts as soon as it can.
+  Announcement* started = FPlaying ? &*FPlaying : FWaiting.empty() ? nullptr : &FWaiting.front();
+  if (started && started->Together && !started->Arrived && FLink.LastAnswerMs() >= TWinAmpChannel::kSlowMs)
+    std::exchange(started->Together, nullptr)->Leave();
   return FMusic.has_value();  // ended already: the player did not add it
+}
+
+void TKDOWinampAnnouncer::Go() {
+  // Only a room waiting at its start: one still on its way goes on in its ticks, and the room
+  // whose start let the group go goes on by itself.
+  if (!OnPlayer() || FRunning || FWork.Idle() || FWork.Next() != Step::AnnouncementVolume) return;
+  const auto deferred = Deferred();
+  Run(TKDOSendBudget::Unlimited());
 }
 
 // The row as it is now, not as the last tick saw it: the room may have moved

@@ -42,12 +42,14 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "announce/PlayerState.h"
 #include "announce/Sequences.h"
+#include "announce/StartTogether.h"
 #include "platform/Platform.h"
 #include "winamp/WinAmp.h"
 #include "work/Pace.h"
@@ -75,8 +77,13 @@ class TKDOWinampAnnouncer {
   // one send limit could tell: with a slow player the row goes on in ticks,
   // and the call answers true). The volume is held to 0..255. With a slow
   // player, one that comes while a row plays joins it at once; the row is
-  // followed in the ticks.
-  bool Announce(std::string_view fileName, int32_t volume);
+  // followed in the ticks. With `together`, a row it starts waits at its
+  // volume and play for the other rooms' (one that joins a row does not);
+  // the new row's sends in the call stop at `budget`, and go on in the ticks.
+  bool Announce(std::string_view fileName, int32_t volume, std::shared_ptr<TKDOStartTogether> together = nullptr,
+                const TKDOSendBudget& budget = TKDOSendBudget::Unlimited());
+  // The row goes on now: its start, once every room of its group has come that far.
+  void Go();
   // At its turn: follows the announcement within the turn's budget. A slow
   // player is asked without waiting, one step a turn, the work taking each
   // answer as it comes.
@@ -122,6 +129,8 @@ class TKDOWinampAnnouncer {
     std::string File;  // as the player reports names: without blanks around it
     uint8_t Volume;
     uint32_t TakenAt;
+    std::shared_ptr<TKDOStartTogether> Together = nullptr;  // the rooms it starts with
+    bool Arrived = false;                                   // this room has come as far as its start
   };
   struct Music {
     TKDOPlayerState State;
@@ -149,6 +158,8 @@ class TKDOWinampAnnouncer {
   void DoFirst(Sequence sequence);
   void DoFirstOwed(Sequence sequence);
   bool Owed(Step step) const;
+  // The announcement may start: alone, or with its group.
+  bool Starts();
   bool Do(Step step);
   bool Added(int32_t at);
   void Judge();
@@ -163,6 +174,7 @@ class TKDOWinampAnnouncer {
   std::optional<Announcement> FPlaying;   // added, or being added
   std::deque<Announcement> FWaiting;
   TKDOWork<Step> FWork;                   // sends owed to the player, in order
+  bool FRunning = false;                  // in Run: a group's start lets the others go from inside it
   int32_t FAnnouncementEntry = -1;               // where FPlaying's entry is; -1 while none
   int32_t FLength = 0;                    // the playlist's length as last known
   // Answers that steps leave to the steps after them.

@@ -292,6 +292,10 @@ void TKDOWinampAnnouncer::DoFirstOwed(Sequence sequence) {
   FWork.DoFirstIf(kdo::announce::StepsOf(sequence), [this](Step step) { return Owed(step); });
 }
 
+bool TKDOWinampAnnouncer::Starts() {
+  return !FPlaying || !FPlaying->Together || FPlaying->Together->Pass(FPlaying->Arrived);
+}
+
 // The manual advance is owed back once turned on, each give-back until it is given.
 bool TKDOWinampAnnouncer::Owed(Step step) const {
   if (step == Step::ManualAdvanceBack) return FMusic->Touched && !FMusic->ManualAdvanceGiven;
@@ -302,6 +306,12 @@ bool TKDOWinampAnnouncer::Owed(Step step) const {
 // The owed sends in order, while the budget lasts and the player answers;
 // then the user's words that waited for them.
 void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
+  const struct Running {
+    bool& Flag;
+    bool Was;
+    ~Running() { Flag = Was; }
+  } running{FRunning, FRunning};
+  FRunning = true;
   FWork.Run(
       [&](Step next) {
         if (!FMusic) return false;
@@ -311,7 +321,8 @@ void TKDOWinampAnnouncer::Run(const TKDOSendBudget& budget) {
         }
         // A removal follows its check in the same dispatch: a turn between them would let the user's
         // own changes in the player move another entry to where the check found the announcement's.
-        return FLink.HasAnsweringPlayer() && (budget.Left() || next == Step::RemoveAnnouncement);
+        return FLink.HasAnsweringPlayer() && (budget.Left() || next == Step::RemoveAnnouncement) &&
+               (next != Step::AnnouncementVolume || Starts());
       },
       [this](Step step) { return Do(step); });
   while (!FMusic && !FWords.empty()) {

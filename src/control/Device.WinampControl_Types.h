@@ -165,7 +165,8 @@ enum class TKDOScriptFunction : uint8_t {
   GetPlaylistTitle, Play, Stop, Pause, Prev, Next, SetVolume, SetShuffle, SetRepeat,
   // additions
   GetPlayState, GetTrackPosition, GetTrackLength, SetTrackPosition, GetVolume, FadeVolume, DeletePlaylistEntry,
-  SaveState, RestoreState, Announce, GetMetadata, InsertFile, PlayNext, PlayNow, TransferTo, SetVolumeLimit,
+  SaveState, RestoreState, Announce, GetMetadata, InsertFile, PlayNext, PlayNow, TransferTo, AnnounceWith,
+  SetVolumeLimit,
   SleepTimer,
   Count
 };

@@ -7,6 +7,7 @@
 #include "announce/Announcer.h"
 #include "announce/Fade.h"
 #include "night/Night.h"
+#include "together/Group.h"
 #include "transfer/Transfer.h"
 #include "transfer/Rooms.h"
 #include "sdk/KDOGuard.h"
@@ -27,7 +28,7 @@ void SetText(Param& result, const TKDOText& text) { kdo::text::Assign(&result.St
 using F = TKDOScriptFunction;
 
 // What a function's debug line carries of its parameters.
-enum class Carries : uint8_t { Nothing, Text, TextAndPosition };
+enum class Carries : uint8_t { Nothing, Text, TextAndPosition, TextAndText };
 
 struct ScriptFunction {
   F Id;  // its row: the place the interface's operations and the handler find it by
@@ -41,14 +42,17 @@ struct ScriptFunction {
   void (*Run)(Script& s, const Param* arg, Param& result);
   KDOString SecondName = nullptr;  // the second parameter, for the few that take two
   int8_t SecondType = -1;
+  KDOString ThirdName = nullptr;  // and the third, for one
+  int8_t ThirdType = -1;
 
-  int32_t ParamCount() const { return ParamName ? (SecondName ? 2 : 1) : 0; }
+  int32_t ParamCount() const { return ParamName ? (SecondName ? (ThirdName ? 3 : 2) : 1) : 0; }
 };
 
 // A boolean result: whether the operation did what it was asked.
 void TrueIfDone(Param& result, bool done) { result.BoolValue = done ? 1 : 0; }
 
-constexpr Carries kNothing = Carries::Nothing, kText = Carries::Text, kTextAndPosition = Carries::TextAndPosition;
+constexpr Carries kNothing = Carries::Nothing, kText = Carries::Text, kTextAndPosition = Carries::TextAndPosition,
+                  kTextAndText = Carries::TextAndText;
 constexpr int8_t kNoParam = -1;
 constexpr int32_t kBool = KDO_TYPE_BOOLEAN;
 constexpr int32_t kInt = KDO_TYPE_INTEGER;
@@ -152,6 +156,12 @@ constexpr auto kFunctions = std::to_array<ScriptFunction>({
     {F::TransferTo, Const<"WAC_TransferTo">(), nullptr, kNothing, Const<"Target">(), KDO_TYPE_INTEGER, kBool,
      [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.TransferTo(a[0].IntValue, a[1].BoolValue != 0)); },
      Const<"KeepPlaying">(), KDO_TYPE_BOOLEAN},
+    // One doorbell in several rooms at once.
+    {F::AnnounceWith, Const<"WAC_AnnounceWith">(), Const<"ANNOUNCE WITH">(), kTextAndText, Const<"Rooms">(),
+     KDO_TYPE_STRING, kBool,
+     [](Script& s, const Param* a, Param& r) {
+       TrueIfDone(r, s.AnnounceWith(kdo::text::View(a[0].StringValue), kdo::text::View(a[1].StringValue), a[2].IntValue));
+     }, Const<"Filename">(), KDO_TYPE_STRING, Const<"Volume">(), KDO_TYPE_INTEGER},
     // The night: a ceiling on the volume, and the music faded out and stopped.
     {F::SetVolumeLimit, Const<"WAC_SetVolumeLimit">(), Const<"SET VOLUME LIMIT">(), kNothing, Const<"Volume">(),
      KDO_TYPE_INTEGER, kBool, [](Script& s, const Param* a, Param& r) { TrueIfDone(r, s.SetVolumeLimit(a->IntValue)); }},
@@ -181,6 +191,7 @@ constexpr F kLeavesATransfer[] = {F::GetPlaylistLength, F::GetPlaylistPosition, 
                                   F::GetPlaylistTitle, F::SetVolume, F::GetPlayState, F::GetTrackPosition,
                                   F::GetTrackLength, F::GetVolume, F::FadeVolume, F::SaveState, F::GetMetadata,
                                   F::SetVolumeLimit, F::SleepTimer,
+                                  F::AnnounceWith,  // its rooms are taken back once it is known to be sound
                                   F::TransferTo};
 
 // A sleep timer ends with the music moved on or a volume of the user's: after a transport
@@ -222,7 +233,8 @@ TKDOWinampScript::TKDOWinampScript(const TKDOWinampServices& services, uint16_t 
   if (!FServices.EventScripter) return;
   for (const ScriptFunction& f : kFunctions) {
     const TKDONamedVarType params[] = {{f.ParamName, uint8_t(f.ParamType), {}},
-                                       {f.SecondName, uint8_t(f.SecondType), {}}};
+                                       {f.SecondName, uint8_t(f.SecondType), {}},
+                                       {f.ThirdName, uint8_t(f.ThirdType), {}}};
     FServices.EventScripter->RegisterFunction(f.Name, f.ParamName ? params : nullptr, f.ParamCount() - 1,
                                               f.ResultType, &ScriptHandler, this, FInstanceID);
   }
@@ -250,6 +262,7 @@ void TKDOWinampScript::Handle(KDOString name, const TKDOPHPParameter* params, TK
   std::string data(match->DebugData != kNothing ? kdo::text::View(params->StringValue) : std::string_view());
   // No file name holds a '|'.
   if (match->DebugData == kTextAndPosition) data.append(1, '|').append(std::to_string(params[1].IntValue));
+  if (match->DebugData == kTextAndText) data.append(1, '|').append(kdo::text::View(params[1].StringValue));
   Enter(match->Id, data);
   match->Run(*this, params, *result);
 }
@@ -389,6 +402,12 @@ void TKDOWinampScript::SetTrackPosition(int32_t seconds, bool& moved) {
 int32_t TKDOWinampScript::GetVolume() { return FLink.AnsweredVolume(); }
 
 bool TKDOWinampScript::FadeVolume(int32_t volume, int32_t seconds) { return FFade.Start(volume, seconds); }
+
+bool TKDOWinampScript::AnnounceWith(std::string_view rooms, std::string_view fileName, int32_t volume) {
+  return kdo::together::Announce(FInstanceID, rooms, fileName, volume, [this](std::string_view line) {
+    Debug(kdo::text::Const<"ANNOUNCE WITH">(), TKDOText(line).get());
+  });
+}
 
 bool TKDOWinampScript::SetVolumeLimit(int32_t volume) {
   FNight.SetCeiling(volume);

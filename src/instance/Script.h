@@ -102,6 +102,8 @@ class TKDOWinampScript {
   // Hands this room's music to room `target` over the next ticks; false, and
   // nothing sent, unless that is another room and both players answer.
   bool TransferTo(int32_t target, bool keepPlaying);
+  // This room and the rooms `rooms` names (other instances' identifiers) announce the file together.
+  bool AnnounceWith(std::string_view rooms, std::string_view fileName, int32_t volume);
   // No volume given to the player above `volume` (held to 0..255; 255: none) until the instance ends.
   bool SetVolumeLimit(int32_t volume);
   // The music faded out and stopped after `minutes` (0 cancels); false, and nothing changes, out of range or without a player.

@@ -109,6 +109,7 @@ constexpr uint32_t kSetLength = 0x7005;        // WM_USER: current entry's lengt
 constexpr uint32_t kUnterminatedTags = 0x7006; // WM_USER: wParam 1/0: 290 fills its whole answer, no zero
 constexpr uint32_t kDieAtTagQuery = 0x7007;    // WM_USER: answer the next 290, then end the process
 constexpr uint32_t kLastTagRecord = 0x7008;    // WM_USER: the address the last 290 named (0: none yet)
+constexpr uint32_t kLastPlayAt = 0x7009;       // WM_USER: its clock (ms, low 32 bits) when last told to play
 constexpr uint32_t kSetTitle = 0x7101;         // WM_COPYDATA: current entry's title := the text
 constexpr uint32_t kSetTitleAtEnd = 0x7102;    // WM_COPYDATA: same, its zero the last readable byte
 constexpr uint32_t kSetTag = 0x7103;           // WM_COPYDATA: "field=value", a tag of the current entry

@@ -43,6 +43,11 @@ TEST(Example, ScriptsRunUnderTheStandInServerAndCloseTheirPlayers) {
        {"WAC_TransferTo(20, 10, false) -> true\n", "KitchenTitle = \"So What\"\n", "WAC_GetPlaylistLength(10) -> 3\n",
         "KitchenVolume = 90\n", "WAC_TransferTo(10, 20, false) -> true\n", "LivingTitle = \"So What\"\n"},
        "WAC_GetTrackPosition("},
+      // The chime in three rooms at once, then each room's own music.
+      {"doorbell-everywhere.kdo", "WA_KDO_30",
+       {"WAC_AnnounceWith(20, \"10, 30\", \"C:\\Sounds\\Doorbell (2s).wav\", 230) -> true\n",
+        "KitchenTitle = \"Doorbell (2s)\"\n", "BedroomTitle = \"Doorbell (2s)\"\n", "LivingTitle = \"Evening Jazz\"\n",
+        "KitchenTitle = \"Kitchen Radio\"\n", "BedroomTitle = \"Lullaby\"\n"}},
   };
   for (const Script& script : scripts) {
     SCOPED_TRACE(script.File);

@@ -94,3 +94,23 @@ TEST_F(ScriptAdditions, InsertionsLandWherePlayerExeReadsTheRecord) {
 }
 
 }  // namespace
+
+// The night against player.exe: a ceiling holds a script's volume and brings down one set in the player
+// itself; a sleep timer fades the music out after its minute, stops it, and puts the volume back.
+TEST_F(ScriptAdditions, CeilingAndSleepTimerAgainstPlayerExe) {
+  Call("WAC_AddFile", {Value::S("C:\\Music\\Night Song.mp3")});
+  Call("WAC_Play");
+  Call("WAC_SetVolume", {Value::I(180)});
+  EXPECT_TRUE(Call("WAC_SetVolumeLimit", {Value::I(100)}).Bool);
+  EXPECT_EQ(Call("WAC_GetVolume").Int, 100) << "brought down at once";
+  Call("WAC_SetVolume", {Value::I(200)});
+  EXPECT_EQ(Call("WAC_GetVolume").Int, 100);
+  SendMessageA(FindWindowA(kClass, nullptr), WM_USER, 240, 122);  // by hand on the player
+  EXPECT_TRUE(PumpUntil([&] { return server.Variable("Vol")->Int == 100; }, 3000)) << "down again at the next turns";
+  Call("WAC_SetVolumeLimit", {Value::I(255)});
+  Call("WAC_SetVolume", {Value::I(180)});
+  ASSERT_TRUE(Call("WAC_SleepTimer", {Value::I(1), Value::I(2)}).Bool);
+  EXPECT_FALSE(Call("WAC_SleepTimer", {Value::I(1441), Value::I(2)}).Bool);
+  EXPECT_TRUE(PumpUntil([&] { return Call("WAC_GetPlayState").Int == 0; }, 70000)) << "stopped after its minute";
+  EXPECT_TRUE(PumpUntil([&] { return Call("WAC_GetVolume").Int == 180; }, 3000)) << "the volume back for the morning";
+}

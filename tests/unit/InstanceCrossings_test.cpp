@@ -18,6 +18,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -88,11 +89,13 @@ class Crossings : public InstanceTest {
 
   // Announcements last two seconds: long enough to meet what the sequence does, short enough to end.
   void ShortAnnouncements() {
-    if (!Player(1)) return;
-    player::PlayerModel& m = Model(1);
-    for (std::size_t i = 0; i < m.Count(); ++i)
-      if (IsAnnouncement(m.At(i).FileName) && m.At(i).LengthSeconds == player::PlayerModel::kDefaultLengthSeconds)
-        m.SetLength(int32_t(i), 2);
+    for (uint16_t room : kRooms) {
+      if (!Player(room)) continue;
+      player::PlayerModel& m = Model(room);
+      for (std::size_t i = 0; i < m.Count(); ++i)
+        if (IsAnnouncement(m.At(i).FileName) && m.At(i).LengthSeconds == player::PlayerModel::kDefaultLengthSeconds)
+          m.SetLength(int32_t(i), 2);
+    }
   }
   void Pass(int64_t ms) {
     CheckTransfer();  // an end that a step's own call brought
@@ -130,7 +133,7 @@ class Crossings : public InstanceTest {
       const char* name = kCommands[sideRng() % 3];
       const bool announces = name == std::string("WAC_Announce");
       std::vector<Value> params;
-      if (announces) params = {Value::S("C:\\Sounds\\bell.wav"), Value::I(200)};
+      if (announces) params = {Value::S(std::string(kAnnouncements) + "bell.wav"), Value::I(200)};
       const host::CallResult r = server.Call(name, room, params, {});
       *liveLog << "   " << from << ": " << name << " -> " << int(r.Bool) << "\n";
       // Before its end the room is taken back; after it, the room is the user's: either way, what the
@@ -207,6 +210,7 @@ class Crossings : public InstanceTest {
   std::ostringstream* liveLog = nullptr;
   int liveStep = 0;
   std::mt19937 sideRng;
+  std::mt19937 groupRng;  // which announcements sound in the other rooms too: the steps stay those of the seed
   int sideCalls = 0;
   int sideCallsInAll = 0;
   int eventCallsLeft = 0;
@@ -241,7 +245,10 @@ void Crossings::CheckTransfer() {
     if (line.Message != "TRANSFER" || !transfer) continue;
     const std::string from = std::to_string(transfer->From), to = std::to_string(transfer->To);
     const std::string rooms = from + " to " + to + ": ";
-    if (line.Data.rfind(rooms, 0) != 0 || line.Data == rooms + "started") continue;
+    // A call refused while it runs names the same rooms: it is not its end.
+    if (line.Data.rfind(rooms, 0) != 0 || line.Data == rooms + "started" ||
+        line.Data.find(": refused: ") != std::string::npos)
+      continue;
     // A put given up may still land: room 1's entries may change for a while yet.
     if (transfer->To == 1) entriesMoved = true, landUntil = world.ElapsedMs() + 2 * int64_t(platform::kSendTimeoutMs) + 2600;
     for (uint16_t room : kRooms)
@@ -304,6 +311,7 @@ std::string Crossings::RunSequence(uint32_t seed) {
   live = &ex;
   liveLog = &log;
   sideRng.seed(seed);
+  groupRng.seed(~seed);
   sideCalls = 0;
   eventCallsLeft = 0;
   lateUntil = -1;
@@ -477,14 +485,27 @@ std::string Crossings::RunSequence(uint32_t seed) {
       for (std::size_t i = 0; i < m.Count(); ++i) announcementThere |= IsAnnouncement(m.At(i).FileName);
       const std::string current = m.Count() ? m.At(std::size_t(m.CurrentIndex())).FileName : "";
       const std::size_t sentBefore = world.Sent().size();
-      const bool playsNow = Timed("WAC_Announce", {Value::S(asGiven), Value::I(volume)}).Bool != 0;
+      // Now and then in the other rooms too, at once.
+      const uint32_t group = groupRng() % 8;
+      const char* with = group == 0 ? "2 3" : group == 1 ? "3" : nullptr;
+      const std::size_t linesBefore = server.Debug().size();
+      bool playsNow = (with ? Timed("WAC_AnnounceWith", {Value::S(with), Value::S(asGiven), Value::I(volume)})
+                            : Timed("WAC_Announce", {Value::S(asGiven), Value::I(volume)}))
+                          .Bool != 0;
+      // Taken in another room, a group's call answers true: this room's own line says it was left out.
+      for (std::size_t i = linesBefore; i < server.Debug().size(); ++i)
+        if (server.Debug()[i].Id == 1 && server.Debug()[i].Data.rfind("room 1 left out", 0) == 0) playsNow = false;
+      // The other rooms are taken back from a transfer: its end shows what they did.
+      const auto named = [&](uint16_t room) { return std::string_view(with ? with : "").find(char('0' + room)) != std::string_view::npos; };
+      if (n >= 2 && transfer && (named(transfer->From) || named(transfer->To))) transfer->Commanded = true;
       // A row that starts here, with no music put back first (one entry made current: the announcement's), holds
       // this music; one that joins a row keeps its music, and a row put back here leaves it unknown.
       const auto entries = std::count_if(world.Sent().begin() + std::ptrdiff_t(sentBefore), world.Sent().end(),
                                          [](const sim::SentMessage& s) { return s.LParam == pn::user::kSetCurrent; });
       if (entries > 0 || !announcementThere) musicFile = playsNow && entries == 1 && !announcementThere ? current : "";
       const bool whole = armedHangs == hangsBefore && world.ElapsedMs() >= hangsEnd;  // no hang cut it short
-      log << step << ": announce '" << asGiven << "' at " << volume << " -> " << playsNow << "\n";
+      log << step << ": announce '" << asGiven << "' at " << volume << (with ? std::string(" with ") + with : "")
+          << " -> " << playsNow << "\n";
       if (n < 2 && playsNow) return log.str() + "a blank name was taken";
       if (playsNow) ex.Accepted.push_back({file, step});
       if (playsNow && musicPlays) ex.PlayingRowAt = step;
@@ -718,6 +739,14 @@ std::string Crossings::RunSequence(uint32_t seed) {
   for (std::size_t i = 0; i < m.Count(); ++i)
     if (IsAnnouncement(m.At(i).FileName)) broke << "an announcement's entry is left: " << m.At(i).FileName << "\n";
   if (m.ManualAdvance()) broke << "the manual advance was not given back\n";
+  for (uint16_t room : {2, 3}) {
+    if (!Player(room)) continue;
+    Player(room)->CatchUp();
+    for (std::size_t i = 0; i < Model(room).Count(); ++i)
+      if (IsAnnouncement(Model(room).At(i).FileName))
+        broke << "room " << room << " keeps an announcement's entry: " << Model(room).At(i).FileName << "\n";
+    if (Model(room).ManualAdvance()) broke << "room " << room << "'s manual advance was not given back\n";
+  }
   if (!ex.Holds(m.Volume())) broke << "the volume is " << m.Volume() << ", which was not the last word\n";
   if (overCeiling >= 0) broke << "the player was given " << overCeiling << " above the ceiling\n";
   if (worst > int64_t(platform::kSendTimeoutMs)) broke << "the server's thread was held " << worst << " ms\n";

@@ -43,6 +43,7 @@ class Night : public InstanceTest {
     }
   }
   std::vector<int32_t> given;
+  bool slow = false;
 };
 
 // Whatever gives the player a volume, the ceiling holds it; lowered, it brings the volume down at
@@ -57,7 +58,14 @@ TEST_F(Night, TheCeilingHoldsEveryVolumeGivenToThePlayer) {
   const auto nothing = [] {};
   const Row rows[] = {
       {"lowered", nothing, nothing, 100},
-      {"a script's volume", nothing, [this] { Call(1, "WAC_SetVolume", {Value::I(200)}); }, 100},
+      {"a script's volume", nothing,
+       [this] {
+         Call(1, "WAC_SetVolume", {Value::I(200)});
+         if (!slow) {
+           EXPECT_EQ(server.Variable("vol")->Int, 100) << "at once";
+         }
+       },
+       100},
       {"a lower one as it is", nothing, [this] { Call(1, "WAC_SetVolume", {Value::I(60)}); }, 60},
       {"a fade", nothing, [this] { Call(1, "WAC_FadeVolume", {Value::I(250), Value::I(1)}), Pass(1500); }, 100},
       {"a restored state", nothing, [this] { Call(1, "WAC_RestoreState"); }, 100},
@@ -71,6 +79,7 @@ TEST_F(Night, TheCeilingHoldsEveryVolumeGivenToThePlayer) {
   for (const Row& row : rows)
     for (const uint32_t reply : {0u, 1900u}) {
       SCOPED_TRACE(std::string(row.What) + (reply ? ", slow" : ""));
+      slow = reply != 0;
       if (server.Instance(1)) Player(1)->SetReplyDelay(0), server.DestroyInstance(1), world.Advance(1000);
       MusicPlays(reply);
       row.Before();
@@ -140,7 +149,16 @@ TEST_F(Night, WhatCancelsTheSleepTimer) {
       {"a new timer", [this] { Call(1, "WAC_SleepTimer", {Value::I(9), Value::I(0)}); }, 180, PlayState::Playing},
       {"no timer", [this] { Call(1, "WAC_SleepTimer", {Value::I(0), Value::I(0)}); }, 180, PlayState::Playing},
       {"a handover", [this] { Call(1, "WAC_TransferTo", {Value::I(2), Value::B(true)}); }, 180, PlayState::Playing},
+      {"a handover into it", [this] { Call(2, "WAC_TransferTo", {Value::I(1), Value::B(false)}); }, 180,
+       PlayState::Stopped},  // room 2's empty playlist
+      // Nothing of it reaches the new player, which starts as it starts.
+      {"another player",
+       [this] {
+         EditSettings(1, [](TKDOWinampControlSettings& s) { s.WinampLocation = TKDOText("D:\\Other\\winamp.exe"); });
+       },
+       player::PlayerModel::kInitialVolume, PlayState::Stopped},
   };
+  farm.InstallExecutable("D:\\Other\\winamp.exe");
   for (const Row& row : rows)
     for (const int64_t at : {30000, 62000}) {
       SCOPED_TRACE(std::string(row.What) + " at " + std::to_string(at));
@@ -152,9 +170,17 @@ TEST_F(Night, WhatCancelsTheSleepTimer) {
       ASSERT_EQ(Call(1, "WAC_SleepTimer", {Value::I(1), Value::I(4)}).Bool, 1);
       Pass(at);
       EXPECT_EQ(Model(1).Volume(), at < 60000 ? 180 : 90) << "halfway";
+      given.clear();
       row.Cancel();
       Pass(120000);
       EXPECT_EQ(Model(1).Volume(), row.Volume);
+      if (row.Volume != 180) {
+        EXPECT_EQ(std::count(given.begin(), given.end(), 180), 0) << "the music's volume, not even for a moment";
+      }
+      for (const int32_t volume : given) EXPECT_GE(volume, std::min(row.Volume, 90)) << "the fade went on";
+      if (row.Volume == player::PlayerModel::kInitialVolume) {
+        EXPECT_TRUE(given.empty()) << "no fade for the new player";
+      }
       EXPECT_EQ(Model(1).State(), row.State);
     }
 }

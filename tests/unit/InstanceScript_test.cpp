@@ -103,6 +103,8 @@ const Function kFunctions[] = {
     {"WAC_PlayNext", {{"Filename", 3}}, 0, {Value::S("a.mp3")}, "PLAY NEXT"},
     {"WAC_PlayNow", {{"Filename", 3}}, 0, {Value::S("a.mp3")}, "PLAY NOW"},
     {"WAC_TransferTo", {{"Target", 1}, {"KeepPlaying", 0}}, 0, {Value::I(2), Value::B(false)}, "TRANSFER"},
+    {"WAC_AnnounceWith", {{"Rooms", 3}, {"Filename", 3}, {"Volume", 1}}, 0, {Value::S("x"), Value::S("a.wav"), Value::I(1)},
+     "ANNOUNCE WITH"},
     {"WAC_SetVolumeLimit", {{"Volume", 1}}, 0, {Value::I(255)}, "SET VOLUME LIMIT"},
     {"WAC_SleepTimer", {{"Minutes", 1}, {"FadeSeconds", 1}}, 0, {Value::I(0), Value::I(0)}, "SLEEP TIMER"},
 };
@@ -123,6 +125,7 @@ host::DebugLine DebugLineOf(const Function& f, const std::vector<Value>& args) {
   for (const Value& v : args)
     if (v.Type == host::VarType::String) data = v.Str;
   if (f.Name == "WAC_InsertFile") data += "|" + std::to_string(args[1].Int);  // and where it goes
+  if (f.Name == "WAC_AnnounceWith") data = args[0].Str + "|" + args[1].Str;    // the rooms, and the file
   if (f.Name == "WAC_TransferTo") data = "1 to " + std::to_string(args[0].Int) + ": refused: no such other room";
   return {1, f.Debug, data};
 }
@@ -133,7 +136,7 @@ int32_t Result(const Function& f, const host::CallResult& r) { return f.ResultTy
 TEST_F(Script, AllRegisteredInOrderAndUnregisteredAtTheEnd) {
   Create(12, false);
   constexpr size_t n = std::size(kFunctions);
-  ASSERT_EQ(n, 32u);
+  ASSERT_EQ(n, 33u);
   ASSERT_EQ(server.FunctionLog().size(), n);
   for (size_t i = 0; i < n; ++i) {
     const Function& f = kFunctions[i];

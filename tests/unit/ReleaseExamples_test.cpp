@@ -17,11 +17,12 @@ namespace {
 
 using ReleaseExamples = InstanceTest;
 
-// The examples name the kitchen's instance 10 and the living room's 20, which the server has set up
+// The examples name the kitchen's instance 10, the living room's 20 and the bedroom's 30, which the server has set up
 // with their players, so a line that sets up anything itself would not belong in an event's script.
 TEST_F(ReleaseExamples, EveryLineIsACallThatTheInstanceCarriesOut) {
   Create(10);
   Create(20);
+  Create(30);
   host::ScriptRunner run(server, [&](uint32_t ms) { world.Advance(ms); });
   std::vector<std::filesystem::path> files;
   for (const auto& entry : std::filesystem::directory_iterator(WAC_SOURCE_DIR "/docs/examples"))

@@ -231,6 +231,8 @@ class Player {
       replyDelayMs_ = DWORD(wParam);
       return 0;
     }
+    // When it was told, by its own clock: the moment the message reached it, before it takes its time.
+    if (message == WM_COMMAND && wParam == player::command::kPlay) lastPlayAtMs_ = uint32_t(NowUs() / 1000);
     if (replyDelayMs_) Sleep(replyDelayMs_);
     CatchUp();
     if (message == WM_COMMAND) {
@@ -269,6 +271,8 @@ class Player {
         return 0;
       case player::control::kLastTagRecord:
         return LRESULT(lastTagRecord_);
+      case player::control::kLastPlayAt:
+        return LRESULT(lastPlayAtMs_);
       case player::user::kExtendedFileInfo:
         lastTagRecord_ = wParam;
         return ExtendedFileInfo(reinterpret_cast<extendedFileInfoStruct*>(uintptr_t(wParam)));
@@ -297,6 +301,7 @@ class Player {
   DWORD replyDelayMs_ = 0;
   bool dieAtTagQuery_ = false;
   uint32_t lastTagRecord_ = 0;
+  uint32_t lastPlayAtMs_ = 0;
   player::SharedControls controls_;
   HWND playlist_ = nullptr;
 };
