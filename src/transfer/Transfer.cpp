@@ -136,7 +136,7 @@ bool TKDOWinampTransfer::Ready(TKDOWinampRoom& target, Step next) {
 }
 
 bool TKDOWinampTransfer::ToTarget(Step step) const {
-  using enum Step;
+  using enum kdo::transfer::Step;  // (an alias in a using-enum is more than older compilers take)
   if (step == Before || step == After) return FRun->Read;  // read from the source, put to the target
   static constexpr Step kAtSource[] = {Length, Shuffle, Repeat, Entry, File, State, Time, Recheck, Unchanged,
                                        Source, SourcePlay, SourceJump, SourcePause, Done};
