@@ -43,7 +43,7 @@ bool Announce(uint16_t caller, std::string_view rooms, std::string_view file, in
   ids->insert(ids->begin(), caller);
   // An announcement takes each room back from a transfer, as a command to it does.
   for (const uint16_t id : *ids) kdo::rooms::TakeBack(id, "a command to room " + std::to_string(id));
-  // Rooms known to be slow last, and not waited for: they start as soon as they can.
+  // Rooms known to be slow last; their announcers do not keep the others waiting (their last answer was slow).
   std::stable_partition(ids->begin(), ids->end(), [](uint16_t id) {
     const TKDOWinampRoom* room = kdo::rooms::Find(id);
     return room && !room->Link.IsSlow();
@@ -57,7 +57,7 @@ bool Announce(uint16_t caller, std::string_view rooms, std::string_view file, in
     TKDOWinampRoom* room = kdo::rooms::Find(id);  // a room told of a transfer's end may have gone
     const char* why = !room ? "it has gone"
                       : !room->Link.IsBound() || room->Link.IsHung() ? "its player does not answer"
-                      : !room->Announcer.Announce(file, volume, room->Link.IsSlow() ? nullptr : together,
+                      : !room->Announcer.Announce(file, volume, together,
                                                   TKDOSendBudget::Of(kdo::pace::kTickBudgetMs))
                           ? "its player did not take it"
                           : nullptr;
